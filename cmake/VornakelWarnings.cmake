@@ -1,0 +1,30 @@
+# Our own targets build with every warning as an error; third-party headers come in as SYSTEM.
+function(vkl_target_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# Adds a library for one subsystem folder: vkl_library(NAME SOURCES... LINK libs...)
+function(vkl_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_LINK})
+  target_compile_definitions(${name} PUBLIC
+    VKL_APP_IDENTIFIER_PREFIX="${VKL_APP_IDENTIFIER_PREFIX}"
+    VKL_BUNDLE_IDENTIFIER="${VKL_BUNDLE_IDENTIFIER}"
+    VKL_VERSION="${PROJECT_VERSION}")
+  vkl_target_warnings(${name})
+endfunction()
+
+# Adds one GoogleTest executable for a library: vkl_test(NAME SOURCES... LINK libs...)
+# UI tests run on the offscreen platform; every test gets its own XDG folders.
+function(vkl_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LINK} vkl_testsupport GTest::gtest GTest::gmock)
+  vkl_target_warnings(${name})
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VKL_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data;ASAN_OPTIONS=detect_leaks=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+    TIMEOUT 300)
+endfunction()

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the app, generates a sample camera (once) and starts the app against it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/install-dependencies.sh
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVKL_BUILD_TESTS=OFF >/dev/null
+cmake --build build -j "$(nproc)"
+
+sample="${VKL_SAMPLE_CAMERA:-$PWD/build/sample-camera}"
+if [ ! -d "$sample/DCIM" ] && [ -x build/tools/vkl-sample-camera ]; then
+  build/tools/vkl-sample-camera --output "$sample" --shots 120 --days 6 --seed 7
+fi
+export VORNAKEL_SIMULATED_CAMERAS="${VORNAKEL_SIMULATED_CAMERAS:-$sample}"
+exec build/src/app/vornakel-transfer "$@"

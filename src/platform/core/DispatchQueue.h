@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace vornakel {
+
+// A place to run blocks, after libdispatch: the main queue is the GUI thread's event loop, serial queues run
+// one block at a time in posting order on a shared pool of threads, global queues run blocks concurrently.
+// Posting never runs the block in the caller's stack, even when the caller is already on the queue.
+class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
+public:
+    using Block = std::function<void()>;
+    enum class QoS { UserInteractive, UserInitiated, Default, Utility, Background };
+
+    virtual ~DispatchQueue() = default;
+
+    // The GUI thread's queue; needs a QCoreApplication (blocks posted before it exists run once it loops).
+    static std::shared_ptr<DispatchQueue> main();
+    // The shared concurrent queue for a quality of service.
+    static std::shared_ptr<DispatchQueue> global(QoS qos = QoS::Default);
+    // A new serial queue. Pending blocks keep it alive until they have run.
+    static std::shared_ptr<DispatchQueue> createSerial(const QString& label);
+
+    // The label of the queue whose block the calling thread is running, empty when none.
+    static QString currentLabel();
+    static bool isMainThread();
+
+    const QString& label() const { return m_label; }
+    virtual bool isConcurrent() const = 0;
+    // True while the calling thread runs a block of this queue (always on the GUI thread for main()).
+    virtual bool isCurrent() const = 0;
+
+    virtual void async(Block block) = 0;
+    // Runs the block once, after the delay, on this queue.
+    void asyncAfter(std::chrono::milliseconds delay, Block block);
+
+protected:
+    explicit DispatchQueue(QString label) : m_label(std::move(label)) {}
+
+private:
+    QString m_label;
+};
+
+using QueuePtr = std::shared_ptr<DispatchQueue>;
+
+// Labels of the serial queues the program names.
+inline QString copyQueueLabel() { return QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".zediriri-zir.copy"); }
+inline QString photosImportQueueLabel() { return QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".zediriri-zir.photos-import"); }
+
+} // namespace vornakel

@@ -1,0 +1,24 @@
+// Every test executable runs inside a QApplication (offscreen in CI) with its own XDG folders, so tests never
+// touch the user's settings or caches.
+#include <QApplication>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_CACHE_HOME", home.filePath(QStringLiteral("cache")).toUtf8());
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    qputenv("XDG_CONFIG_DIRS", home.filePath(QStringLiteral("config-dirs")).toUtf8());
+
+    QApplication app(argc, argv);
+    QApplication::setOrganizationDomain(QStringLiteral("vornakel.com"));
+    QApplication::setApplicationName(QStringLiteral("Vornakel Transfer Tests"));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

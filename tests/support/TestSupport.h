@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <functional>
+
+namespace vornakel::test {
+
+// Runs the event loop until the condition holds or the deadline passes; answers whether it held.
+bool runUntil(const std::function<bool()>& condition,
+              std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+// Runs the event loop for a while (to show that something does *not* happen).
+void runFor(std::chrono::milliseconds duration);
+
+// The folder of checked-in test data (tests/data).
+QString testDataPath(const QString& relative = {});
+
+} // namespace vornakel::test
+
+#include <QByteArray>
+#include <QStringList>
+#include <QVariant>
+
+#include <ostream>
+
+// Readable GoogleTest failure messages for Qt values.
+inline void PrintTo(const QString& value, std::ostream* os) { *os << '"' << value.toStdString() << '"'; }
+inline void PrintTo(const QStringList& value, std::ostream* os) { *os << '[' << value.join(QStringLiteral(", ")).toStdString() << ']'; }
+inline void PrintTo(const QByteArray& value, std::ostream* os) { *os << "QByteArray(" << value.size() << " bytes)"; }
+inline void PrintTo(const QVariant& value, std::ostream* os) { *os << "QVariant(" << value.typeName() << ": " << value.toString().toStdString() << ')'; }
