@@ -6,7 +6,8 @@ seconds="${1:-20}"
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVKL_FUZZ=ON -DVKL_BUILD_TESTS=OFF >/dev/null
-targets=$(cmake --build build-fuzz --target help | sed -n 's/^\(fuzz_[a-z_]*\):.*/\1/p' | sort -u)
+# AUTOMOC adds fuzz_*_autogen helper targets; they are not fuzzers.
+targets=$(cmake --build build-fuzz --target help | sed -n 's/^\(fuzz_[a-z_]*\):.*/\1/p' | grep -v '_autogen' | sort -u)
 if [ -z "$targets" ]; then
   echo "No fuzz targets."
   exit 0
@@ -14,14 +15,21 @@ fi
 # shellcheck disable=SC2086
 cmake --build build-fuzz -j "$(nproc)" --target $targets
 
+failed=0
 for target in $targets; do
   corpus="build-fuzz/corpus/$target"
   mkdir -p "$corpus"
+  inputs=("$corpus")
   seeds="tests/fuzz/seeds/${target#fuzz_}"
-  echo "Fuzzing $target for ${seconds}s"
-  if [ -d "$seeds" ]; then
-    "build-fuzz/tools/fuzz/$target" -max_total_time="$seconds" -print_final_stats=0 "$corpus" "$seeds" 2>&1 | tail -n 3
+  [ -d "$seeds" ] && inputs+=("$seeds")
+  log="build-fuzz/$target.log"
+  if "build-fuzz/tools/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+      -artifact_prefix="build-fuzz/$target-" "${inputs[@]}" >"$log" 2>&1; then
+    echo "fuzz $target: $(grep -m1 -o 'Done [0-9]* runs in [0-9]* second(s)' "$log"), no failure"
   else
-    "build-fuzz/tools/fuzz/$target" -max_total_time="$seconds" -print_final_stats=0 "$corpus" 2>&1 | tail -n 3
+    echo "fuzz $target FAILED; the crashing input is kept as build-fuzz/$target-*:"
+    tail -n 40 "$log"
+    failed=1
   fi
 done
+exit "$failed"

@@ -1,6 +1,8 @@
 // Every test executable runs inside a QApplication (offscreen in CI) with its own XDG folders, so tests never
 // touch the user's settings or caches.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -15,6 +17,10 @@ int main(int argc, char** argv)
     qputenv("XDG_CACHE_HOME", home.filePath(QStringLiteral("cache")).toUtf8());
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
     qputenv("XDG_CONFIG_DIRS", home.filePath(QStringLiteral("config-dirs")).toUtf8());
+    const QString runtime = home.filePath(QStringLiteral("runtime"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
 
     QApplication app(argc, argv);
     QApplication::setOrganizationDomain(QStringLiteral("vornakel.com"));

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 using namespace vornakel;
@@ -59,4 +60,80 @@ TEST(DispatchQueue, AsyncAfterWaitsAtLeastTheDelay)
     });
     ASSERT_TRUE(runUntil([&] { return ran.load(); }));
     EXPECT_GE(elapsedMs.load(), 60);
+}
+
+TEST(DispatchQueue, SerialQueuePostsInsteadOfRunningInTheCallersStack)
+{
+    auto queue = DispatchQueue::createSerial(QStringLiteral("test.nested"));
+    std::mutex mutex;
+    QStringList steps;
+    queue->async([&] {
+        queue->async([&] {
+            std::lock_guard lock(mutex);
+            steps << QStringLiteral("inner");
+        });
+        std::lock_guard lock(mutex);
+        steps << QStringLiteral("outer done");
+    });
+    ASSERT_TRUE(runUntil([&] { std::lock_guard lock(mutex); return steps.size() == 2; }));
+    EXPECT_EQ(steps, (QStringList{QStringLiteral("outer done"), QStringLiteral("inner")}));
+}
+
+TEST(DispatchQueue, BlocksPostedToTheMainQueueFromAWorkerRunOnTheMainThread)
+{
+    std::atomic<bool> ran = false;
+    std::atomic<bool> onMain = false;
+    std::atomic<bool> workerWasMain = true;
+    DispatchQueue::global()->async([&] {
+        workerWasMain = DispatchQueue::isMainThread() || DispatchQueue::main()->isCurrent();
+        DispatchQueue::main()->async([&] {
+            onMain = DispatchQueue::isMainThread() && DispatchQueue::main()->isCurrent()
+                && DispatchQueue::currentLabel() == DispatchQueue::main()->label();
+            ran = true;
+        });
+    });
+    ASSERT_TRUE(runUntil([&] { return ran.load(); }));
+    EXPECT_TRUE(onMain.load());
+    EXPECT_FALSE(workerWasMain.load());
+}
+
+TEST(DispatchQueue, GlobalQueueRunsBlocksSideBySide)
+{
+    // Each block waits (with a deadline) for the other to have started: only concurrent execution lets both see it.
+    std::atomic<int> arrived = 0;
+    std::atomic<int> sawBoth = 0;
+    std::atomic<int> finished = 0;
+    auto queue = DispatchQueue::global(DispatchQueue::QoS::UserInitiated);
+    EXPECT_TRUE(queue->isConcurrent());
+    for (int i = 0; i < 2; ++i) {
+        queue->async([&] {
+            ++arrived;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (arrived < 2 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+            if (arrived == 2 && queue->isCurrent())
+                ++sawBoth;
+            ++finished;
+        });
+    }
+    ASSERT_TRUE(runUntil([&] { return finished == 2; }, std::chrono::seconds(10)));
+    EXPECT_EQ(sawBoth.load(), 2);
+}
+
+TEST(DispatchQueue, AsyncAfterOnTheMainQueueRunsThereAndZeroDelayStillPosts)
+{
+    const auto start = std::chrono::steady_clock::now();
+    std::atomic<long long> elapsedMs = -1;
+    bool onMain = false;
+    DispatchQueue::main()->asyncAfter(std::chrono::milliseconds(30), [&] {
+        elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        onMain = DispatchQueue::isMainThread();
+    });
+    bool immediate = false;
+    DispatchQueue::main()->asyncAfter(std::chrono::milliseconds(0), [&] { immediate = true; });
+    EXPECT_FALSE(immediate);
+    ASSERT_TRUE(runUntil([&] { return elapsedMs.load() >= 0; }));
+    EXPECT_TRUE(immediate);
+    EXPECT_TRUE(onMain);
+    EXPECT_GE(elapsedMs.load(), 30);
 }
