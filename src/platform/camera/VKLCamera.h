@@ -212,6 +212,9 @@ namespace VKLNetworkConfigurationHelper {
 std::optional<QString> ipAddressOfGatewayForInterface(const QString& interfaceName);
 // Replaces the routing-table lookup (the simulated Wi-Fi answers for its own interface); empty restores it.
 void setGatewayResolver(std::function<std::optional<QString>(const QString&)> resolver);
+// The gateway of the interface's default route in a routing table in the text form of /proc/net/route
+// (the route with the lowest metric when there are several); none when it has none.
+std::optional<QString> gatewayFromRouteTable(const QString& routeTable, const QString& interfaceName);
 } // namespace VKLNetworkConfigurationHelper
 
 // A shutter speed from an approximate duration in seconds, snapped to the nearest standard third-stop value.

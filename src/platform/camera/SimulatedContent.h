@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/camera/SimulatedCamera.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace vornakel::simulated {
+
+// One file or folder of a camera's content as the listing gives it.
+struct Entry {
+    QString name;
+    QString relativePath; // from the root, '/'-separated; empty for the root
+    bool isFolder = false;
+    uint64_t size = 0;
+    std::optional<QDateTime> dateCreated;
+    bool metadataLoaded = false;
+    // In-memory content: the node this entry stands for (owned by the content).
+    const SimulatedCameraContent::Folder* folder = nullptr;
+    const SimulatedCameraContent::File* file = nullptr;
+};
+
+template <typename T>
+struct Outcome {
+    T value{};
+    std::optional<Error> error;
+};
+
+struct Metadata {
+    uint64_t size = 0;
+    std::optional<QDateTime> dateCreated;
+};
+
+// Reads a file's bytes in order; an empty array is the end, none a failure.
+class ContentReader {
+public:
+    virtual ~ContentReader() = default;
+    virtual std::optional<QByteArray> read(qint64 maxBytes) = 0;
+};
+
+// What a camera serves. Calls come on the camera's link queue, one at a time per camera, but the content may
+// be shared, so implementations keep no mutable state.
+class CameraContent {
+public:
+    virtual ~CameraContent() = default;
+    virtual Entry root() const = 0;
+    // With `withMetadata` the entries come with their metadata loaded.
+    virtual Outcome<std::vector<Entry>> list(const Entry& folder, bool withMetadata) const = 0;
+    virtual Outcome<Metadata> readMetadata(const Entry& entry) const = 0;
+    virtual Outcome<QByteArray> thumbnail(const Entry& entry) const = 0;
+    virtual Outcome<QByteArray> preview(const Entry& entry) const = 0;
+    virtual std::unique_ptr<ContentReader> open(const Entry& entry) const = 0;
+
+    static std::shared_ptr<CameraContent> onDisk(const QString& rootPath);
+    static std::shared_ptr<CameraContent> inMemory(SimulatedCameraContent content);
+};
+
+// Image helpers, exposed for the tests that check them directly.
+bool isKnownImageName(const QString& name);
+// "2018:03:04 05:06:07" with an optional "+02:00"; none when it does not parse.
+std::optional<QDateTime> parseExifDateTime(const QString& dateTime, const QString& offset = {});
+
+} // namespace vornakel::simulated

@@ -1,0 +1,175 @@
+#include "CameraTestSupport.h"
+
+#include "platform/camera/SimulatedContent.h"
+#include "support/TestSupport.h"
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+namespace vornakel {
+namespace {
+
+using test::awaitError;
+
+TEST(SimulatedContent, KnowsImageTypesByExtension)
+{
+    const struct {
+        const char* name;
+        bool known;
+    } cases[] = {
+        {"IMG_0001.JPG", true}, {"img_0001.jpeg", true}, {"A.CR2", true},   {"A.cr3", true},  {"A.ARW", true},
+        {"A.NEF", true},        {"A.ORF", true},         {"A.RW2", true},   {"A.RAF", true},  {"A.DNG", true},
+        {"A.TIF", true},        {"A.tiff", true},        {"A.PNG", true},   {"A.HEIC", true}, {"A.MOV", false},
+        {"A.XMP", false},       {"README", false},       {"JPG", false},    {"A.JPG.txt", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(simulated::isKnownImageName(QString::fromUtf8(c.name)), c.known) << c.name;
+}
+
+TEST(SimulatedContent, ReadsExifDatesAsTheCameraClockOrWithTheirOffset)
+{
+    const QDateTime local = *simulated::parseExifDateTime(QStringLiteral("2018:03:04 05:06:07"));
+    EXPECT_EQ(local, QDateTime(QDate(2018, 3, 4), QTime(5, 6, 7)));
+    const QDateTime east = *simulated::parseExifDateTime(QStringLiteral("2018:03:04 05:06:07"), QStringLiteral("+02:00"));
+    EXPECT_EQ(east.toUTC(), QDateTime(QDate(2018, 3, 4), QTime(3, 6, 7), Qt::UTC));
+    const QDateTime west = *simulated::parseExifDateTime(QStringLiteral("2018:03:04 05:06:07"), QStringLiteral("-05:30"));
+    EXPECT_EQ(west.toUTC(), QDateTime(QDate(2018, 3, 4), QTime(10, 36, 7), Qt::UTC));
+    for (const char* bad : {"", "    :  :     :  :  ", "0000:00:00 00:00:00", "2018-03-04T05:06:07", "garbage"})
+        EXPECT_EQ(simulated::parseExifDateTime(QString::fromUtf8(bad)), std::nullopt) << bad;
+}
+
+// A file without EXIF: the modification time is its date, and its thumbnail is a scaled decode.
+TEST(SimulatedContent, FallsBackToTheFileForDateAndThumbnail)
+{
+    QTemporaryDir card;
+    QImage image(640, 320, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    const QString path = card.filePath(QStringLiteral("SHOT.PNG"));
+    ASSERT_TRUE(image.save(path, "PNG"));
+    const QDateTime modified(QDate(2020, 5, 6), QTime(7, 8, 9));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(modified, QFileDevice::FileModificationTime));
+    file.close();
+
+    SimulatedCameraOptions options;
+    options.startsInStorageMode = true;
+    auto camera = SimulatedCamera::fromFolder(card.path(), options);
+    const auto files = test::walkFiles(test::openStorage(*camera));
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(awaitError([&](auto done) { files.front()->loadMetadata(done); }), std::nullopt);
+    EXPECT_EQ(files.front()->dateCreated(), modified);
+
+    const auto thumbnail = test::fetchImage(files.front(), false);
+    ASSERT_TRUE(thumbnail.data);
+    QBuffer buffer;
+    buffer.setData(*thumbnail.data);
+    QImageReader reader(&buffer, "JPEG");
+    EXPECT_EQ(reader.size(), QSize(160, 80));
+    const auto preview = test::fetchImage(files.front(), true);
+    ASSERT_TRUE(preview.data);
+    EXPECT_EQ(QImage::fromData(*preview.data, "JPEG").size(), QSize(640, 320));
+
+    // A file that went away between listing and request.
+    ASSERT_TRUE(QFile::remove(path));
+    const auto gone = awaitError([&](auto done) { files.front()->loadMetadata(done); });
+    ASSERT_TRUE(gone);
+    EXPECT_EQ(gone->code, VKLErrorFileNotFound);
+    EXPECT_EQ(test::fetchImage(files.front(), false).error->code, VKLErrorFileNotFound);
+    EXPECT_EQ(test::streamFile(files.front()).error->code, VKLErrorFileNotFound);
+}
+
+TEST(SimulatedContent, ListsOneHundredThousandFilesInMemory)
+{
+    SimulatedCameraContent content;
+    SimulatedCameraContent::Folder dcim{QStringLiteral("DCIM"), {}, {}};
+    SimulatedCameraContent::Folder folder{QStringLiteral("100VKLCM"), {}, {}};
+    const QDateTime base(QDate(2026, 1, 1), QTime(12, 0));
+    folder.files.reserve(100000);
+    for (int i = 0; i < 100000; ++i)
+        folder.files.push_back({QStringLiteral("IMG_%1.JPG").arg(i, 6, 10, QLatin1Char('0')), 4000000u + i, base.addSecs(i), {}});
+    dcim.folders.push_back(std::move(folder));
+    content.root.folders.push_back(std::move(dcim));
+    SimulatedCameraOptions options;
+    options.startsInStorageMode = true;
+    auto camera = SimulatedCamera::fromContent(std::move(content), options);
+
+    QElapsedTimer timer;
+    timer.start();
+    const auto files = test::walkFiles(test::openStorage(*camera));
+    ASSERT_EQ(files.size(), 100000u);
+    EXPECT_LT(timer.elapsed(), 10000) << "listing is linear in the number of files";
+    EXPECT_EQ(files[99999]->name(), QStringLiteral("IMG_099999.JPG"));
+    EXPECT_EQ(files[99999]->size(), 4099999u);
+    EXPECT_FALSE(files[99999]->metadataLoaded());
+    EXPECT_EQ(awaitError([&](auto done) { files[99999]->loadMetadata(done); }), std::nullopt);
+    EXPECT_EQ(files[99999]->dateCreated(), base.addSecs(99999));
+    const auto thumbnail = test::fetchImage(files[5], false);
+    ASSERT_TRUE(thumbnail.data);
+    EXPECT_FALSE(QImage::fromData(*thumbnail.data, "JPEG").isNull());
+}
+
+TEST(SimulatedContent, WalksAFolderChainOneThousandDeep)
+{
+    SimulatedCameraContent content;
+    SimulatedCameraContent::Folder* folder = &content.root;
+    for (int depth = 0; depth < 1000; ++depth) {
+        folder->folders.push_back({QStringLiteral("D%1").arg(depth), {}, {}});
+        folder = &folder->folders.back();
+    }
+    folder->files.push_back({QStringLiteral("DEEP.JPG"), 5, std::nullopt, QByteArray("bytes")});
+    SimulatedCameraOptions options;
+    options.startsInStorageMode = true;
+    options.listingErrors = {QStringLiteral("D998")};
+    auto camera = SimulatedCamera::fromContent(std::move(content), options);
+    auto current = test::openStorage(*camera);
+    int depth = 0;
+    std::optional<Error> error;
+    while (current) {
+        error = awaitError([&](auto done) { current->loadChildren(done); });
+        if (error || current->children()->empty() || !std::dynamic_pointer_cast<VKLFileSystemFolderItem>(current->children()->front()))
+            break;
+        current = std::dynamic_pointer_cast<VKLFileSystemFolderItem>(current->children()->front());
+        ++depth;
+    }
+    // The listing error named by a folder's name stops the walk just above the bottom.
+    EXPECT_EQ(depth, 999);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, VKLErrorListingFailed);
+}
+
+TEST(SimulatedContent, StreamsTheDataOfAnInMemoryFile)
+{
+    SimulatedCameraContent content;
+    const QByteArray data = QByteArray("0123456789").repeated(10000);
+    content.root.files.push_back({QStringLiteral("A.NEF"), 0, std::nullopt, data});
+    content.root.files.push_back({QStringLiteral("EMPTY.JPG"), 0, std::nullopt, {}});
+    SimulatedCameraOptions options;
+    options.startsInStorageMode = true;
+    options.chunkSize = 4096;
+    options.metadataPreloaded = true;
+    auto camera = SimulatedCamera::fromContent(std::move(content), options);
+    const auto files = test::walkFiles(test::openStorage(*camera));
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_TRUE(files[0]->metadataLoaded());
+    EXPECT_EQ(files[0]->size(), 100000u);
+    EXPECT_EQ(files[0]->dateCreated(), std::nullopt);
+    const auto stream = test::streamFile(files[0]);
+    EXPECT_EQ(stream.error, std::nullopt);
+    EXPECT_EQ(stream.data, data);
+    EXPECT_EQ(stream.chunks, 25);
+    const auto empty = test::streamFile(files[1]);
+    EXPECT_EQ(empty.error, std::nullopt);
+    EXPECT_EQ(empty.chunks, 0);
+    EXPECT_EQ(empty.completions, 1);
+}
+
+} // namespace
+} // namespace vornakel
