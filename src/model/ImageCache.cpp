@@ -1,0 +1,135 @@
+#include "model/ImageCache.h"
+
+#include "model/Photo.h"
+#include "platform/core/Error.h"
+#include "platform/core/PropertyList.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTimeZone>
+
+#include <vector>
+
+namespace vornakel::ImageCache {
+namespace {
+
+// Leaves room below the usual 255-byte name limit for the date, a distinguisher and the suffix.
+constexpr qsizetype kMaximumComponentBytes = 180;
+
+QString truncatedToUtf8Bytes(const QString& text, qsizetype maximumBytes)
+{
+    if (text.toUtf8().size() <= maximumBytes)
+        return text;
+    QString result;
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        // Keep surrogate pairs whole.
+        const qsizetype length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const qsizetype characterBytes = text.mid(i, length).toUtf8().size();
+        if (bytes + characterBytes > maximumBytes)
+            break;
+        result += text.mid(i, length);
+        bytes += characterBytes;
+        i += length - 1;
+    }
+    return result;
+}
+
+bool isLastSeenOutOfDate(const QString& folder, const QDateTime& now)
+{
+    const QFileInfo record(folder + QLatin1Char('/') + Photo::cacheMetadataFileName());
+    if (record.isSymLink() || !record.isFile())
+        return false;
+    const PropertyList::Result<QVariant> contents = PropertyList::readFile(record.filePath());
+    const QVariant* root = std::get_if<QVariant>(&contents);
+    if (!root || root->typeId() != QMetaType::QVariantMap)
+        return false;
+    const QVariant lastSeen = root->toMap().value(Photo::cacheMetadataLastSeenKey());
+    if (lastSeen.typeId() != QMetaType::QDateTime || !lastSeen.toDateTime().isValid())
+        return false;
+    return lastSeen.toDateTime().msecsTo(now) > kMaximumAgeSeconds * 1000;
+}
+
+} // namespace
+
+QString safePathComponent(const QString& text, const QString& fallback)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        result += (u == u'/' || u < 0x20 || u == 0x7f) ? QChar(u'_') : c;
+    }
+    if (result.startsWith(QLatin1Char('.')))
+        result[0] = QLatin1Char('_');
+    result = truncatedToUtf8Bytes(result, kMaximumComponentBytes);
+    if (result.endsWith(QLatin1String(".cached")))
+        result += QLatin1Char('_');
+    return result.isEmpty() ? fallback : result;
+}
+
+QString photoFolderName(const QString& displayName, const std::optional<QDateTime>& date, const QString& distinguisher)
+{
+    QString name = displayName;
+    if (date && date->isValid()) {
+        const QDateTime utc = date->toTimeZone(QTimeZone::utc());
+        const QDate day = utc.date();
+        const QTime time = utc.time();
+        name += QStringLiteral("-%1%2%3-%4%5%6")
+                    .arg(day.year())
+                    .arg(day.month(), 2, 10, QLatin1Char('0'))
+                    .arg(day.day(), 2, 10, QLatin1Char('0'))
+                    .arg(time.hour(), 2, 10, QLatin1Char('0'))
+                    .arg(time.minute(), 2, 10, QLatin1Char('0'))
+                    .arg(time.second(), 2, 10, QLatin1Char('0'));
+    }
+    if (!distinguisher.isEmpty())
+        name += QLatin1Char('-') + distinguisher;
+    return name + QLatin1Char('.') + Photo::cacheDirectorySuffix();
+}
+
+std::optional<QString> standardRoot()
+{
+    const QString caches = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (caches.isEmpty())
+        return std::nullopt;
+    return caches + QLatin1Char('/') + appIdentifierPrefix() + QStringLiteral(".zediriri-zir/Cached Images");
+}
+
+int purgeOutOfDateThumbnailsAndPreviews(const std::optional<QString>& root, const QDateTime& now)
+{
+    if (!root || !QFileInfo(*root).isDir())
+        return 0;
+    int removed = 0;
+    // An explicit stack: the walk's depth does not depend on the call stack.
+    std::vector<QString> folders{*root};
+    while (!folders.empty()) {
+        const QString folder = std::move(folders.back());
+        folders.pop_back();
+        // Without QDir::Hidden, hidden items are not listed.
+        const QFileInfoList entries =
+            QDir(folder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
+        for (const QFileInfo& entry : entries) {
+            // A link could lead out of the cache; neither follow nor remove it.
+            if (entry.isSymLink() || entry.fileName().startsWith(QLatin1Char('.')))
+                continue;
+            if (entry.suffix() != Photo::cacheDirectorySuffix()) {
+                folders.push_back(entry.filePath());
+                continue;
+            }
+            // A photo folder: decided on its record, never descended into. removeRecursively deletes links
+            // inside the folder without following them.
+            if (isLastSeenOutOfDate(entry.filePath(), now) && QDir(entry.filePath()).removeRecursively())
+                ++removed;
+        }
+    }
+    return removed;
+}
+
+int purgeOutOfDateThumbnailsAndPreviews()
+{
+    return purgeOutOfDateThumbnailsAndPreviews(Photo::imageCachesDirectory(), Photo::now());
+}
+
+} // namespace vornakel::ImageCache

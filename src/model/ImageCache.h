@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+namespace vornakel {
+
+// Naming and upkeep of the on-disk image cache that Photo fills: <root>/<camera>/<photo>.cached/.
+namespace ImageCache {
+
+// Cache folders not seen for longer than this are purged at start-up.
+inline constexpr qint64 kMaximumAgeSeconds = 2592000; // 30 days
+
+// The one place where camera-supplied text (camera identifiers, file names) becomes a path component: no
+// "/", NUL or control characters, no leading "." (which would make ".." or a hidden, never-purged folder), no
+// trailing ".cached" (which would make the purge mistake a camera folder for a photo folder), and short enough
+// for the file system. Ordinary names come back unchanged; an empty result gives `fallback`.
+QString safePathComponent(const QString& text, const QString& fallback);
+
+// "<name>-YYYYMMDD-HHMMSS.cached" with the date's components in UTC (the year unpadded), or "<name>.cached"
+// when undated. A non-empty `distinguisher` goes before the suffix: "<name>-YYYYMMDD-HHMMSS-<d>.cached".
+// `displayName` must already be safe.
+QString photoFolderName(const QString& displayName, const std::optional<QDateTime>& date,
+                        const QString& distinguisher = {});
+
+// The standard cache root: <XDG cache>/com.vornakel.zediriri-zir/Cached Images; none without a cache folder.
+std::optional<QString> standardRoot();
+
+// Removes photo cache folders (named "*.cached", exactly that case) under `root` whose "Metadata.plist" holds
+// a "LastSeen" date more than 30 days before `now`. A folder with a missing or unreadable record stays. Hidden
+// items are not visited, symbolic links are neither followed nor removed, and nothing outside `root` is
+// touched. Returns the number of folders removed.
+int purgeOutOfDateThumbnailsAndPreviews(const std::optional<QString>& root, const QDateTime& now);
+// The same over Photo::imageCachesDirectory() at Photo::now(); what start-up calls.
+int purgeOutOfDateThumbnailsAndPreviews();
+
+} // namespace ImageCache
+} // namespace vornakel

@@ -1,0 +1,315 @@
+#include "model/ImageMetadataHelper.h"
+
+#include "platform/camera/VKLCamera.h"
+#include "platform/core/DispatchQueue.h"
+#include "platform/core/Strings.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QTransform>
+
+#include <exiv2/exiv2.hpp>
+
+#include <cmath>
+#include <mutex>
+
+namespace vornakel {
+namespace {
+
+// Beyond these a value is damaged, not a setting; shown as if absent rather than as a huge number.
+constexpr double kLargestIso = 10'000'000;
+constexpr double kLongestFocalLength = 100'000; // millimetres
+
+void quietExiv2()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute); });
+}
+
+QImage uprightImage(const QImage& image, long orientation)
+{
+    switch (orientation) {
+    case 2: return image.mirrored(true, false);
+    case 3: return image.transformed(QTransform().rotate(180));
+    case 4: return image.mirrored(false, true);
+    case 5: return image.transformed(QTransform().rotate(90)).mirrored(true, false);
+    case 6: return image.transformed(QTransform().rotate(90));
+    case 7: return image.transformed(QTransform().rotate(90)).mirrored(false, true);
+    case 8: return image.transformed(QTransform().rotate(270));
+    default: return image;
+    }
+}
+
+QImage boundedImage(const QImage& image)
+{
+    if (image.width() <= ImageMetadataHelper::kThumbnailMaxPixelSize &&
+        image.height() <= ImageMetadataHelper::kThumbnailMaxPixelSize)
+        return image;
+    return image.scaled(ImageMetadataHelper::kThumbnailMaxPixelSize, ImageMetadataHelper::kThumbnailMaxPixelSize,
+                        Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+std::optional<long> exifLong(const Exiv2::ExifData& exif, const char* key, long index = 0)
+{
+    const auto found = exif.findKey(Exiv2::ExifKey(key));
+    if (found == exif.end() || found->count() <= index)
+        return std::nullopt;
+    return found->toLong(index);
+}
+
+std::optional<double> exifNumber(const Exiv2::ExifData& exif, const char* key)
+{
+    const auto found = exif.findKey(Exiv2::ExifKey(key));
+    if (found == exif.end() || found->count() == 0)
+        return std::nullopt;
+    if (found->typeId() == Exiv2::unsignedRational || found->typeId() == Exiv2::signedRational) {
+        const Exiv2::Rational value = found->toRational(0);
+        if (value.second == 0)
+            return std::nullopt;
+        return double(value.first) / double(value.second);
+    }
+    const double value = found->toFloat(0);
+    return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+}
+
+std::optional<QString> exifText(const Exiv2::ExifData& exif, const char* key)
+{
+    const auto found = exif.findKey(Exiv2::ExifKey(key));
+    if (found == exif.end())
+        return std::nullopt;
+    return QString::fromStdString(found->toString()).trimmed();
+}
+
+// The largest embedded preview of a RAW file (Qt cannot decode the RAW data itself), made upright.
+std::optional<QImage> embeddedPreview(const QString& path)
+{
+    quietExiv2();
+    try {
+        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        if (!image.get())
+            return std::nullopt;
+        image->readMetadata();
+        Exiv2::PreviewManager previews(*image);
+        const Exiv2::PreviewPropertiesList list = previews.getPreviewProperties();
+        // The list is sorted by size; try the largest first.
+        for (auto properties = list.rbegin(); properties != list.rend(); ++properties) {
+            const Exiv2::PreviewImage preview = previews.getPreviewImage(*properties);
+            const QImage decoded = QImage::fromData(preview.pData(), int(preview.size()));
+            if (decoded.isNull())
+                continue;
+            const long orientation = exifLong(image->exifData(), "Exif.Image.Orientation").value_or(1);
+            return boundedImage(uprightImage(decoded, orientation));
+        }
+    } catch (...) {
+        // exiv2 reports unreadable files by throwing; to us that is just "no image".
+    }
+    return std::nullopt;
+}
+
+std::optional<double> numberValue(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return value.toDouble();
+    default:
+        return std::nullopt;
+    }
+}
+
+// The number's integer part as text, when it is a plausible count: never a wrapped negative or a huge value.
+std::optional<QString> unsignedText(double number, double largest)
+{
+    if (!std::isfinite(number) || number < 0 || number > largest)
+        return std::nullopt;
+    return QString::number(qulonglong(std::trunc(number)));
+}
+
+std::optional<QString> formattedDisplayValue(const QVariant& value, const std::optional<QString>& fallback,
+                                             const QString& formatKey,
+                                             const std::function<std::optional<QString>(double)>& displayValue)
+{
+    const std::optional<double> number = numberValue(value);
+    if (!number)
+        return fallback;
+    std::optional<QString> text = displayValue(*number);
+    if (!text)
+        text = fallback;
+    if (!text)
+        return std::nullopt;
+    return GeneralUI::format(formatKey, {*text});
+}
+
+} // namespace
+
+// ---- Images -------------------------------------------------------------------------------------------------
+
+std::optional<QImage> ImageMetadataHelper::thumbnailFromImageFile(const QString& path)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    if (reader.canRead()) {
+        const QSize size = reader.size();
+        // Scaling the box is symmetric, so it may happen before the orientation is applied.
+        if (size.isValid() && (size.width() > kThumbnailMaxPixelSize || size.height() > kThumbnailMaxPixelSize))
+            reader.setScaledSize(size.scaled(kThumbnailMaxPixelSize, kThumbnailMaxPixelSize, Qt::KeepAspectRatio));
+        const QImage image = reader.read();
+        if (!image.isNull())
+            return boundedImage(image);
+    }
+    return embeddedPreview(path);
+}
+
+std::optional<QVariantMap> ImageMetadataHelper::propertiesFromData(const QByteArray& data)
+{
+    if (data.isEmpty())
+        return std::nullopt;
+    quietExiv2();
+    QVariantMap properties;
+    try {
+        auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(data.constData()),
+                                               long(data.size()));
+        if (!image.get())
+            return std::nullopt;
+        image->readMetadata();
+        int width = image->pixelWidth();
+        int height = image->pixelHeight();
+        if (width <= 0 || height <= 0) {
+            QBuffer buffer;
+            buffer.setData(data);
+            const QSize size = QImageReader(&buffer).size();
+            width = size.width();
+            height = size.height();
+        }
+        if (width > 0 && height > 0) {
+            properties.insert(QStringLiteral("PixelWidth"), qint64(width));
+            properties.insert(QStringLiteral("PixelHeight"), qint64(height));
+        }
+        const Exiv2::ExifData& exif = image->exifData();
+        QVariantMap tiff;
+        if (const std::optional<long> orientation = exifLong(exif, "Exif.Image.Orientation")) {
+            properties.insert(QStringLiteral("Orientation"), qint64(*orientation));
+            tiff.insert(QStringLiteral("Orientation"), qint64(*orientation));
+        }
+        if (const std::optional<QString> make = exifText(exif, "Exif.Image.Make"))
+            tiff.insert(QStringLiteral("Make"), *make);
+        if (const std::optional<QString> model = exifText(exif, "Exif.Image.Model"))
+            tiff.insert(QStringLiteral("Model"), *model);
+        if (!tiff.isEmpty())
+            properties.insert(tiffDictionaryKey(), tiff);
+
+        QVariantMap exifProperties;
+        const auto iso = exif.findKey(Exiv2::ExifKey("Exif.Photo.ISOSpeedRatings"));
+        if (iso != exif.end() && iso->count() > 0) {
+            QVariantList ratings;
+            for (long i = 0; i < iso->count(); ++i)
+                ratings.append(qint64(iso->toLong(i)));
+            exifProperties.insert(isoSpeedRatingsKey(), ratings);
+        }
+        if (const std::optional<double> fNumber = exifNumber(exif, "Exif.Photo.FNumber"))
+            exifProperties.insert(fNumberKey(), *fNumber);
+        if (const std::optional<double> exposure = exifNumber(exif, "Exif.Photo.ExposureTime"))
+            exifProperties.insert(exposureTimeKey(), *exposure);
+        if (const std::optional<double> focalLength = exifNumber(exif, "Exif.Photo.FocalLength"))
+            exifProperties.insert(focalLengthKey(), *focalLength);
+        if (const std::optional<QString> date = exifText(exif, "Exif.Photo.DateTimeOriginal"))
+            exifProperties.insert(dateTimeOriginalKey(), *date);
+        if (!exifProperties.isEmpty())
+            properties.insert(exifDictionaryKey(), exifProperties);
+    } catch (...) {
+        // exiv2 throws for data it does not recognise as an image.
+        return std::nullopt;
+    }
+    return properties;
+}
+
+void ImageMetadataHelper::loadThumbnailFromImage(const QString& path, ThumbnailCallback callback)
+{
+    DispatchQueue::global(DispatchQueue::QoS::UserInteractive)->async([path, callback = std::move(callback)] {
+        std::optional<QImage> image = thumbnailFromImageFile(path);
+        DispatchQueue::main()->async([image = std::move(image), callback] {
+            if (callback)
+                callback(image);
+        });
+    });
+}
+
+void ImageMetadataHelper::loadMetadataFromImage(const QString& path, PropertiesCallback callback)
+{
+    DispatchQueue::global(DispatchQueue::QoS::UserInteractive)->async([path, callback = std::move(callback)] {
+        std::optional<QVariantMap> properties;
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            properties = propertiesFromData(file.readAll());
+        if (callback)
+            DispatchQueue::main()->async([properties = std::move(properties), callback] { callback(properties); });
+    });
+}
+
+void ImageMetadataHelper::loadMetadataFrom(std::optional<QByteArray> data, PropertiesCallback callback)
+{
+    DispatchQueue::global(DispatchQueue::QoS::UserInteractive)->async(
+        [data = std::move(data), callback = std::move(callback)] {
+            std::optional<QVariantMap> properties = data ? propertiesFromData(*data) : std::nullopt;
+            if (callback)
+                DispatchQueue::main()->async([properties = std::move(properties), callback] { callback(properties); });
+        });
+}
+
+// ---- Display texts ------------------------------------------------------------------------------------------
+
+std::optional<QString> ImageMetadataHelper::localizedStringForExifISO(const QVariant& value,
+                                                                      const std::optional<QString>& fallback)
+{
+    if (value.typeId() != QMetaType::QVariantList)
+        return fallback;
+    const QVariantList list = value.toList();
+    if (list.isEmpty())
+        return fallback;
+    const std::optional<double> first = numberValue(list.first());
+    const std::optional<QString> text = first ? unsignedText(*first, kLargestIso) : std::nullopt;
+    if (!text)
+        return fallback;
+    return GeneralUI::format(QStringLiteral("ISOMetadataFormatter"), {*text});
+}
+
+std::optional<QString> ImageMetadataHelper::localizedStringForExifFocalLength(const QVariant& value,
+                                                                              const std::optional<QString>& fallback)
+{
+    const std::optional<double> number = numberValue(value);
+    const std::optional<QString> text = number ? unsignedText(*number, kLongestFocalLength) : std::nullopt;
+    if (!text)
+        return fallback;
+    return GeneralUI::format(QStringLiteral("FocalLengthFormatter"), {*text});
+}
+
+std::optional<QString> ImageMetadataHelper::localizedStringForExifShutterSpeed(const QVariant& value,
+                                                                               const std::optional<QString>& fallback)
+{
+    return formattedDisplayValue(value, fallback, QStringLiteral("ShutterSpeedMetadataFormatter"),
+                                 [](double seconds) -> std::optional<QString> {
+                                     const auto speed = VKLShutterSpeedValue::withApproximateDuration(seconds);
+                                     return speed ? speed->localizedDisplayValue() : std::nullopt;
+                                 });
+}
+
+std::optional<QString> ImageMetadataHelper::localizedStringForExifAperture(const QVariant& value,
+                                                                           const std::optional<QString>& fallback)
+{
+    return formattedDisplayValue(value, fallback, QStringLiteral("ApertureMetadataFormatter"),
+                                 [](double fNumber) -> std::optional<QString> {
+                                     const auto aperture = VKLApertureValue::withApproximateDecimalValue(fNumber);
+                                     return aperture ? aperture->localizedDisplayValue() : std::nullopt;
+                                 });
+}
+
+} // namespace vornakel

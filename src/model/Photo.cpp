@@ -1,0 +1,421 @@
+#include "model/Photo.h"
+
+#include "model/ImageCache.h"
+#include "platform/core/PropertyList.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSaveFile>
+
+namespace vornakel {
+namespace {
+
+struct CacheRootState {
+    std::mutex mutex;
+    bool overridden = false;
+    std::optional<std::optional<QString>> root; // outer: computed yet
+    std::function<QDateTime()> clock;
+};
+
+CacheRootState& cacheState()
+{
+    static CacheRootState state;
+    return state;
+}
+
+// Which photo folder belongs to which camera file, for this process. Two photos that would get the same folder
+// name (same display name and second, or both undated) are told apart by the file each was made from.
+struct FolderClaims {
+    std::mutex mutex;
+    QHash<QString, QString> ownerByFolder;
+};
+
+FolderClaims& folderClaims()
+{
+    static FolderClaims claims;
+    return claims;
+}
+
+QString sourceFileName() { return QStringLiteral("Source.txt"); }
+
+// Claims `folder` for `identity`, unless this process or an earlier run (recorded in the folder's source file)
+// gave it to another file. The decision for a folder never changes once made, so the cache keeps hitting.
+bool claimFolder(const QString& folder, const QString& identity)
+{
+    FolderClaims& claims = folderClaims();
+    std::lock_guard lock(claims.mutex);
+    const auto known = claims.ownerByFolder.constFind(folder);
+    if (known != claims.ownerByFolder.constEnd())
+        return *known == identity;
+    QString owner = identity;
+    QFile source(folder + QLatin1Char('/') + sourceFileName());
+    if (source.open(QIODevice::ReadOnly))
+        owner = QString::fromUtf8(source.readAll());
+    claims.ownerByFolder.insert(folder, owner);
+    return owner == identity;
+}
+
+bool writeAtomically(const QString& location, const QByteArray& data)
+{
+    QSaveFile file(location);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(data) != data.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+bool isReachable(const Photo::Location& location)
+{
+    return location && QFileInfo(*location).isFile();
+}
+
+} // namespace
+
+QImage ImageReference::image() const
+{
+    std::call_once(m_decodeOnce, [this] { m_image = QImage(m_fileLocation); });
+    return m_image;
+}
+
+// ---- Creation and variants ----------------------------------------------------------------------------------
+
+std::shared_ptr<Photo> Photo::create(std::shared_ptr<PhotoVariant> primary, std::shared_ptr<PhotoVariant> preview)
+{
+    if (!primary)
+        return nullptr;
+    std::shared_ptr<Photo> photo(new Photo());
+    primary->m_type = PhotoVariantType::original;
+    if (preview)
+        preview->m_type = PhotoVariantType::preview;
+    photo->m_primary = std::move(primary);
+    photo->m_preview = std::move(preview);
+    photo->m_primary->m_photo = photo;
+    if (photo->m_preview)
+        photo->m_preview->m_photo = photo;
+    return photo;
+}
+
+Photo::~Photo() = default;
+
+std::shared_ptr<PhotoVariant> Photo::alias(PhotoVariant* variant) const
+{
+    if (!variant)
+        return nullptr;
+    // Shares the photo's control block: holding the variant keeps the photo alive.
+    return std::shared_ptr<PhotoVariant>(shared_from_this(), variant);
+}
+
+std::shared_ptr<PhotoVariant> Photo::primaryVariant() const { return alias(m_primary.get()); }
+std::shared_ptr<PhotoVariant> Photo::previewVariant() const { return alias(m_preview.get()); }
+
+std::vector<std::shared_ptr<PhotoVariant>> Photo::variants() const
+{
+    std::vector<std::shared_ptr<PhotoVariant>> result{primaryVariant()};
+    if (m_preview)
+        result.push_back(previewVariant());
+    return result;
+}
+
+const QString& Photo::displayName() const { return m_primary->displayName(); }
+
+QString Photo::description() const
+{
+    QString text = QStringLiteral("Primary variant: ") + m_primary->fileName();
+    if (m_preview)
+        text += QStringLiteral(", preview variant: ") + m_preview->fileName();
+    return text;
+}
+
+std::shared_ptr<PhotoVariant> Photo::bestVariantForRemotePreview() const
+{
+    if (!m_preview)
+        return primaryVariant();
+    if (PhotoVariant::pathExtension(m_primary->fileName()).compare(QLatin1String("cr2"), Qt::CaseInsensitive) == 0) {
+        // Some cameras hand out a full-size JPEG as a CR2's companion; a small one is the quicker preview.
+        const std::optional<qint64> size = m_preview->size();
+        return !size || *size <= 1572864 ? previewVariant() : primaryVariant();
+    }
+    return previewVariant();
+}
+
+// ---- Class-level constants ----------------------------------------------------------------------------------
+
+QString Photo::cacheMetadataFileName() { return QStringLiteral("Metadata.plist"); }
+QString Photo::cacheMetadataLastSeenKey() { return QStringLiteral("LastSeen"); }
+QString Photo::cacheDirectorySuffix() { return QStringLiteral("cached"); }
+QString Photo::thumbnailFileName() { return QStringLiteral("Thumbnail.jpg"); }
+QString Photo::previewFileName() { return QStringLiteral("Preview.jpg"); }
+
+Photo::Location Photo::imageCachesDirectory()
+{
+    CacheRootState& state = cacheState();
+    std::lock_guard lock(state.mutex);
+    if (!state.root)
+        state.root = ImageCache::standardRoot();
+    return *state.root;
+}
+
+void Photo::setImageCachesDirectory(Location location)
+{
+    CacheRootState& state = cacheState();
+    std::lock_guard lock(state.mutex);
+    state.root = std::move(location);
+}
+
+void Photo::resetImageCachesDirectory()
+{
+    CacheRootState& state = cacheState();
+    std::lock_guard lock(state.mutex);
+    state.root.reset();
+}
+
+void Photo::forgetCacheFolderClaims()
+{
+    FolderClaims& claims = folderClaims();
+    std::lock_guard lock(claims.mutex);
+    claims.ownerByFolder.clear();
+}
+
+void Photo::setClock(std::function<QDateTime()> clock)
+{
+    CacheRootState& state = cacheState();
+    std::lock_guard lock(state.mutex);
+    state.clock = std::move(clock);
+}
+
+QDateTime Photo::now()
+{
+    std::function<QDateTime()> clock;
+    {
+        CacheRootState& state = cacheState();
+        std::lock_guard lock(state.mutex);
+        clock = state.clock;
+    }
+    return clock ? clock() : QDateTime::currentDateTimeUtc();
+}
+
+// ---- Cache locations ----------------------------------------------------------------------------------------
+
+Photo::Location Photo::computeCacheDirectory() const
+{
+    const Location root = imageCachesDirectory();
+    if (!root)
+        return std::nullopt;
+    const std::shared_ptr<VKLFileSystemItem>& item = m_primary->remoteItem();
+    std::optional<QString> cameraIdentifier;
+    if (const std::shared_ptr<VKLFileStorage> storage = item->storage())
+        if (const std::shared_ptr<VKLCamera> camera = storage->camera())
+            cameraIdentifier = camera->friendlyIdentifier();
+    const QString unknownCamera = QStringLiteral("Unknown Camera");
+    const QString cameraFolder = *root + QLatin1Char('/') +
+                                 ImageCache::safePathComponent(cameraIdentifier.value_or(unknownCamera), unknownCamera);
+
+    const std::optional<QDateTime> date = item->dateCreated();
+    const QString name = ImageCache::safePathComponent(m_primary->displayName(), QStringLiteral("_"));
+    const QString folder = cameraFolder + QLatin1Char('/') + ImageCache::photoFolderName(name, date);
+
+    // The camera file this photo stands for; stable across runs for the same file on the same camera.
+    const QString identity = QStringLiteral("%1/%2\n%3\n%4")
+                                 .arg(m_primary->remoteFolderPath().value_or(QString()), m_primary->fileName())
+                                 .arg(m_primary->size().value_or(0))
+                                 .arg(date ? date->toMSecsSinceEpoch() : -1);
+    if (claimFolder(folder, identity))
+        return folder;
+    // The documented name belongs to another file: this one gets a suffix derived from its own identity, so it
+    // lands in the same folder on every run.
+    const QString distinguisher =
+        QString::fromLatin1(QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
+    const QString distinct = cameraFolder + QLatin1Char('/') + ImageCache::photoFolderName(name, date, distinguisher);
+    claimFolder(distinct, identity);
+    return distinct;
+}
+
+Photo::Location Photo::cacheDirectory()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_cacheDirectory)
+            return *m_cacheDirectory;
+    }
+    const Location computed = computeCacheDirectory();
+    std::lock_guard lock(m_mutex);
+    if (!m_cacheDirectory)
+        m_cacheDirectory = computed;
+    return *m_cacheDirectory;
+}
+
+Photo::Location Photo::cachedPreviewImageLocation()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_cachedPreviewImageLocation)
+            return *m_cachedPreviewImageLocation;
+    }
+    const Location directory = cacheDirectory();
+    const Location computed = directory ? Location(*directory + QLatin1Char('/') + previewFileName()) : std::nullopt;
+    std::lock_guard lock(m_mutex);
+    if (!m_cachedPreviewImageLocation)
+        m_cachedPreviewImageLocation = computed;
+    return *m_cachedPreviewImageLocation;
+}
+
+Photo::Location Photo::cachedThumbnailLocation()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_cachedThumbnailLocation)
+            return *m_cachedThumbnailLocation;
+    }
+    const Location directory = cacheDirectory();
+    const Location computed = directory ? Location(*directory + QLatin1Char('/') + thumbnailFileName()) : std::nullopt;
+    std::lock_guard lock(m_mutex);
+    if (!m_cachedThumbnailLocation)
+        m_cachedThumbnailLocation = computed;
+    return *m_cachedThumbnailLocation;
+}
+
+void Photo::setCacheDirectory(Location location)
+{
+    std::lock_guard lock(m_mutex);
+    m_cacheDirectory = std::move(location);
+}
+
+void Photo::setCachedPreviewImageLocation(Location location)
+{
+    std::lock_guard lock(m_mutex);
+    m_cachedPreviewImageLocation = std::move(location);
+}
+
+void Photo::setCachedThumbnailLocation(Location location)
+{
+    std::lock_guard lock(m_mutex);
+    m_cachedThumbnailLocation = std::move(location);
+}
+
+// ---- Cache contents -----------------------------------------------------------------------------------------
+
+bool Photo::thumbnailIsAvailable() { return isReachable(cachedThumbnailLocation()); }
+bool Photo::previewIsAvailable() { return isReachable(cachedPreviewImageLocation()); }
+
+void Photo::updateLastSeen(bool onlyIfExists)
+{
+    const Location directory = cacheDirectory();
+    if (!directory)
+        return;
+    const QString record = *directory + QLatin1Char('/') + cacheMetadataFileName();
+    if (onlyIfExists && !QFileInfo(record).isFile())
+        return;
+    const QVariantMap contents{{cacheMetadataLastSeenKey(), now()}};
+    const PropertyList::Result<QByteArray> data = PropertyList::toBinary(contents);
+    const QByteArray* bytes = std::get_if<QByteArray>(&data);
+    if (!bytes || !QDir().mkpath(*directory))
+        return;
+    writeAtomically(record, *bytes);
+}
+
+std::shared_ptr<const ImageReference> Photo::thumbnail()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_cachedThumbnail)
+            return m_cachedThumbnail;
+    }
+    const Location location = cachedThumbnailLocation();
+    if (!isReachable(location))
+        return nullptr;
+    std::shared_ptr<const ImageReference> image;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_cachedThumbnail)
+            return m_cachedThumbnail;
+        m_cachedThumbnail = std::make_shared<ImageReference>(*location);
+        image = m_cachedThumbnail;
+    }
+    updateLastSeen(false);
+    return image;
+}
+
+void Photo::loadThumbnail(Preflight preflight, Completion completion)
+{
+    const std::shared_ptr<Photo> self = shared_from_this();
+    const std::weak_ptr<Photo> weakSelf = self;
+    m_primary->remoteItem()->fetchThumbnail(
+        [self, preflight = std::move(preflight)](const VKLFileSystemItem::ItemPtr&) {
+            return preflight ? preflight(self) : true;
+        },
+        [weakSelf, completion = std::move(completion)](const VKLFileSystemItem::ItemPtr&, std::optional<Error> error,
+                                                       std::optional<QByteArray> data) {
+            if (const std::shared_ptr<Photo> photo = weakSelf.lock())
+                photo->writeCacheFile(CacheFile::thumbnail, error, data, completion);
+        });
+}
+
+void Photo::loadPreview(Preflight preflight, Completion completion)
+{
+    const std::shared_ptr<Photo> self = shared_from_this();
+    if (previewIsAvailable()) {
+        if (completion)
+            completion(self);
+        return;
+    }
+    const std::weak_ptr<Photo> weakSelf = self;
+    bestVariantForRemotePreview()->remoteItem()->fetchPreview(
+        [self, preflight = std::move(preflight)](const VKLFileSystemItem::ItemPtr&) {
+            return preflight ? preflight(self) : true;
+        },
+        [weakSelf, completion = std::move(completion)](const VKLFileSystemItem::ItemPtr&, std::optional<Error> error,
+                                                       std::optional<QByteArray> data) {
+            if (const std::shared_ptr<Photo> photo = weakSelf.lock())
+                photo->writeCacheFile(CacheFile::preview, error, data, completion);
+        });
+}
+
+void Photo::storePreviewData(const std::optional<Error>& error, const std::optional<QByteArray>& data,
+                             const Completion& completion)
+{
+    writeCacheFile(CacheFile::preview, error, data, completion);
+}
+
+void Photo::writeCacheFile(CacheFile which, const std::optional<Error>& error, const std::optional<QByteArray>& data,
+                           const Completion& completion)
+{
+    const std::shared_ptr<Photo> self = shared_from_this();
+    const auto finish = [&] {
+        if (completion)
+            completion(self);
+    };
+    const Location location = which == CacheFile::thumbnail ? cachedThumbnailLocation() : cachedPreviewImageLocation();
+    // A failed or empty delivery is not an image; storing it would count as a cache hit from then on.
+    if (!location || error || !data || data->isEmpty()) {
+        finish();
+        return;
+    }
+    const QString directory = QFileInfo(*location).path();
+    if (!QDir().mkpath(directory)) {
+        finish();
+        return;
+    }
+    if (writeAtomically(*location, *data)) {
+        const QString source = directory + QLatin1Char('/') + sourceFileName();
+        if (!QFileInfo::exists(source)) {
+            FolderClaims& claims = folderClaims();
+            QString owner;
+            {
+                std::lock_guard lock(claims.mutex);
+                owner = claims.ownerByFolder.value(directory);
+            }
+            if (!owner.isEmpty())
+                writeAtomically(source, owner.toUtf8());
+        }
+        updateLastSeen(false);
+    }
+    finish();
+}
+
+} // namespace vornakel

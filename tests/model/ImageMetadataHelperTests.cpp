@@ -1,0 +1,243 @@
+#include "model/ImageMetadataHelper.h"
+#include "samplecamera/SampleCameraGenerator.h"
+#include "platform/core/DispatchQueue.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QFile>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <exiv2/exiv2.hpp>
+
+#include <cmath>
+#include <limits>
+
+namespace vornakel {
+namespace {
+
+// A landscape JPEG, red on the left and blue on the right, with the EXIF entries given.
+QString writeJpeg(const QString& path, QSize size, const std::function<void(Exiv2::ExifData&)>& exif)
+{
+    QImage image(size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.fillRect(0, 0, size.width() / 2, size.height(), Qt::red);
+    painter.fillRect(size.width() / 2, 0, size.width() - size.width() / 2, size.height(), Qt::blue);
+    painter.end();
+    EXPECT_TRUE(image.save(path, "JPEG", 95));
+    auto file = Exiv2::ImageFactory::open(path.toStdString());
+    file->readMetadata();
+    Exiv2::ExifData data;
+    exif(data);
+    file->setExifData(data);
+    file->writeMetadata();
+    return path;
+}
+
+void standardExif(Exiv2::ExifData& exif)
+{
+    exif["Exif.Image.Orientation"] = uint16_t(6);
+    exif["Exif.Image.Make"] = "Vornakel";
+    exif["Exif.Photo.ISOSpeedRatings"] = uint16_t(200);
+    exif["Exif.Photo.FNumber"] = Exiv2::URational(28, 10);
+    exif["Exif.Photo.ExposureTime"] = Exiv2::URational(1, 250);
+    exif["Exif.Photo.FocalLength"] = Exiv2::URational(357, 10);
+    exif["Exif.Photo.DateTimeOriginal"] = "2018:03:04 05:06:07";
+}
+
+template <typename T>
+struct Delivered {
+    bool called = false;
+    bool onMain = false;
+    std::optional<T> value;
+};
+
+template <typename T>
+std::shared_ptr<Delivered<T>> waitFor(const std::function<void(std::function<void(std::optional<T>)>)>& start)
+{
+    auto delivered = std::make_shared<Delivered<T>>();
+    start([delivered](std::optional<T> value) {
+        delivered->called = true;
+        delivered->onMain = DispatchQueue::isMainThread();
+        delivered->value = std::move(value);
+    });
+    EXPECT_TRUE(test::runUntil([&] { return delivered->called; }));
+    return delivered;
+}
+
+class ImageMetadataHelperTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+};
+
+TEST_F(ImageMetadataHelperTest, ThumbnailIsUprightAndAtMost600Pixels)
+{
+    const QString portrait = writeJpeg(dir.filePath("portrait.jpg"), {80, 40}, standardExif);
+    auto small = waitFor<QImage>([&](auto callback) { ImageMetadataHelper::loadThumbnailFromImage(portrait, callback); });
+    ASSERT_TRUE(small->value);
+    EXPECT_TRUE(small->onMain);
+    EXPECT_EQ(small->value->size(), QSize(40, 80)) << "orientation 6 turns it upright";
+    // Turned clockwise: the red left half is now on top.
+    EXPECT_GT(qRed(small->value->pixel(20, 10)), 200);
+    EXPECT_GT(qBlue(small->value->pixel(20, 70)), 200);
+
+    const QString large = writeJpeg(dir.filePath("large.jpg"), {1800, 1200}, [](Exiv2::ExifData&) {});
+    auto bounded = waitFor<QImage>([&](auto callback) { ImageMetadataHelper::loadThumbnailFromImage(large, callback); });
+    ASSERT_TRUE(bounded->value);
+    EXPECT_EQ(bounded->value->size(), QSize(600, 400));
+}
+
+TEST_F(ImageMetadataHelperTest, MissingAndNonImageFilesGiveNothingOnTheMainQueue)
+{
+    QFile text(dir.filePath("notes.jpg"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("this is not an image at all");
+    text.close();
+    for (const QString& path : {dir.filePath("missing.jpg"), text.fileName()}) {
+        auto thumbnail = waitFor<QImage>([&](auto callback) { ImageMetadataHelper::loadThumbnailFromImage(path, callback); });
+        EXPECT_FALSE(thumbnail->value) << path.toStdString();
+        EXPECT_TRUE(thumbnail->onMain);
+        auto properties = waitFor<QVariantMap>([&](auto callback) { ImageMetadataHelper::loadMetadataFromImage(path, callback); });
+        EXPECT_FALSE(properties->value) << path.toStdString();
+        EXPECT_TRUE(properties->onMain);
+    }
+    auto none = waitFor<QVariantMap>([](auto callback) { ImageMetadataHelper::loadMetadataFrom(std::nullopt, callback); });
+    EXPECT_FALSE(none->value);
+}
+
+TEST_F(ImageMetadataHelperTest, PropertiesUseImageIoKeys)
+{
+    const QString path = writeJpeg(dir.filePath("shot.jpg"), {80, 40}, standardExif);
+    auto fromFile = waitFor<QVariantMap>([&](auto callback) { ImageMetadataHelper::loadMetadataFromImage(path, callback); });
+    ASSERT_TRUE(fromFile->value);
+    EXPECT_TRUE(fromFile->onMain);
+    const QVariantMap& properties = *fromFile->value;
+    EXPECT_EQ(properties.value("PixelWidth").toLongLong(), 80);
+    EXPECT_EQ(properties.value("PixelHeight").toLongLong(), 40);
+    EXPECT_EQ(properties.value("Orientation").toLongLong(), 6);
+    EXPECT_EQ(properties.value("{TIFF}").toMap().value("Make").toString(), "Vornakel");
+    const QVariantMap exif = properties.value("{Exif}").toMap();
+    EXPECT_EQ(exif.value("ISOSpeedRatings").toList(), QVariantList{qint64(200)});
+    EXPECT_DOUBLE_EQ(exif.value("FNumber").toDouble(), 2.8);
+    EXPECT_DOUBLE_EQ(exif.value("ExposureTime").toDouble(), 0.004);
+    EXPECT_DOUBLE_EQ(exif.value("FocalLength").toDouble(), 35.7);
+    EXPECT_EQ(exif.value("DateTimeOriginal").toString(), "2018:03:04 05:06:07");
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    auto fromData = waitFor<QVariantMap>([&](auto callback) { ImageMetadataHelper::loadMetadataFrom(file.readAll(), callback); });
+    ASSERT_TRUE(fromData->value);
+    EXPECT_EQ(*fromData->value, properties);
+
+    // The display texts the preview sheet builds from them.
+    EXPECT_EQ(ImageMetadataHelper::localizedStringForExifShutterSpeed(exif.value("ExposureTime"), std::nullopt), "1/250 s");
+    EXPECT_EQ(ImageMetadataHelper::localizedStringForExifAperture(exif.value("FNumber"), std::nullopt), "f/2.8");
+    EXPECT_EQ(ImageMetadataHelper::localizedStringForExifISO(exif.value("ISOSpeedRatings"), std::nullopt), "ISO 200");
+    EXPECT_EQ(ImageMetadataHelper::localizedStringForExifFocalLength(exif.value("FocalLength"), std::nullopt), "35 mm");
+}
+
+// Mended: a damaged file's negative or huge values are not shown as wrapped-around numbers.
+TEST_F(ImageMetadataHelperTest, NegativeIsoFromAFileFallsBack)
+{
+    const QString path = writeJpeg(dir.filePath("odd.jpg"), {16, 16}, [](Exiv2::ExifData& exif) {
+        Exiv2::Value::AutoPtr iso = Exiv2::Value::create(Exiv2::signedShort);
+        iso->read("-5");
+        exif.add(Exiv2::ExifKey("Exif.Photo.ISOSpeedRatings"), iso.get());
+        exif["Exif.Photo.FocalLength"] = Exiv2::Rational(-50, 1);
+        exif["Exif.Photo.FNumber"] = Exiv2::URational(28, 0);
+    });
+    auto properties = waitFor<QVariantMap>([&](auto callback) { ImageMetadataHelper::loadMetadataFromImage(path, callback); });
+    ASSERT_TRUE(properties->value);
+    const QVariantMap exif = properties->value->value("{Exif}").toMap();
+    EXPECT_EQ(ImageMetadataHelper::localizedStringForExifISO(exif.value("ISOSpeedRatings"), std::nullopt), std::nullopt);
+    EXPECT_EQ(ImageMetadataHelper::localizedStringForExifFocalLength(exif.value("FocalLength"), std::nullopt), std::nullopt);
+    EXPECT_FALSE(exif.contains("FNumber")) << "a zero denominator is no value";
+}
+
+TEST(ImageMetadataFormatters, TableOfValues)
+{
+    using Formatter = std::optional<QString> (*)(const QVariant&, const std::optional<QString>&);
+    struct Case {
+        const char* title;
+        Formatter formatter;
+        QVariant value;
+        std::optional<QString> fallback;
+        std::optional<QString> expected;
+    };
+    const auto iso = &ImageMetadataHelper::localizedStringForExifISO;
+    const auto focal = &ImageMetadataHelper::localizedStringForExifFocalLength;
+    const auto shutter = &ImageMetadataHelper::localizedStringForExifShutterSpeed;
+    const auto aperture = &ImageMetadataHelper::localizedStringForExifAperture;
+    const std::optional<QString> none;
+    const QString fb = QStringLiteral("n/a");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<Case> cases = {
+        {"iso list", iso, QVariantList{200, 400}, fb, "ISO 200"},
+        {"iso double element", iso, QVariantList{1600.9}, none, "ISO 1600"},
+        {"iso empty list", iso, QVariantList{}, fb, fb},
+        {"iso plain number", iso, 200, fb, fb},
+        {"iso absent", iso, QVariant(), none, none},
+        {"iso negative", iso, QVariantList{-5}, fb, fb},
+        {"iso huge", iso, QVariantList{qint64(1) << 40}, fb, fb},
+        {"iso text element", iso, QVariantList{QStringLiteral("200")}, fb, fb},
+        {"focal 35.7", focal, 35.7, none, "35 mm"},
+        {"focal int", focal, 50, none, "50 mm"},
+        {"focal negative", focal, -3.0, fb, fb},
+        {"focal nan", focal, nan, fb, fb},
+        {"focal huge", focal, 1e12, none, none},
+        {"focal text", focal, QStringLiteral("35"), fb, fb},
+        {"shutter 1/250", shutter, 0.004, none, "1/250 s"},
+        {"shutter absent with fallback", shutter, QVariant(), fb, fb},
+        {"shutter unexpressible with fallback", shutter, -1.0, fb, "n/a s"},
+        {"shutter unexpressible without", shutter, 1e9, none, none},
+        {"shutter text", shutter, QStringLiteral("1/250"), fb, fb},
+        {"aperture 2.8", aperture, 2.8, none, "f/2.8"},
+        {"aperture unexpressible", aperture, 1000.0, fb, "n/a"},
+        {"aperture absent", aperture, QVariant(), none, none},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.formatter(c.value, c.fallback), c.expected) << c.title;
+}
+
+} // namespace
+} // namespace vornakel
+
+namespace vornakel {
+namespace {
+
+// Camera files as the sample camera writes them: JPEG shots and RAW files with a larger embedded preview.
+TEST_F(ImageMetadataHelperTest, SampleCameraJpegAndRawFiles)
+{
+    tools::SampleCameraSpec spec;
+    spec.outputFolder = dir.filePath("card");
+    spec.shots = 4;
+    spec.rawShare = 1.0;
+    spec.imageSize = QSize(900, 600);
+    const tools::SampleCameraResult card = tools::generateSampleCamera(spec);
+    ASSERT_TRUE(card.ok()) << card.error.toStdString();
+    for (const tools::SampleShot& shot : card.shots) {
+        for (const QString& path : {shot.jpegPath, shot.rawPath}) {
+            if (path.isEmpty())
+                continue;
+            auto thumbnail = waitFor<QImage>([&](auto callback) { ImageMetadataHelper::loadThumbnailFromImage(path, callback); });
+            ASSERT_TRUE(thumbnail->value) << path.toStdString();
+            const QSize size = thumbnail->value->size();
+            EXPECT_LE(std::max(size.width(), size.height()), 600) << path.toStdString();
+            const bool turned = shot.orientation == 6 || shot.orientation == 8;
+            const bool landscape = shot.pixelSize.width() > shot.pixelSize.height();
+            EXPECT_EQ(size.width() > size.height(), landscape != turned) << path.toStdString() << " orientation " << shot.orientation;
+
+            auto properties = waitFor<QVariantMap>([&](auto callback) { ImageMetadataHelper::loadMetadataFromImage(path, callback); });
+            ASSERT_TRUE(properties->value) << path.toStdString();
+            const QVariantMap exif = properties->value->value("{Exif}").toMap();
+            EXPECT_EQ(exif.value("ISOSpeedRatings").toList().value(0).toLongLong(), shot.iso) << path.toStdString();
+            EXPECT_NEAR(exif.value("FNumber").toDouble(), shot.fNumber, 0.01) << path.toStdString();
+            EXPECT_NEAR(exif.value("FocalLength").toDouble(), shot.focalLength, 0.01) << path.toStdString();
+        }
+    }
+}
+
+} // namespace
+} // namespace vornakel

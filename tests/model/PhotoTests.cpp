@@ -1,0 +1,326 @@
+#include "FakeCamera.h"
+#include "model/Photo.h"
+#include "model/ImageCache.h"
+#include "platform/core/PropertyList.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTimeZone>
+
+#include <unordered_set>
+
+namespace vornakel {
+namespace {
+
+using test::FakeCamera;
+using test::FakeFile;
+using test::FakeFolder;
+using test::FakeOptions;
+using test::FakeStorage;
+
+std::shared_ptr<FakeFile> file(const QString& name, std::optional<QDateTime> date = std::nullopt, uint64_t size = 1000)
+{
+    return std::make_shared<FakeFile>(name, std::move(date), size);
+}
+
+// ---- Variants and photos ------------------------------------------------------------------------------------
+
+TEST(PhotoVariant, ReadsTheItemOnce)
+{
+    struct Case {
+        QString name;
+        PhotoFormatFamily family;
+        QString displayName;
+    };
+    const std::vector<Case> cases = {
+        {"DSC_0001.JPG", PhotoFormatFamily::jpeg, "DSC_0001"},
+        {"DSC_0001.Jpeg", PhotoFormatFamily::jpeg, "DSC_0001"},
+        {"DSC_0001.NEF", PhotoFormatFamily::raw, "DSC_0001"},
+        {"DSC_0001.MOV", PhotoFormatFamily::raw, "DSC_0001"},
+        {"README", PhotoFormatFamily::raw, "README"},
+        {"a.tar.gz", PhotoFormatFamily::raw, "a.tar"},
+        {"photo.jpg.CR2", PhotoFormatFamily::raw, "photo.jpg"},
+    };
+    for (const Case& c : cases) {
+        const auto variant = PhotoVariant::create(file(c.name));
+        ASSERT_TRUE(variant) << c.name.toStdString();
+        EXPECT_EQ(variant->formatFamily(), c.family) << c.name.toStdString();
+        EXPECT_EQ(variant->displayName(), c.displayName) << c.name.toStdString();
+        EXPECT_EQ(variant->fileName(), c.name);
+        EXPECT_EQ(variant->uti(), c.family == PhotoFormatFamily::jpeg ? "public.jpeg" : "public.camera-raw-image");
+        EXPECT_EQ(variant->description(), "Variant: " + c.name);
+        EXPECT_FALSE(variant->photo());
+    }
+
+    EXPECT_FALSE(PhotoVariant::create(std::make_shared<FakeFile>(std::nullopt)));
+    EXPECT_FALSE(PhotoVariant::create(file("zero", std::nullopt, 0))->size());
+    EXPECT_EQ(PhotoVariant::create(file("big", std::nullopt, 1ull << 40))->size(), std::optional<qint64>(1ll << 40));
+    // Later changes of the item are not followed.
+    const QDateTime date = QDateTime::currentDateTimeUtc();
+    auto item = file("IMG.JPG", date);
+    const auto variant = PhotoVariant::create(item);
+    item->setDate(std::nullopt);
+    EXPECT_EQ(variant->dateCreated(), std::optional<QDateTime>(date));
+}
+
+TEST(Photo, OwnsItsVariantsAndAHeldVariantKeepsItsPhoto)
+{
+    auto raw = PhotoVariant::create(file("IMG.CR2"));
+    auto jpeg = PhotoVariant::create(file("IMG.JPG"));
+    Photo::create(jpeg); // an earlier photo of the JPEG; the pair takes over its back-reference
+    std::weak_ptr<Photo> weakPhoto;
+    std::shared_ptr<PhotoVariant> heldPreview;
+    {
+        PhotoPtr photo = Photo::create(raw, jpeg);
+        raw.reset();
+        jpeg.reset();
+        ASSERT_EQ(photo->variants().size(), 2u);
+        EXPECT_EQ(photo->variants()[0], photo->primaryVariant());
+        EXPECT_EQ(photo->variants()[1], photo->previewVariant());
+        EXPECT_EQ(photo->previewVariant()->type(), PhotoVariantType::preview);
+        EXPECT_EQ(photo->displayName(), "IMG");
+        EXPECT_EQ(photo->description(), "Primary variant: IMG.CR2, preview variant: IMG.JPG");
+        heldPreview = photo->previewVariant();
+        weakPhoto = photo;
+    }
+    ASSERT_FALSE(weakPhoto.expired()) << "a held variant keeps its photo alive";
+    EXPECT_EQ(heldPreview->photo()->primaryVariant()->fileName(), "IMG.CR2");
+    heldPreview.reset();
+    EXPECT_TRUE(weakPhoto.expired()) << "no cycle keeps the photo once nothing holds it";
+
+    // Identity: equal only to itself, hashed by object.
+    PhotoPtr a = Photo::create(PhotoVariant::create(file("A.JPG")));
+    PhotoPtr b = Photo::create(PhotoVariant::create(file("A.JPG")));
+    std::unordered_set<PhotoPtr> set{a, b, a};
+    EXPECT_EQ(set.size(), 2u);
+    EXPECT_EQ(a->primaryVariant(), a->primaryVariant());
+    EXPECT_NE(a->primaryVariant(), b->primaryVariant());
+    EXPECT_EQ(Photo::create(nullptr), nullptr);
+}
+
+TEST(Photo, BestVariantForRemotePreview)
+{
+    struct Case {
+        QString primary;
+        std::optional<uint64_t> previewSize; // none: no preview variant; 0: size unknown
+        bool expectPreview;
+    };
+    const std::vector<Case> cases = {
+        {"IMG_1.CR2", 1572864, true},
+        {"IMG_1.cr2", 1572865, false},
+        {"IMG_1.Cr2", 0, true},
+        {"IMG_1.NEF", 50'000'000, true},
+        {"IMG_1.CR2", std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        auto primary = PhotoVariant::create(file(c.primary));
+        auto preview = c.previewSize ? PhotoVariant::create(file("IMG_1.JPG", std::nullopt, *c.previewSize)) : nullptr;
+        PhotoPtr photo = Photo::create(primary, preview);
+        EXPECT_EQ(photo->bestVariantForRemotePreview(), c.expectPreview ? photo->previewVariant() : photo->primaryVariant())
+            << c.primary.toStdString() << " " << c.previewSize.value_or(-1);
+    }
+}
+
+// ---- Cache contents -----------------------------------------------------------------------------------------
+
+class PhotoCacheTest : public ::testing::Test {
+protected:
+    QTemporaryDir root;
+    QDateTime clock = QDateTime(QDate(2020, 1, 1), QTime(12, 0), QTimeZone::utc());
+    std::shared_ptr<FakeCamera> camera = std::make_shared<FakeCamera>(QStringLiteral("CAM"));
+    std::shared_ptr<FakeStorage> storage = std::make_shared<FakeStorage>(nullptr, camera);
+
+    void SetUp() override
+    {
+        Photo::setImageCachesDirectory(root.path());
+        Photo::setClock([this] { return clock; });
+    }
+    void TearDown() override
+    {
+        Photo::resetImageCachesDirectory();
+        Photo::setClock({});
+    }
+
+    PhotoPtr photo(const QString& name, std::optional<QDateTime> date = std::nullopt, QString previewName = {})
+    {
+        auto item = file(name, date);
+        item->setStorage(storage);
+        std::shared_ptr<PhotoVariant> preview;
+        if (!previewName.isEmpty()) {
+            auto previewItem = file(previewName, date);
+            previewItem->setStorage(storage);
+            preview = PhotoVariant::create(previewItem);
+        }
+        return Photo::create(PhotoVariant::create(item), preview);
+    }
+    std::shared_ptr<FakeFile> itemOf(const PhotoPtr& p, bool preview = false)
+    {
+        return std::static_pointer_cast<FakeFile>((preview ? p->previewVariant() : p->primaryVariant())->remoteItem());
+    }
+    std::optional<QDateTime> lastSeen(const PhotoPtr& p)
+    {
+        const auto contents = PropertyList::readFile(*p->cacheDirectory() + "/Metadata.plist");
+        if (!std::holds_alternative<QVariant>(contents))
+            return std::nullopt;
+        const QVariantMap map = std::get<QVariant>(contents).toMap();
+        EXPECT_EQ(map.size(), 1);
+        return map.value("LastSeen").toDateTime();
+    }
+};
+
+TEST_F(PhotoCacheTest, LastSeenIsWrittenOnlyIfAskedOrPresent)
+{
+    PhotoPtr p = photo("IMG_0001.JPG", clock);
+    p->updateLastSeen(true);
+    EXPECT_FALSE(QFileInfo::exists(*p->cacheDirectory())) << "only-if-exists on a missing record writes nothing";
+    p->updateLastSeen(false);
+    EXPECT_EQ(lastSeen(p), std::optional<QDateTime>(clock));
+    clock = clock.addDays(3);
+    p->updateLastSeen(true);
+    EXPECT_EQ(lastSeen(p), std::optional<QDateTime>(clock));
+}
+
+TEST_F(PhotoCacheTest, ThumbnailLoadStoresTheDeliveryAndRefreshesLastSeen)
+{
+    PhotoPtr p = photo("IMG_0001.JPG", clock);
+    EXPECT_FALSE(p->thumbnailIsAvailable());
+    EXPECT_FALSE(p->thumbnail());
+    int completions = 0;
+    PhotoPtr completed;
+    p->loadThumbnail([](const PhotoPtr&) { return true; }, [&](const PhotoPtr& done) {
+        completed = done;
+        ++completions;
+    });
+    ASSERT_TRUE(test::runUntil([&] { return completions == 1; }));
+    EXPECT_EQ(completed, p);
+    QFile stored(*p->cachedThumbnailLocation());
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_EQ(stored.readAll(), QByteArray("thumbnail"));
+    EXPECT_TRUE(p->thumbnailIsAvailable());
+    EXPECT_EQ(lastSeen(p), std::optional<QDateTime>(clock));
+
+    // Reading it from disk keeps one image reference and refreshes "LastSeen".
+    clock = clock.addSecs(60);
+    const auto image = p->thumbnail();
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->fileLocation(), *p->cachedThumbnailLocation());
+    EXPECT_EQ(p->thumbnail(), image);
+    EXPECT_EQ(lastSeen(p), std::optional<QDateTime>(clock));
+
+    // The camera is asked again even though the file exists.
+    p->loadThumbnail({}, [&](const PhotoPtr&) { ++completions; });
+    ASSERT_TRUE(test::runUntil([&] { return completions == 2; }));
+    EXPECT_EQ(itemOf(p)->options()->log->requests, (QStringList{"thumb:IMG_0001.JPG", "thumb:IMG_0001.JPG"}));
+}
+
+TEST_F(PhotoCacheTest, PreviewLoadCompletesAtOnceWhenCachedAndUsesTheBestVariant)
+{
+    PhotoPtr p = photo("IMG_0001.NEF", clock, "IMG_0001.JPG");
+    int completions = 0;
+    p->loadPreview({}, [&](const PhotoPtr&) { ++completions; });
+    ASSERT_TRUE(test::runUntil([&] { return completions == 1; }));
+    EXPECT_TRUE(p->previewIsAvailable());
+
+    EXPECT_EQ(itemOf(p, true)->options()->log->requests, QStringList{"preview:IMG_0001.JPG"});
+    p->loadPreview({}, [&](const PhotoPtr&) { ++completions; });
+    EXPECT_EQ(completions, 2) << "a cached preview completes before loadPreview returns";
+    EXPECT_EQ(itemOf(p, true)->options()->log->requests.size(), 1);
+}
+
+// Mended: a failed, empty or missing delivery is never stored, so it cannot become a cache hit.
+TEST_F(PhotoCacheTest, OnlyAnErrorFreeDeliveryIsStored)
+{
+    struct Case {
+        const char* title;
+        FakeFile::Delivery delivery;
+        bool stored;
+    };
+    const std::vector<Case> cases = {
+        {"error with partial data", {errorWithVKLErrorCode(VKLErrorConnectionLost), QByteArray("partial")}, false},
+        {"no data", {std::nullopt, std::nullopt}, false},
+        {"empty data", {std::nullopt, QByteArray()}, false},
+        {"data", {std::nullopt, QByteArray("jpeg")}, true},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        PhotoPtr p = photo(QStringLiteral("IMG_%1.JPG").arg(++index), clock);
+        itemOf(p)->setPreview(c.delivery);
+        itemOf(p)->setThumbnail(c.delivery);
+        int completions = 0;
+        p->loadPreview({}, [&](const PhotoPtr&) { ++completions; });
+        p->loadThumbnail({}, [&](const PhotoPtr&) { ++completions; });
+        ASSERT_TRUE(test::runUntil([&] { return completions == 2; })) << c.title;
+        EXPECT_EQ(p->previewIsAvailable(), c.stored) << c.title;
+        EXPECT_EQ(p->thumbnailIsAvailable(), c.stored) << c.title;
+        // No temporary file is left behind either way.
+        const QStringList leftovers = QDir(*p->cacheDirectory()).entryList(QDir::Files | QDir::Hidden);
+        for (const QString& name : leftovers)
+            EXPECT_TRUE(name == "Preview.jpg" || name == "Thumbnail.jpg" || name == "Metadata.plist" || name == "Source.txt")
+                << c.title << ": " << name.toStdString();
+    }
+
+    // The preview sheet's own store step follows the same rule.
+    PhotoPtr p = photo("IMG_9.JPG", clock);
+    int completions = 0;
+    p->storePreviewData(errorWithVKLErrorCode(VKLErrorReadFailed), QByteArray("x"), [&](const PhotoPtr&) { ++completions; });
+    EXPECT_FALSE(p->previewIsAvailable());
+    p->storePreviewData(std::nullopt, QByteArray("x"), [&](const PhotoPtr&) { ++completions; });
+    EXPECT_TRUE(p->previewIsAvailable());
+    EXPECT_EQ(completions, 2);
+}
+
+TEST_F(PhotoCacheTest, PreflightDeclinesAndReleasedPhotosGetNoCompletion)
+{
+    PhotoPtr p = photo("IMG_0001.JPG", clock);
+    const QString location = *p->cachedThumbnailLocation();
+    int completions = 0;
+    p->loadThumbnail([](const PhotoPtr&) { return false; }, [&](const PhotoPtr&) { ++completions; });
+    test::runFor(std::chrono::milliseconds(20));
+    EXPECT_EQ(completions, 0);
+
+    // The delivery holds the photo weakly; with no preflight holding it either, releasing it drops the write.
+    PhotoPtr q = photo("IMG_0002.JPG", clock);
+    const QString other = *q->cachedThumbnailLocation();
+    q->loadThumbnail({}, [&](const PhotoPtr&) { ++completions; });
+    q.reset();
+    test::runFor(std::chrono::milliseconds(20));
+    EXPECT_FALSE(QFileInfo::exists(location));
+    EXPECT_FALSE(QFileInfo::exists(other));
+    EXPECT_EQ(completions, 0);
+}
+
+TEST_F(PhotoCacheTest, NoCacheFolderMeansNothingIsWrittenButLoadsComplete)
+{
+    Photo::setImageCachesDirectory(std::nullopt);
+    PhotoPtr p = photo("IMG_0001.JPG", clock);
+    EXPECT_FALSE(p->cacheDirectory());
+    EXPECT_FALSE(p->cachedThumbnailLocation());
+    EXPECT_FALSE(p->cachedPreviewImageLocation());
+    EXPECT_FALSE(p->thumbnailIsAvailable());
+    EXPECT_FALSE(p->previewIsAvailable());
+    EXPECT_FALSE(p->thumbnail());
+    p->updateLastSeen(false);
+    int completions = 0;
+    p->loadThumbnail({}, [&](const PhotoPtr&) { ++completions; });
+    p->loadPreview({}, [&](const PhotoPtr&) { ++completions; });
+    ASSERT_TRUE(test::runUntil([&] { return completions == 2; }));
+    EXPECT_TRUE(QDir(root.path()).isEmpty());
+}
+
+TEST_F(PhotoCacheTest, AssignedLocationsAreKept)
+{
+    PhotoPtr p = photo("IMG_0001.JPG", clock);
+    p->setCachedPreviewImageLocation(std::nullopt);
+    EXPECT_FALSE(p->cachedPreviewImageLocation()) << "an assigned none counts as computed";
+    p->setCacheDirectory(root.filePath("elsewhere"));
+    EXPECT_EQ(p->cacheDirectory(), std::optional<QString>(root.filePath("elsewhere")));
+    EXPECT_EQ(p->cachedThumbnailLocation(), std::optional<QString>(root.filePath("elsewhere/Thumbnail.jpg")));
+}
+
+} // namespace
+} // namespace vornakel
