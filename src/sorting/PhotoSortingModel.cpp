@@ -1,0 +1,217 @@
+#include "sorting/PhotoSortingModel.h"
+
+#include "platform/core/KeyedArchive.h"
+#include "platform/core/UserDefaults.h"
+
+#include <QCoreApplication>
+#include <QtDebug>
+
+#include <algorithm>
+
+namespace vornakel {
+namespace {
+
+QString errorDomain()
+{
+    return appIdentifierPrefix() + QStringLiteral(".photo-sorting");
+}
+
+enum ErrorCode { NotAPresetList = 1, UnknownClass = 2 };
+
+// The class name of an archived object anywhere in the tree that this build cannot read, if any.
+std::optional<QString> unknownClassIn(const QVariant& value, int depth = 0)
+{
+    if (depth > 64)
+        return QStringLiteral("(too deeply nested)");
+    if (value.typeId() == qMetaTypeId<ArchivedObjectPtr>()) {
+        const ArchivedObjectPtr object = value.value<ArchivedObjectPtr>();
+        if (!object)
+            return std::nullopt;
+        // Foundation's own classes (an NSDate in a pattern, say) are readable anywhere; another program's or
+        // another build's classes are not.
+        const QString name = object->className();
+        if (name != UserDefinedPhotoSorting::archiveClassName() && name != UserDefinedSortingStep::archiveClassName()
+            && !name.startsWith(QLatin1String("NS")))
+            return name;
+        for (const QVariant& field : object->fields) {
+            if (auto unknown = unknownClassIn(field, depth + 1))
+                return unknown;
+        }
+        return std::nullopt;
+    }
+    if (value.typeId() == QMetaType::QVariantList) {
+        for (const QVariant& element : value.toList()) {
+            if (auto unknown = unknownClassIn(element, depth + 1))
+                return unknown;
+        }
+    } else if (value.typeId() == QMetaType::QVariantMap) {
+        for (const QVariant& element : value.toMap()) {
+            if (auto unknown = unknownClassIn(element, depth + 1))
+                return unknown;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+PhotoSortingModel& PhotoSortingModel::shared()
+{
+    static PhotoSortingModel* const model = [] {
+        auto* created = new PhotoSortingModel(UserDefaults::standard());
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            QObject::connect(app, &QCoreApplication::aboutToQuit, created,
+                             &PhotoSortingModel::applicationWillTerminate);
+        }
+        return created;
+    }();
+    return *model;
+}
+
+PhotoSortingModel::PhotoSortingModel(UserDefaults& defaults, Clock clock, QObject* parent)
+    : QObject(parent)
+    , m_defaults(defaults)
+    , m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTimeUtc(); }))
+    , m_builtIn{UserDefinedPhotoSorting::byPaddedNumericDate(), UserDefinedPhotoSorting::flat()}
+{
+    load();
+}
+
+QString PhotoSortingModel::userDefinedPresetsUserDefaultsKey()
+{
+    return QStringLiteral("UserDefinedPresets");
+}
+
+QString PhotoSortingModel::unreadablePresetsKeyPrefix()
+{
+    return userDefinedPresetsUserDefaultsKey() + QStringLiteral(".unreadable-");
+}
+
+void PhotoSortingModel::setUserDefined(std::vector<PresetPtr> presets)
+{
+    std::erase(presets, nullptr);
+    m_userDefined = std::move(presets);
+    emit userDefinedChanged();
+}
+
+PhotoSortingModel::PresetPtr PhotoSortingModel::preset(const QString& identifier) const
+{
+    for (const auto* list : {&m_builtIn, &m_userDefined}) {
+        for (const PresetPtr& candidate : *list) {
+            if (candidate->presetId() == identifier)
+                return candidate;
+        }
+    }
+    return nullptr;
+}
+
+PhotoSortingModel::PresetPtr PhotoSortingModel::createUserPreset(const UserDefinedPhotoSorting& source)
+{
+    PresetPtr created = UserDefinedPhotoSorting::duplicateOf(source);
+    std::vector<PresetPtr> presets = m_userDefined;
+    presets.push_back(created);
+    setUserDefined(std::move(presets));
+    commitUserDefinedPresets(false);
+    return created;
+}
+
+void PhotoSortingModel::removeUserPreset(const PresetPtr& preset)
+{
+    const auto it = std::find(m_userDefined.begin(), m_userDefined.end(), preset);
+    if (!preset || it == m_userDefined.end())
+        return;
+    std::vector<PresetPtr> presets = m_userDefined;
+    presets.erase(presets.begin() + (it - m_userDefined.begin()));
+    setUserDefined(std::move(presets));
+    commitUserDefinedPresets(false);
+}
+
+std::optional<Error> PhotoSortingModel::commitUserDefinedPresets(bool force)
+{
+    auto data = encodePresets(m_userDefined);
+    if (const Error* error = std::get_if<Error>(&data)) {
+        // Leave what is stored untouched rather than replace it with nothing.
+        qWarning().noquote() << "Could not store the sorting presets:" << error->description();
+        return *error;
+    }
+    m_defaults.setValue(userDefinedPresetsUserDefaultsKey(), std::get<QByteArray>(data));
+    if (force)
+        m_defaults.synchronize();
+    return std::nullopt;
+}
+
+void PhotoSortingModel::applicationWillTerminate()
+{
+    commitUserDefinedPresets(true);
+}
+
+PropertyList::Result<QByteArray> PhotoSortingModel::encodePresets(const std::vector<PresetPtr>& presets)
+{
+    QVariantList root;
+    root.reserve(qsizetype(presets.size()));
+    for (const PresetPtr& preset : presets)
+        root.append(QVariant::fromValue(preset->encode()));
+    return KeyedArchive::archive(root);
+}
+
+PropertyList::Result<std::vector<PhotoSortingModel::PresetPtr>> PhotoSortingModel::decodePresets(
+    const QByteArray& data)
+{
+    auto unarchived = KeyedArchive::unarchive(data);
+    if (const Error* error = std::get_if<Error>(&unarchived))
+        return *error;
+    const QVariant& root = std::get<QVariant>(unarchived);
+    if (const auto unknown = unknownClassIn(root))
+        return Error(errorDomain(), UnknownClass, QStringLiteral("The archive holds an unknown class: %1").arg(*unknown));
+    if (root.typeId() != QMetaType::QVariantList)
+        return Error(errorDomain(), NotAPresetList, QStringLiteral("The archive does not hold a list of presets"));
+
+    const QVariantList elements = root.toList();
+    std::vector<PresetPtr> presets;
+    presets.reserve(size_t(elements.size()));
+    for (qsizetype i = 0; i < elements.size(); ++i) {
+        const QVariant& element = elements[i];
+        const ArchivedObjectPtr object = element.typeId() == qMetaTypeId<ArchivedObjectPtr>()
+                                             ? element.value<ArchivedObjectPtr>()
+                                             : nullptr;
+        if (!object || object->className() != UserDefinedPhotoSorting::archiveClassName())
+            return Error(errorDomain(), NotAPresetList, QStringLiteral("The archive does not hold a list of presets"));
+        presets.push_back(UserDefinedPhotoSorting::decode(*object, i));
+    }
+    return presets;
+}
+
+void PhotoSortingModel::load()
+{
+    const QString key = userDefinedPresetsUserDefaultsKey();
+    const QVariant stored = m_defaults.object(key);
+    if (!stored.isValid())
+        return;
+
+    std::optional<Error> failure;
+    if (stored.typeId() != QMetaType::QByteArray) {
+        failure = Error(errorDomain(), NotAPresetList, QStringLiteral("The stored value is not data"));
+    } else {
+        if (stored.toByteArray().isEmpty())
+            return;
+        auto decoded = decodePresets(stored.toByteArray());
+        if (auto* presets = std::get_if<std::vector<PresetPtr>>(&decoded)) {
+            setUserDefined(std::move(*presets));
+            return;
+        }
+        failure = std::get<Error>(decoded);
+    }
+
+    // The next commit replaces the stored value; keep the user's presets aside instead of losing them silently.
+    const QString stamp = m_clock().toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmsszzz'Z'"));
+    QString asideKey = unreadablePresetsKeyPrefix() + stamp;
+    for (int counter = 2; m_defaults.hasStoredValue(asideKey); ++counter)
+        asideKey = unreadablePresetsKeyPrefix() + stamp + QLatin1Char('-') + QString::number(counter);
+    m_defaults.setValue(asideKey, stored);
+    m_defaults.synchronize();
+    qWarning().noquote() << QStringLiteral("The stored sorting presets (\"%1\") could not be read (%2); they are kept "
+                                           "under \"%3\" and the list starts empty.")
+                                .arg(key, failure->description(), asideKey);
+}
+
+} // namespace vornakel
