@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth
+  dbus-daemon
 )
 
 missing=()

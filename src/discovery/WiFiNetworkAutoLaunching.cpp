@@ -1,0 +1,206 @@
+#include "discovery/WiFiNetworkAutoLaunching.h"
+
+#include "platform/camera/VKLCamera.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/loginitems/HelperProcess.h"
+#include "platform/loginitems/LoginItem.h"
+#include "platform/wifi/WiFiInterface.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTimer>
+
+namespace vornakel {
+
+namespace {
+
+// Network names and addresses compare by canonical equivalence, letter case significant.
+bool sameText(const QString& a, const QString& b)
+{
+    return a == b || a.normalized(QString::NormalizationForm_C) == b.normalized(QString::NormalizationForm_C);
+}
+
+qsizetype indexOfText(const QStringList& list, const QString& text)
+{
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (sameText(list[i], text))
+            return i;
+    }
+    return -1;
+}
+
+bool isGateway(const VKLCamera& camera, const std::shared_ptr<WiFiInterface>& interface)
+{
+    if (!interface)
+        return false;
+    const QString name = interface->interfaceName();
+    if (name.isEmpty())
+        return false;
+    const auto gateway = VKLNetworkConfigurationHelper::ipAddressOfGatewayForInterface(name);
+    const auto address = camera.service().ipv4Address;
+    return gateway && address && !gateway->isEmpty() && sameText(*gateway, *address);
+}
+
+} // namespace
+
+bool isCurrentWiFiGateway(const VKLCamera& camera) { return isGateway(camera, WiFiClient::interface()); }
+
+QString WiFiNetworkAutoLaunching::helperBundleIdentifier()
+{
+    return appIdentifierPrefix() + QStringLiteral(".zediriri-zir.wifi-watcher");
+}
+
+QString WiFiNetworkAutoLaunching::defaultHelperProgramPath()
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(helperProgramName());
+}
+
+WiFiNetworkAutoLaunching& WiFiNetworkAutoLaunching::shared()
+{
+    // Lives until the process ends, like the application's other shared objects.
+    static WiFiNetworkAutoLaunching* instance = [] {
+        const QStringList arguments{QStringLiteral("--app"), QCoreApplication::applicationFilePath()};
+        return new WiFiNetworkAutoLaunching(
+            UserDefaults::standard(), [] { return WiFiClient::interface(); },
+            std::make_unique<LoginItem>(helperBundleIdentifier(), QStringLiteral("Vornakel Transfer Helper"),
+                                        defaultHelperProgramPath(), arguments),
+            std::make_unique<HelperProcess>(helperBundleIdentifier(), defaultHelperProgramPath(), arguments));
+    }();
+    return *instance;
+}
+
+WiFiNetworkAutoLaunching::WiFiNetworkAutoLaunching(UserDefaults& userDefaults, InterfaceProvider wifi,
+                                                   std::unique_ptr<LoginItem> loginItem,
+                                                   std::unique_ptr<HelperProcess> helper, QObject* parent)
+    : QObject(parent), m_userDefaults(userDefaults), m_wifi(std::move(wifi)), m_loginItem(std::move(loginItem)),
+      m_helper(std::move(helper))
+{
+}
+
+WiFiNetworkAutoLaunching::~WiFiNetworkAutoLaunching() = default;
+
+bool WiFiNetworkAutoLaunching::shouldAutoLaunchWhenWatchedNetworksJoined() const
+{
+    return m_userDefaults.boolForKey(shouldAutoLaunchUserDefaultsKey);
+}
+
+void WiFiNetworkAutoLaunching::setShouldAutoLaunchWhenWatchedNetworksJoined(bool autoLaunch)
+{
+    m_userDefaults.setBool(shouldAutoLaunchUserDefaultsKey, autoLaunch);
+    enforceAutoLaunchSetting();
+}
+
+std::optional<Error> WiFiNetworkAutoLaunching::enforceAutoLaunchSetting()
+{
+    const bool autoLaunch = shouldAutoLaunchWhenWatchedNetworksJoined();
+    std::optional<Error> error = m_loginItem->setEnabled(autoLaunch);
+    if (!error) {
+        // The helper reads the setting from the defaults file, so it must be on disk before it starts.
+        m_userDefaults.synchronize();
+        if (autoLaunch)
+            error = launchHelperIfNeeded();
+        else
+            quitHelperIfRunning();
+    }
+    if (error)
+        qWarning("Could not %s automatic launching on camera networks: %s", autoLaunch ? "switch on" : "switch off",
+                 qPrintable(error->description()));
+    emit autoLaunchStateChanged();
+    return error;
+}
+
+bool WiFiNetworkAutoLaunching::isAutoLaunchActive() const { return m_loginItem->isEnabled() && helperIsRunning(); }
+
+bool WiFiNetworkAutoLaunching::helperIsRunning() const { return m_helper->isRunning(); }
+
+std::optional<Error> WiFiNetworkAutoLaunching::launchHelperIfNeeded()
+{
+    if (helperIsRunning())
+        return std::nullopt;
+    if (auto error = m_helper->launch())
+        return error;
+    QTimer::singleShot(m_helperStartCheckDelay, this, [this] {
+        if (shouldAutoLaunchWhenWatchedNetworksJoined() && !helperIsRunning())
+            qWarning("The Wi-Fi watcher %s stopped right after it was started.", qPrintable(m_helper->program()));
+        emit autoLaunchStateChanged();
+    });
+    return std::nullopt;
+}
+
+void WiFiNetworkAutoLaunching::quitHelperIfRunning()
+{
+    if (helperIsRunning())
+        m_helper->requestQuit();
+}
+
+QStringList WiFiNetworkAutoLaunching::watchedNetworkNames() const
+{
+    const QVariant value = m_userDefaults.object(watchedSSIDsUserDefaultsKey);
+    // Anything but a list of strings reads as an empty list.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList();
+    if (value.typeId() != QMetaType::QVariantList)
+        return {};
+    QStringList names;
+    for (const QVariant& item : value.toList()) {
+        if (item.typeId() != QMetaType::QString)
+            return {};
+        names.append(item.toString());
+    }
+    return names;
+}
+
+void WiFiNetworkAutoLaunching::noteConnectedTo(const VKLCamera& camera)
+{
+    const auto interface = m_wifi ? m_wifi() : nullptr;
+    if (!isGateway(camera, interface))
+        return;
+    const auto ssid = interface->ssid();
+    if (!ssid || ssid->isEmpty())
+        return;
+    m_cameraNetworkSSID = ssid;
+    QStringList names = watchedNetworkNames();
+    if (indexOfText(names, *ssid) >= 0)
+        return;
+    names.append(*ssid);
+    storeWatchList(names);
+}
+
+void WiFiNetworkAutoLaunching::removeSSIDFromWatchList(const QString& ssid)
+{
+    QStringList names = watchedNetworkNames();
+    const qsizetype index = indexOfText(names, ssid);
+    if (index < 0)
+        return;
+    names.removeAt(index);
+    storeWatchList(names);
+}
+
+void WiFiNetworkAutoLaunching::storeWatchList(const QStringList& names)
+{
+    m_userDefaults.setValue(watchedSSIDsUserDefaultsKey, names);
+    m_userDefaults.synchronize();
+    emit watchedNetworkNamesChanged();
+}
+
+void WiFiNetworkAutoLaunching::disconnectFromCurrentWiFiNetwork()
+{
+    if (m_cameraNetworkSSID)
+        disconnectFromCurrentWiFiNetwork(*m_cameraNetworkSSID);
+}
+
+void WiFiNetworkAutoLaunching::disconnectFromCurrentWiFiNetwork(const QString& cameraNetworkSSID)
+{
+    const auto interface = m_wifi ? m_wifi() : nullptr;
+    if (!interface)
+        return;
+    const auto current = interface->ssid();
+    if (!current || !sameText(*current, cameraNetworkSSID))
+        return;
+    interface->disassociate();
+    // Switching the power off and on makes the system rejoin the user's preferred network.
+    if (!interface->setPower(false))
+        interface->setPower(true);
+}
+
+} // namespace vornakel

@@ -1,0 +1,55 @@
+#include "discovery/helper/WatchedNetworkLauncher.h"
+
+#include "discovery/WiFiNetworkAutoLaunching.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/wifi/WiFiInterface.h"
+
+namespace vornakel {
+
+WatchedNetworkLauncher::WatchedNetworkLauncher(UserDefaults& appDefaults, std::shared_ptr<WiFiInterface> wifi,
+                                               Launch launch, QObject* parent)
+    : QObject(parent), m_defaults(appDefaults), m_wifi(std::move(wifi)), m_launch(std::move(launch))
+{
+    // The application registers the setting as on; until the user changes it, the file holds no value.
+    m_defaults.registerDefaults({{WiFiNetworkAutoLaunching::shouldAutoLaunchUserDefaultsKey, true}});
+}
+
+void WatchedNetworkLauncher::start()
+{
+    if (!m_wifi)
+        return;
+    m_lastSSID = m_wifi->ssid();
+    connect(m_wifi.get(), &WiFiInterface::ssidChanged, this, &WatchedNetworkLauncher::networkMayHaveChanged);
+    connect(m_wifi.get(), &WiFiInterface::linkChanged, this, &WatchedNetworkLauncher::networkMayHaveChanged);
+}
+
+void WatchedNetworkLauncher::networkMayHaveChanged()
+{
+    const auto ssid = m_wifi->ssid();
+    if (ssid == m_lastSSID)
+        return;
+    m_lastSSID = ssid;
+    if (!ssid || !shouldLaunchFor(*ssid))
+        return;
+    if (m_launch && m_launch())
+        ++m_launchCount;
+    else
+        qWarning("Could not start the application for the network %s.", qPrintable(*ssid));
+}
+
+bool WatchedNetworkLauncher::shouldLaunchFor(const QString& ssid) const
+{
+    // The application writes its defaults from another process.
+    m_defaults.reload();
+    if (!m_defaults.boolForKey(WiFiNetworkAutoLaunching::shouldAutoLaunchUserDefaultsKey))
+        return false;
+    const QVariant value = m_defaults.object(WiFiNetworkAutoLaunching::watchedSSIDsUserDefaultsKey);
+    const QString canonical = ssid.normalized(QString::NormalizationForm_C);
+    for (const QVariant& name : value.toList()) {
+        if (name.typeId() == QMetaType::QString && name.toString().normalized(QString::NormalizationForm_C) == canonical)
+            return true;
+    }
+    return false;
+}
+
+} // namespace vornakel

@@ -1,0 +1,142 @@
+#include "platform/loginitems/HelperProcess.h"
+
+#include "platform/loginitems/LoginItem.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <csignal>
+#include <utility>
+
+#include <sys/types.h>
+
+namespace vornakel {
+
+namespace {
+const QByteArray kQuitRequest = QByteArrayLiteral("quit\n");
+const QByteArray kActivateRequest = QByteArrayLiteral("activate\n");
+constexpr int kSocketTimeoutMs = 500;
+} // namespace
+
+HelperProcess::HelperProcess(QString identifier, QString program, QStringList arguments)
+    : m_identifier(std::move(identifier)), m_program(std::move(program)), m_arguments(std::move(arguments))
+{
+}
+
+QString HelperProcess::socketPath(const QString& identifier)
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    return folder + QLatin1Char('/') + identifier + QStringLiteral(".socket");
+}
+
+bool processIsAlive(qint64 processId)
+{
+    if (processId <= 0)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(processId));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    // "pid (name) state ...": the name may hold blanks and parentheses, the state follows the last ')'.
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    if (close < 0 || close + 2 >= line.size())
+        return false;
+    const char state = line.at(close + 2);
+    return state != 'Z' && state != 'X';
+}
+
+bool HelperProcess::isRunning() const
+{
+    QLocalSocket socket;
+    socket.connectToServer(socketPath(m_identifier));
+    // A local connect completes at once or fails at once; the wait only covers a busy listener.
+    if (socket.waitForConnected(kSocketTimeoutMs))
+        return true;
+    return processIsAlive(m_launchedProcess);
+}
+
+std::optional<Error> HelperProcess::launch()
+{
+    // The helper outlives the app: it must not hold the app's terminal or pipes open.
+    QProcess process;
+    process.setProgram(m_program);
+    process.setArguments(m_arguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    qint64 processId = 0;
+    if (!process.startDetached(&processId))
+        return Error(loginItemErrorDomain(), LoginItemErrorLaunchFailed,
+                     QStringLiteral("Could not start %1.").arg(m_program));
+    m_launchedProcess = processId;
+    return std::nullopt;
+}
+
+bool HelperProcess::requestQuit()
+{
+    const qint64 launched = std::exchange(m_launchedProcess, 0);
+    QLocalSocket socket;
+    socket.connectToServer(socketPath(m_identifier));
+    if (!socket.waitForConnected(kSocketTimeoutMs)) {
+        // A helper we just started may not listen yet; it holds nothing worth a clean shutdown.
+        return processIsAlive(launched) && ::kill(static_cast<pid_t>(launched), SIGTERM) == 0;
+    }
+    socket.write(kQuitRequest);
+    return socket.waitForBytesWritten(kSocketTimeoutMs);
+}
+
+bool HelperProcess::requestActivation()
+{
+    QLocalSocket socket;
+    socket.connectToServer(socketPath(m_identifier));
+    if (!socket.waitForConnected(kSocketTimeoutMs))
+        return false;
+    socket.write(kActivateRequest);
+    return socket.waitForBytesWritten(kSocketTimeoutMs);
+}
+
+HelperInstance::HelperInstance(QString identifier, QObject* parent)
+    : QObject(parent), m_identifier(std::move(identifier))
+{
+}
+
+HelperInstance::~HelperInstance() = default;
+
+bool HelperInstance::claim()
+{
+    if (m_server)
+        return true;
+    const QString path = HelperProcess::socketPath(m_identifier);
+    if (HelperProcess(m_identifier, {}).isRunning())
+        return false;
+    // A socket file left by an instance that crashed answers no one; it is safe to take over.
+    QLocalServer::removeServer(path);
+    auto server = std::make_unique<QLocalServer>();
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server->listen(path))
+        return false;
+    connect(server.get(), &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+                while (socket->canReadLine()) {
+                    const QByteArray request = socket->readLine();
+                    if (request == kQuitRequest)
+                        emit quitRequested();
+                    else if (request == kActivateRequest)
+                        emit activationRequested();
+                }
+            });
+        }
+    });
+    m_server = std::move(server);
+    return true;
+}
+
+} // namespace vornakel

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/core/Error.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class QLocalServer;
+
+namespace vornakel {
+
+// Controls a helper program from the outside: whether it runs, starting it and asking it to quit. A running
+// helper holds a local socket named after its identifier in the user's runtime folder (HelperInstance).
+class HelperProcess {
+public:
+    HelperProcess(QString identifier, QString program, QStringList arguments = {});
+    virtual ~HelperProcess() = default;
+
+    // "$XDG_RUNTIME_DIR/<identifier>.socket".
+    static QString socketPath(const QString& identifier);
+
+    const QString& identifier() const { return m_identifier; }
+    const QString& program() const { return m_program; }
+    const QStringList& arguments() const { return m_arguments; }
+
+    // True while the helper answers on its socket, and also while a helper this object started is alive but
+    // has not opened its socket yet.
+    virtual bool isRunning() const;
+    // Starts the program detached from this process; an error when it cannot be started.
+    virtual std::optional<Error> launch();
+    // Asks the running helper to quit; false when none answered.
+    virtual bool requestQuit();
+    // Asks the running instance to bring itself forward; false when none answered.
+    bool requestActivation();
+
+private:
+    QString m_identifier;
+    QString m_program;
+    QStringList m_arguments;
+    qint64 m_launchedProcess = 0;
+};
+
+// Whether a process of that id exists and has not ended (a zombie counts as ended).
+bool processIsAlive(qint64 processId);
+
+// The running program's side: claims the socket, so that only one instance runs, and reports requests. The
+// helper uses it, and so does the application, which like a desktop app elsewhere runs once per user.
+class HelperInstance : public QObject {
+    Q_OBJECT
+public:
+    explicit HelperInstance(QString identifier, QObject* parent = nullptr);
+    ~HelperInstance() override;
+
+    // False when another instance already runs or the socket cannot be made.
+    bool claim();
+
+signals:
+    void quitRequested();
+    void activationRequested();
+
+private:
+    QString m_identifier;
+    std::unique_ptr<QLocalServer> m_server;
+};
+
+} // namespace vornakel

@@ -1,0 +1,244 @@
+#include "platform/wifi/NetworkManagerWiFi.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QDeadlineTimer>
+#include <QThread>
+
+using NMConnectionSettings = QMap<QString, QVariantMap>;
+Q_DECLARE_METATYPE(NMConnectionSettings)
+
+namespace vornakel {
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
+const QString kManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
+const QString kManagerInterface = QStringLiteral("org.freedesktop.NetworkManager");
+const QString kDeviceInterface = QStringLiteral("org.freedesktop.NetworkManager.Device");
+const QString kWirelessInterface = QStringLiteral("org.freedesktop.NetworkManager.Device.Wireless");
+const QString kAccessPointInterface = QStringLiteral("org.freedesktop.NetworkManager.AccessPoint");
+const QString kIp4ConfigInterface = QStringLiteral("org.freedesktop.NetworkManager.IP4Config");
+const QString kActiveConnectionInterface = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
+const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+
+constexpr uint kDeviceTypeWifi = 2;
+constexpr uint kActiveConnectionActivated = 2;
+constexpr uint kActiveConnectionDeactivated = 4;
+// Joining a network includes the DHCP exchange; cameras answer slowly.
+constexpr int kActivationTimeoutMs = 45000;
+// A requested scan ends within a few seconds; NetworkManager then updates the device's LastScan.
+constexpr int kScanTimeoutMs = 10000;
+constexpr int kPollIntervalMs = 200;
+
+QDBusMessage callOn(const QDBusConnection& bus, const QString& path, const QString& interface, const QString& method,
+                    const QVariantList& arguments = {})
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, path, interface, method);
+    message.setArguments(arguments);
+    return bus.call(message, QDBus::Block, 20000);
+}
+
+QVariant propertyOn(const QDBusConnection& bus, const QString& path, const QString& interface, const QString& name)
+{
+    const QDBusMessage reply = callOn(bus, path, kPropertiesInterface, QStringLiteral("Get"), {interface, name});
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {};
+    return reply.arguments().constFirst().value<QDBusVariant>().variant();
+}
+
+QString objectPath(const QVariant& value)
+{
+    const QString path = value.value<QDBusObjectPath>().path();
+    return path == QLatin1String("/") ? QString() : path;
+}
+
+std::optional<Error> errorOf(const QDBusMessage& reply, WiFiErrorCode code)
+{
+    if (reply.type() != QDBusMessage::ErrorMessage)
+        return std::nullopt;
+    return Error(wifiErrorDomain(), code, reply.errorMessage(), {{QStringLiteral("dbusError"), reply.errorName()}});
+}
+
+QList<QString> objectPathsOf(const QDBusMessage& reply)
+{
+    QList<QString> paths;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return paths;
+    const auto argument = reply.arguments().constFirst().value<QDBusArgument>();
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        QDBusObjectPath path;
+        argument >> path;
+        paths.append(path.path());
+    }
+    argument.endArray();
+    return paths;
+}
+
+} // namespace
+
+std::unique_ptr<NetworkManagerWiFi> NetworkManagerWiFi::create() { return create(QDBusConnection::systemBus()); }
+
+std::unique_ptr<NetworkManagerWiFi> NetworkManagerWiFi::create(const QDBusConnection& bus)
+{
+    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(kService).value())
+        return nullptr;
+    for (const QString& device : objectPathsOf(callOn(bus, kManagerPath, kManagerInterface, QStringLiteral("GetDevices")))) {
+        if (propertyOn(bus, device, kDeviceInterface, QStringLiteral("DeviceType")).toUInt() != kDeviceTypeWifi)
+            continue;
+        const QString name = propertyOn(bus, device, kDeviceInterface, QStringLiteral("Interface")).toString();
+        return std::unique_ptr<NetworkManagerWiFi>(new NetworkManagerWiFi(bus, device, name));
+    }
+    return nullptr;
+}
+
+NetworkManagerWiFi::NetworkManagerWiFi(const QDBusConnection& bus, QString devicePath, QString interfaceName)
+    : m_bus(bus), m_devicePath(std::move(devicePath)), m_interfaceName(std::move(interfaceName))
+{
+    qDBusRegisterMetaType<NMConnectionSettings>();
+    // The scan request's list of names ("aay"); Qt does not register it for D-Bus by itself.
+    qDBusRegisterMetaType<QList<QByteArray>>();
+    m_bus.connect(kService, m_devicePath, kPropertiesInterface, QStringLiteral("PropertiesChanged"), this,
+                SLOT(wirelessPropertiesChanged(QString, QVariantMap, QStringList)));
+    m_bus.connect(kService, m_devicePath, kDeviceInterface, QStringLiteral("StateChanged"), this,
+                SLOT(deviceStateChanged(uint, uint, uint)));
+}
+
+NetworkManagerWiFi::~NetworkManagerWiFi() = default;
+
+QDBusMessage NetworkManagerWiFi::call(const QString& path, const QString& interface, const QString& method,
+                                      const QVariantList& arguments) const
+{
+    return callOn(m_bus, path, interface, method, arguments);
+}
+
+QVariant NetworkManagerWiFi::dbusProperty(const QString& path, const QString& interface, const QString& name) const
+{
+    return propertyOn(m_bus, path, interface, name);
+}
+
+void NetworkManagerWiFi::wirelessPropertiesChanged(const QString& interface, const QVariantMap& changed, const QStringList&)
+{
+    if (interface == kWirelessInterface && changed.contains(QStringLiteral("ActiveAccessPoint")))
+        emit ssidChanged(m_interfaceName);
+}
+
+void NetworkManagerWiFi::deviceStateChanged(uint, uint, uint) { emit linkChanged(m_interfaceName); }
+
+std::optional<QString> NetworkManagerWiFi::ssid() const
+{
+    const QString accessPoint = objectPath(dbusProperty(m_devicePath, kWirelessInterface, QStringLiteral("ActiveAccessPoint")));
+    if (accessPoint.isEmpty())
+        return std::nullopt;
+    const QByteArray ssid = dbusProperty(accessPoint, kAccessPointInterface, QStringLiteral("Ssid")).toByteArray();
+    if (ssid.isEmpty())
+        return std::nullopt;
+    return QString::fromUtf8(ssid);
+}
+
+std::optional<QString> NetworkManagerWiFi::gatewayAddress() const
+{
+    const QString config = objectPath(dbusProperty(m_devicePath, kDeviceInterface, QStringLiteral("Ip4Config")));
+    if (config.isEmpty())
+        return std::nullopt;
+    const QString gateway = dbusProperty(config, kIp4ConfigInterface, QStringLiteral("Gateway")).toString();
+    if (gateway.isEmpty())
+        return std::nullopt;
+    return gateway;
+}
+
+bool NetworkManagerWiFi::powerOn() const
+{
+    return dbusProperty(kManagerPath, kManagerInterface, QStringLiteral("WirelessEnabled")).toBool();
+}
+
+WiFiScanResult NetworkManagerWiFi::scanForNetworks(const QString& name)
+{
+    WiFiScanResult result;
+    QVariantMap options;
+    if (!name.isEmpty())
+        options.insert(QStringLiteral("ssids"), QVariant::fromValue(QList<QByteArray>{name.toUtf8()}));
+    const QVariant lastScan = dbusProperty(m_devicePath, kWirelessInterface, QStringLiteral("LastScan"));
+    const QDBusMessage scan = call(m_devicePath, kWirelessInterface, QStringLiteral("RequestScan"), {options});
+    // This runs on a worker thread; the scan's end shows only as a new LastScan value. A refused request (one
+    // runs already) still leaves a fresh list shortly, so the wait is the same.
+    if (lastScan.isValid()) {
+        QDeadlineTimer deadline(kScanTimeoutMs);
+        while (!deadline.hasExpired()
+               && dbusProperty(m_devicePath, kWirelessInterface, QStringLiteral("LastScan")) == lastScan)
+            QThread::msleep(kPollIntervalMs);
+    }
+    const QDBusMessage reply = call(m_devicePath, kWirelessInterface, QStringLiteral("GetAllAccessPoints"));
+    if (auto error = errorOf(reply, WiFiErrorScanFailed)) {
+        result.error = error;
+        return result;
+    }
+    for (const QString& accessPoint : objectPathsOf(reply)) {
+        const QString ssid = QString::fromUtf8(dbusProperty(accessPoint, kAccessPointInterface, QStringLiteral("Ssid")).toByteArray());
+        if (!name.isEmpty() && ssid != name)
+            continue;
+        const int strength = dbusProperty(accessPoint, kAccessPointInterface, QStringLiteral("Strength")).toInt();
+        result.networks.push_back({ssid, accessPoint, strength});
+    }
+    if (result.networks.empty())
+        result.error = errorOf(scan, WiFiErrorScanFailed);
+    return result;
+}
+
+std::optional<Error> NetworkManagerWiFi::associate(const WiFiNetwork& network, const QString& password)
+{
+    NMConnectionSettings settings;
+    // A camera network is joined on request only, never automatically later.
+    settings[QStringLiteral("connection")] = {{QStringLiteral("id"), network.ssid},
+                                              {QStringLiteral("type"), QStringLiteral("802-11-wireless")},
+                                              {QStringLiteral("autoconnect"), false}};
+    settings[QStringLiteral("802-11-wireless")] = {{QStringLiteral("ssid"), network.ssid.toUtf8()},
+                                                   {QStringLiteral("mode"), QStringLiteral("infrastructure")}};
+    if (!password.isEmpty()) {
+        settings[QStringLiteral("802-11-wireless")].insert(QStringLiteral("security"), QStringLiteral("802-11-wireless-security"));
+        settings[QStringLiteral("802-11-wireless-security")] = {{QStringLiteral("key-mgmt"), QStringLiteral("wpa-psk")},
+                                                                 {QStringLiteral("psk"), password}};
+    }
+    const QVariantList arguments{QVariant::fromValue(settings), QVariant::fromValue(QDBusObjectPath(m_devicePath)),
+                                 QVariant::fromValue(QDBusObjectPath(network.handle.isEmpty() ? QStringLiteral("/") : network.handle))};
+    // A volatile profile is not saved and goes away when the connection ends, so joins leave no profiles
+    // behind; NetworkManager before 1.16 knows only the older call.
+    QDBusMessage reply = call(kManagerPath, kManagerInterface, QStringLiteral("AddAndActivateConnection2"),
+                              arguments + QVariantList{QVariantMap{{QStringLiteral("persist"), QStringLiteral("volatile")}}});
+    if (reply.type() == QDBusMessage::ErrorMessage && reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod"))
+        reply = call(kManagerPath, kManagerInterface, QStringLiteral("AddAndActivateConnection"), arguments);
+    if (auto error = errorOf(reply, WiFiErrorAssociationFailed))
+        return error;
+    if (reply.arguments().size() < 2)
+        return Error(wifiErrorDomain(), WiFiErrorAssociationFailed, QStringLiteral("NetworkManager gave no connection."));
+    const QString active = reply.arguments().at(1).value<QDBusObjectPath>().path();
+
+    // This runs on a worker thread; NetworkManager reports the outcome only as a property of the connection.
+    QDeadlineTimer deadline(kActivationTimeoutMs);
+    while (!deadline.hasExpired()) {
+        const QVariant state = dbusProperty(active, kActiveConnectionInterface, QStringLiteral("State"));
+        if (!state.isValid() || state.toUInt() == kActiveConnectionDeactivated)
+            return Error(wifiErrorDomain(), WiFiErrorAssociationFailed, QStringLiteral("The network refused the connection."));
+        if (state.toUInt() == kActiveConnectionActivated)
+            return std::nullopt;
+        QThread::msleep(kPollIntervalMs);
+    }
+    return Error(wifiErrorDomain(), WiFiErrorAssociationFailed, QStringLiteral("The connection timed out."));
+}
+
+void NetworkManagerWiFi::disassociate() { call(m_devicePath, kDeviceInterface, QStringLiteral("Disconnect")); }
+
+std::optional<Error> NetworkManagerWiFi::setPower(bool on)
+{
+    const QDBusMessage reply = call(kManagerPath, kPropertiesInterface, QStringLiteral("Set"),
+                                    {kManagerInterface, QStringLiteral("WirelessEnabled"), QVariant::fromValue(QDBusVariant(on))});
+    return errorOf(reply, WiFiErrorPowerChangeFailed);
+}
+
+} // namespace vornakel

@@ -1,0 +1,52 @@
+#include "platform/wifi/NetworkManagerWiFi.h"
+#include "platform/wifi/SimulatedWiFi.h"
+
+#include <mutex>
+
+namespace vornakel::WiFiClient {
+
+namespace {
+struct Slot {
+    std::mutex mutex;
+    bool chosen = false;
+    std::shared_ptr<WiFiInterface> interface;
+};
+
+Slot& slot()
+{
+    static Slot* instance = new Slot; // outlives every caller at exit
+    return *instance;
+}
+} // namespace
+
+std::shared_ptr<WiFiInterface> interface()
+{
+    Slot& s = slot();
+    std::lock_guard lock(s.mutex);
+    if (!s.chosen) {
+        s.chosen = true;
+        if (qEnvironmentVariable("VKL_WIFI") != QLatin1String("simulated"))
+            s.interface = NetworkManagerWiFi::create();
+        if (!s.interface)
+            s.interface = std::make_shared<SimulatedWiFi>();
+    }
+    return s.interface;
+}
+
+void setInterface(std::shared_ptr<WiFiInterface> interface)
+{
+    Slot& s = slot();
+    std::lock_guard lock(s.mutex);
+    s.chosen = true;
+    s.interface = std::move(interface);
+}
+
+void reset()
+{
+    Slot& s = slot();
+    std::lock_guard lock(s.mutex);
+    s.chosen = false;
+    s.interface.reset();
+}
+
+} // namespace vornakel::WiFiClient
