@@ -1,0 +1,154 @@
+#include "app/SystemCollaborators.h"
+
+#include "app/FeedbackDialog.h"
+#include "discovery/WiFiNetworkAutoLaunching.h"
+#include "discovery/ui/GeneralPreferencesWidget.h"
+#include "mainwindow/DiscoveryPlaceholderController.h"
+#include "model/ImageCache.h"
+#include "platform/camera/VKLCamera.h"
+#include "platform/services/HelpBook.h"
+#include "platform/services/SoftwareUpdater.h"
+#include "platform/services/TouchBar.h"
+#include "platform/services/UsageReport.h"
+
+#include <QPointer>
+
+namespace vornakel {
+namespace {
+
+class SharedWiFiNetworkPolicy : public WiFiNetworkPolicy {
+public:
+    void createSharedWatcher() override { WiFiNetworkAutoLaunching::shared(); }
+    // Failures are reported on the console by the policy object itself.
+    void enforceAutoLaunchSetting() override { WiFiNetworkAutoLaunching::shared().enforceAutoLaunchSetting(); }
+    void quitHelperIfRunning() override { WiFiNetworkAutoLaunching::shared().quitHelperIfRunning(); }
+    bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>& camera) const override
+    {
+        return camera && vornakel::isCurrentWiFiGateway(*camera);
+    }
+    void disconnectFromCurrentWiFiNetwork() override { WiFiNetworkAutoLaunching::shared().disconnectFromCurrentWiFiNetwork(); }
+};
+
+class CacheFolderPurger : public ImageCachePurger {
+public:
+    void purgeOutOfDateThumbnailsAndPreviews() override { ImageCache::purgeOutOfDateThumbnailsAndPreviews(); }
+};
+
+class LocalVendorFramework : public VendorFramework {
+public:
+    void sendTrackingReport() override { UsageReport::sendTrackingReport(); }
+    void setupIssuesController(bool reportingUnhandledIssues) override { IssueReporter::setup(reportingUnhandledIssues); }
+    void setUpdaterDelegate(QObject* context, std::function<void()> willInstallUpdate) override
+    {
+        SoftwareUpdater::shared().setWillInstallUpdateHandler(context, std::move(willInstallUpdate));
+    }
+    void showFeedbackDialog(QWidget* parent) override
+    {
+        if (m_dialog) {
+            m_dialog->raise();
+            m_dialog->activateWindow();
+            return;
+        }
+        auto* dialog = new FeedbackDialog(applicationBundleInfo().shortVersion.value_or(QString()), parent);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        m_dialog = dialog;
+        dialog->show();
+    }
+
+private:
+    QPointer<FeedbackDialog> m_dialog;
+};
+
+class LocalTouchBarSupport : public TouchBarSupport {
+public:
+    bool isAvailable() const override { return TouchBar::isAvailable(); }
+    void setAutomaticCustomizeTouchBarMenuItemEnabled(bool enabled) override
+    {
+        TouchBar::setAutomaticCustomizeTouchBarMenuItemEnabled(enabled);
+    }
+};
+
+class LocalHelpRegistration : public HelpRegistration {
+public:
+    void registerBooks() override
+    {
+        if (const auto error = HelpBook::shared().registerBooks())
+            qWarning("Help pages not installed: %s", qPrintable(error->description()));
+    }
+    void openHelpAnchor(const QString& anchor) override { HelpBook::shared().openHelpAnchor(anchor); }
+};
+
+// The camera library's values come from the library itself, as its bundle would give them.
+class LibraryVersionInfoProvider : public VersionInfoProvider {
+public:
+    BundleVersionInfo applicationInfo() const override { return applicationBundleInfo(); }
+    BundleVersionInfo cameraLibraryInfo() const override
+    {
+        return {VKLLibrary::shortVersionString(), VKLLibrary::bundleVersion(), VKLLibrary::verboseVersionString()};
+    }
+};
+
+} // namespace
+
+BundleVersionInfo applicationBundleInfo()
+{
+    return {QStringLiteral(VKL_VERSION), QStringLiteral(VKL_BUILD_NUMBER), std::nullopt};
+}
+
+std::unique_ptr<WiFiNetworkPolicy> makeWiFiNetworkPolicy()
+{
+    return std::make_unique<SharedWiFiNetworkPolicy>();
+}
+
+std::unique_ptr<ImageCachePurger> makeImageCachePurger()
+{
+    return std::make_unique<CacheFolderPurger>();
+}
+
+std::unique_ptr<VendorFramework> makeVendorFramework()
+{
+    return std::make_unique<LocalVendorFramework>();
+}
+
+std::unique_ptr<TouchBarSupport> makeTouchBarSupport()
+{
+    return std::make_unique<LocalTouchBarSupport>();
+}
+
+std::unique_ptr<HelpRegistration> makeHelpRegistration()
+{
+    return std::make_unique<LocalHelpRegistration>();
+}
+
+std::unique_ptr<VersionInfoProvider> makeVersionInfoProvider()
+{
+    return std::make_unique<LibraryVersionInfoProvider>();
+}
+
+std::unique_ptr<QWidget> makePlaceholderPane(const QString& objectName, const QSize& size)
+{
+    auto pane = std::make_unique<QWidget>();
+    pane->setObjectName(objectName);
+    pane->resize(size);
+    return pane;
+}
+
+PreferencesPanes makePreferencesPanes()
+{
+    PreferencesPanes panes;
+    panes.general = [] {
+        std::unique_ptr<QWidget> pane = std::make_unique<GeneralPreferencesWidget>(WiFiNetworkAutoLaunching::shared());
+        pane->setObjectName(QStringLiteral("GeneralPreferences"));
+        return pane;
+    };
+    panes.photoSorting = [] { return makePlaceholderPane(QStringLiteral("PhotoSortingPreferences"), QSize(640, 420)); };
+    panes.advanced = [] { return makePlaceholderPane(QStringLiteral("AdvancedPreferences"), QSize(480, 220)); };
+    return panes;
+}
+
+std::unique_ptr<QWidget> makeDiscoveryController()
+{
+    return std::make_unique<DiscoveryPlaceholderController>();
+}
+
+} // namespace vornakel

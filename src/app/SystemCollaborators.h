@@ -1,0 +1,28 @@
+#pragma once
+
+#include "app/AppCollaborators.h"
+#include "mainwindow/WiFiNetworkPolicy.h"
+
+#include <memory>
+
+namespace vornakel {
+
+// The objects the running application uses for each collaborator. Each maker below is the one place where the
+// real object is chosen.
+std::unique_ptr<WiFiNetworkPolicy> makeWiFiNetworkPolicy();
+std::unique_ptr<ImageCachePurger> makeImageCachePurger();
+std::unique_ptr<VendorFramework> makeVendorFramework();
+std::unique_ptr<TouchBarSupport> makeTouchBarSupport();
+std::unique_ptr<HelpRegistration> makeHelpRegistration();
+std::unique_ptr<VersionInfoProvider> makeVersionInfoProvider();
+PreferencesPanes makePreferencesPanes();
+// The main window's first content: the discovery screen's controller.
+std::unique_ptr<QWidget> makeDiscoveryController();
+
+// A pane of the given size that stands in for one still being written.
+std::unique_ptr<QWidget> makePlaceholderPane(const QString& objectName, const QSize& size);
+
+// The application's own version values: VKL_VERSION and the build number set by the build.
+BundleVersionInfo applicationBundleInfo();
+
+} // namespace vornakel

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/core/Error.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+namespace vornakel {
+
+class Workspace;
+
+// The application's help: HTML pages compiled in as resources (":/help"), copied at start-up into a folder the
+// browser can read, and opened at a named anchor ("Help_CopyFolder", ...).
+class HelpBook {
+public:
+    // The one book this application has: the app identifier prefix followed by ".zediriri-zir.help".
+    static QString helpBookName();
+    // "<XDG cache>/com.vornakel.zediriri-zir/Help".
+    static QString defaultInstallFolder();
+
+    static HelpBook& shared();
+
+    explicit HelpBook(QString resourceFolder = QStringLiteral(":/help"), QString installFolder = defaultInstallFolder());
+
+    // Copies the pages into the install folder, each through a temporary file renamed into place.
+    std::optional<Error> registerBooks();
+    bool isRegistered() const { return m_registered; }
+
+    // The page holding the anchor (its element with id or name equal to the anchor), with the anchor as the
+    // fragment; the index page for an empty or unknown anchor; none for another book or before registering.
+    std::optional<QUrl> urlForAnchor(const QString& anchor, const QString& book = helpBookName()) const;
+
+    // Registers when needed, then opens the page through the workspace (the shared one when none is given).
+    bool openHelpAnchor(const QString& anchor, const QString& book = helpBookName(), Workspace* workspace = nullptr);
+
+    const QString& installFolder() const { return m_installFolder; }
+
+    inline static QString errorDomain() { return appIdentifierPrefix() + QStringLiteral(".help"); }
+    enum ErrorCode { NoPages = 1, WriteFailed = 2 };
+
+private:
+    QString m_resourceFolder;
+    QString m_installFolder;
+    bool m_registered = false;
+};
+
+} // namespace vornakel

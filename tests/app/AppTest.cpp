@@ -1,0 +1,407 @@
+#include "app/AboutWindow.h"
+#include "app/AppDelegate.h"
+#include "app/FeedbackDialog.h"
+#include "app/PreferencesWindowController.h"
+#include "app/SystemCollaborators.h"
+#include "mainwindow/WiFiNetworkPolicy.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/services/Workspace.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QToolBar>
+
+#include <gtest/gtest.h>
+
+namespace vornakel {
+namespace {
+
+using Log = std::vector<std::string>;
+
+// Fakes of every start-up layer, writing what is called, in order, into one log.
+class RecordingWiFi : public WiFiNetworkPolicy {
+public:
+    explicit RecordingWiFi(Log& log) : m_log(log) {}
+    void createSharedWatcher() override { m_log.push_back("wifi.createSharedWatcher"); }
+    void enforceAutoLaunchSetting() override { m_log.push_back("wifi.enforceAutoLaunchSetting"); }
+    void quitHelperIfRunning() override { m_log.push_back("wifi.quitHelperIfRunning"); }
+    bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>&) const override { return false; }
+    void disconnectFromCurrentWiFiNetwork() override { m_log.push_back("wifi.disconnect"); }
+
+private:
+    Log& m_log;
+};
+
+class RecordingPurger : public ImageCachePurger {
+public:
+    explicit RecordingPurger(Log& log) : m_log(log) {}
+    void purgeOutOfDateThumbnailsAndPreviews() override { m_log.push_back("cache.purge"); }
+
+private:
+    Log& m_log;
+};
+
+class RecordingVendor : public VendorFramework {
+public:
+    RecordingVendor(Log& log, const UserDefaults& defaults) : m_log(log), m_defaults(defaults) {}
+    void sendTrackingReport() override
+    {
+        // Shows whether the defaults were already registered when the vendor calls began.
+        m_log.push_back(m_defaults.contains(QStringLiteral("DragAndDropGroupingBehaviour"))
+                            ? "vendor.sendTrackingReport (defaults registered)"
+                            : "vendor.sendTrackingReport (defaults missing)");
+    }
+    void setupIssuesController(bool reporting) override
+    {
+        m_log.push_back(reporting ? "vendor.setupIssues(true)" : "vendor.setupIssues(false)");
+    }
+    void setUpdaterDelegate(QObject* context, std::function<void()> willInstall) override
+    {
+        m_log.push_back(context ? "vendor.setUpdaterDelegate" : "vendor.setUpdaterDelegate(none)");
+        willInstallUpdate = std::move(willInstall);
+    }
+    void showFeedbackDialog(QWidget*) override { m_log.push_back("vendor.showFeedbackDialog"); }
+
+    std::function<void()> willInstallUpdate;
+
+private:
+    Log& m_log;
+    const UserDefaults& m_defaults;
+};
+
+class RecordingTouchBar : public TouchBarSupport {
+public:
+    RecordingTouchBar(Log& log, bool available) : m_log(log), m_available(available) {}
+    bool isAvailable() const override { return m_available; }
+    void setAutomaticCustomizeTouchBarMenuItemEnabled(bool) override { m_log.push_back("touchbar.enableCustomize"); }
+
+private:
+    Log& m_log;
+    bool m_available;
+};
+
+class RecordingHelp : public HelpRegistration {
+public:
+    explicit RecordingHelp(Log& log) : m_log(log) {}
+    void registerBooks() override { m_log.push_back("help.registerBooks"); }
+    void openHelpAnchor(const QString& anchor) override { m_log.push_back("help.open " + anchor.toStdString()); }
+
+private:
+    Log& m_log;
+};
+
+class RecordingWorkspace : public Workspace {
+public:
+    bool openUrl(const QUrl& url) override
+    {
+        opened.push_back(url);
+        return true;
+    }
+    bool revealFile(const QString& path) override
+    {
+        revealed.push_back(path);
+        return true;
+    }
+    std::optional<QString> locateApplication(const QString&) const override { return std::nullopt; }
+    std::optional<Error> launchApplication(const QString&, const QStringList&) override { return std::nullopt; }
+    std::vector<qint64> runningProcesses(const QString&) const override { return {}; }
+    bool quitApplication(const QString&) override { return false; }
+    std::vector<QUrl> opened;
+    std::vector<QString> revealed;
+};
+
+class FixedVersions : public VersionInfoProvider {
+public:
+    BundleVersionInfo applicationInfo() const override { return {QStringLiteral("1.2"), QStringLiteral("345"), {}}; }
+    BundleVersionInfo cameraLibraryInfo() const override
+    {
+        return {QStringLiteral("3.0"), QStringLiteral("812"), QStringLiteral("VornakelCore 3.0 (simulated)")};
+    }
+};
+
+// An application delegate over recording layers and a user-defaults file of its own.
+class AppFixture : public ::testing::Test {
+protected:
+    explicit AppFixture(bool touchBarAvailable = false)
+        : defaults(dir.filePath(QStringLiteral("UserDefaults.ini"))), wifi(log), purger(log), vendor(log, defaults),
+          touchBar(log, touchBarAvailable), help(log)
+    {
+    }
+
+    std::unique_ptr<AppDelegate> makeDelegate()
+    {
+        return std::make_unique<AppDelegate>(AppDelegate::Collaborators{
+            wifi, purger, vendor, touchBar, help, workspace, defaults, versions, makePreferencesPanes()});
+    }
+
+    QTemporaryDir dir;
+    Log log;
+    UserDefaults defaults;
+    RecordingWiFi wifi;
+    RecordingPurger purger;
+    RecordingVendor vendor;
+    RecordingTouchBar touchBar;
+    RecordingHelp help;
+    RecordingWorkspace workspace;
+    FixedVersions versions;
+};
+
+using StartupTest = AppFixture;
+
+TEST_F(StartupTest, RunsLayersInOrderOnce)
+{
+    auto delegate = makeDelegate();
+    delegate->applicationDidFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+
+    const Log expected = {
+        "wifi.createSharedWatcher",
+        "vendor.sendTrackingReport (defaults registered)",
+        "vendor.setupIssues(true)",
+        "vendor.setUpdaterDelegate",
+        "wifi.enforceAutoLaunchSetting",
+        "cache.purge",
+        "help.registerBooks",
+    };
+    EXPECT_EQ(log, expected) << "no Touch Bar here: its step is skipped";
+
+    log.clear();
+    ASSERT_TRUE(vendor.willInstallUpdate);
+    vendor.willInstallUpdate();
+    EXPECT_EQ(log, Log{"wifi.quitHelperIfRunning"}) << "the helper quits before an update is installed";
+}
+
+class StartupWithTouchBarTest : public AppFixture {
+protected:
+    StartupWithTouchBarTest() : AppFixture(true) {}
+};
+
+TEST_F(StartupWithTouchBarTest, EnablesCustomisationBeforeThePurge)
+{
+    makeDelegate()->applicationDidFinishLaunching();
+    const auto at = [&](const char* entry) { return std::find(log.begin(), log.end(), entry) - log.begin(); };
+    ASSERT_LT(at("touchbar.enableCustomize"), Log::difference_type(log.size()));
+    EXPECT_EQ(at("touchbar.enableCustomize"), at("wifi.enforceAutoLaunchSetting") + 1);
+    EXPECT_EQ(at("cache.purge"), at("touchbar.enableCustomize") + 1);
+}
+
+TEST_F(StartupTest, RegisteredDefaultsOnFreshAccount)
+{
+    makeDelegate()->applicationDidFinishLaunching();
+    EXPECT_EQ(defaults.integerForKey(QStringLiteral("DragAndDropGroupingBehaviour")), 2);
+    EXPECT_EQ(defaults.integerForKey(QStringLiteral("PhotosGroupingBehaviour")), 0);
+    EXPECT_EQ(defaults.integerForKey(QStringLiteral("LightroomGroupingBehaviour")), 0);
+    EXPECT_EQ(defaults.integerForKey(QStringLiteral("FolderCopyDestinationGroupingBehaviour")), 0);
+    EXPECT_TRUE(defaults.contains(QStringLiteral("PhotosGroupingBehaviour")));
+    EXPECT_TRUE(defaults.boolForKey(QStringLiteral("AutoLaunchWhenWatchedNetworksJoined")));
+    EXPECT_TRUE(defaults.boolForKey(QStringLiteral("DisconnectFromCameraNetworks")));
+    EXPECT_FALSE(defaults.hasStoredValue(QStringLiteral("DragAndDropGroupingBehaviour")))
+        << "registration never writes the user's file";
+}
+
+TEST_F(StartupTest, StoredValuesSurviveRegistration)
+{
+    {
+        // A previous run stored the user's choices.
+        UserDefaults previousRun(defaults.filePath());
+        previousRun.setInteger(QStringLiteral("DragAndDropGroupingBehaviour"), 1);
+        previousRun.setBool(QStringLiteral("DisconnectFromCameraNetworks"), false);
+    }
+    UserDefaults reopened(defaults.filePath());
+    AppDelegate delegate({wifi, purger, vendor, touchBar, help, workspace, reopened, versions, makePreferencesPanes()});
+    delegate.applicationDidFinishLaunching();
+    EXPECT_EQ(reopened.integerForKey(QStringLiteral("DragAndDropGroupingBehaviour")), 1);
+    EXPECT_FALSE(reopened.boolForKey(QStringLiteral("DisconnectFromCameraNetworks")));
+    EXPECT_TRUE(reopened.boolForKey(QStringLiteral("AutoLaunchWhenWatchedNetworksJoined")));
+    EXPECT_EQ(reopened.integerForKey(QStringLiteral("PhotosGroupingBehaviour")), 0);
+}
+
+using AppMenuTest = AppFixture;
+
+TEST_F(AppMenuTest, MenuItemsReachTheirLayers)
+{
+    auto delegate = makeDelegate();
+    QMenuBar menuBar;
+    delegate->installMenus(&menuBar);
+    const auto trigger = [&](const char* name) {
+        auto* action = menuBar.findChild<QAction*>(QString::fromLatin1(name));
+        ASSERT_NE(action, nullptr) << name;
+        action->trigger();
+    };
+    trigger("FeedbackMenuItem");
+    trigger("WebsiteMenuItem");
+    trigger("HelpMenuItem");
+    EXPECT_EQ(log, (Log{"vendor.showFeedbackDialog", "help.open "}));
+    ASSERT_EQ(workspace.opened.size(), 1u);
+    EXPECT_EQ(workspace.opened[0], AppDelegate::vornakelWebsite());
+
+    EXPECT_EQ(delegate->preferencesMenuItem(), menuBar.findChild<QAction*>(QStringLiteral("PreferencesMenuItem")));
+    trigger("AboutMenuItem");
+    ASSERT_NE(delegate->aboutWindow(), nullptr);
+    EXPECT_TRUE(delegate->aboutWindow()->isVisible());
+}
+
+TEST(PreferencesGeometryTest, KeepsTopEdgeAndHorizontalCentre)
+{
+    const QRectF frame(100, 200, 480, 340); // 300 of pane below 40 of toolbar
+    // Taller and wider: grows downwards and equally to both sides.
+    EXPECT_EQ(preferencesPaneFrame(frame, 40, QSizeF(640, 420)), QRectF(20, 200, 640, 460));
+    // Narrower and shorter: shrinks equally on both sides, and upwards from the bottom.
+    EXPECT_EQ(preferencesPaneFrame(frame, 40, QSizeF(300, 100)), QRectF(190, 200, 300, 140));
+    // The same pane again: the same frame.
+    EXPECT_EQ(preferencesPaneFrame(frame, 40, QSizeF(480, 300)), frame);
+}
+
+class PreferencesTest : public AppFixture {
+protected:
+    void SetUp() override
+    {
+        delegate = makeDelegate();
+        delegate->installMenus(&menuBar);
+    }
+    QMenuBar menuBar;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+TEST_F(PreferencesTest, OpensOnGeneralAndSwitchesPanesKeepingTopEdge)
+{
+    delegate->showPreferences();
+    PreferencesWindowController* preferences = delegate->preferencesWindowController();
+    ASSERT_NE(preferences, nullptr);
+    EXPECT_EQ(PreferencesWindowController::current(), preferences);
+    QMainWindow* window = preferences->window();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(preferences->contentViewController(), preferences->generalViewController());
+    EXPECT_TRUE(preferences->generalToolbarButton()->isChecked());
+
+    const QRect before = window->geometry();
+    const int chrome = before.height() - preferences->generalViewController()->height();
+    EXPECT_GT(chrome, 0) << "the toolbar sits above the pane";
+
+    preferences->photoSortingToolbarButton()->trigger();
+    const QRect sorting = window->geometry();
+    const QSize paneSize = preferences->photoSortingViewController()->size();
+    EXPECT_EQ(preferences->contentViewController(), preferences->photoSortingViewController());
+    EXPECT_EQ(sorting.size(), QSize(paneSize.width(), paneSize.height() + chrome));
+    EXPECT_EQ(sorting.top(), before.top());
+    EXPECT_LE(std::abs(sorting.center().x() - before.center().x()), 1);
+
+    preferences->advancedToolbarButton()->trigger();
+    EXPECT_EQ(preferences->contentViewController(), preferences->advancedViewController());
+    EXPECT_EQ(window->geometry().top(), before.top());
+    preferences->generalToolbarButton()->trigger();
+    EXPECT_EQ(window->geometry().size(), before.size()) << "panes are kept, and so are their sizes";
+
+    // Opening again reuses the window and its panes.
+    QWidget* general = preferences->generalViewController();
+    delegate->showPreferences();
+    EXPECT_EQ(delegate->preferencesWindowController(), preferences);
+    EXPECT_EQ(preferences->generalViewController(), general);
+}
+
+TEST_F(PreferencesTest, ShowPhotoSortingOpensClosedWindowOnThatPane)
+{
+    EXPECT_EQ(delegate->preferencesWindowController(), nullptr);
+    PreferencesWindowController::showPhotoSorting();
+    PreferencesWindowController* preferences = delegate->preferencesWindowController();
+    ASSERT_NE(preferences, nullptr);
+    EXPECT_TRUE(preferences->window()->isVisible());
+    EXPECT_EQ(preferences->contentViewController(), preferences->photoSortingViewController());
+    EXPECT_TRUE(preferences->photoSortingToolbarButton()->isChecked());
+    EXPECT_FALSE(preferences->generalToolbarButton()->isChecked());
+
+    preferences->window()->close();
+    PreferencesWindowController::showPhotoSorting();
+    EXPECT_TRUE(preferences->window()->isVisible());
+}
+
+TEST_F(PreferencesTest, ShowPreferencesWithoutMenuItemDoesNothing)
+{
+    delegate->setPreferencesMenuItem(nullptr);
+    delegate->showPreferences();
+    EXPECT_EQ(delegate->preferencesWindowController(), nullptr);
+}
+
+TEST(AboutTest, VersionTexts)
+{
+    EXPECT_EQ(appVersionText({QStringLiteral("1.2"), QStringLiteral("345"), {}}), QStringLiteral("1.2 (345)"));
+    EXPECT_EQ(coreVersionText({QStringLiteral("3.0"), QStringLiteral("812"), QStringLiteral("V")}),
+              QStringLiteral("3.0 (812, V)"));
+    // Values are shown as they are, even ones that look like placeholders.
+    EXPECT_EQ(coreVersionText({QStringLiteral("%1"), QStringLiteral("%2"), QStringLiteral("%3")}),
+              QStringLiteral("%1 (%2, %3)"));
+    EXPECT_EQ(appVersionText({}), QStringLiteral(" ()")) << "missing values read as empty, without failing";
+}
+
+TEST(AboutTest, ViewShowsProviderTextsInTitlelessWindow)
+{
+    FixedVersions versions;
+    QWidget window;
+    AboutViewController::configureWindow(&window);
+    auto* about = new AboutViewController(versions, &window);
+    EXPECT_EQ(about->appVersionLabel()->text(), QStringLiteral("1.2 (345)"));
+    EXPECT_EQ(about->coreVersionLabel()->text(), QStringLiteral("3.0 (812, VornakelCore 3.0 (simulated))"));
+    EXPECT_TRUE(window.windowTitle().isEmpty());
+    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+
+    about->showLicenses();
+    ASSERT_NE(about->licensesWindow(), nullptr);
+    EXPECT_TRUE(about->licensesWindow()->isVisible());
+}
+
+TEST(AboutTest, AcknowledgementsNameEachLibraryAndLicence)
+{
+    LicensesViewController licenses;
+    const QString text = licenses.licencesTextView()->toPlainText();
+    for (const char* expected : {"Qt", "LGPLv3", "ZBar", "LGPLv2.1", "Exiv2", "GPLv2+", "libplist", "LGPLv2.1+",
+                                 "libqrencode"}) {
+        EXPECT_TRUE(text.contains(QString::fromLatin1(expected))) << expected;
+    }
+}
+
+TEST(FeedbackDialogTest, SavesReportRevealsItAndLocksTheForm)
+{
+    QTemporaryDir dir;
+    RecordingWorkspace workspace;
+    Workspace::setShared(&workspace);
+    FeedbackDialog dialog(QStringLiteral("1.0.0"), nullptr, dir.filePath(QStringLiteral("Feedback")));
+    EXPECT_FALSE(dialog.saveButton()->isEnabled()) << "nothing to send yet";
+    dialog.messageEdit()->setPlainText(QStringLiteral("Please add a dark grid."));
+    dialog.emailEdit()->setText(QStringLiteral("ann@example.com"));
+    ASSERT_TRUE(dialog.saveButton()->isEnabled());
+
+    dialog.saveButton()->click();
+    Workspace::setShared(nullptr);
+
+    const QStringList files = QDir(dir.filePath(QStringLiteral("Feedback"))).entryList(QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    ASSERT_EQ(workspace.revealed.size(), 1u);
+    EXPECT_EQ(QFileInfo(workspace.revealed[0]).fileName(), files[0]);
+    EXPECT_TRUE(dialog.statusLabel()->text().contains(files[0]));
+    EXPECT_FALSE(dialog.saveButton()->isEnabled()) << "a report is saved once";
+    EXPECT_TRUE(dialog.messageEdit()->isReadOnly());
+}
+
+TEST(AppVersionTest, ApplicationInfoCarriesVersionAndBuild)
+{
+    const BundleVersionInfo info = applicationBundleInfo();
+    EXPECT_EQ(info.shortVersion, QStringLiteral(VKL_VERSION));
+    ASSERT_TRUE(info.bundleVersion);
+    bool isNumber = false;
+    info.bundleVersion->toInt(&isNumber);
+    EXPECT_TRUE(isNumber) << info.bundleVersion->toStdString();
+}
+
+} // namespace
+} // namespace vornakel

@@ -1,0 +1,240 @@
+#include "mainwindow/DiscoveryPlaceholderController.h"
+#include "mainwindow/MainWindowController.h"
+#include "mainwindow/MainWindowGeometry.h"
+#include "mainwindow/WiFiNetworkPolicy.h"
+#include "platform/core/UserDefaults.h"
+
+#include <QMainWindow>
+#include <QTemporaryDir>
+#include <QToolBar>
+
+#include <gtest/gtest.h>
+
+namespace vornakel {
+namespace {
+
+// Answers whether the camera is the gateway and records the network being left.
+class FakeWiFiPolicy : public WiFiNetworkPolicy {
+public:
+    void createSharedWatcher() override {}
+    void enforceAutoLaunchSetting() override {}
+    void quitHelperIfRunning() override {}
+    bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>& camera) const override
+    {
+        return camera && cameraIsGateway;
+    }
+    void disconnectFromCurrentWiFiNetwork() override { ++disconnects; }
+
+    bool cameraIsGateway = false;
+    int disconnects = 0;
+};
+
+// A camera handle for the close rule: the window only passes it to the Wi-Fi policy, which only checks it is
+// there, so it points at a placeholder object that is never used as a camera.
+std::shared_ptr<VKLCamera> someCamera()
+{
+    static int placeholder = 0;
+    return std::shared_ptr<VKLCamera>(std::make_shared<int>(0), reinterpret_cast<VKLCamera*>(&placeholder));
+}
+
+// A content controller with the connected-camera view's wishes; it may hold a camera.
+class CameraContent : public QWidget, public MainWindowViewController {
+public:
+    CameraContent() : m_toolbar(new QToolBar(this)) {}
+    QToolBar* toolbar() override { return m_toolbar; }
+    bool wantsVisibleTitle() const override { return false; }
+    bool wantsTransparentToolbar() const override { return false; }
+    bool wantsWindowControls() const override { return true; }
+    QSize wantsInitialSize() const override { return {960, 675}; }
+    std::shared_ptr<VKLCamera> connectedCamera() const override { return camera; }
+
+    std::shared_ptr<VKLCamera> camera;
+
+private:
+    QToolBar* m_toolbar;
+};
+
+// A content controller that is not a widget.
+class NotAView : public MainWindowViewController {
+public:
+    QToolBar* toolbar() override { return nullptr; }
+    bool wantsVisibleTitle() const override { return true; }
+    bool wantsTransparentToolbar() const override { return true; }
+    bool wantsWindowControls() const override { return true; }
+    QSize wantsInitialSize() const override { return {10, 10}; }
+};
+
+// Records every frame change, and whether the new content was in place at the time.
+class RecordingMainWindowController : public MainWindowController {
+public:
+    using MainWindowController::MainWindowController;
+    struct FrameChange {
+        QRect frame;
+        bool animated;
+        QWidget* content;
+    };
+    std::vector<FrameChange> frames;
+
+protected:
+    void setWindowFrame(const QRect& frame, bool animate) override
+    {
+        frames.push_back({frame, animate, window()->centralWidget()});
+        MainWindowController::setWindowFrame(frame, animate);
+    }
+};
+
+class MainWindowControllerTest : public ::testing::Test {
+protected:
+    MainWindowControllerTest()
+        : defaults(dir.filePath(QStringLiteral("defaults.ini"))),
+          controller(std::make_unique<DiscoveryPlaceholderController>(), wifi, defaults, [this] { ++quits; })
+    {
+        defaults.registerDefaults({{disconnectFromCameraNetworksUserDefaultsKey(), true}});
+    }
+
+    QTemporaryDir dir;
+    UserDefaults defaults;
+    FakeWiFiPolicy wifi;
+    int quits = 0;
+    RecordingMainWindowController controller;
+};
+
+TEST(MainWindowGeometryTest, KeepsTheCentre)
+{
+    // 339 x 420 to 960 x 675 grows by 621 x 255 around the centre.
+    const QRectF grown = centeredFrame(QRectF(500, 300, 339, 420), QSizeF(960, 675));
+    EXPECT_EQ(grown, QRectF(189.5, 172.5, 960, 675));
+    EXPECT_EQ(grown.center(), QRectF(500, 300, 339, 420).center());
+    EXPECT_EQ(centeredFrame(grown, QSizeF(339, 420)), QRectF(500, 300, 339, 420));
+    EXPECT_EQ(centeredFrame(QRectF(0, 0, 100, 100), QSizeF(100, 100)), QRectF(0, 0, 100, 100));
+}
+
+TEST_F(MainWindowControllerTest, StartsWithDiscoveryPlaceWishes)
+{
+    QMainWindow* window = controller.window();
+    EXPECT_EQ(controller.contentViewController(), controller.initialContent());
+    EXPECT_EQ(window->centralWidget(), controller.initialContent());
+    EXPECT_EQ(window->geometry().size(), QSize(339, 420));
+    EXPECT_TRUE(controller.isTitleVisible());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Vornakel Transfer"));
+    EXPECT_TRUE(controller.titlebarAppearsTransparent());
+    EXPECT_FALSE(controller.hasWindowControls());
+    EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_TRUE(window->findChildren<QToolBar*>().isEmpty());
+}
+
+TEST_F(MainWindowControllerTest, TransitionAppliesWishesAroundTheCentreInOrder)
+{
+    QMainWindow* window = controller.window();
+    window->setGeometry(400, 300, 339, 420);
+    const QPoint centre = window->geometry().center();
+    CameraContent camera;
+    controller.frames.clear();
+
+    controller.transition(&camera);
+
+    ASSERT_EQ(controller.frames.size(), 3u);
+    EXPECT_EQ(controller.frames[0].frame, QRect(400, 300, 339, 420));
+    EXPECT_FALSE(controller.frames[0].animated);
+    EXPECT_EQ(controller.frames[0].content, nullptr) << "the old content goes first";
+    EXPECT_TRUE(controller.frames[1].animated);
+    EXPECT_EQ(controller.frames[1].content, nullptr) << "the animation runs on the empty window";
+    EXPECT_FALSE(controller.frames[2].animated);
+    EXPECT_EQ(controller.frames[2].content, &camera);
+    // Origin moves by (-310.5, -127.5), rounded to whole pixels.
+    EXPECT_EQ(controller.frames[2].frame.size(), QSize(960, 675));
+    EXPECT_NEAR(controller.frames[2].frame.x(), 400 - 310.5, 0.5);
+    EXPECT_NEAR(controller.frames[2].frame.y(), 300 - 127.5, 0.5);
+    EXPECT_LE((window->geometry().center() - centre).manhattanLength(), 2);
+
+    EXPECT_FALSE(controller.isTitleVisible());
+    EXPECT_TRUE(window->windowTitle().isEmpty());
+    EXPECT_FALSE(controller.titlebarAppearsTransparent());
+    EXPECT_TRUE(controller.hasWindowControls());
+    EXPECT_EQ(camera.toolbar()->parentWidget(), window);
+
+    // And back: the content and wishes of the discovery place again; the camera view, kept by its owner, gets
+    // its toolbar back, hidden.
+    auto* discovery = static_cast<DiscoveryPlaceholderController*>(controller.initialContent());
+    controller.transition(discovery);
+    EXPECT_EQ(controller.contentViewController(), discovery);
+    EXPECT_EQ(camera.toolbar()->parentWidget(), &camera);
+    EXPECT_TRUE(camera.toolbar()->isHidden());
+    EXPECT_TRUE(window->findChildren<QToolBar*>().isEmpty());
+    EXPECT_EQ(window->geometry().size(), QSize(339, 420));
+    EXPECT_FALSE(controller.hasWindowControls());
+}
+
+TEST_F(MainWindowControllerTest, ContentFindsTheControllerOfItsWindow)
+{
+    EXPECT_EQ(MainWindowController::forWidget(controller.initialContent()), &controller);
+    CameraContent camera;
+    EXPECT_EQ(MainWindowController::forWidget(&camera), nullptr) << "not shown in the main window yet";
+    controller.transition(&camera);
+    EXPECT_EQ(MainWindowController::forWidget(&camera), &controller);
+    EXPECT_EQ(MainWindowController::forWidget(controller.initialContent()), nullptr) << "no longer in the window";
+    QWidget elsewhere;
+    EXPECT_EQ(MainWindowController::forWidget(&elsewhere), nullptr);
+    EXPECT_EQ(MainWindowController::forWidget(nullptr), nullptr);
+    controller.transition(static_cast<DiscoveryPlaceholderController*>(controller.initialContent()));
+}
+
+TEST_F(MainWindowControllerTest, IgnoresContentThatIsNotAView)
+{
+    NotAView notAView;
+    controller.frames.clear();
+    controller.transition(&notAView);
+    controller.transition(nullptr);
+    EXPECT_TRUE(controller.frames.empty());
+    EXPECT_EQ(controller.contentViewController(), controller.initialContent());
+}
+
+TEST_F(MainWindowControllerTest, ClosingQuitsAndLeavesCameraNetworkOnlyWhenAllowed)
+{
+    const struct {
+        const char* name;
+        bool showCamera;
+        bool hasCamera;
+        bool gateway;
+        bool disconnectSetting;
+        int disconnects;
+    } cases[] = {
+        {"discovery shown", false, false, true, true, 0},
+        {"camera view without camera", true, false, true, true, 0},
+        {"camera is the gateway", true, true, true, true, 1},
+        {"gateway is another device", true, true, false, true, 0},
+        {"setting off", true, true, true, false, 0},
+    };
+    for (const auto& c : cases) {
+        FakeWiFiPolicy policy;
+        policy.cameraIsGateway = c.gateway;
+        int quitCount = 0;
+        MainWindowController window(std::make_unique<DiscoveryPlaceholderController>(), policy, defaults,
+                                    [&] { ++quitCount; });
+        defaults.setBool(disconnectFromCameraNetworksUserDefaultsKey(), c.disconnectSetting);
+        CameraContent content;
+        if (c.hasCamera)
+            content.camera = someCamera();
+        if (c.showCamera)
+            window.transition(&content);
+        window.window()->show();
+        window.window()->close();
+        EXPECT_EQ(policy.disconnects, c.disconnects) << c.name;
+        EXPECT_EQ(quitCount, 1) << c.name;
+        if (c.showCamera)
+            window.transition(static_cast<DiscoveryPlaceholderController*>(window.initialContent()));
+    }
+}
+
+TEST(MainWindowControllerStartTest, MissingInitialContentLeavesWindowEmpty)
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath(QStringLiteral("d.ini")));
+    FakeWiFiPolicy wifi;
+    MainWindowController controller(std::make_unique<QWidget>(), wifi, defaults, [] {});
+    EXPECT_EQ(controller.contentViewController(), nullptr);
+    EXPECT_EQ(controller.window()->centralWidget(), nullptr);
+}
+
+} // namespace
+} // namespace vornakel
