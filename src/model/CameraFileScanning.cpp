@@ -1,6 +1,7 @@
 #include "model/CameraFileScanning.h"
 
 #include "model/RemoteItemLocations.h"
+#include "model/StepLoop.h"
 
 #include <QHash>
 
@@ -23,24 +24,11 @@ struct CameraFileScanning::Walk : std::enable_shared_from_this<Walk> {
     Completion completion;
     std::vector<Folder> pending; // top is the next folder to list
     Items found;
-    bool pumping = false;
-    bool again = false;
+    StepLoop requests;
 
     // Sends the next request. A camera that answers inside `loadChildren` re-enters here; the loop turns that
     // into iteration instead of recursion.
-    void pump()
-    {
-        if (pumping) {
-            again = true;
-            return;
-        }
-        pumping = true;
-        do {
-            again = false;
-            requestNext();
-        } while (again);
-        pumping = false;
-    }
+    void pump() { requests.run([this] { requestNext(); }); }
 
     void requestNext()
     {

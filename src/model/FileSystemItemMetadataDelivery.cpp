@@ -1,5 +1,7 @@
 #include "model/FileSystemItemMetadataDelivery.h"
 
+#include "model/StepLoop.h"
+
 namespace vornakel {
 
 // The loading chain: one step per item, the callbacks travel with it, the delivery object is held weakly.
@@ -9,24 +11,11 @@ struct FileSystemItemMetadataDelivery::Chain : std::enable_shared_from_this<Chai
     Completion completion;
     Items steps;
     size_t next = 0;
-    bool stepping = false;
-    bool again = false;
+    StepLoop stepping;
 
     // Runs the next step. A camera that answers inside `loadMetadata` re-enters here; the loop turns that into
     // iteration instead of recursion, whatever the number of items.
-    void advance()
-    {
-        if (stepping) {
-            again = true;
-            return;
-        }
-        stepping = true;
-        do {
-            again = false;
-            runStep();
-        } while (again);
-        stepping = false;
-    }
+    void advance() { stepping.run([this] { runStep(); }); }
 
     void runStep()
     {

@@ -3,6 +3,7 @@
 #include "platform/camera/VKLCamera.h"
 #include "platform/core/DispatchQueue.h"
 #include "platform/core/Strings.h"
+#include "platform/core/VariantNumbers.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -107,25 +108,6 @@ std::optional<QImage> embeddedPreview(const QString& path)
     return std::nullopt;
 }
 
-std::optional<double> numberValue(const QVariant& value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return value.toDouble();
-    default:
-        return std::nullopt;
-    }
-}
-
 // The number's integer part as text, when it is a plausible count: never a wrapped negative or a huge value.
 std::optional<QString> unsignedText(double number, double largest)
 {
@@ -138,7 +120,7 @@ std::optional<QString> formattedDisplayValue(const QVariant& value, const std::o
                                              const QString& formatKey,
                                              const std::function<std::optional<QString>(double)>& displayValue)
 {
-    const std::optional<double> number = numberValue(value);
+    const std::optional<double> number = doubleValue(value);
     if (!number)
         return fallback;
     std::optional<QString> text = displayValue(*number);
@@ -275,7 +257,7 @@ std::optional<QString> ImageMetadataHelper::localizedStringForExifISO(const QVar
     const QVariantList list = value.toList();
     if (list.isEmpty())
         return fallback;
-    const std::optional<double> first = numberValue(list.first());
+    const std::optional<double> first = doubleValue(list.first());
     const std::optional<QString> text = first ? unsignedText(*first, kLargestIso) : std::nullopt;
     if (!text)
         return fallback;
@@ -285,7 +267,7 @@ std::optional<QString> ImageMetadataHelper::localizedStringForExifISO(const QVar
 std::optional<QString> ImageMetadataHelper::localizedStringForExifFocalLength(const QVariant& value,
                                                                               const std::optional<QString>& fallback)
 {
-    const std::optional<double> number = numberValue(value);
+    const std::optional<double> number = doubleValue(value);
     const std::optional<QString> text = number ? unsignedText(*number, kLongestFocalLength) : std::nullopt;
     if (!text)
         return fallback;

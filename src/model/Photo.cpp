@@ -236,48 +236,47 @@ Photo::Location Photo::computeCacheDirectory() const
     return distinct;
 }
 
-Photo::Location Photo::cacheDirectory()
+namespace {
+
+// The stored location, or the one `compute` makes, kept unless another thread stored one meanwhile. Computing
+// runs outside the lock: it may take the lock itself and may touch the disk.
+template <typename Compute>
+Photo::Location storedOrComputed(std::mutex& mutex, std::optional<Photo::Location>& stored, Compute compute)
 {
     {
-        std::lock_guard lock(m_mutex);
-        if (m_cacheDirectory)
-            return *m_cacheDirectory;
+        std::lock_guard lock(mutex);
+        if (stored)
+            return *stored;
     }
-    const Location computed = computeCacheDirectory();
-    std::lock_guard lock(m_mutex);
-    if (!m_cacheDirectory)
-        m_cacheDirectory = computed;
-    return *m_cacheDirectory;
+    const Photo::Location computed = compute();
+    std::lock_guard lock(mutex);
+    if (!stored)
+        stored = computed;
+    return *stored;
+}
+
+Photo::Location fileIn(const Photo::Location& directory, const QString& fileName)
+{
+    return directory ? Photo::Location(*directory + QLatin1Char('/') + fileName) : std::nullopt;
+}
+
+} // namespace
+
+Photo::Location Photo::cacheDirectory()
+{
+    return storedOrComputed(m_mutex, m_cacheDirectory, [this] { return computeCacheDirectory(); });
 }
 
 Photo::Location Photo::cachedPreviewImageLocation()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_cachedPreviewImageLocation)
-            return *m_cachedPreviewImageLocation;
-    }
-    const Location directory = cacheDirectory();
-    const Location computed = directory ? Location(*directory + QLatin1Char('/') + previewFileName()) : std::nullopt;
-    std::lock_guard lock(m_mutex);
-    if (!m_cachedPreviewImageLocation)
-        m_cachedPreviewImageLocation = computed;
-    return *m_cachedPreviewImageLocation;
+    return storedOrComputed(m_mutex, m_cachedPreviewImageLocation,
+                            [this] { return fileIn(cacheDirectory(), previewFileName()); });
 }
 
 Photo::Location Photo::cachedThumbnailLocation()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_cachedThumbnailLocation)
-            return *m_cachedThumbnailLocation;
-    }
-    const Location directory = cacheDirectory();
-    const Location computed = directory ? Location(*directory + QLatin1Char('/') + thumbnailFileName()) : std::nullopt;
-    std::lock_guard lock(m_mutex);
-    if (!m_cachedThumbnailLocation)
-        m_cachedThumbnailLocation = computed;
-    return *m_cachedThumbnailLocation;
+    return storedOrComputed(m_mutex, m_cachedThumbnailLocation,
+                            [this] { return fileIn(cacheDirectory(), thumbnailFileName()); });
 }
 
 void Photo::setCacheDirectory(Location location)

@@ -2,56 +2,22 @@
 
 #include "platform/core/KeyedArchive.h"
 #include "platform/core/Strings.h"
+#include "platform/core/VariantNumbers.h"
 #include "sorting/PhotoSortingStep.h"
 
 #include <QVariantHash>
-
-#include <cmath>
 
 namespace vornakel {
 namespace {
 
 using C = DateComponentSortingStep::Component;
 
-// The integer a clipboard or archive number holds; none for anything that is not a whole number.
-std::optional<qint64> integerValue(const QVariant& value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-        return value.toLongLong();
-    case QMetaType::ULongLong: {
-        const qulonglong unsignedValue = value.toULongLong();
-        if (unsignedValue > qulonglong(std::numeric_limits<qint64>::max()))
-            return std::nullopt;
-        return qint64(unsignedValue);
-    }
-    case QMetaType::Double:
-    case QMetaType::Float: {
-        const double number = value.toDouble();
-        if (!std::isfinite(number) || std::trunc(number) != number || std::fabs(number) > 9.0e15)
-            return std::nullopt;
-        return qint64(number);
-    }
-    default:
-        return std::nullopt;
-    }
-}
-
 template <typename Map>
 std::optional<PhotoSortingToken> tokenFromMap(const Map& map)
 {
     std::optional<qint64> raw;
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
-        const std::optional<qint64> number = integerValue(it.value());
+        const std::optional<qint64> number = wholeNumberValue(it.value(), {.characters = true});
         if (!number)
             return std::nullopt; // not a dictionary of integers
         if (it.key() == tokenObjectValueKey())

@@ -6,6 +6,7 @@
 #include "mainwindow/WiFiNetworkPolicy.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/services/Workspace.h"
+#include "support/RecordingWorkspace.h"
 
 #include <QAction>
 #include <QDir>
@@ -26,6 +27,7 @@ namespace vornakel {
 namespace {
 
 using Log = std::vector<std::string>;
+using test::RecordingWorkspace;
 
 // Fakes of every start-up layer, writing what is called, in order, into one log.
 class RecordingWiFi : public WiFiNetworkPolicy {
@@ -97,26 +99,6 @@ public:
 
 private:
     Log& m_log;
-};
-
-class RecordingWorkspace : public Workspace {
-public:
-    bool openUrl(const QUrl& url) override
-    {
-        opened.push_back(url);
-        return true;
-    }
-    bool revealFile(const QString& path) override
-    {
-        revealed.push_back(path);
-        return true;
-    }
-    std::optional<QString> locateApplication(const QString&) const override { return std::nullopt; }
-    std::optional<Error> launchApplication(const QString&, const QStringList&) override { return std::nullopt; }
-    std::vector<qint64> runningProcesses(const QString&) const override { return {}; }
-    bool quitApplication(const QString&) override { return false; }
-    std::vector<QUrl> opened;
-    std::vector<QString> revealed;
 };
 
 class FixedVersions : public VersionInfoProvider {

@@ -1,5 +1,5 @@
-#include "FakeCamera.h"
 #include "model/CameraFileScanning.h"
+#include "platform/camera/InProcessCamera.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -11,11 +11,6 @@
 namespace vornakel {
 namespace {
 
-using test::FakeCamera;
-using test::FakeFile;
-using test::FakeFolder;
-using test::FakeOptions;
-using test::FakeStorage;
 using Items = CameraFileScanning::Items;
 
 QDateTime at(int seconds) { return QDateTime(QDate(2018, 3, 4), QTime(5, 6, 7), QTimeZone::utc()).addSecs(seconds); }
@@ -38,15 +33,15 @@ struct ScanResult {
 
 class ScanTest : public ::testing::TestWithParam<bool> {
 protected:
-    std::shared_ptr<FakeOptions> options = std::make_shared<FakeOptions>();
-    std::shared_ptr<FakeCamera> camera = std::make_shared<FakeCamera>();
+    std::shared_ptr<InProcessCameraOptions> options = std::make_shared<InProcessCameraOptions>();
+    std::shared_ptr<InProcessCamera> camera = std::make_shared<InProcessCamera>();
 
     void SetUp() override { options->synchronous = GetParam(); }
 
-    std::shared_ptr<FakeFolder> addStorage(const QString& rootName)
+    std::shared_ptr<InProcessFolder> addStorage(const QString& rootName)
     {
-        auto root = std::make_shared<FakeFolder>(rootName, options);
-        camera->m_storages->push_back(std::make_shared<FakeStorage>(root));
+        auto root = std::make_shared<InProcessFolder>(rootName, options);
+        camera->addStorage(std::make_shared<InProcessStorage>(root));
         return root;
     }
 
@@ -137,9 +132,9 @@ TEST(ScanEarlyFailures, NoStorageListOrNoRootsFailAtOnceWithoutRequests)
 {
     CameraFileScanning scanner;
     for (const bool absent : {true, false}) {
-        auto camera = std::make_shared<FakeCamera>();
+        auto camera = std::make_shared<InProcessCamera>();
         if (absent)
-            camera->m_storages.reset();
+            camera->setStorageDevices(std::nullopt);
         std::optional<CameraFileScanning::ScanError> error;
         bool called = false;
         scanner.scan(camera, {}, [&](std::optional<Items> items, std::optional<CameraFileScanning::ScanError> e) {
@@ -156,11 +151,11 @@ TEST(ScanEarlyFailures, NoStorageListOrNoRootsFailAtOnceWithoutRequests)
 
 TEST(ScanLifetime, ScannerDestroyedWhileListingOutstandingNeverCompletes)
 {
-    auto options = std::make_shared<FakeOptions>();
-    auto camera = std::make_shared<FakeCamera>();
-    auto root = std::make_shared<FakeFolder>(QStringLiteral("root"), options);
+    auto options = std::make_shared<InProcessCameraOptions>();
+    auto camera = std::make_shared<InProcessCamera>();
+    auto root = std::make_shared<InProcessFolder>(QStringLiteral("root"), options);
     root->addFolder(QStringLiteral("sub"));
-    camera->m_storages->push_back(std::make_shared<FakeStorage>(root));
+    camera->addStorage(std::make_shared<InProcessStorage>(root));
     bool called = false;
     auto scanner = std::make_unique<CameraFileScanning>();
     scanner->scan(camera, {}, [&](std::optional<Items>, std::optional<CameraFileScanning::ScanError>) { called = true; });
@@ -175,11 +170,11 @@ TEST(ScanLifetime, ScannerDestroyedWhileListingOutstandingNeverCompletes)
 // not grow the call stack with the tree.
 TEST(ScanScale, DeepChainAndHugeFolderWithSynchronousAnswers)
 {
-    auto options = std::make_shared<FakeOptions>();
+    auto options = std::make_shared<InProcessCameraOptions>();
     options->synchronous = true;
-    auto camera = std::make_shared<FakeCamera>();
-    auto root = std::make_shared<FakeFolder>(QStringLiteral("root"), options);
-    camera->m_storages->push_back(std::make_shared<FakeStorage>(root));
+    auto camera = std::make_shared<InProcessCamera>();
+    auto root = std::make_shared<InProcessFolder>(QStringLiteral("root"), options);
+    camera->addStorage(std::make_shared<InProcessStorage>(root));
     auto folder = root;
     for (int depth = 0; depth < 1000; ++depth)
         folder = folder->addFolder(QStringLiteral("d%1").arg(depth));
@@ -219,7 +214,7 @@ Items makeFiles(const std::vector<FileSpec>& specs)
         std::optional<QDateTime> date;
         if (spec.secondsFromBase)
             date = at(*spec.secondsFromBase);
-        items.push_back(std::make_shared<FakeFile>(spec.name ? std::optional<QString>(QString::fromUtf8(spec.name)) : std::nullopt, date));
+        items.push_back(std::make_shared<InProcessFile>(spec.name ? std::optional<QString>(QString::fromUtf8(spec.name)) : std::nullopt, date));
     }
     return items;
 }

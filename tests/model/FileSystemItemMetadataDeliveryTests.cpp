@@ -1,6 +1,6 @@
-#include "FakeCamera.h"
 #include "model/CameraFileScanning.h"
 #include "model/FileSystemItemMetadataDelivery.h"
+#include "platform/camera/InProcessCamera.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +10,6 @@
 namespace vornakel {
 namespace {
 
-using test::FakeFile;
-using test::FakeOptions;
 using Items = FileSystemItemMetadataDelivery::Items;
 
 struct LoadRun {
@@ -20,10 +18,23 @@ struct LoadRun {
     int completions = 0;
 };
 
+// `count` files named f1…fN whose metadata is still to be loaded.
+Items unloadedFiles(int count, const std::shared_ptr<InProcessCameraOptions>& options)
+{
+    Items items;
+    items.reserve(size_t(count));
+    for (int i = 1; i <= count; ++i) {
+        auto file = std::make_shared<InProcessFile>(QStringLiteral("f%1").arg(i), std::nullopt, 1000, options);
+        file->setLoaded(false);
+        items.push_back(file);
+    }
+    return items;
+}
+
 class MetadataDeliveryTest : public ::testing::TestWithParam<bool> {
 protected:
-    std::shared_ptr<FakeOptions> options = std::make_shared<FakeOptions>();
-    std::vector<std::shared_ptr<FakeFile>> files;
+    std::shared_ptr<InProcessCameraOptions> options = std::make_shared<InProcessCameraOptions>();
+    std::vector<std::shared_ptr<InProcessFile>> files;
 
     void SetUp() override { options->synchronous = GetParam(); }
 
@@ -32,7 +43,7 @@ protected:
     {
         Items items;
         for (int i = 1; i <= count; ++i) {
-            auto file = std::make_shared<FakeFile>(QStringLiteral("f%1").arg(i), std::nullopt, 1000, options);
+            auto file = std::make_shared<InProcessFile>(QStringLiteral("f%1").arg(i), std::nullopt, 1000, options);
             file->setLoaded(loaded.count(i) > 0);
             file->setMetadataError(failing.count(i) > 0);
             files.push_back(file);
@@ -156,13 +167,8 @@ INSTANTIATE_TEST_SUITE_P(PostedAndSynchronous, MetadataDeliveryTest, ::testing::
 
 TEST(MetadataDeliveryChain, CancelWhileItem15InFlightDropsTheUnfinishedChunk)
 {
-    auto options = std::make_shared<FakeOptions>();
-    Items items;
-    for (int i = 1; i <= 25; ++i) {
-        auto file = std::make_shared<FakeFile>(QStringLiteral("f%1").arg(i), std::nullopt, 1000, options);
-        file->setLoaded(false);
-        items.push_back(file);
-    }
+    auto options = std::make_shared<InProcessCameraOptions>();
+    const Items items = unloadedFiles(25, options);
     auto delivery = FileSystemItemMetadataDelivery::create(items, 10);
     options->log->onRequest = [&](const QString& request) {
         if (request == QLatin1String("meta:f15"))
@@ -181,13 +187,8 @@ TEST(MetadataDeliveryChain, CancelWhileItem15InFlightDropsTheUnfinishedChunk)
 
 TEST(MetadataDeliveryChain, OwnerGoneEndsAfterTheRequestInFlight)
 {
-    auto options = std::make_shared<FakeOptions>();
-    Items items;
-    for (int i = 1; i <= 5; ++i) {
-        auto file = std::make_shared<FakeFile>(QStringLiteral("f%1").arg(i), std::nullopt, 1000, options);
-        file->setLoaded(false);
-        items.push_back(file);
-    }
+    auto options = std::make_shared<InProcessCameraOptions>();
+    const Items items = unloadedFiles(5, options);
     auto delivery = FileSystemItemMetadataDelivery::create(items, 10);
     int deliveries = 0;
     std::optional<bool> result;
@@ -204,15 +205,9 @@ TEST(MetadataDeliveryChain, OwnerGoneEndsAfterTheRequestInFlight)
 
 TEST(MetadataDeliveryChain, HundredThousandSynchronousAnswersDoNotRecurse)
 {
-    auto options = std::make_shared<FakeOptions>();
+    auto options = std::make_shared<InProcessCameraOptions>();
     options->synchronous = true;
-    Items items;
-    items.reserve(100000);
-    for (int i = 0; i < 100000; ++i) {
-        auto file = std::make_shared<FakeFile>(QStringLiteral("f%1").arg(i), std::nullopt, 1000, options);
-        file->setLoaded(false);
-        items.push_back(file);
-    }
+    const Items items = unloadedFiles(100000, options);
     auto delivery = FileSystemItemMetadataDelivery::create(items, 10);
     size_t delivered = 0;
     std::optional<bool> result;
@@ -226,17 +221,17 @@ TEST(MetadataDeliveryChain, HundredThousandSynchronousAnswersDoNotRecurse)
 // chunks go through PhotoGrouping.
 TEST(MetadataDeliveryChain, PairSplitBetweenPreloadedAndLaterChunkGroupsAsOnePhoto)
 {
-    auto options = std::make_shared<FakeOptions>();
+    auto options = std::make_shared<InProcessCameraOptions>();
     const QDateTime date = QDateTime::currentDateTimeUtc();
     Items items;
-    auto raw = std::make_shared<FakeFile>(QStringLiteral("IMG_1.CR2"), date, 1000, options);
+    auto raw = std::make_shared<InProcessFile>(QStringLiteral("IMG_1.CR2"), date, 1000, options);
     items.push_back(raw);
     for (int i = 2; i <= 4; ++i) {
-        auto other = std::make_shared<FakeFile>(QStringLiteral("IMG_%1.JPG").arg(i), date, 1000, options);
+        auto other = std::make_shared<InProcessFile>(QStringLiteral("IMG_%1.JPG").arg(i), date, 1000, options);
         other->setLoaded(false);
         items.push_back(other);
     }
-    auto jpeg = std::make_shared<FakeFile>(QStringLiteral("IMG_1.JPG"), date, 1000, options);
+    auto jpeg = std::make_shared<InProcessFile>(QStringLiteral("IMG_1.JPG"), date, 1000, options);
     jpeg->setLoaded(false);
     jpeg->setNameBeforeLoad(false);
     items.push_back(jpeg);

@@ -1,7 +1,7 @@
-#include "FakeCamera.h"
 #include "model/ImageCache.h"
 #include "model/Photo.h"
 #include "model/RemoteItemLocations.h"
+#include "platform/camera/InProcessCamera.h"
 #include "platform/core/PropertyList.h"
 #include "support/TestSupport.h"
 
@@ -18,16 +18,12 @@
 namespace vornakel {
 namespace {
 
-using test::FakeCamera;
-using test::FakeFile;
-using test::FakeStorage;
-
 const QDateTime kShot(QDate(2018, 3, 4), QTime(5, 6, 7), QTimeZone::utc());
 
 class ImageCacheTest : public ::testing::Test {
 protected:
     QTemporaryDir root;
-    std::vector<std::shared_ptr<FakeCamera>> cameras;
+    std::vector<std::shared_ptr<InProcessCamera>> cameras;
 
     void SetUp() override { Photo::setImageCachesDirectory(root.path()); }
     void TearDown() override { Photo::resetImageCachesDirectory(); }
@@ -35,9 +31,9 @@ protected:
     PhotoPtr photo(const QString& name, std::optional<QDateTime> date, std::optional<QString> cameraIdentifier = QStringLiteral("X"),
                    const QString& folder = {})
     {
-        auto item = std::make_shared<FakeFile>(name, date);
-        cameras.push_back(std::make_shared<FakeCamera>(cameraIdentifier));
-        auto storage = std::make_shared<FakeStorage>(nullptr, cameras.back());
+        auto item = std::make_shared<InProcessFile>(name, date);
+        cameras.push_back(std::make_shared<InProcessCamera>(cameraIdentifier));
+        auto storage = std::make_shared<InProcessStorage>(nullptr, cameras.back());
         item->setStorage(storage);
         storages.push_back(storage);
         if (!folder.isEmpty())
@@ -47,7 +43,7 @@ protected:
     QString relative(const PhotoPtr& p) { return QDir(root.path()).relativeFilePath(*p->cacheDirectory()); }
 
 private:
-    std::vector<std::shared_ptr<FakeStorage>> storages;
+    std::vector<std::shared_ptr<InProcessStorage>> storages;
 };
 
 class ScopedTimeZone {
@@ -276,7 +272,7 @@ TEST_F(PurgeTest, PurgesWhatPhotoWrote)
     Photo::setImageCachesDirectory(root.path());
     QDateTime clock = now.addSecs(-ImageCache::kMaximumAgeSeconds - 1);
     Photo::setClock([&] { return clock; });
-    auto item = std::make_shared<FakeFile>(QStringLiteral("IMG_0001.JPG"), now);
+    auto item = std::make_shared<InProcessFile>(QStringLiteral("IMG_0001.JPG"), now);
     PhotoPtr p = Photo::create(PhotoVariant::create(item));
     p->storePreviewData(std::nullopt, QByteArray("jpeg"), {});
     ASSERT_TRUE(p->previewIsAvailable());

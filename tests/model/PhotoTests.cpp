@@ -1,6 +1,6 @@
-#include "FakeCamera.h"
-#include "model/Photo.h"
 #include "model/ImageCache.h"
+#include "model/Photo.h"
+#include "platform/camera/InProcessCamera.h"
 #include "platform/core/PropertyList.h"
 #include "support/TestSupport.h"
 
@@ -17,15 +17,9 @@
 namespace vornakel {
 namespace {
 
-using test::FakeCamera;
-using test::FakeFile;
-using test::FakeFolder;
-using test::FakeOptions;
-using test::FakeStorage;
-
-std::shared_ptr<FakeFile> file(const QString& name, std::optional<QDateTime> date = std::nullopt, uint64_t size = 1000)
+std::shared_ptr<InProcessFile> file(const QString& name, std::optional<QDateTime> date = std::nullopt, uint64_t size = 1000)
 {
-    return std::make_shared<FakeFile>(name, std::move(date), size);
+    return std::make_shared<InProcessFile>(name, std::move(date), size);
 }
 
 // ---- Variants and photos ------------------------------------------------------------------------------------
@@ -57,7 +51,7 @@ TEST(PhotoVariant, ReadsTheItemOnce)
         EXPECT_FALSE(variant->photo());
     }
 
-    EXPECT_FALSE(PhotoVariant::create(std::make_shared<FakeFile>(std::nullopt)));
+    EXPECT_FALSE(PhotoVariant::create(std::make_shared<InProcessFile>(std::nullopt)));
     EXPECT_FALSE(PhotoVariant::create(file("zero", std::nullopt, 0))->size());
     EXPECT_EQ(PhotoVariant::create(file("big", std::nullopt, 1ull << 40))->size(), std::optional<qint64>(1ll << 40));
     // Later changes of the item are not followed.
@@ -132,8 +126,8 @@ class PhotoCacheTest : public ::testing::Test {
 protected:
     QTemporaryDir root;
     QDateTime clock = QDateTime(QDate(2020, 1, 1), QTime(12, 0), QTimeZone::utc());
-    std::shared_ptr<FakeCamera> camera = std::make_shared<FakeCamera>(QStringLiteral("CAM"));
-    std::shared_ptr<FakeStorage> storage = std::make_shared<FakeStorage>(nullptr, camera);
+    std::shared_ptr<InProcessCamera> camera = std::make_shared<InProcessCamera>(QStringLiteral("CAM"));
+    std::shared_ptr<InProcessStorage> storage = std::make_shared<InProcessStorage>(nullptr, camera);
 
     void SetUp() override
     {
@@ -158,9 +152,9 @@ protected:
         }
         return Photo::create(PhotoVariant::create(item), preview);
     }
-    std::shared_ptr<FakeFile> itemOf(const PhotoPtr& p, bool preview = false)
+    std::shared_ptr<InProcessFile> itemOf(const PhotoPtr& p, bool preview = false)
     {
-        return std::static_pointer_cast<FakeFile>((preview ? p->previewVariant() : p->primaryVariant())->remoteItem());
+        return std::static_pointer_cast<InProcessFile>((preview ? p->previewVariant() : p->primaryVariant())->remoteItem());
     }
     std::optional<QDateTime> lastSeen(const PhotoPtr& p)
     {
@@ -237,7 +231,7 @@ TEST_F(PhotoCacheTest, OnlyAnErrorFreeDeliveryIsStored)
 {
     struct Case {
         const char* title;
-        FakeFile::Delivery delivery;
+        InProcessFile::Delivery delivery;
         bool stored;
     };
     const std::vector<Case> cases = {

@@ -1,4 +1,4 @@
-#include "FakeFileSystemItem.h"
+#include "TestVariants.h"
 #include "support/TestSupport.h"
 
 #include "platform/core/KeyedArchive.h"

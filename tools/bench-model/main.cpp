@@ -7,6 +7,7 @@
 
 #include "model/CameraFileScanning.h"
 #include "model/FileSystemItemMetadataDelivery.h"
+#include "platform/camera/InProcessCamera.h"
 #include "platform/camera/SimulatedCamera.h"
 
 #include <QCoreApplication>
@@ -60,95 +61,28 @@ SimulatedCameraContent makeContent(int files)
     return content;
 }
 
-// A camera that answers every request at once, inside the call: what is left is the model's own cost.
-class ImmediateFile : public VKLFileSystemItem {
-public:
-    explicit ImmediateFile(const SimulatedCameraContent::File& file) : m_file(file) {}
-    std::optional<QString> name() const override { return m_file.name; }
-    uint64_t size() const override { return m_file.size; }
-    std::optional<QDateTime> dateCreated() const override { return m_loaded ? m_file.dateCreated : std::nullopt; }
-    bool isKnownImageType() const override { return true; }
-    bool metadataLoaded() const override { return m_loaded; }
-    std::shared_ptr<VKLFileStorage> storage() const override { return nullptr; }
-    void loadMetadata(ErrorCallback completion) override
-    {
-        m_loaded = true;
-        completion(std::nullopt);
-    }
-    void fetchThumbnail(PreflightBlock, ImageDeliveryBlock) override {}
-    void fetchPreview(PreflightBlock, ImageDeliveryBlock) override {}
-    void streamItem(StreamPreflightBlock, QueuePtr, StreamChunkBlock, QueuePtr, StreamCompleteBlock, QueuePtr) override {}
+// Files, unloaded like a camera's, and folders in an in-memory camera that answers every request at once,
+// inside the call, and keeps no request log: what is left is the model's own cost.
+void addContent(InProcessFolder& folder, const SimulatedCameraContent::Folder& content)
+{
+    folder.reserve(content.folders.size() + content.files.size());
+    for (const auto& child : content.folders)
+        addContent(*folder.addFolder(child.name), child);
+    for (const auto& file : content.files)
+        folder.addFile(file.name, file.dateCreated, file.size)->setLoaded(false);
+}
 
-private:
-    const SimulatedCameraContent::File& m_file;
-    bool m_loaded = false;
-};
-
-class ImmediateFolder : public VKLFileSystemFolderItem {
-public:
-    explicit ImmediateFolder(const SimulatedCameraContent::Folder& folder) : m_folder(folder) {}
-    std::optional<QString> name() const override { return m_folder.name; }
-    uint64_t size() const override { return 0; }
-    std::optional<QDateTime> dateCreated() const override { return std::nullopt; }
-    bool isKnownImageType() const override { return false; }
-    bool metadataLoaded() const override { return true; }
-    std::shared_ptr<VKLFileStorage> storage() const override { return nullptr; }
-    void loadMetadata(ErrorCallback completion) override { completion(std::nullopt); }
-    void fetchThumbnail(PreflightBlock, ImageDeliveryBlock) override {}
-    void fetchPreview(PreflightBlock, ImageDeliveryBlock) override {}
-    void streamItem(StreamPreflightBlock, QueuePtr, StreamChunkBlock, QueuePtr, StreamCompleteBlock, QueuePtr) override {}
-    void loadChildren(ErrorCallback completion) override
-    {
-        m_children.clear();
-        for (const auto& folder : m_folder.folders)
-            m_children.push_back(std::make_shared<ImmediateFolder>(folder));
-        for (const auto& file : m_folder.files)
-            m_children.push_back(std::make_shared<ImmediateFile>(file));
-        m_listed = true;
-        completion(std::nullopt);
-    }
-    std::optional<std::vector<ItemPtr>> children() const override
-    {
-        return m_listed ? std::optional(m_children) : std::nullopt;
-    }
-
-private:
-    const SimulatedCameraContent::Folder& m_folder;
-    std::vector<ItemPtr> m_children;
-    bool m_listed = false;
-};
-
-class ImmediateStorage : public VKLFileStorage {
-public:
-    explicit ImmediateStorage(const SimulatedCameraContent::Folder& root) : m_root(std::make_shared<ImmediateFolder>(root)) {}
-    std::shared_ptr<VKLFileSystemFolderItem> rootDirectory() const override { return m_root; }
-    std::shared_ptr<VKLCamera> camera() const override { return nullptr; }
-
-private:
-    std::shared_ptr<ImmediateFolder> m_root;
-};
-
-class ImmediateCamera : public VKLCamera {
-public:
-    explicit ImmediateCamera(const SimulatedCameraContent& content) : m_storage(std::make_shared<ImmediateStorage>(content.root)) {}
-    void connectWithClientName(const QString&, ConnectCompletion completion, InterventionCallback) override { completion(std::nullopt, {}); }
-    bool supportsCommandCategories(uint32_t) const override { return true; }
-    bool currentCommandCategoriesContainsCategory(uint32_t) const override { return true; }
-    void setCurrentCommandCategories(uint32_t, ErrorCallback callback) override { callback(std::nullopt); }
-    void disconnect(ErrorCallback, QueuePtr) override {}
-    unsigned connectionState() const override { return 2; }
-    std::optional<QString> friendlyIdentifier() const override { return QStringLiteral("IMMEDIATE"); }
-    std::optional<QString> friendlyDisplayName() const override { return QStringLiteral("Immediate"); }
-    VKLCameraService service() const override { return {}; }
-    std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> storageDevices() const override
-    {
-        return std::vector<std::shared_ptr<VKLFileStorage>>{m_storage};
-    }
-    std::shared_ptr<VKLPropertyProxy> proxyForProperty(unsigned) override { return nullptr; }
-
-private:
-    std::shared_ptr<ImmediateStorage> m_storage;
-};
+std::shared_ptr<VKLCamera> makeImmediateCamera(const SimulatedCameraContent& content)
+{
+    auto options = std::make_shared<InProcessCameraOptions>();
+    options->synchronous = true;
+    options->log = nullptr;
+    auto camera = std::make_shared<InProcessCamera>(QStringLiteral("IMMEDIATE"));
+    auto root = std::make_shared<InProcessFolder>(content.root.name, options);
+    addContent(*root, content.root);
+    camera->addStorage(std::make_shared<InProcessStorage>(root, camera));
+    return camera;
+}
 
 struct Figures {
     double seconds = 0;
@@ -177,7 +111,7 @@ Figures run(int fileCount, int latencyMs)
     const size_t folders = 2 + content.root.folders.front().folders.size();
     std::shared_ptr<VKLCamera> camera;
     if (latencyMs < 0)
-        camera = std::make_shared<ImmediateCamera>(content);
+        camera = makeImmediateCamera(content);
     else
         camera = SimulatedCamera::fromContent(content, options);
 

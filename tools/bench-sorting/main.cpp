@@ -2,6 +2,7 @@
 //   bench-sorting [count]
 // Build it as Release (build-sorting-rel) for meaningful figures.
 #include "model/PhotoVariant.h"
+#include "platform/camera/StaticFileItem.h"
 #include "sorting/UserDefinedPhotoSorting.h"
 
 #include <QCoreApplication>
@@ -14,26 +15,6 @@
 namespace {
 
 using namespace vornakel;
-
-// A camera file with a name and a date: all that naming reads.
-class BenchItem final : public VKLFileSystemItem {
-public:
-    BenchItem(QString name, QDateTime date) : m_name(std::move(name)), m_date(std::move(date)) {}
-    std::optional<QString> name() const override { return m_name; }
-    uint64_t size() const override { return 4'000'000; }
-    std::optional<QDateTime> dateCreated() const override { return m_date; }
-    bool isKnownImageType() const override { return true; }
-    bool metadataLoaded() const override { return true; }
-    std::shared_ptr<VKLFileStorage> storage() const override { return nullptr; }
-    void loadMetadata(ErrorCallback) override {}
-    void fetchThumbnail(PreflightBlock, ImageDeliveryBlock) override {}
-    void fetchPreview(PreflightBlock, ImageDeliveryBlock) override {}
-    void streamItem(StreamPreflightBlock, QueuePtr, StreamChunkBlock, QueuePtr, StreamCompleteBlock, QueuePtr) override {}
-
-private:
-    QString m_name;
-    QDateTime m_date;
-};
 
 double timeDestinations(const PhotoSorting& preset, const std::vector<std::shared_ptr<PhotoVariant>>& variants,
                         qsizetype& totalLength)
@@ -60,7 +41,8 @@ int main(int argc, char** argv)
         const QString name = QStringLiteral("IMG_%1.%2").arg(i % 10000, 4, 10, QLatin1Char('0'))
                                  .arg(i % 2 ? QStringLiteral("JPG") : QStringLiteral("CR2"));
         // One shot every 37 minutes: the dates cross days, months, years and daylight-saving changes.
-        variants.push_back(PhotoVariant::create(std::make_shared<BenchItem>(name, start.addSecs(qint64(i) * 37 * 60))));
+        variants.push_back(PhotoVariant::create(
+            std::make_shared<StaticFileItem>(name, start.addSecs(qint64(i) * 37 * 60), 4'000'000)));
     }
 
     auto token = [](PhotoSortingToken t) { return QVariant(tokenObject(t)); };

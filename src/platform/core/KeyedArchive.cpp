@@ -1,5 +1,7 @@
 #include "platform/core/KeyedArchive.h"
 
+#include "platform/core/VariantNumbers.h"
+
 #include <QHash>
 #include <QMap>
 #include <QSet>
@@ -29,25 +31,8 @@ constexpr int kMaxDepth = 100;
 Error corrupt(const QString& why) { return Error(errorDomain(), CorruptArchive, why); }
 Error unsupported(const QString& why) { return Error(errorDomain(), UnsupportedValue, why); }
 
-bool isInlineNumber(const QVariant& value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
-}
+// Numbers, booleans included, are stored inline rather than as objects of their own.
+bool isInlineNumber(const QVariant& value) { return isNumericType(value, {.booleans = true}); }
 
 class Archiver {
 public:

@@ -75,25 +75,20 @@ QVariant asVariant(const ArchivedObjectPtr& object) { return QVariant::fromValue
     return ::testing::AssertionSuccess();
 }
 
-QVariant unarchived(const QByteArray& data)
+// The value of a result that is expected to succeed; an error fails the test and gives an empty value.
+template <typename T>
+T valueOrFailure(PropertyList::Result<T> result)
 {
-    auto result = KeyedArchive::unarchive(data);
     if (auto* error = std::get_if<Error>(&result)) {
         ADD_FAILURE() << error->description().toStdString();
         return {};
     }
-    return std::get<QVariant>(result);
+    return std::get<T>(std::move(result));
 }
 
-QByteArray archived(const QVariant& root)
-{
-    auto result = KeyedArchive::archive(root);
-    if (auto* error = std::get_if<Error>(&result)) {
-        ADD_FAILURE() << error->description().toStdString();
-        return {};
-    }
-    return std::get<QByteArray>(result);
-}
+QVariant unarchived(const QByteArray& data) { return valueOrFailure(KeyedArchive::unarchive(data)); }
+
+QByteArray archived(const QVariant& root) { return valueOrFailure(KeyedArchive::archive(root)); }
 
 QVariant uid(quint64 value) { return QVariant::fromValue(PlistUid{value}); }
 

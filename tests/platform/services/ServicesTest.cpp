@@ -4,6 +4,7 @@
 #include "platform/services/SoftwareUpdater.h"
 #include "platform/services/Workspace.h"
 
+#include "support/RecordingWorkspace.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -20,27 +21,7 @@
 namespace vornakel {
 namespace {
 
-// Records what would be opened instead of opening it.
-class RecordingWorkspace : public Workspace {
-public:
-    bool openUrl(const QUrl& url) override
-    {
-        opened.push_back(url);
-        return true;
-    }
-    bool revealFile(const QString& path) override
-    {
-        revealed.push_back(path);
-        return true;
-    }
-    std::optional<QString> locateApplication(const QString&) const override { return std::nullopt; }
-    std::optional<Error> launchApplication(const QString&, const QStringList&) override { return std::nullopt; }
-    std::vector<qint64> runningProcesses(const QString&) const override { return {}; }
-    bool quitApplication(const QString&) override { return false; }
-
-    std::vector<QUrl> opened;
-    std::vector<QString> revealed;
-};
+using test::RecordingWorkspace;
 
 QString readAll(const QString& path)
 {
