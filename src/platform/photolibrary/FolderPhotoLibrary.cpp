@@ -106,13 +106,13 @@ int copyNoReplace(const QString& from, const QString& to, QString* message)
         if (read == 0)
             break;
     }
-    // The copy's dates say when the photo was taken; keep them.
-    temporary.setFileTime(QFileInfo(from).lastModified(), QFileDevice::FileModificationTime);
-    temporary.setPermissions(source.permissions());
     if (!temporary.flush() || ::fsync(temporary.handle()) != 0) {
         *message = temporary.errorString();
         return EIO;
     }
+    // The copy's dates say when the photo was taken; keep them (after the last write, which would change them).
+    temporary.setFileTime(QFileInfo(from).lastModified(), QFileDevice::FileModificationTime);
+    temporary.setPermissions(source.permissions());
     temporary.close();
     const int error = renameNoReplace(temporary.fileName(), to);
     if (error == 0)

@@ -46,7 +46,8 @@ using PhotoLibraryResult = std::variant<T, Error>;
 // The user's photo library: albums and imports. Album lookup and imports are asynchronous: the work runs one
 // request after another off the calling thread, and the completion runs exactly once on the library's
 // completion queue (the main queue unless the library was made with another), with a TimedOut error at the
-// latest when the library's time-out passes.
+// latest when the library's time-out passes. A request still waiting its turn when its time-out passes is
+// dropped, so an import that timed out before it started moved nothing; one already under way is finished.
 class PhotoLibrary {
 public:
     using AlbumCompletion = std::function<void(const PhotoLibraryResult<PhotoAlbum>&)>;

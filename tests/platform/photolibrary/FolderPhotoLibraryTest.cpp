@@ -306,11 +306,17 @@ TEST_F(FolderPhotoLibraryTest, ImportAcrossFileSystemsCopiesThenRemovesTheOrigin
     const PhotoAlbum into = album(QStringLiteral("Imports"));
     ASSERT_TRUE(writeFile(into.location + QStringLiteral("/IMG_0001.JPG"), "old"));
     const QString source = elsewhere.filePath(QStringLiteral("IMG_0001.JPG"));
-    ASSERT_TRUE(writeFile(source, "new"));
+    ASSERT_TRUE(writeFile(source, QByteArray(3 << 20, 'n')));
+    const QDateTime taken(QDate(2023, 7, 14), QTime(9, 30), QTimeZone::utc());
+    {
+        QFile file(source);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(taken, QFileDevice::FileModificationTime));
+    }
     const auto result = import({source}, into);
     ASSERT_TRUE(std::holds_alternative<ImportedPhoto>(result));
     EXPECT_EQ(std::get<ImportedPhoto>(result).files, std::vector<QString>{into.location + QStringLiteral("/IMG_0001 2.JPG")});
-    EXPECT_EQ(readFile(into.location + QStringLiteral("/IMG_0001 2.JPG")), "new");
+    EXPECT_EQ(readFile(into.location + QStringLiteral("/IMG_0001 2.JPG")), QByteArray(3 << 20, 'n'));
+    EXPECT_EQ(QFileInfo(into.location + QStringLiteral("/IMG_0001 2.JPG")).lastModified(), taken);
     EXPECT_EQ(readFile(into.location + QStringLiteral("/IMG_0001.JPG")), "old");
     EXPECT_FALSE(QFileInfo::exists(source));
     EXPECT_EQ(filesIn(into.location), (QStringList{QStringLiteral("IMG_0001 2.JPG"), QStringLiteral("IMG_0001.JPG")}))

@@ -1,4 +1,5 @@
 #include "platform/power/SleepInhibitor.h"
+#include "support/RecordingSleepInhibitor.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -237,4 +238,27 @@ TEST_F(SleepInhibitorTest, WithoutLogindAcquiringDoesNothing)
         EXPECT_EQ(changes, 0);
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("nowhere"));
+}
+
+// Other tests copy with the recording fake in place of logind's inhibitor: both must be seen to do the same.
+TEST_F(SleepInhibitorTest, TheRecordingFakeBehavesAsLogindsInhibitorDoes)
+{
+    startLogind();
+    test::RecordingSleepInhibitor fake;
+    LogindSleepInhibitor logindInhibitor(*bus);
+    for (SleepInhibitor* tested : std::initializer_list<SleepInhibitor*>{&fake, &logindInhibitor}) {
+        SCOPED_TRACE(tested == &fake ? "fake" : "logind");
+        std::vector<bool> changes;
+        QObject::connect(tested, &SleepInhibitor::heldChanged, [&](bool held) { changes.push_back(held); });
+        tested->release();
+        tested->acquire(QStringLiteral("Copying photos"));
+        tested->acquire(QStringLiteral("Copying photos"));
+        ASSERT_TRUE(runUntil([&] { return tested->isHeld(); }));
+        tested->release();
+        tested->release();
+        EXPECT_FALSE(tested->isHeld());
+        EXPECT_EQ(changes, (std::vector<bool>{true, false}));
+    }
+    EXPECT_EQ(fake.reasons, QStringList{QStringLiteral("Copying photos")});
+    EXPECT_EQ(logind.callCount(), 1u);
 }
