@@ -43,8 +43,9 @@ TEST(PhotoLibraryContract, TheFakeAnswersAsTheFolderLibraryDoes)
         {"folder", std::make_shared<FolderPhotoLibrary>(dir.filePath(QStringLiteral("Pictures")))},
         {"fake", std::make_shared<FakePhotoLibrary>()},
     };
-    for (const auto& [kind, library] : libraries) {
-        SCOPED_TRACE(kind);
+    for (const auto& entry : libraries) {
+        SCOPED_TRACE(entry.first);
+        PhotoLibrary* library = entry.second.get();
         QDir().mkpath(dir.filePath(QStringLiteral("session")));
         QFile file(photo);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
