@@ -425,21 +425,24 @@ TEST_F(FolderPhotoLibraryTest, AnImportStuckBehindAHungRequestTimesOutAndIsNotCa
     QDir().mkpath(QFileInfo(library->settingsPath()).absolutePath());
     const QByteArray fifo = QFile::encodeName(library->settingsPath());
     ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
-    library->setTimeout(std::chrono::milliseconds(200));
 
     std::optional<ReferencedImportSetting> setting;
     std::optional<PhotoLibraryResult<ImportedPhoto>> imported;
+    library->setTimeout(std::chrono::milliseconds(60000));
     library->readReferencedImportSetting([&](const ReferencedImportSetting& value) { setting = value; });
+    library->setTimeout(std::chrono::milliseconds(200));
     library->importPhoto({raw}, into, [&](const PhotoLibraryResult<ImportedPhoto>& value) { imported = value; });
-    ASSERT_TRUE(runUntil([&] { return setting && imported; }));
-    EXPECT_EQ(errorCode(*setting), PhotoLibrary::TimedOut);
+    ASSERT_TRUE(runUntil([&] { return imported.has_value(); }));
     EXPECT_EQ(errorCode(*imported), PhotoLibrary::TimedOut);
+    EXPECT_FALSE(setting);
 
     // Let the hung read finish, with the pipe gone so that a late import would find no setting and move files.
     int writer = -1;
     ASSERT_TRUE(runUntil([&] { return (writer = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK)) >= 0; }));
     ASSERT_EQ(::unlink(fifo.constData()), 0);
     ::close(writer);
+    ASSERT_TRUE(runUntil([&] { return setting.has_value(); }));
+    EXPECT_EQ(errorCode(*setting), PhotoLibrary::SettingUnreadable);
     library->setTimeout(std::chrono::milliseconds(10000));
     const auto after = answerOf<PhotoLibraryResult<std::vector<PhotoAlbum>>>([&](auto done) { library->fetchAlbums(done); });
     ASSERT_TRUE(after);
