@@ -131,7 +131,17 @@ std::optional<QVariantList> representedObjectsFromTokenPasteboardData(const QByt
     const QVariant* value = std::get_if<QVariant>(&root);
     if (!value || value->typeId() != QMetaType::QVariantList)
         return std::nullopt;
-    return value->toList();
+    // Another program may put anything under this type. Whatever is read here ends up in a stored preset, and
+    // an object this program cannot archive again would make the whole preset list unreadable at the next
+    // launch, so only literals and tokens (rewritten in their canonical form) get through.
+    QVariantList objects;
+    for (const QVariant& element : value->toList()) {
+        if (element.typeId() == QMetaType::QString)
+            objects.append(element.toString());
+        else if (const auto token = photoSortingToken(element))
+            objects.append(QVariant(tokenObject(*token)));
+    }
+    return objects;
 }
 
 } // namespace vornakel

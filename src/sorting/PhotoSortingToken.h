@@ -65,7 +65,8 @@ std::optional<QString> displayString(const QVariant& representedObject);
 // element array (strings and token objects, in pattern order).
 QString tokenPasteboardType(); // "TokenType"
 PropertyList::Result<QByteArray> tokenPasteboardData(const QVariantList& representedObjects);
-// The elements read back; none unless the data is an archive whose root is an array.
+// The elements read back; none unless the data is an archive whose root is an array. Only strings and valid
+// token objects are kept; anything else another program put there is dropped.
 std::optional<QVariantList> representedObjectsFromTokenPasteboardData(const QByteArray& data);
 
 } // namespace vornakel

@@ -1,6 +1,7 @@
 #include "TestVariants.h"
 #include "support/TestSupport.h"
 
+#include "platform/core/KeyedArchive.h"
 #include "platform/core/Strings.h"
 #include "sorting/PhotoSortingToken.h"
 #include "sorting/UserDefinedPhotoSorting.h"
@@ -243,6 +244,30 @@ TEST(SortingStepTest, PasteboardFormRoundTripsLiteralsAndTokens)
         EXPECT_EQ(representedObjectsFromTokenPasteboardData(*bytes), std::nullopt);
     }
     EXPECT_EQ(representedObjectsFromTokenPasteboardData("not an archive"), std::nullopt);
+}
+
+TEST(SortingStepTest, PasteboardReadKeepsOnlyLiteralsAndTokens)
+{
+    // What another program might put under the same type: an object of its own, a number, data, and maps that
+    // are no tokens (an unknown raw value, a value given as text).
+    auto foreign = std::make_shared<ArchivedObject>();
+    foreign->classes = {QStringLiteral("OtherApp.Thing"), QStringLiteral("NSObject")};
+    foreign->fields.insert(QStringLiteral("x"), QStringLiteral("y"));
+    const QVariantList pasted{QStringLiteral("a"),
+                              QVariant::fromValue(foreign),
+                              QVariant(qint64(7)),
+                              QVariant(QByteArray("raw")),
+                              QVariant(QVariantMap{{QStringLiteral("value"), qint64(114)}}),
+                              QVariant(QVariantMap{{QStringLiteral("value"), QStringLiteral("111")}}),
+                              token(T::fourDigitYear),
+                              QStringLiteral("b")};
+    const auto data = KeyedArchive::archive(QVariant(pasted));
+    ASSERT_TRUE(std::holds_alternative<QByteArray>(data));
+
+    const auto readBack = representedObjectsFromTokenPasteboardData(std::get<QByteArray>(data));
+    ASSERT_TRUE(readBack.has_value());
+    const QVariantList expected{QStringLiteral("a"), token(T::fourDigitYear), QStringLiteral("b")};
+    EXPECT_EQ(*readBack, expected);
 }
 
 } // namespace
