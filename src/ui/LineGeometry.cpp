@@ -12,7 +12,7 @@ qreal hairlineWidth(qreal devicePixelRatio)
 qreal pointingLineNotchCenter(const QRectF& bounds, qreal arrowPointY)
 {
     const qreal halfHeight = bounds.right() - 3.0;
-    return std::max(arrowPointY, halfHeight * 0.5);
+    return std::min(arrowPointY, bounds.bottom() - halfHeight * 0.5);
 }
 
 QPainterPath pointingLinePath(const QRectF& bounds, qreal arrowPointY)

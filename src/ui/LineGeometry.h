@@ -10,8 +10,9 @@ namespace vornakel {
 // The stroke width that is one device pixel at the given scale (1.0 without a window).
 qreal hairlineWidth(qreal devicePixelRatio);
 
-// The notch's centre for a wanted height: never above half the notch's height, so a line that was never
-// pointed anywhere still draws a whole notch edge.
+// The notch's centre for a wanted height (down from the top): never closer to the bottom edge than half the
+// notch's height, and without bound towards the top. A line that was never pointed anywhere points at its
+// bottom edge, so its notch sits there, half clipped.
 qreal pointingLineNotchCenter(const QRectF& bounds, qreal arrowPointY);
 
 // The pointing line: a vertical line 1.5 points inside the right edge with a triangular notch whose tip points

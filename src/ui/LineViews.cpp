@@ -37,7 +37,7 @@ bool PointingLineView::isAnimating() const
 
 QPainterPath PointingLineView::currentPath() const
 {
-    return pointingLinePath(QRectF(rect()), m_shownArrowPointY);
+    return pointingLinePath(QRectF(rect()), m_shownArrowPointY.value_or(qreal(height())));
 }
 
 void PointingLineView::pointAt(QWidget* target, bool animated)
@@ -60,8 +60,8 @@ void PointingLineView::layoutLine(bool animated)
         auto* animation = new QVariantAnimation(this);
         animation->setDuration(kAnimationMilliseconds);
         animation->setEasingCurve(QEasingCurve::InOutQuad);
-        animation->setStartValue(m_shownArrowPointY);
-        animation->setEndValue(m_arrowPointY);
+        animation->setStartValue(m_shownArrowPointY.value_or(qreal(height())));
+        animation->setEndValue(arrowPointY());
         connect(animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
             m_shownArrowPointY = value.toReal();
             update();

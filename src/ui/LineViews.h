@@ -5,6 +5,8 @@
 #include <QRectF>
 #include <QWidget>
 
+#include <optional>
+
 class QVariantAnimation;
 
 namespace vornakel {
@@ -27,8 +29,8 @@ public:
     explicit PointingLineView(QWidget* parent = nullptr);
 
     // The height the notch points at (view coordinates, down from the top); setting it takes effect at the next
-    // layout.
-    qreal arrowPointY() const { return m_arrowPointY; }
+    // layout. Until it is set or the line pointed somewhere, it is the bottom edge.
+    qreal arrowPointY() const { return m_arrowPointY.value_or(qreal(height())); }
     void setArrowPointY(qreal y) { m_arrowPointY = y; }
 
     // Points the notch at the vertical middle of `target` (its subFrameToPointTo when it is a destination).
@@ -47,8 +49,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    qreal m_arrowPointY = 0;
-    qreal m_shownArrowPointY = 0;
+    // None: the bottom edge, whatever the height.
+    std::optional<qreal> m_arrowPointY;
+    std::optional<qreal> m_shownArrowPointY;
     bool m_hasPath = false;
     QPointer<QVariantAnimation> m_animation;
 };

@@ -261,15 +261,27 @@ TEST(PointingLineGeometryTest, NotchPointsAtTheWantedHeight)
     EXPECT_EQ(path, expected);
 }
 
-TEST(PointingLineGeometryTest, NotchNeverAboveHalfItsHeight)
+TEST(PointingLineGeometryTest, NotchNeverCloserToTheBottomThanHalfItsHeight)
 {
-    // a = 17: a line never pointed anywhere centres its notch at 8.5, reaching out to -8.5 (clipped).
-    const std::vector<QPointF> path = points(pointingLinePath(QRectF(0, 0, 20, 300), 0));
-    EXPECT_EQ(path[1], QPointF(18.5, -8.5));
-    EXPECT_EQ(path[2], QPointF(1.5, 8.5));
-    EXPECT_EQ(path[3], QPointF(18.5, 25.5));
-    EXPECT_EQ(pointingLineNotchCenter(QRectF(0, 0, 20, 300), 8.4), 8.5);
-    EXPECT_EQ(pointingLineNotchCenter(QRectF(0, 0, 20, 300), 1000), 1000) << "no upper bound";
+    // a = 17: a line pointed at its bottom edge (where a line never pointed anywhere points) centres its notch
+    // 8.5 above the bottom, reaching out to 8.5 below it (clipped).
+    const std::vector<QPointF> path = points(pointingLinePath(QRectF(0, 0, 20, 300), 300));
+    EXPECT_EQ(path[1], QPointF(18.5, 274.5));
+    EXPECT_EQ(path[2], QPointF(1.5, 291.5));
+    EXPECT_EQ(path[3], QPointF(18.5, 308.5));
+    EXPECT_EQ(pointingLineNotchCenter(QRectF(0, 0, 20, 300), 291.6), 291.5);
+    EXPECT_EQ(pointingLineNotchCenter(QRectF(0, 0, 20, 300), -1000), -1000) << "no bound towards the top";
+    EXPECT_EQ(pointingLineNotchCenter(QRectF(0, 0, 20, 300), 0), 0);
+}
+
+TEST(PointingLineViewTest, NeverPointedShowsTheNotchAtTheBottom)
+{
+    PointingLineView line;
+    line.resize(20, 300);
+    EXPECT_DOUBLE_EQ(line.arrowPointY(), 300);
+    EXPECT_EQ(points(line.currentPath())[2], QPointF(1.5, 291.5));
+    line.resize(20, 200);
+    EXPECT_EQ(points(line.currentPath())[2], QPointF(1.5, 191.5)) << "follows the bottom edge until pointed";
 }
 
 TEST(LineGeometryTest, ShadowLineRectangles)
