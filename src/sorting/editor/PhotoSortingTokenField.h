@@ -1,0 +1,118 @@
+#pragma once
+
+#include <QPointer>
+#include <QVariantList>
+#include <QWidget>
+
+#include <vector>
+
+class QMimeData;
+
+namespace vornakel {
+
+// A one-line field of literal text and token chips, edited like a line edit: typing, deleting, selecting,
+// copy, cut, paste, and dragging between fields. Its value is the list of represented objects of a sorting
+// step: adjacent literal characters as one QString, each token as its token object. Positions count elements:
+// one per literal character (grapheme) and one per token.
+class PhotoSortingTokenField : public QWidget {
+    Q_OBJECT
+public:
+    explicit PhotoSortingTokenField(QWidget* parent = nullptr);
+    ~PhotoSortingTokenField() override;
+
+    QVariantList objectValue() const;
+    // Shows the objects; the field's own edits are not reported for this.
+    void setObjectValue(const QVariantList& objects);
+
+    // Editable fields take typing, pastes and drops; selectable ones can be focused, selected, copied and dragged
+    // from.
+    bool isEditable() const { return m_editable; }
+    void setEditable(bool editable);
+    bool isSelectable() const { return m_selectable; }
+    void setSelectable(bool selectable);
+
+    int elementCount() const { return int(m_elements.size()); }
+    int cursorPosition() const { return m_cursor; }
+    void setCursorPosition(int position);
+    // Selects `length` elements from `start`.
+    void setSelection(int start, int length);
+    bool hasSelection() const { return m_anchor != m_cursor; }
+    QVariantList selectedObjects() const;
+
+    // The edits the keys and the context menu make; each reports `textDidChange` when it changed the value.
+    void insertText(const QString& text);
+    void insertObjects(const QVariantList& objects);
+    void deleteBackward();
+    void deleteForward();
+    void selectAll();
+    void copy() const;
+    void cut();
+    void paste();
+
+    // Where an element is drawn, in the field's coordinates, and the position between elements nearest a point.
+    QRectF elementRect(int index) const;
+    int positionAt(const QPointF& point) const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+signals:
+    // After every change the user makes to the value: a typed character, a deletion, a paste, a drop, a token
+    // dragged away.
+    void textDidChange();
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    struct Element {
+        QVariant object; // a one-grapheme QString, or a token object (or whatever else the step held)
+        QString text;    // what is drawn
+        bool chip = false;
+        qreal width = 0;
+    };
+
+    std::vector<Element> makeElements(const QVariantList& objects) const;
+    void relayout();
+    qreal contentWidth() const;
+    qreal elementX(int position) const; // content coordinates
+    qreal chipHeight() const;
+    void ensureCursorVisible();
+    void replaceSelection(std::vector<Element> elements);
+    void removeRange(int from, int to);
+    void moveCursor(int position, bool keepAnchor);
+    bool acceptsDrop(const QMimeData* mimeData) const;
+    void edited();
+
+    std::vector<Element> m_elements;
+    int m_cursor = 0;
+    int m_anchor = 0;
+    qreal m_scroll = 0;
+    bool m_editable = true;
+    bool m_selectable = true;
+    // Mouse: a press inside the selection may start a drag; otherwise it selects.
+    QPoint m_pressPosition;
+    bool m_mayStartDrag = false;
+    bool m_selecting = false;
+    int m_dropPosition = -1;
+    bool m_droppedOnItself = false;
+};
+
+} // namespace vornakel

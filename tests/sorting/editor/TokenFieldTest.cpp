@@ -1,0 +1,222 @@
+#include "EditorTestSupport.h"
+#include "support/TestSupport.h"
+
+#include "platform/core/KeyedArchive.h"
+#include "sorting/editor/PhotoSortingRowViewController.h"
+#include "sorting/editor/PhotoSortingTokenField.h"
+#include "sorting/editor/PhotoSortingTokenFieldDelegate.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QLayout>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+namespace vornakel {
+namespace {
+
+using T = PhotoSortingToken;
+using test::deliver;
+using test::token;
+namespace Delegate = PhotoSortingTokenFieldDelegate;
+
+// A field shown in an active window, so that keys reach it as they would from the keyboard.
+class TokenFieldTest : public testing::Test {
+protected:
+    TokenFieldTest()
+    {
+        m_window.resize(400, 60);
+        m_field = new PhotoSortingTokenField(&m_window);
+        m_field->setGeometry(10, 10, 380, 30);
+        m_window.show();
+        m_window.activateWindow();
+        EXPECT_TRUE(test::runUntil([&] { return m_window.isActiveWindow(); }));
+        m_field->setFocus();
+    }
+
+    QWidget m_window;
+    PhotoSortingTokenField* m_field = nullptr;
+};
+
+TEST_F(TokenFieldTest, KeysEditLiteralsAroundTokens)
+{
+    const struct {
+        const char* name;
+        QVariantList start;
+        std::function<void(PhotoSortingTokenField&)> keys;
+        QVariantList expected;
+    } cases[] = {
+        {"typing after a token stays literal", {token(T::fourDigitYear)},
+         [](auto& f) { QTest::keyClicks(&f, QStringLiteral("-x")); }, {token(T::fourDigitYear), QStringLiteral("-x")}},
+        {"typing between tokens joins no literal to a token", {token(T::fourDigitYear), token(T::twoDigitMonth)},
+         [](auto& f) { QTest::keyClick(&f, Qt::Key_Left); QTest::keyClick(&f, Qt::Key_Slash); },
+         {token(T::fourDigitYear), QStringLiteral("/"), token(T::twoDigitMonth)}},
+        {"backspace removes a whole token", {QStringLiteral("a"), token(T::fourDigitYear)},
+         [](auto& f) { QTest::keyClick(&f, Qt::Key_Backspace); }, {QStringLiteral("a")}},
+        {"delete at the start removes one character", {QStringLiteral("ab"), token(T::oneDigitDay)},
+         [](auto& f) { QTest::keyClick(&f, Qt::Key_Home); QTest::keyClick(&f, Qt::Key_Delete); },
+         {QStringLiteral("b"), token(T::oneDigitDay)}},
+        {"a selection across a token is replaced by what is typed", {QStringLiteral("a"), token(T::fourDigitYear), QStringLiteral("b")},
+         [](auto& f) {
+             QTest::keyClick(&f, Qt::Key_Left, Qt::ShiftModifier);
+             QTest::keyClick(&f, Qt::Key_Left, Qt::ShiftModifier);
+             QTest::keyClick(&f, Qt::Key_Z);
+         },
+         {QStringLiteral("az")}},
+        {"select all and backspace empties the field", {QStringLiteral("a"), token(T::twoDigitDay)},
+         [](auto& f) { QTest::keySequence(&f, QKeySequence::SelectAll); QTest::keyClick(&f, Qt::Key_Backspace); }, {}},
+        {"a character beyond the basic plane is one element", {QString::fromUtf8("\xF0\x9F\x93\xB7x")},
+         [](auto& f) { QTest::keyClick(&f, Qt::Key_Left); QTest::keyClick(&f, Qt::Key_Backspace); }, {QStringLiteral("x")}},
+    };
+    for (const auto& c : cases) {
+        m_field->setObjectValue(c.start);
+        QSignalSpy changes(m_field, &PhotoSortingTokenField::textDidChange);
+        c.keys(*m_field);
+        EXPECT_EQ(m_field->objectValue(), c.expected) << c.name;
+        EXPECT_GE(changes.count(), 1) << c.name;
+    }
+}
+
+TEST_F(TokenFieldTest, SettingTheValueIsNoEdit)
+{
+    QSignalSpy changes(m_field, &PhotoSortingTokenField::textDidChange);
+    m_field->setObjectValue({QStringLiteral("a"), token(T::fourDigitYear)});
+    QTest::keyClick(m_field, Qt::Key_Left);
+    EXPECT_EQ(changes.count(), 0);
+    EXPECT_EQ(m_field->elementCount(), 2);
+}
+
+TEST_F(TokenFieldTest, ReadOnlyAndUnselectableFieldsKeepTheirValue)
+{
+    const QVariantList value{QStringLiteral("a"), token(T::fourDigitYear)};
+    m_field->setObjectValue(value);
+    QApplication::clipboard()->setText(QStringLiteral("pasted"));
+    m_field->setEditable(false);
+    QSignalSpy changes(m_field, &PhotoSortingTokenField::textDidChange);
+    QTest::keyClicks(m_field, QStringLiteral("xy"));
+    QTest::keyClick(m_field, Qt::Key_Backspace);
+    QTest::keySequence(m_field, QKeySequence::Paste);
+    QTest::keySequence(m_field, QKeySequence::SelectAll);
+    QTest::keySequence(m_field, QKeySequence::Cut);
+    EXPECT_EQ(m_field->objectValue(), value);
+    EXPECT_EQ(changes.count(), 0);
+    // Selectable: copying out of it still works (the token bin).
+    QTest::keySequence(m_field, QKeySequence::Copy);
+    EXPECT_EQ(Delegate::readFromPasteboard(*QApplication::clipboard()->mimeData()), value);
+
+    m_field->setSelectable(false);
+    EXPECT_EQ(m_field->focusPolicy(), Qt::NoFocus);
+    QApplication::clipboard()->setText(QStringLiteral("other"));
+    m_field->selectAll();
+    m_field->copy();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("other"));
+}
+
+TEST_F(TokenFieldTest, ClickOnATokenSelectsIt)
+{
+    m_field->setObjectValue({QStringLiteral("ab"), token(T::namedMonth), QStringLiteral("c")});
+    const QRectF chip = m_field->elementRect(2);
+    ASSERT_TRUE(chip.isValid());
+    QTest::mouseClick(m_field, Qt::LeftButton, {}, chip.center().toPoint());
+    EXPECT_EQ(m_field->selectedObjects(), QVariantList{token(T::namedMonth)});
+    // Clicking in text places the cursor between characters.
+    QTest::mouseClick(m_field, Qt::LeftButton, {}, QPoint(int(m_field->elementRect(0).right()) + 1, 15));
+    EXPECT_FALSE(m_field->hasSelection());
+    EXPECT_EQ(m_field->cursorPosition(), 1);
+}
+
+TEST_F(TokenFieldTest, ClipboardCarriesTokensAndPlainText)
+{
+    m_field->setObjectValue({token(T::fourDigitYear), QStringLiteral("-"), token(T::twoDigitMonth)});
+    m_field->selectAll();
+    m_field->copy();
+    const QMimeData* copied = QApplication::clipboard()->mimeData();
+    ASSERT_NE(copied, nullptr);
+    EXPECT_TRUE(copied->hasFormat(Delegate::tokenMimeType()));
+    EXPECT_EQ(copied->text(), QStringLiteral("Year (2018)-Month (03)"));
+    EXPECT_EQ(Delegate::readFromPasteboard(*copied),
+              (QVariantList{token(T::fourDigitYear), QStringLiteral("-"), token(T::twoDigitMonth)}));
+
+    // Plain text from another program pastes as one literal on one line; it never becomes a token.
+    QApplication::clipboard()->setText(QStringLiteral("Year (2018)\nTrip"));
+    EXPECT_EQ(Delegate::readFromPasteboard(*QApplication::clipboard()->mimeData()), std::nullopt);
+    m_field->setObjectValue({});
+    m_field->paste();
+    EXPECT_EQ(m_field->objectValue(), QVariantList{QStringLiteral("Year (2018) Trip")});
+}
+
+TEST_F(TokenFieldTest, DropInsertsAtThePointerAndMovesWithinTheField)
+{
+    m_field->setObjectValue({QStringLiteral("ab")});
+    auto mime = Delegate::mimeDataFor({token(T::oneDigitDay)});
+    const QPointF betweenAandB(m_field->elementRect(0).right(), 15);
+    QDropEvent drop(betweenAandB, Qt::CopyAction, mime.get(), Qt::LeftButton, {});
+    deliver(m_field, drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(m_field->objectValue(), (QVariantList{QStringLiteral("a"), token(T::oneDigitDay), QStringLiteral("b")}));
+
+    // A read-only field takes no drop.
+    m_field->setEditable(false);
+    QDropEvent refused(betweenAandB, Qt::CopyAction, mime.get(), Qt::LeftButton, {});
+    deliver(m_field, refused);
+    EXPECT_EQ(m_field->elementCount(), 3);
+}
+
+// ---- Rows -------------------------------------------------------------------------------------------------
+
+TEST(PhotoSortingRowTest, ModesShowTheirParts)
+{
+    using Mode = PhotoSortingRowViewController::Mode;
+    QWidget window;
+    for (Mode mode : {Mode::folder, Mode::noFolders, Mode::file}) {
+        auto* row = new PhotoSortingRowViewController(&window);
+        row->setMode(mode);
+        row->updateForMode();
+        if (mode == Mode::file)
+            row->setShowAddRemoveButtons(false);
+        EXPECT_EQ(row->tokenField()->isVisibleTo(row), mode != Mode::noFolders);
+        EXPECT_EQ(row->noFoldersLabel()->isVisibleTo(row), mode == Mode::noFolders);
+        EXPECT_EQ(row->addButton()->isVisibleTo(row), mode != Mode::file);
+        EXPECT_EQ(row->removeButton()->isVisibleTo(row), mode != Mode::file);
+        EXPECT_FALSE(row->iconView()->pixmap().isNull());
+    }
+}
+
+TEST(PhotoSortingRowTest, EditsReachTheStepOnlyWhenAllowed)
+{
+    QWidget window;
+    auto* row = new PhotoSortingRowViewController(&window);
+    QSignalSpy changes(row, &PhotoSortingRowViewController::valueChanged);
+    QSignalSpy adds(row, &PhotoSortingRowViewController::addRowRequested);
+
+    // No step (the no-folders row): edits go nowhere, but the add button still asks for a level.
+    row->tokenField()->insertText(QStringLiteral("x"));
+    EXPECT_EQ(changes.count(), 0);
+    row->addButton()->click();
+    EXPECT_EQ(adds.count(), 1);
+
+    const auto step = UserDefinedSortingStep::create({token(T::fourDigitYear)});
+    row->setStep(step);
+    EXPECT_EQ(row->tokenField()->objectValue(), step->tokenFieldRepresentedObjects());
+    row->tokenField()->setCursorPosition(1);
+    row->tokenField()->insertText(QStringLiteral("!"));
+    EXPECT_EQ(step->tokenFieldRepresentedObjects(), (QVariantList{token(T::fourDigitYear), QStringLiteral("!")}));
+    EXPECT_EQ(changes.count(), 1);
+
+    // A built-in preset's row: the field takes nothing and a change notice is ignored.
+    row->setAllowsEditing(false);
+    EXPECT_FALSE(row->tokenField()->isEditable());
+    EXPECT_FALSE(row->tokenField()->isSelectable());
+    emit row->tokenField()->textDidChange();
+    EXPECT_EQ(changes.count(), 1);
+
+    row->setInsetLevel(3);
+    EXPECT_EQ(row->insetConstant(), 60.0);
+    EXPECT_EQ(row->layout()->contentsMargins().left(), 60);
+}
+
+} // namespace
+} // namespace vornakel
