@@ -6,6 +6,7 @@
 #include "platform/core/Strings.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/services/Workspace.h"
+#include "sorting/editor/PhotoSortingMenuBuilder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,6 +30,8 @@ AppDelegate::AppDelegate(Collaborators collaborators, QObject* parent)
     : QObject(parent), m_collaborators(std::move(collaborators))
 {
     gCurrent = this;
+    // The preset menus' "Customize…" opens the preferences on the photo-sorting pane.
+    PhotoSortingMenuBuilder::setCustomizeHandler([] { PreferencesWindowController::showPhotoSorting(); });
 }
 
 AppDelegate::~AppDelegate()

@@ -10,6 +10,7 @@
 #include "platform/services/SoftwareUpdater.h"
 #include "platform/services/TouchBar.h"
 #include "platform/services/UsageReport.h"
+#include "sorting/editor/PhotoSortingViewController.h"
 
 #include <QPointer>
 
@@ -141,7 +142,7 @@ PreferencesPanes makePreferencesPanes()
         pane->setObjectName(QStringLiteral("GeneralPreferences"));
         return pane;
     };
-    panes.photoSorting = [] { return makePlaceholderPane(QStringLiteral("PhotoSortingPreferences"), QSize(640, 420)); };
+    panes.photoSorting = [] { return std::make_unique<PhotoSortingViewController>(PhotoSortingModel::shared()); };
     panes.advanced = [] { return makePlaceholderPane(QStringLiteral("AdvancedPreferences"), QSize(480, 220)); };
     return panes;
 }
