@@ -322,6 +322,16 @@ QRectF PhotoSortingTokenField::elementRect(int index) const
     return QRectF(x, y, element.width, h);
 }
 
+int PhotoSortingTokenField::elementAt(const QPointF& point) const
+{
+    for (int i = 0; i < elementCount(); ++i) {
+        const QRectF box = elementRect(i);
+        if (point.x() >= box.left() && point.x() < box.right())
+            return i;
+    }
+    return -1;
+}
+
 int PhotoSortingTokenField::positionAt(const QPointF& point) const
 {
     const qreal x = point.x() + m_scroll;
@@ -571,13 +581,7 @@ void PhotoSortingTokenField::mousePressEvent(QMouseEvent* event)
     }
     const QPointF point = event->position();
     const int position = positionAt(point);
-    int hit = -1;
-    for (int i = 0; i < elementCount(); ++i) {
-        if (elementRect(i).contains(point)) {
-            hit = i;
-            break;
-        }
-    }
+    const int hit = elementAt(point);
     const int from = std::min(m_anchor, m_cursor);
     const int to = std::max(m_anchor, m_cursor);
     m_pressPosition = event->position().toPoint();
@@ -647,7 +651,7 @@ void PhotoSortingTokenField::mouseDoubleClickEvent(QMouseEvent* event)
     if (!m_selectable || event->button() != Qt::LeftButton)
         return;
     // A double click takes the run of literal text under the pointer, or the token.
-    int position = std::min(positionAt(event->position()), elementCount() - 1);
+    const int position = elementAt(event->position());
     if (position < 0)
         return;
     if (m_elements[size_t(position)].chip) {

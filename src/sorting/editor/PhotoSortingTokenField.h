@@ -52,6 +52,8 @@ public:
     // Where an element is drawn, in the field's coordinates, and the position between elements nearest a point.
     QRectF elementRect(int index) const;
     int positionAt(const QPointF& point) const;
+    // The element under a point (across the field's height); -1 between or beyond them.
+    int elementAt(const QPointF& point) const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

@@ -388,6 +388,12 @@ TEST_F(PresetEditorTest, ScreenshotWithAUserPresetSelected)
     const QPoint middle = m_pane->pointingLine()->mapFrom(
         m_pane.get(), m_pane->tableView()->viewport()->mapTo(m_pane.get(), selected.center()));
     EXPECT_NEAR(m_pane->pointingLine()->currentPath().elementAt(2).y, middle.y(), 1.0);
+
+    // And a built-in preset, read-only.
+    select(store().builtIn()[0]);
+    ASSERT_TRUE(test::runUntil([&] { return !m_pane->pointingLine()->isAnimating(); }));
+    const QString builtInPath = QDir(folder).filePath(QStringLiteral("photo-sorting-pane-built-in.png"));
+    ASSERT_TRUE(m_pane->grab().toImage().save(builtInPath)) << builtInPath.toStdString();
 }
 
 } // namespace

@@ -126,6 +126,9 @@ TEST_F(TokenFieldTest, ClickOnATokenSelectsIt)
     QTest::mouseClick(m_field, Qt::LeftButton, {}, QPoint(int(m_field->elementRect(0).right()) + 1, 15));
     EXPECT_FALSE(m_field->hasSelection());
     EXPECT_EQ(m_field->cursorPosition(), 1);
+    // A double click takes the run of text up to the next token.
+    QTest::mouseDClick(m_field, Qt::LeftButton, {}, m_field->elementRect(1).center().toPoint());
+    EXPECT_EQ(m_field->selectedObjects(), QVariantList{QStringLiteral("ab")});
 }
 
 TEST_F(TokenFieldTest, ClipboardCarriesTokensAndPlainText)
