@@ -18,6 +18,8 @@
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 namespace vornakel {
 namespace {
