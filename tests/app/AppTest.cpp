@@ -6,9 +6,11 @@
 #include "mainwindow/WiFiNetworkPolicy.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/services/Workspace.h"
+#include "sorting/editor/PhotoSortingMenuBuilder.h"
 #include "support/RecordingWorkspace.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -304,6 +306,19 @@ TEST_F(PreferencesTest, ShowPhotoSortingOpensClosedWindowOnThatPane)
     preferences->window()->close();
     PreferencesWindowController::showPhotoSorting();
     EXPECT_TRUE(preferences->window()->isVisible());
+}
+
+TEST_F(PreferencesTest, PresetMenuCustomizeOpensThePhotoSortingPane)
+{
+    QComboBox popUp;
+    PhotoSortingMenuBuilder builder(PhotoSortingModel::shared());
+    builder.setPhotoSortingPresetMenu(&popUp);
+    emit popUp.activated(popUp.count() - 1);
+    PreferencesWindowController* preferences = delegate->preferencesWindowController();
+    ASSERT_NE(preferences, nullptr);
+    EXPECT_TRUE(preferences->window()->isVisible());
+    EXPECT_EQ(preferences->contentViewController(), preferences->photoSortingViewController());
+    EXPECT_EQ(popUp.currentIndex(), 1) << "the pop-up shows the selected preset again";
 }
 
 TEST_F(PreferencesTest, ShowPreferencesWithoutMenuItemDoesNothing)
