@@ -3,6 +3,8 @@
 #include "platform/core/Strings.h"
 
 #include <QFont>
+#include <QGuiApplication>
+#include <QPalette>
 
 #include <algorithm>
 
@@ -93,6 +95,9 @@ QVariant PhotoSortingPresetListModel::data(const QModelIndex& index, int role) c
             font.setPointSizeF(font.pointSizeF() * 0.9);
             return font;
         }
+        case Qt::ForegroundRole:
+            // Headers cannot be chosen, but they are read: muted, not greyed out like a disabled entry.
+            return QGuiApplication::palette().brush(QPalette::PlaceholderText);
         case kHeaderRole:
             return true;
         default:

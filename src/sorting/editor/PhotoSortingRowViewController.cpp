@@ -53,7 +53,13 @@ PhotoSortingRowViewController::PhotoSortingRowViewController(QWidget* parent) : 
     m_tokenField = new PhotoSortingTokenField(this);
     m_noFoldersLabel = new QLabel(GeneralUI::text(QStringLiteral("NoFoldersRowLabel")), this);
     m_noFoldersLabel->setTextFormat(Qt::PlainText);
-    m_noFoldersLabel->setEnabled(false);
+    // Muted, but readable: it explains the row rather than being a disabled control.
+    QFont italic = m_noFoldersLabel->font();
+    italic.setItalic(true);
+    m_noFoldersLabel->setFont(italic);
+    QPalette muted = m_noFoldersLabel->palette();
+    muted.setColor(QPalette::WindowText, muted.color(QPalette::PlaceholderText));
+    m_noFoldersLabel->setPalette(muted);
     m_noFoldersLabel->setMinimumHeight(m_tokenField->sizeHint().height());
     m_noFoldersLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_noFoldersLabel->hide();

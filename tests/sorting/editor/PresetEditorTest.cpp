@@ -394,6 +394,12 @@ TEST_F(PresetEditorTest, ScreenshotWithAUserPresetSelected)
     ASSERT_TRUE(test::runUntil([&] { return !m_pane->pointingLine()->isAnimating(); }));
     const QString builtInPath = QDir(folder).filePath(QStringLiteral("photo-sorting-pane-built-in.png"));
     ASSERT_TRUE(m_pane->grab().toImage().save(builtInPath)) << builtInPath.toStdString();
+
+    // And a user preset without folders, which shows the no-folders row.
+    select(store().createUserPreset(*store().builtIn()[1]));
+    ASSERT_TRUE(test::runUntil([&] { return !m_pane->pointingLine()->isAnimating(); }));
+    const QString noFoldersPath = QDir(folder).filePath(QStringLiteral("photo-sorting-pane-no-folders.png"));
+    ASSERT_TRUE(m_pane->grab().toImage().save(noFoldersPath)) << noFoldersPath.toStdString();
 }
 
 } // namespace
