@@ -459,7 +459,8 @@ bool PhotoSortingTokenField::event(QEvent* event)
                           || key->matches(QKeySequence::Delete) || key->key() == Qt::Key_Backspace
                           || key->key() == Qt::Key_Left || key->key() == Qt::Key_Right
                           || key->key() == Qt::Key_Home || key->key() == Qt::Key_End
-                          || (isTypable(key->text()) && !(key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)));
+                          || (isTypable(key->text())
+                              && !(key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier | Qt::AltModifier)));
         if (ours) {
             event->accept();
             return true;
