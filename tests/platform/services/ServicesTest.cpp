@@ -1,6 +1,7 @@
 #include "platform/core/DispatchQueue.h"
 #include "platform/services/FeedbackReport.h"
 #include "platform/services/HelpBook.h"
+#include "platform/services/RunningApplications.h"
 #include "platform/services/SoftwareUpdater.h"
 #include "platform/services/Workspace.h"
 
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -184,6 +186,82 @@ TEST(SystemWorkspaceTest, FindsRunningProcessesByExecutableName)
     const std::vector<qint64> pids = workspace.runningProcesses(self);
     EXPECT_NE(std::find(pids.begin(), pids.end(), qint64(::getpid())), pids.end());
     EXPECT_TRUE(workspace.runningProcesses(QStringLiteral("no-such-program-here")).empty());
+}
+
+TEST(RunningApplicationsTest, AttributesProcessesByTheEntryCommandNotByExecutableName)
+{
+    const QString shell = QFileInfo(QStandardPaths::findExecutable(QStringLiteral("sh"))).canonicalFilePath();
+    QTemporaryDir dir;
+    const QString script = dir.filePath(QStringLiteral("editor"));
+    const QString other = dir.filePath(QStringLiteral("other"));
+    for (const QString& path : {script, other}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\n");
+        file.close();
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    }
+    const QString sh = QStringLiteral("sh");
+    const QString mode = QStringLiteral("--catalog");
+    struct Case {
+        const char* what;
+        QStringList arguments;
+        QString executable;
+        QStringList command;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"the program itself", {script, mode, QStringLiteral("x")}, script, {script, mode}, true},
+        {"started by name on the path", {sh, QStringLiteral("-c"), QStringLiteral("true")}, shell, {sh, QStringLiteral("-c")}, true},
+        {"script through its interpreter", {shell, script, mode}, shell, {script, mode}, true},
+        {"same interpreter, other script", {shell, other, mode}, shell, {script, mode}, false},
+        {"same interpreter, no script", {shell, QStringLiteral("-c"), QStringLiteral("true")}, shell, {script}, false},
+        {"fixed argument missing", {script}, script, {script, mode}, false},
+        {"fixed argument differs", {script, QStringLiteral("--other")}, script, {script, mode}, false},
+        {"empty command", {script}, script, {}, false},
+        {"no arguments", {}, script, {script}, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SystemRunningApplications::commandLineMatches(c.arguments, c.executable, c.command), c.matches)
+            << c.what;
+}
+
+TEST(RunningApplicationsTest, FindsAndTerminatesOnlyTheEntrysProcesses)
+{
+    QTemporaryDir dir;
+    const QString script = dir.filePath(QStringLiteral("editor.sh"));
+    QFile file(script);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\nwhile true; do sleep 1; done\n");
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    const QString entries = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
+    ASSERT_TRUE(QDir().mkpath(entries));
+    QFile entry(QDir(entries).filePath(QStringLiteral("com.example.ScriptEditor.desktop")));
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=Editor\nExec=\"%1\" %u\n").arg(script).toUtf8());
+    entry.close();
+
+    // Another program run by the same interpreter must be left alone.
+    QProcess editor;
+    QProcess bystander;
+    editor.start(script, {});
+    bystander.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("while true; do sleep 1; done")});
+    ASSERT_TRUE(editor.waitForStarted());
+    ASSERT_TRUE(bystander.waitForStarted());
+
+    const qint64 editorPid = editor.processId();
+    SystemRunningApplications applications;
+    ASSERT_TRUE(test::runUntil([&] { return !applications.instances(QStringLiteral("com.example.ScriptEditor")).empty(); }));
+    EXPECT_EQ(applications.instances(QStringLiteral("com.example.ScriptEditor")), std::vector<qint64>{editorPid});
+    EXPECT_TRUE(applications.instances(QStringLiteral("com.example.Missing")).empty());
+
+    EXPECT_TRUE(applications.terminate(editorPid));
+    EXPECT_TRUE(test::runUntil([&] { return applications.isTerminated(editorPid); }));
+    EXPECT_FALSE(applications.isTerminated(bystander.processId()));
+    bystander.kill();
+    bystander.waitForFinished();
+    editor.waitForFinished();
 }
 
 } // namespace
