@@ -3,6 +3,8 @@
 #include "app/FeedbackDialog.h"
 #include "discovery/WiFiNetworkAutoLaunching.h"
 #include "discovery/ui/GeneralPreferencesWidget.h"
+#include "lightroom/LrPluginBridge.h"
+#include "lightroom/ui/AdvancedPreferencesViewController.h"
 #include "mainwindow/DiscoveryPlaceholderController.h"
 #include "model/ImageCache.h"
 #include "platform/camera/VKLCamera.h"
@@ -143,7 +145,7 @@ PreferencesPanes makePreferencesPanes()
         return pane;
     };
     panes.photoSorting = [] { return std::make_unique<PhotoSortingViewController>(PhotoSortingModel::shared()); };
-    panes.advanced = [] { return makePlaceholderPane(QStringLiteral("AdvancedPreferences"), QSize(480, 220)); };
+    panes.advanced = [] { return std::make_unique<AdvancedPreferencesViewController>(LrPluginBridge::shared()); };
     return panes;
 }
 
