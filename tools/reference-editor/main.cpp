@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTextStream>
 
@@ -32,6 +31,54 @@ void say(const QString& text)
     std::fflush(stdout);
 }
 
+// Makes the entry the handler of lightroom:// addresses in the user's mimeapps.list, as xdg-mime would.
+bool registerSchemeHandler()
+{
+    const QString configFolder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QDir().mkpath(configFolder);
+    const QString path = QDir(configFolder).filePath(QStringLiteral("mimeapps.list"));
+    const QString key = QStringLiteral("x-scheme-handler/lightroom");
+    const QString line = key + QLatin1Char('=') + ReferenceEditorPeer::desktopEntryId() + QStringLiteral(".desktop");
+    QStringList lines;
+    {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly | QIODevice::Text))
+            lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    }
+    while (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    qsizetype group = lines.indexOf(QStringLiteral("[Default Applications]"));
+    if (group < 0) {
+        lines << QStringLiteral("[Default Applications]");
+        group = lines.size() - 1;
+    }
+    qsizetype end = group + 1;
+    bool replaced = false;
+    for (; end < lines.size() && !lines.at(end).startsWith(QLatin1Char('[')); ++end) {
+        if (lines.at(end).startsWith(key + QLatin1Char('='))) {
+            lines[end] = line;
+            replaced = true;
+        }
+    }
+    if (!replaced)
+        lines.insert(end, line);
+    QFile file(path + QStringLiteral(".new"));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || file.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8()) < 0 || !file.flush()) {
+        file.remove();
+        say(QStringLiteral("Could not write %1").arg(path));
+        return false;
+    }
+    file.close();
+    QFile::remove(path);
+    if (!QFile::rename(file.fileName(), path)) {
+        say(QStringLiteral("Could not write %1").arg(path));
+        return false;
+    }
+    say(QStringLiteral("Registered in %1 as the handler of lightroom:// addresses.").arg(path));
+    return true;
+}
+
 int installDesktopEntry()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
@@ -50,18 +97,7 @@ int installDesktopEntry()
     out.flush();
     entry.close();
     say(QStringLiteral("Wrote %1").arg(path));
-    const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
-    if (xdgMime.isEmpty()) {
-        say(QStringLiteral("xdg-mime is missing: make %1.desktop the handler of x-scheme-handler/lightroom by hand.")
-                .arg(ReferenceEditorPeer::desktopEntryId()));
-        return 0;
-    }
-    const int status = QProcess::execute(xdgMime, {QStringLiteral("default"),
-                                                   ReferenceEditorPeer::desktopEntryId() + QStringLiteral(".desktop"),
-                                                   QStringLiteral("x-scheme-handler/lightroom")});
-    say(status == 0 ? QStringLiteral("Registered as the handler of lightroom:// addresses.")
-                    : QStringLiteral("xdg-mime failed; register the handler by hand."));
-    return status == 0 ? 0 : 1;
+    return registerSchemeHandler() ? 0 : 1;
 }
 
 } // namespace
