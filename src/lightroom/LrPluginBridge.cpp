@@ -212,6 +212,8 @@ void LrPluginBridge::launchLightroomAndConnectToPlugin(quint16 sendToPluginOn, q
         m_attempt->callers.push_back(std::move(callback));
         return;
     }
+    // A link that is closing is gone already as far as a new caller is concerned.
+    finishPendingCloseNow();
     if (m_state == State::connected) {
         callback(m_state);
         return;
@@ -253,6 +255,8 @@ void LrPluginBridge::connectToPlugin(quint16 sendToPluginOn, quint16 receiveFrom
         m_attempt->callers.push_back(std::move(callback));
         return;
     }
+    // A link that is closing is gone already as far as a new caller is concerned.
+    finishPendingCloseNow();
     if (m_state == State::connected) {
         callback(m_state);
         return;
@@ -270,6 +274,8 @@ void LrPluginBridge::connectToPlugin(quint16 sendToPluginOn, quint16 receiveFrom
         m_attempt->callers.push_back(std::move(callback));
         return;
     }
+    // A link that is closing is gone already as far as a new caller is concerned.
+    finishPendingCloseNow();
     if (m_state == State::connected) {
         callback(m_state);
         return;

@@ -124,6 +124,36 @@ TEST_F(PluginLinkTest, RetriesWhileNothingListensAndGivesUpAtTheDeadline)
     EXPECT_EQ(outcomes.size(), 1u);
 }
 
+TEST_F(PluginLinkTest, TheDeadlineHoldsWhateverIsScheduled)
+{
+    struct Case {
+        const char* what;
+        bool peerListens;
+        std::chrono::milliseconds readyDelay;
+        std::chrono::milliseconds retryDelay;
+        State outcome;
+    };
+    const Case cases[] = {
+        {"the next try is due after the deadline", false, 10ms, 20000ms, State::notConnected},
+        {"the ready report is due after the deadline", true, 20000ms, 10ms, State::connected},
+    };
+    for (const Case& c : cases) {
+        test::BridgeFixture fixture;
+        LrPluginBridge::Options options = fixture.options(1);
+        options.timings.readyDelay = c.readyDelay;
+        options.timings.retryDelay = c.retryDelay;
+        fixture.bridge = std::make_unique<LrPluginBridge>(options);
+        if (c.peerListens)
+            fixture.servingPeer();
+        auto outcomes = std::make_shared<std::vector<State>>();
+        fixture.bridge->connectToPlugin(fixture.requestPort, fixture.responsePort, 300ms,
+                                        [outcomes](State state) { outcomes->push_back(state); });
+        ASSERT_TRUE(runUntil([&] { return !outcomes->empty(); }, 5000ms)) << c.what;
+        EXPECT_EQ(*outcomes, std::vector<State>{c.outcome}) << c.what;
+        EXPECT_EQ(fixture.bridge->state(), c.outcome) << c.what;
+    }
+}
+
 TEST_F(PluginLinkTest, PeerListeningLateStillConnectsAndEveryCallerHearsTheOutcome)
 {
     tools::ReferenceEditorFaults faults;
@@ -311,6 +341,25 @@ TEST_F(PluginLinkTest, DisconnectDuringAConnectionAttemptEndsItAndReportsOnce)
     EXPECT_EQ(tries, triesAtEnd) << "no retry scheduled for the ended attempt may fire";
     EXPECT_EQ(attempt.size(), 1u);
     EXPECT_EQ(bridge().state(), State::notConnected);
+}
+
+TEST_F(PluginLinkTest, ConnectingWhileABrokenLinkClosesOpensANewOne)
+{
+    LrPluginBridge::Options options = fixture.options(1);
+    options.timings.closeDelay = 1000ms; // the connect below must land inside it
+    fixture.bridge = std::make_unique<LrPluginBridge>(options);
+    tools::ReferenceEditorPeer& peer = fixture.servingPeer();
+    ASSERT_EQ(fixture.connectAndWait(), State::connected);
+    peer.dropConnections();
+    ASSERT_TRUE(runUntil([&] { return bridge().connectionError().has_value(); }));
+    ASSERT_EQ(bridge().state(), State::connected) << "the broken link closes a moment later";
+
+    Outcomes<State> outcomes;
+    bridge().connectToPlugin(fixture.requestPort, fixture.responsePort, 3000ms, outcomes.recorder());
+    EXPECT_EQ(outcomes.size(), 0u) << "the dying link is not reported as connected";
+    ASSERT_TRUE(runUntil([&] { return outcomes.size() > 0; }));
+    EXPECT_EQ(outcomes.at(0), State::connected);
+    EXPECT_EQ(peer.commandConnectionsAccepted(), 2);
 }
 
 TEST_F(PluginLinkTest, PartialLineOfAnOldConnectionIsNotGluedToTheNext)

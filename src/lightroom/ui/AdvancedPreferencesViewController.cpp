@@ -76,6 +76,13 @@ AdvancedPreferencesViewController::AdvancedPreferencesViewController(LrPluginBri
                                      - metrics.horizontalAdvance(m_installButton->text()));
 }
 
+void AdvancedPreferencesViewController::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The folder may have changed behind the program's back while the pane was hidden.
+    updateForPluginInstalledChanged();
+}
+
 void AdvancedPreferencesViewController::updateForPluginInstalledChanged()
 {
     const bool installed = m_bridge.pluginIsInstalled();

@@ -35,6 +35,9 @@ public:
     // A warning sheet on the pane's window with the title and the fixed explanation.
     void displayPluginInstallErrorWith(const QString& title);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void updateForPluginInstalledChanged();
     // Runs the operation once the editor has quit, asking the user first when it runs.
