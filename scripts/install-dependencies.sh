@@ -10,6 +10,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   xvfb xauth
   dbus-daemon
+  xdg-utils
 )
 
 missing=()

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTextStream>
 
@@ -29,6 +30,21 @@ void say(const QString& text)
 {
     std::printf("%s\n", qPrintable(text));
     std::fflush(stdout);
+}
+
+// The program as a desktop entry's Exec key names it: quoted only when it must be, since older xdg-open takes
+// the key's first word as it stands.
+QString execProgram(const QString& path)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./+-]+$"));
+    if (plain.match(path).hasMatch())
+        return path;
+    QString quoted = path;
+    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('"'), QStringLiteral("\\\""))
+        .replace(QLatin1Char('`'), QStringLiteral("\\`"))
+        .replace(QLatin1Char('$'), QStringLiteral("\\$"));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
 // Makes the entry the handler of lightroom:// addresses in the user's mimeapps.list, as xdg-mime would.
@@ -92,7 +108,7 @@ int installDesktopEntry()
     QTextStream out(&entry);
     out << "[Desktop Entry]\nType=Application\nName=Reference Editor (Vornakel Transfer)\n"
         << "Comment=Plays the photo editor's side of the plug-in link\n"
-        << "Exec=\"" << QFileInfo(QCoreApplication::applicationFilePath()).absoluteFilePath() << "\" %u\n"
+        << "Exec=" << execProgram(QFileInfo(QCoreApplication::applicationFilePath()).absoluteFilePath()) << " %u\n"
         << "MimeType=x-scheme-handler/lightroom;\nNoDisplay=true\nTerminal=false\n";
     out.flush();
     entry.close();
