@@ -55,19 +55,19 @@ QStringList ConsoleCapture::lines() const
     return gConsole;
 }
 
-BridgeFixture::BridgeFixture(int slowdown)
+BridgeFixture::BridgeFixture()
     : workspace(applications, LrPluginBridge::defaultApplicationIdentifier())
 {
     std::tie(requestPort, responsePort) = freePorts();
-    bridge = std::make_unique<LrPluginBridge>(options(slowdown));
+    bridge = std::make_unique<LrPluginBridge>(options());
 }
 
-LrPluginBridge::Options BridgeFixture::options(int slowdown)
+LrPluginBridge::Options BridgeFixture::options()
 {
     LrPluginBridge::Options options;
     options.modulesFolder = home.filePath(QStringLiteral("Modules"));
     // A twentieth of the real delays: retries every 75 ms, launch wait 150 ms.
-    options.timings = LrPluginBridgeTimings{}.scaledDown(20 / slowdown);
+    options.timings = LrPluginBridgeTimings{}.scaledDown(20);
     options.runningPollInterval = std::chrono::milliseconds(0);
     options.workspace = &workspace;
     options.applications = &applications;

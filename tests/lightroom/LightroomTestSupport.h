@@ -67,9 +67,10 @@ private:
 // A bridge on fast timings with a private modules folder, a fake desktop and a reference editor peer whose
 // plug-in is installed.
 struct BridgeFixture {
-    explicit BridgeFixture(int slowdown = 1);
+    BridgeFixture();
 
-    LrPluginBridge::Options options(int slowdown);
+    // The fixture's options, for a test that needs a bridge with some delay of its own.
+    LrPluginBridge::Options options();
     tools::ReferenceEditorPeer& makePeer(tools::ReferenceEditorFaults faults = {});
     // Serves on the fixture's ports now.
     tools::ReferenceEditorPeer& servingPeer(tools::ReferenceEditorFaults faults = {});

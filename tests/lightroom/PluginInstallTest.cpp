@@ -91,7 +91,7 @@ TEST_F(PluginInstallTest, FailedInstallLeavesTheOldPluginWorking)
 
 TEST_F(PluginInstallTest, NoInstallFolderIsAnError)
 {
-    LrPluginBridge::Options options = fixture.options(1);
+    LrPluginBridge::Options options = fixture.options();
     options.modulesFolder.clear();
     LrPluginBridge homeless(options);
     EXPECT_FALSE(homeless.pluginInstallLocation());

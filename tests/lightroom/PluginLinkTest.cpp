@@ -139,7 +139,7 @@ TEST_F(PluginLinkTest, TheDeadlineHoldsWhateverIsScheduled)
     };
     for (const Case& c : cases) {
         test::BridgeFixture fixture;
-        LrPluginBridge::Options options = fixture.options(1);
+        LrPluginBridge::Options options = fixture.options();
         options.timings.readyDelay = c.readyDelay;
         options.timings.retryDelay = c.retryDelay;
         fixture.bridge = std::make_unique<LrPluginBridge>(options);
@@ -180,7 +180,7 @@ TEST_F(PluginLinkTest, PeerListeningLateStillConnectsAndEveryCallerHearsTheOutco
 
 TEST_F(PluginLinkTest, LinkDroppedBeforeItIsReadyIsTriedAgainAndReportedOnce)
 {
-    LrPluginBridge::Options options = fixture.options(1);
+    LrPluginBridge::Options options = fixture.options();
     options.timings.readyDelay = 2000ms; // the drop below must land inside it
     fixture.bridge = std::make_unique<LrPluginBridge>(options);
     tools::ReferenceEditorPeer& peer = fixture.servingPeer();
@@ -345,7 +345,7 @@ TEST_F(PluginLinkTest, DisconnectDuringAConnectionAttemptEndsItAndReportsOnce)
 
 TEST_F(PluginLinkTest, ConnectingWhileABrokenLinkClosesOpensANewOne)
 {
-    LrPluginBridge::Options options = fixture.options(1);
+    LrPluginBridge::Options options = fixture.options();
     options.timings.closeDelay = 1000ms; // the connect below must land inside it
     fixture.bridge = std::make_unique<LrPluginBridge>(options);
     tools::ReferenceEditorPeer& peer = fixture.servingPeer();
@@ -382,7 +382,7 @@ TEST_F(PluginLinkTest, PartialLineOfAnOldConnectionIsNotGluedToTheNext)
 
 TEST_F(PluginLinkTest, OverlongReplyLineClosesTheLink)
 {
-    LrPluginBridge::Options options = fixture.options(1);
+    LrPluginBridge::Options options = fixture.options();
     options.maxReplyLineLength = 256;
     fixture.bridge = std::make_unique<LrPluginBridge>(options);
     tools::ReferenceEditorFaults faults;
@@ -401,7 +401,7 @@ TEST_F(PluginLinkTest, OverlongReplyLineClosesTheLink)
 
 TEST_F(PluginLinkTest, UnansweredRequestsTimeOutAndStrayRepliesChangeNothing)
 {
-    LrPluginBridge::Options options = fixture.options(1);
+    LrPluginBridge::Options options = fixture.options();
     options.timings.requestTimeout = 100ms;
     fixture.bridge = std::make_unique<LrPluginBridge>(options);
     tools::ReferenceEditorFaults faults;
