@@ -208,16 +208,8 @@ void LrPluginBridge::launchLightroomAndConnectToPlugin(quint16 sendToPluginOn, q
         callback(m_state);
         return;
     }
-    if (m_attempt) {
-        m_attempt->callers.push_back(std::move(callback));
+    if (joinAttemptOrAnswer(callback))
         return;
-    }
-    // A link that is closing is gone already as far as a new caller is concerned.
-    finishPendingCloseNow();
-    if (m_state == State::connected) {
-        callback(m_state);
-        return;
-    }
     Attempt* attempt = beginAttempt(std::move(callback), sendToPluginOn, receiveFromPluginOn, timeout);
     refreshLightroomIsRunning();
     if (!m_lightroomIsRunning) {
@@ -251,16 +243,8 @@ void LrPluginBridge::startPluginServer(quint16 sendToPluginOn, quint16 receiveFr
 
 void LrPluginBridge::connectToPlugin(quint16 sendToPluginOn, quint16 receiveFromPluginOn, StateCallback callback)
 {
-    if (m_attempt) {
-        m_attempt->callers.push_back(std::move(callback));
+    if (joinAttemptOrAnswer(callback))
         return;
-    }
-    // A link that is closing is gone already as far as a new caller is concerned.
-    finishPendingCloseNow();
-    if (m_state == State::connected) {
-        callback(m_state);
-        return;
-    }
     Attempt* attempt = beginAttempt(std::move(callback), sendToPluginOn, receiveFromPluginOn, std::nullopt);
     // Even a single try must end: a connection the other side never accepts would otherwise wait for ever.
     armDeadline(attempt, kLrPluginConnectTimeout);
@@ -270,19 +254,26 @@ void LrPluginBridge::connectToPlugin(quint16 sendToPluginOn, quint16 receiveFrom
 void LrPluginBridge::connectToPlugin(quint16 sendToPluginOn, quint16 receiveFromPluginOn,
                                      std::chrono::milliseconds timeout, StateCallback callback)
 {
+    if (joinAttemptOrAnswer(callback))
+        return;
+    Attempt* attempt = beginAttempt(std::move(callback), sendToPluginOn, receiveFromPluginOn, timeout);
+    armDeadline(attempt, timeout);
+    openConnections();
+}
+
+bool LrPluginBridge::joinAttemptOrAnswer(StateCallback& callback)
+{
     if (m_attempt) {
         m_attempt->callers.push_back(std::move(callback));
-        return;
+        return true;
     }
     // A link that is closing is gone already as far as a new caller is concerned.
     finishPendingCloseNow();
     if (m_state == State::connected) {
         callback(m_state);
-        return;
+        return true;
     }
-    Attempt* attempt = beginAttempt(std::move(callback), sendToPluginOn, receiveFromPluginOn, timeout);
-    armDeadline(attempt, timeout);
-    openConnections();
+    return false;
 }
 
 LrPluginBridge::Attempt* LrPluginBridge::beginAttempt(StateCallback callback, quint16 sendToPluginOn,

@@ -152,6 +152,9 @@ private:
     void onReplyBytes();
     void scheduleClose(StateCallback callback);
     void finishPendingCloseNow();
+    // Adds the caller to a running attempt, or answers at once when already connected; false when a new
+    // attempt must start.
+    bool joinAttemptOrAnswer(StateCallback& callback);
     void runClose();
     void closeStreams();
     void retireSocket(QTcpSocket* socket);

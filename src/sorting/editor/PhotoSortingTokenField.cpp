@@ -677,16 +677,15 @@ bool PhotoSortingTokenField::acceptsDrop(const QMimeData* mimeData) const
 
 void PhotoSortingTokenField::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!acceptsDrop(event->mimeData())) {
-        event->ignore();
-        return;
-    }
-    m_dropPosition = positionAt(event->position());
-    event->acceptProposedAction();
-    update();
+    trackDrag(event);
 }
 
 void PhotoSortingTokenField::dragMoveEvent(QDragMoveEvent* event)
+{
+    trackDrag(event);
+}
+
+void PhotoSortingTokenField::trackDrag(QDragMoveEvent* event)
 {
     if (!acceptsDrop(event->mimeData())) {
         event->ignore();

@@ -100,6 +100,8 @@ private:
     void replaceSelection(std::vector<Element> elements);
     void removeRange(int from, int to);
     void moveCursor(int position, bool keepAnchor);
+    // Shows where a drop would land, or refuses the drag.
+    void trackDrag(QDragMoveEvent* event);
     bool acceptsDrop(const QMimeData* mimeData) const;
     void edited();
 

@@ -1,5 +1,6 @@
 #include "platform/power/SleepInhibitor.h"
 #include "support/RecordingSleepInhibitor.h"
+#include "support/PrivateBusDaemon.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -117,14 +118,10 @@ class SleepInhibitorTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty())
+        if (!test::PrivateBusDaemon::isInstalled())
             GTEST_SKIP() << "dbus-daemon is not installed";
-        m_daemon.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
-                                QStringLiteral("--address=unix:tmpdir=") + QDir::tempPath()});
-        ASSERT_TRUE(m_daemon.waitForStarted(5000));
-        ASSERT_TRUE(runUntil([&] { return m_daemon.canReadLine(); }));
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        ASSERT_TRUE(m_daemon.start());
+        m_address = m_daemon.address();
         bus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(m_address, QStringLiteral("client")));
         ASSERT_TRUE(bus->isConnected());
     }
@@ -135,10 +132,7 @@ protected:
         bus.reset();
         QDBusConnection::disconnectFromBus(QStringLiteral("client"));
         logind.stop();
-        if (m_daemon.state() != QProcess::NotRunning) {
-            m_daemon.terminate();
-            m_daemon.waitForFinished(5000);
-        }
+        m_daemon.stop();
     }
 
     void startLogind() { ASSERT_TRUE(logind.start(m_address)); }
@@ -148,7 +142,7 @@ protected:
     std::unique_ptr<LogindSleepInhibitor> inhibitor;
 
 private:
-    QProcess m_daemon;
+    test::PrivateBusDaemon m_daemon;
     QString m_address;
 };
 

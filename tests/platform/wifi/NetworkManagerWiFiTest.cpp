@@ -1,4 +1,5 @@
 #include "platform/wifi/NetworkManagerWiFi.h"
+#include "support/PrivateBusDaemon.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -151,14 +152,10 @@ protected:
     void SetUp() override
     {
         qDBusRegisterMetaType<Settings>();
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty())
+        if (!test::PrivateBusDaemon::isInstalled())
             GTEST_SKIP() << "dbus-daemon is not installed";
-        m_daemon.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
-                                QStringLiteral("--address=unix:tmpdir=") + QDir::tempPath()});
-        ASSERT_TRUE(m_daemon.waitForStarted(5000));
-        ASSERT_TRUE(runUntil([&] { return m_daemon.canReadLine(); }));
-        const QString address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        ASSERT_TRUE(m_daemon.start());
+        const QString address = m_daemon.address();
 
         fake = new FakeNetworkManager(address);
         fake->moveToThread(&m_thread);
@@ -181,10 +178,7 @@ protected:
             m_thread.quit();
             m_thread.wait();
         }
-        if (m_daemon.state() != QProcess::NotRunning) {
-            m_daemon.terminate();
-            m_daemon.waitForFinished(5000);
-        }
+        m_daemon.stop();
     }
 
     FakeNetworkManager* fake = nullptr;
@@ -192,7 +186,7 @@ protected:
     std::unique_ptr<NetworkManagerWiFi> wifi;
 
 private:
-    QProcess m_daemon;
+    test::PrivateBusDaemon m_daemon;
     QThread m_thread;
 };
 
