@@ -116,7 +116,7 @@ public:
 class AppFixture : public ::testing::Test {
 protected:
     explicit AppFixture(bool touchBarAvailable = false)
-        : defaults(dir.filePath(QStringLiteral("UserDefaults.ini"))), wifi(log), purger(log), vendor(log, defaults),
+        : defaults(dir.filePath(QStringLiteral("UserDefaults.plist"))), wifi(log), purger(log), vendor(log, defaults),
           touchBar(log, touchBarAvailable), help(log)
     {
     }

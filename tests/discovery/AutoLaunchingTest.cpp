@@ -70,7 +70,7 @@ public:
 class AutoLaunchingTest : public ::testing::Test {
 protected:
     AutoLaunchingTest()
-        : defaults(folder.filePath(QStringLiteral("defaults.ini"))), wifi(std::make_shared<SimulatedWiFi>())
+        : defaults(folder.filePath(QStringLiteral("defaults.plist"))), wifi(std::make_shared<SimulatedWiFi>())
     {
         defaults.registerDefaults({{WiFiNetworkAutoLaunching::shouldAutoLaunchUserDefaultsKey, true},
                                    {WiFiNetworkAutoLaunching::disconnectFromCameraNetworksOnExitUserDefaultsKey, true}});

@@ -44,7 +44,7 @@ TEST(HelperProgram, RunsOnceAndQuitsWhenAsked)
 TEST(HelperProgram, StartedHelperCountsAsRunningUntilItEnds)
 {
     QTemporaryDir folder;
-    UserDefaults defaults(folder.filePath(QStringLiteral("defaults.ini")));
+    UserDefaults defaults(folder.filePath(QStringLiteral("defaults.plist")));
     defaults.setBool(WiFiNetworkAutoLaunching::shouldAutoLaunchUserDefaultsKey, true);
     const QString identifier = QStringLiteral("com.vornakel.test-failing-helper");
     WiFiNetworkAutoLaunching autoLaunching(defaults, [] { return nullptr; },

@@ -86,7 +86,7 @@ protected:
 class MainWindowControllerTest : public ::testing::Test {
 protected:
     MainWindowControllerTest()
-        : defaults(dir.filePath(QStringLiteral("defaults.ini"))),
+        : defaults(dir.filePath(QStringLiteral("defaults.plist"))),
           controller(std::make_unique<DiscoveryPlaceholderController>(), wifi, defaults, [this] { ++quits; })
     {
         defaults.registerDefaults({{disconnectFromCameraNetworksUserDefaultsKey(), true}});
@@ -229,7 +229,7 @@ TEST_F(MainWindowControllerTest, ClosingQuitsAndLeavesCameraNetworkOnlyWhenAllow
 TEST(MainWindowControllerStartTest, MissingInitialContentLeavesWindowEmpty)
 {
     QTemporaryDir dir;
-    UserDefaults defaults(dir.filePath(QStringLiteral("d.ini")));
+    UserDefaults defaults(dir.filePath(QStringLiteral("d.plist")));
     FakeWiFiPolicy wifi;
     MainWindowController controller(std::make_unique<QWidget>(), wifi, defaults, [] {});
     EXPECT_EQ(controller.contentViewController(), nullptr);

@@ -5,7 +5,9 @@
 #include "platform/core/UserDefaults.h"
 #include "sorting/PhotoSortingModel.h"
 
-#include <QSettings>
+#include "platform/core/PropertyList.h"
+
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -21,12 +23,18 @@ const QString kKey = QStringLiteral("UserDefinedPresets");
 // A store over its own settings file, reopened as the next launch would see it.
 class PhotoSortingModelTest : public testing::Test {
 protected:
-    QString settingsPath() const { return m_dir.filePath(QStringLiteral("UserDefaults.ini")); }
+    QString settingsPath() const { return m_dir.filePath(QStringLiteral("UserDefaults.plist")); }
 
     std::unique_ptr<UserDefaults> openDefaults() { return std::make_unique<UserDefaults>(settingsPath()); }
     std::unique_ptr<PhotoSortingModel> openModel(UserDefaults& defaults)
     {
         return std::make_unique<PhotoSortingModel>(defaults, [] { return test::utc(2026, 12, 9, 21, 30); });
+    }
+    // What the settings file holds, read without the store.
+    QVariantMap stored() const
+    {
+        auto read = PropertyList::readFile(settingsPath());
+        return std::holds_alternative<QVariant>(read) ? std::get<QVariant>(read).toMap() : QVariantMap();
     }
     // Writes a value as an earlier launch left it.
     void store(const QVariant& value)
@@ -118,8 +126,7 @@ TEST_F(PhotoSortingModelTest, AStoreReopenedFromDiskHasEqualPresets)
         identifier = preset->presetId();
         model->applicationWillTerminate(); // the edits above reach the disk only with the quit commit
     }
-    QSettings raw(settingsPath(), QSettings::IniFormat);
-    EXPECT_EQ(raw.value(kKey).typeId(), QMetaType::QByteArray);
+    EXPECT_EQ(stored().value(kKey).typeId(), QMetaType::QByteArray);
 
     auto defaults = openDefaults();
     auto model = openModel(*defaults);
@@ -144,8 +151,7 @@ TEST_F(PhotoSortingModelTest, AnEmptyStoredListOrEmptyDataStartsEmptyWithNothing
         auto defaults = openDefaults();
         auto model = openModel(*defaults);
         EXPECT_TRUE(model->userDefined().empty());
-        QSettings raw(settingsPath(), QSettings::IniFormat);
-        EXPECT_EQ(raw.allKeys(), QStringList{kKey});
+        EXPECT_EQ(stored().keys(), QStringList{kKey});
     }
 }
 
@@ -169,8 +175,7 @@ TEST_F(PhotoSortingModelTest, UnreadableStoredPresetsAreKeptAsideNotOverwritten)
             EXPECT_TRUE(model->userDefined().empty());
             model->createUserPreset(*UserDefinedPhotoSorting::flat());
         }
-        QSettings raw(settingsPath(), QSettings::IniFormat);
-        EXPECT_EQ(raw.value(QStringLiteral("UserDefinedPresets.unreadable-20261209T213000000Z")), value);
+        EXPECT_EQ(stored().value(QStringLiteral("UserDefinedPresets.unreadable-20261209T213000000Z")), value);
         auto defaults = openDefaults();
         auto model = openModel(*defaults);
         EXPECT_EQ(model->userDefined().size(), 1u);

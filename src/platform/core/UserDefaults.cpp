@@ -1,19 +1,60 @@
 #include "platform/core/UserDefaults.h"
 
 #include "platform/core/Error.h"
+#include "platform/core/KeyedArchive.h"
+#include "platform/core/PropertyList.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 #include <QStandardPaths>
+#include <QtDebug>
 
 namespace vornakel {
 namespace {
 
-QVariantMap snapshot(QSettings& settings)
+const QString kUrlClass = QStringLiteral("NSURL");
+const QString kUrlBaseField = QStringLiteral("NS.base");
+const QString kUrlRelativeField = QStringLiteral("NS.relative");
+
+// Brings a value into the form it reads back as, so a value compares equal before and after a round trip:
+// integers as qint64, string lists as lists, URLs as archived NSURL data.
+std::optional<QVariant> storable(const QVariant& value)
 {
+    if (value.typeId() == QMetaType::QUrl) {
+        auto object = std::make_shared<ArchivedObject>();
+        object->classes = {kUrlClass, QStringLiteral("NSObject")};
+        object->fields.insert(kUrlBaseField, QVariant());
+        object->fields.insert(kUrlRelativeField, value.toUrl().toString(QUrl::FullyEncoded));
+        auto archived = KeyedArchive::archive(QVariant::fromValue(object));
+        if (auto* data = std::get_if<QByteArray>(&archived))
+            return QVariant(*data);
+        return std::nullopt;
+    }
+    auto encoded = PropertyList::toBinary(value);
+    if (std::holds_alternative<Error>(encoded))
+        return std::nullopt;
+    auto decoded = PropertyList::fromData(std::get<QByteArray>(encoded));
+    if (auto* normal = std::get_if<QVariant>(&decoded))
+        return *normal;
+    return std::nullopt;
+}
+
+// Values of the INI file this store used to keep, taken over once; INI files keep no types, so they come in as
+// the strings and lists QSettings gives back, which the typed getters accept.
+QVariantMap legacyValues(const QString& plistPath)
+{
+    const QFileInfo info(plistPath);
+    const QString iniPath = info.dir().filePath(info.completeBaseName() + QStringLiteral(".ini"));
+    if (!QFileInfo(iniPath).isFile())
+        return {};
+    QSettings settings(iniPath, QSettings::IniFormat);
     QVariantMap values;
-    for (const QString& key : settings.allKeys())
-        values.insert(key, settings.value(key));
+    for (const QString& key : settings.allKeys()) {
+        if (auto value = storable(settings.value(key)))
+            values.insert(key, *value);
+    }
     return values;
 }
 
@@ -28,19 +69,55 @@ UserDefaults& UserDefaults::standard()
 QString UserDefaults::standardFilePath()
 {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return QDir(base).filePath(bundleIdentifier() + QStringLiteral("/UserDefaults.ini"));
+    return QDir(base).filePath(bundleIdentifier() + QStringLiteral("/UserDefaults.plist"));
 }
 
 UserDefaults::UserDefaults(const QString& filePath, QObject* parent)
     : QObject(parent)
+    , m_filePath(QFileInfo(filePath).absoluteFilePath())
 {
-    QDir().mkpath(QFileInfo(filePath).absolutePath());
-    m_settings = std::make_unique<QSettings>(filePath, QSettings::IniFormat);
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    if (!QFileInfo::exists(m_filePath)) {
+        m_stored = legacyValues(m_filePath);
+        for (auto it = m_stored.cbegin(); it != m_stored.cend(); ++it)
+            m_pending.insert(it.key());
+        if (!m_pending.isEmpty())
+            synchronize();
+        return;
+    }
+    m_stored = readStoredValues();
 }
 
 UserDefaults::~UserDefaults()
 {
-    m_settings->sync();
+    synchronize();
+}
+
+QVariantMap UserDefaults::readStoredValues()
+{
+    if (!QFileInfo::exists(m_filePath))
+        return {};
+    auto read = PropertyList::readFile(m_filePath);
+    if (auto* root = std::get_if<QVariant>(&read); root && root->typeId() == QMetaType::QVariantMap)
+        return root->toMap();
+
+    // Writing over a file we cannot read would lose whatever the user had; keep it for a person to look at.
+    const QString problem = std::holds_alternative<Error>(read) ? std::get<Error>(read).description()
+                                                                 : QStringLiteral("it does not hold a dictionary");
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    QString aside = m_filePath + QStringLiteral(".unreadable-") + stamp;
+    for (int counter = 2; QFileInfo::exists(aside); ++counter)
+        aside = m_filePath + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') + QString::number(counter);
+    if (QFile::rename(m_filePath, aside)) {
+        m_setAsidePath = aside;
+        qWarning().noquote() << QStringLiteral("The settings file %1 could not be read (%2); it is kept as %3 and "
+                                               "the settings start from their defaults.")
+                                    .arg(m_filePath, problem, aside);
+    } else {
+        qWarning().noquote() << QStringLiteral("The settings file %1 could not be read (%2) nor set aside.")
+                                    .arg(m_filePath, problem);
+    }
+    return {};
 }
 
 void UserDefaults::registerDefaults(const QVariantMap& defaults)
@@ -55,20 +132,21 @@ void UserDefaults::registerDefaults(const QVariantMap& defaults)
 
 QVariant UserDefaults::object(const QString& key) const
 {
-    if (m_settings->contains(key))
-        return m_settings->value(key);
+    const auto stored = m_stored.constFind(key);
+    if (stored != m_stored.cend())
+        return *stored;
     return m_registered.value(key);
 }
 
 bool UserDefaults::hasStoredValue(const QString& key) const
 {
-    return m_settings->contains(key);
+    return m_stored.contains(key);
 }
 
 bool UserDefaults::boolForKey(const QString& key) const
 {
     const QVariant value = object(key);
-    // INI files give booleans back as the strings "true" and "false".
+    // Values taken over from the older INI file are text.
     if (value.typeId() == QMetaType::QString)
         return value.toString() == QLatin1String("true") || value.toString().toLongLong() != 0;
     return value.toBool();
@@ -113,10 +191,66 @@ QStringList UserDefaults::stringArrayForKey(const QString& key) const
         }
         return strings;
     }
-    // A one-element list comes back from an INI file as a plain string.
+    // A one-element list taken over from the older INI file is a plain string.
     if (value.typeId() == QMetaType::QString)
         return {value.toString()};
     return {};
+}
+
+QVariantList UserDefaults::arrayForKey(const QString& key) const
+{
+    const QVariant value = object(key);
+    if (value.typeId() == QMetaType::QVariantList || value.typeId() == QMetaType::QStringList)
+        return value.toList();
+    return {};
+}
+
+QVariantMap UserDefaults::dictionaryForKey(const QString& key) const
+{
+    const QVariant value = object(key);
+    return value.typeId() == QMetaType::QVariantMap ? value.toMap() : QVariantMap();
+}
+
+QDateTime UserDefaults::dateForKey(const QString& key) const
+{
+    const QVariant value = object(key);
+    return value.typeId() == QMetaType::QDateTime ? value.toDateTime() : QDateTime();
+}
+
+QUrl UserDefaults::urlForKey(const QString& key) const
+{
+    const QVariant value = object(key);
+    if (value.typeId() == QMetaType::QUrl)
+        return value.toUrl();
+    if (value.typeId() == QMetaType::QString) {
+        QString path = value.toString();
+        if (path.isEmpty())
+            return {};
+        if (path.startsWith(QLatin1Char('~')))
+            path.replace(0, 1, QDir::homePath());
+        return QUrl::fromLocalFile(path);
+    }
+    if (value.typeId() != QMetaType::QByteArray)
+        return {};
+    auto unarchived = KeyedArchive::unarchive(value.toByteArray());
+    const auto* root = std::get_if<QVariant>(&unarchived);
+    if (!root || root->metaType() != QMetaType::fromType<ArchivedObjectPtr>())
+        return {};
+    const ArchivedObjectPtr url = root->value<ArchivedObjectPtr>();
+    if (!url || url->className() != kUrlClass)
+        return {};
+    const QVariant relative = url->fields.value(kUrlRelativeField);
+    if (relative.typeId() != QMetaType::QString)
+        return {};
+    QUrl result(relative.toString(), QUrl::StrictMode);
+    const QVariant base = url->fields.value(kUrlBaseField);
+    if (base.metaType() == QMetaType::fromType<ArchivedObjectPtr>()) {
+        const ArchivedObjectPtr baseUrl = base.value<ArchivedObjectPtr>();
+        if (baseUrl && baseUrl->className() == kUrlClass
+            && baseUrl->fields.value(kUrlRelativeField).typeId() == QMetaType::QString)
+            result = QUrl(baseUrl->fields.value(kUrlRelativeField).toString()).resolved(result);
+    }
+    return result.isValid() ? result : QUrl();
 }
 
 void UserDefaults::setValue(const QString& key, const QVariant& value)
@@ -125,30 +259,70 @@ void UserDefaults::setValue(const QString& key, const QVariant& value)
         removeObject(key);
         return;
     }
-    m_settings->setValue(key, value);
+    const std::optional<QVariant> normal = storable(value);
+    if (!normal) {
+        qWarning().noquote() << QStringLiteral("The setting \"%1\" cannot hold a value of type %2; it is unchanged.")
+                                    .arg(key, QString::fromLatin1(value.typeName()));
+        return;
+    }
+    m_stored.insert(key, *normal);
+    m_pending.insert(key);
+    scheduleWrite();
     emit changed(key);
+}
+
+void UserDefaults::setURL(const QString& key, const QUrl& url)
+{
+    setValue(key, url.isEmpty() ? QVariant() : QVariant(url));
 }
 
 void UserDefaults::removeObject(const QString& key)
 {
-    if (!m_settings->contains(key))
+    if (!m_stored.contains(key))
         return;
-    m_settings->remove(key);
+    m_stored.remove(key);
+    m_pending.insert(key);
+    scheduleWrite();
     emit changed(key);
+}
+
+void UserDefaults::scheduleWrite()
+{
+    if (m_writeScheduled)
+        return;
+    m_writeScheduled = true;
+    // Several changes in a row are written once, when control returns to the event loop.
+    QMetaObject::invokeMethod(this, [this] { synchronize(); }, Qt::QueuedConnection);
 }
 
 void UserDefaults::synchronize()
 {
-    m_settings->sync();
+    m_writeScheduled = false;
+    if (m_pending.isEmpty())
+        return;
+    // Start from what is on disk so keys another process wrote since we read the file are kept.
+    QVariantMap merged = readStoredValues();
+    for (const QString& key : std::as_const(m_pending)) {
+        const auto local = m_stored.constFind(key);
+        if (local != m_stored.cend())
+            merged.insert(key, *local);
+        else
+            merged.remove(key);
+    }
+    if (auto error = PropertyList::writeBinaryFile(merged, m_filePath)) {
+        qWarning().noquote() << QStringLiteral("The settings could not be saved: %1").arg(error->description());
+        return;
+    }
+    m_pending.clear();
+    m_stored = merged;
 }
 
 void UserDefaults::reload()
 {
-    const QVariantMap before = snapshot(*m_settings);
-    const QString path = m_settings->fileName();
-    m_settings->sync();
-    m_settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
-    const QVariantMap after = snapshot(*m_settings);
+    synchronize();
+    const QVariantMap before = m_stored;
+    const QVariantMap after = readStoredValues();
+    m_stored = after;
     QStringList keys = before.keys() + after.keys();
     keys.removeDuplicates();
     for (const QString& key : keys) {
@@ -159,7 +333,7 @@ void UserDefaults::reload()
 
 QString UserDefaults::filePath() const
 {
-    return m_settings->fileName();
+    return m_filePath;
 }
 
 } // namespace vornakel

@@ -1,7 +1,12 @@
+#include "DefaultsSamples.h"
+#include "platform/core/PropertyList.h"
 #include "platform/core/UserDefaults.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -14,7 +19,8 @@ namespace {
 
 class UserDefaultsTest : public ::testing::Test {
 protected:
-    std::unique_ptr<UserDefaults> open() { return std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("prefs/UserDefaults.ini"))); }
+    std::unique_ptr<UserDefaults> open() { return std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("prefs/UserDefaults.plist"))); }
+    QString path() const { return m_dir.filePath(QStringLiteral("prefs/UserDefaults.plist")); }
 
     // Collects the keys the store announces as changed.
     static std::shared_ptr<QStringList> recordChanges(UserDefaults& defaults)
@@ -68,7 +74,6 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveReopeningTheFile)
     EXPECT_EQ(reopened->stringForKey(QStringLiteral("FolderDestination")), QStringLiteral("/home/me/Pictures/Camera"));
     EXPECT_EQ(reopened->stringArrayForKey(QStringLiteral("WatchedSSIDs")),
               (QStringList{QStringLiteral("DIRECT-1234"), QStringLiteral("E-M10")}));
-    // The INI format gives a one-element list back as a plain string.
     EXPECT_EQ(reopened->stringArrayForKey(QStringLiteral("OneSSID")), QStringList{QStringLiteral("DIRECT-only")});
     EXPECT_EQ(reopened->dataForKey(QStringLiteral("UserDefinedPresets")), archive);
     EXPECT_EQ(reopened->dataForKey(QStringLiteral("FolderDestination")), QByteArray());
@@ -99,13 +104,122 @@ TEST_F(UserDefaultsTest, ReloadPicksUpAnotherProcesssWrites)
     helper->synchronize();
     const auto changed = recordChanges(*helper);
 
-    // Stores in one process share QSettings' cache, so the other process is played by writing the file itself.
-    QFile file(helper->filePath());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[General]\nWatchedSSIDs=A, B, C\nAutoLaunchWhenWatchedNetworksJoined=true\n");
-    file.close();
+    // Another process writes the file; the store's own copy must not hide that.
+    QVariantMap written{{QStringLiteral("WatchedSSIDs"), QVariantList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}},
+                        {QStringLiteral("AutoLaunchWhenWatchedNetworksJoined"), true}};
+    ASSERT_FALSE(PropertyList::writeBinaryFile(written, helper->filePath()));
     helper->reload();
     EXPECT_EQ(helper->stringArrayForKey(QStringLiteral("WatchedSSIDs")),
               (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}));
     EXPECT_EQ(*changed, QStringList{QStringLiteral("WatchedSSIDs")});
+}
+
+namespace {
+
+// Runs the probe program on a settings file and returns what it printed.
+QString runProbe(const QString& mode, const QString& file)
+{
+    QProcess probe;
+    probe.start(QStringLiteral(VKL_DEFAULTS_PROBE), {mode, file});
+    if (!probe.waitForFinished(60000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+        return QStringLiteral("probe failed: ") + QString::fromUtf8(probe.readAllStandardError());
+    return QString::fromUtf8(probe.readAllStandardOutput());
+}
+
+} // namespace
+
+TEST_F(UserDefaultsTest, EveryValueTypeReadsBackWithItsTypeInAnotherProcess)
+{
+    const auto samples = test::defaultsSamples();
+
+    // Written by another process, read here from a fresh store.
+    ASSERT_EQ(runProbe(QStringLiteral("write"), path()), QString());
+    {
+        auto reopened = open();
+        for (const auto& sample : samples)
+            EXPECT_EQ(sample.mismatch(*reopened), QString()) << sample.key.toStdString();
+    }
+
+    // Written here, read by another process.
+    const QString second = m_dir.filePath(QStringLiteral("second/UserDefaults.plist"));
+    {
+        UserDefaults defaults(second);
+        for (const auto& sample : samples)
+            sample.write(defaults);
+    }
+    QString expected;
+    for (const auto& sample : samples)
+        expected += sample.key + QStringLiteral(" ok\n");
+    EXPECT_EQ(runProbe(QStringLiteral("check"), second), expected);
+}
+
+TEST_F(UserDefaultsTest, AnUnreadableFileIsSetAsideAndTheDefaultsApply)
+{
+    const struct {
+        const char* what;
+        QByteArray contents;
+    } cases[] = {
+        {"not a property list", QByteArray("[General]\nWatchedSSIDs=A\n")},
+        {"truncated binary list", QByteArray("bplist00\xd1\x01\x02", 11)},
+        {"empty file", QByteArray()},
+        {"a list, not a dictionary", std::get<QByteArray>(PropertyList::toBinary(QVariantList{1, 2}))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(m_dir.filePath(QStringLiteral("prefs"))).removeRecursively();
+        QDir().mkpath(m_dir.filePath(QStringLiteral("prefs")));
+        QFile file(path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(c.contents);
+        file.close();
+
+        auto defaults = open();
+        defaults->registerDefaults({{QStringLiteral("AutoLaunchWhenWatchedNetworksJoined"), true}});
+        EXPECT_TRUE(defaults->boolForKey(QStringLiteral("AutoLaunchWhenWatchedNetworksJoined")));
+        EXPECT_FALSE(defaults->hasStoredValue(QStringLiteral("WatchedSSIDs")));
+        ASSERT_TRUE(defaults->setAsideFilePath().has_value());
+        defaults->setValue(QStringLiteral("WatchedSSIDs"), QStringList{QStringLiteral("B")});
+        defaults->synchronize();
+
+        QFile aside(*defaults->setAsideFilePath());
+        ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+        EXPECT_EQ(aside.readAll(), c.contents);
+        EXPECT_EQ(open()->stringArrayForKey(QStringLiteral("WatchedSSIDs")), QStringList{QStringLiteral("B")});
+    }
+}
+
+TEST_F(UserDefaultsTest, WritingKeepsKeysAnotherStoreChanged)
+{
+    auto app = open();
+    auto helper = open();
+    app->setValue(QStringLiteral("WatchedSSIDs"), QStringList{QStringLiteral("A")});
+    app->synchronize();
+    helper->setBool(QStringLiteral("AutoLaunchWhenWatchedNetworksJoined"), false);
+    helper->synchronize();
+
+    auto reopened = open();
+    EXPECT_EQ(reopened->stringArrayForKey(QStringLiteral("WatchedSSIDs")), QStringList{QStringLiteral("A")});
+    EXPECT_TRUE(reopened->hasStoredValue(QStringLiteral("AutoLaunchWhenWatchedNetworksJoined")));
+}
+
+TEST_F(UserDefaultsTest, ChangesReachTheFileOnceTheEventLoopRuns)
+{
+    auto defaults = open();
+    defaults->setInteger(QStringLiteral("PhotosGroupingBehaviour"), 2);
+    EXPECT_TRUE(test::runUntil([&] { return UserDefaults(path()).integerForKey(QStringLiteral("PhotosGroupingBehaviour")) == 2; }));
+}
+
+TEST_F(UserDefaultsTest, TheOlderIniFileIsTakenOverOnce)
+{
+    {
+        QDir().mkpath(m_dir.filePath(QStringLiteral("prefs")));
+        QSettings ini(m_dir.filePath(QStringLiteral("prefs/UserDefaults.ini")), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("WatchedSSIDs"), QStringList{QStringLiteral("DIRECT-only")});
+        ini.setValue(QStringLiteral("DisconnectFromCameraNetworks"), false);
+    }
+    auto defaults = open();
+    EXPECT_EQ(defaults->stringArrayForKey(QStringLiteral("WatchedSSIDs")), QStringList{QStringLiteral("DIRECT-only")});
+    EXPECT_TRUE(defaults->hasStoredValue(QStringLiteral("DisconnectFromCameraNetworks")));
+    EXPECT_FALSE(defaults->boolForKey(QStringLiteral("DisconnectFromCameraNetworks")));
+    EXPECT_TRUE(QFile::exists(path()));
 }
