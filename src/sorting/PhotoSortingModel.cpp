@@ -18,39 +18,12 @@ QString errorDomain()
 
 enum ErrorCode { NotAPresetList = 1, UnknownClass = 2 };
 
-// The class name of an archived object anywhere in the tree that this build cannot read, if any.
-std::optional<QString> unknownClassIn(const QVariant& value, int depth = 0)
+// Our own classes and Foundation's (an NSDate in a pattern, say) are readable; another program's or another
+// build's classes are not.
+bool isReadableClass(const QString& name)
 {
-    if (depth > 64)
-        return QStringLiteral("(too deeply nested)");
-    if (value.typeId() == qMetaTypeId<ArchivedObjectPtr>()) {
-        const ArchivedObjectPtr object = value.value<ArchivedObjectPtr>();
-        if (!object)
-            return std::nullopt;
-        // Foundation's own classes (an NSDate in a pattern, say) are readable anywhere; another program's or
-        // another build's classes are not.
-        const QString name = object->className();
-        if (name != UserDefinedPhotoSorting::archiveClassName() && name != UserDefinedSortingStep::archiveClassName()
-            && !name.startsWith(QLatin1String("NS")))
-            return name;
-        for (const QVariant& field : object->fields) {
-            if (auto unknown = unknownClassIn(field, depth + 1))
-                return unknown;
-        }
-        return std::nullopt;
-    }
-    if (value.typeId() == QMetaType::QVariantList) {
-        for (const QVariant& element : value.toList()) {
-            if (auto unknown = unknownClassIn(element, depth + 1))
-                return unknown;
-        }
-    } else if (value.typeId() == QMetaType::QVariantMap) {
-        for (const QVariant& element : value.toMap()) {
-            if (auto unknown = unknownClassIn(element, depth + 1))
-                return unknown;
-        }
-    }
-    return std::nullopt;
+    return name == UserDefinedPhotoSorting::archiveClassName() || name == UserDefinedSortingStep::archiveClassName()
+           || name.startsWith(QLatin1String("NS"));
 }
 
 } // namespace
@@ -157,12 +130,13 @@ PropertyList::Result<QByteArray> PhotoSortingModel::encodePresets(const std::vec
 PropertyList::Result<std::vector<PhotoSortingModel::PresetPtr>> PhotoSortingModel::decodePresets(
     const QByteArray& data)
 {
-    auto unarchived = KeyedArchive::unarchive(data);
-    if (const Error* error = std::get_if<Error>(&unarchived))
+    auto unarchived = KeyedArchive::unarchive(data, isReadableClass);
+    if (const Error* error = std::get_if<Error>(&unarchived)) {
+        if (error->domain == KeyedArchive::errorDomain() && error->code == KeyedArchive::UnknownClass)
+            return Error(errorDomain(), UnknownClass, error->message, error->userInfo);
         return *error;
+    }
     const QVariant& root = std::get<QVariant>(unarchived);
-    if (const auto unknown = unknownClassIn(root))
-        return Error(errorDomain(), UnknownClass, QStringLiteral("The archive holds an unknown class: %1").arg(*unknown));
     if (root.typeId() != QMetaType::QVariantList)
         return Error(errorDomain(), NotAPresetList, QStringLiteral("The archive does not hold a list of presets"));
 

@@ -25,10 +25,16 @@ UserDefinedSortingStepPtr tokenStep(PhotoSortingToken token)
     return UserDefinedSortingStep::create({QVariant(tokenObject(token))});
 }
 
+// Enough of a preset's text to tell presets apart; an archive whose parts are shared many times over would
+// otherwise expand into a text of exponential length.
+constexpr qsizetype kMaxCanonicalSize = 64 * 1024;
+
 // A stable text for an archived value, to derive an identifier from; unlike the archive's bytes it does not
 // depend on how the archiver numbers its objects.
 void appendCanonical(QByteArray& out, const QVariant& value)
 {
+    if (out.size() > kMaxCanonicalSize)
+        return;
     if (value.typeId() == qMetaTypeId<ArchivedObjectPtr>()) {
         const ArchivedObjectPtr object = value.value<ArchivedObjectPtr>();
         out += "o(";

@@ -210,6 +210,31 @@ TEST_F(PhotoSortingModelTest, APresetStoredWithoutIdentifierKeepsOneAcrossLoads)
     EXPECT_EQ(model->preset(second), model->userDefined()[1]);
 }
 
+// Archives whose parts are referenced twice from each of up to 40 levels: decoding, checking the classes, deriving an
+// identifier and storing the presets again must each visit a shared part once, not 2^40 times.
+TEST_F(PhotoSortingModelTest, DeeplySharedArchivesDecodeAndStoreAgainAtOnce)
+{
+    for (const char* name : {"shared-arrays", "shared-dictionaries", "shared-objects"}) {
+        SCOPED_TRACE(name);
+        QFile file(QStringLiteral(VKL_PRESET_SEEDS_DIR "/%1.archive").arg(QLatin1String(name)));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        auto decoded = PhotoSortingModel::decodePresets(file.readAll());
+        ASSERT_TRUE((std::holds_alternative<std::vector<PresetPtr>>(decoded)));
+        const auto& presets = std::get<std::vector<PresetPtr>>(decoded);
+        ASSERT_EQ(presets.size(), 1u);
+        EXPECT_EQ(presets[0]->name(), QStringLiteral("Shared"));
+        EXPECT_FALSE(presets[0]->presetId().isEmpty());
+
+        auto encoded = PhotoSortingModel::encodePresets(presets);
+        ASSERT_TRUE(std::holds_alternative<QByteArray>(encoded));
+        // Stored again, the archive stays as small as it came.
+        EXPECT_LT(std::get<QByteArray>(encoded).size(), 4 * file.size());
+        auto again = PhotoSortingModel::decodePresets(std::get<QByteArray>(encoded));
+        ASSERT_TRUE((std::holds_alternative<std::vector<PresetPtr>>(again)));
+        EXPECT_EQ(std::get<std::vector<PresetPtr>>(again)[0]->presetId(), presets[0]->presetId());
+    }
+}
+
 TEST(PhotoSortingModelSharedTest, SharedStoreIsOneObjectOverTheStandardDefaults)
 {
     PhotoSortingModel& shared = PhotoSortingModel::shared();

@@ -61,9 +61,16 @@ public:
             return std::nullopt;
         }
         if (value.typeId() == QMetaType::QVariantList || value.typeId() == QMetaType::QStringList) {
+            const QVariantList list = value.toList();
+            const void* identity = list.isEmpty() ? nullptr : static_cast<const void*>(list.constData());
+            if (auto done = m_sharedValues.constFind(identity); identity && done != m_sharedValues.cend()) {
+                *uid = *done;
+                return std::nullopt;
+            }
             *uid = append(QVariant());
+            remember(identity, value, *uid);
             QVariantList references;
-            for (const QVariant& element : value.toList()) {
+            for (const QVariant& element : list) {
                 PlistUid reference;
                 if (auto error = encode(element, depth + 1, &reference))
                     return error;
@@ -75,8 +82,14 @@ public:
             return std::nullopt;
         }
         if (value.typeId() == QMetaType::QVariantMap || value.typeId() == QMetaType::QVariantHash) {
-            *uid = append(QVariant());
             const QVariantMap map = value.toMap();
+            const void* identity = map.isEmpty() ? nullptr : static_cast<const void*>(&*map.cbegin());
+            if (auto done = m_sharedValues.constFind(identity); identity && done != m_sharedValues.cend()) {
+                *uid = *done;
+                return std::nullopt;
+            }
+            *uid = append(QVariant());
+            remember(identity, value, *uid);
             QVariantList keys;
             QVariantList objects;
             for (auto it = map.cbegin(); it != map.cend(); ++it) {
@@ -110,6 +123,17 @@ public:
     }
 
 private:
+    // Lists and dictionaries are implicitly shared: copies of one value point at the same elements. Writing such a
+    // value once keeps a graph with shared parts from being expanded into a tree, which can grow exponentially.
+    // The value is kept alive so its address cannot be reused by another value while archiving.
+    void remember(const void* identity, const QVariant& value, PlistUid uid)
+    {
+        if (!identity)
+            return;
+        m_sharedValues.insert(identity, uid);
+        m_keptAlive.append(value);
+    }
+
     PlistUid append(const QVariant& value)
     {
         m_objects.append(value);
@@ -167,11 +191,14 @@ private:
     QMap<QStringList, PlistUid> m_classes;
     QHash<const ArchivedObject*, PlistUid> m_encoded;
     QSet<const ArchivedObject*> m_inProgress;
+    QHash<const void*, PlistUid> m_sharedValues;
+    QVariantList m_keptAlive;
 };
 
 class Unarchiver {
 public:
-    explicit Unarchiver(QVariantList objects) : m_objects(std::move(objects)) {}
+    Unarchiver(QVariantList objects, const ClassFilter& allowedClass)
+        : m_objects(std::move(objects)), m_allowedClass(allowedClass) {}
 
     PropertyList::Result<QVariant> decode(const QVariant& reference, int depth)
     {
@@ -216,6 +243,9 @@ private:
             return *error;
         const QStringList& chain = std::get<QStringList>(classes);
         const QString& name = chain.first();
+        if (m_allowedClass && !m_allowedClass(name))
+            return Error(errorDomain(), UnknownClass, QStringLiteral("The archive holds an unknown class: %1").arg(name),
+                         {{QStringLiteral("className"), name}});
         if (name == QLatin1String("NSArray") || name == QLatin1String("NSMutableArray"))
             return decodeList(object.value(kObjectsField), depth);
         if (name == QLatin1String("NSDictionary") || name == QLatin1String("NSMutableDictionary"))
@@ -320,6 +350,7 @@ private:
     }
 
     QVariantList m_objects;
+    const ClassFilter& m_allowedClass;
     QHash<quint64, QVariant> m_decoded;
     QSet<quint64> m_inProgress;
 };
@@ -338,7 +369,7 @@ PropertyList::Result<QByteArray> archive(const QVariant& root)
     return encoded;
 }
 
-PropertyList::Result<QVariant> unarchive(const QByteArray& data)
+PropertyList::Result<QVariant> unarchive(const QByteArray& data, const ClassFilter& allowedClass)
 {
     auto parsed = PropertyList::fromData(data);
     if (auto* error = std::get_if<Error>(&parsed))
@@ -353,7 +384,7 @@ PropertyList::Result<QVariant> unarchive(const QByteArray& data)
     const QVariant top = archive.value(kTopKey);
     if (top.typeId() != QMetaType::QVariantMap || !top.toMap().contains(kRootKey))
         return corrupt(QStringLiteral("The archive has no root object."));
-    Unarchiver unarchiver(objects.toList());
+    Unarchiver unarchiver(objects.toList(), allowedClass);
     return unarchiver.decode(top.toMap().value(kRootKey), 0);
 }
 
