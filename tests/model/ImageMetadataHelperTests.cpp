@@ -142,9 +142,9 @@ TEST_F(ImageMetadataHelperTest, PropertiesUseImageIoKeys)
 TEST_F(ImageMetadataHelperTest, NegativeIsoFromAFileFallsBack)
 {
     const QString path = writeJpeg(dir.filePath("odd.jpg"), {16, 16}, [](Exiv2::ExifData& exif) {
-        Exiv2::Value::AutoPtr iso = Exiv2::Value::create(Exiv2::signedShort);
-        iso->read("-5");
-        exif.add(Exiv2::ExifKey("Exif.Photo.ISOSpeedRatings"), iso.get());
+        Exiv2::ValueType<int16_t> iso;
+        iso.read("-5");
+        exif.add(Exiv2::ExifKey("Exif.Photo.ISOSpeedRatings"), &iso);
         exif["Exif.Photo.FocalLength"] = Exiv2::Rational(-50, 1);
         exif["Exif.Photo.FNumber"] = Exiv2::URational(28, 0);
     });

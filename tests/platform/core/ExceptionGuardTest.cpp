@@ -16,7 +16,10 @@ TEST(ExceptionGuard, APlatformExceptionBecomesAnInteropError)
         SCOPED_TRACE(name);
         std::optional<Error> error;
         const bool completed = guardForObjCExceptions(
-            [&] { throw PlatformException(QStringLiteral("NSFileHandleOperationException"), QStringLiteral("write failed"), userInfo); },
+            // Structured bindings cannot be captured by clang 14; an init-capture names the value instead.
+            [&info = userInfo] {
+                throw PlatformException(QStringLiteral("NSFileHandleOperationException"), QStringLiteral("write failed"), info);
+            },
             &error);
         EXPECT_FALSE(completed);
         ASSERT_TRUE(error.has_value());

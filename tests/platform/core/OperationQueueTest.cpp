@@ -1,6 +1,8 @@
 #include "platform/core/OperationQueue.h"
 #include "support/TestSupport.h"
 
+#include <QScopeGuard>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -202,27 +204,40 @@ TEST(OperationQueue, ReportsWhenEmptyAndWaitsOffTheMainThread)
         ++emptied;
     });
     auto held = std::make_shared<ManualOperation>();
-    Journal journal;
+    auto journal = std::make_shared<Journal>();
     queue.addOperation(held);
     for (int i = 0; i < 3; ++i)
-        queue.addOperation([&, i] { journal.add(i); });
+        queue.addOperation([journal, i] { journal->add(i); });
     EXPECT_FALSE(queue.addOperation(held)) << "an operation is queued once";
     EXPECT_FALSE(queue.waitUntilAllOperationsAreFinished()) << "the main thread never blocks";
 
-    std::atomic<bool> waited = false;
-    std::atomic<size_t> seenAfterWait = 0;
-    DispatchQueue::global()->async([&] {
-        waited = queue.waitUntilAllOperationsAreFinished();
-        seenAfterWait = journal.size();
+    // What the waiting worker saw; `finished` is set last, so the rest is complete once it reads true.
+    struct Waiter {
+        std::atomic<bool> waited = false;
+        std::atomic<size_t> seenAfterWait = 0;
+        std::atomic<bool> finished = false;
+    };
+    auto waiter = std::make_shared<Waiter>();
+    DispatchQueue::global()->async([&queue, journal, waiter] {
+        waiter->waited = queue.waitUntilAllOperationsAreFinished();
+        waiter->seenAfterWait = journal->size();
+        waiter->finished = true;
     });
+    // However the test ends, the worker is done with the queue before the queue goes away.
+    const auto joinWorker = qScopeGuard([&] {
+        held->complete();
+        runUntil([&] { return waiter->finished.load(); });
+    });
+
     // The held operation keeps the queue from emptying however long the others take to be cleared away.
-    ASSERT_TRUE(runUntil([&] { return held->started && journal.size() == 3 && queue.operationCount() == 1; }));
-    EXPECT_FALSE(waited.load());
+    ASSERT_TRUE(runUntil([&] { return held->started && journal->size() == 3 && queue.operationCount() == 1; }));
+    EXPECT_FALSE(waiter->finished.load());
     EXPECT_EQ(emptied.load(), 0);
 
     held->complete();
-    ASSERT_TRUE(runUntil([&] { return waited.load() && emptied.load() == 1; }));
-    EXPECT_EQ(seenAfterWait.load(), 3u);
+    ASSERT_TRUE(runUntil([&] { return waiter->finished.load() && emptied.load() == 1; }));
+    EXPECT_TRUE(waiter->waited.load());
+    EXPECT_EQ(waiter->seenAfterWait.load(), 3u);
     EXPECT_TRUE(emptiedOnMain.load());
     EXPECT_EQ(queue.operationCount(), 0);
     EXPECT_FALSE(queue.addOperation(held)) << "a finished operation is not run again";
