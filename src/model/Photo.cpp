@@ -2,6 +2,7 @@
 
 #include "model/ImageCache.h"
 #include "platform/core/PropertyList.h"
+#include "platform/core/RegularFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -40,6 +41,8 @@ FolderClaims& folderClaims()
 }
 
 QString sourceFileName() { return QStringLiteral("Source.txt"); }
+// A source record names one camera file; anything longer is not ours.
+constexpr qint64 kMaxSourceFileSize = 64 * 1024;
 
 // Claims `folder` for `identity`, unless this process or an earlier run (recorded in the folder's source file)
 // gave it to another file. The decision for a folder never changes once made, so the cache keeps hitting.
@@ -51,9 +54,9 @@ bool claimFolder(const QString& folder, const QString& identity)
     if (known != claims.ownerByFolder.constEnd())
         return *known == identity;
     QString owner = identity;
-    QFile source(folder + QLatin1Char('/') + sourceFileName());
-    if (source.open(QIODevice::ReadOnly))
-        owner = QString::fromUtf8(source.readAll());
+    // Only a regular file counts: a FIFO put there would block this read for ever.
+    if (const auto recorded = readRegularFile(folder + QLatin1Char('/') + sourceFileName(), kMaxSourceFileSize))
+        owner = QString::fromUtf8(*recorded);
     claims.ownerByFolder.insert(folder, owner);
     return owner == identity;
 }

@@ -1,6 +1,7 @@
 #include "model/ImageCache.h"
 #include "model/Photo.h"
 #include "platform/camera/InProcessCamera.h"
+#include "platform/core/DispatchQueue.h"
 #include "platform/core/PropertyList.h"
 #include "support/TestSupport.h"
 
@@ -12,7 +13,10 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 
+#include <atomic>
 #include <unordered_set>
+
+#include <sys/stat.h>
 
 namespace vornakel {
 namespace {
@@ -304,6 +308,23 @@ TEST_F(PhotoCacheTest, NoCacheFolderMeansNothingIsWrittenButLoadsComplete)
     p->loadPreview({}, [&](const PhotoPtr&) { ++completions; });
     ASSERT_TRUE(test::runUntil([&] { return completions == 2; }));
     EXPECT_TRUE(QDir(root.path()).isEmpty());
+}
+
+// Mended: a FIFO named like the folder's source record blocked the first look at the folder for ever.
+TEST_F(PhotoCacheTest, ASourceRecordThatIsNotARegularFileIsIgnored)
+{
+    const QString folder = root.filePath("CAM/FIFO_0001-20200101-120000.cached");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder + "/Source.txt").constData(), 0600), 0);
+    PhotoPtr p = photo("FIFO_0001.JPG", clock);
+    auto claimed = std::make_shared<std::atomic<bool>>(false);
+    // Off the test's thread, so a regression fails at the deadline instead of hanging the suite.
+    DispatchQueue::global()->async([p, claimed] {
+        p->cacheDirectory();
+        *claimed = true;
+    });
+    ASSERT_TRUE(test::runUntil([&] { return claimed->load(); }));
+    EXPECT_EQ(p->cacheDirectory(), std::optional<QString>(folder));
 }
 
 TEST_F(PhotoCacheTest, AssignedLocationsAreKept)

@@ -8,6 +8,8 @@
 #include <QSettings>
 
 #include <atomic>
+#include <cmath>
+#include <limits>
 
 namespace vornakel {
 
@@ -84,6 +86,15 @@ SimulatedCameraOptions SimulatedCameraOptions::fromFolder(const QString& folderP
     options.batteryLevel = optionalIntValue(settings, QStringLiteral("batteryLevel"), options.batteryLevel);
     options.powerSource = optionalIntValue(settings, QStringLiteral("powerSource"), options.powerSource);
     return options;
+}
+
+std::optional<std::chrono::milliseconds> SimulatedCameraOptions::disconnectDelay() const
+{
+    // Compared as doubles before any conversion: casting a value beyond the integer's range is undefined.
+    const double milliseconds = disconnectAfterSeconds * 1000.0;
+    if (!std::isfinite(milliseconds) || milliseconds <= 0 || milliseconds > double(std::numeric_limits<int>::max()))
+        return std::nullopt;
+    return std::chrono::milliseconds(std::max<qint64>(1, static_cast<qint64>(milliseconds)));
 }
 
 SimulatedCameraOptions SimulatedCameraOptions::fromFolder(const QString& folderPath)
@@ -231,14 +242,13 @@ void SimulatedCamera::finishConnecting(uint64_t attempt, ConnectCompletion compl
     m_batteryLevel->setValue(m_options.batteryLevel);
     m_powerSource->setValue(m_options.powerSource);
     setState(VKLConnectionState::Connected);
-    if (m_options.disconnectAfterSeconds > 0) {
+    if (const auto delay = m_options.disconnectDelay()) {
         std::weak_ptr<SimulatedCamera> weak = std::static_pointer_cast<SimulatedCamera>(shared_from_this());
-        DispatchQueue::main()->asyncAfter(
-            std::chrono::milliseconds(static_cast<qint64>(m_options.disconnectAfterSeconds * 1000)), [weak, attempt] {
-                auto camera = weak.lock();
-                if (camera && camera->m_connectionAttempt == attempt && camera->m_state == VKLConnectionState::Connected)
-                    camera->dropConnection();
-            });
+        DispatchQueue::main()->asyncAfter(*delay, [weak, attempt] {
+            auto camera = weak.lock();
+            if (camera && camera->m_connectionAttempt == attempt && camera->m_state == VKLConnectionState::Connected)
+                camera->dropConnection();
+        });
     }
     report();
 }

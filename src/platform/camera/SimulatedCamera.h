@@ -81,6 +81,9 @@ struct SimulatedCameraOptions {
     StorageAccess storageAccess = StorageAccess::Supported;
     bool startsInStorageMode = false;
     double disconnectAfterSeconds = 0;
+    // The wait before the connection drops: none for 0, a negative or non-finite value, or one too long for a
+    // timer (over 24 days), which is as good as never.
+    std::optional<std::chrono::milliseconds> disconnectDelay() const;
     QStringList metadataFailures;
     QStringList listingErrors;
     bool metadataPreloaded = false;

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <limits>
 #include <mutex>
 
 #include <gtest/gtest.h>
@@ -331,6 +332,37 @@ TEST(SimulatedCamera, DropsTheConnectionAfterTheGivenTime)
     ASSERT_TRUE(stream.error);
     EXPECT_EQ(stream.completions, 1);
     EXPECT_EQ(stream.chunks, 0);
+}
+
+TEST(SimulatedCamera, ADisconnectTimeBeyondATimersRangeMeansNever)
+{
+    using std::chrono::milliseconds;
+    const struct {
+        double seconds;
+        std::optional<milliseconds> delay;
+    } cases[] = {
+        {0.2, milliseconds(200)},
+        {0.0001, milliseconds(1)},
+        {86400, milliseconds(86400000)},
+        {0, std::nullopt},
+        {-3, std::nullopt},
+        {1e300, std::nullopt},
+        {3e6, std::nullopt},
+        {std::numeric_limits<double>::infinity(), std::nullopt},
+        {std::numeric_limits<double>::quiet_NaN(), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SimulatedCameraOptions options;
+        options.disconnectAfterSeconds = c.seconds;
+        EXPECT_EQ(options.disconnectDelay(), c.delay) << c.seconds;
+    }
+
+    // A connection with such a value simply stays up.
+    SimulatedCameraOptions huge;
+    huge.disconnectAfterSeconds = 1e300;
+    auto camera = SimulatedCamera::fromFolder(test::sampleCameraFolder(), huge);
+    ASSERT_EQ(test::connectCamera(*camera), std::nullopt);
+    EXPECT_EQ(camera->connectionState(), 2u);
 }
 
 TEST(SimulatedCamera, EndsAStreamOnceWhenStoppedOrDisconnected)

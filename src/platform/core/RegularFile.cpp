@@ -1,0 +1,43 @@
+#include "platform/core/RegularFile.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vornakel {
+
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes)
+{
+    // O_NONBLOCK keeps the open itself from waiting for a FIFO's writer; the file type is then checked on the
+    // descriptor, so nothing can be swapped in between the check and the read.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 || info.st_size > maxBytes)
+        return std::nullopt;
+    QByteArray contents;
+    contents.resize(static_cast<qsizetype>(info.st_size));
+    qsizetype done = 0;
+    while (done < contents.size()) {
+        const ssize_t count = ::read(fd, contents.data() + done, size_t(contents.size() - done));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return std::nullopt;
+        if (count == 0)
+            break; // the file shrank while being read
+        done += count;
+    }
+    contents.truncate(done);
+    return contents;
+}
+
+} // namespace vornakel

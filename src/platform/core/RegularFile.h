@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace vornakel {
+
+// The contents of a regular file of at most `maxBytes`; none for anything else. A FIFO, a device or a socket
+// in a place where a file of ours is expected would block a plain open or read for ever; this never blocks on
+// them, and symbolic links are followed only to a regular file.
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes);
+
+} // namespace vornakel
