@@ -2,8 +2,11 @@
 
 #include "platform/camera/VKLCamera.h"
 #include "platform/core/DispatchQueue.h"
+#include "platform/core/RegularFile.h"
 #include "platform/core/Strings.h"
 #include "platform/core/VariantNumbers.h"
+#include "platform/imaging/HeifImage.h"
+#include "platform/imaging/ImageFileTypes.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -12,6 +15,7 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -21,11 +25,17 @@ namespace {
 // Beyond these a value is damaged, not a setting; shown as if absent rather than as a huge number.
 constexpr double kLargestIso = 10'000'000;
 constexpr double kLongestFocalLength = 100'000; // millimetres
+// Files are read whole for their metadata and HEIF images; nothing a camera writes comes close to these.
+constexpr qint64 kMaxImageFileSize = 1024LL * 1024 * 1024;
+constexpr qint64 kMaxHeifFileSize = 512LL * 1024 * 1024;
 
 void quietExiv2()
 {
     static std::once_flag once;
-    std::call_once(once, [] { Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute); });
+    std::call_once(once, [] {
+        Exiv2::enableBMFF();
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+    });
 }
 
 QImage uprightImage(const QImage& image, long orientation)
@@ -148,6 +158,17 @@ std::optional<QImage> ImageMetadataHelper::thumbnailFromImageFile(const QString&
         if (!image.isNull())
             return boundedImage(image);
     }
+    // Qt has no HEIF reader; libheif decodes the file's own thumbnail when it is large enough, else the image.
+    if (ImageFileTypes::kindOfFileName(path) == ImageFileTypes::Kind::heif) {
+        if (const auto data = readRegularFile(path, kMaxHeifFileSize)) {
+            std::optional<QImage> image = HeifImage::decodeThumbnail(*data);
+            if (!image || std::max(image->width(), image->height()) < kThumbnailMaxPixelSize)
+                image = HeifImage::decodePrimary(*data, kThumbnailMaxPixelSize);
+            if (image)
+                return boundedImage(*image);
+        }
+        return std::nullopt;
+    }
     return embeddedPreview(path);
 }
 
@@ -229,9 +250,8 @@ void ImageMetadataHelper::loadMetadataFromImage(const QString& path, PropertiesC
 {
     DispatchQueue::global(DispatchQueue::QoS::UserInteractive)->async([path, callback = std::move(callback)] {
         std::optional<QVariantMap> properties;
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            properties = propertiesFromData(file.readAll());
+        if (const auto data = readRegularFile(path, kMaxImageFileSize))
+            properties = propertiesFromData(*data);
         if (callback)
             DispatchQueue::main()->async([properties = std::move(properties), callback] { callback(properties); });
     });

@@ -1,6 +1,7 @@
 #include "model/PhotoVariant.h"
 
 #include "model/RemoteItemLocations.h"
+#include "platform/imaging/ImageFileTypes.h"
 
 namespace vornakel {
 
@@ -27,6 +28,8 @@ std::shared_ptr<PhotoVariant> PhotoVariant::create(std::shared_ptr<VKLFileSystem
 
 QString PhotoVariant::uti() const
 {
+    if (ImageFileTypes::kindOfFileName(m_fileName) == ImageFileTypes::Kind::heif)
+        return QStringLiteral("public.heic");
     return m_formatFamily == PhotoFormatFamily::jpeg ? QStringLiteral("public.jpeg")
                                                      : QStringLiteral("public.camera-raw-image");
 }
@@ -54,9 +57,14 @@ QString PhotoVariant::deletingPathExtension(const QString& fileName)
 
 PhotoFormatFamily PhotoVariant::formatFamilyForFileName(const QString& fileName)
 {
-    const QString extension = pathExtension(fileName).toLower();
-    return extension == QLatin1String("jpg") || extension == QLatin1String("jpeg") ? PhotoFormatFamily::jpeg
-                                                                                   : PhotoFormatFamily::raw;
+    // A HEIF file is the camera's processed image, the JPEG's place beside a RAW file.
+    switch (ImageFileTypes::kindOfFileName(fileName)) {
+    case ImageFileTypes::Kind::jpeg:
+    case ImageFileTypes::Kind::heif:
+        return PhotoFormatFamily::jpeg;
+    default:
+        return PhotoFormatFamily::raw;
+    }
 }
 
 } // namespace vornakel

@@ -12,6 +12,7 @@
 
 namespace vornakel {
 
+// jpeg: the camera's processed image (JPEG or HEIF); raw: its RAW file.
 enum class PhotoFormatFamily { jpeg, raw };
 enum class PhotoVariantType { original, preview };
 
@@ -44,7 +45,8 @@ public:
     QString uti() const;
     QString description() const;
 
-    // The family of a file name: "jpg"/"jpeg" in any case is jpeg, anything else (or no extension) raw.
+    // The family of a file name: "jpg"/"jpeg" and the HEIF types ("heic", "heif", "hif") in any case are jpeg,
+    // the processed image; anything else (or no extension) raw.
     static PhotoFormatFamily formatFamilyForFileName(const QString& fileName);
     // The name without its last extension ("IMG_0001.CR2" → "IMG_0001", "README" → "README").
     static QString deletingPathExtension(const QString& fileName);

@@ -2,6 +2,8 @@
 
 #include "samplecamera/TiffWriter.h"
 
+#include "platform/imaging/ImageFileTypes.h"
+
 #include <QBuffer>
 #include <QColor>
 #include <QDir>
@@ -16,10 +18,13 @@
 #include <QTransform>
 
 #include <exiv2/exiv2.hpp>
+#include <libheif/heif.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <exception>
+#include <memory>
 #include <vector>
 
 namespace vornakel::tools {
@@ -94,6 +99,13 @@ QString validate(const SampleCameraSpec& spec, QSize imageSize)
         return QStringLiteral("The image size must lie between 16 and 12000 pixels on each side.");
     if (spec.make.isEmpty() || spec.model.isEmpty())
         return QStringLiteral("Make and model cannot be empty.");
+    const QString image = spec.imageExtension.toUpper();
+    if (image != QLatin1String("JPG") && image != QLatin1String("JPEG") && !isHeifExtension(image))
+        return QStringLiteral("The image type must be JPG, JPEG, HIF, HEIC or HEIF.");
+    for (const QString& raw : spec.rawExtensions) {
+        if (ImageFileTypes::kindOfFileName(QStringLiteral("x.") + raw) != ImageFileTypes::Kind::raw)
+            return QStringLiteral("%1 is not a RAW type.").arg(raw);
+    }
     return {};
 }
 
@@ -146,7 +158,7 @@ std::vector<ShotPlan> planShots(const SampleCameraSpec& spec, const QDateTime& f
     const std::vector<bool> turned = chooseShare(spec.shots, spec.shots >= 3 ? kTurnedShare : 0.0, orientationChoice, 2);
     int turnedCount = 0;
     const std::vector<bool> undated = chooseShare(spec.shots, spec.undatedShare, undatedChoice);
-    const QStringList rawExtensions = sampleRawExtensions();
+    const QStringList rawExtensions = spec.rawExtensions.isEmpty() ? sampleRawExtensions() : spec.rawExtensions;
 
     std::vector<ShotPlan> plans;
     plans.reserve(size_t(spec.shots));
@@ -175,7 +187,7 @@ std::vector<ShotPlan> planShots(const SampleCameraSpec& spec, const QDateTime& f
             plan.shot.dated = !undated[size_t(index)];
             plan.shot.baseName = QStringLiteral("IMG_%1").arg(index % kLastFileNumber + 1, 4, 10, QLatin1Char('0'));
             plan.folder = QStringLiteral("%1/DCIM/%2VKLCM").arg(root).arg(kFirstFolderNumber + index / spec.shotsPerFolder);
-            plan.shot.jpegPath = plan.folder + QLatin1Char('/') + plan.shot.baseName + QStringLiteral(".JPG");
+            plan.shot.jpegPath = plan.folder + QLatin1Char('/') + plan.shot.baseName + QLatin1Char('.') + spec.imageExtension;
             if (hasRaw[size_t(index)]) {
                 plan.rawExtension = rawExtensions[rawCount++ % rawExtensions.size()];
                 plan.shot.rawPath = plan.folder + QLatin1Char('/') + plan.shot.baseName + QLatin1Char('.') + plan.rawExtension;
@@ -500,6 +512,186 @@ QByteArray buildRaw(const ShotPlan& plan, const SampleCameraSpec& spec, const QI
     return tiff.build();
 }
 
+// An ISO base media box: 32-bit size, four-character type, payload.
+QByteArray box(const char* type, const QByteArray& payload)
+{
+    QByteArray bytes;
+    const quint32 size = quint32(8 + payload.size());
+    bytes.append(char(size >> 24)).append(char(size >> 16)).append(char(size >> 8)).append(char(size));
+    bytes.append(type, 4);
+    bytes.append(payload);
+    return bytes;
+}
+
+QByteArray bigEndian16(quint16 value) { return QByteArray().append(char(value >> 8)).append(char(value)); }
+QByteArray bigEndian32(quint32 value) { return bigEndian16(quint16(value >> 16)) + bigEndian16(quint16(value)); }
+
+// The camera tags (IFD0 with its Exif IFD) as a TIFF block, as a HEIF file's EXIF item holds them.
+QByteArray exifTiff(const ShotPlan& plan, const SampleCameraSpec& spec, int orientation, QSize pixelSize)
+{
+    enum : uint16_t {
+        Make = 0x010f, Model = 0x0110, Orientation = 0x0112, DateTime = 0x0132, ExposureTime = 0x829a,
+        FNumber = 0x829d, ExifIFD = 0x8769, ISOSpeedRatings = 0x8827, ExifVersion = 0x9000,
+        DateTimeOriginal = 0x9003, OffsetTimeOriginal = 0x9011, FocalLength = 0x920a, PixelXDimension = 0xa002,
+        PixelYDimension = 0xa003,
+    };
+    TiffWriter tiff;
+    const int ifd0 = tiff.addDirectory();
+    const int exif = tiff.addDirectory();
+    const QByteArray date = QByteArray::fromStdString(exifDate(plan.shot));
+    tiff.addAscii(ifd0, Make, spec.make.toUtf8());
+    tiff.addAscii(ifd0, Model, spec.model.toUtf8());
+    tiff.addShorts(ifd0, Orientation, {uint16_t(orientation)});
+    if (plan.shot.dated)
+        tiff.addAscii(ifd0, DateTime, date);
+    tiff.addDirectoryOffset(ifd0, ExifIFD, exif);
+    tiff.addRational(exif, ExposureTime, plan.exposureTime.numerator, plan.exposureTime.denominator);
+    tiff.addRational(exif, FNumber, plan.fNumber.numerator, plan.fNumber.denominator);
+    tiff.addShorts(exif, ISOSpeedRatings, {uint16_t(plan.shot.iso)});
+    tiff.addBytes(exif, ExifVersion, TiffWriter::Undefined, QByteArrayLiteral("0231"));
+    if (plan.shot.dated) {
+        tiff.addAscii(exif, DateTimeOriginal, date);
+        tiff.addAscii(exif, OffsetTimeOriginal, QByteArray::fromStdString(exifOffset(plan.shot)));
+    }
+    tiff.addRational(exif, FocalLength, plan.focalLength.numerator, plan.focalLength.denominator);
+    tiff.addLongs(exif, PixelXDimension, {uint32_t(pixelSize.width())});
+    tiff.addLongs(exif, PixelYDimension, {uint32_t(pixelSize.height())});
+    return tiff.build();
+}
+
+// A CR3-like RAW file: an "ftyp" box with the "crx " brand; a "moov" box whose Canon "uuid" box holds the
+// IFD0 tags (CMT1), the Exif tags (CMT2) and a JPEG thumbnail (THMB); a second "uuid" box with the JPEG
+// preview (PRVW); and the sensor data in "mdat".
+QByteArray buildCr3(const ShotPlan& plan, const SampleCameraSpec& spec, const QImage& stored, const QImage& preview,
+                    const QByteArray& previewJpeg, const QImage& thumbnail, const QByteArray& thumbnailJpeg)
+{
+    enum : uint16_t {
+        Make = 0x010f, Model = 0x0110, Orientation = 0x0112, DateTime = 0x0132, ExposureTime = 0x829a,
+        FNumber = 0x829d, ISOSpeedRatings = 0x8827, ExifVersion = 0x9000, DateTimeOriginal = 0x9003,
+        OffsetTimeOriginal = 0x9011, FocalLength = 0x920a,
+    };
+    static const QByteArray kCanonUuid = QByteArray::fromHex("85c0b687820f11e08111f4ce462b6a48");
+    static const QByteArray kPreviewUuid = QByteArray::fromHex("eaf42b5e1c984b88b9fbb7dc406e4d16");
+    const QByteArray date = QByteArray::fromStdString(exifDate(plan.shot));
+
+    TiffWriter ifd0Tiff;
+    const int ifd0 = ifd0Tiff.addDirectory();
+    ifd0Tiff.addAscii(ifd0, Make, spec.make.toUtf8());
+    ifd0Tiff.addAscii(ifd0, Model, spec.model.toUtf8());
+    ifd0Tiff.addShorts(ifd0, Orientation, {uint16_t(plan.shot.orientation)});
+    if (plan.shot.dated)
+        ifd0Tiff.addAscii(ifd0, DateTime, date);
+
+    TiffWriter exifTags;
+    const int exif = exifTags.addDirectory();
+    exifTags.addRational(exif, ExposureTime, plan.exposureTime.numerator, plan.exposureTime.denominator);
+    exifTags.addRational(exif, FNumber, plan.fNumber.numerator, plan.fNumber.denominator);
+    exifTags.addShorts(exif, ISOSpeedRatings, {uint16_t(plan.shot.iso)});
+    exifTags.addBytes(exif, ExifVersion, TiffWriter::Undefined, QByteArrayLiteral("0231"));
+    if (plan.shot.dated) {
+        exifTags.addAscii(exif, DateTimeOriginal, date);
+        exifTags.addAscii(exif, OffsetTimeOriginal, QByteArray::fromStdString(exifOffset(plan.shot)));
+    }
+    exifTags.addRational(exif, FocalLength, plan.focalLength.numerator, plan.focalLength.denominator);
+
+    // THMB: version and flags, width, height, JPEG size, two reserved shorts, the JPEG.
+    const QByteArray thumbnailBox =
+        box("THMB", bigEndian32(0) + bigEndian16(quint16(thumbnail.width())) + bigEndian16(quint16(thumbnail.height()))
+                        + bigEndian32(quint32(thumbnailJpeg.size())) + bigEndian16(1) + bigEndian16(0) + thumbnailJpeg);
+    const QByteArray canon =
+        box("uuid", kCanonUuid + box("CNCV", QByteArrayLiteral("CanonCR3_001/00.09.00/00.00.00"))
+                        + box("CMT1", ifd0Tiff.build()) + box("CMT2", exifTags.build()) + thumbnailBox);
+    // PRVW: a reserved word and short, width, height, a short, JPEG size, the JPEG.
+    const QByteArray previewBox =
+        box("PRVW", bigEndian32(0) + bigEndian16(1) + bigEndian16(quint16(preview.width()))
+                        + bigEndian16(quint16(preview.height())) + bigEndian16(1) + bigEndian32(quint32(previewJpeg.size()))
+                        + previewJpeg);
+    const QByteArray previewUuid = box("uuid", kPreviewUuid + bigEndian32(0) + bigEndian32(1) + previewBox);
+    return box("ftyp", QByteArrayLiteral("crx ") + bigEndian32(1) + QByteArrayLiteral("crx isom")) + box("moov", canon)
+           + previewUuid + box("mdat", sensorData(stored));
+}
+
+struct HeifContextDeleter {
+    void operator()(heif_context* context) const { heif_context_free(context); }
+};
+struct HeifEncoderDeleter {
+    void operator()(heif_encoder* encoder) const { heif_encoder_release(encoder); }
+};
+struct HeifImageDeleter {
+    void operator()(heif_image* image) const { heif_image_release(image); }
+};
+struct HeifHandleDeleter {
+    void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
+};
+
+heif_image* heifImage(const QImage& source)
+{
+    const QImage rgb = source.convertToFormat(QImage::Format_RGB888);
+    heif_image* image = nullptr;
+    if (heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image).code
+        != heif_error_Ok)
+        return nullptr;
+    heif_image_add_plane(image, heif_channel_interleaved, rgb.width(), rgb.height(), 8);
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    for (int y = 0; y < rgb.height(); ++y)
+        std::memcpy(plane + qsizetype(y) * stride, rgb.constScanLine(y), size_t(rgb.width()) * 3);
+    return image;
+}
+
+heif_error appendToByteArray(heif_context*, const void* data, size_t size, void* userdata)
+{
+    static_cast<QByteArray*>(userdata)->append(static_cast<const char*>(data), qsizetype(size));
+    return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+}
+
+// A HEIF file as cameras write one: the upright image (HEVC), a 160-pixel thumbnail and the EXIF tags.
+QByteArray buildHeif(const ShotPlan& plan, const SampleCameraSpec& spec, const QImage& upright, QString* error)
+{
+    heif_init(nullptr);
+    const std::unique_ptr<heif_context, HeifContextDeleter> context(heif_context_alloc());
+    heif_encoder* rawEncoder = nullptr;
+    if (heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC, &rawEncoder).code != heif_error_Ok) {
+        *error = QStringLiteral("libheif has no HEVC encoder for %1.").arg(plan.shot.baseName);
+        return {};
+    }
+    const std::unique_ptr<heif_encoder, HeifEncoderDeleter> encoder(rawEncoder);
+    heif_encoder_set_lossy_quality(encoder.get(), 60);
+    const std::unique_ptr<heif_image, HeifImageDeleter> image(heifImage(upright));
+    heif_image_handle* rawHandle = nullptr;
+    if (!image
+        || heif_context_encode_image(context.get(), image.get(), encoder.get(), nullptr, &rawHandle).code != heif_error_Ok) {
+        *error = QStringLiteral("Could not encode the HEIF image of %1.").arg(plan.shot.baseName);
+        return {};
+    }
+    const std::unique_ptr<heif_image_handle, HeifHandleDeleter> handle(rawHandle);
+    heif_image_handle* thumbnail = nullptr;
+    heif_context_encode_thumbnail(context.get(), image.get(), handle.get(), encoder.get(), nullptr,
+                                  kThumbnailBox.width(), &thumbnail);
+    if (thumbnail)
+        heif_image_handle_release(thumbnail);
+    // Cameras leave the rotation to the file's own transform; the EXIF orientation says the pixels are upright.
+    const QByteArray exif = exifTiff(plan, spec, 1, upright.size());
+    heif_context_add_exif_metadata(context.get(), handle.get(), exif.constData(), int(exif.size()));
+    QByteArray bytes;
+    heif_writer writer{1, &appendToByteArray};
+    if (heif_context_write(context.get(), &writer, &bytes).code != heif_error_Ok) {
+        *error = QStringLiteral("Could not write the HEIF file of %1.").arg(plan.shot.baseName);
+        return {};
+    }
+    return bytes;
+}
+
+// The shot as it is seen: the stored pixels turned by their EXIF orientation.
+QImage uprightOf(const QImage& stored, int orientation)
+{
+    if (orientation == 6)
+        return stored.transformed(QTransform().rotate(90));
+    if (orientation == 8)
+        return stored.transformed(QTransform().rotate(270));
+    return stored;
+}
+
 // Written under a temporary name and renamed, then dated like the shot, as a camera's file system would.
 QString writeFile(const QString& path, const QByteArray& bytes, const QDateTime& time)
 {
@@ -520,6 +712,11 @@ QString writeFile(const QString& path, const QByteArray& bytes, const QDateTime&
 QStringList sampleRawExtensions()
 {
     return {QStringLiteral("CR2"), QStringLiteral("ARW"), QStringLiteral("NEF"), QStringLiteral("ORF"), QStringLiteral("RW2")};
+}
+
+bool isHeifExtension(const QString& extension)
+{
+    return ImageFileTypes::kindOfFileName(QStringLiteral("x.") + extension) == ImageFileTypes::Kind::heif;
 }
 
 SampleCameraResult generateSampleCamera(const SampleCameraSpec& spec)
@@ -553,7 +750,9 @@ SampleCameraResult generateSampleCamera(const SampleCameraSpec& spec)
             result.error = QStringLiteral("Cannot encode JPEG images (is Qt's JPEG plug-in installed?).");
             return result;
         }
-        const QByteArray jpeg = jpegWithExif(mainJpeg, thumbnailJpeg, plan, spec, stored.size(), &result.error);
+        const QByteArray jpeg = isHeifExtension(spec.imageExtension)
+                                    ? buildHeif(plan, spec, uprightOf(stored, plan.shot.orientation), &result.error)
+                                    : jpegWithExif(mainJpeg, thumbnailJpeg, plan, spec, stored.size(), &result.error);
         if (!result.ok())
             return result;
         result.error = writeFile(plan.shot.jpegPath, jpeg, plan.shot.captureTime);
@@ -570,8 +769,10 @@ SampleCameraResult generateSampleCamera(const SampleCameraSpec& spec)
                 result.error = QStringLiteral("Cannot encode JPEG images (is Qt's JPEG plug-in installed?).");
                 return result;
             }
-            result.error = writeFile(plan.shot.rawPath, buildRaw(plan, spec, stored, preview, previewJpeg, thumbnailJpeg),
-                                     plan.shot.captureTime);
+            const QByteArray raw = plan.rawExtension.compare(QLatin1String("CR3"), Qt::CaseInsensitive) == 0
+                                       ? buildCr3(plan, spec, stored, preview, previewJpeg, thumbnail, thumbnailJpeg)
+                                       : buildRaw(plan, spec, stored, preview, previewJpeg, thumbnailJpeg);
+            result.error = writeFile(plan.shot.rawPath, raw, plan.shot.captureTime);
             if (!result.ok())
                 return result;
             result.files << plan.shot.rawPath;

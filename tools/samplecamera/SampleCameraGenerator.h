@@ -1,9 +1,9 @@
 #pragma once
 
-// Writes a folder that looks like a camera's memory card: DCIM/100VKLCM, 101VKLCM … holding JPEG shots with
-// EXIF and an embedded thumbnail, and for some shots a RAW file of the same base name (a TIFF-structured file
-// with EXIF, a thumbnail and a larger JPEG preview). Everything follows from the seed, so two runs with the
-// same options give the same bytes.
+// Writes a folder that looks like a camera's memory card: DCIM/100VKLCM, 101VKLCM … holding JPEG (or HEIF)
+// shots with EXIF and an embedded thumbnail, and for some shots a RAW file of the same base name: a
+// TIFF-structured file with EXIF, a thumbnail and a larger JPEG preview, or for CR3 the same parts in ISO base
+// media boxes. Everything follows from the seed, so two runs with the same options give the same bytes.
 
 #include <QDateTime>
 #include <QList>
@@ -25,13 +25,15 @@ struct SampleCameraSpec {
     bool fullSize = false;
     QDateTime firstDay;              // default: 2026-03-01 09:00 local time; dates are written in its zone
     QString make = QStringLiteral("Vornakel"), model = QStringLiteral("VK-1");
+    QStringList rawExtensions;       // RAW types used in turn; empty: sampleRawExtensions()
+    QString imageExtension = QStringLiteral("JPG"); // the processed image: JPG, or HIF/HEIC/HEIF for HEIF files
 };
 
 // What was written for one shot, so that tests can compare what the app shows with what the camera holds.
 struct SampleShot {
     int index = 0;                   // 0-based, in capture order
     QString baseName;                // IMG_0001
-    QString jpegPath;                // absolute
+    QString jpegPath;                // absolute; the processed image, a HEIF file when so asked
     QString rawPath;                 // absolute; empty when the shot has no RAW file
     QDateTime captureTime;           // also the files' modification time
     bool dated = true;               // false: the files carry no EXIF date at all
@@ -50,8 +52,10 @@ struct SampleCameraResult {
     bool ok() const { return error.isEmpty(); }
 };
 
-// The RAW extensions, in the order in which RAW shots use them.
+// The RAW extensions, in the order in which RAW shots use them by default.
 QStringList sampleRawExtensions();
+// Whether an extension (any case) names a HEIF file, which the generator writes through libheif.
+bool isHeifExtension(const QString& extension);
 
 SampleCameraResult generateSampleCamera(const SampleCameraSpec& spec);
 

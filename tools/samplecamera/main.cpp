@@ -58,7 +58,14 @@ int main(int argc, char** argv)
                                        QStringLiteral("N"));
     const QCommandLineOption size(QStringLiteral("size"), QStringLiteral("Image size (default 320x240)."), QStringLiteral("WxH"));
     const QCommandLineOption fullSize(QStringLiteral("full-size"), QStringLiteral("6000x4000 images, as a camera writes them."));
-    parser.addOptions({output, shots, days, seed, rawShare, undatedShare, perFolder, size, fullSize});
+    const QCommandLineOption rawTypes(QStringLiteral("raw-types"),
+                                      QStringLiteral("RAW types used in turn, comma-separated (default CR2,ARW,NEF,ORF,RW2; "
+                                                     "CR3 is written in ISO base media boxes)."),
+                                      QStringLiteral("LIST"));
+    const QCommandLineOption imageType(QStringLiteral("image-type"),
+                                       QStringLiteral("The processed image: JPG (default), or HIF, HEIC, HEIF for HEIF files."),
+                                       QStringLiteral("TYPE"));
+    parser.addOptions({output, shots, days, seed, rawShare, undatedShare, perFolder, size, fullSize, rawTypes, imageType});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty()) {
@@ -94,6 +101,10 @@ int main(int argc, char** argv)
         spec.imageSize = QSize(width, height);
     }
     spec.fullSize = parser.isSet(fullSize);
+    if (parser.isSet(rawTypes))
+        spec.rawExtensions = parser.value(rawTypes).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (parser.isSet(imageType))
+        spec.imageExtension = parser.value(imageType);
     if (!valid) {
         err << "Invalid option value; see --help." << Qt::endl;
         return 2;

@@ -1,10 +1,15 @@
 #include "platform/camera/SimulatedContent.h"
 
+#include "platform/core/RegularFile.h"
+#include "platform/imaging/HeifImage.h"
+#include "platform/imaging/ImageFileTypes.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QStringDecoder>
 #include <QTimeZone>
 
 #include <exiv2/exiv2.hpp>
@@ -12,10 +17,17 @@
 #include <algorithm>
 #include <mutex>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace vornakel::simulated {
 namespace {
 
 constexpr int kThumbnailLongestSide = 160;
+// Image files decoded whole (JPEG, TIFF, PNG, HEIF) are read into memory; nothing a camera writes comes close.
+constexpr qint64 kMaxDecodedFileSize = 512 * 1024 * 1024;
 const QString kOptionsFileName = QStringLiteral("camera.ini");
 
 QString joinPath(const QString& parent, const QString& name)
@@ -23,10 +35,31 @@ QString joinPath(const QString& parent, const QString& name)
     return parent.isEmpty() ? name : parent + QLatin1Char('/') + name;
 }
 
+QByteArray joinNativePath(const QByteArray& parent, const QByteArray& name)
+{
+    return parent.isEmpty() ? name : parent + '/' + name;
+}
+
 bool isJpegName(const QString& name)
 {
-    const QString suffix = QFileInfo(name).suffix().toLower();
-    return suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg");
+    return ImageFileTypes::kindOfFileName(name) == ImageFileTypes::Kind::jpeg;
+}
+
+bool isHeifName(const QString& name)
+{
+    return ImageFileTypes::kindOfFileName(name) == ImageFileTypes::Kind::heif;
+}
+
+bool isJpegData(const QByteArray& data)
+{
+    return data.startsWith("\xff\xd8\xff");
+}
+
+// A file name as the listing shows it: bytes that are not UTF-8 become U+FFFD, so the file is still served.
+QString displayName(const QByteArray& nativeName)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    return decoder.decode(nativeName);
 }
 
 QByteArray encodeJpeg(const QImage& image)
@@ -56,6 +89,7 @@ void prepareExiv2()
     static std::once_flag once;
     std::call_once(once, [] {
         Exiv2::XmpParser::initialize();
+        Exiv2::enableBMFF();
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
     });
 }
@@ -77,12 +111,12 @@ QByteArray toByteArray(const Exiv2::byte* data, long size)
     return QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
 }
 
-EmbeddedImages readEmbedded(const QString& path, bool wantImages)
+EmbeddedImages readEmbedded(const QByteArray& nativePath, bool wantImages)
 {
     prepareExiv2();
     EmbeddedImages result;
     try {
-        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        auto image = Exiv2::ImageFactory::open(nativePath.toStdString());
         if (!image.get())
             return result;
         image->readMetadata();
@@ -139,8 +173,11 @@ Error makeError(int code) { return errorWithVKLErrorCode(code); }
 
 class FileReader final : public ContentReader {
 public:
-    explicit FileReader(const QString& path) : m_file(path) {}
-    bool open() { return m_file.open(QIODevice::ReadOnly); }
+    bool open(const QByteArray& nativePath)
+    {
+        const int fd = openRegularFile(nativePath);
+        return fd >= 0 && m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    }
     std::optional<QByteArray> read(qint64 maxBytes) override
     {
         QByteArray data = m_file.read(maxBytes);
@@ -168,24 +205,40 @@ public:
     Outcome<std::vector<Entry>> list(const Entry& folder, bool withMetadata) const override
     {
         Outcome<std::vector<Entry>> outcome;
-        const QDir dir(pathOf(folder));
-        if (!folder.isFolder || !dir.exists()) {
+        // Listed with the file system's own bytes: Qt's listing leaves out names that are not valid UTF-8.
+        DIR* dir = folder.isFolder ? ::opendir(pathOf(folder).constData()) : nullptr;
+        if (!dir) {
             outcome.error = makeError(VKLErrorListingFailed);
             return outcome;
         }
-        // Symbolic links are left out: a camera has none, and they could lead out of the camera folder.
-        const QFileInfoList infos =
-            dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
-        outcome.value.reserve(static_cast<size_t>(infos.size()));
-        for (const QFileInfo& info : infos) {
-            if (folder.relativePath.isEmpty() && info.fileName() == kOptionsFileName)
+        const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, &::closedir);
+        while (const dirent* child = ::readdir(dir)) {
+            const QByteArray nativeName(child->d_name);
+            // Hidden files and "."/".." are left out, as a camera shows none.
+            if (nativeName.startsWith('.'))
+                continue;
+            struct stat info {};
+            if (::fstatat(::dirfd(dir), child->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            // Symbolic links could lead out of the camera folder; FIFOs, sockets and devices would block or make
+            // no sense as camera files. A camera has none of them.
+            if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
                 continue;
             Entry entry;
-            entry.name = info.fileName();
+            entry.name = displayName(nativeName);
+            if (folder.relativePath.isEmpty() && entry.name == kOptionsFileName)
+                continue;
             entry.relativePath = joinPath(folder.relativePath, entry.name);
-            entry.isFolder = info.isDir();
-            entry.size = entry.isFolder ? 0 : static_cast<uint64_t>(info.size());
-            if (withMetadata) {
+            entry.nativeRelativePath = joinNativePath(folder.nativeRelativePath, nativeName);
+            entry.isFolder = S_ISDIR(info.st_mode);
+            entry.size = entry.isFolder ? 0 : static_cast<uint64_t>(info.st_size);
+            outcome.value.push_back(std::move(entry));
+        }
+        std::sort(outcome.value.begin(), outcome.value.end(), [](const Entry& a, const Entry& b) {
+            return a.name != b.name ? a.name < b.name : a.nativeRelativePath < b.nativeRelativePath;
+        });
+        if (withMetadata) {
+            for (Entry& entry : outcome.value) {
                 const Outcome<Metadata> metadata = readMetadata(entry);
                 if (!metadata.error) {
                     entry.size = metadata.value.size;
@@ -193,7 +246,6 @@ public:
                     entry.metadataLoaded = true;
                 }
             }
-            outcome.value.push_back(std::move(entry));
         }
         return outcome;
     }
@@ -201,35 +253,54 @@ public:
     Outcome<Metadata> readMetadata(const Entry& entry) const override
     {
         Outcome<Metadata> outcome;
-        const QFileInfo info(pathOf(entry));
-        if (!info.exists()) {
+        const QByteArray path = pathOf(entry);
+        struct stat info {};
+        if (::stat(path.constData(), &info) != 0) {
             outcome.error = makeError(VKLErrorFileNotFound);
             return outcome;
         }
-        outcome.value.size = entry.isFolder ? 0 : static_cast<uint64_t>(info.size());
+        outcome.value.size = entry.isFolder ? 0 : static_cast<uint64_t>(info.st_size);
         if (!entry.isFolder && isKnownImageName(entry.name)) {
-            const EmbeddedImages embedded = readEmbedded(info.filePath(), false);
+            const EmbeddedImages embedded = readEmbedded(path, false);
             outcome.value.dateCreated = parseExifDateTime(embedded.dateTimeOriginal, embedded.offsetTimeOriginal);
         }
-        if (!outcome.value.dateCreated)
-            outcome.value.dateCreated = info.lastModified();
+        if (!outcome.value.dateCreated) {
+            outcome.value.dateCreated = QDateTime::fromMSecsSinceEpoch(
+                qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000);
+        }
         return outcome;
     }
 
     Outcome<QByteArray> thumbnail(const Entry& entry) const override
     {
         Outcome<QByteArray> outcome;
-        const QString path = pathOf(entry);
-        if (entry.isFolder || !QFileInfo::exists(path)) {
+        const QByteArray path = pathOf(entry);
+        if (entry.isFolder || !isRegularFile(path)) {
             outcome.error = makeError(VKLErrorFileNotFound);
             return outcome;
         }
         const EmbeddedImages embedded = readEmbedded(path, true);
+        // Only what decodes is served, and always as JPEG: an EXIF thumbnail may be stored as uncompressed TIFF
+        // strips, which a receiver expecting JPEG data would cache and never display.
         if (!embedded.exifThumbnail.isEmpty()) {
-            outcome.value = embedded.exifThumbnail;
-            return outcome;
+            if (isJpegData(embedded.exifThumbnail) && !QImage::fromData(embedded.exifThumbnail).isNull()) {
+                outcome.value = embedded.exifThumbnail;
+                return outcome;
+            }
+            outcome.value = scaledJpeg(QImage::fromData(embedded.exifThumbnail));
+            if (!outcome.value.isEmpty())
+                return outcome;
         }
-        QImage image(path);
+        QImage image;
+        if (isHeifName(entry.name)) {
+            const std::optional<QByteArray> data = readRegularFile(path, kMaxDecodedFileSize);
+            std::optional<QImage> decoded = data ? HeifImage::decodeThumbnail(*data) : std::nullopt;
+            if (!decoded && data)
+                decoded = HeifImage::decodePrimary(*data, kThumbnailLongestSide);
+            image = decoded.value_or(QImage());
+        } else {
+            image = decodedFile(entry, path);
+        }
         if (image.isNull() && !embedded.smallestPreview.isEmpty())
             image = QImage::fromData(embedded.smallestPreview);
         outcome.value = scaledJpeg(image);
@@ -241,20 +312,23 @@ public:
     Outcome<QByteArray> preview(const Entry& entry) const override
     {
         Outcome<QByteArray> outcome;
-        const QString path = pathOf(entry);
-        if (entry.isFolder || !QFileInfo::exists(path)) {
+        const QByteArray path = pathOf(entry);
+        if (entry.isFolder || !isRegularFile(path)) {
             outcome.error = makeError(VKLErrorFileNotFound);
             return outcome;
         }
         if (isJpegName(entry.name)) {
-            QFile file(path);
-            if (file.open(QIODevice::ReadOnly))
-                outcome.value = file.readAll();
+            outcome.value = readRegularFile(path, kMaxDecodedFileSize).value_or(QByteArray());
+        } else if (isHeifName(entry.name)) {
+            const std::optional<QByteArray> data = readRegularFile(path, kMaxDecodedFileSize);
+            const std::optional<QImage> decoded = data ? HeifImage::decodePrimary(*data) : std::nullopt;
+            if (decoded)
+                outcome.value = encodeJpeg(*decoded);
         } else {
             const EmbeddedImages embedded = readEmbedded(path, true);
             outcome.value = embedded.largestPreview;
             if (outcome.value.isEmpty())
-                outcome.value = encodeJpeg(QImage(path));
+                outcome.value = encodeJpeg(decodedFile(entry, path));
         }
         if (outcome.value.isEmpty())
             outcome.error = makeError(VKLErrorReadFailed);
@@ -265,17 +339,33 @@ public:
     {
         if (entry.isFolder)
             return nullptr;
-        auto reader = std::make_unique<FileReader>(pathOf(entry));
-        if (!reader->open())
+        auto reader = std::make_unique<FileReader>();
+        if (!reader->open(pathOf(entry)))
             return nullptr;
         return reader;
     }
 
 private:
     // Entries come from our own listing, whose names are directory entries, so the path stays in the root.
-    QString pathOf(const Entry& entry) const { return joinPath(m_root, entry.relativePath); }
+    QByteArray pathOf(const Entry& entry) const { return joinNativePath(m_nativeRoot, entry.nativeRelativePath); }
+
+    static bool isRegularFile(const QByteArray& path)
+    {
+        struct stat info {};
+        return ::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode);
+    }
+
+    // The whole file decoded by Qt's image readers; RAW data is not read, only what exiv2 finds embedded.
+    static QImage decodedFile(const Entry& entry, const QByteArray& path)
+    {
+        if (ImageFileTypes::kindOfFileName(entry.name) == ImageFileTypes::Kind::raw)
+            return {};
+        const std::optional<QByteArray> data = readRegularFile(path, kMaxDecodedFileSize);
+        return data ? QImage::fromData(*data) : QImage();
+    }
 
     QString m_root;
+    QByteArray m_nativeRoot = QFile::encodeName(m_root);
 };
 
 // ---- Memory -------------------------------------------------------------------------------------------------
@@ -397,16 +487,7 @@ private:
 
 bool isKnownImageName(const QString& name)
 {
-    static const QStringList kSuffixes = {
-        QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("cr2"),  QStringLiteral("cr3"),
-        QStringLiteral("arw"), QStringLiteral("nef"),  QStringLiteral("orf"),  QStringLiteral("rw2"),
-        QStringLiteral("raf"), QStringLiteral("dng"),  QStringLiteral("tif"),  QStringLiteral("tiff"),
-        QStringLiteral("png"), QStringLiteral("heic"),
-    };
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot < 0)
-        return false;
-    return kSuffixes.contains(name.mid(dot + 1).toLower());
+    return ImageFileTypes::isKnownImageName(name);
 }
 
 std::optional<QDateTime> parseExifDateTime(const QString& dateTime, const QString& offset)

@@ -16,6 +16,9 @@ namespace vornakel::simulated {
 struct Entry {
     QString name;
     QString relativePath; // from the root, '/'-separated; empty for the root
+    // A folder camera's path from the root in the file system's own bytes, which need not be valid UTF-8 (the
+    // name then shows each undecodable byte as U+FFFD); empty for the root.
+    QByteArray nativeRelativePath;
     bool isFolder = false;
     uint64_t size = 0;
     std::optional<QDateTime> dateCreated;
@@ -60,7 +63,8 @@ public:
     static std::shared_ptr<CameraContent> inMemory(SimulatedCameraContent content);
 };
 
-// Image helpers, exposed for the tests that check them directly.
+// Image helpers, exposed for the tests that check them directly. Known image names follow the list the photo
+// model uses (ImageFileTypes).
 bool isKnownImageName(const QString& name);
 // "2018:03:04 05:06:07" with an optional "+02:00"; none when it does not parse.
 std::optional<QDateTime> parseExifDateTime(const QString& dateTime, const QString& offset = {});

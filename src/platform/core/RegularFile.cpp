@@ -9,11 +9,29 @@
 
 namespace vornakel {
 
-std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes)
+int openRegularFile(const QByteArray& nativePath)
 {
     // O_NONBLOCK keeps the open itself from waiting for a FIFO's writer; the file type is then checked on the
     // descriptor, so nothing can be swapped in between the check and the read.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes)
+{
+    return readRegularFile(QFile::encodeName(path), maxBytes);
+}
+
+std::optional<QByteArray> readRegularFile(const QByteArray& nativePath, qint64 maxBytes)
+{
+    const int fd = openRegularFile(nativePath);
     if (fd < 0)
         return std::nullopt;
     struct FdCloser {
@@ -21,7 +39,7 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes)
         ~FdCloser() { ::close(fd); }
     } closer{fd};
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 || info.st_size > maxBytes)
+    if (::fstat(fd, &info) != 0 || info.st_size < 0 || info.st_size > maxBytes)
         return std::nullopt;
     QByteArray contents;
     contents.resize(static_cast<qsizetype>(info.st_size));

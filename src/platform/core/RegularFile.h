@@ -11,5 +11,9 @@ namespace vornakel {
 // in a place where a file of ours is expected would block a plain open or read for ever; this never blocks on
 // them, and symbolic links are followed only to a regular file.
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes);
+// The same for a path in the file system's own bytes, which need not be valid UTF-8.
+std::optional<QByteArray> readRegularFile(const QByteArray& nativePath, qint64 maxBytes);
+// A descriptor open for reading on a regular file, or -1; the caller closes it.
+int openRegularFile(const QByteArray& nativePath);
 
 } // namespace vornakel

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+
+#include <optional>
+
+namespace vornakel::HeifImage {
+
+// Whether the data starts like a HEIF file (an "ftyp" box naming a HEIF brand).
+bool looksLikeHeif(const QByteArray& data);
+
+// The primary image, turned upright as the file says; none when the data is not a HEIF file libheif decodes.
+// With `maxPixelSize` > 0 the result is scaled to fit a square of that side.
+std::optional<QImage> decodePrimary(const QByteArray& data, int maxPixelSize = 0);
+// The primary image's first embedded thumbnail, upright; none when there is none or it does not decode.
+std::optional<QImage> decodeThumbnail(const QByteArray& data);
+
+} // namespace vornakel::HeifImage
