@@ -208,33 +208,50 @@ namespace vornakel {
 namespace {
 
 // Camera files as the sample camera writes them: JPEG shots and RAW files with a larger embedded preview.
-TEST_F(ImageMetadataHelperTest, SampleCameraJpegAndRawFiles)
+TEST_F(ImageMetadataHelperTest, SampleCameraJpegHeifAndRawFiles)
 {
-    tools::SampleCameraSpec spec;
-    spec.outputFolder = dir.filePath("card");
-    spec.shots = 4;
-    spec.rawShare = 1.0;
-    spec.imageSize = QSize(900, 600);
-    const tools::SampleCameraResult card = tools::generateSampleCamera(spec);
-    ASSERT_TRUE(card.ok()) << card.error.toStdString();
-    for (const tools::SampleShot& shot : card.shots) {
-        for (const QString& path : {shot.jpegPath, shot.rawPath}) {
-            if (path.isEmpty())
-                continue;
-            auto thumbnail = waitFor<QImage>([&](auto callback) { ImageMetadataHelper::loadThumbnailFromImage(path, callback); });
-            ASSERT_TRUE(thumbnail->value) << path.toStdString();
-            const QSize size = thumbnail->value->size();
-            EXPECT_LE(std::max(size.width(), size.height()), 600) << path.toStdString();
-            const bool turned = shot.orientation == 6 || shot.orientation == 8;
-            const bool landscape = shot.pixelSize.width() > shot.pixelSize.height();
-            EXPECT_EQ(size.width() > size.height(), landscape != turned) << path.toStdString() << " orientation " << shot.orientation;
+    const struct {
+        const char* title;
+        QStringList raw;
+        QString image;
+    } cards[] = {
+        {"JPEG with TIFF-based RAW files", {}, QStringLiteral("JPG")},
+        {"HEIF with CR3", {QStringLiteral("CR3")}, QStringLiteral("HIF")},
+        {"JPEG with CR3", {QStringLiteral("CR3")}, QStringLiteral("JPG")},
+    };
+    for (const auto& card : cards) {
+        SCOPED_TRACE(card.title);
+        tools::SampleCameraSpec spec;
+        spec.outputFolder = dir.filePath(QString::fromUtf8(card.title));
+        spec.shots = 4;
+        spec.rawShare = 1.0;
+        spec.imageSize = QSize(900, 600);
+        spec.rawExtensions = card.raw;
+        spec.imageExtension = card.image;
+        const tools::SampleCameraResult written = tools::generateSampleCamera(spec);
+        ASSERT_TRUE(written.ok()) << written.error.toStdString();
+        for (const tools::SampleShot& shot : written.shots) {
+            for (const QString& path : {shot.jpegPath, shot.rawPath}) {
+                if (path.isEmpty())
+                    continue;
+                auto thumbnail = waitFor<QImage>([&](auto callback) { ImageMetadataHelper::loadThumbnailFromImage(path, callback); });
+                ASSERT_TRUE(thumbnail->value) << path.toStdString();
+                const QSize size = thumbnail->value->size();
+                EXPECT_LE(std::max(size.width(), size.height()), 600) << path.toStdString();
+                const bool turned = shot.orientation == 6 || shot.orientation == 8;
+                const bool landscape = shot.pixelSize.width() > shot.pixelSize.height();
+                EXPECT_EQ(size.width() > size.height(), landscape != turned) << path.toStdString() << " orientation " << shot.orientation;
 
-            auto properties = waitFor<QVariantMap>([&](auto callback) { ImageMetadataHelper::loadMetadataFromImage(path, callback); });
-            ASSERT_TRUE(properties->value) << path.toStdString();
-            const QVariantMap exif = properties->value->value("{Exif}").toMap();
-            EXPECT_EQ(exif.value("ISOSpeedRatings").toList().value(0).toLongLong(), shot.iso) << path.toStdString();
-            EXPECT_NEAR(exif.value("FNumber").toDouble(), shot.fNumber, 0.01) << path.toStdString();
-            EXPECT_NEAR(exif.value("FocalLength").toDouble(), shot.focalLength, 0.01) << path.toStdString();
+                auto properties = waitFor<QVariantMap>([&](auto callback) { ImageMetadataHelper::loadMetadataFromImage(path, callback); });
+                ASSERT_TRUE(properties->value) << path.toStdString();
+                const QVariantMap exif = properties->value->value("{Exif}").toMap();
+                EXPECT_EQ(exif.value("ISOSpeedRatings").toList().value(0).toLongLong(), shot.iso) << path.toStdString();
+                EXPECT_NEAR(exif.value("FNumber").toDouble(), shot.fNumber, 0.01) << path.toStdString();
+                EXPECT_NEAR(exif.value("FocalLength").toDouble(), shot.focalLength, 0.01) << path.toStdString();
+                EXPECT_EQ(exif.value("DateTimeOriginal").toString(),
+                          shot.captureTime.toString(QStringLiteral("yyyy:MM:dd HH:mm:ss")))
+                    << path.toStdString();
+            }
         }
     }
 }

@@ -34,9 +34,14 @@ TEST(PhotoVariant, ReadsTheItemOnce)
         QString name;
         PhotoFormatFamily family;
         QString displayName;
+        QString uti = {};
     };
     const std::vector<Case> cases = {
         {"DSC_0001.JPG", PhotoFormatFamily::jpeg, "DSC_0001"},
+        // A HEIF file stands where a JPEG would beside a RAW file.
+        {"DSC_0001.HIF", PhotoFormatFamily::jpeg, "DSC_0001", "public.heic"},
+        {"IMG_0001.heic", PhotoFormatFamily::jpeg, "IMG_0001", "public.heic"},
+        {"IMG_0001.CR3", PhotoFormatFamily::raw, "IMG_0001"},
         {"DSC_0001.Jpeg", PhotoFormatFamily::jpeg, "DSC_0001"},
         {"DSC_0001.NEF", PhotoFormatFamily::raw, "DSC_0001"},
         {"DSC_0001.MOV", PhotoFormatFamily::raw, "DSC_0001"},
@@ -50,7 +55,10 @@ TEST(PhotoVariant, ReadsTheItemOnce)
         EXPECT_EQ(variant->formatFamily(), c.family) << c.name.toStdString();
         EXPECT_EQ(variant->displayName(), c.displayName) << c.name.toStdString();
         EXPECT_EQ(variant->fileName(), c.name);
-        EXPECT_EQ(variant->uti(), c.family == PhotoFormatFamily::jpeg ? "public.jpeg" : "public.camera-raw-image");
+        const QString uti = !c.uti.isEmpty()                        ? c.uti
+                            : c.family == PhotoFormatFamily::jpeg ? QStringLiteral("public.jpeg")
+                                                                  : QStringLiteral("public.camera-raw-image");
+        EXPECT_EQ(variant->uti(), uti) << c.name.toStdString();
         EXPECT_EQ(variant->description(), "Variant: " + c.name);
         EXPECT_FALSE(variant->photo());
     }

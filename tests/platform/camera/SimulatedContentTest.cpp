@@ -1,15 +1,20 @@
 #include "CameraTestSupport.h"
 
 #include "platform/camera/SimulatedContent.h"
+#include "samplecamera/TiffWriter.h"
 #include "support/TestSupport.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <QTimeZone>
+
+#include <cstdio>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -28,6 +33,9 @@ TEST(SimulatedContent, KnowsImageTypesByExtension)
         {"A.NEF", true},        {"A.ORF", true},         {"A.RW2", true},   {"A.RAF", true},  {"A.DNG", true},
         {"A.TIF", true},        {"A.tiff", true},        {"A.PNG", true},   {"A.HEIC", true}, {"A.MOV", false},
         {"A.XMP", false},       {"README", false},       {"JPG", false},    {"A.JPG.txt", false},
+        // Formats current and older bodies write, each once taken for other files.
+        {"A.CRW", true},        {"A.HIF", true},         {"a.heif", true},  {"A.NRW", true},  {"A.PEF", true},
+        {"A.SRW", true},        {"A.RWL", true},         {"A.X3F", true},   {".HIF", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(simulated::isKnownImageName(QString::fromUtf8(c.name)), c.known) << c.name;
@@ -84,6 +92,133 @@ TEST(SimulatedContent, FallsBackToTheFileForDateAndThumbnail)
     EXPECT_EQ(gone->code, VKLErrorFileNotFound);
     EXPECT_EQ(test::fetchImage(files.front(), false).error->code, VKLErrorFileNotFound);
     EXPECT_EQ(test::streamFile(files.front()).error->code, VKLErrorFileNotFound);
+}
+
+// What a walk over CR3 and HEIF files gives: the EXIF date, a JPEG thumbnail and a JPEG preview of each.
+TEST(SimulatedContent, ServesDatesThumbnailsAndPreviewsOfCr3AndHeifFiles)
+{
+    QTemporaryDir card;
+    tools::SampleCameraSpec spec;
+    spec.outputFolder = card.path();
+    spec.shots = 3;
+    spec.days = 1;
+    spec.rawShare = 1.0;
+    spec.rawExtensions = {QStringLiteral("CR3")};
+    spec.imageExtension = QStringLiteral("HIF");
+    const tools::SampleCameraResult written = tools::generateSampleCamera(spec);
+    ASSERT_TRUE(written.ok()) << written.error.toStdString();
+    // The files' own times differ from the shots', so a date can only come from the EXIF inside.
+    for (const QString& path : written.files) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2001, 1, 1), QTime(0, 0)), QFileDevice::FileModificationTime));
+    }
+
+    SimulatedCameraOptions options;
+    options.startsInStorageMode = true;
+    auto camera = SimulatedCamera::fromFolder(card.path(), options);
+    const auto files = test::walkFiles(test::openStorage(*camera));
+    ASSERT_EQ(files.size(), 6u);
+    for (const tools::SampleShot& shot : written.shots) {
+        // The shot is drawn upright in the HEIF file; the RAW's preview keeps the stored pixels.
+        const QSize upright = shot.orientation == 1 ? shot.pixelSize : shot.pixelSize.transposed();
+        for (const auto& [path, previewSize] : {std::pair{shot.jpegPath, upright}, std::pair{shot.rawPath, shot.pixelSize}}) {
+            const QString name = QFileInfo(path).fileName();
+            SCOPED_TRACE(name.toStdString());
+            const auto item = test::findFile(files, name);
+            ASSERT_TRUE(item);
+            EXPECT_TRUE(item->isKnownImageType());
+            EXPECT_EQ(awaitError([&](auto done) { item->loadMetadata(done); }), std::nullopt);
+            ASSERT_TRUE(item->dateCreated());
+            EXPECT_EQ(item->dateCreated()->toSecsSinceEpoch(), shot.captureTime.toSecsSinceEpoch());
+
+            const auto thumbnail = test::fetchImage(item, false);
+            ASSERT_TRUE(thumbnail.data);
+            const QImage small = QImage::fromData(*thumbnail.data, "JPEG");
+            ASSERT_FALSE(small.isNull());
+            EXPECT_LE(std::max(small.width(), small.height()), 160);
+            const auto preview = test::fetchImage(item, true);
+            ASSERT_TRUE(preview.data);
+            EXPECT_EQ(QImage::fromData(*preview.data, "JPEG").size(), previewSize);
+        }
+    }
+}
+
+// Mended: an EXIF thumbnail stored as uncompressed TIFF strips was served as if it were JPEG.
+TEST(SimulatedContent, ServesATiffThumbnailAsJpeg)
+{
+    enum : uint16_t {
+        ImageWidth = 0x0100, ImageLength = 0x0101, BitsPerSample = 0x0102, Compression = 0x0103,
+        Photometric = 0x0106, Make = 0x010f, StripOffsets = 0x0111, SamplesPerPixel = 0x0115, RowsPerStrip = 0x0116,
+        StripByteCounts = 0x0117,
+    };
+    // A RAW-named TIFF with no image Qt could decode in IFD0 and a 16x8 RGB thumbnail in IFD1.
+    tools::TiffWriter tiff;
+    const int ifd0 = tiff.addDirectory();
+    const int ifd1 = tiff.addDirectory();
+    tiff.setNextDirectory(ifd0, ifd1);
+    tiff.addAscii(ifd0, Make, "Vornakel");
+    QByteArray pixels;
+    for (int i = 0; i < 16 * 8; ++i)
+        pixels.append("\xc0\x20\x20", 3);
+    const int strip = tiff.addData(pixels);
+    tiff.addLongs(ifd1, ImageWidth, {16});
+    tiff.addLongs(ifd1, ImageLength, {8});
+    tiff.addShorts(ifd1, BitsPerSample, {8, 8, 8});
+    tiff.addShorts(ifd1, Compression, {1});
+    tiff.addShorts(ifd1, Photometric, {2});
+    tiff.addDataOffset(ifd1, StripOffsets, strip);
+    tiff.addShorts(ifd1, SamplesPerPixel, {3});
+    tiff.addLongs(ifd1, RowsPerStrip, {8});
+    tiff.addLongs(ifd1, StripByteCounts, {uint32_t(pixels.size())});
+    QTemporaryDir card;
+    QFile file(card.filePath(QStringLiteral("IMG_0001.DNG")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(tiff.build());
+    file.close();
+
+    SimulatedCameraOptions options;
+    options.startsInStorageMode = true;
+    auto camera = SimulatedCamera::fromFolder(card.path(), options);
+    const auto files = test::walkFiles(test::openStorage(*camera));
+    ASSERT_EQ(files.size(), 1u);
+    const auto thumbnail = test::fetchImage(files.front(), false);
+    ASSERT_TRUE(thumbnail.data);
+    EXPECT_TRUE(thumbnail.data->startsWith("\xff\xd8\xff"));
+    const QImage image = QImage::fromData(*thumbnail.data, "JPEG");
+    EXPECT_EQ(image.size(), QSize(16, 8));
+    EXPECT_GT(qRed(image.pixel(8, 4)), 150);
+}
+
+// Mended: a file whose name is not valid UTF-8 was left out of the listing without a word.
+TEST(SimulatedContent, ServesFilesWhoseNamesAreNotUtf8)
+{
+    QTemporaryDir card;
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(Qt::darkYellow);
+    const QByteArray nativeName("IMG_\xff\xfe" "1.JPG");
+    const QByteArray nativePath = QFile::encodeName(card.path()) + '/' + nativeName;
+    {
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(image.save(&buffer, "JPEG"));
+        FILE* out = std::fopen(nativePath.constData(), "wb");
+        ASSERT_TRUE(out);
+        ASSERT_EQ(std::fwrite(jpeg.constData(), 1, size_t(jpeg.size()), out), size_t(jpeg.size()));
+        std::fclose(out);
+    }
+    SimulatedCameraOptions options;
+    options.startsInStorageMode = true;
+    auto camera = SimulatedCamera::fromFolder(card.path(), options);
+    const auto files = test::walkFiles(test::openStorage(*camera));
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files.front()->name(), QStringLiteral("IMG_\uFFFD\uFFFD1.JPG"));
+    EXPECT_EQ(awaitError([&](auto done) { files.front()->loadMetadata(done); }), std::nullopt);
+    const auto stream = test::streamFile(files.front());
+    EXPECT_EQ(stream.error, std::nullopt);
+    EXPECT_EQ(QImage::fromData(stream.data, "JPEG").size(), QSize(64, 48));
+    EXPECT_TRUE(test::fetchImage(files.front(), false).data);
 }
 
 TEST(SimulatedContent, ListsOneHundredThousandFilesInMemory)
