@@ -52,9 +52,16 @@ Handle primaryHandle(heif_context* context)
     return Handle(handle);
 }
 
+// Larger than any camera's image; a file claiming more is refused before anything is allocated for it.
+constexpr qint64 kMaxPixels = 200LL * 1000 * 1000;
+
 // Decodes to 8-bit RGB with the file's rotation and mirroring applied (libheif's default).
 std::optional<QImage> decode(const heif_image_handle* handle)
 {
+    const qint64 claimedWidth = heif_image_handle_get_width(handle);
+    const qint64 claimedHeight = heif_image_handle_get_height(handle);
+    if (claimedWidth <= 0 || claimedHeight <= 0 || claimedWidth * claimedHeight > kMaxPixels)
+        return std::nullopt;
     heif_image* decoded = nullptr;
     if (heif_decode_image(handle, &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr).code
         != heif_error_Ok)
