@@ -4,11 +4,14 @@
 #include "platform/core/PropertyList.h"
 #include "platform/core/RegularFile.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QImage>
+#include <QImageReader>
 #include <QSaveFile>
 
 namespace vornakel {
@@ -71,6 +74,28 @@ bool writeAtomically(const QString& location, const QByteArray& data)
         return false;
     }
     return file.commit();
+}
+
+// What goes into "Thumbnail.jpg" and "Preview.jpg": JPEG data as delivered; data in another image format (an
+// EXIF thumbnail kept as TIFF strips, say) converted to JPEG, since the cache would otherwise hold a file that
+// never decodes and is never fetched again. Data in another format that does not decode is not stored (none).
+std::optional<QByteArray> cacheableImageData(const QByteArray& data)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    const QByteArray format = QImageReader::imageFormat(&buffer);
+    if (format.isEmpty() || format == "jpeg" || data.startsWith("\xff\xd8\xff"))
+        return data;
+    const QImage image = QImage::fromData(data, format.constData());
+    if (image.isNull())
+        return std::nullopt;
+    QByteArray jpeg;
+    QBuffer output(&jpeg);
+    output.open(QIODevice::WriteOnly);
+    if (!image.save(&output, "JPEG", 90))
+        return std::nullopt;
+    return jpeg;
 }
 
 bool isReachable(const Photo::Location& location)
@@ -398,12 +423,13 @@ void Photo::writeCacheFile(CacheFile which, const std::optional<Error>& error, c
         finish();
         return;
     }
+    const std::optional<QByteArray> image = cacheableImageData(*data);
     const QString directory = QFileInfo(*location).path();
-    if (!QDir().mkpath(directory)) {
+    if (!image || !QDir().mkpath(directory)) {
         finish();
         return;
     }
-    if (writeAtomically(*location, *data)) {
+    if (writeAtomically(*location, *image)) {
         const QString source = directory + QLatin1Char('/') + sourceFileName();
         if (!QFileInfo::exists(source)) {
             FolderClaims& claims = folderClaims();

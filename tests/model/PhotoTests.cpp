@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QTimeZone>
 
@@ -333,6 +335,50 @@ TEST_F(PhotoCacheTest, ASourceRecordThatIsNotARegularFileIsIgnored)
     });
     ASSERT_TRUE(test::runUntil([&] { return claimed->load(); }));
     EXPECT_EQ(p->cacheDirectory(), std::optional<QString>(folder));
+}
+
+// Mended: a thumbnail delivered as TIFF was cached as "Thumbnail.jpg", which then never decoded.
+TEST_F(PhotoCacheTest, ImagesInOtherFormatsAreCachedAsJpegAndBrokenOnesNotAtAll)
+{
+    QImage red(24, 16, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    const auto encoded = [&red](const char* format) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        EXPECT_TRUE(red.save(&buffer, format)) << format;
+        return bytes;
+    };
+    const QByteArray tiff = encoded("TIFF");
+    const struct {
+        const char* title;
+        QByteArray delivered;
+        bool stored;
+    } cases[] = {
+        {"TIFF", tiff, true},
+        {"PNG", encoded("PNG"), true},
+        {"JPEG", encoded("JPEG"), true},
+        {"TIFF cut short", tiff.left(12), false},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        PhotoPtr p = photo(QStringLiteral("CONV_%1.DNG").arg(++index), clock);
+        itemOf(p)->setThumbnail({std::nullopt, c.delivered});
+        int completions = 0;
+        p->loadThumbnail({}, [&](const PhotoPtr&) { ++completions; });
+        ASSERT_TRUE(test::runUntil([&] { return completions == 1; }));
+        EXPECT_EQ(p->thumbnailIsAvailable(), c.stored);
+        if (!c.stored)
+            continue;
+        QFile stored(*p->cachedThumbnailLocation());
+        ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+        const QByteArray bytes = stored.readAll();
+        EXPECT_TRUE(bytes.startsWith("\xff\xd8\xff"));
+        EXPECT_EQ(QImage::fromData(bytes, "JPEG").size(), QSize(24, 16));
+        ASSERT_TRUE(p->thumbnail());
+        EXPECT_FALSE(p->thumbnail()->image().isNull());
+    }
 }
 
 TEST_F(PhotoCacheTest, AssignedLocationsAreKept)
