@@ -312,6 +312,8 @@ TEST_F(SampleCameraTest, RejectsSpecsItCannotWrite)
         {"no shots per folder", [](SampleCameraSpec& s) { s.shotsPerFolder = 0; }},
         {"more shots than folders hold", [](SampleCameraSpec& s) { s.shots = 901; s.shotsPerFolder = 1; }},
         {"tiny image", [](SampleCameraSpec& s) { s.imageSize = QSize(8, 8); }},
+        {"image type that is not JPEG or HEIF", [](SampleCameraSpec& s) { s.imageExtension = QStringLiteral("PNG"); }},
+        {"RAW type that is not RAW", [](SampleCameraSpec& s) { s.rawExtensions = {QStringLiteral("CR3"), QStringLiteral("JPG")}; }},
         {"output below a file", [this](SampleCameraSpec& s) { s.outputFolder = m_dir.filePath(QStringLiteral("a-file/camera")); }},
     };
     for (const Case& c : cases) {
@@ -348,6 +350,17 @@ TEST_F(SampleCameraTest, ToolWritesWhatTheLibraryWrites)
     ASSERT_EQ(names, filesOnDisk(spec.outputFolder));
     for (const QString& name : names)
         EXPECT_EQ(readAll(output + QLatin1Char('/') + name), readAll(spec.outputFolder + QLatin1Char('/') + name)) << name.toStdString();
+
+    // HEIF shots with CR3 files beside them.
+    const QString boxes = m_dir.filePath(QStringLiteral("boxes"));
+    tool.start(QStringLiteral(VKL_SAMPLE_CAMERA_TOOL),
+               {QStringLiteral("--output"), boxes, QStringLiteral("--shots"), QStringLiteral("2"), QStringLiteral("--raw-share"),
+                QStringLiteral("1"), QStringLiteral("--raw-types"), QStringLiteral("CR3"), QStringLiteral("--image-type"),
+                QStringLiteral("HIF"), QStringLiteral("--size"), QStringLiteral("64x48")});
+    ASSERT_TRUE(tool.waitForFinished(30000));
+    EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    EXPECT_EQ(filesOnDisk(boxes), (QStringList{QStringLiteral("DCIM/100VKLCM/IMG_0001.CR3"), QStringLiteral("DCIM/100VKLCM/IMG_0001.HIF"),
+                                               QStringLiteral("DCIM/100VKLCM/IMG_0002.CR3"), QStringLiteral("DCIM/100VKLCM/IMG_0002.HIF")}));
 
     for (const QStringList& arguments : {QStringList{QStringLiteral("--shots"), QStringLiteral("3")},
                                          QStringList{QStringLiteral("--output"), output, QStringLiteral("--shots"), QStringLiteral("many")},
