@@ -29,12 +29,14 @@
 //   batteryLevel              property 4: 0 full … 4 empty; -1: no value (default 0)
 //   powerSource               property 5: 1 mains power, 0 battery; -1: no value (default 0)
 //
-// A folder camera lists directories and files by name (hidden files, symbolic links and "camera.ini" are
-// left out). Name, size and image type come with the listing; the creation date (EXIF DateTimeOriginal,
-// taken as the camera's local time unless OffsetTimeOriginal says otherwise; else the file's modification
-// time) is read by loadMetadata. Thumbnails are the embedded EXIF thumbnail, else a JPEG scaled to 160 pixels
-// on its longest side; previews are the largest embedded preview of a RAW or TIFF file, else the JPEG file
-// itself. An in-memory file streams its `data`, or when that is empty `size` bytes of a fixed pattern, and
+// A folder camera lists directories and regular files by name (hidden files, symbolic links, FIFOs and other
+// special files and "camera.ini" are left out; a name that is not valid UTF-8 is listed with U+FFFD for each
+// undecodable byte and still served). Name, size and image type come with the listing; the creation date
+// (EXIF DateTimeOriginal, also from CR3 and HEIF files, taken as the camera's local time unless
+// OffsetTimeOriginal says otherwise; else the file's modification time) is read by loadMetadata. Thumbnails are
+// the embedded EXIF thumbnail (converted to JPEG when stored otherwise), a HEIF file's own thumbnail, else a
+// JPEG scaled to 160 pixels on its longest side; previews are the largest embedded preview of a RAW or TIFF
+// file, a HEIF file's image as JPEG, else the JPEG file itself. An in-memory file streams its `data`, or when that is empty `size` bytes of a fixed pattern, and
 // has a small generated JPEG as thumbnail and preview.
 //
 // Behaviour worth knowing: a connection request while another is under way completes with it; items belong
