@@ -4,6 +4,7 @@
 #include "platform/core/KeyedArchive.h"
 #include "platform/core/PropertyList.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -62,7 +63,13 @@ QVariantMap legacyValues(const QString& plistPath)
 
 UserDefaults& UserDefaults::standard()
 {
-    static UserDefaults* defaults = new UserDefaults(standardFilePath());
+    static UserDefaults* defaults = [] {
+        auto* created = new UserDefaults(standardFilePath());
+        // The store lives as long as the process; changes made just before quitting are written then.
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, created, &UserDefaults::synchronize);
+        return created;
+    }();
     return *defaults;
 }
 
