@@ -1,7 +1,5 @@
 #include "platform/core/PropertyList.h"
 
-#include "platform/core/RegularFile.h"
-
 #include <QFile>
 #include <QSaveFile>
 #include <QStringList>
@@ -497,10 +495,12 @@ Result<QVariant> fromData(const QByteArray& data)
 
 Result<QVariant> readFile(const QString& path)
 {
-    const std::optional<QByteArray> contents = readRegularFile(path, kMaxFileSize);
-    if (!contents)
-        return corrupt(QStringLiteral("Cannot read %1: it is missing, too large or not a regular file.").arg(path));
-    return fromData(*contents);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return corrupt(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+    if (file.size() > kMaxFileSize)
+        return corrupt(QStringLiteral("%1 is too large to be a property list.").arg(path));
+    return fromData(file.readAll());
 }
 
 std::optional<Error> writeBinaryFile(const QVariant& value, const QString& path)
