@@ -184,6 +184,11 @@ std::optional<QVariantMap> ImageMetadataHelper::propertiesFromData(const QByteAr
         if (!image.get())
             return std::nullopt;
         image->readMetadata();
+        if (image->exifData().empty() && HeifImage::looksLikeHeif(data)) {
+            if (const auto tiff = HeifImage::exifTiff(data))
+                Exiv2::ExifParser::decode(image->exifData(), reinterpret_cast<const Exiv2::byte*>(tiff->constData()),
+                                          uint32_t(tiff->size()));
+        }
         int width = image->pixelWidth();
         int height = image->pixelHeight();
         if (width <= 0 || height <= 0) {

@@ -151,6 +151,30 @@ EmbeddedImages readEmbedded(const QByteArray& nativePath, bool wantImages)
     return result;
 }
 
+// The dates of a HEIF file whose EXIF exiv2 does not find (it reads only some item layouts), through libheif.
+EmbeddedImages heifExifDates(const QByteArray& nativePath)
+{
+    prepareExiv2();
+    EmbeddedImages result;
+    const std::optional<QByteArray> data = readRegularFile(nativePath, kMaxDecodedFileSize);
+    const std::optional<QByteArray> tiff = data ? HeifImage::exifTiff(*data) : std::nullopt;
+    if (!tiff)
+        return result;
+    try {
+        Exiv2::ExifData exif;
+        Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte*>(tiff->constData()), uint32_t(tiff->size()));
+        auto date = exif.findKey(Exiv2::ExifKey("Exif.Photo.DateTimeOriginal"));
+        if (date != exif.end())
+            result.dateTimeOriginal = QString::fromStdString(date->toString());
+        auto offset = exif.findKey(Exiv2::ExifKey("Exif.Photo.OffsetTimeOriginal"));
+        if (offset != exif.end())
+            result.offsetTimeOriginal = QString::fromStdString(offset->toString());
+    } catch (const std::exception&) {
+        // Damaged EXIF gives no date; the file's time stands in.
+    }
+    return result;
+}
+
 // A small generated image for in-memory files, made once per size.
 QByteArray generatedJpeg(bool large)
 {
@@ -261,7 +285,9 @@ public:
         }
         outcome.value.size = entry.isFolder ? 0 : static_cast<uint64_t>(info.st_size);
         if (!entry.isFolder && isKnownImageName(entry.name)) {
-            const EmbeddedImages embedded = readEmbedded(path, false);
+            EmbeddedImages embedded = readEmbedded(path, false);
+            if (embedded.dateTimeOriginal.isEmpty() && isHeifName(entry.name))
+                embedded = heifExifDates(path);
             outcome.value.dateCreated = parseExifDateTime(embedded.dateTimeOriginal, embedded.offsetTimeOriginal);
         }
         if (!outcome.value.dateCreated) {

@@ -3,6 +3,7 @@
 #include <libheif/heif.h>
 
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 
@@ -121,6 +122,29 @@ std::optional<QImage> decodeThumbnail(const QByteArray& data)
     if (heif_image_handle_get_thumbnail(primary.get(), id, &thumbnail).code != heif_error_Ok)
         return std::nullopt;
     return decode(Handle(thumbnail).get());
+}
+
+std::optional<QByteArray> exifTiff(const QByteArray& data)
+{
+    const Context context = openContext(data);
+    if (!context)
+        return std::nullopt;
+    const Handle primary = primaryHandle(context.get());
+    heif_item_id id = 0;
+    if (!primary || heif_image_handle_get_list_of_metadata_block_IDs(primary.get(), "Exif", &id, 1) != 1)
+        return std::nullopt;
+    const size_t size = heif_image_handle_get_metadata_size(primary.get(), id);
+    // The block starts with the offset of the TIFF header behind those four bytes.
+    if (size <= 4 || size > size_t(std::numeric_limits<int>::max()))
+        return std::nullopt;
+    QByteArray block(qsizetype(size), Qt::Uninitialized);
+    if (heif_image_handle_get_metadata(primary.get(), id, block.data()).code != heif_error_Ok)
+        return std::nullopt;
+    const quint32 offset = (quint32(uchar(block[0])) << 24) | (quint32(uchar(block[1])) << 16)
+                           | (quint32(uchar(block[2])) << 8) | quint32(uchar(block[3]));
+    if (offset >= size - 4)
+        return std::nullopt;
+    return block.mid(qsizetype(4 + offset));
 }
 
 } // namespace vornakel::HeifImage
