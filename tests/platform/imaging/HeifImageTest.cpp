@@ -70,8 +70,8 @@ TEST(HeifImage, OtherOrDamagedDataGivesNothing)
         QByteArray data;
     } cases[] = {
         {"nothing", QByteArray()},
-        {"JPEG", QByteArray("\xff\xd8\xff\xe0 not much more", 20)},
-        {"a QuickTime movie's start", QByteArray("\0\0\0\x14" "ftypqt  \0\0\0\0", 16)},
+        {"JPEG", QByteArrayLiteral("\xff\xd8\xff\xe0 not much more")},
+        {"a QuickTime movie's start", QByteArrayLiteral("\0\0\0\x14" "ftypqt  \0\0\0\0")},
         {"HEIF cut after its header", heif.left(40)},
         {"HEIF cut in half", heif.left(heif.size() / 2)},
     };
