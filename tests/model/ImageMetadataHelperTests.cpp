@@ -244,6 +244,10 @@ TEST_F(ImageMetadataHelperTest, SampleCameraJpegHeifAndRawFiles)
 
                 auto properties = waitFor<QVariantMap>([&](auto callback) { ImageMetadataHelper::loadMetadataFromImage(path, callback); });
                 ASSERT_TRUE(properties->value) << path.toStdString();
+                // A HEIF file holds the shot upright; the others keep the pixels as stored.
+                const QSize pixels = path.endsWith(QLatin1String(".HIF")) && turned ? shot.pixelSize.transposed() : shot.pixelSize;
+                EXPECT_EQ(properties->value->value("PixelWidth").toLongLong(), pixels.width()) << path.toStdString();
+                EXPECT_EQ(properties->value->value("PixelHeight").toLongLong(), pixels.height()) << path.toStdString();
                 const QVariantMap exif = properties->value->value("{Exif}").toMap();
                 EXPECT_EQ(exif.value("ISOSpeedRatings").toList().value(0).toLongLong(), shot.iso) << path.toStdString();
                 EXPECT_NEAR(exif.value("FNumber").toDouble(), shot.fNumber, 0.01) << path.toStdString();

@@ -575,7 +575,7 @@ QByteArray buildCr3(const ShotPlan& plan, const SampleCameraSpec& spec, const QI
     enum : uint16_t {
         Make = 0x010f, Model = 0x0110, Orientation = 0x0112, DateTime = 0x0132, ExposureTime = 0x829a,
         FNumber = 0x829d, ISOSpeedRatings = 0x8827, ExifVersion = 0x9000, DateTimeOriginal = 0x9003,
-        OffsetTimeOriginal = 0x9011, FocalLength = 0x920a,
+        OffsetTimeOriginal = 0x9011, FocalLength = 0x920a, PixelXDimension = 0xa002, PixelYDimension = 0xa003,
     };
     static const QByteArray kCanonUuid = QByteArray::fromHex("85c0b687820f11e08111f4ce462b6a48");
     static const QByteArray kPreviewUuid = QByteArray::fromHex("eaf42b5e1c984b88b9fbb7dc406e4d16");
@@ -600,6 +600,8 @@ QByteArray buildCr3(const ShotPlan& plan, const SampleCameraSpec& spec, const QI
         exifTags.addAscii(exif, OffsetTimeOriginal, QByteArray::fromStdString(exifOffset(plan.shot)));
     }
     exifTags.addRational(exif, FocalLength, plan.focalLength.numerator, plan.focalLength.denominator);
+    exifTags.addLongs(exif, PixelXDimension, {uint32_t(stored.width())});
+    exifTags.addLongs(exif, PixelYDimension, {uint32_t(stored.height())});
 
     // THMB: version and flags, width, height, JPEG size, two reserved shorts, the JPEG.
     const QByteArray thumbnailBox =
