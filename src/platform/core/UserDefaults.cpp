@@ -3,6 +3,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/KeyedArchive.h"
 #include "platform/core/PropertyList.h"
+#include "platform/core/RegularFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,6 +16,8 @@
 namespace vornakel {
 namespace {
 
+// Far more than any settings file holds.
+constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
 const QString kUrlClass = QStringLiteral("NSURL");
 const QString kUrlBaseField = QStringLiteral("NS.base");
 const QString kUrlRelativeField = QStringLiteral("NS.relative");
@@ -102,9 +105,14 @@ UserDefaults::~UserDefaults()
 
 QVariantMap UserDefaults::readStoredValues()
 {
-    if (!QFileInfo::exists(m_filePath))
+    if (!QFileInfo::exists(m_filePath) && !QFileInfo(m_filePath).isSymLink())
         return {};
-    auto read = PropertyList::readFile(m_filePath);
+    // Read only as a regular file: a FIFO in its place would block the application for ever.
+    const std::optional<QByteArray> contents = readRegularFile(m_filePath, kMaxFileSize);
+    PropertyList::Result<QVariant> read =
+        contents ? PropertyList::fromData(*contents)
+                 : PropertyList::Result<QVariant>(Error(PropertyList::errorDomain(), PropertyList::CorruptData,
+                                                        QStringLiteral("it is not a regular file of a sensible size")));
     if (auto* root = std::get_if<QVariant>(&read); root && root->typeId() == QMetaType::QVariantMap)
         return root->toMap();
 

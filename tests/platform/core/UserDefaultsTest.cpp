@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 using namespace vornakel;
 
@@ -186,6 +189,18 @@ TEST_F(UserDefaultsTest, AnUnreadableFileIsSetAsideAndTheDefaultsApply)
         EXPECT_EQ(aside.readAll(), c.contents);
         EXPECT_EQ(open()->stringArrayForKey(QStringLiteral("WatchedSSIDs")), QStringList{QStringLiteral("B")});
     }
+}
+
+TEST_F(UserDefaultsTest, AFifoInPlaceOfTheFileIsSetAsideWithoutBlocking)
+{
+    QDir().mkpath(m_dir.filePath(QStringLiteral("prefs")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path()).constData(), 0600), 0);
+    auto defaults = open();
+    ASSERT_TRUE(defaults->setAsideFilePath().has_value());
+    EXPECT_TRUE(QFileInfo(*defaults->setAsideFilePath()).exists());
+    defaults->setInteger(QStringLiteral("PhotosGroupingBehaviour"), 1);
+    defaults->synchronize();
+    EXPECT_EQ(open()->integerForKey(QStringLiteral("PhotosGroupingBehaviour")), 1);
 }
 
 TEST_F(UserDefaultsTest, WritingKeepsKeysAnotherStoreChanged)
