@@ -70,6 +70,8 @@ TEST(QRReading, GeneratedCodeThroughTheFrameSourceGivesTheDetails)
 
     ASSERT_TRUE(source.start());
     source.feed(frameWith({qrCodeImage("MDL:DC-G9\r\nSSID:G9-4F2A\r\nPW:pass word\r\n")}));
+    // The scan runs off the main thread; the result comes back through the event loop.
+    ASSERT_TRUE(test::runUntil([&] { return !scanned.empty(); }));
     ASSERT_EQ(scanned.size(), 1u);
     EXPECT_EQ(scanned[0], (CameraWiFiDetails{CameraWiFiType::Panasonic, QStringLiteral("G9-4F2A"), QStringLiteral("pass word")}));
     EXPECT_EQ(frames, 1);
