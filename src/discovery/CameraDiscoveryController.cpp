@@ -173,6 +173,11 @@ void CameraDiscoveryController::handleLoadedPhotos()
 {
     if (m_handedOver || !m_load || m_load->photoCount() == 0)
         return;
+    // Photos loaded before the link dropped are no use: the camera cannot give their thumbnails or files.
+    if (!m_camera || m_camera->connectionState() != unsigned(VKLConnectionState::Connected)) {
+        fail(FailureReason::connectionFailed);
+        return;
+    }
     const std::shared_ptr<CameraPhotoLoad> load = std::move(m_load);
     m_load.reset();
     disconnect(load.get(), nullptr, this, nullptr);
