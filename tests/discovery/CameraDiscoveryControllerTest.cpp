@@ -1,4 +1,4 @@
-#include "DiscoveryTestSupport.h"
+#include "support/DiscoveryTestSupport.h"
 
 #include "discovery/CameraDiscoveryController.h"
 #include "model/CameraPhotoLoad.h"

@@ -1,4 +1,4 @@
-#include "DiscoveryTestSupport.h"
+#include "support/DiscoveryTestSupport.h"
 
 #include "discovery/CameraNetworkJoin.h"
 #include "discovery/ui/CameraDiscoveryViewController.h"
