@@ -1,6 +1,7 @@
 #include "mainwindow/DayListPhotoBrowser.h"
 
 #include "model/PhotoVariant.h"
+#include "platform/core/Strings.h"
 
 #include <QHeaderView>
 #include <QLocale>
@@ -90,7 +91,7 @@ void DayListPhotoBrowser::updateDayTitle(Day& day)
 {
     const QString title = day.date ? QLocale().toString(*day.date, QLocale::LongFormat) : QStringLiteral("No Date");
     day.item->setText(0, title);
-    day.item->setText(1, QString::number(day.photos.size()));
+    day.item->setText(1, GeneralUI::counted(QStringLiteral("PhotoCountFormat"), qint64(day.photos.size())));
 }
 
 void DayListPhotoBrowser::insert(const PhotoPtr& photo)
