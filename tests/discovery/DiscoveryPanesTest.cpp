@@ -8,6 +8,7 @@
 #include "platform/wifi/SimulatedWiFi.h"
 #include "support/TestSupport.h"
 
+#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -313,6 +314,33 @@ TEST_F(DiscoveryScreenTest, AJoinThatEndsWhileTheCameraConnectsLeavesTheConnecti
     runFor(30ms);
     EXPECT_EQ(screen->currentView(), CameraDiscoveryView::connecting());
     ASSERT_TRUE(runUntil([&] { return controller().hasHandedOver() || !controller().isConnecting(); }, 5s));
+}
+
+} // namespace
+
+namespace {
+
+TEST(DiscoveryHeaderTest, TheHeaderFadesInAfterAPauseAndStaysOpaque)
+{
+    FakeDiscovery discovery;
+    CameraDiscoveryEnvironment environment;
+    environment.discovery = &discovery;
+    environment.animationSpeed = 25; // 10 ms pause, 50 ms fade
+    CameraDiscoveryViewController screen(std::move(environment));
+    const auto opacity = [&](QWidget* widget) {
+        auto* effect = qobject_cast<QGraphicsOpacityEffect*>(widget->graphicsEffect());
+        return effect ? effect->opacity() : -1.0;
+    };
+    screen.show();
+    QWidget* label = screen.labelContainer();
+    EXPECT_EQ(opacity(label), 0.0) << "hidden until the fade begins";
+    ASSERT_TRUE(runUntil([&] { return opacity(label) > 0.0 && opacity(label) < 1.0; }, 2s)) << "fades, does not jump";
+    ASSERT_TRUE(runUntil([&] { return opacity(label) == 1.0; }, 2s));
+    runFor(30ms);
+    EXPECT_EQ(opacity(label), 1.0);
+    screen.hide();
+    screen.show();
+    EXPECT_EQ(opacity(label), 1.0) << "shown once per screen";
 }
 
 } // namespace
