@@ -48,9 +48,11 @@ DayListPhotoBrowser::DayListPhotoBrowser(QWidget* parent) : m_list(new QTreeWidg
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // Fixed widths: sizing a column to its contents reads every row on every insertion.
     m_list->header()->setStretchLastSection(false);
     m_list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    m_list->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    m_list->header()->setSectionResizeMode(1, QHeaderView::Fixed);
+    m_list->header()->resizeSection(1, 110);
 }
 
 DayListPhotoBrowser::~DayListPhotoBrowser() = default;

@@ -1,7 +1,8 @@
 // Runs the application's screens offscreen against a simulated camera and prints: the time from the camera being
 // reported to the first paint of the photo list and to the last photo shown, on the generated sample camera with
 // the link's default latency; and, on a 20,000-file camera, the longest time the main thread went without
-// running its event loop during the load (a 2 ms heartbeat timer measures the gaps).
+// running its event loop during the load (a 2 ms heartbeat timer measures the gaps). BENCH_NO_ANIMATION=1 leaves
+// out the window's resize animation; BENCH_NULL_BROWSER=1 replaces the photo list by one that only counts.
 #include "discovery/ui/CameraDiscoveryViewController.h"
 #include "mainwindow/CameraScreens.h"
 #include "mainwindow/MainWindowController.h"
@@ -16,6 +17,7 @@
 #include <QMainWindow>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 #include <cstdio>
@@ -48,10 +50,31 @@ public:
     }
 };
 
+// A browser that only counts, to tell the list's own cost from the rest.
+class NullBrowser : public PhotoBrowser {
+public:
+    QWidget* widget() override { return &m_widget; }
+    void setCamera(const std::shared_ptr<VKLCamera>&) override {}
+    void applyGroupingUpdate(const PhotoGrouping::Update& update) override
+    {
+        for (const auto& p : update.removed)
+            std::erase(m_photos, p);
+        m_photos.insert(m_photos.end(), update.added.begin(), update.added.end());
+    }
+    std::vector<PhotoPtr> photosForCopying() const override { return m_photos; }
+    std::vector<PhotoPtr> shownPhotos() const override { return m_photos; }
+    QList<QAction*> browsingActions() const override { return {}; }
+
+private:
+    QWidget m_widget;
+    std::vector<PhotoPtr> m_photos;
+};
+
 struct Figures {
     std::optional<qint64> firstPaintMs;
     std::optional<qint64> lastPhotoMs;
     qint64 longestStallMs = 0;
+    qint64 longestStallAtMs = 0; // when it ended, after the camera was found
     size_t photos = 0;
 };
 
@@ -70,8 +93,13 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
     ConnectedCameraEnvironment connected;
     connected.wifi = &wifi;
     connected.defaults = &defaults;
+    if (qEnvironmentVariableIsSet("BENCH_NULL_BROWSER"))
+        connected.makeBrowser = [](QWidget*) -> std::unique_ptr<PhotoBrowser> { return std::make_unique<NullBrowser>(); };
     CameraScreens screens(std::move(discoveryEnvironment), std::move(connected));
     MainWindowController window(screens.makeDiscovery(), wifi, defaults, [] {});
+    // The window's resize to the connected view animates for 0.2 s before the list is installed.
+    if (qEnvironmentVariableIsSet("BENCH_NO_ANIMATION"))
+        window.setAnimationSpeed(0);
     window.window()->show();
 
     QElapsedTimer clock;
@@ -92,8 +120,10 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
     QTimer heartbeat;
     heartbeat.setInterval(2);
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        if (found)
-            figures.longestStallMs = std::max(figures.longestStallMs, sinceBeat.elapsed());
+        if (found && sinceBeat.elapsed() > figures.longestStallMs) {
+            figures.longestStallMs = sinceBeat.elapsed();
+            figures.longestStallAtMs = clock.elapsed();
+        }
         sinceBeat.restart();
         auto* view = qobject_cast<MainViewController*>(window.contentViewController());
         if (view && view->imageDeliveryHasCompleted() && view->imageGrid()->shownPhotos().size() >= expectedPhotos
@@ -117,9 +147,10 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
 void print(const char* name, const Figures& f)
 {
     std::printf("%s: %zu photos shown; first paint of the list %s ms after the camera was found, last photo %s ms; "
-                "longest main-thread stall %lld ms\n",
+                "longest main-thread stall %lld ms (ending %lld ms after the camera was found)\n",
                 name, f.photos, f.firstPaintMs ? QByteArray::number(*f.firstPaintMs).constData() : "-",
-                f.lastPhotoMs ? QByteArray::number(*f.lastPhotoMs).constData() : "-", static_cast<long long>(f.longestStallMs));
+                f.lastPhotoMs ? QByteArray::number(*f.lastPhotoMs).constData() : "-", static_cast<long long>(f.longestStallMs),
+                static_cast<long long>(f.longestStallAtMs));
 }
 
 SimulatedCameraContent largeCard(int files)
