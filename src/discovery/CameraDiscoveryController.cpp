@@ -3,6 +3,7 @@
 #include "model/CameraPhotoLoad.h"
 
 #include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -196,6 +197,24 @@ void CameraDiscoveryController::handleLoadCompleted()
     fail(stillConnected ? FailureReason::noImages : FailureReason::connectionFailed);
 }
 
+void CameraDiscoveryController::cancelConnection()
+{
+    if (!m_busy)
+        return;
+    const std::shared_ptr<VKLCamera> camera = std::move(m_camera);
+    m_camera.reset();
+    if (m_load) {
+        disconnect(m_load.get(), nullptr, this, nullptr);
+        m_load.reset();
+    }
+    m_busy = false;
+    ++m_attempt;
+    holdBack(camera);
+    if (camera && camera->connectionState() != unsigned(VKLConnectionState::NotConnected))
+        camera->disconnect({}, DispatchQueue::main());
+    setCurrentView(CameraDiscoveryView::manualDiscovery(false));
+}
+
 void CameraDiscoveryController::fail(FailureReason reason)
 {
     const std::shared_ptr<VKLCamera> camera = std::move(m_camera);
@@ -211,14 +230,17 @@ void CameraDiscoveryController::fail(FailureReason reason)
         setCurrentView(CameraDiscoveryView::connectionError(reason));
         return;
     }
-    // The error shows once the camera is let go, so that a Back does not meet a camera still half connected.
+    // The error shows once the camera is let go, so that a Back does not meet a camera still half connected;
+    // a camera that does not confirm within the wait does not keep the screen on the progress pane.
     const QPointer<CameraDiscoveryController> self(this);
-    camera->disconnect(
-        [self, attempt, reason](std::optional<Error>) {
-            if (self && self->isCurrentAttempt(attempt))
-                self->setCurrentView(CameraDiscoveryView::connectionError(reason));
-        },
-        DispatchQueue::main());
+    const auto showError = [self, attempt, reason] {
+        if (!self || !self->isCurrentAttempt(attempt) || self->m_errorShownForAttempt == attempt)
+            return;
+        self->m_errorShownForAttempt = attempt;
+        self->setCurrentView(CameraDiscoveryView::connectionError(reason));
+    };
+    camera->disconnect([showError](std::optional<Error>) { showError(); }, DispatchQueue::main());
+    QTimer::singleShot(m_disconnectWait, this, showError);
 }
 
 } // namespace vornakel

@@ -5,6 +5,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -52,6 +53,13 @@ public:
     // Connects to that camera (the error pane's Try Again, the manual pane's Connect).
     void connectOnUsersWord();
 
+    // The user gives up on the connection under way: the camera is let go and held back, and the manual search
+    // comes back. A connection has no other bound here than the library's own.
+    void cancelConnection();
+
+    // How long a failed camera may take to disconnect before the error shows anyway.
+    void setDisconnectWait(std::chrono::milliseconds wait) { m_disconnectWait = wait; }
+
     bool isConnecting() const { return m_busy; }
     // True once the photos were handed over; the controller is done then.
     bool hasHandedOver() const { return m_handedOver; }
@@ -86,6 +94,8 @@ private:
     std::vector<std::weak_ptr<VKLCamera>> m_lastCameras;
     std::weak_ptr<VKLCamera> m_heldBackCamera;
     bool m_heldBackCameraLeft = false;
+    std::chrono::milliseconds m_disconnectWait{5000};
+    uint64_t m_errorShownForAttempt = 0;
 };
 
 } // namespace vornakel

@@ -101,7 +101,7 @@ void MainWindowController::setWindowFrame(const QRect& frame, bool animate, std:
     resize->setStartValue(m_window->geometry());
     resize->setEndValue(frame);
     resize->setEasingCurve(QEasingCurve::InOutQuad);
-    connect(resize, &QPropertyAnimation::finished, this, [this, resize, then = std::move(then)] {
+    connect(resize, &QPropertyAnimation::finished, this, [resize, then = std::move(then)] {
         resize->deleteLater();
         if (then)
             then();

@@ -221,6 +221,76 @@ TEST_F(DiscoveryControllerTest, TheLoadGoesOnAfterTheDiscoveryScreenIsGone)
     EXPECT_EQ(load->photoCount(), 30u);
 }
 
+// A camera that disconnects but never says so.
+class SilentDisconnectCamera : public VKLCamera {
+public:
+    explicit SilentDisconnectCamera(std::shared_ptr<SimulatedCamera> inner) : m_inner(std::move(inner))
+    {
+        connect(m_inner.get(), &VKLCamera::connectionStateChanged, this, &VKLCamera::connectionStateChanged);
+    }
+    void connectWithClientName(const QString& name, ConnectCompletion completion, InterventionCallback intervention) override
+    {
+        m_inner->connectWithClientName(name, std::move(completion), std::move(intervention));
+    }
+    bool supportsCommandCategories(uint32_t c) const override { return m_inner->supportsCommandCategories(c); }
+    bool currentCommandCategoriesContainsCategory(uint32_t c) const override { return m_inner->currentCommandCategoriesContainsCategory(c); }
+    void setCurrentCommandCategories(uint32_t c, ErrorCallback callback) override { m_inner->setCurrentCommandCategories(c, std::move(callback)); }
+    void disconnect(ErrorCallback, QueuePtr queue) override { m_inner->disconnect({}, std::move(queue)); }
+    unsigned connectionState() const override { return m_inner->connectionState(); }
+    std::optional<QString> friendlyIdentifier() const override { return m_inner->friendlyIdentifier(); }
+    std::optional<QString> friendlyDisplayName() const override { return m_inner->friendlyDisplayName(); }
+    VKLCameraService service() const override { return m_inner->service(); }
+    std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> storageDevices() const override { return m_inner->storageDevices(); }
+    std::shared_ptr<VKLPropertyProxy> proxyForProperty(unsigned id) override { return m_inner->proxyForProperty(id); }
+
+private:
+    std::shared_ptr<SimulatedCamera> m_inner;
+};
+
+TEST_F(DiscoveryControllerTest, ACameraThatNeverConfirmsItsDisconnectionStillEndsOnTheErrorOnce)
+{
+    SimulatedCameraOptions options = quickOptions();
+    options.storageAccess = SimulatedCameraOptions::StorageAccess::Refused;
+    const auto camera = std::make_shared<SilentDisconnectCamera>(SimulatedCamera::fromContent(cardWith(shotNames(2)), options));
+    controller.setDisconnectWait(30ms);
+    discovery.report({camera});
+    ASSERT_TRUE(runUntil([&] { return isError(); }));
+    EXPECT_EQ(controller.currentView(), CameraDiscoveryView::connectionError(FailureReason::storageAccessNotAllowed));
+    controller.setCurrentView(CameraDiscoveryView::manualDiscovery(false));
+    runFor(80ms);
+    EXPECT_EQ(controller.currentView(), CameraDiscoveryView::manualDiscovery(false)) << "the error is not shown twice";
+}
+
+TEST_F(DiscoveryControllerTest, CancelLetsGoOfTheCameraAndHoldsItBack)
+{
+    const struct {
+        const char* name;
+        std::function<void(SimulatedCameraOptions&)> configure;
+        CameraDiscoveryView waitOn;
+    } cases[] = {
+        {"while connecting", [](auto& o) { o.latencyMs = 400; }, CameraDiscoveryView::connecting()},
+        {"while the camera asks its user", [](auto& o) { o.pairingPrompt = true; o.pairingDelayMs = 600; },
+         CameraDiscoveryView::pairingPromptOnCamera()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimulatedCameraOptions options = quickOptions();
+        c.configure(options);
+        const auto camera = SimulatedCamera::fromContent(cardWith(shotNames(2)), options);
+        discovery.report({camera});
+        ASSERT_TRUE(runUntil([&] { return controller.currentView() == c.waitOn; }));
+        controller.cancelConnection();
+        EXPECT_EQ(controller.currentView(), CameraDiscoveryView::manualDiscovery(false));
+        EXPECT_FALSE(controller.isConnecting());
+        EXPECT_EQ(controller.cameraAwaitingUsersWord(), camera);
+        discovery.report({camera});
+        EXPECT_EQ(controller.currentView(), CameraDiscoveryView::manualDiscovery(false));
+        ASSERT_TRUE(runUntil([&] { return camera->connectionState() == 0; }, 8s));
+        runFor(50ms);
+        EXPECT_EQ(controller.currentView(), CameraDiscoveryView::manualDiscovery(false)) << "late answers change nothing";
+    }
+}
+
 // ---- The load ---------------------------------------------------------------------------------------------------
 
 TEST(CameraPhotoLoad, PairsSplitAcrossChunksStayOnePhotoAndNonImagesAreDropped)

@@ -61,7 +61,7 @@ CameraDiscoveryViewController::CameraDiscoveryViewController(CameraDiscoveryEnvi
     m_pairing = new PairingPromptViewController(this);
     m_error = new ConnectionErrorViewController(this);
     m_disconnecting = new DisconnectingViewController(m_environment.leaveWiFi, m_environment.disconnectingTiming, this);
-    for (DiscoveryPane* pane : std::initializer_list<DiscoveryPane*>{m_qr, m_manual, m_progress, m_error, m_disconnecting})
+    for (DiscoveryPane* pane : std::initializer_list<DiscoveryPane*>{m_qr, m_manual, m_progress, m_pairing, m_error, m_disconnecting})
         pane->setDiscoveryViewController(m_controller.get());
     for (QWidget* pane : std::initializer_list<QWidget*>{m_qr, m_manual, m_progress, m_pairing, m_error, m_disconnecting})
         pane->hide();

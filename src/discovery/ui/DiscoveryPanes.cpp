@@ -30,6 +30,18 @@ QHBoxLayout* centred(QWidget* widget)
     return row;
 }
 
+QPushButton* addCancelButton(DiscoveryPane* pane, QVBoxLayout* layout)
+{
+    auto* button = new QPushButton(ui("CancelButtonTitle"), pane);
+    button->setObjectName(QStringLiteral("cancelButton"));
+    layout->addLayout(centred(button));
+    QObject::connect(button, &QPushButton::clicked, pane, [pane] {
+        if (CameraDiscoveryController* controller = pane->discoveryViewController())
+            controller->cancelConnection();
+    });
+    return button;
+}
+
 } // namespace
 
 void DiscoveryPane::showView(CameraDiscoveryView view)
@@ -139,6 +151,7 @@ ConnectionProgressViewController::ConnectionProgressViewController(QWidget* pare
     layout->addWidget(makeTitleLabel(ui("ConnectingTitle"), this));
     layout->addWidget(makeBodyLabel(ui("ConnectingDescription"), this));
     layout->addStretch();
+    m_cancelButton = addCancelButton(this, layout);
 }
 
 void ConnectionProgressViewController::showEvent(QShowEvent* event)
@@ -153,7 +166,7 @@ void ConnectionProgressViewController::hideEvent(QHideEvent* event)
     m_spinner->stopAnimation();
 }
 
-PairingPromptViewController::PairingPromptViewController(QWidget* parent) : QWidget(parent)
+PairingPromptViewController::PairingPromptViewController(QWidget* parent) : DiscoveryPane(parent)
 {
     setObjectName(QStringLiteral("PairingPrompt"));
     auto* layout = paneLayout(this);
@@ -161,6 +174,7 @@ PairingPromptViewController::PairingPromptViewController(QWidget* parent) : QWid
     layout->addWidget(makeTitleLabel(ui("PairingPromptTitle"), this));
     layout->addWidget(makeBodyLabel(ui("PairingPromptDescription"), this));
     layout->addStretch();
+    m_cancelButton = addCancelButton(this, layout);
 }
 
 // ---- Connection error ---------------------------------------------------------------------------------------

@@ -73,10 +73,12 @@ private:
     bool m_qrButtonHidden = false;
 };
 
+// Shown while a connection is made; Cancel gives up on it.
 class ConnectionProgressViewController : public DiscoveryPane {
     Q_OBJECT
 public:
     explicit ConnectionProgressViewController(QWidget* parent = nullptr);
+    QPushButton* cancelButton() const { return m_cancelButton; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -84,13 +86,18 @@ protected:
 
 private:
     SpinnerView* m_spinner;
+    QPushButton* m_cancelButton;
 };
 
-// Asks the user to confirm the pairing on the camera's screen.
-class PairingPromptViewController : public QWidget {
+// Asks the user to confirm the pairing on the camera's screen; Cancel gives up on the connection.
+class PairingPromptViewController : public DiscoveryPane {
     Q_OBJECT
 public:
     explicit PairingPromptViewController(QWidget* parent = nullptr);
+    QPushButton* cancelButton() const { return m_cancelButton; }
+
+private:
+    QPushButton* m_cancelButton;
 };
 
 class ConnectionErrorViewController : public DiscoveryPane {
