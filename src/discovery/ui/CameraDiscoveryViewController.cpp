@@ -138,16 +138,13 @@ void CameraDiscoveryViewController::showEvent(QShowEvent* event)
 
 void CameraDiscoveryViewController::animateInHeader()
 {
+    const double speed = m_environment.animationSpeed;
+    if (speed <= 0)
+        return;
     auto* labelOpacity = new QGraphicsOpacityEffect(m_labelContainer);
     auto* logoOpacity = new QGraphicsOpacityEffect(m_logoImage);
     m_labelContainer->setGraphicsEffect(labelOpacity);
     m_logoImage->setGraphicsEffect(logoOpacity);
-    const double speed = m_environment.animationSpeed;
-    if (speed <= 0) {
-        labelOpacity->setOpacity(1.0);
-        logoOpacity->setOpacity(1.0);
-        return;
-    }
     labelOpacity->setOpacity(0.0);
     logoOpacity->setOpacity(0.0);
     const int delay = int(250 / speed);
@@ -177,9 +174,10 @@ void CameraDiscoveryViewController::animateInHeader()
         rise->setEndValue(rest);
     });
     group->addAnimation(together);
-    connect(group, &QAbstractAnimation::finished, this, [labelOpacity, logoOpacity] {
-        labelOpacity->setOpacity(1.0);
-        logoOpacity->setOpacity(1.0);
+    // Once faded in, the header is drawn as it is: an effect left in place would render it through a pixmap.
+    connect(group, &QAbstractAnimation::finished, this, [this] {
+        m_labelContainer->setGraphicsEffect(nullptr);
+        m_logoImage->setGraphicsEffect(nullptr);
     });
     group->start(QAbstractAnimation::DeleteWhenStopped);
 }
