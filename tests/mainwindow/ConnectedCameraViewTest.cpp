@@ -268,6 +268,14 @@ TEST(DayListPhotoBrowserTest, PhotosAreOrderedTotallyNewestDayFirstAndPairsRepla
     ASSERT_EQ(selected.size(), 1u);
     EXPECT_EQ(selected[0]->displayName(), QStringLiteral("IMG_0003"));
     EXPECT_TRUE(selected[0]->previewVariant()) << "the pair took the JPEG's place in the selection";
+
+    // The list on screen follows within its refresh interval, the pair selected in place of the JPEG.
+    ASSERT_TRUE(runUntil([&] {
+        const auto pair = list->findItems(QStringLiteral("IMG_0003  (RAW + JPEG)"), Qt::MatchExactly | Qt::MatchRecursive);
+        return pair.size() == 1 && pair[0]->isSelected();
+    }));
+    EXPECT_EQ(list->findItems(QStringLiteral("IMG_0003"), Qt::MatchExactly | Qt::MatchRecursive).size(), 0);
+    EXPECT_EQ(list->topLevelItemCount(), 3);
 }
 
 } // namespace
