@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -251,6 +252,15 @@ TEST_F(EndToEndTest, Screenshots)
 
     SimulatedCameraDiscovery::shared().addCamera(SimulatedCamera::fromFolder(cameraFolder));
     ASSERT_TRUE(runUntil([&] { return connectedView() && connectedView()->imageDeliveryHasCompleted(); }, 20s));
+    // The list on screen follows the photos within its refresh interval.
+    auto* list = connectedView()->findChild<QTreeWidget*>(QStringLiteral("photoList"));
+    ASSERT_TRUE(list);
+    ASSERT_TRUE(runUntil([&] {
+        int rows = 0;
+        for (int day = 0; day < list->topLevelItemCount(); ++day)
+            rows += list->topLevelItem(day)->childCount();
+        return rows == int(sample.shots.size());
+    }));
     EXPECT_TRUE(save(shown, QStringLiteral("connected-view")));
 }
 
