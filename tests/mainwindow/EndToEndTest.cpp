@@ -21,6 +21,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QSettings>
@@ -233,6 +234,8 @@ TEST_F(EndToEndTest, Screenshots)
         {"discovery-disconnecting", CameraDiscoveryView::disconnecting(camera, false)},
         {"discovery-qr-waiting", CameraDiscoveryView::qrDiscovery()},
     };
+    // The search pane names the computer's network once the network service has answered.
+    ASSERT_TRUE(runUntil([&] { return screen->manualDiscoveryViewController()->wifiInfoLabel()->text().contains(QStringLiteral("Home")); }));
     for (const auto& pane : panes) {
         screen->setCurrentView(pane.view);
         EXPECT_TRUE(save(shown, QString::fromLatin1(pane.name))) << pane.name;

@@ -1,6 +1,7 @@
 #include "discovery/ui/DiscoveryPanes.h"
 
 #include "discovery/ui/DiscoveryWidgets.h"
+#include "platform/core/DispatchQueue.h"
 #include "platform/core/Strings.h"
 #include "platform/wifi/WiFiInterface.h"
 
@@ -111,7 +112,20 @@ void ManualCameraDiscoveryViewController::updateConnectButton()
 void ManualCameraDiscoveryViewController::refreshSSID()
 {
     const std::shared_ptr<WiFiInterface> interface = m_wifi ? m_wifi() : nullptr;
-    updateUIWithSSIDWithNamed(interface ? interface->ssid() : std::nullopt);
+    const uint64_t request = ++m_ssidRequest;
+    if (!interface) {
+        updateUIWithSSIDWithNamed(std::nullopt);
+        return;
+    }
+    // Reading the network name asks the system's network service and may wait on it.
+    const QPointer<ManualCameraDiscoveryViewController> self(this);
+    DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([interface, self, request] {
+        const std::optional<QString> ssid = interface->ssid();
+        DispatchQueue::main()->async([self, request, ssid] {
+            if (self && self->m_ssidRequest == request)
+                self->updateUIWithSSIDWithNamed(ssid);
+        });
+    });
 }
 
 void ManualCameraDiscoveryViewController::showEvent(QShowEvent* event)

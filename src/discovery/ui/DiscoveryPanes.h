@@ -71,6 +71,7 @@ private:
     QPushButton* m_connectButton;
     SpinnerView* m_spinner;
     bool m_qrButtonHidden = false;
+    uint64_t m_ssidRequest = 0; // only the answer to the latest request is shown
 };
 
 // Shown while a connection is made; Cancel gives up on it.
