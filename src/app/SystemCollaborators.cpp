@@ -8,6 +8,8 @@
 #include "mainwindow/DayListPhotoBrowser.h"
 #include "model/ImageCache.h"
 #include "platform/camera/VKLCamera.h"
+#include "platform/power/SleepInhibitor.h"
+#include "platform/services/Workspace.h"
 #include "platform/services/HelpBook.h"
 #include "platform/services/SoftwareUpdater.h"
 #include "platform/services/TouchBar.h"
@@ -15,6 +17,7 @@
 #include "platform/webcam/CameraFrameSource.h"
 #include "platform/webcam/ImageFolderFrameSource.h"
 #include "platform/wifi/WiFiInterface.h"
+#include "sorting/PhotoSortingModel.h"
 #include "sorting/editor/PhotoSortingViewController.h"
 
 #include <QApplication>
@@ -181,11 +184,26 @@ std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, UserDe
     ConnectedCameraEnvironment connected;
     connected.wifi = &wifi;
     connected.defaults = &defaults;
-    // The day list stands in for the thumbnail grid; copying has no entry point yet, so Copy stays disabled.
+    // The day list stands in for the thumbnail grid; the copy flow becomes the copy entry point (makeCopyFlow).
     connected.makeBrowser = [](QWidget* parent) -> std::unique_ptr<PhotoBrowser> {
         return std::make_unique<DayListPhotoBrowser>(parent);
     };
     return std::make_unique<CameraScreens>(std::move(discovery), std::move(connected));
+}
+
+std::unique_ptr<CopyFlowController> makeCopyFlow(UserDefaults& defaults)
+{
+    CopySheetEnvironment environment;
+    environment.defaults = &defaults;
+    environment.sleepInhibitor = SleepInhibitor::createSystem();
+    environment.workspace = &Workspace::shared();
+    environment.beep = [] { QApplication::beep(); };
+    CopyDestinationOffers offers = [&defaults] {
+        std::vector<CopyDestinationOffer> offered;
+        offered.push_back(folderCopyDestinationOffer(defaults, PhotoSortingModel::shared()));
+        return offered;
+    };
+    return std::make_unique<CopyFlowController>(std::move(offers), std::move(environment), PhotoSortingModel::shared());
 }
 
 } // namespace vornakel

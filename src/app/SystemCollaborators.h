@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AppCollaborators.h"
+#include "copying/ui/CopyFlowController.h"
 #include "mainwindow/CameraScreens.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
 
@@ -22,6 +23,9 @@ PreferencesPanes makePreferencesPanes();
 // The maker of the main window's contents (the discovery screen and the connected camera's view), on the
 // camera library's discovery, the process's Wi-Fi and webcam (or the images VORNAKEL_WEBCAM_IMAGES names).
 std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, UserDefaults& defaults);
+// The copy sheets' flow: the destinations this computer offers (the folder; the photo library and the photo
+// editor where they exist), logind's sleep inhibitor and the shared workspace.
+std::unique_ptr<CopyFlowController> makeCopyFlow(UserDefaults& defaults);
 
 // A pane of the given size that stands in for one still being written.
 std::unique_ptr<QWidget> makePlaceholderPane(const QString& objectName, const QSize& size);

@@ -165,6 +165,13 @@ int main(int argc, char** argv)
     const std::unique_ptr<CameraScreens> screens = makeCameraScreens(*wifi, UserDefaults::standard());
     MainWindowController mainWindow(screens->makeDiscovery(), *wifi, UserDefaults::standard());
     delegate.installMenus(mainWindow.window()->menuBar());
+    const std::unique_ptr<CopyFlowController> copying = makeCopyFlow(UserDefaults::standard());
+    copying->attach(*screens, mainWindow);
+    // Quit goes through the window's close, so that a running copy is asked about and ended first.
+    if (auto* quit = mainWindow.window()->menuBar()->findChild<QAction*>(QStringLiteral("QuitMenuItem"))) {
+        QObject::disconnect(quit, &QAction::triggered, nullptr, nullptr);
+        QObject::connect(quit, &QAction::triggered, mainWindow.window(), &QWidget::close);
+    }
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = mainWindow.window()->geometry();
         frame.moveCenter(screen->availableGeometry().center());

@@ -27,8 +27,23 @@ public:
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (watched == m_owner.window() && event->type() == QEvent::Close && event->isAccepted())
-            m_owner.windowWillClose();
+        if (watched != m_owner.window() || event->type() != QEvent::Close || !event->isAccepted())
+            return false;
+        if (m_owner.m_closeGuard && !m_owner.m_closeApproved) {
+            QPointer<QMainWindow> window = m_owner.window();
+            MainWindowController* owner = &m_owner;
+            const bool held = m_owner.m_closeGuard([window, owner] {
+                if (!window)
+                    return;
+                owner->m_closeApproved = true;
+                window->close();
+            });
+            if (held) {
+                event->ignore();
+                return true;
+            }
+        }
+        m_owner.windowWillClose();
         return false;
     }
 

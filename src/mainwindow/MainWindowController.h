@@ -25,6 +25,9 @@ class MainWindowController : public QObject {
     Q_OBJECT
 public:
     using QuitHandler = std::function<void()>;
+    // Asked before the window closes; answers true to hold the close back, and then calls `closeNow` when the
+    // window may close after all (for example once a running copy has ended).
+    using CloseGuard = std::function<bool(std::function<void()> closeNow)>;
 
     // `initialContent` (a QWidget that is a MainWindowViewController) is shown at start. `quit` defaults to
     // QCoreApplication::quit.
@@ -59,6 +62,8 @@ public:
 
     static QString windowTitle();
 
+    void setCloseGuard(CloseGuard guard) { m_closeGuard = std::move(guard); }
+
 protected:
     // Sets the window's frame (its client area); `then` runs once it is reached (at once unless animated).
     virtual void setWindowFrame(const QRect& frame, bool animate, std::function<void()> then = {});
@@ -85,6 +90,8 @@ private:
     WiFiNetworkPolicy& m_wifi;
     UserDefaults& m_defaults;
     QuitHandler m_quit;
+    CloseGuard m_closeGuard;
+    bool m_closeApproved = false;
     QPointer<QWidget> m_content;
     QPointer<QToolBar> m_toolbar;
     bool m_titleVisible = false;

@@ -1,0 +1,54 @@
+#include "copying/ui/CopyDestinationStackViewItem.h"
+
+#include <QIcon>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace vornakel {
+
+CopyDestinationStackViewItem::CopyDestinationStackViewItem(CopyDestinationPtr destination, QWidget* parent)
+    : QWidget(parent), m_destination(std::move(destination)), m_button(new QToolButton(this))
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_button);
+    m_button->setObjectName(QStringLiteral("destinationButton"));
+    m_button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_button->setIconSize(QSize(kImageSize, kImageSize));
+    m_button->setCheckable(true);
+    m_button->setAutoRaise(true);
+    m_button->setMinimumWidth(120);
+    m_button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    connect(m_button, &QToolButton::clicked, this, [this] {
+        // The chosen state follows the sheet's choice, not the click.
+        m_button->setChecked(!m_button->isChecked());
+        emit clicked(this);
+    });
+    updateButton();
+}
+
+void CopyDestinationStackViewItem::setChosen(bool chosen)
+{
+    m_button->setChecked(chosen);
+}
+
+QRectF CopyDestinationStackViewItem::subFrameToPointTo() const
+{
+    // The icon sits at the top of the button, below the button's own margin.
+    const qreal top = m_button->geometry().top() + 4;
+    return QRectF(0, top, width(), kImageSize);
+}
+
+void CopyDestinationStackViewItem::updateButton()
+{
+    if (!m_destination)
+        return;
+    const QIcon fallback = style()->standardIcon(m_destination->iconName() == QStringLiteral("folder")
+                                                     ? QStyle::SP_DirIcon
+                                                     : QStyle::SP_DriveHDIcon);
+    m_button->setIcon(QIcon::fromTheme(m_destination->iconName(), fallback));
+    m_button->setText(m_destination->name());
+}
+
+} // namespace vornakel

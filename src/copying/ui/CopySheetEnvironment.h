@@ -1,0 +1,25 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace vornakel {
+
+class SleepInhibitor;
+class UserDefaults;
+class Workspace;
+
+// What the copy sheets need from the rest of the program.
+struct CopySheetEnvironment {
+    // Where the chosen destination is remembered; required.
+    UserDefaults* defaults = nullptr;
+    // Held while a copy runs so the computer does not go to sleep; none copies without holding sleep off.
+    std::shared_ptr<SleepInhibitor> sleepInhibitor;
+    // Reveals an existing file from the conflict sheet; none uses the shared workspace.
+    Workspace* workspace = nullptr;
+    // The system beep for a request that cannot go on.
+    std::function<void()> beep;
+};
+
+} // namespace vornakel

@@ -1,0 +1,191 @@
+#include "copying/ui/FolderCopyDestinationConfigurationViewController.h"
+
+#include "copying/FolderCopyDestination.h"
+#include "platform/core/Strings.h"
+#include "platform/core/UserDefaults.h"
+#include "sorting/editor/PhotoSortingMenuBuilder.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStyle>
+
+namespace vornakel {
+
+namespace {
+QString ui(const char* key)
+{
+    return GeneralUI::text(QString::fromLatin1(key));
+}
+} // namespace
+
+FolderPathField::FolderPathField(QWidget* parent) : QLineEdit(parent)
+{
+    setReadOnly(true);
+    setAcceptDrops(true);
+    setPlaceholderText(ui("NoDestinationPlaceholder"));
+    addAction(style()->standardIcon(QStyle::SP_DirIcon), QLineEdit::LeadingPosition);
+}
+
+bool FolderPathField::isAcceptableFolder(const QUrl& url)
+{
+    if (!url.isValid() || !url.isLocalFile())
+        return false;
+    const QFileInfo info(url.toLocalFile());
+    // A bundle is a folder that stands for one thing (an application); files do not go into it.
+    return info.exists() && info.isDir() && !info.isBundle();
+}
+
+QUrl FolderPathField::droppedUrl(const QMimeData* data)
+{
+    if (!data || !data->hasUrls() || data->urls().isEmpty())
+        return {};
+    return data->urls().constFirst();
+}
+
+void FolderPathField::setFolder(const QString& path)
+{
+    setText(QDir::toNativeSeparators(path));
+    setToolTip(text());
+    setCursorPosition(0);
+}
+
+void FolderPathField::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (isAcceptableFolder(droppedUrl(event->mimeData())))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void FolderPathField::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (isAcceptableFolder(droppedUrl(event->mimeData())))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void FolderPathField::dropEvent(QDropEvent* event)
+{
+    const QUrl url = droppedUrl(event->mimeData());
+    if (!isAcceptableFolder(url)) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    emit folderDropped(url);
+}
+
+FolderCopyDestinationConfigurationViewController::FolderCopyDestinationConfigurationViewController(
+    std::weak_ptr<FolderCopyDestination> destination, UserDefaults& defaults, PhotoSortingModel& presets,
+    QWidget* parent)
+    : QWidget(parent), m_destination(std::move(destination)), m_defaults(defaults),
+      m_pathField(new FolderPathField(this)), m_chooseButton(new QPushButton(ui("ChooseFolderButtonTitle"), this)),
+      m_presetMenu(new QComboBox(this)), m_warningLabel(new QLabel(this)),
+      m_menuBuilder(std::make_unique<PhotoSortingMenuBuilder>(presets)),
+      m_isWritable([](const QString& folder) { return QFileInfo(folder).isWritable(); })
+{
+    setObjectName(QStringLiteral("folderDestinationPane"));
+    m_pathField->setObjectName(QStringLiteral("destinationPathControl"));
+    m_chooseButton->setObjectName(QStringLiteral("chooseFolderButton"));
+    m_presetMenu->setObjectName(QStringLiteral("photoSortingPresetMenu"));
+    m_warningLabel->setObjectName(QStringLiteral("folderWarningLabel"));
+    m_warningLabel->setTextFormat(Qt::PlainText);
+    m_warningLabel->setWordWrap(true);
+    m_warningLabel->setStyleSheet(QStringLiteral("color: #b3261e;"));
+    m_warningLabel->hide();
+
+    auto* folderRow = new QHBoxLayout;
+    folderRow->addWidget(m_pathField, 1);
+    folderRow->addWidget(m_chooseButton);
+    auto* form = new QFormLayout(this);
+    form->setContentsMargins(0, 0, 0, 0);
+    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    form->addRow(ui("CopyConfigurationFolderTitle"), folderRow);
+    form->addRow(QString(), m_warningLabel);
+    form->addRow(ui("CopyConfigurationSortingTitle"), m_presetMenu);
+
+    // The menu starts on the destination's preset; only the user's later choices are written.
+    m_menuBuilder->setPhotoSortingPresetMenu(m_presetMenu);
+    if (auto folder = m_destination.lock(); folder && folder->sorting())
+        m_menuBuilder->setSelectedPresetId(folder->sorting()->presetId());
+    connect(m_menuBuilder.get(), &PhotoSortingMenuBuilder::selectedPresetChanged, this,
+            &FolderCopyDestinationConfigurationViewController::presetChosen);
+    connect(m_chooseButton, &QPushButton::clicked, this, &FolderCopyDestinationConfigurationViewController::chooseFolder);
+    connect(m_pathField, &FolderPathField::folderDropped, this, &FolderCopyDestinationConfigurationViewController::useFolder);
+    refreshFromDestination();
+}
+
+FolderCopyDestinationConfigurationViewController::~FolderCopyDestinationConfigurationViewController() = default;
+
+void FolderCopyDestinationConfigurationViewController::presetChosen()
+{
+    const auto& preset = m_menuBuilder->selectedPreset();
+    if (!preset)
+        return;
+    if (auto folder = m_destination.lock())
+        folder->setSorting(preset);
+    m_defaults.setValue(FolderCopyDestination::photoSortingUserDefaultsKey(), preset->presetId());
+}
+
+void FolderCopyDestinationConfigurationViewController::chooseFolder()
+{
+    if (m_dialog)
+        return;
+    auto* dialog = new QFileDialog(window(), ui("ChooseFolderMessage"));
+    m_dialog = dialog;
+    dialog->setObjectName(QStringLiteral("chooseFolderDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    dialog->setLabelText(QFileDialog::Accept, ui("ChooseFolderPrompt"));
+    dialog->setWindowModality(Qt::WindowModal);
+    if (auto folder = m_destination.lock(); folder && folder->destination())
+        dialog->setDirectory(folder->destination()->toLocalFile());
+    connect(dialog, &QFileDialog::urlSelected, this, [this](const QUrl& url) {
+        if (url.isLocalFile())
+            useFolder(url);
+    });
+    dialog->open();
+    emit folderDialogOpened(dialog);
+}
+
+void FolderCopyDestinationConfigurationViewController::useFolder(const QUrl& folder)
+{
+    if (auto destination = m_destination.lock())
+        destination->setDestination(folder);
+    m_defaults.setURL(FolderCopyDestination::destinationUserDefaultsKey(), folder);
+    refreshFromDestination();
+}
+
+void FolderCopyDestinationConfigurationViewController::refreshFromDestination()
+{
+    auto destination = m_destination.lock();
+    const std::optional<QUrl> folder = destination ? destination->destination() : std::nullopt;
+    if (!folder || !folder->isLocalFile()) {
+        m_pathField->clear();
+        m_warningLabel->hide();
+        return;
+    }
+    const QString path = folder->toLocalFile();
+    m_pathField->setFolder(path);
+    const bool writable = m_isWritable(path);
+    m_warningLabel->setText(writable ? QString() : ui("FolderNotWritableWarning"));
+    m_warningLabel->setVisible(!writable);
+}
+
+void FolderCopyDestinationConfigurationViewController::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    refreshFromDestination();
+}
+
+} // namespace vornakel
