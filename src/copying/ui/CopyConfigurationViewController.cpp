@@ -33,10 +33,10 @@ QString CopyConfigurationViewController::chosenCopyDestinationUserDefaultsKey()
 CopyConfigurationViewController::CopyConfigurationViewController(std::vector<CopyDestinationOffer> offers,
                                                                  CopySheetEnvironment environment, QWidget* window)
     : QDialog(window), m_offers(std::move(offers)), m_environment(std::move(environment)), m_window(window),
-      m_stackLayout(new QVBoxLayout), m_lineView(new PointingLineView(this)),
-      m_paneContainer(new QStackedWidget(m_lineView)), m_helpButton(new HelpAnchorButton(m_lineView)),
-      m_cancelButton(new QPushButton(ui("CancelButtonTitle"), m_lineView)),
-      m_copyButton(new QPushButton(ui("CopySheetCopyButtonTitle"), m_lineView))
+      m_stackLayout(new QVBoxLayout), m_lineView(new PointingLineView(this)), m_panel(new QWidget(this)),
+      m_paneContainer(new QStackedWidget(m_panel)), m_helpButton(new HelpAnchorButton(m_panel)),
+      m_cancelButton(new QPushButton(ui("CancelButtonTitle"), m_panel)),
+      m_copyButton(new QPushButton(ui("CopySheetCopyButtonTitle"), m_panel))
 {
     setObjectName(QStringLiteral("CopyConfigurationSheet"));
     setWindowModality(Qt::WindowModal);
@@ -45,8 +45,14 @@ CopyConfigurationViewController::CopyConfigurationViewController(std::vector<Cop
     QPalette white = palette();
     white.setColor(QPalette::Window, white.color(QPalette::Base));
     setPalette(white);
+    // The line is a narrow strip whose notch points left at the chosen button; the panel right of it holds the
+    // pane and the buttons.
     m_lineView->setPalette(QApplication::palette());
     m_lineView->setObjectName(QStringLiteral("lineView"));
+    m_lineView->setFixedWidth(kLineWidth);
+    m_panel->setPalette(QApplication::palette());
+    m_panel->setAutoFillBackground(true);
+    m_helpButton->setFixedWidth(m_helpButton->sizeHint().height());
     m_paneContainer->setObjectName(QStringLiteral("destinationConfigurationViewContainer"));
     m_copyButton->setObjectName(QStringLiteral("copyButton"));
     m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
@@ -76,9 +82,8 @@ CopyConfigurationViewController::CopyConfigurationViewController(std::vector<Cop
     buttons->addStretch(1);
     buttons->addWidget(m_cancelButton);
     buttons->addWidget(m_copyButton);
-    auto* panel = new QVBoxLayout(m_lineView);
-    // Room on the left for the line and its notch.
-    panel->setContentsMargins(36, 20, 20, 16);
+    auto* panel = new QVBoxLayout(m_panel);
+    panel->setContentsMargins(16, 20, 20, 16);
     panel->addWidget(m_paneContainer, 1);
     panel->addLayout(buttons);
 
@@ -86,8 +91,9 @@ CopyConfigurationViewController::CopyConfigurationViewController(std::vector<Cop
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(list);
-    layout->addWidget(m_lineView, 1);
-    resize(640, 300);
+    layout->addWidget(m_lineView);
+    layout->addWidget(m_panel, 1);
+    resize(660, 300);
 
     connect(m_cancelButton, &QPushButton::clicked, this, &CopyConfigurationViewController::cancelCopy);
     connect(m_copyButton, &QPushButton::clicked, this, &CopyConfigurationViewController::beginCopy);
@@ -174,7 +180,11 @@ void CopyConfigurationViewController::updateCopyButton()
 void CopyConfigurationViewController::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    // The line can only aim once the list has its final layout.
+    if (layout())
+        layout()->activate();
+    if (m_current)
+        m_lineView->pointAt(itemFor(m_current), false);
+    // Aim again once the window has settled, in case showing it changed the layout.
     QPointer<CopyConfigurationViewController> self(this);
     QTimer::singleShot(0, this, [self] {
         if (self && self->m_current)
@@ -235,7 +245,7 @@ void CopyConfigurationViewController::beginCopy()
     progress->adjustSize();
     const QRect frame = geometry();
     const QSize size = progress->size();
-    progress->move(frame.center().x() - size.width() / 2, frame.top());
+    progress->setGeometry(QRect(QPoint(frame.center().x() - size.width() / 2, frame.top()), size));
     QDialog::done(QDialog::Accepted);
     // The copy starts once the progress sheet shows.
     progress->open();

@@ -30,6 +30,8 @@ class CopyConfigurationViewController : public QDialog {
     Q_OBJECT
 public:
     static QString chosenCopyDestinationUserDefaultsKey(); // "LastCopyDestinationIdentifier"
+    // The strip the pointing line is drawn in; its notch is as deep as the strip is wide.
+    static constexpr int kLineWidth = 14;
 
     // `window` is the main window the sheet and the progress sheet after it hang on.
     CopyConfigurationViewController(std::vector<CopyDestinationOffer> offers, CopySheetEnvironment environment,
@@ -82,6 +84,7 @@ private:
     std::vector<CopyDestinationStackViewItem*> m_items;
     QVBoxLayout* m_stackLayout;
     PointingLineView* m_lineView;
+    QWidget* m_panel;
     QStackedWidget* m_paneContainer;
     HelpAnchorButton* m_helpButton;
     QPushButton* m_cancelButton;

@@ -93,10 +93,11 @@ void CopyFlowController::startCopy(const CopyRequest& request)
     dialog->setLabelText(QFileDialog::Accept, ui("ChooseFolderPrompt"));
     dialog->setWindowModality(Qt::WindowModal);
     QPointer<QWidget> window = request.window;
-    connect(dialog, &QFileDialog::urlSelected, this,
-            [this, photos = request.photos, camera = request.camera, window](const QUrl& folder) {
-                if (!folder.isLocalFile() || !m_environment.defaults || isCopying())
+    connect(dialog, &QFileDialog::fileSelected, this,
+            [this, photos = request.photos, camera = request.camera, window](const QString& path) {
+                if (path.isEmpty() || !m_environment.defaults || isCopying())
                     return;
+                const QUrl folder = QUrl::fromLocalFile(path);
                 PhotoCopyQueue::Options options =
                     FolderCopyDestination::flatCopyQueueOptions(folder, *m_environment.defaults, m_presets);
                 // Opened once the folder dialog has gone, so the progress sheet is the window's only sheet.

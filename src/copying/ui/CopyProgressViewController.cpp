@@ -112,7 +112,7 @@ QString CopyProgressViewController::throughputLine(std::optional<double> bytesPe
     if (!bytesPerSecond || !secondsRemaining || *bytesPerSecond <= 0)
         return {};
     return GeneralUI::format(QStringLiteral("CopyProgressThroughputFormat"),
-                             {QLocale().formattedDataSize(qint64(*bytesPerSecond)), durationText(*secondsRemaining)});
+                             {QLocale().formattedDataSize(qint64(*bytesPerSecond), 1, QLocale::DataSizeSIFormat), durationText(*secondsRemaining)});
 }
 
 void CopyProgressViewController::showEvent(QShowEvent* event)

@@ -150,9 +150,9 @@ void FolderCopyDestinationConfigurationViewController::chooseFolder()
     dialog->setWindowModality(Qt::WindowModal);
     if (auto folder = m_destination.lock(); folder && folder->destination())
         dialog->setDirectory(folder->destination()->toLocalFile());
-    connect(dialog, &QFileDialog::urlSelected, this, [this](const QUrl& url) {
-        if (url.isLocalFile())
-            useFolder(url);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& folder) {
+        if (!folder.isEmpty())
+            useFolder(QUrl::fromLocalFile(folder));
     });
     dialog->open();
     emit folderDialogOpened(dialog);

@@ -1,0 +1,221 @@
+// The progress and conflict sheets: when the copy starts and ends, what the lines show, and that every way
+// of leaving a conflict answers it, so the copy thread never waits for a sheet that is gone.
+#include "CopySheetsTestSupport.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+using namespace vornakel;
+using namespace vornakel::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class CopyProgressSheetTest : public ::testing::Test, public SheetFixture {
+protected:
+    // A progress sheet on the window for a copy of the photos to `destination`.
+    CopyProgressViewController* sheetFor(std::vector<PhotoPtr> photos, const CopyDestinationPtr& destination)
+    {
+        auto queue = PhotoCopyQueue::create(std::move(photos), {destination, FileGroupBehaviour::copyAll});
+        queue->setCancelWatchdogDelay(100ms);
+        auto* sheet = new CopyProgressViewController(queue, camera, environment, &window);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        QObject::connect(sheet, &CopyProgressViewController::conflictSheetOpened,
+                         [this](FilenameConflictViewController* opened) { conflicts.push_back(opened); });
+        return sheet;
+    }
+    // Puts an older file of that name in the target folder.
+    void existing(const QString& name) { write(outFile(name), "old"); }
+
+    std::vector<QPointer<FilenameConflictViewController>> conflicts;
+};
+
+TEST_F(CopyProgressSheetTest, StartsOnlyOnceShownAndClosesWhenDone)
+{
+    const auto target = destination(QStringLiteral("folder"));
+    QPointer<CopyProgressViewController> sheet = sheetFor({photo(QStringLiteral("IMG_0001.JPG"))}, target);
+    sheet->startQueueIfAppropriate();
+    EXPECT_FALSE(sheet->hasStarted()) << "no window to ask a conflict in yet";
+    EXPECT_FALSE(sleep->isHeld());
+    sheet->open();
+    EXPECT_TRUE(sheet->hasStarted());
+    EXPECT_TRUE(sleep->isHeld());
+    EXPECT_EQ(sleep->reasons, QStringList{QStringLiteral("Vornakel Transfer Copy")});
+    ASSERT_TRUE(runUntil([&] { return !sheet; }));
+    EXPECT_FALSE(sleep->isHeld());
+    EXPECT_EQ(read(outFile(QStringLiteral("IMG_0001.JPG"))), pattern(1000));
+}
+
+TEST_F(CopyProgressSheetTest, ClosesWhenThereIsNothingToCopyOrTheDestinationRefuses)
+{
+    {
+        SCOPED_TRACE("nothing to copy");
+        QPointer<CopyProgressViewController> sheet = sheetFor({}, destination(QStringLiteral("folder")));
+        sheet->open();
+        ASSERT_TRUE(runUntil([&] { return !sheet; }));
+        EXPECT_FALSE(sleep->isHeld());
+    }
+    {
+        SCOPED_TRACE("refused");
+        const auto refusing = destination(QStringLiteral("Photo Library"));
+        refusing->acceptsSession = false;
+        QPointer<CopyProgressViewController> sheet = sheetFor({photo(QStringLiteral("IMG_0002.JPG"))}, refusing);
+        sheet->open();
+        ASSERT_TRUE(runUntil([&] { return !sheet; }));
+        EXPECT_FALSE(sleep->isHeld());
+        auto* alert = window.findChild<QMessageBox*>(QStringLiteral("copyRefusedAlert"));
+        ASSERT_TRUE(alert) << "the user learns why nothing was copied";
+        EXPECT_TRUE(alert->informativeText().contains(QStringLiteral("Photo Library")));
+        EXPECT_FALSE(QFileInfo::exists(outFile(QStringLiteral("IMG_0002.JPG"))));
+    }
+}
+
+TEST_F(CopyProgressSheetTest, FileLineNamesTheTargetWhenItDiffers)
+{
+    const auto variant = PhotoVariant::create(file(QStringLiteral("IMG_0001.JPG")));
+    const struct {
+        const char* name;
+        std::optional<QString> target;
+        QString shown;
+    } cases[] = {
+        {"same name", QStringLiteral("/x/2024/05/IMG_0001.JPG"), QStringLiteral("IMG_0001.JPG")},
+        {"renamed by a preset or a unique name", QStringLiteral("/x/IMG_0001 2.JPG"),
+         QStringLiteral("IMG_0001.JPG → IMG_0001 2.JPG")},
+        {"skipped: no target", std::nullopt, QStringLiteral("IMG_0001.JPG")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CopyProgressViewController::fileLine(*variant, c.target), c.shown) << c.name;
+    EXPECT_EQ(CopyProgressViewController::throughputLine(std::nullopt, 10), QString());
+    const QString speed = CopyProgressViewController::throughputLine(2.0 * 1000 * 1000, 90);
+    EXPECT_TRUE(speed.contains(QStringLiteral("MB/s"))) << speed.toStdString();
+    EXPECT_TRUE(speed.endsWith(QStringLiteral("about 2 min left"))) << speed.toStdString();
+}
+
+TEST_F(CopyProgressSheetTest, NamesWithMarkupShowLiterally)
+{
+    camera = std::make_shared<InProcessCamera>(QStringLiteral("<b>Bold</b> cam"));
+    const QString markup = QStringLiteral("<b>x<b>.JPG");
+    existing(markup);
+    QPointer<CopyProgressViewController> sheet = sheetFor({photo(markup)}, destination(QStringLiteral("folder")));
+    sheet->open();
+    ASSERT_TRUE(runUntil([&] { return !conflicts.empty(); }));
+    EXPECT_EQ(sheet->fileNameLabel()->textFormat(), Qt::PlainText);
+    const QLabel* labels[] = {sheet->sourceCameraLabel(), conflicts[0]->titleLabel(),
+                              conflicts[0]->onCameraImageName(), conflicts[0]->onMacImageName()};
+    for (const QLabel* label : labels) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+        EXPECT_TRUE(label->text().contains(QStringLiteral("<"))) << label->objectName().toStdString();
+    }
+    EXPECT_EQ(sheet->sourceCameraLabel()->text(), QStringLiteral("Copying from <b>Bold</b> cam"));
+    conflicts[0]->skip();
+    ASSERT_TRUE(runUntil([&] { return !sheet; }));
+}
+
+TEST_F(CopyProgressSheetTest, EscOnTheConflictSheetSkipsAndTheCopyGoesOn)
+{
+    existing(QStringLiteral("IMG_0001.JPG"));
+    existing(QStringLiteral("IMG_0002.JPG"));
+    QPointer<CopyProgressViewController> sheet = sheetFor(
+        {photo(QStringLiteral("IMG_0001.JPG")), photo(QStringLiteral("IMG_0002.JPG")), photo(QStringLiteral("IMG_0003.JPG"))},
+        destination(QStringLiteral("folder")));
+    sheet->open();
+    ASSERT_TRUE(runUntil([&] { return conflicts.size() == 1 && conflicts[0]; }));
+    EXPECT_EQ(conflicts[0]->onCameraImageName()->text(), QStringLiteral("IMG_0001.JPG"));
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(conflicts[0], &esc);
+    // Not remembered: the next existing file asks again; the window's close button skips as well.
+    ASSERT_TRUE(runUntil([&] { return conflicts.size() == 2 && conflicts[1]; }));
+    EXPECT_FALSE(conflicts[0]);
+    conflicts[1]->close();
+    ASSERT_TRUE(runUntil([&] { return !sheet; }));
+    EXPECT_EQ(read(outFile(QStringLiteral("IMG_0001.JPG"))), QByteArray("old"));
+    EXPECT_EQ(read(outFile(QStringLiteral("IMG_0002.JPG"))), QByteArray("old"));
+    EXPECT_EQ(read(outFile(QStringLiteral("IMG_0003.JPG"))), pattern(1000));
+    EXPECT_FALSE(sleep->isHeld());
+}
+
+TEST_F(CopyProgressSheetTest, AnswersWithAndWithoutRemembering)
+{
+    existing(QStringLiteral("A.JPG"));
+    existing(QStringLiteral("B.JPG"));
+    existing(QStringLiteral("C.JPG"));
+    QPointer<CopyProgressViewController> sheet = sheetFor(
+        {photo(QStringLiteral("A.JPG")), photo(QStringLiteral("B.JPG")), photo(QStringLiteral("C.JPG"))},
+        destination(QStringLiteral("folder")));
+    sheet->open();
+    ASSERT_TRUE(runUntil([&] { return conflicts.size() == 1 && conflicts[0]; }));
+    conflicts[0]->overwriteButton()->click();
+    ASSERT_TRUE(runUntil([&] { return conflicts.size() == 2 && conflicts[1]; }));
+    conflicts[1]->rememberChoiceCheckbox()->setChecked(true);
+    conflicts[1]->uniqueNameButton()->click();
+    ASSERT_TRUE(runUntil([&] { return !sheet; }));
+    EXPECT_EQ(conflicts.size(), 2u) << "the remembered answer settles C without asking";
+    EXPECT_EQ(read(outFile(QStringLiteral("A.JPG"))), pattern(1000));
+    EXPECT_EQ(read(outFile(QStringLiteral("B.JPG"))), QByteArray("old"));
+    EXPECT_EQ(read(outFile(QStringLiteral("B 2.JPG"))), pattern(1000));
+    EXPECT_EQ(read(outFile(QStringLiteral("C 2.JPG"))), pattern(1000));
+}
+
+TEST_F(CopyProgressSheetTest, CancelDuringAConflictClosesEverythingAndLetsTheComputerSleep)
+{
+    existing(QStringLiteral("IMG_0001.JPG"));
+    existing(QStringLiteral("IMG_0002.JPG"));
+    QPointer<CopyProgressViewController> sheet = sheetFor(
+        {photo(QStringLiteral("IMG_0001.JPG")), photo(QStringLiteral("IMG_0002.JPG"))}, destination(QStringLiteral("folder")));
+    sheet->open();
+    ASSERT_TRUE(runUntil([&] { return conflicts.size() == 1 && conflicts[0]; }));
+    EXPECT_TRUE(sleep->isHeld());
+    sheet->cancelButton()->click();
+    EXPECT_FALSE(sheet && sheet->cancelButton()->isEnabled());
+    ASSERT_TRUE(runUntil([&] { return !sheet && !conflicts[0]; }));
+    EXPECT_EQ(conflicts.size(), 1u) << "no further question in a cancelled copy";
+    EXPECT_FALSE(sleep->isHeld());
+    EXPECT_EQ(sleep->releaseCalls, 1);
+    EXPECT_EQ(read(outFile(QStringLiteral("IMG_0001.JPG"))), QByteArray("old"));
+    EXPECT_EQ(read(outFile(QStringLiteral("IMG_0002.JPG"))), QByteArray("old"));
+    EXPECT_TRUE(temporaries(entries()).isEmpty());
+}
+
+TEST_F(CopyProgressSheetTest, EscOnTheProgressSheetCancelsInsteadOfClosing)
+{
+    // A stream that stalls keeps the copy running until it is cancelled.
+    InProcessFile::Stream stall;
+    stall.chunkSize = 100;
+    stall.stallAfterBytes = 200;
+    auto stalled = file(QStringLiteral("SLOW.JPG"), 1000, std::nullopt, stall);
+    QPointer<CopyProgressViewController> sheet =
+        sheetFor({Photo::create(PhotoVariant::create(stalled), nullptr)}, destination(QStringLiteral("folder")));
+    sheet->open();
+    ASSERT_TRUE(runUntil([&] { return sheet->fileNameLabel()->text() == QStringLiteral("SLOW.JPG"); }));
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(sheet, &esc);
+    ASSERT_TRUE(sheet) << "the sheet stays until the copy has ended";
+    EXPECT_FALSE(sheet->cancelButton()->isEnabled());
+    ASSERT_TRUE(runUntil([&] { return !sheet; }));
+    EXPECT_FALSE(QFileInfo::exists(outFile(QStringLiteral("SLOW.JPG"))));
+    EXPECT_TRUE(temporaries(entries()).isEmpty());
+}
+
+TEST_F(CopyProgressSheetTest, ConflictSheetShowsBothThumbnailsAndRevealsTheExistingFile)
+{
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::darkGreen);
+    ASSERT_TRUE(picture.save(outFile(QStringLiteral("IMG_0001.JPG")), "JPG"));
+    QPointer<CopyProgressViewController> sheet = sheetFor({photo(QStringLiteral("IMG_0001.JPG"))}, destination(QStringLiteral("folder")));
+    sheet->open();
+    ASSERT_TRUE(runUntil([&] { return !conflicts.empty(); }));
+    FilenameConflictViewController* conflict = conflicts[0];
+    ASSERT_TRUE(runUntil([&] { return conflict->cameraThumbnailLoaded() && conflict->localThumbnailLoaded(); }));
+    EXPECT_FALSE(conflict->onMacThumbnailView()->pixmap().isNull());
+    EXPECT_FALSE(conflict->onCameraThumbnailView()->pixmap().isNull());
+    conflict->revealButton()->click();
+    ASSERT_EQ(workspace.revealed.size(), 1u);
+    EXPECT_EQ(workspace.revealed[0], outFile(QStringLiteral("IMG_0001.JPG")));
+    conflict->skip();
+    ASSERT_TRUE(runUntil([&] { return !sheet; }));
+}
+
+} // namespace
