@@ -328,4 +328,31 @@ TEST_F(CopyFlowEndToEndTest, ClosingTheWindowDuringACopyAsksCancelsAndWaits)
     EXPECT_TRUE(snapshot(outPath()).empty()) << "no partial file left";
 }
 
+TEST_F(CopyFlowEndToEndTest, CopyToFolderPutsEveryFileStraightIntoTheChosenFolder)
+{
+    const auto sample = makeCamera();
+    ASSERT_TRUE(sample.ok());
+    connect();
+    const int selected = selectNewestDay();
+    ASSERT_GT(selected, 0);
+    // Drag-out's grouping: the JPEG of a RAW+JPEG pair only.
+    defaults.setInteger(PhotoCopyQueue::dragAndDropGroupingBehaviourUserDefaultsKey(), 2);
+    QFileDialog* dialog = nullptr;
+    QObject::connect(copying.get(), &CopyFlowController::folderDialogOpened, [&](QFileDialog* opened) { dialog = opened; });
+    connectedView()->copyToFolderAction()->trigger();
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(dialog->parentWidget(), window->window());
+    dialog->setDirectory(outPath());
+    dialog->selectFile(outPath());
+    static_cast<QDialog*>(dialog)->accept();
+    ASSERT_TRUE(runUntil([&] { return progress != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return !progress; }, 20s));
+    const auto copied = snapshot(outPath());
+    EXPECT_EQ(int(copied.size()), selected) << "one file per photo";
+    for (const auto& [relative, sizeAndTime] : copied) {
+        EXPECT_FALSE(relative.contains(QLatin1Char('/'))) << relative.toStdString();
+        EXPECT_TRUE(relative.endsWith(QStringLiteral(".JPG"))) << relative.toStdString();
+    }
+}
+
 } // namespace
