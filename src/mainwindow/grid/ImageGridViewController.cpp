@@ -187,6 +187,7 @@ void ImageGridViewController::presentPreviewFor(const PhotoPtr& photo)
         if (const std::optional<QRect> image = m_view->visibleImageRect(*preview->photo()))
             target = QRect(m_view->viewport()->mapTo(m_container, image->topLeft()), image->size());
         m_transitioning->dismiss(preview, m_container, target, [this] {
+            m_preview = nullptr;
             m_view->setFocus(Qt::OtherFocusReason);
             emit previewDismissed();
         });

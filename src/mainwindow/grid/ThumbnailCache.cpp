@@ -62,6 +62,7 @@ ThumbnailCache::State ThumbnailCache::request(const PhotoPtr& photo)
 
 void ThumbnailCache::keepOnly(const std::unordered_set<const Photo*>& wanted)
 {
+    m_onScreen = wanted;
     for (auto& [photo, request] : m_inFlight)
         if (wanted.count(photo) == 0)
             request->wanted = false;
@@ -76,6 +77,7 @@ void ThumbnailCache::forget(const Photo* photo)
         m_images.erase(found);
     }
     m_unavailable.erase(photo);
+    m_onScreen.erase(photo);
     const auto running = m_inFlight.find(photo);
     if (running != m_inFlight.end()) {
         running->second->wanted = false;
@@ -188,11 +190,16 @@ void ThumbnailCache::store(const Photo* photo, QImage image)
 
 void ThumbnailCache::evict()
 {
-    while (m_bytes > m_byteLimit && m_lru.size() > 1) {
-        const auto& [photo, image] = m_lru.back();
-        m_bytes -= image.sizeInBytes();
-        m_images.erase(photo);
-        m_lru.pop_back();
+    // Least recently used first, but never what is on screen: evicting a shown thumbnail would only bring it
+    // back with the next paint.
+    auto candidate = m_lru.end();
+    while (m_bytes > m_byteLimit && candidate != m_lru.begin()) {
+        --candidate;
+        if (m_onScreen.count(candidate->first) != 0)
+            continue;
+        m_bytes -= candidate->second.sizeInBytes();
+        m_images.erase(candidate->first);
+        candidate = m_lru.erase(candidate);
     }
 }
 

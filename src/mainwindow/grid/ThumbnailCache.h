@@ -35,8 +35,9 @@ public:
     QImage thumbnail(const Photo* photo);
     // What a cell should show for the photo; starts loading when nothing is known yet. Main thread only.
     State request(const PhotoPtr& photo);
-    // Only these photos are still wanted: the others' requests are declined before they reach the camera or
-    // the decoder (one that already runs still finishes and lands in the cache).
+    // Only these photos (those on screen) are still wanted: the others' requests are declined before they
+    // reach the camera or the decoder (one that already runs still finishes and lands in the cache). Thumbnails
+    // on screen are not evicted, so the bound may be passed while more than it fits on screen.
     void keepOnly(const std::unordered_set<const Photo*>& wanted);
     // The photo left the grid: its thumbnail and state go.
     void forget(const Photo* photo);
@@ -71,6 +72,7 @@ private:
     std::unordered_map<const Photo*, std::list<std::pair<const Photo*, QImage>>::iterator> m_images;
     std::unordered_map<const Photo*, std::shared_ptr<Request>> m_inFlight;
     std::unordered_set<const Photo*> m_unavailable;
+    std::unordered_set<const Photo*> m_onScreen;
     std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
 };
 
