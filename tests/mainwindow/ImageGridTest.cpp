@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <mutex>
 
 namespace vornakel {
@@ -278,6 +279,36 @@ TEST_F(ImageGridTest, ScrolledAwayRequestsAreDeclinedAndDecodedThumbnailsStayBou
     ASSERT_TRUE(runUntil([&] { return small.requestsInFlight() == 0; }));
     EXPECT_LE(small.byteCount(), small.byteLimit());
     EXPECT_LE(small.imageCount(), 10u);
+}
+
+// Camera thumbnails carry no orientation of their own: the grid turns them as the shot was taken.
+TEST_F(ImageGridTest, ThumbnailsAreTurnedByThePhotosOrientation)
+{
+    const std::pair<const char*, int> shots[] = {{"UPRIGHT.JPG", 1}, {"PORTRAIT.JPG", 6}, {"LEFT.JPG", 8},
+                                                 {"UPSIDE.JPG", 3}};
+    std::map<QString, QSize> expected{{"UPRIGHT.JPG", {160, 120}}, {"PORTRAIT.JPG", {90, 120}},
+                                      {"LEFT.JPG", {90, 120}}, {"UPSIDE.JPG", {160, 120}}};
+    int minute = 0;
+    for (const auto& [name, orientation] : shots) {
+        auto file = feed.add(name, at(2026, 4, 10, 8, minute++));
+        file->setOrientation(orientation);
+        file->setThumbnail({std::nullopt, test::jpegBytes(QSize(160, 120), QColor(40, 200, 40))});
+    }
+    feed.deliver(*grid);
+    const std::vector<PhotoPtr> photos = grid->model().shownPhotos();
+    ASSERT_TRUE(runUntil([&] {
+        return std::all_of(photos.begin(), photos.end(),
+                           [&](const PhotoPtr& p) { return !grid->thumbnails().thumbnail(p.get()).isNull(); });
+    }));
+    for (const PhotoPtr& photo : photos) {
+        const QImage thumbnail = grid->thumbnails().thumbnail(photo.get());
+        const QString name = photo->primaryVariant()->fileName();
+        EXPECT_EQ(thumbnail.size(), expected[name]) << name.toStdString();
+        // The darker corner was top left in the file: upside down it is bottom right.
+        if (name == "UPSIDE.JPG") {
+            EXPECT_LT(thumbnail.pixelColor(150, 110).green(), 100);
+        }
+    }
 }
 
 TEST_F(ImageGridTest, ClicksAndRubberBandMakeOneUndoStepPerGesture)
