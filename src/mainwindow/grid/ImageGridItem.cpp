@@ -3,6 +3,7 @@
 #include "platform/core/Strings.h"
 
 #include <QFontMetrics>
+#include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <QtMath>
@@ -102,45 +103,78 @@ void ImageGridItem::paintSpinner(QPainter& painter, const QPointF& centre, qreal
     painter.restore();
 }
 
+namespace {
+
+// The badge drawn once per text: text layout is the dearest part of a cell.
+const QImage& badgeImage(const QString& text)
+{
+    static QHash<QString, QImage> badges;
+    const auto found = badges.constFind(text);
+    if (found != badges.constEnd())
+        return *found;
+    QFont font;
+    font.setPixelSize(10);
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    QImage badge(metrics.horizontalAdvance(text) + 8, 15, QImage::Format_ARGB32_Premultiplied);
+    badge.fill(Qt::transparent);
+    QPainter painter(&badge);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(30, 30, 30, 190));
+    painter.drawRoundedRect(QRectF(badge.rect()), 2, 2);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(badge.rect(), Qt::AlignCenter, text);
+    painter.end();
+    return *badges.insert(text, badge);
+}
+
+} // namespace
+
 void ImageGridItem::paint(QPainter& painter, const QRect& cell, const Look& look, int spinnerStep)
 {
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
     QRect image;
     if (!look.thumbnail.isNull() || look.placeholder) {
         const QImage shown = look.thumbnail.isNull() ? placeholderImage(placeholderSize()) : look.thumbnail;
         image = imageRect(cell, shown.size());
-        // A soft shadow to the lower right.
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(0, 0, 0, 50));
-        painter.drawRoundedRect(QRectF(image).translated(1.5, 1.5).adjusted(-0.5, -0.5, 0.5, 0.5), 2, 2);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, shown.size() != image.size());
-        painter.drawImage(image, shown);
+        // A soft shadow to the lower right, in two plain strips.
+        painter.fillRect(QRect(image.left() + 2, image.bottom() + 1, image.width(), 2), QColor(0, 0, 0, 45));
+        painter.fillRect(QRect(image.right() + 1, image.top() + 2, 2, image.height() - 1), QColor(0, 0, 0, 45));
+        if (shown.size() == image.size()) {
+            painter.drawImage(image.topLeft(), shown);
+        } else {
+            painter.save();
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(image, shown);
+            painter.restore();
+        }
     } else {
         image = thumbnailBox(cell);
     }
-    if (look.spinning)
-        paintSpinner(painter, QRectF(thumbnailBox(cell)).center(), 14, spinnerStep, QColor(90, 90, 90));
-    if (look.badgeVisible && !look.badgeText.isEmpty()) {
-        QFont font = painter.font();
-        font.setPixelSize(10);
-        font.setBold(true);
-        painter.setFont(font);
-        const QFontMetrics metrics(font);
-        const int width = metrics.horizontalAdvance(look.badgeText) + 8;
-        const QRect badge(image.left() + 4, image.bottom() - 4 - 15, width, 15);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(30, 30, 30, 190));
-        painter.drawRoundedRect(badge, 2, 2);
-        painter.setPen(Qt::white);
-        painter.drawText(badge, Qt::AlignCenter, look.badgeText);
+    if (look.spinning) {
+        // The twelve frames drawn once: many cells spin at the same time while a page of thumbnails comes.
+        static QImage frames[12];
+        QImage& frame = frames[((spinnerStep % 12) + 12) % 12];
+        if (frame.isNull()) {
+            frame = QImage(32, 32, QImage::Format_ARGB32_Premultiplied);
+            frame.fill(Qt::transparent);
+            QPainter framePainter(&frame);
+            paintSpinner(framePainter, QPointF(16, 16), 14, spinnerStep, QColor(90, 90, 90));
+        }
+        const QPoint centre = thumbnailBox(cell).center();
+        painter.drawImage(centre - QPoint(15, 15), frame);
     }
+    if (look.badgeVisible && !look.badgeText.isEmpty())
+        painter.drawImage(QPoint(image.left() + 4, image.bottom() - 4 - 15 + 1), badgeImage(look.badgeText));
     if (look.selected) {
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(QColor(255, 204, 0), 4));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(image).adjusted(-3, -3, 3, 3), 3, 3);
+        painter.restore();
     }
-    painter.restore();
 }
 
 } // namespace vornakel

@@ -2,6 +2,7 @@
 
 #include "platform/core/Strings.h"
 
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMouseEvent>
@@ -42,8 +43,24 @@ ImageGridView::~ImageGridView() = default;
 
 // ---- Layout -------------------------------------------------------------------------------------------------
 
+std::vector<std::pair<QDate, const Photo*>> ImageGridView::visibleContent() const
+{
+    std::vector<std::pair<QDate, const Photo*>> content;
+    const QRect visible = viewport()->rect().translated(0, verticalScrollBar()->value());
+    const std::vector<PhotoGridModel::Section>& sections = m_model.sections();
+    for (int section = std::max(0, sectionAtY(visible.top())); size_t(section) < sections.size(); ++section) {
+        if (m_sectionTops[size_t(section)] > visible.bottom())
+            break;
+        content.emplace_back(sections[size_t(section)].day, nullptr);
+    }
+    for (const PhotoPtr& photo : photosInContentRect(visible))
+        content.emplace_back(QDate(), photo.get());
+    return content;
+}
+
 void ImageGridView::relayout()
 {
+
     // Keep the first photo on screen where it is when photos arrive above it (unless the grid is at its top,
     // where the newest photos are what the user waits for).
     PhotoPtr anchor;
@@ -71,7 +88,22 @@ void ImageGridView::relayout()
     if (anchor)
         if (const std::optional<GridIndex> moved = m_model.indexOf(*anchor))
             verticalScrollBar()->setValue(contentCellRect(*moved).top() - anchorOffset);
-    viewport()->update();
+    // Photos arriving off screen (the usual case once the first page is full) change nothing that shows.
+    if (verticalScrollBar()->value() != m_paintedScroll || m_paintedWidth != width ||
+        visibleContent() != m_paintedContent)
+        schedulePaint();
+}
+
+void ImageGridView::schedulePaint()
+{
+    // Chunks of photos can come faster than frames: paint at most once a frame for them.
+    const qint64 sinceLastPaint = m_lastPaint.isValid() ? m_lastPaint.elapsed() : kFrameMilliseconds;
+    if (sinceLastPaint >= kFrameMilliseconds) {
+        viewport()->update();
+        return;
+    }
+    if (!m_paintTimer.isActive())
+        m_paintTimer.start(int(kFrameMilliseconds - sinceLastPaint), this);
 }
 
 int ImageGridView::sectionAtY(int contentY) const
@@ -188,13 +220,21 @@ QString ImageGridView::headerText(const QDate& day) const
 
 void ImageGridView::paintEvent(QPaintEvent* event)
 {
+    QElapsedTimer timer;
+    timer.start();
+    m_lastPaint.start();
+    m_paintTimer.stop();
     QPainter painter(viewport());
     const int scroll = verticalScrollBar()->value();
+    m_paintedContent = visibleContent();
+    m_paintedScroll = scroll;
+    m_paintedWidth = viewport()->width();
     const QRect visible = viewport()->rect().translated(0, scroll);
     const QRect dirty = event->rect();
     const std::vector<PhotoGridModel::Section>& sections = m_model.sections();
     std::unordered_set<const Photo*> shown;
     bool spinning = false;
+    std::vector<QRect> spinningCells;
 
     QFont headerFont = font();
     headerFont.setPixelSize(15);
@@ -221,8 +261,11 @@ void ImageGridView::paintEvent(QPaintEvent* event)
             const Photo* photo = entries[item].photo.get();
             shown.insert(photo);
             const ThumbnailCache::State state = m_thumbnails.request(entries[item].photo);
-            spinning = spinning || state == ThumbnailCache::State::loading;
             const QRect cell = content.translated(0, -scroll);
+            if (state == ThumbnailCache::State::loading) {
+                spinning = true;
+                spinningCells.push_back(ImageGridItem::thumbnailBox(cell));
+            }
             if (!cell.intersects(dirty))
                 continue;
             const ImageGridItem::Look look =
@@ -238,20 +281,29 @@ void ImageGridView::paintEvent(QPaintEvent* event)
     // Cells scrolled away no longer want their thumbnails.
     m_thumbnails.keepOnly(shown);
     m_anySpinning = spinning;
+    m_spinningCells = std::move(spinningCells);
     if (spinning && !m_spinnerTimer.isActive())
         m_spinnerTimer.start(80, this);
     else if (!spinning)
         m_spinnerTimer.stop();
+    ++m_paintStatistics.count;
+    m_paintStatistics.milliseconds += double(timer.nsecsElapsed()) / 1e6;
 }
 
 void ImageGridView::timerEvent(QTimerEvent* event)
 {
+    if (event->timerId() == m_paintTimer.timerId()) {
+        m_paintTimer.stop();
+        viewport()->update();
+        return;
+    }
     if (event->timerId() != m_spinnerTimer.timerId()) {
         QAbstractScrollArea::timerEvent(event);
         return;
     }
     m_spinnerStep = (m_spinnerStep + 1) % 12;
-    viewport()->update();
+    for (const QRect& cell : m_spinningCells)
+        viewport()->update(cell);
 }
 
 void ImageGridView::updatePhoto(const Photo* photo)
@@ -268,7 +320,11 @@ void ImageGridView::resizeEvent(QResizeEvent* event)
     relayout();
 }
 
-void ImageGridView::scrollContentsBy(int, int) { viewport()->update(); }
+void ImageGridView::scrollContentsBy(int, int)
+{
+    m_spinningCells.clear();
+    viewport()->update();
+}
 
 // ---- Mouse and keys -----------------------------------------------------------------------------------------
 

@@ -5,6 +5,7 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QPointer>
 
 #include <optional>
@@ -42,6 +43,13 @@ public:
     // The thumbnail, or the placeholder when there is none, as the cell shows it.
     QImage imageOf(const Photo& photo) const;
 
+    // How often and how long the grid has painted (the benchmark prints it).
+    struct PaintStatistics {
+        int count = 0;
+        double milliseconds = 0;
+    };
+    const PaintStatistics& paintStatistics() const { return m_paintStatistics; }
+
 signals:
     void previewRequested();
     void photoDoubleClicked(const PhotoPtr& photo);
@@ -64,6 +72,9 @@ private:
     std::vector<PhotoPtr> photosInContentRect(const QRect& rect) const;
     void updatePhoto(const Photo* photo);
     void updateRubberBand(const QPoint& viewportPoint);
+    void schedulePaint();
+    // The section days and photos on screen, to tell whether a change shows.
+    std::vector<std::pair<QDate, const Photo*>> visibleContent() const;
 
     PhotoGridModel& m_model;
     ThumbnailCache& m_thumbnails;
@@ -80,6 +91,15 @@ private:
     QBasicTimer m_spinnerTimer;
     int m_spinnerStep = 0;
     bool m_anySpinning = false;
+    std::vector<QRect> m_spinningCells; // viewport coordinates, as last painted
+    // What the last paint showed.
+    std::vector<std::pair<QDate, const Photo*>> m_paintedContent;
+    int m_paintedScroll = -1;
+    int m_paintedWidth = -1;
+    static constexpr qint64 kFrameMilliseconds = 16;
+    QElapsedTimer m_lastPaint;
+    QBasicTimer m_paintTimer;
+    PaintStatistics m_paintStatistics;
 };
 
 } // namespace vornakel

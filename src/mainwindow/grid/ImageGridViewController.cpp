@@ -199,6 +199,8 @@ void ImageGridViewController::presentPreviewFor(const PhotoPtr& photo)
     emit previewPresented();
 }
 
+ImagePreviewViewController* ImageGridViewController::preview() const { return m_preview; }
+
 void ImageGridViewController::dismissPreview()
 {
     if (m_preview)

@@ -71,7 +71,7 @@ public:
     void presentPreviewFor(const PhotoPtr& photo);
     // Dismisses the preview that shows, if any (once, however often it is asked).
     void dismissPreview();
-    ImagePreviewViewController* preview() const { return m_preview; }
+    ImagePreviewViewController* preview() const;
     ImagePreviewTransitioning& transitioning() { return *m_transitioning; }
     // Asks for a folder, then hands the photos for copying to the copy entry.
     void copyToFolder();
