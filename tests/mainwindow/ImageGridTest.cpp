@@ -311,6 +311,35 @@ TEST_F(ImageGridTest, ThumbnailsAreTurnedByThePhotosOrientation)
     }
 }
 
+// Newer photos arriving above the part of the grid the user scrolled to do not move what the user looks at;
+// at the very top the grid stays at the top, where the newest photos show.
+TEST_F(ImageGridTest, NewerPhotosDoNotMoveWhatIsOnScreen)
+{
+    for (int i = 0; i < 40; ++i)
+        feed.add(QStringLiteral("OLD_%1.JPG").arg(i, 2, 10, QLatin1Char('0')), at(2026, 4, 1 + i / 10, 8, i));
+    feed.deliver(*grid);
+    QScrollBar* bar = view().verticalScrollBar();
+    bar->setValue(300);
+    view().viewport()->repaint();
+    const std::optional<GridIndex> first = view().indexAt(QPoint(view().cellRect(GridIndex{0, 0}).center().x(), 160));
+    ASSERT_TRUE(first);
+    const PhotoPtr watched = grid->model().photoAt(*first);
+    const QRect before = view().cellRect(*first);
+
+    std::vector<std::shared_ptr<InProcessFile>> newer;
+    for (int i = 0; i < 25; ++i)
+        newer.push_back(feed.add(QStringLiteral("NEW_%1.JPG").arg(i, 2, 10, QLatin1Char('0')), at(2026, 4, 9, 8, i)));
+    feed.deliver(*grid, newer);
+    EXPECT_GT(bar->value(), 300);
+    EXPECT_EQ(view().cellRect(*grid->model().indexOf(*watched)), before);
+
+    bar->setValue(0);
+    view().viewport()->repaint();
+    feed.deliver(*grid, {feed.add("NEWEST.JPG", at(2026, 4, 10, 11, 0))});
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(grid->model().photoAt(GridIndex{0, 0})->primaryVariant()->fileName(), "NEWEST.JPG");
+}
+
 TEST_F(ImageGridTest, ClicksAndRubberBandMakeOneUndoStepPerGesture)
 {
     for (int i = 0; i < 8; ++i)
@@ -386,6 +415,16 @@ TEST_F(ImageGridTest, ActionsSelectPreviewAndCopy)
     ASSERT_TRUE(grid->preview());
     EXPECT_EQ(grid->preview()->photo()->primaryVariant()->fileName(), "TODAY.JPG");
     EXPECT_EQ(beeps, 1);
+    grid->dismissPreview();
+    ASSERT_FALSE(grid->preview());
+
+    const PhotoPtr last = grid->model().shownPhotos().back();
+    const QPoint cell = centreOf(last);
+    QMouseEvent doubleClick(QEvent::MouseButtonDblClick, cell, view().viewport()->mapToGlobal(cell), Qt::LeftButton,
+                            Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view().viewport(), &doubleClick);
+    ASSERT_TRUE(grid->preview());
+    EXPECT_EQ(grid->preview()->photo(), last);
 }
 
 } // namespace

@@ -61,15 +61,11 @@ std::vector<std::pair<QDate, const Photo*>> ImageGridView::visibleContent() cons
 void ImageGridView::relayout()
 {
 
-    // Keep the first photo on screen where it is when photos arrive above it (unless the grid is at its top,
-    // where the newest photos are what the user waits for).
-    PhotoPtr anchor;
-    int anchorOffset = 0;
-    const int scroll = verticalScrollBar()->value();
-    if (scroll > 0)
-        if (const std::optional<GridIndex> first = indexAt(QPoint(m_left + 1, 1)))
-            if ((anchor = m_model.photoAt(*first)))
-                anchorOffset = contentCellRect(*first).top() - scroll;
+    // Keep the first photo on screen where it was painted when photos arrive above it (unless the grid is at
+    // its top, where the newest photos are what the user waits for).
+    const bool anchored = verticalScrollBar()->value() > 0 && m_anchor && m_model.contains(m_anchor);
+    const Photo* anchor = anchored ? m_anchor : nullptr;
+    const int anchorOffset = m_anchorOffset;
 
     const int width = viewport()->width();
     m_columns = std::max(1, (width - 2 * kMargin) / ImageGridItem::kCellWidth);
@@ -143,7 +139,8 @@ std::optional<GridIndex> ImageGridView::indexAt(const QPoint& viewportPoint) con
         return std::nullopt;
     const int inSection = y - m_sectionTops[size_t(section)] - kHeaderHeight;
     const int x = viewportPoint.x() - m_left;
-    if (inSection < 0 || x < 0 || x >= m_columns * ImageGridItem::kCellWidth)
+    if (inSection < 0 || x < 0 || x >= m_columns * ImageGridItem::kCellWidth ||
+        size_t(section) >= m_model.sections().size())
         return std::nullopt;
     const int item = (inSection / ImageGridItem::kCellHeight) * m_columns + x / ImageGridItem::kCellWidth;
     if (size_t(item) >= m_model.sections()[size_t(section)].entries.size())
@@ -229,6 +226,13 @@ void ImageGridView::paintEvent(QPaintEvent* event)
     m_paintedContent = visibleContent();
     m_paintedScroll = scroll;
     m_paintedWidth = viewport()->width();
+    m_anchor = nullptr;
+    for (const auto& [day, photo] : m_paintedContent)
+        if (photo) {
+            m_anchor = photo;
+            m_anchorOffset = contentCellRect(*m_model.indexOf(*photo)).top() - scroll;
+            break;
+        }
     const QRect visible = viewport()->rect().translated(0, scroll);
     const QRect dirty = event->rect();
     const std::vector<PhotoGridModel::Section>& sections = m_model.sections();
