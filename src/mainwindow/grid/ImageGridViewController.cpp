@@ -107,9 +107,9 @@ ImageGridViewController::ImageGridViewController(ImageGridOptions options, QObje
 
 ImageGridViewController::~ImageGridViewController()
 {
-    // Embedded, the widget belongs to its Qt parent; otherwise to us.
-    if (m_container && !m_container->parent())
-        delete m_container;
+    // The widget draws from this controller's model and thumbnails, so it goes with the controller, embedded
+    // or not (a parent that went first has already deleted it).
+    delete m_container;
 }
 
 QAction* ImageGridViewController::makeAction(const QString& key, const QKeySequence& shortcut,
