@@ -58,8 +58,9 @@ public:
             held.swap(m_held);
         }
         auto self = shared_from_this();
-        for (auto& [preflight, delivery] : held)
-            VKLLibrary::deliveryQueue()->async([self, preflight, delivery, data, declined] {
+        for (auto& request : held)
+            VKLLibrary::deliveryQueue()->async([self, preflight = request.first, delivery = request.second, data,
+                                                declined] {
                 if (preflight && !preflight(self)) {
                     if (declined)
                         ++*declined;
