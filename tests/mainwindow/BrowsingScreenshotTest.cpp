@@ -4,6 +4,7 @@
 #include "PhotoFeed.h"
 
 #include "mainwindow/CameraBatteryStatusView.h"
+#include "mainwindow/grid/BackgroundWork.h"
 #include "mainwindow/grid/ImageGridView.h"
 #include "mainwindow/grid/ImageGridViewController.h"
 #include "mainwindow/preview/ImagePreviewViewController.h"
@@ -117,6 +118,9 @@ protected:
         files.push_back(slow);
         feed.deliver(*grid, files);
     }
+
+    // Decoding still under way must not outlive the test's folders (or the process).
+    void TearDown() override { EXPECT_TRUE(runUntil([] { return BackgroundWork::running() == 0; })); }
 
     test::PhotoFeed feed;
     std::unique_ptr<ImageGridViewController> grid;

@@ -1,5 +1,6 @@
 #include "PhotoFeed.h"
 
+#include "mainwindow/grid/BackgroundWork.h"
 #include "mainwindow/grid/ImageGridView.h"
 #include "mainwindow/grid/ImageGridViewController.h"
 #include "mainwindow/preview/ImagePreviewTransitioning.h"
@@ -98,6 +99,8 @@ protected:
         QObject::connect(grid.get(), &ImageGridViewController::previewDismissed, [this] { ++dismissals; });
     }
 
+    // Decoding still under way must not outlive the test's folders (or the process).
+    void TearDown() override { EXPECT_TRUE(runUntil([] { return BackgroundWork::running() == 0; })); }
     PhotoPtr deliverOne(const std::shared_ptr<InProcessFile>& file)
     {
         feed.deliver(*grid, {file});

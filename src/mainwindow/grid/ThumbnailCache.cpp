@@ -1,5 +1,6 @@
 #include "mainwindow/grid/ThumbnailCache.h"
 
+#include "mainwindow/grid/BackgroundWork.h"
 #include "model/ImageMetadataHelper.h"
 #include "platform/core/DispatchQueue.h"
 
@@ -92,7 +93,8 @@ void ThumbnailCache::decodeOffMainThread(const std::shared_ptr<Request>& request
     const QSize box = m_box;
     const std::shared_ptr<std::atomic<bool>> alive = m_alive;
     ThumbnailCache* self = this;
-    DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([request, afterFetch, box, alive, self] {
+    DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([request, afterFetch, box, alive, self,
+                                                                      token = BackgroundWork::Token()] {
         const auto toMain = [alive, self](std::function<void(ThumbnailCache&)> work) {
             DispatchQueue::main()->async([alive, self, work = std::move(work)] {
                 if (*alive)

@@ -1,5 +1,6 @@
 #include "mainwindow/preview/ImagePreviewViewController.h"
 
+#include "mainwindow/grid/BackgroundWork.h"
 #include "mainwindow/grid/ImageGridItem.h"
 #include "mainwindow/preview/ShootingData.h"
 #include "model/ImageMetadataHelper.h"
@@ -235,7 +236,8 @@ void ImagePreviewViewController::decodeOffMainThread(bool afterFetch)
     const std::shared_ptr<std::atomic<bool>> alive = m_alive;
     const std::shared_ptr<std::atomic<bool>> wanted = m_wanted;
     ImagePreviewViewController* self = this;
-    DispatchQueue::global(DispatchQueue::QoS::UserInteractive)->async([photo, alive, wanted, self, afterFetch] {
+    DispatchQueue::global(DispatchQueue::QoS::UserInteractive)->async([photo, alive, wanted, self, afterFetch,
+                                                                        token = BackgroundWork::Token()] {
         if (!*wanted)
             return;
         const Photo::Location location = photo->cachedPreviewImageLocation();
@@ -298,7 +300,8 @@ void ImagePreviewViewController::showPreview(const QImage& image, const QString&
     hideLoading();
     const std::shared_ptr<std::atomic<bool>> alive = m_alive;
     ImagePreviewViewController* self = this;
-    ImageMetadataHelper::loadMetadataFromImage(path, [alive, self](std::optional<QVariantMap> properties) {
+    ImageMetadataHelper::loadMetadataFromImage(path, [alive, self, token = BackgroundWork::Token()](
+                                                         std::optional<QVariantMap> properties) {
         if (!*alive)
             return;
         self->m_shootingData = shootingDataLine(properties);
