@@ -85,6 +85,37 @@ TEST(ImagePreviewTransitioningTest, ShiftSlowsTheZoomAndSpeedScalesIt)
     EXPECT_EQ(transitioning.duration(), 0);
 }
 
+// A camera file whose preview request is answered like the camera library answers it: preflight and delivery
+// on the library's delivery queue, once the test lets it.
+class DeliveryQueueFile : public InProcessFile {
+public:
+    using InProcessFile::InProcessFile;
+    void fetchPreview(PreflightBlock preflight, ImageDeliveryBlock delivery) override
+    {
+        ++requests;
+        m_preflight = std::move(preflight);
+        m_delivery = std::move(delivery);
+    }
+    void answer(const QByteArray& data, std::shared_ptr<std::atomic<int>> outcome)
+    {
+        auto self = shared_from_this();
+        VKLLibrary::deliveryQueue()->async([self, preflight = std::move(m_preflight), delivery = std::move(m_delivery),
+                                            data, outcome] {
+            if (!preflight(self)) {
+                *outcome = 1; // declined
+                return;
+            }
+            delivery(self, std::nullopt, data);
+            *outcome = 2; // delivered
+        });
+    }
+    int requests = 0;
+
+private:
+    PreflightBlock m_preflight;
+    ImageDeliveryBlock m_delivery;
+};
+
 class ImagePreviewTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -146,6 +177,43 @@ TEST_F(ImagePreviewTest, PreviewFromTheCameraIsUprightWithTitleAndShootingData)
     EXPECT_FALSE(preview->showsUnavailable());
     EXPECT_TRUE(feed.options()->log->requests.contains("preview:DSC_0042.JPG"));
     EXPECT_EQ(grid->widget()->window()->focusWidget(), preview);
+}
+
+// The camera's answer comes on its delivery queue: it lands in the preview while the preview shows, and a
+// preview closed before the camera's turn came declines the request.
+TEST_F(ImagePreviewTest, PreviewFromTheDeliveryQueueLandsOrIsDeclined)
+{
+    const auto make = [&](const QString& name, int minute) {
+        auto file = std::make_shared<DeliveryQueueFile>(name, at(2026, 4, 10, 9, minute), 1000, feed.options());
+        file->setStorage(feed.camera()->storageDevices()->front());
+        file->setLoaded(false);
+        return file;
+    };
+    auto shown = make("SHOWN.JPG", 0);
+    feed.deliver(*grid, {shown});
+    ImagePreviewViewController* preview = open(grid->model().shownPhotos().front());
+    ASSERT_TRUE(runUntil([&] { return shown->requests == 1; }));
+    EXPECT_TRUE(preview->isLoading());
+    auto outcome = std::make_shared<std::atomic<int>>(0);
+    shown->answer(test::jpegBytes(QSize(320, 240)), outcome);
+    ASSERT_TRUE(runUntil([&] { return !preview->image().isNull(); }));
+    EXPECT_EQ(*outcome, 2);
+    EXPECT_FALSE(preview->isLoading());
+    preview->goBack();
+    ASSERT_TRUE(runUntil([&] { return !grid->preview(); }));
+
+    auto closed = make("CLOSED.JPG", 1);
+    feed.deliver(*grid, {closed});
+    const PhotoPtr photo = grid->model().photoAt(GridIndex{0, 0});
+    ASSERT_EQ(photo->primaryVariant()->fileName(), "CLOSED.JPG");
+    preview = open(photo);
+    ASSERT_TRUE(runUntil([&] { return closed->requests == 1; }));
+    preview->goBack();
+    *outcome = 0;
+    closed->answer(test::jpegBytes(QSize(320, 240)), outcome);
+    ASSERT_TRUE(runUntil([&] { return *outcome != 0; }));
+    EXPECT_EQ(*outcome, 1);
+    EXPECT_FALSE(photo->previewIsAvailable());
 }
 
 TEST_F(ImagePreviewTest, CachedPreviewIsShownWithoutAskingTheCamera)
