@@ -243,9 +243,12 @@ void ImagePreviewViewController::decodeOffMainThread(bool afterFetch)
         const Photo::Location location = photo->cachedPreviewImageLocation();
         const bool cached = photo->previewIsAvailable();
         QImage image;
-        if (cached)
+        if (cached) {
+            // Seen again: keeps the photo's cache folder from the purge of folders not seen for 30 days.
+            photo->updateLastSeen(true);
             image = ImageMetadataHelper::decodeUpright(*location, QSize(kPreviewDecodeSide, kPreviewDecodeSide),
                                                        photo->orientation());
+        }
         const bool fetch = !cached && !afterFetch;
         DispatchQueue::main()->async([alive, self, image, fetch, path = location.value_or(QString())] {
             if (!*alive)
