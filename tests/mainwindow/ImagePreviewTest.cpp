@@ -216,6 +216,33 @@ TEST_F(ImagePreviewTest, PreviewFromTheDeliveryQueueLandsOrIsDeclined)
     EXPECT_FALSE(photo->previewIsAvailable());
 }
 
+// With real (if short) animations the zoom in and out run to their end: the snapshot is handed over or
+// removed, the preview goes, and the grid gets the keys back.
+TEST_F(ImagePreviewTest, AnimatedZoomInAndOutFinish)
+{
+    grid->transitioning().setSpeed(0.1);
+    grid->transitioning().setModifiers([] { return Qt::NoModifier; });
+    auto file = feed.add("IMG_3.JPG", at(2026, 4, 10, 9, 0));
+    file->setPreview({std::nullopt, test::jpegBytes(QSize(640, 480))});
+    const PhotoPtr photo = deliverOne(file);
+    ImagePreviewViewController* preview = open(photo);
+    ASSERT_TRUE(preview);
+    ASSERT_TRUE(runUntil([&] { return !preview->image().isNull(); }));
+    ASSERT_TRUE(runUntil([&] { return grid->widget()->window()->focusWidget() == preview; }));
+    ASSERT_TRUE(runUntil([&] { return !preview->hasSnapshot(); }));
+    press(preview, Qt::Key_Escape);
+    press(preview, Qt::Key_Escape);
+    ASSERT_TRUE(runUntil([&] { return !grid->preview(); }));
+    EXPECT_EQ(dismissals, 1);
+    EXPECT_EQ(grid->widget()->window()->focusWidget(), &grid->view());
+    // Nothing of the zoom is left over the grid.
+    for (QObject* child : grid->widget()->children()) {
+        if (auto* widget = qobject_cast<QWidget*>(child)) {
+            EXPECT_TRUE(widget == &grid->view() || widget->isHidden()) << widget->metaObject()->className();
+        }
+    }
+}
+
 TEST_F(ImagePreviewTest, CachedPreviewIsShownWithoutAskingTheCamera)
 {
     const PhotoPtr photo = deliverOne(feed.add("IMG_1.JPG", at(2026, 4, 10, 9, 0)));
