@@ -7,6 +7,7 @@
 #include "mainwindow/grid/BackgroundWork.h"
 #include "mainwindow/grid/ImageGridView.h"
 #include "mainwindow/grid/ImageGridViewController.h"
+#include "mainwindow/preview/ImagePreviewTransitioning.h"
 #include "mainwindow/preview/ImagePreviewViewController.h"
 
 #include <QDir>
@@ -164,6 +165,22 @@ TEST_F(BrowsingScreenshotTest, PreviewWithShootingData)
     ASSERT_TRUE(grid->preview());
     ASSERT_TRUE(runUntil([&] { return grid->preview()->showsUnavailable(); }));
     ASSERT_TRUE(grid->widget()->grab().toImage().save(screenshotPath("preview-unavailable.png")));
+}
+
+TEST_F(BrowsingScreenshotTest, ZoomOnItsWay)
+{
+    grid->transitioning().setSpeed(30); // ten seconds, caught on its way
+    grid->transitioning().setModifiers([] { return Qt::NoModifier; });
+    const std::vector<PhotoPtr> photos = grid->model().shownPhotos();
+    ASSERT_TRUE(runUntil([&] { return !grid->thumbnails().thumbnail(photos[6].get()).isNull(); }));
+    grid->model().changeSelection({photos[6]});
+    grid->presentPreviewForSelectedPhoto();
+    ASSERT_TRUE(grid->preview());
+    ASSERT_TRUE(runUntil([&] {
+        const auto* snapshot = grid->widget()->findChild<SnapshotView*>();
+        return snapshot && snapshot->width() > 400;
+    }));
+    ASSERT_TRUE(grid->widget()->grab().toImage().save(screenshotPath("preview-zoom.png")));
 }
 
 TEST(BatteryScreenshotTest, AllSixImages)
