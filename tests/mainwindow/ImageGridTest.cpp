@@ -394,6 +394,48 @@ TEST_F(ImageGridTest, ClicksAndRubberBandMakeOneUndoStepPerGesture)
     EXPECT_EQ(int(grid->model().selectedPhotos().size()), view().columnCount());
 }
 
+TEST_F(ImageGridTest, ArrowKeysMoveTheSelectionAcrossDays)
+{
+    // Four columns: day A holds A0…A5 in two rows, day B holds B0…B2.
+    for (int i = 0; i < 6; ++i)
+        feed.add(QStringLiteral("A%1.JPG").arg(i), at(2026, 4, 10, 10, 59 - i));
+    for (int i = 0; i < 3; ++i)
+        feed.add(QStringLiteral("B%1.JPG").arg(i), at(2026, 4, 9, 10, 59 - i));
+    feed.deliver(*grid);
+    ASSERT_EQ(view().columnCount(), 4);
+    const auto photoNamed = [&](const QString& name) {
+        for (const PhotoPtr& photo : grid->model().shownPhotos())
+            if (photo->primaryVariant()->fileName() == name + ".JPG")
+                return photo;
+        return PhotoPtr();
+    };
+    const auto key = [&](Qt::Key which, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QKeyEvent event(QEvent::KeyPress, which, modifiers);
+        QApplication::sendEvent(&view(), &event);
+    };
+    struct Case {
+        const char* from;
+        Qt::Key key;
+        const char* to;
+    };
+    const Case cases[] = {
+        {"A5", Qt::Key_Right, "B0"}, {"B0", Qt::Key_Left, "A5"}, {"A1", Qt::Key_Down, "A5"},
+        {"A5", Qt::Key_Down, "B1"},  {"B2", Qt::Key_Up, "A5"},   {"B0", Qt::Key_Up, "A4"},
+        {"A0", Qt::Key_Up, "A0"},    {"B2", Qt::Key_Right, "B2"}, {"A2", Qt::Key_Left, "A1"},
+    };
+    for (const Case& c : cases) {
+        click(centreOf(photoNamed(c.from)));
+        key(c.key);
+        EXPECT_EQ(namesOf(grid->model().selectedPhotos()), QStringList{QString(c.to) + ".JPG"})
+            << c.from << " " << c.key;
+    }
+    click(centreOf(photoNamed("A0")));
+    key(Qt::Key_Right, Qt::ShiftModifier);
+    key(Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(namesOf(grid->model().selectedPhotos()), (QStringList{"A0.JPG", "A1.JPG", "A5.JPG"}));
+    EXPECT_EQ(grid->undoStack()->undoText(), "Select Photo");
+}
+
 TEST_F(ImageGridTest, ActionsSelectPreviewAndCopy)
 {
     feed.add("TODAY.JPG", at(2026, 4, 10, 8, 0));

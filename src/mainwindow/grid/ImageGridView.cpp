@@ -427,13 +427,86 @@ void ImageGridView::mouseDoubleClickEvent(QMouseEvent* event)
     QAbstractScrollArea::mouseDoubleClickEvent(event);
 }
 
+std::optional<GridIndex> ImageGridView::neighbour(const GridIndex& from, int key) const
+{
+    const std::vector<PhotoGridModel::Section>& sections = m_model.sections();
+    const auto size = [&](int section) { return int(sections[size_t(section)].entries.size()); };
+    const int column = from.item % m_columns;
+    switch (key) {
+    case Qt::Key_Left:
+        if (from.item > 0)
+            return GridIndex{from.section, from.item - 1};
+        if (from.section > 0)
+            return GridIndex{from.section - 1, size(from.section - 1) - 1};
+        return std::nullopt;
+    case Qt::Key_Right:
+        if (from.item + 1 < size(from.section))
+            return GridIndex{from.section, from.item + 1};
+        if (size_t(from.section) + 1 < sections.size())
+            return GridIndex{from.section + 1, 0};
+        return std::nullopt;
+    case Qt::Key_Up:
+        if (from.item >= m_columns)
+            return GridIndex{from.section, from.item - m_columns};
+        if (from.section > 0) {
+            // The same column in the last row of the day above, or that row's last photo.
+            const int count = size(from.section - 1);
+            const int lastRow = (count - 1) / m_columns * m_columns;
+            return GridIndex{from.section - 1, std::min(lastRow + column, count - 1)};
+        }
+        return std::nullopt;
+    case Qt::Key_Down: {
+        const int count = size(from.section);
+        if (from.item / m_columns < (count - 1) / m_columns)
+            return GridIndex{from.section, std::min(from.item + m_columns, count - 1)};
+        if (size_t(from.section) + 1 < sections.size())
+            return GridIndex{from.section + 1, std::min(column, size(from.section + 1) - 1)};
+        return std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
 void ImageGridView::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Space) {
+    const int key = event->key();
+    if (key == Qt::Key_Space) {
         emit previewRequested();
         return;
     }
-    QAbstractScrollArea::keyPressEvent(event);
+    if (key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Up && key != Qt::Key_Down) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    if (m_model.photoCount() == 0)
+        return;
+    // Arrows move from the photo last clicked or reached; with Shift they add the next one to the selection.
+    const std::vector<PhotoPtr>& selected = m_model.selectedPhotos();
+    PhotoPtr current = m_anchorPhoto && m_model.contains(m_anchorPhoto.get()) ? m_anchorPhoto : nullptr;
+    if (!current && !selected.empty())
+        current = selected.back();
+    std::optional<GridIndex> target = current ? neighbour(*m_model.indexOf(*current), key) : GridIndex{0, 0};
+    if (!target)
+        return;
+    const PhotoPtr photo = m_model.photoAt(*target);
+    std::vector<PhotoPtr> after;
+    if (event->modifiers() & Qt::ShiftModifier) {
+        after = selected;
+        if (!m_model.isSelected(photo.get()))
+            after.push_back(photo);
+    } else {
+        after = {photo};
+    }
+    m_anchorPhoto = photo;
+    m_model.changeSelection(after);
+    // Bring the photo fully on screen.
+    const QRect cell = cellRect(*target);
+    const int header = target->item < m_columns ? kHeaderHeight : 0; // the day's header comes along
+    if (cell.top() - header < 0)
+        verticalScrollBar()->setValue(verticalScrollBar()->value() + cell.top() - header);
+    else if (cell.bottom() > viewport()->height())
+        verticalScrollBar()->setValue(verticalScrollBar()->value() + cell.bottom() - viewport()->height());
 }
 
 } // namespace vornakel

@@ -20,8 +20,8 @@ class ThumbnailCache;
 // per section and redone in proportion to the number of sections when photos arrive.
 //
 // Mouse: a click selects one photo, Ctrl+click toggles, Shift+click extends from the last clicked photo, a drag
-// on the background draws a rubber band; each gesture is one undo step. A double click or Space asks for the
-// preview.
+// on the background draws a rubber band; each gesture is one undo step. The arrow keys move the selection (with
+// Shift they extend it). A double click or Space asks for the preview.
 class ImageGridView : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -73,6 +73,8 @@ private:
     void updatePhoto(const Photo* photo);
     void updateRubberBand(const QPoint& viewportPoint);
     void schedulePaint();
+    // The cell an arrow key leads to from `from`, across day sections; none at the grid's ends.
+    std::optional<GridIndex> neighbour(const GridIndex& from, int key) const;
     // The section days and photos on screen, to tell whether a change shows.
     std::vector<std::pair<QDate, const Photo*>> visibleContent() const;
 
