@@ -107,6 +107,8 @@ QPixmap CameraBatteryStatusView::image(const QString& name, const QSize& size)
     return pixmap;
 }
 
+std::optional<int> CameraBatteryStatusView::level() const { return valueOf(m_batteryLevel, VKLPropertyBatteryLevel); }
+
 void CameraBatteryStatusView::updateImage()
 {
     const QString name =

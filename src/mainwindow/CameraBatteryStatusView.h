@@ -28,6 +28,8 @@ public:
     // The named image drawn at the given size.
     static QPixmap image(const QString& name, const QSize& size);
     QString imageName() const { return m_imageName; }
+    // The battery level the camera reports (0 full … 4 empty); none when it does not tell.
+    std::optional<int> level() const;
 
 private:
     void updateImage();
