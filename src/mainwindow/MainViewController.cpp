@@ -39,6 +39,10 @@ MainViewController::MainViewController(ConnectedCameraEnvironment environment, Q
         layout->addWidget(grid);
     }
 
+    m_selectMenu = new QMenu(ui("QuickSelectMenu"), this);
+    m_selectMenu->setObjectName(QStringLiteral("SelectMenu"));
+    m_selectMenu->addActions(m_imageGrid->browsingActions());
+
     m_toolbar = new QToolBar(this);
     m_toolbar->setObjectName(QStringLiteral("MainViewToolbar"));
     m_toolbar->setMovable(false);

@@ -13,6 +13,7 @@
 
 class QAction;
 class QLabel;
+class QMenu;
 class QToolBar;
 class QToolButton;
 
@@ -80,6 +81,7 @@ public:
 
     // MainWindowViewController
     QToolBar* toolbar() override { return m_toolbar; }
+    QList<QMenu*> menus() override { return {m_selectMenu}; }
     bool wantsVisibleTitle() const override { return false; }
     bool wantsTransparentToolbar() const override { return false; }
     bool wantsWindowControls() const override { return true; }
@@ -97,6 +99,7 @@ private:
 
     ConnectedCameraEnvironment m_environment;
     QToolBar* m_toolbar;
+    QMenu* m_selectMenu;
     WindowDraggableButton* m_cameraNameTitlebarButton;
     CameraBatteryStatusView* m_cameraBatteryStatus;
     QLabel* m_photoCountLabel;

@@ -448,7 +448,7 @@ TEST_F(ImageGridTest, ActionsSelectPreviewAndCopy)
             names << action->objectName();
     EXPECT_EQ(names, (QStringList{"QuickSelectAll", "QuickSelectNone", "QuickSelectToday", "QuickSelectYesterday",
                                   "QuickSelectThisWeek", "QuickSelectThisMonth", "QuickSelectThisYear",
-                                  "BrowsePreview", "BrowseUndoSelection", "BrowseRedoSelection", "BrowseCopyToFolder"}));
+                                  "BrowsePreview", "BrowseUndoSelection", "BrowseRedoSelection"}));
     EXPECT_EQ(grid->action(QuickSelection::all)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
     EXPECT_EQ(grid->action(QuickSelection::none)->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
     EXPECT_EQ(grid->previewAction()->shortcut(), QKeySequence(Qt::Key_Space));

@@ -100,8 +100,10 @@ ImageGridViewController::ImageGridViewController(ImageGridOptions options, QObje
     m_redoAction = m_model->undoStack()->createRedoAction(this, GeneralUI::text(QStringLiteral("BrowseRedoSelection")));
     m_redoAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     m_redoAction->setObjectName(QStringLiteral("BrowseRedoSelection"));
-    m_actions << m_undoAction << m_redoAction << makeSeparator();
+    m_actions << m_undoAction << m_redoAction;
     m_copyToFolderAction = makeAction(QStringLiteral("BrowseCopyToFolder"), {}, [this] { copyToFolder(); });
+    // Copying has its own place in the window; the browsing actions are the Select menu's.
+    m_actions.removeOne(m_copyToFolderAction);
     updateActions();
 }
 
