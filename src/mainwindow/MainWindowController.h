@@ -3,6 +3,8 @@
 #include "ui/MainWindowViewController.h"
 
 #include <QObject>
+#include <QList>
+#include <QAction>
 #include <QPointer>
 #include <QRect>
 
@@ -94,6 +96,7 @@ private:
     bool m_closeApproved = false;
     QPointer<QWidget> m_content;
     QPointer<QToolBar> m_toolbar;
+    QList<QPointer<QAction>> m_contentMenuActions; // the content's menus in the menu bar
     bool m_titleVisible = false;
     bool m_titlebarTransparent = false;
 };

@@ -1,7 +1,7 @@
 #include "copying/ui/CopyProgressViewController.h"
 
 #include "copying/ui/FilenameConflictViewController.h"
-#include "mainwindow/MainViewController.h"
+#include "mainwindow/CameraBatteryStatusView.h"
 #include "platform/camera/VKLCamera.h"
 #include "platform/core/DispatchQueue.h"
 #include "platform/core/Strings.h"
