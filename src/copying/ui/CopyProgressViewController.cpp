@@ -63,7 +63,7 @@ CopyProgressViewController::CopyProgressViewController(PhotoCopyQueuePtr queue, 
     m_sourceCameraLabel->setFont(headline);
     m_fileNameLabel->setText(ui("CopyProgressPreparing"));
     m_fileNameLabel->setMinimumWidth(420);
-    m_statusLabel->setStyleSheet(QStringLiteral("color: palette(mid);"));
+    m_statusLabel->setStyleSheet(QStringLiteral("color: palette(dark);"));
     m_progressBar->setRange(0, 0);
     m_progressBar->setTextVisible(false);
 

@@ -82,7 +82,7 @@ FilenameConflictViewController::FilenameConflictViewController(PhotoVariantPtr v
     for (const auto& side : columns) {
         auto* heading = new QLabel(ui(side.heading), this);
         heading->setAlignment(Qt::AlignHCenter);
-        heading->setStyleSheet(QStringLiteral("color: palette(mid);"));
+        heading->setStyleSheet(QStringLiteral("color: palette(dark);"));
         side.thumbnail->setFixedSize(kThumbnailSide, kThumbnailSide);
         side.thumbnail->setAlignment(Qt::AlignCenter);
         side.thumbnail->hide();
