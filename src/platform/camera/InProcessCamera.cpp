@@ -3,6 +3,7 @@
 #include "platform/core/DispatchQueue.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vornakel {
 namespace {
@@ -81,6 +82,121 @@ void InProcessFile::fetch(const QString& kind, const Delivery& what, PreflightBl
         if (!wanted)
             return;
         DispatchQueue::main()->async([self, what, delivery] { delivery(self, what.error, what.data); });
+    });
+}
+
+struct InProcessFile::StreamRun {
+    std::shared_ptr<InProcessFile> file;
+    Stream stream;
+    qint64 length = 0; // what the stream delivers in all
+    qint64 delivered = 0;
+    StreamChunkBlock chunk;
+    QueuePtr deliveryQueue;
+    StreamCompleteBlock complete;
+    QueuePtr completeQueue;
+    StreamContext context;
+};
+
+void InProcessFile::setStream(Stream stream)
+{
+    if (!stream.content.isEmpty())
+        m_size = uint64_t(stream.content.size());
+    m_stream = std::make_unique<Stream>(std::move(stream));
+}
+
+bool InProcessFile::resumeStream()
+{
+    std::function<void()> continuation;
+    {
+        std::lock_guard lock(m_stallMutex);
+        m_stallReleased = true;
+        continuation = std::move(m_stalled);
+        m_stalled = nullptr;
+    }
+    if (!continuation)
+        return false;
+    continuation();
+    return true;
+}
+
+void InProcessFile::streamItem(StreamPreflightBlock preflight, QueuePtr preflightQueue, StreamChunkBlock chunk,
+                               QueuePtr deliveryQueue, StreamCompleteBlock complete, QueuePtr completeQueue)
+{
+    if (m_options->log)
+        m_options->log->add(QStringLiteral("stream:") + m_name.value_or(QString()));
+    auto run = std::make_shared<StreamRun>();
+    run->file = std::static_pointer_cast<InProcessFile>(shared_from_this());
+    run->stream = m_stream ? *m_stream : Stream{};
+    const qint64 stated = run->stream.content.isEmpty() ? qint64(m_size) : run->stream.content.size();
+    run->length = std::max<qint64>(0, stated - run->stream.shortByBytes);
+    run->chunk = std::move(chunk);
+    run->deliveryQueue = deliveryQueue ? std::move(deliveryQueue) : DispatchQueue::main();
+    run->complete = std::move(complete);
+    run->completeQueue = completeQueue ? std::move(completeQueue) : DispatchQueue::main();
+    {
+        std::lock_guard lock(m_stallMutex);
+        m_stallReleased = false;
+    }
+    (preflightQueue ? preflightQueue : DispatchQueue::main())->async([run, preflight = std::move(preflight)] {
+        if (preflight)
+            run->context = preflight();
+        streamNext(run);
+    });
+}
+
+void InProcessFile::endStream(const std::shared_ptr<StreamRun>& run, std::optional<Error> error)
+{
+    run->completeQueue->async([run, error = std::move(error)] {
+        if (run->complete)
+            run->complete(run->file, error, run->context);
+        // The blocks may hold what holds this file; let them go with the stream.
+        run->chunk = nullptr;
+        run->complete = nullptr;
+        run->stream.onChunkDelivered = nullptr;
+    });
+}
+
+void InProcessFile::streamNext(const std::shared_ptr<StreamRun>& run)
+{
+    const Stream& stream = run->stream;
+    if (stream.errorAfterBytes && run->delivered >= *stream.errorAfterBytes) {
+        endStream(run, errorWithVKLErrorCode(VKLErrorReadFailed));
+        return;
+    }
+    if (stream.stallAfterBytes && run->delivered >= *stream.stallAfterBytes) {
+        InProcessFile& file = *run->file;
+        std::lock_guard lock(file.m_stallMutex);
+        if (!file.m_stallReleased) {
+            file.m_stalled = [run] { run->deliveryQueue->async([run] { streamNext(run); }); };
+            return;
+        }
+    }
+    if (run->delivered >= run->length) {
+        endStream(run, std::nullopt);
+        return;
+    }
+    qint64 size = std::min(std::max<qint64>(1, stream.chunkSize), run->length - run->delivered);
+    if (stream.errorAfterBytes)
+        size = std::min(size, std::max<qint64>(1, *stream.errorAfterBytes - run->delivered));
+    if (stream.stallAfterBytes && *stream.stallAfterBytes > run->delivered)
+        size = std::min(size, *stream.stallAfterBytes - run->delivered);
+    QByteArray data;
+    if (!stream.content.isEmpty()) {
+        data = stream.content.mid(run->delivered, size);
+    } else {
+        data.resize(size);
+        for (qint64 i = 0; i < size; ++i)
+            data[i] = patternByte(run->delivered + i);
+    }
+    run->deliveryQueue->async([run, data = std::move(data)] {
+        const int answer = run->chunk ? run->chunk(run->file, data, run->context) : 0;
+        run->delivered += data.size();
+        if (run->stream.onChunkDelivered)
+            run->stream.onChunkDelivered(run->delivered);
+        if (answer != 0)
+            endStream(run, errorWithVKLErrorCode(VKLErrorCancelled));
+        else
+            streamNext(run);
     });
 }
 

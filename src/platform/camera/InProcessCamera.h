@@ -13,13 +13,14 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 namespace vornakel {
 
 // The requests an in-process camera was sent, in order: "list:<folder>", "meta:<file>", "thumb:<file>",
-// "preview:<file>".
+// "preview:<file>", "stream:<file>".
 struct InProcessRequestLog {
     QStringList requests;
     int outstanding = 0; // listing requests not yet answered
@@ -54,6 +55,28 @@ public:
     // released; the delivery follows in a later turn.
     void fetchThumbnail(PreflightBlock preflight, ImageDeliveryBlock delivery) override;
     void fetchPreview(PreflightBlock preflight, ImageDeliveryBlock delivery) override;
+    // Streams the file's content (see `Stream`) in chunks: the preflight on its queue, then each chunk on the
+    // delivery queue once the one before was answered, then the complete block on its queue. A chunk block that
+    // answers 1 ends the stream with error 1004.
+    void streamItem(StreamPreflightBlock preflight, QueuePtr preflightQueue, StreamChunkBlock chunk,
+                    QueuePtr deliveryQueue, StreamCompleteBlock complete, QueuePtr completeQueue) override;
+
+    // What a stream delivers and how it goes wrong.
+    struct Stream {
+        QByteArray content;                    // empty: `size()` bytes of a fixed pattern (nothing is held)
+        qint64 chunkSize = 64 * 1024;
+        std::optional<qint64> errorAfterBytes; // fails with 1014 once this many bytes were delivered
+        std::optional<qint64> stallAfterBytes; // stops after this many bytes until `resumeStream()`
+        qint64 shortByBytes = 0;               // ends this many bytes before `size()`, reporting success
+        // Runs on the delivery queue after each chunk was answered, with the bytes delivered so far.
+        std::function<void(qint64)> onChunkDelivered;
+    };
+    // Sets how this file streams; with content, `size()` becomes the content's size.
+    void setStream(Stream stream);
+    // The byte `offset` of the pattern a file without content streams.
+    static char patternByte(qint64 offset) { return char((offset * 31 + 7) & 0xff); }
+    // Lets a stalled stream go on (the stall does not come back); answers whether one was stalled.
+    bool resumeStream();
 
     const std::shared_ptr<InProcessCameraOptions>& options() const { return m_options; }
     // Files start with their metadata loaded and their name known before that.
@@ -69,6 +92,9 @@ public:
 private:
     void finishLoadingMetadata(const ErrorCallback& completion);
     void fetch(const QString& kind, const Delivery& what, PreflightBlock preflight, ImageDeliveryBlock delivery);
+    struct StreamRun;
+    static void streamNext(const std::shared_ptr<StreamRun>& run);
+    static void endStream(const std::shared_ptr<StreamRun>& run, std::optional<Error> error);
 
     std::shared_ptr<InProcessCameraOptions> m_options;
     std::weak_ptr<VKLFileStorage> m_storage;
@@ -78,6 +104,10 @@ private:
     // Held apart so that the hundred thousand files of a benchmark stay small.
     std::unique_ptr<Delivery> m_thumbnail;
     std::unique_ptr<Delivery> m_preview;
+    std::unique_ptr<Stream> m_stream;
+    std::mutex m_stallMutex;
+    std::function<void()> m_stalled; // the continuation of a stalled stream
+    bool m_stallReleased = false;
 };
 
 class InProcessFolder : public StaticFolderItem {

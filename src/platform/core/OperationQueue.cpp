@@ -36,6 +36,7 @@ void Operation::cancel()
             return;
         m_cancelled = true;
     }
+    didCancel();
     notifyObservers();
 }
 
@@ -88,6 +89,7 @@ void Operation::start()
             m_state = State::Executing;
     }
     if (!isExecuting()) {
+        willFinishWithoutRunning();
         finish();
         return;
     }

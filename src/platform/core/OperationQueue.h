@@ -54,6 +54,12 @@ public:
 protected:
     // The work. The default does nothing.
     virtual void main() {}
+    // Runs once, on the cancelling thread, right after the operation was marked cancelled (outside any lock).
+    // An asynchronous operation can use it to stop its work or to arrange a deadline for it.
+    virtual void didCancel() {}
+    // Runs on the starting thread when an operation that was cancelled before it started is started instead of
+    // `main()`, just before it is marked finished; so such an operation can still report its end.
+    virtual void willFinishWithoutRunning() {}
     // Asynchronous operations call this when their work is done (or abandoned after a cancel); later calls do nothing.
     void finish();
 

@@ -13,6 +13,9 @@
 #include <QStandardPaths>
 #include <QtDebug>
 
+#include <cmath>
+#include <limits>
+
 namespace vornakel {
 namespace {
 
@@ -210,6 +213,45 @@ QStringList UserDefaults::stringArrayForKey(const QString& key) const
     if (value.typeId() == QMetaType::QString)
         return {value.toString()};
     return {};
+}
+
+std::optional<qint64> UserDefaults::optionalIntegerForKey(const QString& key) const
+{
+    const QVariant value = object(key);
+    bool ok = false;
+    qint64 number = 0;
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        number = value.toLongLong(&ok);
+        break;
+    case QMetaType::ULong:
+    case QMetaType::ULongLong: {
+        const qulonglong unsignedNumber = value.toULongLong(&ok);
+        ok = ok && unsignedNumber <= qulonglong(std::numeric_limits<qint64>::max());
+        number = qint64(unsignedNumber);
+        break;
+    }
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double floating = value.toDouble();
+        ok = std::isfinite(floating) && std::trunc(floating) == floating && std::abs(floating) < 9.0e18;
+        number = qint64(floating);
+        break;
+    }
+    case QMetaType::QString:
+        number = value.toString().trimmed().toLongLong(&ok);
+        break;
+    default:
+        break;
+    }
+    if (!ok)
+        return std::nullopt;
+    return number;
 }
 
 QVariantList UserDefaults::arrayForKey(const QString& key) const

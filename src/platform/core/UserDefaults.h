@@ -50,6 +50,9 @@ public:
     QDateTime dateForKey(const QString& key) const;       // invalid when absent or not a date
     // A URL stored with setURL, or a path stored as a string (a file URL); empty otherwise.
     QUrl urlForKey(const QString& key) const;
+    // The value as a whole number, or none when it is absent or is not one (a text such as "2", as the older
+    // INI file gave numbers back, counts; "2.5", "two", a boolean or a list do not).
+    std::optional<qint64> optionalIntegerForKey(const QString& key) const;
 
     // An invalid QVariant removes the key; a value a property list cannot hold is refused with a warning.
     void setValue(const QString& key, const QVariant& value);

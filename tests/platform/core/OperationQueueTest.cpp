@@ -267,3 +267,57 @@ TEST(OperationQueue, CancellingAllOrDestroyingTheQueueFinishesWhatWasWaiting)
     }));
     EXPECT_EQ(ran.load(), 0);
 }
+
+namespace {
+
+// Records the hooks an operation gets.
+class HookedOperation : public Operation {
+public:
+    bool isAsynchronous() const override { return true; }
+    std::atomic<int> cancels = 0;
+    std::atomic<int> finishedUnrun = 0;
+    std::atomic<bool> ran = false;
+
+protected:
+    void main() override
+    {
+        ran = true;
+        finish();
+    }
+    void didCancel() override { ++cancels; }
+    void willFinishWithoutRunning() override
+    {
+        // The operation is not finished yet, so it can still report.
+        EXPECT_FALSE(isFinished());
+        ++finishedUnrun;
+    }
+};
+
+} // namespace
+
+TEST(OperationQueue, HooksTellACancelledOperationThatItWillNotRun)
+{
+    OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(1);
+    auto blocker = std::make_shared<ManualOperation>();
+    auto waiting = std::make_shared<HookedOperation>();
+    auto runs = std::make_shared<HookedOperation>();
+    queue.addOperation(blocker);
+    queue.addOperation(waiting);
+    queue.addOperation(runs);
+    ASSERT_TRUE(runUntil([&] { return blocker->started.load(); }));
+
+    waiting->cancel();
+    waiting->cancel();
+    EXPECT_EQ(waiting->cancels, 1);
+    blocker->complete();
+    ASSERT_TRUE(runUntil([&] { return waiting->isFinished() && runs->isFinished(); }));
+    EXPECT_EQ(waiting->finishedUnrun, 1);
+    EXPECT_FALSE(waiting->ran);
+    EXPECT_TRUE(runs->ran);
+    EXPECT_EQ(runs->finishedUnrun, 0);
+    EXPECT_EQ(runs->cancels, 0);
+    // Cancelling what has finished does nothing.
+    runs->cancel();
+    EXPECT_EQ(runs->cancels, 0);
+}

@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -237,4 +239,33 @@ TEST_F(UserDefaultsTest, TheOlderIniFileIsTakenOverOnce)
     EXPECT_TRUE(defaults->hasStoredValue(QStringLiteral("DisconnectFromCameraNetworks")));
     EXPECT_FALSE(defaults->boolForKey(QStringLiteral("DisconnectFromCameraNetworks")));
     EXPECT_TRUE(QFile::exists(path()));
+}
+
+TEST_F(UserDefaultsTest, OptionalIntegerReadsWholeNumbersAndNothingElse)
+{
+    struct Case {
+        QVariant stored;
+        std::optional<qint64> expected;
+    };
+    const std::vector<Case> cases = {
+        {QVariant(), std::nullopt},
+        {1, 1},
+        {qint64(-3), -3},
+        // Numbers taken over from the older INI file are texts.
+        {QStringLiteral("2"), 2},
+        {QStringLiteral(" 7 "), 7},
+        {2.0, 2},
+        {2.5, std::nullopt},
+        {QStringLiteral("two"), std::nullopt},
+        {QStringLiteral(""), std::nullopt},
+        {true, std::nullopt},
+        {QStringList{QStringLiteral("1"), QStringLiteral("2")}, std::nullopt},
+    };
+    auto defaults = open();
+    for (const Case& c : cases) {
+        defaults->setValue(QStringLiteral("Number"), c.stored);
+        EXPECT_EQ(defaults->optionalIntegerForKey(QStringLiteral("Number")), c.expected) << c.stored.toString().toStdString();
+    }
+    defaults->registerDefaults({{QStringLiteral("Registered"), 2}});
+    EXPECT_EQ(defaults->optionalIntegerForKey(QStringLiteral("Registered")), 2);
 }
