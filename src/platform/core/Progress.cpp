@@ -287,4 +287,16 @@ void Progress::setEstimatedTimeRemaining(std::optional<double> seconds)
     setValue(m_estimatedTimeRemaining, seconds);
 }
 
+void Progress::setThroughputAndTimeRemaining(std::optional<double> bytesPerSecond, std::optional<double> seconds)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_throughput == bytesPerSecond && m_estimatedTimeRemaining == seconds)
+            return;
+        m_throughput = bytesPerSecond;
+        m_estimatedTimeRemaining = seconds;
+    }
+    emit changed();
+}
+
 } // namespace vornakel

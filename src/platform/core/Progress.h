@@ -73,6 +73,8 @@ public:
     // Seconds.
     std::optional<double> estimatedTimeRemaining() const;
     void setEstimatedTimeRemaining(std::optional<double> seconds);
+    // Both at once, so that no observer sees a new throughput with an old estimate.
+    void setThroughputAndTimeRemaining(std::optional<double> bytesPerSecond, std::optional<double> seconds);
 
 signals:
     void changed();

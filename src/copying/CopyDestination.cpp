@@ -1,0 +1,7 @@
+#include "copying/CopyDestination.h"
+
+namespace vornakel {
+
+CopyDestination::~CopyDestination() = default;
+
+} // namespace vornakel

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "copying/CopyTypes.h"
+#include "model/PhotoVariant.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace vornakel {
+
+class CopyDestination;
+class PhotoVariantCopyOperation;
+
+// What a copy is set up with: where it goes and which files of each photo it takes.
+struct PhotoCopyQueueOptions {
+    std::shared_ptr<CopyDestination> destination;
+    FileGroupBehaviour groupBehaviour = FileGroupBehaviour::copyAll;
+};
+
+// A place a copy can go (a folder, a photo library, a photo editor). The copy sheets show its name, icon and
+// settings; the copy queue calls the session operations, always in this order within one session:
+// `copySessionShouldStart`; if it answers true, `copySessionWillStart`, then `destinationFor` once per chosen
+// file in order; `performPostCopyOperation` after each finished file; `copySessionDidEnd` once after the last.
+// Main thread, except where a handler says otherwise.
+class CopyDestination : public QObject, public std::enable_shared_from_this<CopyDestination> {
+    Q_OBJECT
+public:
+    using Variants = std::vector<PhotoVariantPtr>;
+    using Operations = std::vector<std::shared_ptr<PhotoVariantCopyOperation>>;
+
+    ~CopyDestination() override;
+
+    // The button title in the copy sheet.
+    virtual QString name() const = 0;
+    // The icon's theme name.
+    virtual QString iconName() const = 0;
+    // Stable; stored as the last destination chosen.
+    virtual QString identifier() const = 0;
+    // The help anchor of the settings pane's help button.
+    virtual QString helpBookAnchor() const = 0;
+
+    // Options with this destination and its grouping setting.
+    virtual PhotoCopyQueueOptions copyQueueOptions() = 0;
+    // Called by the copy sheet on destinations it drops (sheet cancelled, another destination chosen).
+    virtual void copyDestinationInstanceWillNotBeUsed() = 0;
+
+    // Answers, through the handler (on any thread, once), whether the copy may start; nothing is built before.
+    virtual void copySessionShouldStart(const Variants& variants, std::function<void(bool)> completionHandler) = 0;
+    // The chosen files, before any target is asked for.
+    virtual void copySessionWillStart(const Variants& variants) = 0;
+    // The file the variant is copied to; none leaves the variant out of the copy.
+    virtual std::optional<QString> destinationFor(const PhotoVariant& variant) = 0;
+    // Runs after every operation, whatever its state; the copy goes on once the handler is called (on any
+    // thread); its Bool is not looked at.
+    virtual void performPostCopyOperation(const std::shared_ptr<PhotoVariantCopyOperation>& operation,
+                                          const Operations& allOperationsForPhoto,
+                                          std::function<void(bool)> completionHandler) = 0;
+    // Once, after the last operation's post-copy step.
+    virtual void copySessionDidEnd() = 0;
+
+    // Whether the settings as they are allow the Copy button.
+    bool currentConfigurationAllowsCopyToStart() const { return m_allowsCopyToStart; }
+
+signals:
+    void currentConfigurationAllowsCopyToStartChanged(bool allowed);
+
+protected:
+    explicit CopyDestination(QObject* parent = nullptr) : QObject(parent) {}
+    void setCurrentConfigurationAllowsCopyToStart(bool allowed)
+    {
+        if (allowed == m_allowsCopyToStart)
+            return;
+        m_allowsCopyToStart = allowed;
+        emit currentConfigurationAllowsCopyToStartChanged(allowed);
+    }
+
+private:
+    bool m_allowsCopyToStart = false;
+};
+
+using CopyDestinationPtr = std::shared_ptr<CopyDestination>;
+
+} // namespace vornakel

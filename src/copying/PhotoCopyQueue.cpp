@@ -1,0 +1,376 @@
+#include "copying/PhotoCopyQueue.h"
+
+#include "platform/core/DispatchQueue.h"
+#include "platform/core/UserDefaults.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+namespace vornakel {
+
+PhotoCopyQueue::Ptr PhotoCopyQueue::create(std::vector<PhotoPtr> photos, Options options)
+{
+    // A QObject goes on the thread it lives on; the last owner may be an operation's thread.
+    Ptr queue(new PhotoCopyQueue(std::move(photos), std::move(options)), [](PhotoCopyQueue* doomed) {
+        if (DispatchQueue::isMainThread() || !QCoreApplication::instance())
+            delete doomed;
+        else
+            DispatchQueue::main()->async([doomed] { delete doomed; });
+    });
+    // The handler may run on any thread; cancelling is safe from each.
+    const std::weak_ptr<PhotoCopyQueue> weak = queue;
+    queue->m_progress->setCancellationHandler([weak] {
+        if (auto strong = weak.lock())
+            strong->cancel();
+    });
+    return queue;
+}
+
+PhotoCopyQueue::PhotoCopyQueue(std::vector<PhotoPtr> photos, Options options)
+    : m_options(std::move(options)), m_photos(std::move(photos)), m_progress(Progress::create(-1)),
+      m_clock([] { return std::chrono::steady_clock::now(); })
+{
+    m_progress->setCancellable(true);
+}
+
+PhotoCopyQueue::~PhotoCopyQueue()
+{
+    // A thread still waiting for an answer must not wait for ever.
+    std::lock_guard lock(m_conflictMutex);
+    if (m_pendingQuestion) {
+        m_pendingQuestion->resolution.fill(FileNameConflictResolution::cancel);
+        m_pendingQuestion->remember.fill(false);
+    }
+}
+
+QString PhotoCopyQueue::dragAndDropGroupingBehaviourUserDefaultsKey()
+{
+    return QStringLiteral("DragAndDropGroupingBehaviour");
+}
+
+FileGroupBehaviour PhotoCopyQueue::dragAndDropGroupingBehaviour(const UserDefaults& defaults)
+{
+    if (auto raw = defaults.optionalIntegerForKey(dragAndDropGroupingBehaviourUserDefaultsKey())) {
+        if (auto behaviour = fileGroupBehaviourFromRawValue(*raw))
+            return *behaviour;
+    }
+    return FileGroupBehaviour::preferPreview;
+}
+
+std::vector<PhotoVariantPtr> PhotoCopyQueue::variantsToCopy(const std::vector<PhotoPtr>& photos,
+                                                            FileGroupBehaviour behaviour)
+{
+    std::vector<PhotoVariantPtr> variants;
+    variants.reserve(photos.size());
+    for (const PhotoPtr& photo : photos) {
+        if (!photo)
+            continue;
+        PhotoVariantPtr primary = photo->primaryVariant();
+        PhotoVariantPtr preview = photo->previewVariant();
+        if (!preview) {
+            variants.push_back(std::move(primary));
+            continue;
+        }
+        switch (behaviour) {
+        case FileGroupBehaviour::preferOriginal:
+            variants.push_back(std::move(primary));
+            break;
+        case FileGroupBehaviour::preferPreview:
+            variants.push_back(std::move(preview));
+            break;
+        case FileGroupBehaviour::copyAll:
+            variants.push_back(std::move(primary));
+            variants.push_back(std::move(preview));
+            break;
+        }
+    }
+    return variants;
+}
+
+std::optional<FileNameConflictResolution> PhotoCopyQueue::savedFileConflictResolution() const
+{
+    std::lock_guard lock(m_conflictMutex);
+    return m_savedFileConflictResolution;
+}
+
+void PhotoCopyQueue::start(Callbacks callbacks, std::function<void(bool)> completion)
+{
+    if (m_started || !m_options.destination) {
+        if (completion)
+            completion(false);
+        return;
+    }
+    m_started = true;
+    m_callbacks = std::move(callbacks);
+    const std::vector<PhotoVariantPtr> variants = variantsToCopy(m_photos, m_options.groupBehaviour);
+    const std::weak_ptr<PhotoCopyQueue> weak = shared_from_this();
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    m_options.destination->copySessionShouldStart(
+        variants, [weak, variants, completion, answered](bool shouldStart) {
+            if (answered->exchange(true))
+                return;
+            auto proceed = [weak, variants, completion, shouldStart] {
+                auto queue = weak.lock();
+                if (!queue || !shouldStart) {
+                    if (completion)
+                        completion(false);
+                    return;
+                }
+                queue->buildAndRun(variants, completion);
+            };
+            // Everything the queue keeps is touched on the main thread only.
+            if (DispatchQueue::isMainThread())
+                proceed();
+            else
+                DispatchQueue::main()->async(proceed);
+        });
+}
+
+void PhotoCopyQueue::buildAndRun(const std::vector<PhotoVariantPtr>& variants,
+                                 const std::function<void(bool)>& completion)
+{
+    const CopyDestinationPtr& destination = m_options.destination;
+    destination->copySessionWillStart(variants);
+
+    const std::weak_ptr<PhotoCopyQueue> weak = shared_from_this();
+    const std::function<void()> cancellation = m_progress->cancellationHandler();
+    std::vector<PhotoVariantCopyOperationPtr> operations;
+    qint64 byteTotal = 0;
+    for (const PhotoVariantPtr& variant : variants) {
+        const std::optional<QString> target = destination->destinationFor(*variant);
+        if (!target)
+            continue;
+        auto operation = PhotoVariantCopyOperation::create(
+            variant, *target, operationCallbacks(),
+            [weak](PhotoVariantCopyOperation& asking) { return resolveConflict(weak, asking); }, cancellation);
+        operation->setCancelWatchdogDelay(m_watchdogDelay);
+        if (!operations.empty())
+            operation->addDependency(operations.back());
+        if (variant->size())
+            byteTotal += *variant->size();
+        operations.push_back(operation);
+        m_progress->addChild(operation->progress(), 1);
+        if (PhotoPtr photo = variant->photo())
+            m_operationsByPhoto[photo.get()].push_back(operation);
+    }
+    if (byteTotal > 0) {
+        m_totalBytesToCopy = byteTotal;
+        m_bytesRemaining = byteTotal;
+    }
+    m_progress->setTotalUnitCount(qint64(operations.size()));
+    m_progress->setFileCompletedCount(1);
+    m_progress->setFileTotalCount(qint64(operations.size()));
+
+    if (operations.empty()) {
+        // Nothing to copy still ends the session, and the owner hears that the copy is over.
+        if (completion)
+            completion(true);
+        DispatchQueue::main()->async([weak] {
+            if (auto queue = weak.lock())
+                queue->endSession();
+        });
+        return;
+    }
+    m_operations = operations;
+    if (m_callbacks.queueStarted)
+        m_callbacks.queueStarted(shared_from_this());
+    m_isRunning = true;
+    m_operationQueue.setMaxConcurrentOperationCount(1);
+    {
+        std::lock_guard lock(m_conflictMutex);
+        // A cancel before the operations existed still stops them all.
+        if (m_cancelled) {
+            for (const auto& operation : operations)
+                operation->cancel();
+        }
+    }
+    for (const auto& operation : operations)
+        m_operationQueue.addOperation(operation);
+    if (completion)
+        completion(true);
+}
+
+const CopyOperationProgressCallbacks& PhotoCopyQueue::operationCallbacks()
+{
+    if (!m_operationCallbacks) {
+        const std::weak_ptr<PhotoCopyQueue> weak = shared_from_this();
+        CopyOperationProgressCallbacks callbacks;
+        callbacks.started = [weak](const PhotoVariantCopyOperationPtr& operation) {
+            if (auto queue = weak.lock())
+                queue->operationStarted(operation);
+        };
+        callbacks.progressUpdated = [weak](const PhotoVariantCopyOperationPtr&) {
+            auto queue = weak.lock();
+            if (queue && queue->m_callbacks.progressUpdated)
+                queue->m_callbacks.progressUpdated(queue);
+        };
+        callbacks.bytesCopied = [weak](const PhotoVariantCopyOperationPtr&, qint64 count) {
+            if (auto queue = weak.lock())
+                queue->bytesCopied(count);
+        };
+        callbacks.finished = [weak](const PhotoVariantCopyOperationPtr& operation) {
+            if (auto queue = weak.lock())
+                queue->operationFinished(operation);
+        };
+        m_operationCallbacks = std::move(callbacks);
+    }
+    return *m_operationCallbacks;
+}
+
+void PhotoCopyQueue::setCurrentItem(ProgressPtr progress, PhotoVariantPtr variant)
+{
+    if (progress == m_currentItemProgress && variant == m_currentItemVariant)
+        return;
+    m_currentItemProgress = std::move(progress);
+    m_currentItemVariant = std::move(variant);
+    emit currentItemChanged();
+}
+
+void PhotoCopyQueue::operationStarted(const PhotoVariantCopyOperationPtr& operation)
+{
+    m_currentOperation = operation;
+    setCurrentItem(operation->progress(), operation->photoVariant());
+    m_dateLastMeasurementTaken.reset();
+    m_bytesCopiedSinceLastMeasurement.reset();
+    auto self = shared_from_this();
+    if (m_callbacks.progressUpdated)
+        m_callbacks.progressUpdated(self);
+    if (m_callbacks.itemStarted)
+        m_callbacks.itemStarted(self, operation->photoVariant(), operation->finalDestination());
+}
+
+void PhotoCopyQueue::bytesCopied(qint64 count)
+{
+    if (!m_bytesRemaining)
+        return;
+    m_bytesRemaining = std::max<qint64>(0, *m_bytesRemaining - count);
+    const auto now = m_clock();
+    // The first chunk of each file opens a window and is not counted: it carries the request's latency.
+    if (!m_dateLastMeasurementTaken || !m_bytesCopiedSinceLastMeasurement) {
+        m_dateLastMeasurementTaken = now;
+        m_bytesCopiedSinceLastMeasurement = 0;
+        return;
+    }
+    *m_bytesCopiedSinceLastMeasurement += count;
+    const double elapsed = std::chrono::duration<double>(now - *m_dateLastMeasurementTaken).count();
+    if (elapsed < std::chrono::duration<double>(kThroughputWindow).count())
+        return;
+    const double throughput = double(*m_bytesCopiedSinceLastMeasurement) / elapsed;
+    // Without any bytes in the window there is no estimate rather than an endless one.
+    m_progress->setThroughputAndTimeRemaining(
+        throughput, throughput > 0 ? std::optional<double>(double(*m_bytesRemaining) / throughput) : std::nullopt);
+    m_dateLastMeasurementTaken = now;
+    m_bytesCopiedSinceLastMeasurement = 0;
+}
+
+void PhotoCopyQueue::operationFinished(const PhotoVariantCopyOperationPtr& operation)
+{
+    std::vector<PhotoVariantCopyOperationPtr> photoOperations;
+    if (PhotoPtr photo = operation->photoVariant()->photo()) {
+        auto it = m_operationsByPhoto.find(photo.get());
+        if (it != m_operationsByPhoto.end())
+            photoOperations = it->second;
+    }
+    if (photoOperations.empty())
+        photoOperations.push_back(operation);
+    const std::weak_ptr<PhotoCopyQueue> weak = shared_from_this();
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    m_options.destination->performPostCopyOperation(operation, photoOperations, [weak, operation, answered](bool) {
+        if (answered->exchange(true))
+            return;
+        DispatchQueue::main()->async([weak, operation] {
+            if (auto queue = weak.lock())
+                queue->bookkeeping(operation);
+        });
+    });
+}
+
+void PhotoCopyQueue::bookkeeping(const PhotoVariantCopyOperationPtr& operation)
+{
+    if (std::find(m_completedOperations.begin(), m_completedOperations.end(), operation) != m_completedOperations.end())
+        return;
+    m_completedOperations.push_back(operation);
+    m_progress->setFileCompletedCount(qint64(m_completedOperations.size()));
+    auto self = shared_from_this();
+    if (m_callbacks.itemFinished)
+        m_callbacks.itemFinished(self);
+    if (m_completedOperations.size() == m_operations.size())
+        endSession();
+}
+
+void PhotoCopyQueue::endSession()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_options.destination->copySessionDidEnd();
+    m_isRunning = false;
+    m_currentOperation.reset();
+    setCurrentItem(nullptr, nullptr);
+    if (m_callbacks.queueFinished)
+        m_callbacks.queueFinished(shared_from_this());
+}
+
+void PhotoCopyQueue::cancel()
+{
+    {
+        std::lock_guard lock(m_conflictMutex);
+        m_cancelled = true;
+        if (m_pendingQuestion) {
+            m_pendingQuestion->resolution.fill(FileNameConflictResolution::cancel);
+            m_pendingQuestion->remember.fill(false);
+        }
+    }
+    m_operationQueue.cancelAllOperations();
+}
+
+FileNameConflictResolution PhotoCopyQueue::resolveConflict(const std::weak_ptr<PhotoCopyQueue>& weak,
+                                                           PhotoVariantCopyOperation& operation)
+{
+    PendingQuestion question;
+    {
+        auto queue = weak.lock();
+        if (!queue)
+            return FileNameConflictResolution::cancel;
+        std::lock_guard lock(queue->m_conflictMutex);
+        if (queue->m_savedFileConflictResolution)
+            return *queue->m_savedFileConflictResolution;
+        if (queue->m_cancelled)
+            return FileNameConflictResolution::cancel;
+        queue->m_pendingQuestion = question;
+    }
+    DispatchQueue::main()->async(
+        [weak, question, variant = operation.photoVariant(), target = operation.target()] {
+            auto queue = weak.lock();
+            if (!queue) {
+                question.resolution.fill(FileNameConflictResolution::cancel);
+                question.remember.fill(false);
+                return;
+            }
+            if (!queue->m_callbacks.fileNameConflict) {
+                // Nobody to ask: the existing file is kept.
+                question.resolution.fill(FileNameConflictResolution::skip);
+                question.remember.fill(false);
+                return;
+            }
+            queue->m_callbacks.fileNameConflict(queue, variant, target, question.resolution, question.remember);
+        });
+    const FileNameConflictResolution resolution = question.resolution.waitForever();
+    const bool remember = question.remember.waitForever();
+
+    auto queue = weak.lock();
+    if (!queue)
+        return FileNameConflictResolution::cancel;
+    {
+        std::lock_guard lock(queue->m_conflictMutex);
+        queue->m_pendingQuestion.reset();
+        if (remember && !queue->m_cancelled)
+            queue->m_savedFileConflictResolution = resolution;
+    }
+    if (resolution == FileNameConflictResolution::cancel)
+        queue->cancel();
+    return resolution;
+}
+
+} // namespace vornakel

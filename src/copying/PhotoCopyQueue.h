@@ -1,0 +1,154 @@
+#pragma once
+
+#include "copying/CopyDestination.h"
+#include "copying/CopyTypes.h"
+#include "copying/PhotoVariantCopyOperation.h"
+#include "model/Photo.h"
+#include "platform/core/Deferred.h"
+#include "platform/core/OperationQueue.h"
+#include "platform/core/Progress.h"
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace vornakel {
+
+class UserDefaults;
+
+// The copy engine: given photos and options (a destination and a grouping), it picks the files of each photo,
+// opens a session on the destination and copies the files one after another, each by a
+// PhotoVariantCopyOperation. It keeps one progress for the whole copy (file counts, throughput, time
+// remaining), reports through `Callbacks`, and asks its owner when a target file exists.
+//
+// Made, started and reported on the main thread. Every operation reports its end, also after a cancel, and
+// `queueFinished` follows the last one, once. A queue copies once: a second `start` is refused.
+class PhotoCopyQueue : public QObject, public std::enable_shared_from_this<PhotoCopyQueue> {
+    Q_OBJECT
+public:
+    using Options = PhotoCopyQueueOptions;
+    using FileGroupBehaviour = vornakel::FileGroupBehaviour;
+    using FileNameConflictResolution = vornakel::FileNameConflictResolution;
+    using Ptr = std::shared_ptr<PhotoCopyQueue>;
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+    struct Callbacks {
+        // Operations have been queued.
+        std::function<void(const Ptr&)> queueStarted;
+        // An operation begins: its variant and the file it writes (none when it writes none).
+        std::function<void(const Ptr&, const PhotoVariantPtr&, const std::optional<QString>&)> itemStarted;
+        // An operation begins, or bytes of the current file were written.
+        std::function<void(const Ptr&)> progressUpdated;
+        // An operation and its post-copy step are done.
+        std::function<void(const Ptr&)> itemFinished;
+        // Every operation is done and the session has ended.
+        std::function<void(const Ptr&)> queueFinished;
+        // A target exists and no answer is remembered: fill the resolution, and whether to remember it for the
+        // rest of this copy. Until both are filled the copy waits (a cancel of the queue fills them itself).
+        // Without this callback a conflict is answered `skip`.
+        std::function<void(const Ptr&, const PhotoVariantPtr&, const QString&, Deferred<FileNameConflictResolution>,
+                           Deferred<bool>)>
+            fileNameConflict;
+    };
+
+    // Owned by shared pointers; the last one may go on any thread, the object is deleted on the main thread.
+    static Ptr create(std::vector<PhotoPtr> photos, Options options);
+    ~PhotoCopyQueue() override;
+
+    static QString dragAndDropGroupingBehaviourUserDefaultsKey(); // "DragAndDropGroupingBehaviour"
+    // The grouping a drag-out copies with: the stored value when it is 0, 1 or 2, else preferPreview.
+    static FileGroupBehaviour dragAndDropGroupingBehaviour(const UserDefaults& defaults);
+
+    // The files a copy takes of the photos, in order: a photo without preview gives its primary; otherwise
+    // preferOriginal the primary, preferPreview the preview, copyAll the primary and then the preview.
+    static std::vector<PhotoVariantPtr> variantsToCopy(const std::vector<PhotoPtr>& photos, FileGroupBehaviour behaviour);
+
+    // Asks the destination, then builds and runs the operations. `completion` gets whether the copy started;
+    // false when the destination refused or the queue was started before.
+    void start(Callbacks callbacks, std::function<void(bool)> completion);
+    // Cancels every operation (waiting ones end at once, the running one at its next step) and answers a
+    // conflict question that is still open with `cancel`. Any thread.
+    void cancel();
+
+    const Options& options() const { return m_options; }
+    const std::vector<PhotoPtr>& photos() const { return m_photos; }
+    bool isRunning() const { return m_isRunning; }
+    const ProgressPtr& progress() const { return m_progress; }
+    const ProgressPtr& currentItemProgress() const { return m_currentItemProgress; }
+    const PhotoVariantPtr& currentItemVariant() const { return m_currentItemVariant; }
+    const std::vector<PhotoVariantCopyOperationPtr>& operations() const { return m_operations; }
+    const std::vector<PhotoVariantCopyOperationPtr>& completedOperations() const { return m_completedOperations; }
+    std::optional<FileNameConflictResolution> savedFileConflictResolution() const;
+    // Bytes of the queued files still to come; none when no size is known.
+    std::optional<qint64> bytesRemaining() const { return m_bytesRemaining; }
+    std::optional<qint64> totalBytesToCopy() const { return m_totalBytesToCopy; }
+
+    // Tests: the clock of the throughput measurement, and the delay after which a cancelled stream that does
+    // not end is given up (set before `start`).
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    void setCancelWatchdogDelay(std::chrono::milliseconds delay) { m_watchdogDelay = delay; }
+    // How long the throughput is measured before it is published.
+    static constexpr std::chrono::milliseconds kThroughputWindow{2000};
+
+signals:
+    // `currentItemProgress` and `currentItemVariant` changed.
+    void currentItemChanged();
+
+private:
+    PhotoCopyQueue(std::vector<PhotoPtr> photos, Options options);
+
+    void buildAndRun(const std::vector<PhotoVariantPtr>& variants, const std::function<void(bool)>& completion);
+    const CopyOperationProgressCallbacks& operationCallbacks();
+    void operationStarted(const PhotoVariantCopyOperationPtr& operation);
+    void bytesCopied(qint64 count);
+    void operationFinished(const PhotoVariantCopyOperationPtr& operation);
+    void bookkeeping(const PhotoVariantCopyOperationPtr& operation);
+    void endSession();
+    void setCurrentItem(ProgressPtr progress, PhotoVariantPtr variant);
+    // On the operation's thread; blocks until answered, without keeping the queue alive meanwhile.
+    static FileNameConflictResolution resolveConflict(const std::weak_ptr<PhotoCopyQueue>& weak,
+                                                      PhotoVariantCopyOperation& operation);
+
+    const Options m_options;
+    const std::vector<PhotoPtr> m_photos;
+    Callbacks m_callbacks;
+    bool m_started = false;
+    bool m_isRunning = false;
+    bool m_finished = false;
+    ProgressPtr m_progress;
+    ProgressPtr m_currentItemProgress;
+    PhotoVariantPtr m_currentItemVariant;
+    std::vector<PhotoVariantCopyOperationPtr> m_completedOperations;
+    std::vector<PhotoVariantCopyOperationPtr> m_operations;
+    std::map<const Photo*, std::vector<PhotoVariantCopyOperationPtr>> m_operationsByPhoto;
+    std::optional<std::chrono::steady_clock::time_point> m_dateLastMeasurementTaken;
+    std::optional<qint64> m_bytesCopiedSinceLastMeasurement;
+    std::optional<qint64> m_totalBytesToCopy;
+    std::optional<qint64> m_bytesRemaining;
+    OperationQueue m_operationQueue;
+    PhotoVariantCopyOperationPtr m_currentOperation;
+    std::optional<CopyOperationProgressCallbacks> m_operationCallbacks;
+    Clock m_clock;
+    std::chrono::milliseconds m_watchdogDelay = PhotoVariantCopyOperation::kDefaultCancelWatchdogDelay;
+
+    // Shared with the operations' thread.
+    struct PendingQuestion {
+        Deferred<FileNameConflictResolution> resolution;
+        Deferred<bool> remember;
+    };
+    mutable std::mutex m_conflictMutex;
+    std::optional<FileNameConflictResolution> m_savedFileConflictResolution;
+    std::optional<PendingQuestion> m_pendingQuestion;
+    bool m_cancelled = false;
+};
+
+using PhotoCopyQueuePtr = PhotoCopyQueue::Ptr;
+
+} // namespace vornakel

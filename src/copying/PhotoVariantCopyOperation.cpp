@@ -1,0 +1,355 @@
+#include "copying/PhotoVariantCopyOperation.h"
+
+#include "copying/FileNames.h"
+#include "copying/StagedFile.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <limits>
+#include <mutex>
+#include <set>
+
+namespace vornakel {
+namespace {
+
+// Leftover temporaries older than this are from copies that died; younger ones may belong to a copy under way
+// in another window or process.
+constexpr std::chrono::hours kLeftoverAge{24};
+
+// Each folder is swept for leftovers once per run, not once per file.
+void sweepLeftoversOnce(const QString& folder)
+{
+    static std::mutex mutex;
+    static std::set<QString> swept;
+    {
+        std::lock_guard lock(mutex);
+        if (!swept.insert(folder).second)
+            return;
+    }
+    StagedFile::removeLeftovers(folder, kLeftoverAge);
+}
+
+qint64 knownSize(uint64_t size)
+{
+    return size <= uint64_t(std::numeric_limits<qint64>::max()) ? qint64(size) : 0;
+}
+
+} // namespace
+
+QString PhotoVariantCopyOperation::errorDomain()
+{
+    return appIdentifierPrefix() + QStringLiteral(".zediriri-zir.copy-operation");
+}
+
+Error PhotoVariantCopyOperation::error(ErrorCode code, const std::optional<Error>& underlying)
+{
+    QString message;
+    switch (code) {
+    case fileCreationFailed:
+        message = QStringLiteral("The file could not be created.");
+        break;
+    case fileWriteFailed:
+        message = QStringLiteral("The file could not be written.");
+        break;
+    case streamIncomplete:
+        message = QStringLiteral("The camera ended the file before all of it arrived.");
+        break;
+    }
+    QVariantMap userInfo;
+    if (underlying) {
+        message += QLatin1Char(' ') + underlying->description();
+        userInfo.insert(QStringLiteral("underlyingDomain"), underlying->domain);
+        userInfo.insert(QStringLiteral("underlyingCode"), underlying->code);
+    }
+    return Error(errorDomain(), code, message, userInfo);
+}
+
+QueuePtr PhotoVariantCopyOperation::photoOperationCallbackQueue()
+{
+    static const QueuePtr queue = DispatchQueue::createSerial(copyQueueLabel());
+    return queue;
+}
+
+PhotoVariantCopyOperationPtr PhotoVariantCopyOperation::create(PhotoVariantPtr variant, QString target,
+                                                               CopyOperationProgressCallbacks callbacks,
+                                                               ConflictCallback fileNameConflictCallback,
+                                                               std::function<void()> progressCancellationHandler)
+{
+    auto operation = PhotoVariantCopyOperationPtr(new PhotoVariantCopyOperation(
+        std::move(variant), std::move(target), std::move(callbacks), std::move(fileNameConflictCallback)));
+    const ProgressPtr& progress = operation->m_progress;
+    progress->setKind(Progress::Kind::file);
+    progress->setFileOperationKind(Progress::FileOperationKind::copying);
+    progress->setCancellable(true);
+    progress->setCancellationHandler(std::move(progressCancellationHandler));
+    const auto& item = operation->m_variant ? operation->m_variant->remoteItem() : nullptr;
+    if (item && knownSize(item->size()) > 0)
+        progress->setUnitCounts(knownSize(item->size()), 0);
+    return operation;
+}
+
+PhotoVariantCopyOperation::PhotoVariantCopyOperation(PhotoVariantPtr variant, QString target,
+                                                     CopyOperationProgressCallbacks callbacks,
+                                                     ConflictCallback conflictCallback)
+    : m_variant(std::move(variant)), m_target(std::move(target)), m_callbacks(std::move(callbacks)),
+      m_conflictCallback(std::move(conflictCallback)), m_progress(Progress::create(-1))
+{
+}
+
+std::shared_ptr<PhotoVariantCopyOperation> PhotoVariantCopyOperation::self()
+{
+    return std::static_pointer_cast<PhotoVariantCopyOperation>(shared_from_this());
+}
+
+std::optional<QString> PhotoVariantCopyOperation::finalDestination() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_finalDestination;
+}
+
+PhotoVariantCopyOperation::State PhotoVariantCopyOperation::state() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_state;
+}
+
+void PhotoVariantCopyOperation::setState(State state)
+{
+    std::lock_guard lock(m_mutex);
+    m_state = std::move(state);
+}
+
+void PhotoVariantCopyOperation::failUnlessFailed(Error error)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_state.kind != State::Kind::failed)
+        m_state = State::failed(std::move(error));
+}
+
+void PhotoVariantCopyOperation::setFinalDestination(std::optional<QString> path)
+{
+    std::lock_guard lock(m_mutex);
+    m_finalDestination = std::move(path);
+}
+
+void PhotoVariantCopyOperation::main()
+{
+    setState({State::Kind::copying, std::nullopt});
+    if (isCancelled()) {
+        finishOperation();
+        return;
+    }
+    if (!fileEntryExists(m_target)) {
+        setFinalDestination(m_target);
+        stream();
+        return;
+    }
+    const FileNameConflictResolution answer =
+        m_conflictCallback ? m_conflictCallback(*this) : FileNameConflictResolution::skip;
+    // An answer that comes after the copy was cancelled must not touch anything.
+    if (isCancelled()) {
+        finishOperation();
+        return;
+    }
+    switch (answer) {
+    case FileNameConflictResolution::overwrite:
+        // The existing file stays until the new one is complete; the commit then replaces it in one step.
+        {
+            std::lock_guard lock(m_mutex);
+            m_replaceExisting = true;
+        }
+        setFinalDestination(m_target);
+        stream();
+        return;
+    case FileNameConflictResolution::useUniqueName:
+        if (std::optional<QString> free = nextAvailableFileURL(m_target)) {
+            setFinalDestination(*free);
+            stream();
+            return;
+        }
+        finishOperation();
+        return;
+    case FileNameConflictResolution::skip:
+    case FileNameConflictResolution::cancel:
+        finishOperation();
+        return;
+    }
+}
+
+void PhotoVariantCopyOperation::stream()
+{
+    auto operation = self();
+    if (!m_startedReported.exchange(true) && m_callbacks.started)
+        DispatchQueue::main()->async([operation] { operation->m_callbacks.started(operation); });
+    m_progress->setFilePath(finalDestination());
+
+    const std::shared_ptr<VKLFileSystemItem>& item = m_variant->remoteItem();
+    if (!item) {
+        failUnlessFailed(error(fileCreationFailed));
+        finishOperation();
+        return;
+    }
+    const std::weak_ptr<PhotoVariantCopyOperation> weak = operation;
+    const QueuePtr queue = photoOperationCallbackQueue();
+    item->streamItem(
+        [weak]() -> std::shared_ptr<void> {
+            auto strong = weak.lock();
+            return strong ? strong->preflight() : nullptr;
+        },
+        queue,
+        [weak](const VKLFileSystemItem::ItemPtr&, const QByteArray& data, const std::shared_ptr<void>& context) {
+            auto strong = weak.lock();
+            return strong ? strong->deliverChunk(data, context) : 1;
+        },
+        queue,
+        [weak](const VKLFileSystemItem::ItemPtr&, std::optional<Error> streamError,
+               const std::shared_ptr<void>& context) {
+            if (auto strong = weak.lock())
+                strong->complete(streamError, context);
+            else if (auto file = std::static_pointer_cast<StagedFile>(context))
+                file->discard();
+        },
+        queue);
+}
+
+std::shared_ptr<void> PhotoVariantCopyOperation::preflight()
+{
+    if (isCancelled() || isFinished())
+        return nullptr;
+    const std::optional<QString> destination = finalDestination();
+    if (!destination) {
+        failUnlessFailed(error(fileCreationFailed));
+        cancel();
+        return nullptr;
+    }
+    const QString folder = QFileInfo(*destination).path();
+    if (auto folderError = StagedFile::makeFolders(folder)) {
+        failUnlessFailed(*folderError);
+        cancel();
+        return nullptr;
+    }
+    sweepLeftoversOnce(folder);
+    auto created = StagedFile::create(*destination);
+    if (auto* failure = std::get_if<Error>(&created)) {
+        failUnlessFailed(*failure);
+        cancel();
+        return nullptr;
+    }
+    m_file = std::move(std::get<std::unique_ptr<StagedFile>>(created));
+    return m_file;
+}
+
+int PhotoVariantCopyOperation::deliverChunk(const QByteArray& data, const std::shared_ptr<void>& context)
+{
+    if (isCancelled() || isFinished() || !context || context != m_file)
+        return 1;
+    if (auto writeError = m_file->write(data)) {
+        failUnlessFailed(error(fileWriteFailed, writeError));
+        return 1;
+    }
+    if (!m_callbacks.progressUpdated && !m_callbacks.bytesCopied)
+        return 0;
+    // One post per chunk carries the count, the progress update and the byte report.
+    auto operation = self();
+    const qint64 length = data.size();
+    DispatchQueue::main()->async([operation, length] {
+        const ProgressPtr& progress = operation->m_progress;
+        if (operation->m_callbacks.progressUpdated) {
+            if (progress->totalUnitCount() < 1)
+                progress->setUnitCounts(knownSize(operation->m_variant->remoteItem()->size()), 0);
+            progress->addCompletedUnitCount(length);
+            operation->m_callbacks.progressUpdated(operation);
+        }
+        if (operation->m_callbacks.bytesCopied)
+            operation->m_callbacks.bytesCopied(operation, length);
+    });
+    return 0;
+}
+
+void PhotoVariantCopyOperation::complete(const std::optional<Error>& streamError, const std::shared_ptr<void>& context)
+{
+    auto file = std::static_pointer_cast<StagedFile>(context);
+    const bool failedBefore = state().kind == State::Kind::failed;
+    // A stream that ends after the watchdog gave up on it, or that belongs to no file of ours, writes nothing.
+    if (streamError || isCancelled() || isFinished() || failedBefore || !file || file != m_file) {
+        if (file)
+            file->discard();
+        if (streamError && !isCancelled() && !isFinished())
+            failUnlessFailed(*streamError);
+    } else {
+        const auto& item = m_variant->remoteItem();
+        const qint64 stated = knownSize(item->size()) > 0 ? knownSize(item->size()) : m_variant->size().value_or(0);
+        bool replace = false;
+        {
+            std::lock_guard lock(m_mutex);
+            replace = m_replaceExisting;
+        }
+        if (stated > 0 && file->bytesWritten() < stated) {
+            file->discard();
+            failUnlessFailed(error(streamIncomplete));
+        } else if (auto commitError = file->commit(m_variant->dateCreated(), replace)) {
+            failUnlessFailed(error(commitError->code == EEXIST ? fileCreationFailed : fileWriteFailed, commitError));
+        } else {
+            m_committed = true;
+        }
+    }
+    if (file == m_file)
+        m_file.reset();
+    finishOperation();
+}
+
+void PhotoVariantCopyOperation::didCancel()
+{
+    const std::weak_ptr<PhotoVariantCopyOperation> weak = self();
+    DispatchQueue::main()->asyncAfter(m_watchdogDelay, [weak] {
+        auto operation = weak.lock();
+        if (!operation || operation->isFinished())
+            return;
+        // The temporary is written on the copy queue; it is dropped there, after any chunk under way.
+        photoOperationCallbackQueue()->async([operation] {
+            if (operation->m_file) {
+                operation->m_file->discard();
+                operation->m_file.reset();
+            }
+        });
+        operation->finishOperation();
+    });
+}
+
+void PhotoVariantCopyOperation::willFinishWithoutRunning()
+{
+    setState({State::Kind::copying, std::nullopt});
+    finishOperation();
+}
+
+void PhotoVariantCopyOperation::finishOperation(bool markFinished)
+{
+    if (m_finishing.exchange(true))
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_state.kind != State::Kind::failed) {
+            // A file that was written in full counts as copied even when a cancel came in its last moment.
+            const bool cancelled = !m_committed && isCancelled();
+            m_state = {cancelled ? State::Kind::cancelled : State::Kind::copiedSuccessfully, std::nullopt};
+        }
+    }
+    const bool announce = !m_startedReported.exchange(true);
+    auto operation = self();
+    if (markFinished)
+        finish();
+    DispatchQueue::main()->async([operation, announce] {
+        const ProgressPtr& progress = operation->m_progress;
+        if (progress->totalUnitCount() < 1)
+            progress->setUnitCounts(1, 1);
+        else if (progress->completedUnitCount() != progress->totalUnitCount())
+            progress->setCompletedUnitCount(progress->totalUnitCount());
+        if (announce && operation->m_callbacks.started)
+            operation->m_callbacks.started(operation);
+        if (operation->m_callbacks.finished)
+            operation->m_callbacks.finished(operation);
+    });
+}
+
+} // namespace vornakel

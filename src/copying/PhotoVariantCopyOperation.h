@@ -1,0 +1,126 @@
+#pragma once
+
+#include "copying/CopyTypes.h"
+#include "model/PhotoVariant.h"
+#include "platform/core/DispatchQueue.h"
+#include "platform/core/Error.h"
+#include "platform/core/OperationQueue.h"
+#include "platform/core/Progress.h"
+
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace vornakel {
+
+class PhotoVariantCopyOperation;
+class StagedFile;
+using PhotoVariantCopyOperationPtr = std::shared_ptr<PhotoVariantCopyOperation>;
+
+// How an operation reports; each closure is optional and always runs on the main queue, posted.
+struct CopyOperationProgressCallbacks {
+    std::function<void(const PhotoVariantCopyOperationPtr&)> started;
+    std::function<void(const PhotoVariantCopyOperationPtr&)> progressUpdated;
+    std::function<void(const PhotoVariantCopyOperationPtr&, qint64)> bytesCopied;
+    std::function<void(const PhotoVariantCopyOperationPtr&)> finished;
+};
+
+// Copies one camera file into one local file, as an asynchronous operation: settles what to do when the target
+// exists (asking, which may block while the user answers), streams the file from the camera into a temporary
+// next to the target, and gives it the target's name (dated with the capture date) only once the whole file
+// arrived and is on disk. Whatever goes wrong, the target keeps what it had and no partial file carries its name.
+//
+// `started` is reported once and always before `finished`, which is reported once however the operation ends
+// (also when cancelled before it started, or when a cancelled stream never ends: a watchdog finishes it).
+class PhotoVariantCopyOperation : public Operation {
+public:
+    struct State {
+        enum class Kind { failed, preCopy, copying, cancelled, copiedSuccessfully };
+        Kind kind = Kind::preCopy;
+        std::optional<Error> error; // set for failed
+
+        static State failed(Error error) { return {Kind::failed, std::move(error)}; }
+        bool operator==(Kind other) const { return kind == other; }
+    };
+
+    // Errors of this operation's own domain.
+    enum ErrorCode : int {
+        fileCreationFailed = 1, // the file could not be made, or something took its name meanwhile
+        fileWriteFailed = 2,    // writing, flushing or moving the data into place failed
+        streamIncomplete = 3,   // the camera ended the file before its stated size
+    };
+    static QString errorDomain(); // "<prefix>.zediriri-zir.copy-operation"
+    static Error error(ErrorCode code, const std::optional<Error>& underlying = std::nullopt);
+
+    using ConflictCallback = std::function<FileNameConflictResolution(PhotoVariantCopyOperation&)>;
+
+    // Made on the main thread. The progress counts the variant's bytes when the camera knows its size.
+    static PhotoVariantCopyOperationPtr create(PhotoVariantPtr variant, QString target,
+                                               CopyOperationProgressCallbacks callbacks,
+                                               ConflictCallback fileNameConflictCallback,
+                                               std::function<void()> progressCancellationHandler);
+
+    // The one serial queue on which every operation's stream blocks run ("<prefix>.zediriri-zir.copy").
+    static QueuePtr photoOperationCallbackQueue();
+
+    bool isAsynchronous() const override { return true; }
+
+    const PhotoVariantPtr& photoVariant() const { return m_variant; }
+    const QString& target() const { return m_target; }
+    // The file written (or being written); none until decided, and none for good when nothing is written.
+    std::optional<QString> finalDestination() const;
+    State state() const;
+    const ProgressPtr& progress() const { return m_progress; }
+
+    // How long after a cancel a stream that has not ended is given before the operation finishes anyway.
+    void setCancelWatchdogDelay(std::chrono::milliseconds delay) { m_watchdogDelay = delay; }
+    static constexpr std::chrono::milliseconds kDefaultCancelWatchdogDelay{2000};
+
+protected:
+    void main() override;
+    void didCancel() override;
+    void willFinishWithoutRunning() override;
+
+private:
+    PhotoVariantCopyOperation(PhotoVariantPtr variant, QString target, CopyOperationProgressCallbacks callbacks,
+                              ConflictCallback conflictCallback);
+
+    void stream();
+    // Stream blocks, on the copy queue.
+    std::shared_ptr<void> preflight();
+    int deliverChunk(const QByteArray& data, const std::shared_ptr<void>& context);
+    void complete(const std::optional<Error>& streamError, const std::shared_ptr<void>& context);
+
+    void setState(State state);
+    void failUnlessFailed(Error error);
+    void setFinalDestination(std::optional<QString> path);
+    // Ends the operation once: settles the state, marks it finished and reports (with `started` first when
+    // that was not reported yet). Later calls do nothing.
+    void finishOperation(bool markFinished = true);
+    std::shared_ptr<PhotoVariantCopyOperation> self();
+
+    const PhotoVariantPtr m_variant;
+    const QString m_target;
+    const CopyOperationProgressCallbacks m_callbacks;
+    const ConflictCallback m_conflictCallback;
+    const ProgressPtr m_progress;
+    std::chrono::milliseconds m_watchdogDelay = kDefaultCancelWatchdogDelay;
+
+    mutable std::mutex m_mutex;
+    State m_state;
+    std::optional<QString> m_finalDestination;
+    bool m_replaceExisting = false;
+
+    std::atomic<bool> m_finishing{false};
+    std::atomic<bool> m_startedReported{false};
+    std::atomic<bool> m_committed{false};
+    // The file being written; only touched on the copy queue.
+    std::shared_ptr<StagedFile> m_file;
+};
+
+} // namespace vornakel

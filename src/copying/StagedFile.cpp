@@ -1,0 +1,234 @@
+#include "copying/StagedFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace vornakel {
+namespace {
+
+QByteArray nativePath(const QString& path) { return QFile::encodeName(path); }
+
+// Without this, a write beyond the file-size limit ends the whole program with SIGXFSZ instead of failing
+// with EFBIG; a copy must fail like on a full disk.
+void ignoreFileSizeSignal()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGXFSZ, SIG_IGN); });
+}
+
+QString randomLetters(int count)
+{
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QString text;
+    text.reserve(count);
+    for (int i = 0; i < count; ++i)
+        text += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(int(sizeof(kLetters) - 1))]);
+    return text;
+}
+
+std::optional<Error> syncFolder(const QString& folder)
+{
+    const int fd = ::open(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return posixError(errno, QStringLiteral("open folder"), folder);
+    std::optional<Error> error;
+    if (::fsync(fd) != 0 && errno != EINVAL)
+        error = posixError(errno, QStringLiteral("flush folder"), folder);
+    ::close(fd);
+    return error;
+}
+
+// Renames without replacing anything at `to`. Falls back to link + unlink where the file system cannot.
+int renameNoReplace(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    if (::link(from.constData(), to.constData()) != 0)
+        return -1;
+    ::unlink(from.constData());
+    return 0;
+}
+
+} // namespace
+
+Error posixError(int errnoValue, const QString& what, const QString& path)
+{
+    return Error(posixErrorDomain(), errnoValue,
+                 QStringLiteral("Could not %1 “%2”: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errnoValue))),
+                 QVariantMap{{QStringLiteral("path"), path}});
+}
+
+QString StagedFile::temporaryPrefix() { return QStringLiteral(".vkl-partial-"); }
+
+bool StagedFile::isTemporaryName(const QString& fileName) { return fileName.startsWith(temporaryPrefix()); }
+
+std::optional<Error> StagedFile::makeFolders(const QString& folder)
+{
+    const QString clean = QDir::cleanPath(folder);
+    if (clean.isEmpty())
+        return posixError(ENOENT, QStringLiteral("create folder"), folder);
+    struct stat info {};
+    if (::stat(nativePath(clean).constData(), &info) == 0) {
+        if (S_ISDIR(info.st_mode))
+            return std::nullopt;
+        return posixError(ENOTDIR, QStringLiteral("create folder"), clean);
+    }
+    const QString parent = QFileInfo(clean).path();
+    if (parent != clean) {
+        if (auto error = makeFolders(parent))
+            return error;
+    }
+    if (::mkdir(nativePath(clean).constData(), 0777) != 0 && errno != EEXIST)
+        return posixError(errno, QStringLiteral("create folder"), clean);
+    return std::nullopt;
+}
+
+std::variant<std::unique_ptr<StagedFile>, Error> StagedFile::create(const QString& finalPath)
+{
+    ignoreFileSizeSignal();
+    const QFileInfo info(finalPath);
+    if (finalPath.isEmpty() || info.fileName().isEmpty() || info.isRelative())
+        return posixError(EINVAL, QStringLiteral("create"), finalPath);
+    const QString folder = info.path();
+    if (auto error = makeFolders(folder))
+        return *error;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString temporary = QDir(folder).filePath(temporaryPrefix() + randomLetters(10));
+        const int fd = ::open(nativePath(temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                              0666);
+        if (fd >= 0)
+            return std::unique_ptr<StagedFile>(new StagedFile(finalPath, temporary, fd));
+        if (errno != EEXIST)
+            return posixError(errno, QStringLiteral("create"), temporary);
+    }
+    return posixError(EEXIST, QStringLiteral("create a temporary file in"), folder);
+}
+
+StagedFile::StagedFile(QString finalPath, QString temporaryPath, int fd)
+    : m_finalPath(std::move(finalPath)), m_temporaryPath(std::move(temporaryPath)), m_fd(fd)
+{
+}
+
+StagedFile::~StagedFile() { discard(); }
+
+std::optional<Error> StagedFile::write(const QByteArray& data)
+{
+    if (m_fd < 0 || m_failed)
+        return posixError(EBADF, QStringLiteral("write"), m_temporaryPath);
+    const char* bytes = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const ssize_t written = ::write(m_fd, bytes, size_t(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            m_failed = true;
+            return posixError(errno, QStringLiteral("write"), m_temporaryPath);
+        }
+        if (written == 0) {
+            m_failed = true;
+            return posixError(EIO, QStringLiteral("write"), m_temporaryPath);
+        }
+        bytes += written;
+        left -= written;
+        m_bytesWritten += written;
+    }
+    return std::nullopt;
+}
+
+std::optional<Error> StagedFile::closeFile()
+{
+    if (m_fd < 0)
+        return std::nullopt;
+    const int fd = m_fd;
+    m_fd = -1;
+    // close is not retried on EINTR: on Linux the descriptor is gone either way.
+    if (::close(fd) != 0 && errno != EINTR)
+        return posixError(errno, QStringLiteral("close"), m_temporaryPath);
+    return std::nullopt;
+}
+
+std::optional<Error> StagedFile::commit(const std::optional<QDateTime>& modificationTime, bool replaceExisting)
+{
+    if (m_done || m_fd < 0 || m_failed) {
+        discard();
+        return posixError(EBADF, QStringLiteral("finish"), m_finalPath);
+    }
+    std::optional<Error> error;
+    if (modificationTime && modificationTime->isValid()) {
+        const qint64 msecs = modificationTime->toMSecsSinceEpoch();
+        struct timespec times[2];
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_OMIT;
+        times[1].tv_sec = time_t(msecs >= 0 ? msecs / 1000 : (msecs - 999) / 1000);
+        times[1].tv_nsec = long((msecs - qint64(times[1].tv_sec) * 1000) * 1000000);
+        // A date the file system cannot hold is not worth the copy: the data stays, undated.
+        ::futimens(m_fd, times);
+    }
+    if (::fsync(m_fd) != 0)
+        error = posixError(errno, QStringLiteral("flush"), m_temporaryPath);
+    if (auto closeError = closeFile(); closeError && !error)
+        error = closeError;
+    if (!error) {
+        const QByteArray from = nativePath(m_temporaryPath);
+        const QByteArray to = nativePath(m_finalPath);
+        const int result = replaceExisting ? ::rename(from.constData(), to.constData()) : renameNoReplace(from, to);
+        if (result != 0)
+            error = posixError(errno, QStringLiteral("move into place"), m_finalPath);
+    }
+    if (error) {
+        discard();
+        return error;
+    }
+    m_done = true;
+    // The rename is only durable once the folder's entry is; a failure here leaves a complete file in place.
+    syncFolder(QFileInfo(m_finalPath).path());
+    return std::nullopt;
+}
+
+void StagedFile::discard()
+{
+    if (m_done)
+        return;
+    m_done = true;
+    closeFile();
+    ::unlink(nativePath(m_temporaryPath).constData());
+}
+
+int StagedFile::removeLeftovers(const QString& folder, std::chrono::seconds minimumAge)
+{
+    QDir dir(folder);
+    const QStringList names = dir.entryList({temporaryPrefix() + QLatin1Char('*')},
+                                            QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    int removed = 0;
+    for (const QString& name : names) {
+        const QByteArray path = nativePath(dir.filePath(name));
+        struct stat info {};
+        if (::lstat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+            continue;
+        // The status-change time moves with every write and cannot be set back, unlike the modification time.
+        const auto changed = std::chrono::seconds(info.st_ctim.tv_sec);
+        if (now - changed < minimumAge)
+            continue;
+        if (::unlink(path.constData()) == 0)
+            ++removed;
+    }
+    return removed;
+}
+
+} // namespace vornakel

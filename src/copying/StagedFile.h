@@ -1,0 +1,71 @@
+#pragma once
+
+#include "platform/core/Error.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <variant>
+
+namespace vornakel {
+
+// A file being written under a temporary name in the folder of its final name. The temporary is created
+// exclusively (nothing existing is opened or followed), every write is checked, and only `commit` gives the
+// data its final name: flushed to disk, dated, renamed into place, the folder entry flushed too. Until then, and
+// after any failure, the final name is untouched; a discarded or destroyed file removes its temporary.
+//
+// Temporaries are named ".vkl-partial-" plus random letters, so that leftovers of a crash can be recognised.
+// Not thread-safe: one thread (or one serial queue) at a time.
+class StagedFile {
+public:
+    // Creates the missing folders up to the final name's folder and the temporary in it.
+    static std::variant<std::unique_ptr<StagedFile>, Error> create(const QString& finalPath);
+    ~StagedFile();
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    const QString& finalPath() const { return m_finalPath; }
+    const QString& temporaryPath() const { return m_temporaryPath; }
+    qint64 bytesWritten() const { return m_bytesWritten; }
+    bool isOpen() const { return m_fd >= 0; }
+
+    // Writes all of the data; a failure (disk full, file too large, I/O error) leaves the file unusable.
+    std::optional<Error> write(const QByteArray& data);
+    // Flushes the data, sets the modification time (Linux keeps no settable creation time), closes the file and
+    // renames it to the final name. Without `replaceExisting` an entry already at the final name (a file, a
+    // folder, a symbolic link, dangling or not) makes the commit fail; with it, that entry itself is replaced
+    // (a symbolic link is replaced, not followed). On failure the temporary is removed.
+    std::optional<Error> commit(const std::optional<QDateTime>& modificationTime, bool replaceExisting);
+    // Closes and removes the temporary; does nothing after a commit or an earlier discard.
+    void discard();
+
+    static QString temporaryPrefix(); // ".vkl-partial-"
+    static bool isTemporaryName(const QString& fileName);
+    // Removes temporaries in `folder` left by copies that ended without cleaning up (a crash, a stalled camera)
+    // whose status last changed at least `minimumAge` ago. Answers how many were removed.
+    static int removeLeftovers(const QString& folder, std::chrono::seconds minimumAge);
+
+    // Creates the folder and its missing parents.
+    static std::optional<Error> makeFolders(const QString& folder);
+
+private:
+    StagedFile(QString finalPath, QString temporaryPath, int fd);
+    std::optional<Error> closeFile();
+
+    QString m_finalPath;
+    QString m_temporaryPath;
+    int m_fd = -1;
+    qint64 m_bytesWritten = 0;
+    bool m_failed = false;
+    bool m_done = false; // committed or discarded
+};
+
+// An error of the POSIX domain for `errnoValue`, with what failed and on which path.
+Error posixError(int errnoValue, const QString& what, const QString& path);
+inline QString posixErrorDomain() { return QStringLiteral("NSPOSIXErrorDomain"); }
+
+} // namespace vornakel

@@ -1,0 +1,232 @@
+#include "CopyTestSupport.h"
+
+#include "copying/FileNames.h"
+#include "platform/camera/StaticFileItem.h"
+
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vornakel;
+using namespace vornakel::test;
+
+TEST(FolderCopyDestination, ReadsItsFolderPresetAndGroupingFromTheDefaults)
+{
+    CopyFixture fixture;
+    const QString grouping = FolderCopyDestination::folderGroupingBehaviourUserDefaultsKey();
+    fixture.defaults().registerDefaults({{grouping, 0}});
+    {
+        auto destination = FolderCopyDestination::create(fixture.defaults(), fixture.presets());
+        EXPECT_FALSE(destination->destination());
+        EXPECT_FALSE(destination->currentConfigurationAllowsCopyToStart());
+        EXPECT_EQ(destination->sorting(), UserDefinedPhotoSorting::byPaddedNumericDate());
+        EXPECT_EQ(destination->copyQueueOptions().groupBehaviour, FileGroupBehaviour::copyAll);
+        // No folder: no target, rather than a path relative to wherever the program runs.
+        EXPECT_EQ(destination->destinationFor(*fixture.photo(QStringLiteral("A.JPG"))->primaryVariant()), std::nullopt);
+        EXPECT_EQ(destination->identifier(), QStringLiteral("com.vornakel.zediriri-zir.copy-destination.folder"));
+        EXPECT_EQ(destination->helpBookAnchor(), QStringLiteral("Help_CopyFolder"));
+        EXPECT_EQ(destination->name(), QStringLiteral("Folder"));
+    }
+
+    // Stored values, read back by a store over the same file, as a new process would.
+    {
+        fixture.defaults().setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(fixture.outPath()));
+        fixture.defaults().setValue(FolderCopyDestination::photoSortingUserDefaultsKey(), UserDefinedPhotoSorting::flatIdentifier());
+        fixture.defaults().setInteger(grouping, 1);
+        fixture.defaults().synchronize();
+    }
+    UserDefaults reopened(fixture.defaults().filePath());
+    reopened.registerDefaults({{grouping, 0}});
+    auto destination = FolderCopyDestination::create(reopened, fixture.presets());
+    EXPECT_EQ(destination->destination(), QUrl::fromLocalFile(fixture.outPath()));
+    EXPECT_TRUE(destination->currentConfigurationAllowsCopyToStart());
+    EXPECT_EQ(destination->sorting(), UserDefinedPhotoSorting::flat());
+    EXPECT_EQ(destination->copyQueueOptions().groupBehaviour, FileGroupBehaviour::preferOriginal);
+    EXPECT_EQ(destination->copyQueueOptions().destination, destination);
+
+    // Values that do not fit fall back.
+    struct Case {
+        QVariant grouping;
+        FileGroupBehaviour expected;
+    };
+    for (const Case& c : {Case{2, FileGroupBehaviour::preferPreview}, Case{3, FileGroupBehaviour::copyAll},
+                          Case{QStringLiteral("x"), FileGroupBehaviour::copyAll}, Case{QVariant(), FileGroupBehaviour::copyAll}}) {
+        reopened.setValue(grouping, c.grouping);
+        EXPECT_EQ(destination->copyQueueOptions().groupBehaviour, c.expected) << c.grouping.toString().toStdString();
+    }
+}
+
+TEST(FolderCopyDestination, AStoredFolderThatIsGoneOrAFileCountsAsNone)
+{
+    CopyFixture fixture;
+    CopyFixture::write(fixture.path(QStringLiteral("a-file")), "x");
+    for (const QString& stored : {fixture.path(QStringLiteral("gone")), fixture.path(QStringLiteral("a-file"))}) {
+        fixture.defaults().setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(stored));
+        fixture.defaults().setValue(FolderCopyDestination::photoSortingUserDefaultsKey(), QStringLiteral("no-such-preset"));
+        auto destination = FolderCopyDestination::create(fixture.defaults(), fixture.presets());
+        EXPECT_FALSE(destination->destination()) << stored.toStdString();
+        EXPECT_FALSE(destination->currentConfigurationAllowsCopyToStart());
+        EXPECT_EQ(destination->sorting(), UserDefinedPhotoSorting::byPaddedNumericDate());
+    }
+}
+
+TEST(FolderCopyDestination, TheCopyButtonFollowsTheFolderAndTheFlatFormIgnoresThePreset)
+{
+    CopyFixture fixture;
+    auto destination = FolderCopyDestination::create(fixture.defaults(), fixture.presets());
+    QList<bool> announced;
+    QObject::connect(destination.get(), &CopyDestination::currentConfigurationAllowsCopyToStartChanged,
+                     [&](bool allowed) { announced << allowed; });
+    destination->setDestination(QUrl::fromLocalFile(fixture.outPath()));
+    EXPECT_TRUE(destination->currentConfigurationAllowsCopyToStart());
+    destination->setDestination(QUrl(QStringLiteral("https://example.com/photos")));
+    EXPECT_FALSE(destination->currentConfigurationAllowsCopyToStart());
+    EXPECT_EQ(destination->destinationFor(*fixture.photo(QStringLiteral("A.JPG"))->primaryVariant()), std::nullopt);
+    destination->setDestination(std::nullopt);
+    EXPECT_FALSE(destination->currentConfigurationAllowsCopyToStart());
+    EXPECT_EQ(announced, QList<bool>({true, false}));
+
+    const QDateTime captured(QDate(2021, 3, 4), QTime(12, 0), Qt::UTC);
+    const PhotoPtr photo = fixture.photo(QStringLiteral("IMG_0001.JPG"), 1000, captured);
+    destination->setDestination(QUrl::fromLocalFile(fixture.outPath()));
+    EXPECT_EQ(destination->destinationFor(*photo->primaryVariant()), fixture.outFile("2021/03/04/IMG_0001.JPG"));
+
+    fixture.defaults().setValue(FolderCopyDestination::photoSortingUserDefaultsKey(),
+                                UserDefinedPhotoSorting::byPaddedNumericDateIdentifier());
+    auto flat = fixture.flatDestination();
+    EXPECT_EQ(flat->destinationFor(*photo->primaryVariant()), fixture.outFile("IMG_0001.JPG"));
+    EXPECT_TRUE(flat->currentConfigurationAllowsCopyToStart());
+}
+
+TEST(FolderCopyDestination, DragAndDropGroupingFallsBackToPreferPreview)
+{
+    CopyFixture fixture;
+    const QString key = PhotoCopyQueue::dragAndDropGroupingBehaviourUserDefaultsKey();
+    EXPECT_EQ(key, QStringLiteral("DragAndDropGroupingBehaviour"));
+    struct Case {
+        QVariant stored;
+        FileGroupBehaviour expected;
+    };
+    for (const Case& c : {Case{QVariant(), FileGroupBehaviour::preferPreview}, Case{0, FileGroupBehaviour::copyAll},
+                          Case{QStringLiteral("1"), FileGroupBehaviour::preferOriginal}, Case{7, FileGroupBehaviour::preferPreview}}) {
+        fixture.defaults().setValue(key, c.stored);
+        EXPECT_EQ(PhotoCopyQueue::dragAndDropGroupingBehaviour(fixture.defaults()), c.expected);
+    }
+}
+
+TEST(FileNames, TheNextFreeNameNumbersBeforeTheExtension)
+{
+    CopyFixture fixture;
+    for (const char* name : {"DSC01234.JPG", "IMG_0001.JPG", "IMG_0001 2.JPG", "IMG_0001 3.JPG", "archive.tar.gz", "README",
+                             ".hidden"})
+        CopyFixture::write(fixture.outFile(QString::fromLatin1(name)), "x");
+    // A dangling link takes its name too.
+    ::symlink("/nonexistent/target", QFile::encodeName(fixture.outFile("LINK.JPG")).constData());
+    struct Case {
+        const char* name;
+        const char* expected;
+    };
+    const std::vector<Case> cases = {
+        {"DSC01234.JPG", "DSC01234 2.JPG"}, {"IMG_0001.JPG", "IMG_0001 4.JPG"}, {"archive.tar.gz", "archive.tar 2.gz"},
+        {"README", "README 2"}, {".hidden", ".hidden 2"}, {"FREE.JPG", "FREE.JPG"}, {"LINK.JPG", "LINK 2.JPG"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(nextAvailableFileURL(fixture.outFile(QString::fromLatin1(c.name))), fixture.outFile(QString::fromLatin1(c.expected)));
+    EXPECT_EQ(nextAvailableFileURL(QStringLiteral("relative/IMG.JPG")), std::nullopt);
+    EXPECT_EQ(nextAvailableFileURL(fixture.outFile("IMG_0001.JPG"), 3), std::nullopt);
+}
+
+TEST(StagedFile, LeftoverTemporariesAreRecognisedAndRemoved)
+{
+    CopyFixture fixture;
+    CopyFixture::write(fixture.outFile(".vkl-partial-abc"), "left by a crash");
+    CopyFixture::write(fixture.outFile("IMG_0001.JPG"), "a photo");
+    EXPECT_EQ(StagedFile::removeLeftovers(fixture.outPath(), std::chrono::hours(1)), 0);
+    EXPECT_EQ(StagedFile::removeLeftovers(fixture.outPath(), std::chrono::seconds(0)), 1);
+    EXPECT_EQ(fixture.entries(), QStringList({"IMG_0001.JPG"}));
+
+    // A staged file that is dropped takes its temporary with it; the final name never appears.
+    {
+        auto created = StagedFile::create(fixture.outFile("IMG_0002.JPG"));
+        ASSERT_TRUE(std::holds_alternative<std::unique_ptr<StagedFile>>(created));
+        auto& file = std::get<std::unique_ptr<StagedFile>>(created);
+        EXPECT_FALSE(file->write("partial"));
+        EXPECT_EQ(CopyFixture::temporaries(fixture.entries()).size(), 1);
+    }
+    EXPECT_EQ(fixture.entries(), QStringList({"IMG_0001.JPG"}));
+}
+
+namespace {
+
+// A camera file whose stream is given chunk by chunk (an empty chunk included, which a camera may send).
+class ScriptedFile : public StaticFileItem {
+public:
+    ScriptedFile(QString name, uint64_t statedSize, std::vector<QByteArray> chunks)
+        : StaticFileItem(std::move(name), std::nullopt, statedSize), m_chunks(std::move(chunks)) {}
+    void streamItem(StreamPreflightBlock preflight, QueuePtr, StreamChunkBlock chunk, QueuePtr queue,
+                    StreamCompleteBlock complete, QueuePtr) override
+    {
+        auto self = shared_from_this();
+        queue->async([self, preflight, chunk, complete, chunks = m_chunks] {
+            auto context = preflight();
+            for (const QByteArray& data : chunks) {
+                if (chunk(self, data, context) != 0) {
+                    complete(self, errorWithVKLErrorCode(VKLErrorCancelled), context);
+                    return;
+                }
+            }
+            complete(self, std::nullopt, context);
+        });
+    }
+
+private:
+    std::vector<QByteArray> m_chunks;
+};
+
+} // namespace
+
+TEST(PhotoCopyQueue, ThroughputSkipsEachFilesFirstChunkAndNeverEstimatesFromNothing)
+{
+    CopyFixture fixture;
+    const QByteArray hundred(100, 'x');
+    // Stated 400 bytes; the camera sends 500, so the remaining count would go below zero.
+    auto file = std::make_shared<ScriptedFile>(QStringLiteral("A.JPG"), 400,
+                                               std::vector<QByteArray>{hundred, hundred, hundred, hundred, hundred});
+    auto queue = PhotoCopyQueue::create({Photo::create(PhotoVariant::create(file))},
+                                        {fixture.flatDestination(), FileGroupBehaviour::copyAll});
+    // Each chunk is one second later than the one before.
+    auto seconds = std::make_shared<int>(0);
+    const auto origin = std::chrono::steady_clock::time_point();
+    queue->setClock([seconds, origin] { return origin + std::chrono::seconds((*seconds)++); });
+    std::vector<std::pair<std::optional<double>, std::optional<double>>> published;
+    QObject::connect(queue->progress().get(), &Progress::changed, [&] {
+        const auto now = std::make_pair(queue->progress()->throughput(), queue->progress()->estimatedTimeRemaining());
+        if (published.empty() || published.back() != now)
+            published.push_back(now);
+    });
+    fixture.run(queue);
+    // Chunk 1 opens the window at 0 s; chunks 2 and 3 (200 bytes) close it at 2 s: 100 B/s, 100 bytes left → 1 s.
+    // Chunks 4 and 5 make a window at 4 s with 200 bytes in 2 s, nothing left.
+    using Figures = std::pair<std::optional<double>, std::optional<double>>;
+    const std::vector<Figures> expected = {{std::nullopt, std::nullopt}, {100.0, 1.0}, {100.0, 0.0}};
+    EXPECT_EQ(published, expected);
+    EXPECT_EQ(queue->bytesRemaining(), 0);
+
+    // A window without bytes publishes a throughput of 0 and no estimate at all.
+    CopyFixture still;
+    auto empty = std::make_shared<ScriptedFile>(QStringLiteral("B.JPG"), 300,
+                                                std::vector<QByteArray>{hundred, QByteArray(), QByteArray(), hundred, hundred});
+    auto stalled = PhotoCopyQueue::create({Photo::create(PhotoVariant::create(empty))},
+                                          {still.flatDestination(), FileGroupBehaviour::copyAll});
+    auto tick = std::make_shared<int>(0);
+    stalled->setClock([tick, origin] { return origin + std::chrono::seconds((*tick)++); });
+    bool sawZero = false;
+    QObject::connect(stalled->progress().get(), &Progress::changed, [&] {
+        if (stalled->progress()->throughput() == 0.0) {
+            sawZero = true;
+            EXPECT_FALSE(stalled->progress()->estimatedTimeRemaining());
+        }
+    });
+    still.run(stalled);
+    EXPECT_TRUE(sawZero);
+}
