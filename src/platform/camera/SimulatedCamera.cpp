@@ -86,6 +86,14 @@ SimulatedCameraOptions SimulatedCameraOptions::fromFolder(const QString& folderP
     options.metadataPreloaded = settings.value(QStringLiteral("metadataPreloaded"), options.metadataPreloaded).toBool();
     options.batteryLevel = optionalIntValue(settings, QStringLiteral("batteryLevel"), options.batteryLevel);
     options.powerSource = optionalIntValue(settings, QStringLiteral("powerSource"), options.powerSource);
+    options.streamErrorAfterBytes =
+        settings.value(QStringLiteral("streamErrorAfterBytes"), options.streamErrorAfterBytes).toLongLong();
+    options.streamStallAfterBytes =
+        settings.value(QStringLiteral("streamStallAfterBytes"), options.streamStallAfterBytes).toLongLong();
+    options.streamStallMs = settings.value(QStringLiteral("streamStallMs"), options.streamStallMs).toInt();
+    options.streamShortByBytes =
+        settings.value(QStringLiteral("streamShortByBytes"), options.streamShortByBytes).toLongLong();
+    options.streamFaultFiles = listValue(settings, QStringLiteral("streamFaultFiles"), options.streamFaultFiles);
     return options;
 }
 

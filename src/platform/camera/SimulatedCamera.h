@@ -29,6 +29,11 @@
 //   metadataPreloaded         true: files are listed with their metadata already loaded (default false)
 //   batteryLevel              property 4: 0 full … 4 empty; -1: no value (default 0)
 //   powerSource               property 5: 1 mains power, 0 battery; -1: no value (default 0)
+//   streamErrorAfterBytes     a stream fails with 1014 once this many bytes were sent; -1: never (default -1)
+//   streamStallAfterBytes     a stream sends nothing more once this many bytes were sent … (default -1: never)
+//   streamStallMs             … for this long, then goes on; 0: the stalled stream never ends (default 0)
+//   streamShortByBytes        a stream ends this many bytes before the file's size, reporting success (default 0)
+//   streamFaultFiles          file names (comma-separated) the stream faults apply to; empty: every file
 //
 // A folder camera lists directories and regular files by name (hidden files, symbolic links, FIFOs and other
 // special files and "camera.ini" are left out; a name that is not valid UTF-8 is listed with U+FFFD for each
@@ -93,6 +98,11 @@ struct SimulatedCameraOptions {
     bool metadataPreloaded = false;
     std::optional<int> batteryLevel = 0;
     std::optional<int> powerSource = 0;
+    qint64 streamErrorAfterBytes = -1;
+    qint64 streamStallAfterBytes = -1;
+    int streamStallMs = 0;
+    qint64 streamShortByBytes = 0;
+    QStringList streamFaultFiles;
 
     // The options of a camera folder: `defaults` overridden by the keys of its "camera.ini", when there is one.
     static SimulatedCameraOptions fromFolder(const QString& folderPath, SimulatedCameraOptions defaults);

@@ -1,5 +1,6 @@
 #include "platform/camera/SimulatedItems.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace vornakel::simulated {
@@ -39,7 +40,24 @@ struct StreamState {
     std::unique_ptr<ContentReader> reader;
     std::chrono::steady_clock::time_point start;
     qint64 bytesSent = 0;
+    // Faults the options ask for (none when negative).
+    qint64 errorAt = -1;
+    qint64 stallAt = -1;
+    qint64 endAt = -1;
+    bool stalled = false;
 };
+
+// Sets the stream faults of the options on a stream of the entry, when they apply to it.
+void applyStreamFaults(StreamState& state, const QString& name, uint64_t size)
+{
+    const SimulatedCameraOptions& options = state.core->options;
+    if (!options.streamFaultFiles.isEmpty() && !options.streamFaultFiles.contains(name))
+        return;
+    state.errorAt = options.streamErrorAfterBytes;
+    state.stallAt = options.streamStallAfterBytes;
+    if (options.streamShortByBytes > 0)
+        state.endAt = std::max<qint64>(0, qint64(size) - options.streamShortByBytes);
+}
 
 void finishStream(const std::shared_ptr<StreamState>& state, std::optional<Error> error)
 {
@@ -57,9 +75,28 @@ void streamNextChunk(const std::shared_ptr<StreamState>& state)
         finishStream(state, error);
         return;
     }
-    std::optional<QByteArray> data = state->reader->read(state->core->options.chunkSize > 0
-                                                             ? state->core->options.chunkSize
-                                                             : 256 * 1024);
+    if (state->errorAt >= 0 && state->bytesSent >= state->errorAt) {
+        finishStream(state, errorWithVKLErrorCode(VKLErrorReadFailed));
+        return;
+    }
+    if (state->stallAt >= 0 && state->bytesSent >= state->stallAt && !state->stalled) {
+        state->stalled = true;
+        // A camera that stops answering: the link stays taken, so the stall holds up every later request too.
+        if (state->core->options.streamStallMs > 0)
+            state->core->link->queue()->asyncAfter(std::chrono::milliseconds(state->core->options.streamStallMs),
+                                                   [state] { streamNextChunk(state); });
+        return;
+    }
+    if (state->endAt >= 0 && state->bytesSent >= state->endAt) {
+        finishStream(state, std::nullopt);
+        return;
+    }
+    qint64 wanted = state->core->options.chunkSize > 0 ? state->core->options.chunkSize : 256 * 1024;
+    for (qint64 limit : {state->errorAt, state->stalled ? qint64(-1) : state->stallAt, state->endAt}) {
+        if (limit > state->bytesSent)
+            wanted = std::min(wanted, limit - state->bytesSent);
+    }
+    std::optional<QByteArray> data = state->reader->read(wanted);
     if (!data) {
         finishStream(state, errorWithVKLErrorCode(VKLErrorReadFailed));
         return;
@@ -202,6 +239,7 @@ public:
                         finishStream(state, errorWithVKLErrorCode(VKLErrorFileNotFound));
                         return;
                     }
+                    applyStreamFaults(*state, m_entry.name, this->size());
                     state->start = std::chrono::steady_clock::now();
                     streamNextChunk(state);
                 });

@@ -578,3 +578,51 @@ TEST(SimulatedCamera, DescribesItselfFromItsOptions)
 
 } // namespace
 } // namespace vornakel
+
+namespace vornakel {
+
+TEST(SimulatedCamera, StreamFaultsComeFromCameraIni)
+{
+    QTemporaryDir folder;
+    const QByteArray bytes = QByteArray("0123456789").repeated(1000);
+    for (const char* name : {"A.JPG", "B.JPG"}) {
+        QFile file(folder.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    struct Case {
+        const char* ini;
+        QByteArray expectedA;
+        std::optional<int> errorA;
+        QByteArray expectedB;
+    };
+    const std::vector<Case> cases = {
+        {"streamErrorAfterBytes=3000\nstreamFaultFiles=A.JPG\n", bytes.left(3000), int(VKLErrorReadFailed), bytes},
+        {"streamShortByBytes=100\n", bytes.left(9900), std::nullopt, bytes.left(9900)},
+        {"streamStallAfterBytes=2000\nstreamStallMs=30\nstreamFaultFiles=B.JPG\n", bytes, std::nullopt, bytes},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ini);
+        QFile ini(folder.filePath(QStringLiteral("camera.ini")));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write(QByteArray("[General]\nchunkSize=1000\nstartsInStorageMode=true\n") + c.ini);
+        ini.close();
+        auto camera = SimulatedCamera::fromFolder(folder.path());
+        const auto files = test::walkFiles(test::openStorage(*camera));
+        ASSERT_EQ(files.size(), 2u);
+        const auto a = test::streamFile(test::findFile(files, QStringLiteral("A.JPG")));
+        EXPECT_EQ(a.data, c.expectedA);
+        EXPECT_EQ(a.error ? std::optional<int>(a.error->code) : std::nullopt, c.errorA);
+        const auto b = test::streamFile(test::findFile(files, QStringLiteral("B.JPG")));
+        EXPECT_EQ(b.data, c.expectedB);
+        EXPECT_EQ(b.error, std::nullopt);
+        EXPECT_EQ(b.completions, 1);
+    }
+    const auto options = SimulatedCameraOptions::fromFolder(folder.path());
+    EXPECT_EQ(options.streamStallAfterBytes, 2000);
+    EXPECT_EQ(options.streamStallMs, 30);
+    EXPECT_EQ(options.streamFaultFiles, QStringList({"B.JPG"}));
+    EXPECT_EQ(options.streamErrorAfterBytes, -1);
+}
+
+} // namespace vornakel
