@@ -1,0 +1,381 @@
+// Copies the photos of a simulated camera folder into a folder, the way the app's copy does, and prints its
+// progress. With --bench it measures the copy engine instead: it writes camera folders of its own and reports
+// link efficiency, latency overhead, local copy speed against cp + sync, and memory growth. It prints figures
+// and never fails on speed.
+//
+//   vkl-copy-camera [options] CAMERA_FOLDER TARGET_FOLDER
+//   vkl-copy-camera --bench [WORK_FOLDER]
+
+#include "copying/FolderCopyDestination.h"
+#include "copying/PhotoCopyQueue.h"
+#include "model/CameraFileScanning.h"
+#include "platform/camera/SimulatedCamera.h"
+#include "platform/core/UserDefaults.h"
+#include "sorting/PhotoSortingModel.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <optional>
+
+using namespace vornakel;
+
+namespace {
+
+// Resident memory now, in bytes.
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
+}
+
+// Runs the event loop until the flag is set.
+void runUntil(const std::function<bool()>& done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
+
+struct CopyOptions {
+    QString presetId;   // empty: the flat preset
+    FileNameConflictResolution conflict = FileNameConflictResolution::skip;
+    FileGroupBehaviour grouping = FileGroupBehaviour::copyAll;
+    bool printProgress = true;
+    // The link, where the folder's camera.ini does not set it.
+    std::optional<qint64> throughput;
+    std::optional<int> latencyMs;
+};
+
+struct CopyResult {
+    bool ok = false;
+    QString problem;
+    int files = 0, copied = 0, skipped = 0, failed = 0, cancelled = 0;
+    qint64 bytes = 0;
+    double seconds = 0;
+    qint64 residentBefore = 0;
+    qint64 residentPeak = 0;
+    qint64 progressPosts = 0;
+    qint64 chunks = 0;
+};
+
+// Connects, lists and loads the camera's files, groups them into photos, then copies them and reports.
+CopyResult copyCamera(const QString& cameraFolder, const QString& targetFolder, const CopyOptions& options,
+                      UserDefaults& defaults, const PhotoSortingModel& presets)
+{
+    CopyResult result;
+    SimulatedCameraOptions cameraOptions;
+    cameraOptions.startsInStorageMode = true;
+    if (options.throughput)
+        cameraOptions.throughputBytesPerSecond = *options.throughput;
+    if (options.latencyMs)
+        cameraOptions.latencyMs = *options.latencyMs;
+    auto camera = SimulatedCamera::fromFolder(cameraFolder, cameraOptions);
+
+    std::optional<std::optional<Error>> connected;
+    camera->connectWithClientName(QStringLiteral("vkl-copy-camera"),
+                                  [&](std::optional<Error> error, auto) { connected = error; }, {});
+    runUntil([&] { return connected.has_value(); });
+    if (*connected) {
+        result.problem = QStringLiteral("connecting failed: ") + (*connected)->description();
+        return result;
+    }
+    std::optional<std::optional<Error>> storage;
+    camera->setCurrentCommandCategories(VKLCommandCategoryStorageAccess, [&](std::optional<Error> error) { storage = error; });
+    runUntil([&] { return storage.has_value(); });
+
+    CameraFileScanning scanning;
+    std::optional<CameraFileScanning::Items> files;
+    bool scanned = false;
+    scanning.scan(camera, [](const CameraFileScanning::ItemPtr& item) { return item->isKnownImageType(); },
+                  [&](std::optional<CameraFileScanning::Items> items, std::optional<CameraFileScanning::ScanError>) {
+                      files = std::move(items);
+                      scanned = true;
+                  });
+    runUntil([&] { return scanned; });
+    if (!files) {
+        result.problem = QStringLiteral("listing the camera failed");
+        return result;
+    }
+    size_t loaded = 0;
+    for (const auto& item : *files)
+        item->loadMetadata([&](std::optional<Error>) { ++loaded; });
+    runUntil([&] { return loaded == files->size(); });
+    std::vector<PhotoPtr> photos = CameraFileScanning::photos(*files);
+    std::sort(photos.begin(), photos.end(), [](const PhotoPtr& a, const PhotoPtr& b) {
+        return a->primaryVariant()->fileName() < b->primaryVariant()->fileName();
+    });
+
+    auto destination = FolderCopyDestination::createFlat(QUrl::fromLocalFile(QDir(targetFolder).absolutePath()),
+                                                         defaults, presets);
+    if (!options.presetId.isEmpty()) {
+        if (auto preset = presets.preset(options.presetId))
+            destination->setSorting(preset);
+        else {
+            result.problem = QStringLiteral("no preset ") + options.presetId;
+            return result;
+        }
+    }
+    auto queue = PhotoCopyQueue::create(photos, {destination, options.grouping});
+    const qint64 total = qint64(PhotoCopyQueue::variantsToCopy(photos, options.grouping).size());
+    bool finished = false;
+    int index = 0;
+    QElapsedTimer clock;
+    QElapsedTimer lastLine;
+    lastLine.start();
+    result.residentBefore = residentBytes();
+    result.residentPeak = result.residentBefore;
+
+    PhotoCopyQueue::Callbacks callbacks;
+    callbacks.itemStarted = [&](const PhotoCopyQueue::Ptr&, const PhotoVariantPtr& variant, const std::optional<QString>& target) {
+        ++index;
+        if (options.printProgress)
+            std::printf("[%d/%lld] %s → %s\n", index, total, qPrintable(variant->fileName()),
+                        target ? qPrintable(*target) : "(not written)");
+    };
+    callbacks.progressUpdated = [&](const PhotoCopyQueue::Ptr& q) {
+        ++result.progressPosts;
+        result.residentPeak = std::max(result.residentPeak, residentBytes());
+        if (!options.printProgress || lastLine.elapsed() < 1000)
+            return;
+        lastLine.restart();
+        const auto& progress = q->progress();
+        const std::optional<double> throughput = progress->throughput();
+        const std::optional<double> remaining = progress->estimatedTimeRemaining();
+        std::printf("    %.0f%%", progress->fractionCompleted() * 100.0);
+        if (throughput)
+            std::printf("  %.1f MB/s", *throughput / 1e6);
+        if (remaining)
+            std::printf("  %.0f s left", *remaining);
+        std::printf("\n");
+        std::fflush(stdout);
+    };
+    callbacks.queueFinished = [&](const PhotoCopyQueue::Ptr&) { finished = true; };
+    const FileNameConflictResolution answer = options.conflict;
+    callbacks.fileNameConflict = [answer, &options](const PhotoCopyQueue::Ptr&, const PhotoVariantPtr& variant,
+                                                    const QString& target, Deferred<FileNameConflictResolution> resolution,
+                                                    Deferred<bool> remember) {
+        if (options.printProgress)
+            std::printf("    %s exists at %s\n", qPrintable(variant->fileName()), qPrintable(target));
+        resolution.fill(answer);
+        remember.fill(true);
+    };
+    clock.start();
+    std::optional<bool> started;
+    queue->start(callbacks, [&](bool ok) { started = ok; });
+    runUntil([&] { return finished || started == false; });
+    result.seconds = double(clock.nsecsElapsed()) / 1e9;
+    if (!finished) {
+        result.problem = QStringLiteral("the copy did not start");
+        return result;
+    }
+    for (const auto& operation : queue->operations()) {
+        ++result.files;
+        const auto state = operation->state();
+        switch (state.kind) {
+        case PhotoVariantCopyOperation::State::Kind::copiedSuccessfully:
+            if (operation->finalDestination()) {
+                ++result.copied;
+                result.bytes += QFileInfo(*operation->finalDestination()).size();
+            } else {
+                ++result.skipped;
+            }
+            break;
+        case PhotoVariantCopyOperation::State::Kind::failed:
+            ++result.failed;
+            if (options.printProgress)
+                std::printf("    %s failed: %s\n", qPrintable(operation->photoVariant()->fileName()),
+                            qPrintable(state.error ? state.error->description() : QString()));
+            break;
+        case PhotoVariantCopyOperation::State::Kind::cancelled:
+            ++result.cancelled;
+            break;
+        default:
+            break;
+        }
+    }
+    // Chunks of the camera's size, as the link sends them.
+    const qint64 chunkSize = std::max(1, camera->options().chunkSize);
+    for (const auto& operation : queue->operations())
+        result.chunks += (operation->progress()->totalUnitCount() + chunkSize - 1) / chunkSize;
+    result.ok = true;
+    return result;
+}
+
+void printSummary(const CopyResult& result)
+{
+    std::printf("%d files: %d copied, %d skipped, %d failed, %d cancelled; %.1f MB in %.2f s (%.1f MB/s)\n",
+                result.files, result.copied, result.skipped, result.failed, result.cancelled, double(result.bytes) / 1e6,
+                result.seconds, result.seconds > 0 ? double(result.bytes) / 1e6 / result.seconds : 0.0);
+}
+
+// A camera folder of `count` files of `size` bytes each (random bytes under camera file names).
+bool writeCamera(const QString& folder, int count, qint64 size, const QString& ini)
+{
+    QDir().mkpath(folder + QStringLiteral("/DCIM/100BENCH"));
+    QByteArray block(1 << 20, '\0');
+    for (int i = 0; i < count; ++i) {
+        QFile file(QStringLiteral("%1/DCIM/100BENCH/BENCH%2.ARW").arg(folder).arg(i + 1, 4, 10, QLatin1Char('0')));
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        for (qint64 left = size; left > 0;) {
+            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(block.data()), block.size() / 4);
+            const qint64 n = std::min<qint64>(left, block.size());
+            if (file.write(block.constData(), n) != n)
+                return false;
+            left -= n;
+        }
+    }
+    QFile settings(folder + QStringLiteral("/camera.ini"));
+    if (!settings.open(QIODevice::WriteOnly))
+        return false;
+    settings.write(("[General]\n" + ini).toUtf8());
+    return true;
+}
+
+double timeCpAndSync(const QString& source, const QString& target)
+{
+    QDir(target).removeRecursively();
+    QElapsedTimer clock;
+    clock.start();
+    QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), source, target});
+    QProcess::execute(QStringLiteral("sync"), {});
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
+int runBench(const QString& workFolder, UserDefaults& defaults, const PhotoSortingModel& presets)
+{
+    QDir(workFolder).removeRecursively();
+    QDir().mkpath(workFolder);
+    CopyOptions quiet;
+    quiet.printProgress = false;
+    constexpr qint64 kLink = 20'000'000; // 20 MB/s, decimal megabytes
+
+    std::printf("== Link of 20 MB/s, no latency: 10 files of 8 MB\n");
+    {
+        const QString camera = workFolder + QStringLiteral("/link");
+        writeCamera(camera, 10, 8'000'000, QStringLiteral("throughputBytesPerSecond=%1\nchunkSize=262144\n").arg(kLink));
+        const CopyResult result = copyCamera(camera, workFolder + QStringLiteral("/link-out"), quiet, defaults, presets);
+        printSummary(result);
+        const double ideal = double(result.bytes) / double(kLink);
+        std::printf("   link efficiency: %.1f%% (ideal %.2f s, took %.2f s; target at least 95%%)\n",
+                    100.0 * ideal / result.seconds, ideal, result.seconds);
+    }
+    std::printf("== Link of 20 MB/s with 50 ms latency per request: 40 files of 1 MB\n");
+    {
+        const QString camera = workFolder + QStringLiteral("/latency");
+        writeCamera(camera, 40, 1'000'000,
+                    QStringLiteral("throughputBytesPerSecond=%1\nlatencyMs=50\nchunkSize=262144\n").arg(kLink));
+        const CopyResult result = copyCamera(camera, workFolder + QStringLiteral("/latency-out"), quiet, defaults, presets);
+        printSummary(result);
+        const double bound = double(result.bytes) / double(kLink) + result.files * 0.050;
+        std::printf("   bytes/throughput + files x latency = %.2f s; took %.2f s = %.3f x (target at most 1.05 x)\n",
+                    bound, result.seconds, result.seconds / bound);
+    }
+    std::printf("== Unlimited link (local files), durable on disk, against cp + sync: 1 GB in 8 files of 128 MB\n");
+    {
+        const QString camera = workFolder + QStringLiteral("/local");
+        writeCamera(camera, 8, 128LL * 1024 * 1024, QStringLiteral("chunkSize=1048576\n"));
+        QProcess::execute(QStringLiteral("sync"), {});
+        const double cpFirst = timeCpAndSync(camera, workFolder + QStringLiteral("/cp-out"));
+        QDir(workFolder + QStringLiteral("/cp-out")).removeRecursively();
+        QProcess::execute(QStringLiteral("sync"), {});
+        const CopyResult result = copyCamera(camera, workFolder + QStringLiteral("/local-out"), quiet, defaults, presets);
+        QDir(workFolder + QStringLiteral("/local-out")).removeRecursively();
+        QProcess::execute(QStringLiteral("sync"), {});
+        const double cpSecond = timeCpAndSync(camera, workFolder + QStringLiteral("/cp-out"));
+        QDir(workFolder + QStringLiteral("/cp-out")).removeRecursively();
+        printSummary(result);
+        const double cp = (cpFirst + cpSecond) / 2;
+        std::printf("   cp + sync: %.2f s and %.2f s (mean %.2f s); the copy took %.2f s = %.2f x (target at most 1.5 x)\n",
+                    cpFirst, cpSecond, cp, result.seconds, result.seconds / cp);
+        std::printf("   memory growth during the 1 GB copy: %.1f MB (target under 64 MB)\n",
+                    double(result.residentPeak - result.residentBefore) / 1e6);
+        std::printf("   main-thread progress posts: %lld for %lld chunks and %d files (at most one per chunk)\n",
+                    result.progressPosts, result.chunks, result.files);
+    }
+    QDir(workFolder).removeRecursively();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vkl-copy-camera"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Copies the photos of a simulated camera folder into a folder."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("camera"), QStringLiteral("The camera folder (with an optional camera.ini)."));
+    parser.addPositionalArgument(QStringLiteral("target"), QStringLiteral("The folder to copy into."));
+    parser.addOption({QStringLiteral("preset"), QStringLiteral("flat (default), date, or a preset identifier."), QStringLiteral("preset")});
+    parser.addOption({QStringLiteral("conflict"), QStringLiteral("skip (default), overwrite, unique or cancel."), QStringLiteral("answer")});
+    parser.addOption({QStringLiteral("grouping"), QStringLiteral("all (default), original or preview."), QStringLiteral("grouping")});
+    parser.addOption({QStringLiteral("throughput"), QStringLiteral("Link speed in bytes per second (0: unlimited) unless camera.ini sets it."), QStringLiteral("bytes")});
+    parser.addOption({QStringLiteral("latency"), QStringLiteral("Latency per request in milliseconds unless camera.ini sets it."), QStringLiteral("ms")});
+    parser.addOption({QStringLiteral("quiet"), QStringLiteral("Print only the summary.")});
+    parser.addOption({QStringLiteral("bench"), QStringLiteral("Measure the copy engine in WORK_FOLDER (default: a temporary folder).")});
+    parser.process(app);
+
+    // The tool's own settings and presets, so that it never touches the user's.
+    QTemporaryDir settingsFolder;
+    UserDefaults defaults(settingsFolder.filePath(QStringLiteral("UserDefaults.ini")));
+    PhotoSortingModel presets(defaults);
+    const QStringList arguments = parser.positionalArguments();
+
+    if (parser.isSet(QStringLiteral("bench"))) {
+        QTemporaryDir work(QDir::currentPath() + QStringLiteral("/vkl-copy-bench-XXXXXX"));
+        return runBench(arguments.isEmpty() ? work.path() : arguments.first(), defaults, presets);
+    }
+    if (arguments.size() != 2)
+        parser.showHelp(1);
+
+    CopyOptions options;
+    options.printProgress = !parser.isSet(QStringLiteral("quiet"));
+    const QString preset = parser.value(QStringLiteral("preset"));
+    if (preset == QLatin1String("date"))
+        options.presetId = UserDefinedPhotoSorting::byPaddedNumericDateIdentifier();
+    else if (!preset.isEmpty() && preset != QLatin1String("flat"))
+        options.presetId = preset;
+    const QString conflict = parser.value(QStringLiteral("conflict"));
+    if (conflict == QLatin1String("overwrite"))
+        options.conflict = FileNameConflictResolution::overwrite;
+    else if (conflict == QLatin1String("unique"))
+        options.conflict = FileNameConflictResolution::useUniqueName;
+    else if (conflict == QLatin1String("cancel"))
+        options.conflict = FileNameConflictResolution::cancel;
+    else if (!conflict.isEmpty() && conflict != QLatin1String("skip"))
+        parser.showHelp(1);
+    const QString grouping = parser.value(QStringLiteral("grouping"));
+    if (grouping == QLatin1String("original"))
+        options.grouping = FileGroupBehaviour::preferOriginal;
+    else if (grouping == QLatin1String("preview"))
+        options.grouping = FileGroupBehaviour::preferPreview;
+    if (parser.isSet(QStringLiteral("throughput")))
+        options.throughput = parser.value(QStringLiteral("throughput")).toLongLong();
+    if (parser.isSet(QStringLiteral("latency")))
+        options.latencyMs = parser.value(QStringLiteral("latency")).toInt();
+
+    const CopyResult result = copyCamera(arguments[0], arguments[1], options, defaults, presets);
+    if (!result.ok) {
+        std::fprintf(stderr, "%s\n", qPrintable(result.problem));
+        return 1;
+    }
+    printSummary(result);
+    return result.failed > 0 ? 2 : 0;
+}
