@@ -177,13 +177,16 @@ void PhotoCopyQueue::buildAndRun(const std::vector<PhotoVariantPtr>& variants,
         m_callbacks.queueStarted(shared_from_this());
     m_isRunning = true;
     m_operationQueue.setMaxConcurrentOperationCount(1);
+    bool cancelled = false;
     {
+        // From here on a cancel on any thread reaches every operation, also those not queued yet.
         std::lock_guard lock(m_conflictMutex);
-        // A cancel before the operations existed still stops them all.
-        if (m_cancelled) {
-            for (const auto& operation : operations)
-                operation->cancel();
-        }
+        m_cancellableOperations = operations;
+        cancelled = m_cancelled;
+    }
+    if (cancelled) {
+        for (const auto& operation : operations)
+            operation->cancel();
     }
     for (const auto& operation : operations)
         m_operationQueue.addOperation(operation);
@@ -314,15 +317,20 @@ void PhotoCopyQueue::endSession()
 
 void PhotoCopyQueue::cancel()
 {
+    std::vector<PhotoVariantCopyOperationPtr> operations;
     {
         std::lock_guard lock(m_conflictMutex);
         m_cancelled = true;
+        operations = m_cancellableOperations;
         if (m_pendingQuestion) {
             m_pendingQuestion->resolution.fill(FileNameConflictResolution::cancel);
             m_pendingQuestion->remember.fill(false);
         }
     }
-    m_operationQueue.cancelAllOperations();
+    // The progress shows the cancel too; its handler comes back here and finds everything cancelled.
+    m_progress->cancel();
+    for (const auto& operation : operations)
+        operation->cancel();
 }
 
 FileNameConflictResolution PhotoCopyQueue::resolveConflict(const std::weak_ptr<PhotoCopyQueue>& weak,

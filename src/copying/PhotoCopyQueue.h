@@ -147,6 +147,7 @@ private:
     std::optional<FileNameConflictResolution> m_savedFileConflictResolution;
     std::optional<PendingQuestion> m_pendingQuestion;
     bool m_cancelled = false;
+    std::vector<PhotoVariantCopyOperationPtr> m_cancellableOperations;
 };
 
 using PhotoCopyQueuePtr = PhotoCopyQueue::Ptr;

@@ -323,7 +323,7 @@ void PhotoVariantCopyOperation::willFinishWithoutRunning()
     finishOperation();
 }
 
-void PhotoVariantCopyOperation::finishOperation(bool markFinished)
+void PhotoVariantCopyOperation::finishOperation()
 {
     if (m_finishing.exchange(true))
         return;
@@ -337,8 +337,8 @@ void PhotoVariantCopyOperation::finishOperation(bool markFinished)
     }
     const bool announce = !m_startedReported.exchange(true);
     auto operation = self();
-    if (markFinished)
-        finish();
+    // Posted before the operation counts as finished: the next one can only start after that, so the reports of
+    // consecutive operations reach the main queue in their order.
     DispatchQueue::main()->async([operation, announce] {
         const ProgressPtr& progress = operation->m_progress;
         if (progress->totalUnitCount() < 1)
@@ -350,6 +350,7 @@ void PhotoVariantCopyOperation::finishOperation(bool markFinished)
         if (operation->m_callbacks.finished)
             operation->m_callbacks.finished(operation);
     });
+    finish();
 }
 
 } // namespace vornakel

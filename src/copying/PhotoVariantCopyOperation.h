@@ -101,7 +101,7 @@ private:
     void setFinalDestination(std::optional<QString> path);
     // Ends the operation once: settles the state, marks it finished and reports (with `started` first when
     // that was not reported yet). Later calls do nothing.
-    void finishOperation(bool markFinished = true);
+    void finishOperation();
     std::shared_ptr<PhotoVariantCopyOperation> self();
 
     const PhotoVariantPtr m_variant;

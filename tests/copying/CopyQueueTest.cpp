@@ -275,28 +275,39 @@ TEST(PhotoCopyQueue, WithoutAConflictCallbackTheExistingFileIsKept)
 
 TEST(PhotoCopyQueue, CancelMidCopyEndsEveryOperationAndFinishesOnce)
 {
-    CopyFixture fixture;
-    std::weak_ptr<PhotoCopyQueue> weakQueue;
-    InProcessFile::Stream stream;
-    stream.chunkSize = 1000;
-    // The queue is cancelled from the copy thread while the first file is half written.
-    stream.onChunkDelivered = [&weakQueue](qint64 delivered) {
-        if (delivered == 2000)
-            if (auto queue = weakQueue.lock())
-                queue->cancel();
+    // However the copy is cancelled: the queue itself, the whole copy's progress, or one file's progress.
+    const std::vector<std::pair<const char*, std::function<void(PhotoCopyQueue&)>>> ways = {
+        {"queue", [](PhotoCopyQueue& queue) { queue.cancel(); }},
+        {"copy progress", [](PhotoCopyQueue& queue) { queue.progress()->cancel(); }},
+        {"file progress", [](PhotoCopyQueue& queue) { queue.progress()->children().back()->cancel(); }},
     };
-    auto first = PhotoVariant::create(fixture.file(QStringLiteral("A.JPG"), 5000, std::nullopt, stream));
-    std::vector<PhotoPtr> photos = {Photo::create(first), fixture.photo(QStringLiteral("B.JPG")),
-                                    fixture.photo(QStringLiteral("C.JPG"))};
-    auto queue = PhotoCopyQueue::create(photos, {fixture.flatDestination(), FileGroupBehaviour::copyAll});
-    weakQueue = queue;
-    auto record = fixture.run(queue);
-    runFor(std::chrono::milliseconds(200)); // past the watchdog: nothing more may come
-    EXPECT_EQ(record->queueFinished, 1);
-    expectOneRun(*record, {"A.JPG", "B.JPG", "C.JPG"});
-    for (const auto& operation : queue->operations())
-        EXPECT_EQ(operation->state().kind, Kind::cancelled) << stateName(operation->state().kind);
-    EXPECT_TRUE(fixture.entries().isEmpty()) << fixture.entries().join(QLatin1Char(' ')).toStdString();
+    for (const auto& [way, cancel] : ways) {
+        SCOPED_TRACE(way);
+        CopyFixture fixture;
+        std::weak_ptr<PhotoCopyQueue> weakQueue;
+        InProcessFile::Stream stream;
+        stream.chunkSize = 1000;
+        // Cancelled from the copy thread while the first file is half written.
+        stream.onChunkDelivered = [&weakQueue, cancel = cancel](qint64 delivered) {
+            if (delivered == 2000)
+                if (auto queue = weakQueue.lock())
+                    cancel(*queue);
+        };
+        auto first = PhotoVariant::create(fixture.file(QStringLiteral("A.JPG"), 5000, std::nullopt, stream));
+        std::vector<PhotoPtr> photos = {Photo::create(first), fixture.photo(QStringLiteral("B.JPG")),
+                                        fixture.photo(QStringLiteral("C.JPG"))};
+        auto queue = PhotoCopyQueue::create(photos, {fixture.flatDestination(), FileGroupBehaviour::copyAll});
+        weakQueue = queue;
+        auto record = fixture.run(queue);
+        runFor(std::chrono::milliseconds(200)); // past the watchdog: nothing more may come
+        expectOneRun(*record, {"A.JPG", "B.JPG", "C.JPG"});
+        for (const auto& operation : queue->operations())
+            EXPECT_EQ(operation->state().kind, Kind::cancelled)
+                << operation->photoVariant()->fileName().toStdString() << " " << stateName(operation->state().kind);
+        EXPECT_TRUE(fixture.entries().isEmpty()) << fixture.entries().join(QLatin1Char(' ')).toStdString();
+        EXPECT_TRUE(queue->progress()->isCancelled());
+        EXPECT_EQ(queue->progress()->completedUnitCount(), 3);
+    }
 }
 
 TEST(PhotoCopyQueue, CancelReleasesAnOpenConflictQuestionAndALateAnswerDoesNothing)
