@@ -28,14 +28,15 @@ TEST(FolderCopyDestination, ReadsItsFolderPresetAndGroupingFromTheDefaults)
         EXPECT_EQ(destination->name(), QStringLiteral("Folder"));
     }
 
-    // Stored values, read back by a store over the same file, as a new process would.
-    {
-        fixture.defaults().setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(fixture.outPath()));
-        fixture.defaults().setValue(FolderCopyDestination::photoSortingUserDefaultsKey(), UserDefinedPhotoSorting::flatIdentifier());
-        fixture.defaults().setInteger(grouping, 1);
-        fixture.defaults().synchronize();
-    }
-    UserDefaults reopened(fixture.defaults().filePath());
+    // Stored by another process (stores in one process share QSettings' cache, so the other process is played
+    // by writing the file as it would), then read by a new store.
+    const QString otherProcessFile = fixture.path(QStringLiteral("other/UserDefaults.ini"));
+    CopyFixture::write(otherProcessFile, QStringLiteral("[General]\nFolderCopyDestinationGroupingBehaviour=1\n"
+                                                        "FolderDestination=%1\nFolderSortingPreset=%2\n")
+                                             .arg(QUrl::fromLocalFile(fixture.outPath()).toString(),
+                                                  UserDefinedPhotoSorting::flatIdentifier())
+                                             .toUtf8());
+    UserDefaults reopened(otherProcessFile);
     reopened.registerDefaults({{grouping, 0}});
     auto destination = FolderCopyDestination::create(reopened, fixture.presets());
     EXPECT_EQ(destination->destination(), QUrl::fromLocalFile(fixture.outPath()));
