@@ -256,8 +256,11 @@ int PhotoVariantCopyOperation::deliverChunk(const QByteArray& data, const std::s
     DispatchQueue::main()->async([operation, length] {
         const ProgressPtr& progress = operation->m_progress;
         if (operation->m_callbacks.progressUpdated) {
-            if (progress->totalUnitCount() < 1)
-                progress->setUnitCounts(knownSize(operation->m_variant->remoteItem()->size()), 0);
+            // A size the camera did not know at first may be known once the file streams.
+            if (progress->totalUnitCount() < 1) {
+                if (const qint64 size = knownSize(operation->m_variant->remoteItem()->size()); size > 0)
+                    progress->setUnitCounts(size, 0);
+            }
             progress->addCompletedUnitCount(length);
             operation->m_callbacks.progressUpdated(operation);
         }

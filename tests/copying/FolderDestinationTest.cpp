@@ -231,3 +231,22 @@ TEST(PhotoCopyQueue, ThroughputSkipsEachFilesFirstChunkAndNeverEstimatesFromNoth
     still.run(stalled);
     EXPECT_TRUE(sawZero);
 }
+
+TEST(PhotoCopyQueue, AFileOfUnknownSizeIsCopiedWholeWithoutByteCounts)
+{
+    CopyFixture fixture;
+    const QByteArray hundred(100, 'u');
+    auto file = std::make_shared<ScriptedFile>(QStringLiteral("A.JPG"), 0, std::vector<QByteArray>{hundred, hundred, hundred});
+    auto queue = PhotoCopyQueue::create({Photo::create(PhotoVariant::create(file))},
+                                        {fixture.flatDestination(), FileGroupBehaviour::copyAll});
+    fixture.run(queue);
+    const auto& operation = queue->operations().front();
+    EXPECT_EQ(operation->state().kind, PhotoVariantCopyOperation::State::Kind::copiedSuccessfully);
+    EXPECT_EQ(CopyFixture::read(fixture.outFile("A.JPG")), hundred.repeated(3));
+    EXPECT_FALSE(queue->totalBytesToCopy());
+    EXPECT_FALSE(queue->bytesRemaining());
+    EXPECT_FALSE(queue->progress()->throughput());
+    // The file's progress stays indeterminate while it streams and counts as done once finished.
+    EXPECT_TRUE(operation->progress()->isFinished());
+    EXPECT_EQ(queue->progress()->completedUnitCount(), 1);
+}
