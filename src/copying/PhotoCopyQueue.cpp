@@ -36,11 +36,20 @@ PhotoCopyQueue::PhotoCopyQueue(std::vector<PhotoPtr> photos, Options options)
 
 PhotoCopyQueue::~PhotoCopyQueue()
 {
-    // A thread still waiting for an answer must not wait for ever.
-    std::lock_guard lock(m_conflictMutex);
-    if (m_pendingQuestion) {
-        m_pendingQuestion->resolution.fill(FileNameConflictResolution::cancel);
-        m_pendingQuestion->remember.fill(false);
+    // Operations still under way end as cancelled; a thread still waiting for an answer must not wait for ever.
+    // The operations are cancelled first, so that the one asking takes the released answer as a cancel.
+    std::vector<PhotoVariantCopyOperationPtr> operations;
+    std::optional<PendingQuestion> question;
+    {
+        std::lock_guard lock(m_conflictMutex);
+        operations = m_cancellableOperations;
+        question = m_pendingQuestion;
+    }
+    for (const auto& operation : operations)
+        operation->cancel();
+    if (question) {
+        question->resolution.fill(FileNameConflictResolution::cancel);
+        question->remember.fill(false);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "CopyTestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 
 using namespace vornakel;
@@ -331,6 +332,25 @@ TEST(PhotoCopyQueue, CancelReleasesAnOpenConflictQuestionAndALateAnswerDoesNothi
     for (const auto& operation : queue->operations())
         EXPECT_EQ(operation->state().kind, Kind::cancelled);
     EXPECT_FALSE(queue->savedFileConflictResolution());
+}
+
+TEST(PhotoCopyQueue, ADroppedQueueEndsItsOperationsAndReleasesAWaitingThread)
+{
+    CopyFixture fixture;
+    CopyFixture::write(fixture.outFile("A.JPG"), "mine");
+    auto queue = PhotoCopyQueue::create({fixture.photo(QStringLiteral("A.JPG")), fixture.photo(QStringLiteral("B.JPG"))},
+                                        {fixture.flatDestination(), FileGroupBehaviour::copyAll});
+    auto record = fixture.start(queue, ConflictAnswer{std::nullopt});
+    ASSERT_TRUE(runUntil([&] { return record->openResolution.has_value(); }));
+    const std::vector<PhotoVariantCopyOperationPtr> operations = queue->operations();
+    queue.reset();
+    ASSERT_TRUE(runUntil([&] {
+        return std::all_of(operations.begin(), operations.end(), [](const auto& each) { return each->isFinished(); });
+    }));
+    for (const auto& operation : operations)
+        EXPECT_EQ(operation->state().kind, Kind::cancelled) << stateName(operation->state().kind);
+    EXPECT_EQ(CopyFixture::read(fixture.outFile("A.JPG")), "mine");
+    EXPECT_FALSE(QFileInfo::exists(fixture.outFile("B.JPG")));
 }
 
 TEST(PhotoCopyQueue, AStalledStreamIsGivenUpAfterACancelAndItsLateEndTouchesNoLaterCopy)
