@@ -63,6 +63,7 @@ TEST(CopyFaults, AFailedStreamLeavesTheTargetAsItWasAndNoTemporary)
         ASSERT_TRUE(state.error);
         EXPECT_EQ(state.error->domain, c.expectedDomain);
         EXPECT_EQ(state.error->code, c.expectedErrorCode);
+        EXPECT_TRUE(operation->progress()->isFinished());
         EXPECT_EQ(fixture.entries(), c.targetExists ? QStringList{"IMG_0001.JPG"} : QStringList{});
         if (c.targetExists) {
             EXPECT_EQ(CopyFixture::read(fixture.outFile("IMG_0001.JPG")), original);

@@ -234,6 +234,8 @@ TEST(PhotoCopyQueue, ConflictAnswersDecideWhatEndsUpOnDisk)
         const auto& operation = queue->operations().front();
         EXPECT_EQ(operation->state().kind, c.expectedState) << stateName(operation->state().kind);
         EXPECT_EQ(operation->finalDestination().has_value(), c.expectFinalDestination);
+        // Skipped and cancelled files show a full progress too.
+        EXPECT_TRUE(operation->progress()->isFinished());
         EXPECT_EQ(record->count(QStringLiteral("itemFinished")), 1);
         EXPECT_EQ(record->queueFinished, 1);
     }
