@@ -1,5 +1,6 @@
 #include "copying/FolderCopyDestination.h"
 
+#include "copying/PhotoCopyQueue.h"
 #include "copying/PhotoVariantCopyOperation.h"
 #include "platform/core/Error.h"
 #include "platform/core/Strings.h"
@@ -55,6 +56,12 @@ FolderCopyDestination::Ptr FolderCopyDestination::createFlat(const QUrl& folder,
 FolderCopyDestination::Ptr FolderCopyDestination::createFlat(const QUrl& folder)
 {
     return createFlat(folder, UserDefaults::standard(), PhotoSortingModel::shared());
+}
+
+PhotoCopyQueueOptions FolderCopyDestination::flatCopyQueueOptions(const QUrl& folder, UserDefaults& defaults,
+                                                                  const PhotoSortingModel& presets)
+{
+    return {createFlat(folder, defaults, presets), PhotoCopyQueue::dragAndDropGroupingBehaviour(defaults)};
 }
 
 std::shared_ptr<FolderCopyDestination> FolderCopyDestination::sharedSelf()

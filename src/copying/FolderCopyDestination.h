@@ -33,6 +33,10 @@ public:
     // Every file straight into `folder` under its camera name, whatever preset is stored.
     static Ptr createFlat(const QUrl& folder, UserDefaults& defaults, const PhotoSortingModel& presets);
     static Ptr createFlat(const QUrl& folder);
+    // What a drag-out or "Copy to Folder…" copies with: the flat form on `folder` and the grouping stored under
+    // "DragAndDropGroupingBehaviour" (preferPreview when it is not 0, 1 or 2).
+    static PhotoCopyQueueOptions flatCopyQueueOptions(const QUrl& folder, UserDefaults& defaults,
+                                                      const PhotoSortingModel& presets);
 
     QString name() const override;
     QString iconName() const override { return QStringLiteral("folder"); }

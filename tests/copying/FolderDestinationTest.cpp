@@ -112,6 +112,14 @@ TEST(FolderCopyDestination, DragAndDropGroupingFallsBackToPreferPreview)
                           Case{QStringLiteral("1"), FileGroupBehaviour::preferOriginal}, Case{7, FileGroupBehaviour::preferPreview}}) {
         fixture.defaults().setValue(key, c.stored);
         EXPECT_EQ(PhotoCopyQueue::dragAndDropGroupingBehaviour(fixture.defaults()), c.expected);
+        // The flat copy takes it, not the folder destination's own grouping.
+        fixture.defaults().setInteger(FolderCopyDestination::folderGroupingBehaviourUserDefaultsKey(), 1);
+        const PhotoCopyQueueOptions options = FolderCopyDestination::flatCopyQueueOptions(
+            QUrl::fromLocalFile(fixture.outPath()), fixture.defaults(), fixture.presets());
+        EXPECT_EQ(options.groupBehaviour, c.expected);
+        auto flat = std::dynamic_pointer_cast<FolderCopyDestination>(options.destination);
+        ASSERT_TRUE(flat);
+        EXPECT_EQ(flat->sorting(), UserDefinedPhotoSorting::flat());
     }
 }
 
