@@ -147,6 +147,13 @@ std::optional<Error> StagedFile::write(const QByteArray& data)
         left -= written;
         m_bytesWritten += written;
     }
+    // Start writing what has piled up to the disk while the camera sends the rest, so that the flush at the end
+    // only waits for the tail instead of the whole file. A failure here only costs that head start.
+    constexpr qint64 kWritebackStep = 4 * 1024 * 1024;
+    if (m_bytesWritten - m_writebackStarted >= kWritebackStep) {
+        ::sync_file_range(m_fd, m_writebackStarted, m_bytesWritten - m_writebackStarted, SYNC_FILE_RANGE_WRITE);
+        m_writebackStarted = m_bytesWritten;
+    }
     return std::nullopt;
 }
 

@@ -60,6 +60,7 @@ private:
     QString m_temporaryPath;
     int m_fd = -1;
     qint64 m_bytesWritten = 0;
+    qint64 m_writebackStarted = 0; // bytes handed to the disk ahead of the final flush
     bool m_failed = false;
     bool m_done = false; // committed or discarded
 };
