@@ -307,8 +307,18 @@ void PhotoCopyQueue::bookkeeping(const PhotoVariantCopyOperationPtr& operation)
     auto self = shared_from_this();
     if (m_callbacks.itemFinished)
         m_callbacks.itemFinished(self);
-    if (m_completedOperations.size() == m_operations.size())
-        endSession();
+    if (m_completedOperations.size() != m_operations.size())
+        return;
+    // The copy is reported finished only once the new names are on disk; the folders are flushed on the copy
+    // queue, after every write, and never on the main thread.
+    const std::weak_ptr<PhotoCopyQueue> weak = self;
+    PhotoVariantCopyOperation::photoOperationCallbackQueue()->async([weak] {
+        PhotoVariantCopyOperation::syncWrittenFolders();
+        DispatchQueue::main()->async([weak] {
+            if (auto queue = weak.lock())
+                queue->endSession();
+        });
+    });
 }
 
 void PhotoCopyQueue::endSession()

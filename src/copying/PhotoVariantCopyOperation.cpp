@@ -30,6 +30,10 @@ void sweepLeftoversOnce(const QString& folder)
     StagedFile::removeLeftovers(folder, kLeftoverAge);
 }
 
+// Folders whose new entries still have to reach the disk.
+std::mutex gFoldersMutex;
+std::set<QString> gFoldersToSync;
+
 qint64 knownSize(uint64_t size)
 {
     return size <= uint64_t(std::numeric_limits<qint64>::max()) ? qint64(size) : 0;
@@ -63,6 +67,17 @@ Error PhotoVariantCopyOperation::error(ErrorCode code, const std::optional<Error
         userInfo.insert(QStringLiteral("underlyingCode"), underlying->code);
     }
     return Error(errorDomain(), code, message, userInfo);
+}
+
+void PhotoVariantCopyOperation::syncWrittenFolders()
+{
+    std::set<QString> folders;
+    {
+        std::lock_guard lock(gFoldersMutex);
+        folders.swap(gFoldersToSync);
+    }
+    for (const QString& folder : folders)
+        StagedFile::syncFolder(folder);
 }
 
 QueuePtr PhotoVariantCopyOperation::photoOperationCallbackQueue()
@@ -291,10 +306,12 @@ void PhotoVariantCopyOperation::complete(const std::optional<Error>& streamError
         if (stated > 0 && file->bytesWritten() < stated) {
             file->discard();
             failUnlessFailed(error(streamIncomplete));
-        } else if (auto commitError = file->commit(m_variant->dateCreated(), replace)) {
+        } else if (auto commitError = file->commit(m_variant->dateCreated(), replace, false)) {
             failUnlessFailed(error(commitError->code == EEXIST ? fileCreationFailed : fileWriteFailed, commitError));
         } else {
             m_committed = true;
+            std::lock_guard lock(gFoldersMutex);
+            gFoldersToSync.insert(QFileInfo(file->finalPath()).path());
         }
     }
     if (file == m_file)

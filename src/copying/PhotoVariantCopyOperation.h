@@ -77,6 +77,10 @@ public:
     State state() const;
     const ProgressPtr& progress() const { return m_progress; }
 
+    // The folders that received files since the last call are flushed to disk, so that the new names are
+    // durable; the copy queue calls this (off the main thread) before it reports that a copy finished.
+    static void syncWrittenFolders();
+
     // How long after a cancel a stream that has not ended is given before the operation finishes anyway.
     void setCancelWatchdogDelay(std::chrono::milliseconds delay) { m_watchdogDelay = delay; }
     static constexpr std::chrono::milliseconds kDefaultCancelWatchdogDelay{2000};

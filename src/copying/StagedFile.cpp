@@ -38,18 +38,6 @@ QString randomLetters(int count)
     return text;
 }
 
-std::optional<Error> syncFolder(const QString& folder)
-{
-    const int fd = ::open(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return posixError(errno, QStringLiteral("open folder"), folder);
-    std::optional<Error> error;
-    if (::fsync(fd) != 0 && errno != EINVAL)
-        error = posixError(errno, QStringLiteral("flush folder"), folder);
-    ::close(fd);
-    return error;
-}
-
 // Renames without replacing anything at `to`. Falls back to link + unlink where the file system cannot.
 int renameNoReplace(const QByteArray& from, const QByteArray& to)
 {
@@ -70,6 +58,18 @@ Error posixError(int errnoValue, const QString& what, const QString& path)
     return Error(posixErrorDomain(), errnoValue,
                  QStringLiteral("Could not %1 “%2”: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errnoValue))),
                  QVariantMap{{QStringLiteral("path"), path}});
+}
+
+std::optional<Error> StagedFile::syncFolder(const QString& folder)
+{
+    const int fd = ::open(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return posixError(errno, QStringLiteral("open folder"), folder);
+    std::optional<Error> error;
+    if (::fsync(fd) != 0 && errno != EINVAL)
+        error = posixError(errno, QStringLiteral("flush folder"), folder);
+    ::close(fd);
+    return error;
 }
 
 QString StagedFile::temporaryPrefix() { return QStringLiteral(".vkl-partial-"); }
@@ -169,7 +169,8 @@ std::optional<Error> StagedFile::closeFile()
     return std::nullopt;
 }
 
-std::optional<Error> StagedFile::commit(const std::optional<QDateTime>& modificationTime, bool replaceExisting)
+std::optional<Error> StagedFile::commit(const std::optional<QDateTime>& modificationTime, bool replaceExisting,
+                                        bool flushFolder)
 {
     if (m_done || m_fd < 0 || m_failed) {
         discard();
@@ -203,7 +204,8 @@ std::optional<Error> StagedFile::commit(const std::optional<QDateTime>& modifica
     }
     m_done = true;
     // The rename is only durable once the folder's entry is; a failure here leaves a complete file in place.
-    syncFolder(QFileInfo(m_finalPath).path());
+    if (flushFolder)
+        syncFolder(QFileInfo(m_finalPath).path());
     return std::nullopt;
 }
 

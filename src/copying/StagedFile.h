@@ -39,7 +39,12 @@ public:
     // renames it to the final name. Without `replaceExisting` an entry already at the final name (a file, a
     // folder, a symbolic link, dangling or not) makes the commit fail; with it, that entry itself is replaced
     // (a symbolic link is replaced, not followed). On failure the temporary is removed.
-    std::optional<Error> commit(const std::optional<QDateTime>& modificationTime, bool replaceExisting);
+    // The new name is on disk once the folder is flushed: at once with `flushFolder`, else by `syncFolder` later
+    // (a copy flushes each folder once, when it ends, rather than after every file).
+    std::optional<Error> commit(const std::optional<QDateTime>& modificationTime, bool replaceExisting,
+                                bool flushFolder = true);
+    // Flushes a folder's entries to disk.
+    static std::optional<Error> syncFolder(const QString& folder);
     // Closes and removes the temporary; does nothing after a commit or an earlier discard.
     void discard();
 

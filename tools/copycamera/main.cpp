@@ -291,12 +291,12 @@ int runBench(const QString& workFolder, UserDefaults& defaults, const PhotoSorti
     {
         const QString camera = workFolder + QStringLiteral("/local");
         writeCamera(camera, 8, 128LL * 1024 * 1024, QStringLiteral("chunkSize=1048576\n"));
-        // Alternated three times, since a shared machine's disk varies from one second to the next.
+        // Alternated five times, since a shared machine's disk varies from one second to the next.
         std::vector<double> cpTimes;
         std::vector<double> copyTimes;
         CopyResult result;
         qint64 growth = 0;
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < 5; ++round) {
             QProcess::execute(QStringLiteral("sync"), {});
             cpTimes.push_back(timeCpAndSync(camera, workFolder + QStringLiteral("/cp-out")));
             QDir(workFolder + QStringLiteral("/cp-out")).removeRecursively();
@@ -311,8 +311,13 @@ int runBench(const QString& workFolder, UserDefaults& defaults, const PhotoSorti
             std::sort(values.begin(), values.end());
             return values[values.size() / 2];
         };
-        std::printf("   cp + sync: %.2f, %.2f, %.2f s; the copy: %.2f, %.2f, %.2f s\n", cpTimes[0], cpTimes[1], cpTimes[2],
-                    copyTimes[0], copyTimes[1], copyTimes[2]);
+        auto list = [](const std::vector<double>& values) {
+            QStringList texts;
+            for (double value : values)
+                texts << QString::number(value, 'f', 2);
+            return texts.join(QStringLiteral(", "));
+        };
+        std::printf("   cp + sync: %s s; the copy: %s s\n", qPrintable(list(cpTimes)), qPrintable(list(copyTimes)));
         std::printf("   median copy %.2f s / median cp + sync %.2f s = %.2f x (target at most 1.5 x)\n", median(copyTimes),
                     median(cpTimes), median(copyTimes) / median(cpTimes));
         std::printf("   memory growth during a 1 GB copy: %.1f MB at most (target under 64 MB)\n", double(growth) / 1e6);
