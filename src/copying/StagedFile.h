@@ -15,7 +15,7 @@ namespace vornakel {
 
 // A file being written under a temporary name in the folder of its final name. The temporary is created
 // exclusively (nothing existing is opened or followed), every write is checked, and only `commit` gives the
-// data its final name: flushed to disk, dated, renamed into place, the folder entry flushed too. Until then, and
+// data its final name: flushed to disk, dated, renamed into place. Until then, and
 // after any failure, the final name is untouched; a discarded or destroyed file removes its temporary.
 //
 // Temporaries are named ".vkl-partial-" plus random letters, so that leftovers of a crash can be recognised.
