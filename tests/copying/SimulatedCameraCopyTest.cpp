@@ -1,0 +1,70 @@
+#include "CopyTestSupport.h"
+
+#include "model/CameraFileScanning.h"
+#include "platform/camera/SimulatedCamera.h"
+
+#include <algorithm>
+
+using namespace vornakel;
+using namespace vornakel::test;
+using Kind = PhotoVariantCopyOperation::State::Kind;
+
+namespace {
+
+// Connects to the camera and answers its photos, metadata loaded, by file name.
+std::vector<PhotoPtr> photosOf(const std::shared_ptr<SimulatedCamera>& camera)
+{
+    std::optional<std::optional<Error>> connected;
+    camera->connectWithClientName(QStringLiteral("test"), [&](std::optional<Error> error, auto) { connected = error; }, {});
+    EXPECT_TRUE(runUntil([&] { return connected.has_value(); }));
+    CameraFileScanning scanning;
+    std::optional<CameraFileScanning::Items> files;
+    scanning.scan(camera, [](const CameraFileScanning::ItemPtr& item) { return item->isKnownImageType(); },
+                  [&](std::optional<CameraFileScanning::Items> items, auto) { files = std::move(items); });
+    EXPECT_TRUE(runUntil([&] { return files.has_value(); }));
+    if (!files)
+        return {};
+    size_t loaded = 0;
+    for (const auto& item : *files)
+        item->loadMetadata([&](std::optional<Error>) { ++loaded; });
+    EXPECT_TRUE(runUntil([&] { return loaded == files->size(); }));
+    std::vector<PhotoPtr> photos = CameraFileScanning::photos(*files);
+    std::sort(photos.begin(), photos.end(), [](const PhotoPtr& a, const PhotoPtr& b) {
+        return a->primaryVariant()->fileName() < b->primaryVariant()->fileName();
+    });
+    return photos;
+}
+
+} // namespace
+
+TEST(SimulatedCameraCopy, AServedFolderIsCopiedAndItsStreamFaultsFailOnlyTheirFiles)
+{
+    CopyFixture fixture;
+    const QString camera = fixture.path(QStringLiteral("camera"));
+    const QByteArray bytes = QByteArray("camera bytes ").repeated(2000);
+    for (const char* name : {"A.JPG", "B.JPG", "C.JPG"})
+        CopyFixture::write(camera + QStringLiteral("/DCIM/100TEST/") + QString::fromLatin1(name), bytes);
+    CopyFixture::write(camera + QStringLiteral("/camera.ini"),
+                       "[General]\nstartsInStorageMode=true\nchunkSize=4096\nlatencyMs=2\n"
+                       "streamShortByBytes=10\nstreamFaultFiles=B.JPG\n");
+    // Items work only while their camera is connected, so the camera stays for the whole copy.
+    const auto served = SimulatedCamera::fromFolder(camera);
+    const std::vector<PhotoPtr> photos = photosOf(served);
+    ASSERT_EQ(photos.size(), 3u);
+
+    auto queue = PhotoCopyQueue::create(photos, {fixture.flatDestination(), FileGroupBehaviour::copyAll});
+    fixture.run(queue);
+    std::vector<Kind> states;
+    for (const auto& operation : queue->operations())
+        states.push_back(operation->state().kind);
+    EXPECT_EQ(states, (std::vector<Kind>{Kind::copiedSuccessfully, Kind::failed, Kind::copiedSuccessfully}));
+    // B's stream ended 10 bytes early while reporting success: that is no copy.
+    const auto failure = queue->operations()[1]->state().error;
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->code, int(PhotoVariantCopyOperation::streamIncomplete));
+    EXPECT_EQ(fixture.entries(), QStringList({"A.JPG", "C.JPG"}));
+    EXPECT_EQ(CopyFixture::read(fixture.outFile("A.JPG")), bytes);
+    EXPECT_EQ(CopyFixture::read(fixture.outFile("C.JPG")), bytes);
+    // The copy carries the file's date as the camera reports it (here the served file's modification time).
+    EXPECT_EQ(QFileInfo(fixture.outFile("A.JPG")).lastModified(), *photos.front()->primaryVariant()->dateCreated());
+}
