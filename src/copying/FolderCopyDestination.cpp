@@ -23,10 +23,9 @@ QString FolderCopyDestination::destinationUserDefaultsKey() { return QStringLite
 FolderCopyDestination::FolderCopyDestination(UserDefaults& defaults, const PhotoSortingModel& presets)
     : m_defaults(defaults)
 {
-    if (std::optional<QUrl> stored = defaults.urlForKey(destinationUserDefaultsKey())) {
-        if (stored->isLocalFile() && QFileInfo(stored->toLocalFile()).isDir())
-            setDestination(*stored);
-    }
+    const QUrl stored = defaults.urlForKey(destinationUserDefaultsKey());
+    if (stored.isValid() && stored.isLocalFile() && QFileInfo(stored.toLocalFile()).isDir())
+        setDestination(stored);
     const QString presetId = defaults.stringForKey(photoSortingUserDefaultsKey());
     if (!presetId.isEmpty())
         m_sorting = presets.preset(presetId);

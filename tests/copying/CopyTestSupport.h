@@ -81,7 +81,7 @@ public:
     CopyFixture()
         : m_options(std::make_shared<InProcessCameraOptions>()),
           m_root(std::make_shared<InProcessFolder>(QStringLiteral("DCIM"), m_options)),
-          m_defaults(m_dir.filePath(QStringLiteral("prefs/UserDefaults.ini"))), m_presets(m_defaults)
+          m_defaults(m_dir.filePath(QStringLiteral("prefs/UserDefaults.plist"))), m_presets(m_defaults)
     {
         QDir().mkpath(outPath());
     }

@@ -28,15 +28,16 @@ TEST(FolderCopyDestination, ReadsItsFolderPresetAndGroupingFromTheDefaults)
         EXPECT_EQ(destination->name(), QStringLiteral("Folder"));
     }
 
-    // Stored by another process (stores in one process share QSettings' cache, so the other process is played
-    // by writing the file as it would), then read by a new store.
-    const QString otherProcessFile = fixture.path(QStringLiteral("other/UserDefaults.ini"));
-    CopyFixture::write(otherProcessFile, QStringLiteral("[General]\nFolderCopyDestinationGroupingBehaviour=1\n"
-                                                        "FolderDestination=%1\nFolderSortingPreset=%2\n")
-                                             .arg(QUrl::fromLocalFile(fixture.outPath()).toString(),
-                                                  UserDefinedPhotoSorting::flatIdentifier())
-                                             .toUtf8());
-    UserDefaults reopened(otherProcessFile);
+    // Stored, then read by a new store over the same file, as the next start of the program reads it.
+    const QString storedFile = fixture.path(QStringLiteral("stored/UserDefaults.plist"));
+    {
+        UserDefaults writer(storedFile);
+        writer.setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(fixture.outPath()));
+        writer.setValue(FolderCopyDestination::photoSortingUserDefaultsKey(), UserDefinedPhotoSorting::flatIdentifier());
+        writer.setInteger(grouping, 1);
+        writer.synchronize();
+    }
+    UserDefaults reopened(storedFile);
     reopened.registerDefaults({{grouping, 0}});
     auto destination = FolderCopyDestination::create(reopened, fixture.presets());
     EXPECT_EQ(destination->destination(), QUrl::fromLocalFile(fixture.outPath()));
@@ -44,6 +45,13 @@ TEST(FolderCopyDestination, ReadsItsFolderPresetAndGroupingFromTheDefaults)
     EXPECT_EQ(destination->sorting(), UserDefinedPhotoSorting::flat());
     EXPECT_EQ(destination->copyQueueOptions().groupBehaviour, FileGroupBehaviour::preferOriginal);
     EXPECT_EQ(destination->copyQueueOptions().destination, destination);
+
+    // Taken over from the older settings file, where numbers are texts, the grouping reads the same.
+    CopyFixture::write(fixture.path(QStringLiteral("older/UserDefaults.ini")),
+                       "[General]\nFolderCopyDestinationGroupingBehaviour=1\n");
+    UserDefaults upgraded(fixture.path(QStringLiteral("older/UserDefaults.plist")));
+    EXPECT_EQ(FolderCopyDestination::create(upgraded, fixture.presets())->copyQueueOptions().groupBehaviour,
+              FileGroupBehaviour::preferOriginal);
 
     // Values that do not fit fall back.
     struct Case {

@@ -354,7 +354,7 @@ int main(int argc, char** argv)
 
     // The tool's own settings and presets, so that it never touches the user's.
     QTemporaryDir settingsFolder;
-    UserDefaults defaults(settingsFolder.filePath(QStringLiteral("UserDefaults.ini")));
+    UserDefaults defaults(settingsFolder.filePath(QStringLiteral("UserDefaults.plist")));
     PhotoSortingModel presets(defaults);
     const QStringList arguments = parser.positionalArguments();
 
