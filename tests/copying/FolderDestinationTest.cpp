@@ -153,7 +153,7 @@ TEST(FileNames, TheNextFreeNameNumbersBeforeTheExtension)
     EXPECT_EQ(nextAvailableFileURL(fixture.outFile("IMG_0001.JPG"), 3), std::nullopt);
 }
 
-TEST(StagedFile, LeftoverTemporariesAreRecognisedAndRemoved)
+TEST(StagedFile, WritesWholeFilesUnderTheFinalNameOnlyAndRemovesLeftovers)
 {
     CopyFixture fixture;
     CopyFixture::write(fixture.outFile(".vkl-partial-abc"), "left by a crash");
