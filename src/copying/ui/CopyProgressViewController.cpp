@@ -63,7 +63,9 @@ CopyProgressViewController::CopyProgressViewController(PhotoCopyQueuePtr queue, 
     m_sourceCameraLabel->setFont(headline);
     m_fileNameLabel->setText(ui("CopyProgressPreparing"));
     m_fileNameLabel->setMinimumWidth(420);
-    m_statusLabel->setStyleSheet(QStringLiteral("color: palette(dark);"));
+    QFont secondary = m_statusLabel->font();
+    secondary.setPointSizeF(secondary.pointSizeF() * 0.92);
+    m_statusLabel->setFont(secondary);
     m_progressBar->setRange(0, 0);
     m_progressBar->setTextVisible(false);
 

@@ -82,7 +82,9 @@ FilenameConflictViewController::FilenameConflictViewController(PhotoVariantPtr v
     for (const auto& side : columns) {
         auto* heading = new QLabel(ui(side.heading), this);
         heading->setAlignment(Qt::AlignHCenter);
-        heading->setStyleSheet(QStringLiteral("color: palette(dark);"));
+        QFont headingFont = heading->font();
+        headingFont.setBold(true);
+        heading->setFont(headingFont);
         side.thumbnail->setFixedSize(kThumbnailSide, kThumbnailSide);
         side.thumbnail->setAlignment(Qt::AlignCenter);
         side.thumbnail->hide();
