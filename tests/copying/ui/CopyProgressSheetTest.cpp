@@ -94,6 +94,26 @@ TEST_F(CopyProgressSheetTest, FileLineNamesTheTargetWhenItDiffers)
     EXPECT_TRUE(speed.endsWith(QStringLiteral("about 2 min left"))) << speed.toStdString();
 }
 
+TEST_F(CopyProgressSheetTest, SourceLineNamesTheCameraWhenItHasAName)
+{
+    const struct {
+        const char* name;
+        std::shared_ptr<VKLCamera> camera;
+        QString shown;
+    } cases[] = {
+        {"named", std::make_shared<InProcessCamera>(QStringLiteral("VK-1")), QStringLiteral("Copying from VK-1")},
+        {"no name", std::make_shared<InProcessCamera>(std::nullopt), QStringLiteral("Copying from the camera")},
+        {"empty name", std::make_shared<InProcessCamera>(QString()), QStringLiteral("Copying from the camera")},
+        {"no camera", nullptr, QStringLiteral("Copying from the camera")},
+    };
+    for (const auto& c : cases) {
+        camera = c.camera;
+        auto* sheet = sheetFor({}, destination(QStringLiteral("folder")));
+        EXPECT_EQ(sheet->sourceCameraLabel()->text(), c.shown) << c.name;
+        delete sheet;
+    }
+}
+
 TEST_F(CopyProgressSheetTest, NamesWithMarkupShowLiterally)
 {
     camera = std::make_shared<InProcessCamera>(QStringLiteral("<b>Bold</b> cam"));
