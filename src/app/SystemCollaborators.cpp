@@ -5,15 +5,19 @@
 #include "discovery/ui/GeneralPreferencesWidget.h"
 #include "lightroom/LrPluginBridge.h"
 #include "lightroom/ui/AdvancedPreferencesViewController.h"
-#include "mainwindow/DiscoveryPlaceholderController.h"
+#include "mainwindow/DayListPhotoBrowser.h"
 #include "model/ImageCache.h"
 #include "platform/camera/VKLCamera.h"
 #include "platform/services/HelpBook.h"
 #include "platform/services/SoftwareUpdater.h"
 #include "platform/services/TouchBar.h"
 #include "platform/services/UsageReport.h"
+#include "platform/webcam/CameraFrameSource.h"
+#include "platform/webcam/ImageFolderFrameSource.h"
+#include "platform/wifi/WiFiInterface.h"
 #include "sorting/editor/PhotoSortingViewController.h"
 
+#include <QApplication>
 #include <QPointer>
 
 namespace vornakel {
@@ -149,9 +153,39 @@ PreferencesPanes makePreferencesPanes()
     return panes;
 }
 
-std::unique_ptr<QWidget> makeDiscoveryController()
+std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, UserDefaults& defaults)
 {
-    return std::make_unique<DiscoveryPlaceholderController>();
+    CameraDiscoveryEnvironment discovery;
+    discovery.noteConnected = [](const std::shared_ptr<VKLCamera>& camera) {
+        if (camera)
+            WiFiNetworkAutoLaunching::shared().noteConnectedTo(*camera);
+    };
+    discovery.wifi = [] { return WiFiClient::interface(); };
+    discovery.leaveWiFi = [] {
+        // Leaving a network blocks until the system is done; only the camera network noted now is left.
+        const std::optional<QString> cameraNetwork = WiFiNetworkAutoLaunching::shared().cameraNetworkSSID();
+        if (!cameraNetwork)
+            return;
+        DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([ssid = *cameraNetwork] {
+            WiFiNetworkAutoLaunching::shared().disconnectFromCurrentWiFiNetwork(ssid);
+        });
+    };
+    discovery.frameSource = []() -> std::unique_ptr<VideoFrameSource> {
+        const QString images = qEnvironmentVariable(qPrintable(ImageFolderFrameSource::environmentVariable()));
+        if (!images.isEmpty())
+            return std::make_unique<ImageFolderFrameSource>(images);
+        return std::make_unique<CameraFrameSource>();
+    };
+    discovery.beep = [] { QApplication::beep(); };
+
+    ConnectedCameraEnvironment connected;
+    connected.wifi = &wifi;
+    connected.defaults = &defaults;
+    // The day list stands in for the thumbnail grid; copying has no entry point yet, so Copy stays disabled.
+    connected.makeBrowser = [](QWidget* parent) -> std::unique_ptr<PhotoBrowser> {
+        return std::make_unique<DayListPhotoBrowser>(parent);
+    };
+    return std::make_unique<CameraScreens>(std::move(discovery), std::move(connected));
 }
 
 } // namespace vornakel

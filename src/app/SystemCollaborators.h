@@ -1,11 +1,14 @@
 #pragma once
 
 #include "app/AppCollaborators.h"
+#include "mainwindow/CameraScreens.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
 
 #include <memory>
 
 namespace vornakel {
+
+class UserDefaults;
 
 // The objects the running application uses for each collaborator. Each maker below is the one place where the
 // real object is chosen.
@@ -16,8 +19,9 @@ std::unique_ptr<TouchBarSupport> makeTouchBarSupport();
 std::unique_ptr<HelpRegistration> makeHelpRegistration();
 std::unique_ptr<VersionInfoProvider> makeVersionInfoProvider();
 PreferencesPanes makePreferencesPanes();
-// The main window's first content: the discovery screen's controller.
-std::unique_ptr<QWidget> makeDiscoveryController();
+// The maker of the main window's contents (the discovery screen and the connected camera's view), on the
+// camera library's discovery, the process's Wi-Fi and webcam (or the images VORNAKEL_WEBCAM_IMAGES names).
+std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, UserDefaults& defaults);
 
 // A pane of the given size that stands in for one still being written.
 std::unique_ptr<QWidget> makePlaceholderPane(const QString& objectName, const QSize& size);

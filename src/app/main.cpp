@@ -162,7 +162,8 @@ int main(int argc, char** argv)
     // The defaults are registered before any window exists.
     delegate.applicationDidFinishLaunching();
 
-    MainWindowController mainWindow(makeDiscoveryController(), *wifi, UserDefaults::standard());
+    const std::unique_ptr<CameraScreens> screens = makeCameraScreens(*wifi, UserDefaults::standard());
+    MainWindowController mainWindow(screens->makeDiscovery(), *wifi, UserDefaults::standard());
     delegate.installMenus(mainWindow.window()->menuBar());
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = mainWindow.window()->geometry();

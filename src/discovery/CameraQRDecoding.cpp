@@ -106,7 +106,8 @@ QString CameraWiFiDetails::description() const
 
 const CameraQRDecoding::CipherTable& CameraQRDecoding::defaultOlympusCipher()
 {
-    // The cameras scramble the 43 characters they use in network names and passwords by substitution.
+    // The cameras scramble the 43 characters they use in network names and passwords by substitution. This table
+    // is a placeholder of our own, not the cameras' real one: Olympus codes of real cameras are not read.
     static const CipherTable table = [] {
         const QString scrambled = QStringLiteral("E5ZJ*GAFB-.!80+OCMLQ_I1SHR7UTXV2DW~N6Y43P9K");
         const QString plain = QStringLiteral("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-_.~!*+");

@@ -33,7 +33,8 @@ public:
     // Pairs of (scrambled character, plain character), each one user-perceived character.
     using CipherTable = std::vector<std::pair<QString, QString>>;
 
-    // The substitution table the cameras use in the two scrambled fields of an Olympus payload.
+    // The substitution table for the two scrambled fields of an Olympus payload. It is our own placeholder, not
+    // the cameras' table, so codes of real Olympus cameras do not decode to their network.
     static const CipherTable& defaultOlympusCipher();
     // The instance the program uses, with the default table.
     static const CameraQRDecoding& shared();

@@ -1,17 +1,94 @@
 #include "discovery/QRFrameReader.h"
 
+#include "platform/core/DispatchQueue.h"
 #include "platform/webcam/VideoFrameSource.h"
+
+#include <QThreadPool>
+
+#include <mutex>
 
 namespace vornakel {
 
+// The scanner and the one waiting frame, shared with the pool thread that scans.
+struct QRFrameReader::Worker {
+    std::mutex mutex;
+    std::optional<GreyFrame> pending;
+    bool scanning = false;
+    int scanned = 0;
+    int dropped = 0;
+    QRSymbolScanner scanner; // used by one scan at a time
+};
+
 QRFrameReader::QRFrameReader(VideoFrameSource* source, QRCodeReader::Clock clock, const CameraQRDecoding& decoding,
                              QObject* parent)
-    : QObject(parent), m_source(source), m_reader(decoding, std::move(clock))
+    : QObject(parent), m_source(source), m_decoding(decoding),
+      m_clock(clock ? std::move(clock) : QRCodeReader::Clock([] { return std::chrono::steady_clock::now(); })),
+      m_worker(std::make_shared<Worker>())
 {
     connect(source, &VideoFrameSource::frameArrived, this, [this](const QImage& image, const GreyFrame& grey) {
         emit frameArrived(image);
-        if (auto details = m_reader.readFrame(grey))
-            emit wifiDetailsScanned(*details);
+        if (!grey.isValid())
+            return;
+        const auto now = m_clock();
+        if (m_lastScan && now - *m_lastScan < QRCodeReader::kMinimumFrameInterval)
+            return;
+        m_lastScan = now;
+        offer(grey);
+    });
+}
+
+QRFrameReader::~QRFrameReader() = default;
+
+int QRFrameReader::scannedFrameCount() const
+{
+    std::lock_guard lock(m_worker->mutex);
+    return m_worker->scanned;
+}
+
+int QRFrameReader::droppedFrameCount() const
+{
+    std::lock_guard lock(m_worker->mutex);
+    return m_worker->dropped;
+}
+
+void QRFrameReader::offer(const GreyFrame& frame)
+{
+    {
+        std::lock_guard lock(m_worker->mutex);
+        if (m_worker->pending)
+            ++m_worker->dropped;
+        m_worker->pending = frame;
+        if (m_worker->scanning)
+            return;
+        m_worker->scanning = true;
+    }
+    const std::weak_ptr<int> alive = m_alive;
+    QRFrameReader* const reader = this;
+    const CameraQRDecoding* decoding = &m_decoding;
+    QThreadPool::globalInstance()->start([worker = m_worker, alive, reader, decoding] {
+        for (;;) {
+            GreyFrame frame;
+            {
+                std::lock_guard lock(worker->mutex);
+                if (!worker->pending) {
+                    worker->scanning = false;
+                    return;
+                }
+                frame = std::move(*worker->pending);
+                worker->pending.reset();
+                ++worker->scanned;
+            }
+            std::vector<QByteArray> symbols = worker->scanner.scan(frame);
+            if (symbols.empty())
+                continue;
+            // Whether the reader still exists is asked on the main thread, where it is destroyed.
+            DispatchQueue::main()->async([alive, reader, decoding, symbols = std::move(symbols)] {
+                if (alive.expired())
+                    return;
+                if (const auto details = QRCodeReader::detailsFromSymbols(symbols, *decoding))
+                    emit reader->wifiDetailsScanned(*details);
+            });
+        }
     });
 }
 

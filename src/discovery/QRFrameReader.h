@@ -5,16 +5,25 @@
 #include <QObject>
 #include <QPointer>
 
+#include <memory>
+
 namespace vornakel {
 
 class VideoFrameSource;
 
-// Reads the frames of a video source for camera Wi-Fi codes, on the main thread.
+// Reads the frames of a video source for camera Wi-Fi codes. Frames arrive on the main thread; at most one
+// frame every 0.05 s is scanned, off the main thread, and while one scan runs only the newest frame waits
+// (older ones are dropped), so a slow scan never holds up the picture. Results come back on the main thread.
 class QRFrameReader : public QObject {
     Q_OBJECT
 public:
     explicit QRFrameReader(VideoFrameSource* source, QRCodeReader::Clock clock = {},
                            const CameraQRDecoding& decoding = CameraQRDecoding::shared(), QObject* parent = nullptr);
+    ~QRFrameReader() override;
+
+    // Frames handed to the scanner and frames dropped because a newer one came while a scan ran.
+    int scannedFrameCount() const;
+    int droppedFrameCount() const;
 
 signals:
     // Every frame with a picture (for a preview).
@@ -23,8 +32,15 @@ signals:
     void wifiDetailsScanned(const CameraWiFiDetails& details);
 
 private:
+    struct Worker;
+    void offer(const GreyFrame& frame);
+
     QPointer<VideoFrameSource> m_source;
-    QRCodeReader m_reader;
+    const CameraQRDecoding& m_decoding;
+    QRCodeReader::Clock m_clock;
+    std::optional<std::chrono::steady_clock::time_point> m_lastScan;
+    std::shared_ptr<Worker> m_worker;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
 } // namespace vornakel

@@ -10,11 +10,13 @@ namespace vornakel {
 
 using namespace zbar;
 
-QRSymbolScanner::QRSymbolScanner(bool reduceLargeFrames)
-    : m_scanner(zbar_image_scanner_create()), m_reduceLargeFrames(reduceLargeFrames)
+QRSymbolScanner::QRSymbolScanner(Scales scales) : m_scanner(zbar_image_scanner_create()), m_scales(scales)
 {
     zbar_image_scanner_set_config(m_scanner, ZBAR_NONE, ZBAR_CFG_ENABLE, 0);
     zbar_image_scanner_set_config(m_scanner, ZBAR_QRCODE, ZBAR_CFG_ENABLE, 1);
+    // Without this zbar guesses the text's character set and converts it: UTF-8 without a marker comes back as
+    // Shift-JIS or Big5 read wrongly ("ä" as "瓣"). Camera codes are UTF-8; symbolText decodes them.
+    zbar_image_scanner_set_config(m_scanner, ZBAR_QRCODE, ZBAR_CFG_BINARY, 1);
 }
 
 QRSymbolScanner::~QRSymbolScanner() { zbar_image_scanner_destroy(m_scanner); }
@@ -51,8 +53,16 @@ std::vector<QByteArray> QRSymbolScanner::scan(const GreyFrame& original)
     std::vector<QByteArray> symbols;
     if (!original.isValid())
         return symbols;
-    const int factor = m_reduceLargeFrames ? std::max(1, original.width / kReducedWidth) : 1;
-    const GreyFrame frame = reducedFrame(original, factor);
+    const int factor = std::max(1, original.width / kReducedWidth);
+    if (m_scales != Scales::reduced || factor == 1)
+        scanInto(original, symbols);
+    if (m_scales != Scales::full && factor > 1)
+        scanInto(reducedFrame(original, factor), symbols);
+    return symbols;
+}
+
+void QRSymbolScanner::scanInto(const GreyFrame& frame, std::vector<QByteArray>& symbols)
+{
     zbar_image_t* image = zbar_image_create();
     zbar_image_set_format(image, zbar_fourcc('Y', '8', '0', '0'));
     zbar_image_set_size(image, static_cast<unsigned>(frame.width), static_cast<unsigned>(frame.height));
@@ -63,12 +73,12 @@ std::vector<QByteArray> QRSymbolScanner::scan(const GreyFrame& original)
              symbol = zbar_symbol_next(symbol)) {
             if (zbar_symbol_get_type(symbol) != ZBAR_QRCODE)
                 continue;
-            symbols.emplace_back(zbar_symbol_get_data(symbol),
-                                 static_cast<qsizetype>(zbar_symbol_get_data_length(symbol)));
+            QByteArray data(zbar_symbol_get_data(symbol), static_cast<qsizetype>(zbar_symbol_get_data_length(symbol)));
+            if (std::find(symbols.begin(), symbols.end(), data) == symbols.end())
+                symbols.push_back(std::move(data));
         }
     }
     zbar_image_destroy(image);
-    return symbols;
 }
 
 std::optional<QString> symbolText(const QByteArray& data)

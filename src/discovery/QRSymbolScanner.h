@@ -14,25 +14,31 @@ struct zbar_image_scanner_s;
 
 namespace vornakel {
 
-// Finds QR codes (and only QR codes) in 8-bit grey frames with zbar.
+// Finds QR codes (and only QR codes) in 8-bit grey frames with zbar. A symbol's data are the code's own bytes,
+// never converted by zbar's guess at their character set.
 class QRSymbolScanner {
 public:
-    // Frames wider than this are reduced by a whole factor (averaging blocks of pixels) before the scan: a
-    // camera's code held up to the computer is large, and the averaging also calms sensor noise, which
-    // otherwise makes zbar's line scanner several times slower.
+    // Frames wider than this are also scanned reduced by a whole factor (averaging blocks of pixels). Each scale
+    // reads codes the other misses: the full frame keeps small codes (under about 3.5 pixels per module) that
+    // averaging blurs away, the reduced frame reads large blurred codes and calms sensor noise.
     static constexpr int kReducedWidth = 640;
 
-    explicit QRSymbolScanner(bool reduceLargeFrames = true);
+    enum class Scales { full, reduced, both };
+
+    explicit QRSymbolScanner(Scales scales = Scales::both);
     ~QRSymbolScanner();
     QRSymbolScanner(const QRSymbolScanner&) = delete;
     QRSymbolScanner& operator=(const QRSymbolScanner&) = delete;
 
-    // The data of each QR symbol in the frame, in the scanner's order; none for an invalid frame.
+    // The data of each QR symbol in the frame, in the scanner's order (full-size reads first), each distinct
+    // symbol once; none for an invalid frame.
     std::vector<QByteArray> scan(const GreyFrame& frame);
 
 private:
+    void scanInto(const GreyFrame& frame, std::vector<QByteArray>& symbols);
+
     zbar::zbar_image_scanner_s* m_scanner;
-    bool m_reduceLargeFrames;
+    Scales m_scales;
 };
 
 // The frame with each factor × factor block of pixels averaged into one.

@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMainWindow>
+#include <QPropertyAnimation>
 #include <QToolBar>
 
 namespace vornakel {
@@ -50,7 +51,9 @@ MainWindowController::MainWindowController(std::unique_ptr<QWidget> initialConte
 
 MainWindowController::~MainWindowController()
 {
-    // The content and its toolbar belong to their controllers, not to the window that shows them.
+    if (m_resize)
+        m_resize->stop();
+    m_pendingContent.reset();
     removeContent();
 }
 
@@ -67,18 +70,44 @@ QString MainWindowController::windowTitle()
 
 void MainWindowController::windowDidLoad()
 {
-    auto* controller = dynamic_cast<MainWindowViewController*>(m_initialContent.get());
-    if (!controller) {
+    if (!dynamic_cast<MainWindowViewController*>(m_initialContent.get())) {
         qWarning("Eeek!");
+        m_initialContent.reset();
         return;
     }
     makeMovableByBackground(m_window.get());
-    transition(controller);
+    // The first content appears at its size at once.
+    const double speed = m_animationSpeed;
+    m_animationSpeed = 0;
+    transition(std::move(m_initialContent));
+    m_animationSpeed = speed;
 }
 
-void MainWindowController::setWindowFrame(const QRect& frame, bool)
+void MainWindowController::setWindowFrame(const QRect& frame, bool animate, std::function<void()> then)
 {
-    m_window->setGeometry(frame);
+    if (m_resize) {
+        m_resize->stop();
+        delete m_resize.data();
+    }
+    const int duration = animate && m_animationSpeed > 0 ? int(200 / m_animationSpeed) : 0;
+    if (duration == 0 || !m_window->isVisible() || m_window->geometry() == frame) {
+        m_window->setGeometry(frame);
+        if (then)
+            then();
+        return;
+    }
+    auto* resize = new QPropertyAnimation(m_window.get(), "geometry", m_window.get());
+    resize->setDuration(duration);
+    resize->setStartValue(m_window->geometry());
+    resize->setEndValue(frame);
+    resize->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(resize, &QPropertyAnimation::finished, this, [resize, then = std::move(then)] {
+        resize->deleteLater();
+        if (then)
+            then();
+    });
+    m_resize = resize;
+    resize->start();
 }
 
 bool MainWindowController::hasWindowControls() const
@@ -128,28 +157,45 @@ void MainWindowController::removeContent()
     if (m_content && m_window->centralWidget() == m_content) {
         QWidget* old = m_window->takeCentralWidget();
         old->hide();
+        old->setParent(m_window.get());
+        // Not now: the old content may be replacing itself from inside one of its own signals.
+        old->deleteLater();
     }
     m_content = nullptr;
 }
 
-void MainWindowController::transition(MainWindowViewController* controller)
+void MainWindowController::transition(std::unique_ptr<QWidget> content)
 {
-    auto* view = dynamic_cast<QWidget*>(controller);
-    if (!view)
+    auto* controller = dynamic_cast<MainWindowViewController*>(content.get());
+    if (!controller)
         return;
 
     const QRect frame = m_window->geometry();
     const QSize size = controller->wantsInitialSize();
     const QRect newFrame = centeredFrame(QRectF(frame), QSizeF(size)).toRect();
 
+    // Content still waiting for an earlier resize never gets shown.
+    if (m_pendingContent)
+        m_pendingContent.release()->deleteLater();
     // Empty the window first so the old content is never shown at the new size. The window buttons are set
     // once, below: changing a shown window's flags makes the window system map it again.
     removeContent();
     setTitleVisible(false);
     setTitlebarTransparent(true);
+    content->hide();
+    content->setParent(m_window.get());
+    m_pendingContent = std::move(content);
     setWindowFrame(frame, false);
-    setWindowFrame(newFrame, true);
+    setWindowFrame(newFrame, true, [this, newFrame] { installContent(newFrame); });
+}
 
+void MainWindowController::installContent(QRect newFrame)
+{
+    if (!m_pendingContent)
+        return;
+    QWidget* view = m_pendingContent.release();
+    auto* controller = dynamic_cast<MainWindowViewController*>(view);
+    const QSize size = controller->wantsInitialSize();
     if (QToolBar* toolbar = controller->toolbar()) {
         toolbar->setMovable(false);
         m_window->addToolBar(toolbar);

@@ -10,6 +10,7 @@
 #include <memory>
 
 class QMainWindow;
+class QPropertyAnimation;
 class QToolBar;
 class QWidget;
 
@@ -25,8 +26,8 @@ class MainWindowController : public QObject {
 public:
     using QuitHandler = std::function<void()>;
 
-    // `initialContent` (a QWidget that is a MainWindowViewController) is shown at start and kept for the
-    // controller's life. `quit` defaults to QCoreApplication::quit.
+    // `initialContent` (a QWidget that is a MainWindowViewController) is shown at start. `quit` defaults to
+    // QCoreApplication::quit.
     MainWindowController(std::unique_ptr<QWidget> initialContent, WiFiNetworkPolicy& wifi, UserDefaults& defaults,
                          QuitHandler quit = {});
     ~MainWindowController() override;
@@ -36,14 +37,21 @@ public:
     static MainWindowController* forWidget(const QWidget* widget);
 
     QMainWindow* window() const { return m_window.get(); }
-    QWidget* initialContent() const { return m_initialContent.get(); }
-    // The content shown now, or nullptr.
+    // The content shown now, or nullptr (also while the window resizes for new content).
     QWidget* contentViewController() const { return m_content; }
 
-    // Makes `controller` the window's content and applies its toolbar, title, title bar, window buttons and
-    // size, keeping the window's centre. Does nothing when `controller` is not a QWidget. Ownership of the
-    // controller stays with the caller.
-    void transition(MainWindowViewController* controller);
+    // Makes `content` the window's content and applies its toolbar, title, title bar, window buttons and size,
+    // keeping the window's centre: the emptied window resizes (animated), then the content is installed. The
+    // window owns its content; the content it replaces is deleted once control returns to the event loop, so
+    // a content may ask for its own replacement from inside its own signal. Content that is not a
+    // MainWindowViewController is refused (and deleted).
+    void transition(std::unique_ptr<QWidget> content);
+    // True while the window resizes towards content not yet installed.
+    bool isTransitioning() const { return m_pendingContent != nullptr; }
+
+    // How fast resizes animate: 1.0 is normal (0.2 s), 0 jumps (tests).
+    void setAnimationSpeed(double speed) { m_animationSpeed = speed; }
+    double animationSpeed() const { return m_animationSpeed; }
 
     bool isTitleVisible() const { return m_titleVisible; }
     bool titlebarAppearsTransparent() const { return m_titlebarTransparent; }
@@ -52,8 +60,8 @@ public:
     static QString windowTitle();
 
 protected:
-    // Sets the window's frame (its client area); an animated change may be shown as such by the window system.
-    virtual void setWindowFrame(const QRect& frame, bool animate);
+    // Sets the window's frame (its client area); `then` runs once it is reached (at once unless animated).
+    virtual void setWindowFrame(const QRect& frame, bool animate, std::function<void()> then = {});
     // Called when the window is about to close: applies the Wi-Fi rule, then quits.
     void windowWillClose();
 
@@ -67,9 +75,13 @@ private:
     void setTitleVisible(bool visible);
     void setTitlebarTransparent(bool transparent);
     void removeContent();
+    void installContent(QRect newFrame);
 
     std::unique_ptr<QMainWindow> m_window;
     std::unique_ptr<QWidget> m_initialContent;
+    std::unique_ptr<QWidget> m_pendingContent;
+    QPointer<QPropertyAnimation> m_resize;
+    double m_animationSpeed = 1.0;
     WiFiNetworkPolicy& m_wifi;
     UserDefaults& m_defaults;
     QuitHandler m_quit;

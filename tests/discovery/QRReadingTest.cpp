@@ -1,11 +1,14 @@
 #include "discovery/QRCodeReader.h"
 #include "discovery/QRFrameReader.h"
+#include "discovery/QRSymbolScanner.h"
 #include "platform/webcam/ImageFrameSource.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QPainter>
+
+#include <random>
 
 #include <qrencode.h>
 
@@ -70,6 +73,8 @@ TEST(QRReading, GeneratedCodeThroughTheFrameSourceGivesTheDetails)
 
     ASSERT_TRUE(source.start());
     source.feed(frameWith({qrCodeImage("MDL:DC-G9\r\nSSID:G9-4F2A\r\nPW:pass word\r\n")}));
+    // The scan runs off the main thread; the result comes back through the event loop.
+    ASSERT_TRUE(test::runUntil([&] { return !scanned.empty(); }));
     ASSERT_EQ(scanned.size(), 1u);
     EXPECT_EQ(scanned[0], (CameraWiFiDetails{CameraWiFiType::Panasonic, QStringLiteral("G9-4F2A"), QStringLiteral("pass word")}));
     EXPECT_EQ(frames, 1);
@@ -144,4 +149,127 @@ TEST(QRReading, StoppedOrMissingSourceDeliversNothing)
     source.stop();
     source.feed(frameWith({qrCodeImage("W01:S:s;C:c;P:p")}));
     EXPECT_EQ(scanned, 0);
+}
+
+namespace {
+
+// A noisy webcam-sized grey frame with a code of `pixelsPerModule`, blurred by a box filter of `blurRadius` run three
+// times (about a Gaussian), the way an out-of-focus camera sees it.
+GreyFrame webcamFrame(const QByteArray& payload, double pixelsPerModule, int blurRadius)
+{
+    QRcode* code = QRcode_encodeData(int(payload.size()), reinterpret_cast<const unsigned char*>(payload.constData()), 0, QR_ECLEVEL_M);
+    const int quiet = 4;
+    QImage frame(1280, 720, QImage::Format_Grayscale8);
+    frame.fill(140);
+    {
+        QPainter painter(&frame);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const double size = (code->width + 2 * quiet) * pixelsPerModule;
+        const QPointF origin((1280 - size) / 2, (720 - size) / 2);
+        painter.fillRect(QRectF(origin, QSizeF(size, size)), QColor(230, 230, 230));
+        for (int y = 0; y < code->width; ++y)
+            for (int x = 0; x < code->width; ++x)
+                if (code->data[y * code->width + x] & 1)
+                    painter.fillRect(QRectF(origin.x() + (x + quiet) * pixelsPerModule, origin.y() + (y + quiet) * pixelsPerModule,
+                                            pixelsPerModule, pixelsPerModule),
+                                     QColor(30, 30, 30));
+    }
+    QRcode_free(code);
+    GreyFrame grey = greyFrameFromImage(frame.convertToFormat(QImage::Format_RGB32));
+    auto* pixels = reinterpret_cast<uchar*>(grey.pixels.data());
+    std::vector<uchar> line(std::max(grey.width, grey.height));
+    for (int pass = 0; pass < 3 * (blurRadius > 0 ? 1 : 0); ++pass) {
+        for (int horizontal = 0; horizontal < 2; ++horizontal) {
+            const int lines = horizontal ? grey.height : grey.width;
+            const int length = horizontal ? grey.width : grey.height;
+            for (int l = 0; l < lines; ++l) {
+                const auto at = [&](int i) -> uchar& { return horizontal ? pixels[l * grey.width + i] : pixels[i * grey.width + l]; };
+                for (int i = 0; i < length; ++i)
+                    line[i] = at(i);
+                for (int i = 0; i < length; ++i) {
+                    int sum = 0, count = 0;
+                    for (int d = std::max(0, i - blurRadius); d <= std::min(length - 1, i + blurRadius); ++d, ++count)
+                        sum += line[d];
+                    at(i) = uchar(sum / count);
+                }
+            }
+        }
+    }
+    // A dim webcam's sensor noise.
+    std::mt19937 random(1);
+    std::uniform_int_distribution<int> noise(-12, 12);
+    for (char& pixel : grey.pixels)
+        pixel = char(std::clamp(int(uchar(pixel)) + noise(random), 0, 255));
+    return grey;
+}
+
+} // namespace
+
+TEST(QRReading, UTF8TextWithoutACharacterSetMarkerComesBackAsWritten)
+{
+    for (const QString& text : {QStringLiteral("Kamera-ä"), QStringLiteral("カメラ"), QStringLiteral("Café ☕ 相机"),
+                                QStringLiteral("plain-ASCII")}) {
+        SCOPED_TRACE(text.toStdString());
+        const QByteArray payload = (QStringLiteral("MDL:DC-G9\r\nSSID:") + text + QStringLiteral("\r\nPW:") + text
+                                    + QStringLiteral("\r\n")).toUtf8();
+        QRSymbolScanner scanner;
+        const auto symbols = scanner.scan(greyFrameFromImage(frameWith({qrCodeImage(payload)})));
+        ASSERT_EQ(symbols.size(), 1u);
+        EXPECT_EQ(symbols[0], payload) << "the code's own bytes";
+        const auto details = QRCodeReader::detailsFromSymbols(symbols, CameraQRDecoding::shared());
+        ASSERT_TRUE(details);
+        EXPECT_EQ(details->ssid, text);
+        EXPECT_EQ(details->password, text);
+    }
+}
+
+TEST(QRReading, CodesThatOnlyOneScaleReadsAreRead)
+{
+    const QByteArray payload("W01:S:Xy7Q;C:ILCE-7M3;P:Pa55w0rd;");
+    const struct {
+        const char* name;
+        double pixelsPerModule;
+        int blurRadius;
+        bool halvedReads;
+        bool fullReads;
+    } cases[] = {
+        // Small and sharp: averaging blocks of pixels merges the modules.
+        {"2.5 px per module, sharp", 2.5, 0, false, true},
+        // Large and out of focus: only the calmer halved picture gives clean edges.
+        {"12 px per module, blurred", 12, 4, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const GreyFrame frame = webcamFrame(payload, c.pixelsPerModule, c.blurRadius);
+        QRSymbolScanner halved(QRSymbolScanner::Scales::reduced);
+        QRSymbolScanner full(QRSymbolScanner::Scales::full);
+        QRSymbolScanner both;
+        EXPECT_EQ(!halved.scan(frame).empty(), c.halvedReads) << "the case shows what one scale misses";
+        EXPECT_EQ(!full.scan(frame).empty(), c.fullReads);
+        const auto symbols = both.scan(frame);
+        ASSERT_EQ(symbols.size(), 1u) << "read once, by whichever scale can";
+        EXPECT_EQ(symbols[0], payload);
+    }
+}
+
+TEST(QRReading, WhileAScanRunsOnlyTheNewestFrameWaits)
+{
+    ImageFrameSource source;
+    FakeClock clock;
+    QRFrameReader reader(&source, clock.function());
+    std::vector<CameraWiFiDetails> scanned;
+    QObject::connect(&reader, &QRFrameReader::wifiDetailsScanned, [&](const CameraWiFiDetails& d) { scanned.push_back(d); });
+    ASSERT_TRUE(source.start());
+    const QImage empty = frameWith({}, {1280, 720});
+    const int frames = 30;
+    for (int i = 0; i < frames - 1; ++i) {
+        source.feed(empty);
+        clock.now += 100ms;
+    }
+    source.feed(frameWith({qrCodeImage("W01:S:s;C:c;P:p")}, {1280, 720}));
+    // The last frame is never the one dropped.
+    ASSERT_TRUE(test::runUntil([&] { return !scanned.empty(); }));
+    EXPECT_EQ(scanned[0].password, QStringLiteral("p"));
+    ASSERT_TRUE(test::runUntil([&] { return reader.scannedFrameCount() + reader.droppedFrameCount() == frames; }));
+    EXPECT_GT(reader.droppedFrameCount(), 0) << "frames that came during a scan were not queued up";
 }

@@ -3,8 +3,12 @@
 #include "mainwindow/MainWindowGeometry.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
 #include "platform/core/UserDefaults.h"
+#include "support/TestSupport.h"
 
 #include <QMainWindow>
+#include <QPointer>
+#include <QPushButton>
+#include <QResizeEvent>
 #include <QTemporaryDir>
 #include <QToolBar>
 
@@ -54,15 +58,6 @@ private:
     QToolBar* m_toolbar;
 };
 
-// A content controller that is not a widget.
-class NotAView : public MainWindowViewController {
-public:
-    QToolBar* toolbar() override { return nullptr; }
-    bool wantsVisibleTitle() const override { return true; }
-    bool wantsTransparentToolbar() const override { return true; }
-    bool wantsWindowControls() const override { return true; }
-    QSize wantsInitialSize() const override { return {10, 10}; }
-};
 
 // Records every frame change, and whether the new content was in place at the time.
 class RecordingMainWindowController : public MainWindowController {
@@ -76,12 +71,14 @@ public:
     std::vector<FrameChange> frames;
 
 protected:
-    void setWindowFrame(const QRect& frame, bool animate) override
+    void setWindowFrame(const QRect& frame, bool animate, std::function<void()> then) override
     {
         frames.push_back({frame, animate, window()->centralWidget()});
-        MainWindowController::setWindowFrame(frame, animate);
+        MainWindowController::setWindowFrame(frame, animate, std::move(then));
     }
 };
+
+std::unique_ptr<QWidget> discoveryPlace() { return std::make_unique<DiscoveryPlaceholderController>(); }
 
 class MainWindowControllerTest : public ::testing::Test {
 protected:
@@ -90,6 +87,7 @@ protected:
           controller(std::make_unique<DiscoveryPlaceholderController>(), wifi, defaults, [this] { ++quits; })
     {
         defaults.registerDefaults({{disconnectFromCameraNetworksUserDefaultsKey(), true}});
+        controller.setAnimationSpeed(0);
     }
 
     QTemporaryDir dir;
@@ -112,8 +110,8 @@ TEST(MainWindowGeometryTest, KeepsTheCentre)
 TEST_F(MainWindowControllerTest, StartsWithDiscoveryPlaceWishes)
 {
     QMainWindow* window = controller.window();
-    EXPECT_EQ(controller.contentViewController(), controller.initialContent());
-    EXPECT_EQ(window->centralWidget(), controller.initialContent());
+    ASSERT_NE(qobject_cast<DiscoveryPlaceholderController*>(controller.contentViewController()), nullptr);
+    EXPECT_EQ(window->centralWidget(), controller.contentViewController());
     EXPECT_EQ(window->geometry().size(), QSize(339, 420));
     EXPECT_TRUE(controller.isTitleVisible());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Vornakel Transfer"));
@@ -128,10 +126,12 @@ TEST_F(MainWindowControllerTest, TransitionAppliesWishesAroundTheCentreInOrder)
     QMainWindow* window = controller.window();
     window->setGeometry(400, 300, 339, 420);
     const QPoint centre = window->geometry().center();
-    CameraContent camera;
+    auto content = std::make_unique<CameraContent>();
+    CameraContent& camera = *content;
+    QPointer<QWidget> firstContent = controller.contentViewController();
     controller.frames.clear();
 
-    controller.transition(&camera);
+    controller.transition(std::move(content));
 
     ASSERT_EQ(controller.frames.size(), 3u);
     EXPECT_EQ(controller.frames[0].frame, QRect(400, 300, 339, 420));
@@ -153,13 +153,19 @@ TEST_F(MainWindowControllerTest, TransitionAppliesWishesAroundTheCentreInOrder)
     EXPECT_TRUE(controller.hasWindowControls());
     EXPECT_EQ(camera.toolbar()->parentWidget(), window);
 
-    // And back: the content and wishes of the discovery place again; the camera view, kept by its owner, gets
-    // its toolbar back, hidden.
-    auto* discovery = static_cast<DiscoveryPlaceholderController*>(controller.initialContent());
-    controller.transition(discovery);
-    EXPECT_EQ(controller.contentViewController(), discovery);
-    EXPECT_EQ(camera.toolbar()->parentWidget(), &camera);
-    EXPECT_TRUE(camera.toolbar()->isHidden());
+    // The replaced content is gone once the event loop has run.
+    EXPECT_TRUE(test::runUntil([&] { return firstContent.isNull(); }));
+
+    // And back: the wishes of the discovery place again; the camera view gets its toolbar back and is deleted
+    // with it.
+    QPointer<QToolBar> cameraToolbar = camera.toolbar();
+    QPointer<QWidget> cameraView = &camera;
+    controller.transition(std::make_unique<DiscoveryPlaceholderController>());
+    EXPECT_NE(qobject_cast<DiscoveryPlaceholderController*>(controller.contentViewController()), nullptr);
+    ASSERT_TRUE(cameraToolbar);
+    EXPECT_EQ(cameraToolbar->parentWidget(), cameraView.data());
+    EXPECT_TRUE(cameraToolbar->isHidden());
+    EXPECT_TRUE(test::runUntil([&] { return cameraView.isNull() && cameraToolbar.isNull(); }));
     EXPECT_TRUE(window->findChildren<QToolBar*>().isEmpty());
     EXPECT_EQ(window->geometry().size(), QSize(339, 420));
     EXPECT_FALSE(controller.hasWindowControls());
@@ -167,26 +173,105 @@ TEST_F(MainWindowControllerTest, TransitionAppliesWishesAroundTheCentreInOrder)
 
 TEST_F(MainWindowControllerTest, ContentFindsTheControllerOfItsWindow)
 {
-    EXPECT_EQ(MainWindowController::forWidget(controller.initialContent()), &controller);
-    CameraContent camera;
-    EXPECT_EQ(MainWindowController::forWidget(&camera), nullptr) << "not shown in the main window yet";
-    controller.transition(&camera);
-    EXPECT_EQ(MainWindowController::forWidget(&camera), &controller);
-    EXPECT_EQ(MainWindowController::forWidget(controller.initialContent()), nullptr) << "no longer in the window";
+    EXPECT_EQ(MainWindowController::forWidget(controller.contentViewController()), &controller);
+    auto content = std::make_unique<CameraContent>();
+    CameraContent* camera = content.get();
+    EXPECT_EQ(MainWindowController::forWidget(camera), nullptr) << "not shown in the main window yet";
+    controller.transition(std::move(content));
+    EXPECT_EQ(MainWindowController::forWidget(camera), &controller);
     QWidget elsewhere;
     EXPECT_EQ(MainWindowController::forWidget(&elsewhere), nullptr);
     EXPECT_EQ(MainWindowController::forWidget(nullptr), nullptr);
-    controller.transition(static_cast<DiscoveryPlaceholderController*>(controller.initialContent()));
 }
 
-TEST_F(MainWindowControllerTest, IgnoresContentThatIsNotAView)
+TEST_F(MainWindowControllerTest, RefusesContentThatDoesNotSayHowToShowIt)
 {
-    NotAView notAView;
+    QWidget* before = controller.contentViewController();
     controller.frames.clear();
-    controller.transition(&notAView);
+    controller.transition(std::make_unique<QWidget>());
     controller.transition(nullptr);
     EXPECT_TRUE(controller.frames.empty());
-    EXPECT_EQ(controller.contentViewController(), controller.initialContent());
+    EXPECT_EQ(controller.contentViewController(), before);
+}
+
+// A content that asks for its own replacement when its button is clicked.
+class SelfReplacingContent : public CameraContent {
+public:
+    explicit SelfReplacingContent(MainWindowController& window) : m_button(new QPushButton(this))
+    {
+        QObject::connect(m_button, &QPushButton::clicked, this, [this, &window] {
+            window.transition(std::make_unique<DiscoveryPlaceholderController>());
+            // Still alive here, inside its own signal: the window deletes it later.
+            handlerFinished = true;
+        });
+    }
+    QPushButton* button() const { return m_button; }
+    bool handlerFinished = false;
+
+private:
+    QPushButton* m_button;
+};
+
+TEST_F(MainWindowControllerTest, ContentReplacedFromItsOwnSignalIsDeletedAfterwards)
+{
+    auto content = std::make_unique<SelfReplacingContent>(controller);
+    QPointer<SelfReplacingContent> replaced = content.get();
+    controller.transition(std::move(content));
+    replaced->button()->click();
+    ASSERT_TRUE(replaced);
+    EXPECT_TRUE(replaced->handlerFinished);
+    EXPECT_NE(qobject_cast<DiscoveryPlaceholderController*>(controller.contentViewController()), nullptr);
+    EXPECT_TRUE(test::runUntil([&] { return replaced.isNull(); }));
+}
+
+// Records the window's sizes while it resizes.
+class SizeRecorder : public QObject {
+public:
+    std::vector<QSize> sizes;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize)
+            sizes.push_back(static_cast<QResizeEvent*>(event)->size());
+        return false;
+    }
+};
+
+TEST_F(MainWindowControllerTest, ResizeAnimatesOnTheEmptyWindowThenInstallsTheContent)
+{
+    controller.setAnimationSpeed(0.25); // 0.8 s, so a busy machine still sees steps in between
+    QMainWindow* window = controller.window();
+    window->show();
+    window->setGeometry(400, 300, 339, 420);
+    SizeRecorder recorder;
+    window->installEventFilter(&recorder);
+    auto content = std::make_unique<CameraContent>();
+    CameraContent* camera = content.get();
+
+    controller.transition(std::move(content));
+    EXPECT_TRUE(controller.isTransitioning());
+    EXPECT_EQ(controller.contentViewController(), nullptr) << "the old content goes first";
+    EXPECT_NE(window->geometry().size(), QSize(960, 675)) << "the window does not jump";
+
+    ASSERT_TRUE(test::runUntil([&] { return !controller.isTransitioning(); }));
+    EXPECT_EQ(controller.contentViewController(), camera);
+    EXPECT_EQ(window->geometry().size(), QSize(960, 675));
+    const bool passedBetween = std::any_of(recorder.sizes.begin(), recorder.sizes.end(), [](const QSize& size) {
+        return size.width() > 339 && size.width() < 960;
+    });
+    EXPECT_TRUE(passedBetween) << "the window passed through sizes between the two";
+}
+
+TEST_F(MainWindowControllerTest, ContentReplacedWhileTheWindowResizesIsNeverShown)
+{
+    controller.setAnimationSpeed(1);
+    controller.window()->show();
+    auto first = std::make_unique<CameraContent>();
+    QPointer<QWidget> skipped = first.get();
+    controller.transition(std::move(first));
+    controller.transition(discoveryPlace());
+    ASSERT_TRUE(test::runUntil([&] { return !controller.isTransitioning() && skipped.isNull(); }));
+    EXPECT_NE(qobject_cast<DiscoveryPlaceholderController*>(controller.contentViewController()), nullptr);
+    EXPECT_EQ(controller.window()->geometry().size(), DiscoveryPlaceholderController::kInitialSize);
 }
 
 TEST_F(MainWindowControllerTest, ClosingQuitsAndLeavesCameraNetworkOnlyWhenAllowed)
@@ -211,18 +296,17 @@ TEST_F(MainWindowControllerTest, ClosingQuitsAndLeavesCameraNetworkOnlyWhenAllow
         int quitCount = 0;
         MainWindowController window(std::make_unique<DiscoveryPlaceholderController>(), policy, defaults,
                                     [&] { ++quitCount; });
+        window.setAnimationSpeed(0);
         defaults.setBool(disconnectFromCameraNetworksUserDefaultsKey(), c.disconnectSetting);
-        CameraContent content;
+        auto content = std::make_unique<CameraContent>();
         if (c.hasCamera)
-            content.camera = someCamera();
+            content->camera = someCamera();
         if (c.showCamera)
-            window.transition(&content);
+            window.transition(std::move(content));
         window.window()->show();
         window.window()->close();
         EXPECT_EQ(policy.disconnects, c.disconnects) << c.name;
         EXPECT_EQ(quitCount, 1) << c.name;
-        if (c.showCamera)
-            window.transition(static_cast<DiscoveryPlaceholderController*>(window.initialContent()));
     }
 }
 

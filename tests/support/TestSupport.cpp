@@ -16,6 +16,8 @@ bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds 
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QCoreApplication::sendPostedEvents();
+        // As a return to the event loop would: objects handed to deleteLater go now.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QThread::usleep(200);
     }
     return true;
@@ -27,6 +29,7 @@ void runFor(std::chrono::milliseconds duration)
     timer.start();
     while (timer.elapsed() < duration.count()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QThread::usleep(200);
     }
 }

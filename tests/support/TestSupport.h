@@ -8,7 +8,8 @@
 
 namespace vornakel::test {
 
-// Runs the event loop until the condition holds or the deadline passes; answers whether it held.
+// Runs the event loop until the condition holds or the deadline passes; answers whether it held. Objects
+// handed to deleteLater are deleted on the way, as a return to the event loop would.
 bool runUntil(const std::function<bool()>& condition,
               std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 // Runs the event loop for a while (to show that something does *not* happen).

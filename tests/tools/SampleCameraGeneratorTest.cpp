@@ -1,5 +1,9 @@
 #include "samplecamera/SampleCameraGenerator.h"
 
+#include "discovery/QRCodeReader.h"
+#include "discovery/QRSymbolScanner.h"
+#include "platform/webcam/VideoFrameSource.h"
+
 #include "support/TestSupport.h"
 
 #include <QBuffer>
@@ -10,6 +14,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QProcess>
+#include <QSettings>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -372,3 +377,35 @@ TEST_F(SampleCameraTest, ToolWritesWhatTheLibraryWrites)
 }
 
 } // namespace
+
+TEST_F(SampleCameraTest, ToolPutsTheCameraOnItsOwnNetworkAndWritesItsQRCode)
+{
+    const QString output = m_dir.filePath(QStringLiteral("networked"));
+    const QString code = m_dir.filePath(QStringLiteral("code.png"));
+    const QString ssid = QStringLiteral("VK-1 Kamera-ä");
+    const QString password = QStringLiteral("sëcret 1");
+    QProcess tool;
+    tool.start(QStringLiteral(VKL_SAMPLE_CAMERA_TOOL), {QStringLiteral("--output"), output, QStringLiteral("--shots"), QStringLiteral("2"),
+                                                       QStringLiteral("--wifi"), ssid, QStringLiteral("--password"), password,
+                                                       QStringLiteral("--qr-code"), code});
+    ASSERT_TRUE(tool.waitForFinished(30000));
+    ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    const QSettings ini(output + QStringLiteral("/camera.ini"), QSettings::IniFormat);
+    EXPECT_EQ(ini.value(QStringLiteral("ssid")).toString(), ssid);
+    EXPECT_EQ(ini.value(QStringLiteral("password")).toString(), password);
+
+    const QImage image(code);
+    ASSERT_FALSE(image.isNull());
+    vornakel::QRSymbolScanner scanner;
+    const auto symbols = scanner.scan(vornakel::greyFrameFromImage(image));
+    ASSERT_EQ(symbols.size(), 1u);
+    const auto details = vornakel::QRCodeReader::detailsFromSymbols(symbols, vornakel::CameraQRDecoding::shared());
+    ASSERT_TRUE(details);
+    EXPECT_EQ(details->ssid, ssid);
+    EXPECT_EQ(details->password, password);
+
+    // A code needs a network to name.
+    tool.start(QStringLiteral(VKL_SAMPLE_CAMERA_TOOL), {QStringLiteral("--output"), output, QStringLiteral("--qr-code"), code});
+    ASSERT_TRUE(tool.waitForFinished(30000));
+    EXPECT_EQ(tool.exitCode(), 2);
+}

@@ -1,8 +1,11 @@
 // vkl-sample-camera: writes a folder that the simulated camera serves as a camera's memory card.
+#include "samplecamera/CameraQRCodeImage.h"
 #include "samplecamera/SampleCameraGenerator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QSettings>
 #include <QSet>
 #include <QTextStream>
 
@@ -65,7 +68,18 @@ int main(int argc, char** argv)
     const QCommandLineOption imageType(QStringLiteral("image-type"),
                                        QStringLiteral("The processed image: JPG (default), or HIF, HEIC, HEIF for HEIF files."),
                                        QStringLiteral("TYPE"));
-    parser.addOptions({output, shots, days, seed, rawShare, undatedShare, perFolder, size, fullSize, rawTypes, imageType});
+    const QCommandLineOption wifi(QStringLiteral("wifi"),
+                                  QStringLiteral("The camera's own Wi-Fi network, written to its camera.ini: it is found only "
+                                                 "once that network is joined."),
+                                  QStringLiteral("SSID"));
+    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("The password of that network."),
+                                      QStringLiteral("PW"));
+    const QCommandLineOption qrCode(QStringLiteral("qr-code"),
+                                    QStringLiteral("Also write the camera's Wi-Fi QR code, as a webcam would see it, to this PNG "
+                                                   "file (needs --wifi)."),
+                                    QStringLiteral("FILE"));
+    parser.addOptions(
+        {output, shots, days, seed, rawShare, undatedShare, perFolder, size, fullSize, rawTypes, imageType, wifi, password, qrCode});
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty()) {
@@ -105,6 +119,7 @@ int main(int argc, char** argv)
         spec.rawExtensions = parser.value(rawTypes).split(QLatin1Char(','), Qt::SkipEmptyParts);
     if (parser.isSet(imageType))
         spec.imageExtension = parser.value(imageType);
+    valid &= !parser.isSet(qrCode) || !parser.value(wifi).isEmpty();
     if (!valid) {
         err << "Invalid option value; see --help." << Qt::endl;
         return 2;
@@ -114,6 +129,28 @@ int main(int argc, char** argv)
     if (!result.ok()) {
         err << "vkl-sample-camera: " << result.error << Qt::endl;
         return 1;
+    }
+    if (parser.isSet(wifi)) {
+        QSettings ini(QDir(spec.outputFolder).filePath(QStringLiteral("camera.ini")), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("ssid"), parser.value(wifi));
+        ini.setValue(QStringLiteral("password"), parser.value(password));
+        ini.sync();
+        if (ini.status() != QSettings::NoError) {
+            err << "vkl-sample-camera: could not write camera.ini" << Qt::endl;
+            return 1;
+        }
+    }
+    if (parser.isSet(qrCode)) {
+        const QImage code = vornakel::tools::cameraQRCodeImage(spec.model, parser.value(wifi), parser.value(password));
+        const QString path = parser.value(qrCode);
+        const QString temporary = path + QStringLiteral(".part.png");
+        if (code.isNull() || !vornakel::tools::webcamFrameWithCode(code).save(temporary, "PNG")
+            || (QFile::exists(path) && !QFile::remove(path)) || !QFile::rename(temporary, path)) {
+            QFile::remove(temporary);
+            err << "vkl-sample-camera: could not write the QR code to " << path << Qt::endl;
+            return 1;
+        }
+        out << "QR code of the network " << parser.value(wifi) << " in " << path << "." << Qt::endl;
     }
     QSet<QDate> dates;
     int raws = 0, undated = 0;

@@ -62,6 +62,7 @@ SimulatedCameraOptions SimulatedCameraOptions::fromFolder(const QString& folderP
     options.friendlyDisplayName = settings.value(QStringLiteral("name"), options.friendlyDisplayName).toString();
     options.ipv4Address = settings.value(QStringLiteral("ipv4Address"), options.ipv4Address).toString();
     options.ssid = settings.value(QStringLiteral("ssid"), options.ssid).toString();
+    options.password = settings.value(QStringLiteral("password"), options.password).toString();
     options.latencyMs = settings.value(QStringLiteral("latencyMs"), options.latencyMs).toInt();
     options.throughputBytesPerSecond =
         settings.value(QStringLiteral("throughputBytesPerSecond"), options.throughputBytesPerSecond).toLongLong();
@@ -446,16 +447,23 @@ void SimulatedCameraDiscovery::removeAllCameras()
 
 void SimulatedCameraDiscovery::removeAllObservers() { m_observers.clear(); }
 
+QStringList SimulatedCameraDiscovery::environmentCameraFolders()
+{
+    QStringList result;
+    const QString folders = qEnvironmentVariable("VORNAKEL_SIMULATED_CAMERAS");
+    for (const QString& folder : folders.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        if (QFileInfo(folder).isDir())
+            result << folder;
+    return result;
+}
+
 void SimulatedCameraDiscovery::loadEnvironmentCameras()
 {
     if (m_environmentLoaded)
         return;
     m_environmentLoaded = true;
-    const QString folders = qEnvironmentVariable("VORNAKEL_SIMULATED_CAMERAS");
-    for (const QString& folder : folders.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
-        if (QFileInfo(folder).isDir())
-            m_environmentCameras.push_back(SimulatedCamera::fromFolder(folder));
-    }
+    for (const QString& folder : environmentCameraFolders())
+        m_environmentCameras.push_back(SimulatedCamera::fromFolder(folder));
 }
 
 std::vector<std::shared_ptr<VKLCamera>> SimulatedCameraDiscovery::reachableCameras() const

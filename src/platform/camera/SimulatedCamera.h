@@ -13,6 +13,7 @@
 //   name                      friendlyDisplayName (default: "Simulated Camera " + the identifier)
 //   ipv4Address               the camera's address on its network (default "192.168.122.1")
 //   ssid                      the Wi-Fi network the camera lives on; empty: always reachable (default empty)
+//   password                  that network's password, for the simulated Wi-Fi (default empty)
 //   latencyMs                 added to every request before it is answered (default 0)
 //   throughputBytesPerSecond  speed of thumbnail, preview and stream data; 0 is unlimited (default 0)
 //   chunkSize                 bytes per stream chunk (default 262144)
@@ -79,6 +80,7 @@ struct SimulatedCameraOptions {
     QString friendlyDisplayName;
     QString ipv4Address = QStringLiteral("192.168.122.1");
     QString ssid;
+    QString password;
     int latencyMs = 0;
     qint64 throughputBytesPerSecond = 0;
     int chunkSize = 256 * 1024;
@@ -189,6 +191,8 @@ class SimulatedCameraDiscovery : public QObject, public VKLCameraDiscovery {
     Q_OBJECT
 public:
     static SimulatedCameraDiscovery& shared();
+    // The camera folders that VORNAKEL_SIMULATED_CAMERAS names and that exist.
+    static QStringList environmentCameraFolders();
 
     void addDevicesChangedObserver(DevicesChangedObserver observer) override;
     void beginSearching() override;

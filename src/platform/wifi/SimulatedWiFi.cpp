@@ -1,5 +1,6 @@
 #include "platform/wifi/SimulatedWiFi.h"
 
+#include "platform/camera/SimulatedCamera.h"
 #include "platform/camera/SimulatedNetworkState.h"
 #include "platform/camera/VKLCamera.h"
 
@@ -51,6 +52,15 @@ void SimulatedWiFi::addNetwork(SimulatedNetwork network)
     std::lock_guard lock(m_state->mutex);
     std::erase_if(m_state->networks, [&](const SimulatedNetwork& n) { return n.ssid == network.ssid; });
     m_state->networks.push_back(std::move(network));
+}
+
+void SimulatedWiFi::addSimulatedCameraNetworks(const QStringList& cameraFolders)
+{
+    for (const QString& folder : cameraFolders) {
+        const SimulatedCameraOptions options = SimulatedCameraOptions::fromFolder(folder);
+        if (!options.ssid.isEmpty())
+            addNetwork({options.ssid, options.password, options.ipv4Address, std::nullopt});
+    }
 }
 
 void SimulatedWiFi::removeNetwork(const QString& ssid)

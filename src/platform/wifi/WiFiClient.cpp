@@ -1,3 +1,4 @@
+#include "platform/camera/SimulatedCamera.h"
 #include "platform/wifi/NetworkManagerWiFi.h"
 #include "platform/wifi/SimulatedWiFi.h"
 
@@ -27,8 +28,12 @@ std::shared_ptr<WiFiInterface> interface()
         s.chosen = true;
         if (qEnvironmentVariable("VKL_WIFI") != QLatin1String("simulated"))
             s.interface = NetworkManagerWiFi::create();
-        if (!s.interface)
-            s.interface = std::make_shared<SimulatedWiFi>();
+        if (!s.interface) {
+            auto simulated = std::make_shared<SimulatedWiFi>();
+            // The simulated cameras' own networks are in range, as a real camera's would be.
+            simulated->addSimulatedCameraNetworks(SimulatedCameraDiscovery::environmentCameraFolders());
+            s.interface = std::move(simulated);
+        }
     }
     return s.interface;
 }

@@ -1,0 +1,221 @@
+// Runs the application's screens offscreen against a simulated camera and prints: the time from the camera being
+// reported to the first paint of the photo list and to the last photo shown, on the generated sample camera with
+// the link's default latency; and, on a 20,000-file camera, the longest time the main thread went without
+// running its event loop during the load (a 2 ms heartbeat timer measures the gaps). BENCH_NO_ANIMATION=1 leaves
+// out the window's resize animation; BENCH_NULL_BROWSER=1 replaces the photo list by one that only counts.
+#include "discovery/ui/CameraDiscoveryViewController.h"
+#include "mainwindow/CameraScreens.h"
+#include "mainwindow/MainWindowController.h"
+#include "mainwindow/WiFiNetworkPolicy.h"
+#include "model/Photo.h"
+#include "platform/camera/SimulatedCamera.h"
+#include "platform/core/UserDefaults.h"
+#include "samplecamera/SampleCameraGenerator.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWidget>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+
+using namespace vornakel;
+
+namespace {
+
+class NoWiFi : public WiFiNetworkPolicy {
+public:
+    void createSharedWatcher() override {}
+    void enforceAutoLaunchSetting() override {}
+    void quitHelperIfRunning() override {}
+    bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>&) const override { return false; }
+    void disconnectFromCurrentWiFiNetwork() override {}
+};
+
+// Notes the first paint of the photo list.
+class PaintWatch : public QObject {
+public:
+    std::optional<qint64> firstPaint;
+    QElapsedTimer* clock = nullptr;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (!firstPaint && event->type() == QEvent::Paint && watched->parent()
+            && watched->parent()->objectName() == QLatin1String("photoList"))
+            firstPaint = clock->elapsed();
+        return false;
+    }
+};
+
+// A browser that only counts, to tell the list's own cost from the rest.
+class NullBrowser : public PhotoBrowser {
+public:
+    QWidget* widget() override { return &m_widget; }
+    void setCamera(const std::shared_ptr<VKLCamera>&) override {}
+    void applyGroupingUpdate(const PhotoGrouping::Update& update) override
+    {
+        for (const auto& p : update.removed)
+            std::erase(m_photos, p);
+        m_photos.insert(m_photos.end(), update.added.begin(), update.added.end());
+    }
+    std::vector<PhotoPtr> photosForCopying() const override { return m_photos; }
+    std::vector<PhotoPtr> shownPhotos() const override { return m_photos; }
+    QList<QAction*> browsingActions() const override { return {}; }
+
+private:
+    QWidget m_widget;
+    std::vector<PhotoPtr> m_photos;
+};
+
+// The photo rows the list shows now (the list follows the photos within its refresh interval); a browser
+// without such a list counts what it was given.
+size_t rowsOnScreen(QWidget* view, size_t given)
+{
+    auto* list = view->findChild<QTreeWidget*>(QStringLiteral("photoList"));
+    if (!list)
+        return given;
+    size_t rows = 0;
+    for (int day = 0; day < list->topLevelItemCount(); ++day)
+        rows += size_t(list->topLevelItem(day)->childCount());
+    return rows;
+}
+
+struct Figures {
+    std::optional<qint64> firstPaintMs;
+    std::optional<qint64> lastPhotoMs;
+    qint64 longestStallMs = 0;
+    qint64 longestStallAtMs = 0; // when it ended, after the camera was found
+    size_t photos = 0;
+};
+
+Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, const QString& cacheFolder)
+{
+    Photo::setImageCachesDirectory(cacheFolder);
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath(QStringLiteral("defaults.ini")));
+    NoWiFi wifi;
+    SimulatedCameraDiscovery& discovery = SimulatedCameraDiscovery::shared();
+    discovery.removeAllCameras();
+    discovery.setReportDelay(std::chrono::milliseconds(0));
+
+    CameraDiscoveryEnvironment discoveryEnvironment;
+    discoveryEnvironment.discovery = &discovery;
+    ConnectedCameraEnvironment connected;
+    connected.wifi = &wifi;
+    connected.defaults = &defaults;
+    if (qEnvironmentVariableIsSet("BENCH_NULL_BROWSER"))
+        connected.makeBrowser = [](QWidget*) -> std::unique_ptr<PhotoBrowser> { return std::make_unique<NullBrowser>(); };
+    CameraScreens screens(std::move(discoveryEnvironment), std::move(connected));
+    MainWindowController window(screens.makeDiscovery(), wifi, defaults, [] {});
+    // The window's resize to the connected view animates for 0.2 s before the list is installed.
+    if (qEnvironmentVariableIsSet("BENCH_NO_ANIMATION"))
+        window.setAnimationSpeed(0);
+    window.window()->show();
+
+    QElapsedTimer clock;
+    PaintWatch paints;
+    paints.clock = &clock;
+    qApp->installEventFilter(&paints);
+    Figures figures;
+    bool found = false;
+    discovery.addDevicesChangedObserver([&](const auto& cameras) {
+        if (!found && !cameras.empty()) {
+            found = true;
+            clock.start();
+        }
+    });
+
+    QElapsedTimer sinceBeat;
+    sinceBeat.start();
+    QTimer heartbeat;
+    heartbeat.setInterval(2);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        if (found && sinceBeat.elapsed() > figures.longestStallMs) {
+            figures.longestStallMs = sinceBeat.elapsed();
+            figures.longestStallAtMs = clock.elapsed();
+        }
+        sinceBeat.restart();
+        auto* view = qobject_cast<MainViewController*>(window.contentViewController());
+        if (view && view->imageDeliveryHasCompleted() && !figures.lastPhotoMs
+            && rowsOnScreen(view, view->imageGrid()->shownPhotos().size()) >= expectedPhotos) {
+            figures.lastPhotoMs = clock.elapsed();
+            figures.photos = view->imageGrid()->shownPhotos().size();
+            QTimer::singleShot(50, qApp, [] { QCoreApplication::exit(0); });
+        }
+    });
+    heartbeat.start();
+    QTimer::singleShot(120000, qApp, [] { QCoreApplication::exit(1); });
+    discovery.addCamera(camera);
+    QCoreApplication::exec();
+    qApp->removeEventFilter(&paints);
+    figures.firstPaintMs = paints.firstPaint;
+    discovery.removeAllCameras();
+    discovery.removeAllObservers();
+    return figures;
+}
+
+void print(const char* name, const Figures& f)
+{
+    std::printf("%s: %zu photos shown; first paint of the list %s ms after the camera was found, last photo %s ms; "
+                "longest main-thread stall %lld ms (ending %lld ms after the camera was found)\n",
+                name, f.photos, f.firstPaintMs ? QByteArray::number(*f.firstPaintMs).constData() : "-",
+                f.lastPhotoMs ? QByteArray::number(*f.lastPhotoMs).constData() : "-", static_cast<long long>(f.longestStallMs),
+                static_cast<long long>(f.longestStallAtMs));
+}
+
+SimulatedCameraContent largeCard(int files)
+{
+    SimulatedCameraContent content;
+    SimulatedCameraContent::Folder dcim{QStringLiteral("DCIM"), {}, {}};
+    const QDateTime start(QDate(2026, 3, 1), QTime(8, 0));
+    int written = 0;
+    for (int folderIndex = 0; written < files; ++folderIndex) {
+        SimulatedCameraContent::Folder folder{QStringLiteral("%1VKLCM").arg(100 + folderIndex), {}, {}};
+        for (int i = 0; i < 999 && written < files; ++i) {
+            const int shot = written;
+            const QString base = QStringLiteral("IMG_%1").arg(shot, 5, 10, QLatin1Char('0'));
+            const QDateTime when = start.addSecs(qint64(shot) * 37);
+            folder.files.push_back({base + QStringLiteral(".JPG"), 4'000'000, when, {}});
+            ++written;
+            if (shot % 3 == 0 && written < files) {
+                folder.files.push_back({base + QStringLiteral(".CR2"), 20'000'000, when, {}});
+                ++written;
+            }
+        }
+        dcim.folders.push_back(std::move(folder));
+    }
+    content.root.folders.push_back(std::move(dcim));
+    return content;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+
+    tools::SampleCameraSpec spec;
+    spec.outputFolder = dir.filePath(QStringLiteral("sample"));
+    const auto sample = tools::generateSampleCamera(spec);
+    if (!sample.ok()) {
+        std::fprintf(stderr, "sample camera: %s\n", qPrintable(sample.error));
+        return 1;
+    }
+    print("sample camera (120 shots, default latency)",
+          run(SimulatedCamera::fromFolder(spec.outputFolder), size_t(sample.shots.size()), dir.filePath(QStringLiteral("cache1"))));
+
+    const int files = 20000;
+    SimulatedCameraContent card = largeCard(files);
+    size_t shots = 0;
+    for (const auto& folder : card.root.folders[0].folders)
+        for (const auto& file : folder.files)
+            shots += file.name.endsWith(QStringLiteral(".JPG")) ? 1 : 0;
+    print("20,000-file camera", run(SimulatedCamera::fromContent(std::move(card)), shots, dir.filePath(QStringLiteral("cache2"))));
+    return 0;
+}
