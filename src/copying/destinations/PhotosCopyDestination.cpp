@@ -12,9 +12,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUuid>
 
 #include <algorithm>
+#include <utility>
 
 namespace vornakel {
 
@@ -131,6 +133,23 @@ void PhotosCopyDestination::applyCopyRule()
                                              localFolder(m_referencedImportCopyDestination).has_value());
 }
 
+template <typename T>
+std::function<void(const PhotoLibraryResult<T>&)>
+PhotosCopyDestination::withDeadline(std::function<void(const PhotoLibraryResult<T>&)> done)
+{
+    auto answered = std::make_shared<bool>(false);
+    QTimer::singleShot(m_libraryTimeout, this, [answered, done] {
+        if (std::exchange(*answered, true))
+            return;
+        done(Error(PhotoLibrary::errorDomain(), PhotoLibrary::TimedOut));
+    });
+    return [answered, done](const PhotoLibraryResult<T>& result) {
+        if (std::exchange(*answered, true))
+            return;
+        done(result);
+    };
+}
+
 void PhotosCopyDestination::copySessionShouldStart(const Variants&, std::function<void(bool)> completionHandler)
 {
     std::weak_ptr<CopyDestination> weak = weak_from_this();
@@ -241,7 +260,8 @@ void PhotosCopyDestination::performPostCopyOperation(const std::shared_ptr<Photo
             return;
         }
         self->m_library->importPhoto(files, self->m_sessionAlbum,
-                                     [weak, files, photoKey, completionHandler](const PhotoLibraryResult<ImportedPhoto>& result) {
+                                     self->withDeadline<ImportedPhoto>([weak, files, photoKey, completionHandler](
+                                                                           const PhotoLibraryResult<ImportedPhoto>& result) {
             auto self = std::static_pointer_cast<PhotosCopyDestination>(weak.lock());
             const ImportedPhoto* imported = std::get_if<ImportedPhoto>(&result);
             if (self) {
@@ -252,7 +272,7 @@ void PhotosCopyDestination::performPostCopyOperation(const std::shared_ptr<Photo
             }
             if (completionHandler)
                 completionHandler(imported != nullptr);
-        });
+        }));
     };
     if (!m_addToAlbum || m_albumLookedUp) {
         import();
@@ -260,14 +280,14 @@ void PhotosCopyDestination::performPostCopyOperation(const std::shared_ptr<Photo
     }
     m_albumLookedUp = true;
     m_library->findOrMakeAlbum(GeneralUI::text(QStringLiteral("PhotosImportAlbumName")),
-                               [weak, import](const PhotoLibraryResult<PhotoAlbum>& result) {
+                               withDeadline<PhotoAlbum>([weak, import](const PhotoLibraryResult<PhotoAlbum>& result) {
         if (auto self = std::static_pointer_cast<PhotosCopyDestination>(weak.lock())) {
             // No album (it could not be found or made in time): the photos go into the library without one.
             if (const PhotoAlbum* album = std::get_if<PhotoAlbum>(&result))
                 self->m_sessionAlbum = *album;
         }
         import();
-    });
+    }));
 }
 
 void PhotosCopyDestination::copySessionDidEnd()
@@ -284,6 +304,8 @@ void PhotosCopyDestination::copySessionDidEnd()
         m_report.message = GeneralUI::counted(QStringLiteral("PhotosNotImportedFormat"), m_report.notTakenIn,
                                               {QString::number(m_report.notTakenIn),
                                                m_report.keptIn.value_or(QString())});
+    } else if (m_report.keptIn) {
+        m_report.message = GeneralUI::format(QStringLiteral("PhotosSessionFolderKeptMessage"), {*m_report.keptIn});
     }
     m_sessionFolder.reset();
     m_sessionFolderIsOurs = false;

@@ -7,6 +7,7 @@
 
 #include <QUrl>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <set>
@@ -66,6 +67,10 @@ public:
     // active.
     void refreshReferencedImportSetting();
 
+    // How long an album lookup or an import may take before it counts as failed, whatever the library does.
+    static constexpr std::chrono::milliseconds kDefaultLibraryTimeout{90000};
+    void setLibraryTimeout(std::chrono::milliseconds timeout) { m_libraryTimeout = timeout; }
+
     const std::optional<QString>& currentSessionDestination() const { return m_sessionFolder; }
     // Why the last session was refused.
     const QString& refusalMessage() const { return m_refusalMessage; }
@@ -87,6 +92,9 @@ private:
     void beginSession(const ReferencedImportSetting& setting, const std::function<void(bool)>& completionHandler);
     void importFiles(std::vector<QString> files, std::function<void(bool)> completionHandler);
     void cleanUpSessionFolder();
+    // The completion, called once: with the library's answer, or with a time-out error when none came in time.
+    template <typename T>
+    std::function<void(const PhotoLibraryResult<T>&)> withDeadline(std::function<void(const PhotoLibraryResult<T>&)> done);
 
     std::shared_ptr<PhotoLibrary> m_library;
     UserDefaults& m_defaults;
@@ -95,6 +103,7 @@ private:
     std::optional<QUrl> m_referencedImportCopyDestination;
     bool m_addToAlbum = true;
     bool m_usesReferencedImport = false;
+    std::chrono::milliseconds m_libraryTimeout = kDefaultLibraryTimeout;
 
     // The running session.
     std::optional<QString> m_sessionFolder;

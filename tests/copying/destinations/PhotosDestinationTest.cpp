@@ -148,6 +148,7 @@ TEST_F(PhotosDestinationTest, ASessionFolderIsKeptUnlessTheLibraryIsKnownToKeepI
         // The library may be one that refers to the file where it is: it must stay.
         EXPECT_TRUE(QFileInfo::exists(written)) << written.toStdString();
         EXPECT_TRUE(destination->lastSessionReport().keptIn);
+        EXPECT_FALSE(destination->lastSessionReport().message.isEmpty());
         std::lock_guard lock(library->mutex);
         EXPECT_EQ(int(library->imports.size()), index);
     }
@@ -217,6 +218,51 @@ TEST_F(PhotosDestinationTest, AllFilesSkippedImportsNothing)
     copyPhotos({photo});
     std::lock_guard lock(library->mutex);
     EXPECT_EQ(library->imports.size(), 1u);
+}
+
+// A library that takes requests and never answers them.
+class SilentLibrary : public FakePhotoLibrary {
+public:
+    void findOrMakeAlbum(const QString& name, AlbumCompletion completion) override
+    {
+        albumRequests.push_back(name);
+        pendingAlbums.push_back(std::move(completion));
+    }
+    void importPhoto(const std::vector<QString>& files, const std::optional<PhotoAlbum>& album, ImportCompletion completion) override
+    {
+        if (silentImports) {
+            importRequests.push_back(Import{files, album});
+            pendingImports.push_back(std::move(completion));
+            return;
+        }
+        FakePhotoLibrary::importPhoto(files, album, std::move(completion));
+    }
+    bool silentImports = false;
+    std::vector<AlbumCompletion> pendingAlbums;
+    std::vector<ImportCompletion> pendingImports;
+};
+
+TEST_F(PhotosDestinationTest, ASilentLibraryHoldsTheCopyOnlyUntilItsTimeOut)
+{
+    for (const bool silentImports : {false, true}) {
+        SCOPED_TRACE(silentImports ? "album and imports silent" : "album silent");
+        auto silent = std::make_shared<SilentLibrary>();
+        silent->silentImports = silentImports;
+        destination = PhotosCopyDestination::create(silent, copy.defaults(), copy.presets(), cache.path());
+        destination->setLibraryTimeout(200ms);
+        const auto record = copyPhotos({copy.photo(QStringLiteral("A%1.JPG").arg(silentImports), 1000, march(2)),
+                                        copy.photo(QStringLiteral("B%1.JPG").arg(silentImports), 1000, march(2))});
+        ASSERT_EQ(record->queueFinished, 1);
+        EXPECT_EQ(silent->albumRequests.size(), 1u);
+        const auto& asked = silentImports ? silent->importRequests : silent->imports;
+        ASSERT_EQ(asked.size(), 2u);
+        // No album came in time: the photos went in without one.
+        EXPECT_FALSE(asked[0].album);
+        EXPECT_EQ(destination->lastSessionReport().notTakenIn, silentImports ? 2 : 0);
+        // A late answer changes nothing.
+        for (auto& completion : silent->pendingAlbums)
+            completion(PhotoAlbum{QStringLiteral("late"), QStringLiteral("/late")});
+    }
 }
 
 } // namespace
