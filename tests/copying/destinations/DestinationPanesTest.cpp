@@ -191,6 +191,21 @@ TEST_F(LightroomPaneTest, TheEditorQuittingShowsTheLaunchButton)
     ASSERT_TRUE(waitFor(PaneState::notLaunched));
 }
 
+TEST_F(LightroomPaneTest, ThePresetStartsAsStoredAndAChoiceIsWrittenAtOnce)
+{
+    copy.defaults().setValue(LightroomCopyDestination::lightroomSortingUserDefaultsKey(), UserDefinedPhotoSorting::flat()->presetId());
+    makePane({folder(QStringLiteral("Pictures"))});
+    EXPECT_EQ(destination->sorting(), UserDefinedPhotoSorting::flat());
+    EXPECT_EQ(pane->presetPopUp()->currentText(), text("PresetFlatName"));
+    const int byDate = pane->presetPopUp()->findText(text("PresetNumericByDateName"));
+    ASSERT_GE(byDate, 0);
+    pane->presetPopUp()->setCurrentIndex(byDate);
+    emit pane->presetPopUp()->activated(byDate);
+    EXPECT_EQ(destination->sorting(), UserDefinedPhotoSorting::byPaddedNumericDate());
+    EXPECT_EQ(copy.defaults().stringForKey(LightroomCopyDestination::lightroomSortingUserDefaultsKey()),
+              UserDefinedPhotoSorting::byPaddedNumericDateIdentifier());
+}
+
 TEST_F(LightroomPaneTest, ScreenshotOfTheReadyPane)
 {
     setRunning();
