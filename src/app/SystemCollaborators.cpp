@@ -5,7 +5,7 @@
 #include "discovery/ui/GeneralPreferencesWidget.h"
 #include "lightroom/LrPluginBridge.h"
 #include "lightroom/ui/AdvancedPreferencesViewController.h"
-#include "mainwindow/DayListPhotoBrowser.h"
+#include "mainwindow/grid/ImageGridViewController.h"
 #include "model/ImageCache.h"
 #include "platform/camera/VKLCamera.h"
 #include "platform/services/HelpBook.h"
@@ -181,10 +181,8 @@ std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, UserDe
     ConnectedCameraEnvironment connected;
     connected.wifi = &wifi;
     connected.defaults = &defaults;
-    // The day list stands in for the thumbnail grid; copying has no entry point yet, so Copy stays disabled.
-    connected.makeBrowser = [](QWidget* parent) -> std::unique_ptr<PhotoBrowser> {
-        return std::make_unique<DayListPhotoBrowser>(parent);
-    };
+    // The thumbnail grid; copying has no entry point yet, so Copy stays disabled.
+    connected.makeBrowser = [](QWidget*) -> std::unique_ptr<PhotoBrowser> { return makeImageGrid(); };
     return std::make_unique<CameraScreens>(std::move(discovery), std::move(connected));
 }
 

@@ -14,7 +14,6 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -24,52 +23,6 @@ namespace vornakel {
 namespace {
 QString ui(const char* key) { return GeneralUI::text(QString::fromLatin1(key)); }
 } // namespace
-
-// ---- Battery ------------------------------------------------------------------------------------------------
-
-CameraBatteryStatusView::CameraBatteryStatusView(QWidget* parent) : QWidget(parent)
-{
-    setFixedSize(sizeHint());
-}
-
-void CameraBatteryStatusView::setCamera(const std::shared_ptr<VKLCamera>& camera)
-{
-    for (const auto& proxy : {m_level, m_powerSource})
-        if (proxy)
-            disconnect(proxy.get(), nullptr, this, nullptr);
-    m_level = camera ? camera->proxyForProperty(VKLPropertyBatteryLevel) : nullptr;
-    m_powerSource = camera ? camera->proxyForProperty(VKLPropertyPowerSource) : nullptr;
-    for (const auto& proxy : {m_level, m_powerSource})
-        if (proxy)
-            connect(proxy.get(), &VKLPropertyProxy::valueChanged, this, qOverload<>(&QWidget::update));
-    update();
-}
-
-std::optional<int> CameraBatteryStatusView::level() const { return m_level ? m_level->value() : std::nullopt; }
-
-void CameraBatteryStatusView::paintEvent(QPaintEvent*)
-{
-    const std::optional<int> value = level();
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QColor ink = palette().color(QPalette::WindowText);
-    const QRectF body(2.5, 3.5, 24, 11);
-    painter.setPen(QPen(ink, 1));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(body, 2, 2);
-    painter.fillRect(QRectF(27, 7, 2.5, 4), ink);
-    if (value) {
-        const double share = std::clamp(4 - *value, 0, 4) / 4.0;
-        const QColor fill = *value >= 4 ? QColor(0xd0, 0x30, 0x30) : ink;
-        painter.fillRect(QRectF(body.left() + 2, body.top() + 2, (body.width() - 4) * share, body.height() - 4), fill);
-    }
-    if (m_powerSource && m_powerSource->value() == 1) {
-        painter.setPen(QPen(palette().color(QPalette::Window), 1.5));
-        painter.drawLine(QPointF(16, 5), QPointF(12, 9.5));
-        painter.drawLine(QPointF(12, 9.5), QPointF(17, 9.5));
-        painter.drawLine(QPointF(17, 9.5), QPointF(13, 13.5));
-    }
-}
 
 // ---- Connected camera view ----------------------------------------------------------------------------------
 
@@ -85,6 +38,10 @@ MainViewController::MainViewController(ConnectedCameraEnvironment environment, Q
         grid->setParent(this);
         layout->addWidget(grid);
     }
+
+    m_selectMenu = new QMenu(ui("QuickSelectMenu"), this);
+    m_selectMenu->setObjectName(QStringLiteral("SelectMenu"));
+    m_selectMenu->addActions(m_imageGrid->browsingActions());
 
     m_toolbar = new QToolBar(this);
     m_toolbar->setObjectName(QStringLiteral("MainViewToolbar"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "discovery/CameraDiscoveryView.h"
+#include "mainwindow/CameraBatteryStatusView.h"
 #include "mainwindow/PhotoBrowser.h"
 #include "ui/MainWindowViewController.h"
 
@@ -12,6 +13,7 @@
 
 class QAction;
 class QLabel;
+class QMenu;
 class QToolBar;
 class QToolButton;
 
@@ -41,24 +43,6 @@ struct ConnectedCameraEnvironment {
     std::function<std::unique_ptr<QWidget>(CameraDiscoveryView view)> makeDiscovery;
     // The one entry point of every copy; none leaves Copy and "Copy to Folder…" disabled.
     std::function<void(const CopyRequest&)> copy;
-};
-
-// Shows the camera's battery: a small drawn battery filled to the level (property 4), a plug on mains power.
-class CameraBatteryStatusView : public QWidget {
-    Q_OBJECT
-public:
-    explicit CameraBatteryStatusView(QWidget* parent = nullptr);
-    void setCamera(const std::shared_ptr<VKLCamera>& camera);
-    // 0 full … 4 empty; none when the camera does not tell.
-    std::optional<int> level() const;
-    QSize sizeHint() const override { return {34, 18}; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    std::shared_ptr<VKLPropertyProxy> m_level;
-    std::shared_ptr<VKLPropertyProxy> m_powerSource;
 };
 
 // The main window's content while a camera is connected: owns the camera, its running photo load and the
@@ -97,6 +81,7 @@ public:
 
     // MainWindowViewController
     QToolBar* toolbar() override { return m_toolbar; }
+    QList<QMenu*> menus() override { return {m_selectMenu}; }
     bool wantsVisibleTitle() const override { return false; }
     bool wantsTransparentToolbar() const override { return false; }
     bool wantsWindowControls() const override { return true; }
@@ -114,6 +99,7 @@ private:
 
     ConnectedCameraEnvironment m_environment;
     QToolBar* m_toolbar;
+    QMenu* m_selectMenu;
     WindowDraggableButton* m_cameraNameTitlebarButton;
     CameraBatteryStatusView* m_cameraBatteryStatus;
     QLabel* m_photoCountLabel;

@@ -9,6 +9,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPropertyAnimation>
 #include <QToolBar>
 
@@ -154,6 +156,10 @@ void MainWindowController::removeContent()
             delete m_toolbar.data();
     }
     m_toolbar = nullptr;
+    for (const QPointer<QAction>& menuAction : std::as_const(m_contentMenuActions))
+        if (menuAction)
+            m_window->menuBar()->removeAction(menuAction);
+    m_contentMenuActions.clear();
     if (m_content && m_window->centralWidget() == m_content) {
         QWidget* old = m_window->takeCentralWidget();
         old->hide();
@@ -201,6 +207,14 @@ void MainWindowController::installContent(QRect newFrame)
         m_window->addToolBar(toolbar);
         toolbar->show();
         m_toolbar = toolbar;
+    }
+    // The content's menus go before the last menu of the bar (Help), which the application put there.
+    QMenuBar* menuBar = m_window->menuBar();
+    const QList<QAction*> barActions = menuBar->actions();
+    QAction* before = barActions.isEmpty() ? nullptr : barActions.last();
+    for (QMenu* menu : controller->menus()) {
+        menuBar->insertMenu(before, menu);
+        m_contentMenuActions << menu->menuAction();
     }
     setTitlebarTransparent(controller->wantsTransparentToolbar());
     setWindowControlsVisible(controller->wantsWindowControls());

@@ -3,6 +3,8 @@
 #include "ui/MainWindowViewController.h"
 
 #include <QObject>
+#include <QList>
+#include <QAction>
 #include <QPointer>
 #include <QRect>
 
@@ -87,6 +89,7 @@ private:
     QuitHandler m_quit;
     QPointer<QWidget> m_content;
     QPointer<QToolBar> m_toolbar;
+    QList<QPointer<QAction>> m_contentMenuActions; // the content's menus in the menu bar
     bool m_titleVisible = false;
     bool m_titlebarTransparent = false;
 };

@@ -20,7 +20,8 @@ class PhotoBrowser {
 public:
     virtual ~PhotoBrowser() = default;
 
-    // The widget to embed; owned by the browser's Qt parent once embedded.
+    // The widget to embed; owned by the browser's Qt parent once embedded. It draws from the browser, so a
+    // browser destroyed first deletes it too.
     virtual QWidget* widget() = 0;
     // The camera whose previews and thumbnails the browser shows (none once it is gone).
     virtual void setCamera(const std::shared_ptr<VKLCamera>& camera) = 0;

@@ -11,6 +11,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <QRegularExpression>
 #include <QTransform>
 
 #include <exiv2/exiv2.hpp>
@@ -36,20 +37,6 @@ void quietExiv2()
         Exiv2::enableBMFF();
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
     });
-}
-
-QImage uprightImage(const QImage& image, long orientation)
-{
-    switch (orientation) {
-    case 2: return image.mirrored(true, false);
-    case 3: return image.transformed(QTransform().rotate(180));
-    case 4: return image.mirrored(false, true);
-    case 5: return image.transformed(QTransform().rotate(90)).mirrored(true, false);
-    case 6: return image.transformed(QTransform().rotate(90));
-    case 7: return image.transformed(QTransform().rotate(90)).mirrored(false, true);
-    case 8: return image.transformed(QTransform().rotate(270));
-    default: return image;
-    }
 }
 
 QImage boundedImage(const QImage& image)
@@ -110,12 +97,52 @@ std::optional<QImage> embeddedPreview(const QString& path)
             if (decoded.isNull())
                 continue;
             const long orientation = exifLong(image->exifData(), "Exif.Image.Orientation").value_or(1);
-            return boundedImage(uprightImage(decoded, orientation));
+            return boundedImage(ImageMetadataHelper::uprightImage(decoded, int(orientation)));
         }
     } catch (...) {
         // exiv2 reports unreadable files by throwing; to us that is just "no image".
     }
     return std::nullopt;
+}
+
+// The ISO setting where the standard tag is missing: exiv2's easy-access reader also knows the other standard
+// tags and the makers' own notes. The printed form is the decoded value for maker notes that encode it.
+std::optional<qint64> isoFromEasyAccess(const Exiv2::ExifData& exif)
+{
+    const auto found = Exiv2::isoSpeed(exif);
+    if (found == exif.end() || found->count() == 0)
+        return std::nullopt;
+    bool ok = false;
+    qint64 value = QString::fromStdString(found->print(&exif)).trimmed().toLongLong(&ok);
+    if (!ok)
+        value = qint64(found->toLong(0));
+    if (value <= 0 || value > qint64(kLargestIso))
+        return std::nullopt;
+    return value;
+}
+
+// "1/350" below a second when the time is a whole fraction, otherwise seconds with at most one decimal
+// ("0.3", "2", "2.5"); the unit comes from the format.
+std::optional<QString> exposureTimeText(double seconds)
+{
+    if (!std::isfinite(seconds) || seconds <= 0 || seconds > 3600)
+        return std::nullopt;
+    if (seconds < 1) {
+        const double denominator = 1 / seconds;
+        const double whole = std::round(denominator);
+        if (whole >= 2 && std::abs(denominator - whole) <= 0.02 * whole)
+            return QStringLiteral("1/") + QString::number(qint64(whole));
+    }
+    return QString::number(std::round(seconds * 10) / 10, 'f', 1).remove(QRegularExpression(QStringLiteral("\\.0$")));
+}
+
+// "f/6.7", "f/8": the f-number to one decimal.
+std::optional<QString> fNumberText(double fNumber)
+{
+    if (!std::isfinite(fNumber) || fNumber < 0.5 || fNumber > 128)
+        return std::nullopt;
+    return QStringLiteral("f/") +
+           QString::number(std::round(fNumber * 10) / 10, 'f', 1).remove(QRegularExpression(QStringLiteral("\\.0$")));
 }
 
 // The number's integer part as text, when it is a plausible count: never a wrapped negative or a huge value.
@@ -144,6 +171,41 @@ std::optional<QString> formattedDisplayValue(const QVariant& value, const std::o
 } // namespace
 
 // ---- Images -------------------------------------------------------------------------------------------------
+
+QImage ImageMetadataHelper::uprightImage(const QImage& image, int orientation)
+{
+    switch (orientation) {
+    case 2: return image.mirrored(true, false);
+    case 3: return image.transformed(QTransform().rotate(180));
+    case 4: return image.mirrored(false, true);
+    case 5: return image.transformed(QTransform().rotate(90)).mirrored(true, false);
+    case 6: return image.transformed(QTransform().rotate(90));
+    case 7: return image.transformed(QTransform().rotate(90)).mirrored(false, true);
+    case 8: return image.transformed(QTransform().rotate(270));
+    default: return image;
+    }
+}
+
+QImage ImageMetadataHelper::decodeUpright(const QString& path, const QSize& box, int orientationWhenNone)
+{
+    QImageReader reader(path);
+    const bool ownOrientation = reader.transformation() != QImageIOHandler::TransformationNone;
+    reader.setAutoTransform(ownOrientation);
+    const int orientation = ownOrientation ? 1 : orientationWhenNone;
+    const QSize stored = reader.size();
+    if (stored.isValid() && box.isValid()) {
+        // The box is for the upright image; the reader scales the image as stored.
+        const bool quarterTurn = ownOrientation ? (reader.transformation() & QImageIOHandler::TransformationRotate90)
+                                                : orientation >= 5 && orientation <= 8;
+        const QSize storedBox = quarterTurn ? box.transposed() : box;
+        if (stored.width() > storedBox.width() || stored.height() > storedBox.height())
+            reader.setScaledSize(stored.scaled(storedBox, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    }
+    const QImage image = reader.read();
+    if (image.isNull())
+        return {};
+    return uprightImage(image, orientation);
+}
 
 std::optional<QImage> ImageMetadataHelper::thumbnailFromImageFile(const QString& path)
 {
@@ -222,6 +284,8 @@ std::optional<QVariantMap> ImageMetadataHelper::propertiesFromData(const QByteAr
             for (long i = 0; i < iso->count(); ++i)
                 ratings.append(qint64(iso->toLong(i)));
             exifProperties.insert(isoSpeedRatingsKey(), ratings);
+        } else if (const std::optional<qint64> fromMakerNotes = isoFromEasyAccess(exif)) {
+            exifProperties.insert(isoSpeedRatingsKey(), QVariantList{*fromMakerNotes});
         }
         if (const std::optional<double> fNumber = exifNumber(exif, "Exif.Photo.FNumber"))
             exifProperties.insert(fNumberKey(), *fNumber);
@@ -303,20 +367,14 @@ std::optional<QString> ImageMetadataHelper::localizedStringForExifShutterSpeed(c
                                                                                const std::optional<QString>& fallback)
 {
     return formattedDisplayValue(value, fallback, QStringLiteral("ShutterSpeedMetadataFormatter"),
-                                 [](double seconds) -> std::optional<QString> {
-                                     const auto speed = VKLShutterSpeedValue::withApproximateDuration(seconds);
-                                     return speed ? speed->localizedDisplayValue() : std::nullopt;
-                                 });
+                                 exposureTimeText);
 }
 
 std::optional<QString> ImageMetadataHelper::localizedStringForExifAperture(const QVariant& value,
                                                                            const std::optional<QString>& fallback)
 {
     return formattedDisplayValue(value, fallback, QStringLiteral("ApertureMetadataFormatter"),
-                                 [](double fNumber) -> std::optional<QString> {
-                                     const auto aperture = VKLApertureValue::withApproximateDecimalValue(fNumber);
-                                     return aperture ? aperture->localizedDisplayValue() : std::nullopt;
-                                 });
+                                 fNumberText);
 }
 
 } // namespace vornakel

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
@@ -40,13 +41,21 @@ public:
     static void loadMetadataFromImage(const QString& path, PropertiesCallback callback);
     static void loadMetadataFrom(std::optional<QByteArray> data, PropertiesCallback callback);
 
+    // Decodes the image file scaled to fit `box` (nothing is enlarged) and upright: the file's own EXIF
+    // orientation when it has one, else `orientationWhenNone` (what the camera reported for the shot; camera
+    // thumbnails and previews carry none). A null image when the file cannot be decoded. Any thread.
+    static QImage decodeUpright(const QString& path, const QSize& box, int orientationWhenNone);
+    // The image turned as EXIF orientation 1-8 asks; other values leave it unchanged.
+    static QImage uprightImage(const QImage& image, int orientation);
+
     // The same work, synchronously, on the caller's thread.
     static std::optional<QImage> thumbnailFromImageFile(const QString& path);
     static std::optional<QVariantMap> propertiesFromData(const QByteArray& data);
 
-    // Display texts for EXIF values (an invalid QVariant is an absent value). A value of the wrong kind gives
-    // the fallback unchanged; shutter speed and aperture put the fallback into their format when the number
-    // has no display text.
+    // Display texts for EXIF values (an invalid QVariant is an absent value), showing the value the file
+    // recorded ("1/350 s", "2 s", "f/6.7"), not a nearby standard step. A value of the wrong kind gives the
+    // fallback unchanged; shutter speed and aperture put the fallback into their format when the number has no
+    // display text.
     static std::optional<QString> localizedStringForExifISO(const QVariant& value, const std::optional<QString>& fallback);
     static std::optional<QString> localizedStringForExifFocalLength(const QVariant& value,
                                                                     const std::optional<QString>& fallback);

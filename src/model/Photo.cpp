@@ -152,6 +152,16 @@ std::vector<std::shared_ptr<PhotoVariant>> Photo::variants() const
 
 const QString& Photo::displayName() const { return m_primary->displayName(); }
 
+int Photo::orientation() const
+{
+    if (const std::optional<int> primary = m_primary->orientation())
+        return *primary;
+    if (m_preview)
+        if (const std::optional<int> preview = m_preview->orientation())
+            return *preview;
+    return 1;
+}
+
 QString Photo::description() const
 {
     QString text = QStringLiteral("Primary variant: ") + m_primary->fileName();

@@ -50,6 +50,10 @@ public:
     std::vector<std::shared_ptr<PhotoVariant>> variants() const;        // [primary] or [primary, preview]
     const QString& displayName() const;
     QString description() const;
+    // How the shot is turned (EXIF 1-8): the primary file's as the camera reported it, else the preview
+    // file's, else 1 (upright). Camera thumbnails and previews carry none of their own, so whoever draws them
+    // applies this.
+    int orientation() const;
 
     // ---- Cache locations (computed once on first read; each can be assigned, an assigned none counts) ------
     Location cacheDirectory();

@@ -21,6 +21,8 @@ std::shared_ptr<PhotoVariant> PhotoVariant::create(std::shared_ptr<VKLFileSystem
     if (size != 0 && size <= uint64_t(std::numeric_limits<qint64>::max()))
         variant->m_size = qint64(size);
     variant->m_dateCreated = file->dateCreated();
+    if (const std::optional<int> orientation = file->orientation(); orientation && *orientation >= 1 && *orientation <= 8)
+        variant->m_orientation = orientation;
     variant->m_remoteFolderPath = RemoteItemLocations::folderPath(file);
     variant->m_remoteItem = std::move(file);
     return variant;

@@ -38,6 +38,8 @@ public:
     const std::shared_ptr<VKLFileSystemItem>& remoteItem() const { return m_remoteItem; }
     std::optional<qint64> size() const { return m_size; }
     std::optional<QDateTime> dateCreated() const { return m_dateCreated; }
+    // The EXIF orientation (1-8) the camera reported for the file, when it did.
+    std::optional<int> orientation() const { return m_orientation; }
     const QString& fileName() const { return m_fileName; }
     const QString& displayName() const { return m_displayName; }
     // The folder on the camera the scan found this file in ("/DCIM/100CANON"), when it was recorded.
@@ -66,6 +68,7 @@ private:
     std::shared_ptr<VKLFileSystemItem> m_remoteItem;
     std::optional<qint64> m_size;
     std::optional<QDateTime> m_dateCreated;
+    std::optional<int> m_orientation;
     QString m_fileName;
     QString m_displayName;
     std::optional<QString> m_remoteFolderPath;

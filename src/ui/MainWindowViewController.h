@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QList>
 #include <QSize>
 
 #include <memory>
 
+class QMenu;
 class QToolBar;
 
 namespace vornakel {
@@ -26,6 +28,10 @@ public:
     virtual bool wantsWindowControls() const = 0;
     // The window's size while this controller is shown.
     virtual QSize wantsInitialSize() const = 0;
+
+    // Menus the window shows in its menu bar while this controller is shown (before Help); they stay the
+    // controller's.
+    virtual QList<QMenu*> menus() { return {}; }
 
     // The camera this content is connected to, for the Wi-Fi rule when the window closes; none by default.
     virtual std::shared_ptr<VKLCamera> connectedCamera() const { return nullptr; }

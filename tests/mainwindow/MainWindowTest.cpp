@@ -6,6 +6,8 @@
 #include "support/TestSupport.h"
 
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPointer>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -44,8 +46,9 @@ std::shared_ptr<VKLCamera> someCamera()
 // A content controller with the connected-camera view's wishes; it may hold a camera.
 class CameraContent : public QWidget, public MainWindowViewController {
 public:
-    CameraContent() : m_toolbar(new QToolBar(this)) {}
+    CameraContent() : m_toolbar(new QToolBar(this)), m_menu(new QMenu(QStringLiteral("Select"), this)) {}
     QToolBar* toolbar() override { return m_toolbar; }
+    QList<QMenu*> menus() override { return {m_menu}; }
     bool wantsVisibleTitle() const override { return false; }
     bool wantsTransparentToolbar() const override { return false; }
     bool wantsWindowControls() const override { return true; }
@@ -56,6 +59,7 @@ public:
 
 private:
     QToolBar* m_toolbar;
+    QMenu* m_menu;
 };
 
 
@@ -169,6 +173,29 @@ TEST_F(MainWindowControllerTest, TransitionAppliesWishesAroundTheCentreInOrder)
     EXPECT_TRUE(window->findChildren<QToolBar*>().isEmpty());
     EXPECT_EQ(window->geometry().size(), QSize(339, 420));
     EXPECT_FALSE(controller.hasWindowControls());
+}
+
+TEST_F(MainWindowControllerTest, ContentMenusStandBeforeHelpWhileTheContentShows)
+{
+    QMenuBar* bar = controller.window()->menuBar();
+    bar->addMenu(QStringLiteral("App"));
+    bar->addMenu(QStringLiteral("Help"));
+    const auto titles = [bar] {
+        QStringList names;
+        for (QAction* action : bar->actions())
+            names << action->text();
+        return names;
+    };
+
+    auto content = std::make_unique<CameraContent>();
+    QPointer<QWidget> cameraView = content.get();
+    controller.transition(std::move(content));
+    EXPECT_EQ(titles(), (QStringList{"App", "Select", "Help"}));
+
+    controller.transition(std::make_unique<DiscoveryPlaceholderController>());
+    EXPECT_EQ(titles(), (QStringList{"App", "Help"}));
+    EXPECT_TRUE(test::runUntil([&] { return cameraView.isNull(); }));
+    EXPECT_EQ(titles(), (QStringList{"App", "Help"}));
 }
 
 TEST_F(MainWindowControllerTest, ContentFindsTheControllerOfItsWindow)

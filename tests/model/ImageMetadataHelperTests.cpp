@@ -156,6 +156,53 @@ TEST_F(ImageMetadataHelperTest, NegativeIsoFromAFileFallsBack)
     EXPECT_FALSE(exif.contains("FNumber")) << "a zero denominator is no value";
 }
 
+// Where the standard ISO tag is missing, the maker's notes give it.
+TEST_F(ImageMetadataHelperTest, IsoComesFromMakerNotesWithoutTheStandardTag)
+{
+    const QString path = writeJpeg(dir.filePath("nikon.jpg"), {40, 30}, [](Exiv2::ExifData& exif) {
+        exif["Exif.Image.Make"] = "NIKON CORPORATION";
+        exif["Exif.Image.Model"] = "NIKON D750";
+        exif["Exif.Nikon3.Version"] = "48 50 49 48";
+        exif["Exif.Nikon3.ISOSpeed"] = "0 640";
+    });
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const std::optional<QVariantMap> properties = ImageMetadataHelper::propertiesFromData(file.readAll());
+    ASSERT_TRUE(properties);
+    const QVariantMap exif = properties->value("{Exif}").toMap();
+    EXPECT_EQ(exif.value("ISOSpeedRatings").toList(), QVariantList{qint64(640)});
+}
+
+// Camera thumbnails and previews carry no orientation: the shot's own is applied. A file that has one keeps it.
+TEST_F(ImageMetadataHelperTest, DecodingTurnsImagesUprightAndScalesThem)
+{
+    const QString bare = dir.filePath("bare.jpg");
+    QImage landscape(400, 200, QImage::Format_RGB32);
+    landscape.fill(Qt::blue);
+    landscape.save(bare, "JPEG");
+    const QString tagged = writeJpeg(dir.filePath("tagged.jpg"), {400, 200}, standardExif); // orientation 6
+    struct Case {
+        const char* title;
+        QString path;
+        int orientation;
+        QSize expected;
+    };
+    const std::vector<Case> cases = {
+        {"upright as is", bare, 1, {160, 80}},
+        {"portrait shot turned", bare, 6, {60, 120}},
+        {"upside down keeps its shape", bare, 3, {160, 80}},
+        {"own orientation wins", tagged, 1, {60, 120}},
+        {"own orientation not applied twice", tagged, 6, {60, 120}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ImageMetadataHelper::decodeUpright(c.path, QSize(160, 120), c.orientation).size(), c.expected)
+            << c.title;
+    // Red was on the left before turning clockwise; upright it is at the top.
+    const QImage turned = ImageMetadataHelper::decodeUpright(tagged, QSize(160, 120), 1);
+    EXPECT_GT(turned.pixelColor(turned.width() / 2, 5).red(), 200);
+    EXPECT_TRUE(ImageMetadataHelper::decodeUpright(dir.filePath("missing.jpg"), QSize(160, 120), 1).isNull());
+}
+
 TEST(ImageMetadataFormatters, TableOfValues)
 {
     using Formatter = std::optional<QString> (*)(const QVariant&, const std::optional<QString>&);
@@ -189,11 +236,18 @@ TEST(ImageMetadataFormatters, TableOfValues)
         {"focal huge", focal, 1e12, none, none},
         {"focal text", focal, QStringLiteral("35"), fb, fb},
         {"shutter 1/250", shutter, 0.004, none, "1/250 s"},
+        {"shutter as recorded, not the nearest third stop", shutter, 1.0 / 350, none, "1/350 s"},
+        {"shutter two seconds has one unit", shutter, 2.0, none, "2 s"},
+        {"shutter 2.5 s", shutter, 2.5, none, "2.5 s"},
+        {"shutter 0.3 s is no whole fraction", shutter, 0.3, none, "0.3 s"},
+        {"shutter half a second", shutter, 0.5, none, "1/2 s"},
         {"shutter absent with fallback", shutter, QVariant(), fb, fb},
         {"shutter unexpressible with fallback", shutter, -1.0, fb, "n/a s"},
         {"shutter unexpressible without", shutter, 1e9, none, none},
         {"shutter text", shutter, QStringLiteral("1/250"), fb, fb},
         {"aperture 2.8", aperture, 2.8, none, "f/2.8"},
+        {"aperture as recorded, not the nearest third stop", aperture, 6.7, none, "f/6.7"},
+        {"aperture whole", aperture, 8.0, none, "f/8"},
         {"aperture unexpressible", aperture, 1000.0, fb, "n/a"},
         {"aperture absent", aperture, QVariant(), none, none},
     };

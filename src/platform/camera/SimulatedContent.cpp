@@ -102,6 +102,7 @@ struct EmbeddedImages {
     QByteArray largestPreview;
     QString dateTimeOriginal;
     QString offsetTimeOriginal;
+    std::optional<int> orientation;
 };
 
 QByteArray toByteArray(const Exiv2::byte* data, long size)
@@ -128,6 +129,12 @@ EmbeddedImages readEmbedded(const QByteArray& nativePath, bool wantImages)
         auto offset = exif.findKey(Exiv2::ExifKey("Exif.Photo.OffsetTimeOriginal"));
         if (offset != exif.end())
             result.offsetTimeOriginal = QString::fromStdString(offset->toString());
+        auto orientation = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        if (orientation != exif.end() && orientation->count() > 0) {
+            const long value = orientation->toLong(0);
+            if (value >= 1 && value <= 8)
+                result.orientation = int(value);
+        }
         if (!wantImages)
             return result;
         Exiv2::ExifThumbC thumb(exif);
@@ -267,6 +274,7 @@ public:
                 if (!metadata.error) {
                     entry.size = metadata.value.size;
                     entry.dateCreated = metadata.value.dateCreated;
+                    entry.orientation = metadata.value.orientation;
                     entry.metadataLoaded = true;
                 }
             }
@@ -289,6 +297,7 @@ public:
             if (embedded.dateTimeOriginal.isEmpty() && isHeifName(entry.name))
                 embedded = heifExifDates(path);
             outcome.value.dateCreated = parseExifDateTime(embedded.dateTimeOriginal, embedded.offsetTimeOriginal);
+            outcome.value.orientation = embedded.orientation;
         }
         if (!outcome.value.dateCreated) {
             outcome.value.dateCreated = QDateTime::fromMSecsSinceEpoch(

@@ -22,6 +22,7 @@ struct Entry {
     bool isFolder = false;
     uint64_t size = 0;
     std::optional<QDateTime> dateCreated;
+    std::optional<int> orientation;
     bool metadataLoaded = false;
     // In-memory content: the node this entry stands for (owned by the content).
     const SimulatedCameraContent::Folder* folder = nullptr;
@@ -37,6 +38,7 @@ struct Outcome {
 struct Metadata {
     uint64_t size = 0;
     std::optional<QDateTime> dateCreated;
+    std::optional<int> orientation;
 };
 
 // Reads a file's bytes in order; an empty array is the end, none a failure.

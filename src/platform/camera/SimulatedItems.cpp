@@ -153,6 +153,11 @@ public:
         std::lock_guard lock(m_mutex);
         return m_entry.dateCreated;
     }
+    std::optional<int> orientation() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_entry.orientation;
+    }
     bool isKnownImageType() const override { return !m_entry.isFolder && isKnownImageName(m_entry.name); }
     bool metadataLoaded() const override
     {
@@ -179,6 +184,7 @@ public:
                         std::lock_guard lock(m_mutex);
                         m_entry.size = outcome.value.size;
                         m_entry.dateCreated = outcome.value.dateCreated;
+                        m_entry.orientation = outcome.value.orientation;
                         m_entry.metadataLoaded = true;
                     }
                 }

@@ -30,6 +30,8 @@ public:
     std::optional<QString> name() const override { return m_name; }
     uint64_t size() const override { return m_size; }
     std::optional<QDateTime> dateCreated() const override { return m_dateCreated; }
+    std::optional<int> orientation() const override { return m_orientation; }
+    void setOrientation(std::optional<int> orientation) { m_orientation = orientation; }
     // Files stand for images; folders do not.
     bool isKnownImageType() const override { return !std::is_base_of_v<VKLFileSystemFolderItem, Interface>; }
     bool metadataLoaded() const override { return true; }
@@ -48,6 +50,7 @@ protected:
     std::optional<QString> m_name;
     std::optional<QDateTime> m_dateCreated;
     uint64_t m_size;
+    std::optional<int> m_orientation;
 };
 
 using StaticFileItem = StaticItem<VKLFileSystemItem>;

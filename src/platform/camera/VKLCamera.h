@@ -159,6 +159,9 @@ public:
     virtual std::optional<QString> name() const = 0;
     virtual uint64_t size() const = 0; // 0 when not known
     virtual std::optional<QDateTime> dateCreated() const = 0;
+    // The EXIF orientation (1-8) the camera reports with the metadata; thumbnails and previews it hands out
+    // carry none of their own. None when the camera does not know it.
+    virtual std::optional<int> orientation() const { return std::nullopt; }
     virtual bool isKnownImageType() const = 0;
     virtual bool metadataLoaded() const = 0;
     virtual std::shared_ptr<VKLFileStorage> storage() const = 0;

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <utility>
 
+#include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
 namespace vornakel {
@@ -219,6 +220,42 @@ TEST(SimulatedContent, ServesFilesWhoseNamesAreNotUtf8)
     EXPECT_EQ(stream.error, std::nullopt);
     EXPECT_EQ(QImage::fromData(stream.data, "JPEG").size(), QSize(64, 48));
     EXPECT_TRUE(test::fetchImage(files.front(), false).data);
+}
+
+// The camera reports each shot's orientation with its metadata: its thumbnails and previews carry none.
+TEST(SimulatedContent, ReportsTheOrientationWithTheMetadata)
+{
+    QTemporaryDir card;
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    const std::pair<const char*, std::optional<int>> shots[] = {
+        {"TURNED.JPG", 6}, {"UPSIDE.JPG", 3}, {"PLAIN.JPG", std::nullopt}, {"WRONG.JPG", std::nullopt}};
+    for (const auto& [name, orientation] : shots) {
+        const QString path = card.filePath(QString::fromLatin1(name));
+        ASSERT_TRUE(image.save(path, "JPEG"));
+        auto file = Exiv2::ImageFactory::open(path.toStdString());
+        file->readMetadata();
+        Exiv2::ExifData exif;
+        exif["Exif.Photo.DateTimeOriginal"] = "2024:05:06 07:08:09";
+        if (orientation)
+            exif["Exif.Image.Orientation"] = uint16_t(*orientation);
+        if (QLatin1String(name) == QLatin1String("WRONG.JPG"))
+            exif["Exif.Image.Orientation"] = uint16_t(42);
+        file->setExifData(exif);
+        file->writeMetadata();
+    }
+    SimulatedCameraOptions options;
+    options.startsInStorageMode = true;
+    auto camera = SimulatedCamera::fromFolder(card.path(), options);
+    const auto files = test::walkFiles(test::openStorage(*camera));
+    ASSERT_EQ(files.size(), std::size(shots));
+    for (const auto& [name, orientation] : shots) {
+        const auto file = test::findFile(files, QString::fromLatin1(name));
+        ASSERT_TRUE(file) << name;
+        EXPECT_EQ(file->orientation(), std::nullopt) << name << " before its metadata is loaded";
+        EXPECT_EQ(awaitError([&](auto done) { file->loadMetadata(done); }), std::nullopt) << name;
+        EXPECT_EQ(file->orientation(), orientation) << name;
+    }
 }
 
 TEST(SimulatedContent, ListsOneHundredThousandFilesInMemory)

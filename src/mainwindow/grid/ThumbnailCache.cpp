@@ -1,0 +1,208 @@
+#include "mainwindow/grid/ThumbnailCache.h"
+
+#include "mainwindow/grid/BackgroundWork.h"
+#include "model/ImageMetadataHelper.h"
+#include "platform/core/DispatchQueue.h"
+
+namespace vornakel {
+namespace {
+
+std::atomic<int> g_mainThreadDecodes{0};
+
+} // namespace
+
+struct ThumbnailCache::Request {
+    explicit Request(PhotoPtr p) : photo(std::move(p)) {}
+    const PhotoPtr photo;
+    // Written on the main thread, read by the worker and the camera's preflight.
+    std::atomic<bool> wanted{true};
+};
+
+ThumbnailCache::ThumbnailCache(QSize box, qint64 byteLimit, QObject* parent)
+    : QObject(parent), m_box(box), m_byteLimit(byteLimit)
+{
+}
+
+ThumbnailCache::~ThumbnailCache()
+{
+    *m_alive = false;
+    for (auto& [photo, request] : m_inFlight)
+        request->wanted = false;
+}
+
+int ThumbnailCache::mainThreadDecodes() { return g_mainThreadDecodes; }
+
+QImage ThumbnailCache::thumbnail(const Photo* photo)
+{
+    const auto found = m_images.find(photo);
+    if (found == m_images.end())
+        return {};
+    if (found->second != m_lru.begin())
+        m_lru.splice(m_lru.begin(), m_lru, found->second);
+    return found->second->second;
+}
+
+ThumbnailCache::State ThumbnailCache::request(const PhotoPtr& photo)
+{
+    if (!photo)
+        return State::unavailable;
+    if (m_images.count(photo.get()) != 0)
+        return State::ready;
+    if (m_unavailable.count(photo.get()) != 0)
+        return State::unavailable;
+    const auto running = m_inFlight.find(photo.get());
+    if (running != m_inFlight.end()) {
+        running->second->wanted = true;
+        return State::loading;
+    }
+    auto request = std::make_shared<Request>(photo);
+    m_inFlight.emplace(photo.get(), request);
+    start(request);
+    return State::loading;
+}
+
+void ThumbnailCache::keepOnly(const std::unordered_set<const Photo*>& wanted)
+{
+    m_onScreen = wanted;
+    for (auto& [photo, request] : m_inFlight)
+        if (wanted.count(photo) == 0)
+            request->wanted = false;
+}
+
+void ThumbnailCache::forget(const Photo* photo)
+{
+    const auto found = m_images.find(photo);
+    if (found != m_images.end()) {
+        m_bytes -= found->second->second.sizeInBytes();
+        m_lru.erase(found->second);
+        m_images.erase(found);
+    }
+    m_unavailable.erase(photo);
+    m_onScreen.erase(photo);
+    const auto running = m_inFlight.find(photo);
+    if (running != m_inFlight.end()) {
+        running->second->wanted = false;
+        m_inFlight.erase(running);
+    }
+}
+
+void ThumbnailCache::start(const std::shared_ptr<Request>& request) { decodeOffMainThread(request, false); }
+
+void ThumbnailCache::decodeOffMainThread(const std::shared_ptr<Request>& request, bool afterFetch)
+{
+    const QSize box = m_box;
+    const std::shared_ptr<std::atomic<bool>> alive = m_alive;
+    ThumbnailCache* self = this;
+    DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([request, afterFetch, box, alive, self,
+                                                                      token = BackgroundWork::Token()] {
+        const auto toMain = [alive, self](std::function<void(ThumbnailCache&)> work) {
+            DispatchQueue::main()->async([alive, self, work = std::move(work)] {
+                if (*alive)
+                    work(*self);
+            });
+        };
+        if (!request->wanted) {
+            toMain([request](ThumbnailCache& cache) { cache.dropped(request); });
+            return;
+        }
+        // Reading the thumbnail through the photo refreshes its cache folder's "LastSeen".
+        const std::shared_ptr<const ImageReference> file = request->photo->thumbnail();
+        if (!file) {
+            if (afterFetch)
+                toMain([request](ThumbnailCache& cache) { cache.finish(request, {}); });
+            else
+                toMain([request](ThumbnailCache& cache) { cache.fetchFromCamera(request); });
+            return;
+        }
+        if (DispatchQueue::isMainThread())
+            ++g_mainThreadDecodes;
+        QImage image = ImageMetadataHelper::decodeUpright(file->fileLocation(), box, request->photo->orientation());
+        toMain([request, image = std::move(image)](ThumbnailCache& cache) mutable {
+            cache.finish(request, std::move(image));
+        });
+    });
+}
+
+void ThumbnailCache::fetchFromCamera(const std::shared_ptr<Request>& request)
+{
+    if (!request->wanted) {
+        dropped(request);
+        return;
+    }
+    const std::shared_ptr<std::atomic<bool>> alive = m_alive;
+    ThumbnailCache* self = this;
+    request->photo->loadThumbnail(
+        // Runs on whatever queue the camera asks on: reads the flag and nothing else.
+        [request, alive, self](const PhotoPtr&) {
+            const bool wanted = request->wanted;
+            if (!wanted)
+                DispatchQueue::main()->async([request, alive, self] {
+                    if (*alive)
+                        self->dropped(request);
+                });
+            return wanted;
+        },
+        // Runs on the camera's delivery queue once the data is in the photo's cache folder.
+        [request, alive, self](const PhotoPtr&) {
+            DispatchQueue::main()->async([request, alive, self] {
+                if (*alive)
+                    self->decodeOffMainThread(request, true);
+            });
+        });
+}
+
+void ThumbnailCache::dropped(const std::shared_ptr<Request>& request)
+{
+    const auto found = m_inFlight.find(request->photo.get());
+    if (found == m_inFlight.end() || found->second != request)
+        return;
+    m_inFlight.erase(found);
+    // Wanted again after it was declined: start over.
+    if (request->wanted)
+        this->request(request->photo);
+}
+
+void ThumbnailCache::finish(const std::shared_ptr<Request>& request, QImage image)
+{
+    const Photo* photo = request->photo.get();
+    const auto found = m_inFlight.find(photo);
+    if (found == m_inFlight.end() || found->second != request)
+        return; // forgotten meanwhile
+    m_inFlight.erase(found);
+    if (image.isNull())
+        m_unavailable.insert(photo);
+    else
+        store(photo, std::move(image));
+    emit thumbnailChanged(photo);
+}
+
+void ThumbnailCache::store(const Photo* photo, QImage image)
+{
+    const auto found = m_images.find(photo);
+    if (found != m_images.end()) {
+        m_bytes -= found->second->second.sizeInBytes();
+        m_lru.erase(found->second);
+        m_images.erase(found);
+    }
+    m_bytes += image.sizeInBytes();
+    m_lru.emplace_front(photo, std::move(image));
+    m_images[photo] = m_lru.begin();
+    evict();
+}
+
+void ThumbnailCache::evict()
+{
+    // Least recently used first, but never what is on screen: evicting a shown thumbnail would only bring it
+    // back with the next paint.
+    auto candidate = m_lru.end();
+    while (m_bytes > m_byteLimit && candidate != m_lru.begin()) {
+        --candidate;
+        if (m_onScreen.count(candidate->first) != 0)
+            continue;
+        m_bytes -= candidate->second.sizeInBytes();
+        m_images.erase(candidate->first);
+        candidate = m_lru.erase(candidate);
+    }
+}
+
+} // namespace vornakel

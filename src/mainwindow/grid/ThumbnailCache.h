@@ -1,0 +1,79 @@
+#pragma once
+
+#include "model/Photo.h"
+
+#include <QImage>
+#include <QObject>
+#include <QSize>
+
+#include <atomic>
+#include <list>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace vornakel {
+
+// Decoded grid thumbnails, bounded by bytes, with the loading behind them.
+//
+// A request first decodes the photo's cached "Thumbnail.jpg" on a worker thread (scaled to the cell, turned
+// upright with the photo's orientation; reading it also refreshes the cache folder's "LastSeen"); only when
+// there is none is the camera asked, and its delivery is decoded the same way. Results come back to the main
+// thread, where the cache and the signal live; nothing here touches a widget. One request per photo is in
+// flight at a time, and requests for photos the grid no longer shows are declined by their preflight, which
+// reads only a thread-safe flag.
+class ThumbnailCache : public QObject {
+    Q_OBJECT
+public:
+    enum class State { ready, loading, unavailable };
+    static constexpr qint64 kDefaultByteLimit = 64ll * 1024 * 1024;
+
+    explicit ThumbnailCache(QSize box, qint64 byteLimit = kDefaultByteLimit, QObject* parent = nullptr);
+    ~ThumbnailCache() override;
+
+    // The decoded thumbnail, or a null image; a hit counts as recent use.
+    QImage thumbnail(const Photo* photo);
+    // What a cell should show for the photo; starts loading when nothing is known yet. Main thread only.
+    State request(const PhotoPtr& photo);
+    // Only these photos (those on screen) are still wanted: the others' requests are declined before they
+    // reach the camera or the decoder (one that already runs still finishes and lands in the cache). Thumbnails
+    // on screen are not evicted, so the bound may be passed while more than it fits on screen.
+    void keepOnly(const std::unordered_set<const Photo*>& wanted);
+    // The photo left the grid: its thumbnail and state go.
+    void forget(const Photo* photo);
+
+    qint64 byteCount() const { return m_bytes; }
+    qint64 byteLimit() const { return m_byteLimit; }
+    size_t imageCount() const { return m_images.size(); }
+    size_t requestsInFlight() const { return m_inFlight.size(); }
+    // How many decodes ran on the main thread: none, by design; the benchmark prints it.
+    static int mainThreadDecodes();
+    void setBox(QSize box) { m_box = box; }
+
+signals:
+    // The photo's cell can be drawn again: its thumbnail arrived, or it turned out to have none.
+    void thumbnailChanged(const Photo* photo);
+
+private:
+    struct Request;
+    void start(const std::shared_ptr<Request>& request);
+    void decodeOffMainThread(const std::shared_ptr<Request>& request, bool afterFetch);
+    void fetchFromCamera(const std::shared_ptr<Request>& request);
+    void finish(const std::shared_ptr<Request>& request, QImage image);
+    void dropped(const std::shared_ptr<Request>& request);
+    void store(const Photo* photo, QImage image);
+    void evict();
+
+    QSize m_box;
+    qint64 m_byteLimit;
+    qint64 m_bytes = 0;
+    // Most recently used first.
+    std::list<std::pair<const Photo*, QImage>> m_lru;
+    std::unordered_map<const Photo*, std::list<std::pair<const Photo*, QImage>>::iterator> m_images;
+    std::unordered_map<const Photo*, std::shared_ptr<Request>> m_inFlight;
+    std::unordered_set<const Photo*> m_unavailable;
+    std::unordered_set<const Photo*> m_onScreen;
+    std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
+};
+
+} // namespace vornakel
