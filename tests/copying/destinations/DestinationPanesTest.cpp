@@ -191,6 +191,26 @@ TEST_F(LightroomPaneTest, TheEditorQuittingShowsTheLaunchButton)
     ASSERT_TRUE(waitFor(PaneState::notLaunched));
 }
 
+TEST_F(LightroomPaneTest, AWorkingPaneAsksQuietlyUntilTheSheetDropsTheDestination)
+{
+    setRunning();
+    makePane({folder(QStringLiteral("Pictures"))});
+    pane->show();
+    ASSERT_TRUE(waitFor(PaneState::ready));
+    // Shown again: it asks without covering the folder choice with progress.
+    pane->hide();
+    pane->show();
+    EXPECT_EQ(pane->state(), PaneState::ready);
+
+    destination->copyDestinationInstanceWillNotBeUsed();
+    EXPECT_FALSE(destination->hasCommunicatedWithLightroomAtLeastOnce());
+    ASSERT_TRUE(runUntil([&] { return editor.bridge->state() == LrPluginState::notConnected; }));
+    pane->hide();
+    pane->show();
+    EXPECT_EQ(pane->state(), PaneState::communicating);
+    ASSERT_TRUE(waitFor(PaneState::ready));
+}
+
 TEST_F(LightroomPaneTest, ThePresetStartsAsStoredAndAChoiceIsWrittenAtOnce)
 {
     copy.defaults().setValue(LightroomCopyDestination::lightroomSortingUserDefaultsKey(), UserDefinedPhotoSorting::flat()->presetId());
