@@ -148,10 +148,24 @@ std::optional<Error> StagedFile::write(const QByteArray& data)
         m_bytesWritten += written;
     }
     // Start writing what has piled up to the disk while the camera sends the rest, so that the flush at the end
-    // only waits for the tail instead of the whole file. A failure here only costs that head start.
+    // only waits for the tail instead of the whole file.
     constexpr qint64 kWritebackStep = 4 * 1024 * 1024;
     if (m_bytesWritten - m_writebackStarted >= kWritebackStep) {
         ::sync_file_range(m_fd, m_writebackStarted, m_bytesWritten - m_writebackStarted, SYNC_FILE_RANGE_WRITE);
+        if (m_writebackStarted > 0) {
+            // The window before this one has had a step's time to reach the disk: wait for it, then let the page
+            // cache drop it, so that a long copy neither piles up dirty data (which made writes stall for seconds)
+            // nor pushes out what the user works with. A disk error shows here first.
+            if (::sync_file_range(m_fd, m_writtenBackTo, m_writebackStarted - m_writtenBackTo,
+                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER)
+                != 0
+                && errno != ESPIPE && errno != EINVAL) {
+                m_failed = true;
+                return posixError(errno, QStringLiteral("write"), m_temporaryPath);
+            }
+            ::posix_fadvise(m_fd, m_writtenBackTo, m_writebackStarted - m_writtenBackTo, POSIX_FADV_DONTNEED);
+            m_writtenBackTo = m_writebackStarted;
+        }
         m_writebackStarted = m_bytesWritten;
     }
     return std::nullopt;

@@ -66,6 +66,7 @@ private:
     int m_fd = -1;
     qint64 m_bytesWritten = 0;
     qint64 m_writebackStarted = 0; // bytes handed to the disk ahead of the final flush
+    qint64 m_writtenBackTo = 0;    // bytes known on disk and let go from the page cache
     bool m_failed = false;
     bool m_done = false; // committed or discarded
 };

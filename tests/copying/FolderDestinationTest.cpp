@@ -153,7 +153,7 @@ TEST(FileNames, TheNextFreeNameNumbersBeforeTheExtension)
     EXPECT_EQ(nextAvailableFileURL(fixture.outFile("IMG_0001.JPG"), 3), std::nullopt);
 }
 
-TEST(StagedFile, LeftoverTemporariesAreRecognisedAndRemoved)
+TEST(StagedFile, WritesWholeFilesUnderTheFinalNameOnlyAndRemovesLeftovers)
 {
     CopyFixture fixture;
     CopyFixture::write(fixture.outFile(".vkl-partial-abc"), "left by a crash");
@@ -171,6 +171,16 @@ TEST(StagedFile, LeftoverTemporariesAreRecognisedAndRemoved)
         EXPECT_EQ(CopyFixture::temporaries(fixture.entries()).size(), 1);
     }
     EXPECT_EQ(fixture.entries(), QStringList({"IMG_0001.JPG"}));
+
+    // A file larger than a few write-behind windows arrives whole.
+    auto created = StagedFile::create(fixture.outFile("BIG.ARW"));
+    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<StagedFile>>(created));
+    auto& big = std::get<std::unique_ptr<StagedFile>>(created);
+    const QByteArray content = CopyFixture::pattern(13 * 1024 * 1024 + 17);
+    for (qsizetype offset = 0; offset < content.size(); offset += 1024 * 1024)
+        ASSERT_FALSE(big->write(content.mid(offset, 1024 * 1024)));
+    ASSERT_FALSE(big->commit(std::nullopt, false));
+    EXPECT_EQ(CopyFixture::read(fixture.outFile("BIG.ARW")), content);
 }
 
 namespace {
