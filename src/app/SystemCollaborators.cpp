@@ -1,6 +1,7 @@
 #include "app/SystemCollaborators.h"
 
 #include "app/FeedbackDialog.h"
+#include "copying/destinations/ui/LibraryAndEditorOffers.h"
 #include "discovery/WiFiNetworkAutoLaunching.h"
 #include "discovery/ui/GeneralPreferencesWidget.h"
 #include "lightroom/LrPluginBridge.h"
@@ -199,6 +200,8 @@ std::unique_ptr<CopyFlowController> makeCopyFlow(UserDefaults& defaults)
     CopyDestinationOffers offers = [&defaults] {
         std::vector<CopyDestinationOffer> offered;
         offered.push_back(folderCopyDestinationOffer(defaults, PhotoSortingModel::shared()));
+        for (CopyDestinationOffer& offer : libraryAndEditorOffers())
+            offered.push_back(std::move(offer));
         return offered;
     };
     return std::make_unique<CopyFlowController>(std::move(offers), std::move(environment), PhotoSortingModel::shared());
