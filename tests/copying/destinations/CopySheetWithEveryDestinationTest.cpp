@@ -1,0 +1,63 @@
+// The copy sheet as a computer with the photo library and the photo editor shows it: three buttons in order,
+// and each destination's own pane beside them. Writes a screenshot with the library chosen.
+#include "CopyTestSupport.h"
+#include "LightroomTestSupport.h"
+
+#include "copying/destinations/ui/LibraryAndEditorOffers.h"
+#include "copying/ui/CopyConfigurationViewController.h"
+#include "copying/ui/CopyDestinationStackViewItem.h"
+#include "copying/ui/CopyFlowController.h"
+#include "copying/ui/FolderCopyDestinationConfigurationViewController.h"
+#include "ui/LineViews.h"
+#include "support/FakePhotoLibrary.h"
+
+#include <QCoreApplication>
+#include <QMainWindow>
+#include <QToolButton>
+
+using namespace vornakel;
+using namespace vornakel::test;
+
+namespace {
+
+TEST(CopySheetWithEveryDestination, FolderLibraryAndEditorEachWithTheirPane)
+{
+    CopyFixture copy;
+    BridgeFixture editor;
+    editor.workspace.installed = true;
+    auto library = std::make_shared<FakePhotoLibrary>();
+    library->present = true;
+    LibraryAndEditorDestinations destinations(library, *editor.bridge, copy.defaults(), copy.presets());
+    std::vector<CopyDestinationOffer> offers{folderCopyDestinationOffer(copy.defaults(), copy.presets())};
+    for (CopyDestinationOffer& offer : destinations.offers())
+        offers.push_back(std::move(offer));
+
+    QMainWindow window;
+    window.resize(900, 600);
+    window.show();
+    CopySheetEnvironment environment;
+    environment.defaults = &copy.defaults();
+    auto* sheet = new CopyConfigurationViewController(offers, environment, &window);
+    sheet->open();
+    ASSERT_EQ(sheet->stackItems().size(), 3u);
+    std::vector<QWidget*> panes;
+    for (CopyDestinationStackViewItem* item : sheet->stackItems()) {
+        item->button()->click();
+        EXPECT_EQ(sheet->currentDestination(), item->destination());
+        panes.push_back(sheet->currentPane());
+    }
+    EXPECT_TRUE(qobject_cast<FolderCopyDestinationConfigurationViewController*>(panes[0]));
+    EXPECT_NE(panes[1], panes[0]);
+    EXPECT_NE(panes[2], panes[1]);
+    sheet->stackItems()[1]->button()->click();
+    EXPECT_EQ(sheet->currentDestination(), destinations.photosDestination());
+    QCoreApplication::sendPostedEvents();
+    const QDir folder(QStringLiteral(VKL_SCREENSHOT_DIR));
+    ASSERT_TRUE(folder.mkpath(QStringLiteral(".")));
+    ASSERT_TRUE(runUntil([&] { return !sheet->lineView()->isAnimating(); }));
+    EXPECT_TRUE(sheet->grab().save(folder.filePath(QStringLiteral("copy-configuration-library.png"))));
+    sheet->cancelCopy();
+    delete sheet;
+}
+
+} // namespace
