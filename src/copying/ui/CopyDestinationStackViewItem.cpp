@@ -44,9 +44,10 @@ void CopyDestinationStackViewItem::updateButton()
 {
     if (!m_destination)
         return;
-    const QIcon fallback = style()->standardIcon(m_destination->iconName() == QStringLiteral("folder")
+    // Without an icon theme, the style's large folder and document icons stand in.
+    const QIcon fallback = style()->standardIcon(m_destination->iconName().startsWith(QStringLiteral("folder"))
                                                      ? QStyle::SP_DirIcon
-                                                     : QStyle::SP_DriveHDIcon);
+                                                     : QStyle::SP_FileIcon);
     m_button->setIcon(QIcon::fromTheme(m_destination->iconName(), fallback));
     m_button->setText(m_destination->name());
 }
