@@ -62,6 +62,11 @@ public:
                                           std::function<void(bool)> completionHandler) = 0;
     // Once, after the last operation's post-copy step.
     virtual void copySessionDidEnd() = 0;
+    // Why the last `copySessionShouldStart` answered false, for the user; empty when there is no reason to give.
+    virtual QString refusalMessage() const { return {}; }
+    // What the last session could not finish (files copied but not taken in, and where they are), for the user
+    // once the copy is over; empty when everything went through.
+    virtual QString sessionSummary() const { return {}; }
 
     // Whether the settings as they are allow the Copy button.
     bool currentConfigurationAllowsCopyToStart() const { return m_allowsCopyToStart; }

@@ -68,7 +68,8 @@ public:
     quint16 requestPort() const { return m_requestPort; }
     quint16 responsePort() const { return m_responsePort; }
 
-    const QString& refusalMessage() const { return m_refusalMessage; }
+    QString refusalMessage() const override { return m_refusalMessage; }
+    QString sessionSummary() const override { return m_report.message; }
     const CopySessionReport& lastSessionReport() const { return m_report; }
 
 signals:

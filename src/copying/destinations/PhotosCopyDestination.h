@@ -73,7 +73,8 @@ public:
 
     const std::optional<QString>& currentSessionDestination() const { return m_sessionFolder; }
     // Why the last session was refused.
-    const QString& refusalMessage() const { return m_refusalMessage; }
+    QString refusalMessage() const override { return m_refusalMessage; }
+    QString sessionSummary() const override { return m_report.message; }
     // What the last session could not import; set when it ends.
     const CopySessionReport& lastSessionReport() const { return m_report; }
 

@@ -180,15 +180,19 @@ void CopyProgressViewController::startCompleted(bool started)
     if (m_finished)
         return;
     if (!started) {
-        // The destination gave no reason; at least say which one refused, rather than closing silently.
-        const QString name = m_queue && m_queue->options().destination ? m_queue->options().destination->name() : QString();
+        // Never close silently: give the destination's reason, or at least say which one refused.
+        const CopyDestinationPtr& destination = m_queue ? m_queue->options().destination : nullptr;
+        const QString name = destination ? destination->name() : QString();
+        const QString reason = destination ? destination->refusalMessage() : QString();
         QWidget* window = parentWidget();
         finish();
         auto* alert = new QMessageBox(QMessageBox::Warning, ui("CopyDestinationRefusedTitle"),
                                       ui("CopyDestinationRefusedTitle"), QMessageBox::Ok, window);
         alert->setObjectName(QStringLiteral("copyRefusedAlert"));
         alert->setTextFormat(Qt::PlainText);
-        alert->setInformativeText(GeneralUI::format(QStringLiteral("CopyDestinationRefusedDescription"), {name}));
+        alert->setInformativeText(reason.isEmpty()
+                                      ? GeneralUI::format(QStringLiteral("CopyDestinationRefusedDescription"), {name})
+                                      : reason);
         alert->button(QMessageBox::Ok)->setText(ui("OKTitle"));
         alert->setWindowModality(Qt::WindowModal);
         alert->setAttribute(Qt::WA_DeleteOnClose);
@@ -298,7 +302,22 @@ void CopyProgressViewController::finish()
     m_progressBar->setRange(0, 1000);
     m_progressBar->setValue(1000);
     emit copyFinished();
+    QWidget* window = parentWidget();
+    const QString summary = m_queue && m_queue->options().destination ? m_queue->options().destination->sessionSummary()
+                                                                      : QString();
     QDialog::done(QDialog::Accepted);
+    // Files copied but not taken in by the library or the editor are said, not passed off as a success.
+    if (!summary.isEmpty() && window) {
+        auto* alert = new QMessageBox(QMessageBox::Information, ui("CopySessionSummaryTitle"),
+                                      ui("CopySessionSummaryTitle"), QMessageBox::Ok, window);
+        alert->setObjectName(QStringLiteral("copySummaryAlert"));
+        alert->setTextFormat(Qt::PlainText);
+        alert->setInformativeText(summary);
+        alert->button(QMessageBox::Ok)->setText(ui("OKTitle"));
+        alert->setWindowModality(Qt::WindowModal);
+        alert->setAttribute(Qt::WA_DeleteOnClose);
+        alert->open();
+    }
 }
 
 } // namespace vornakel

@@ -70,7 +70,41 @@ TEST_F(CopyProgressSheetTest, ClosesWhenThereIsNothingToCopyOrTheDestinationRefu
         ASSERT_TRUE(alert) << "the user learns why nothing was copied";
         EXPECT_TRUE(alert->informativeText().contains(QStringLiteral("Photo Library")));
         EXPECT_FALSE(QFileInfo::exists(outFile(QStringLiteral("IMG_0002.JPG"))));
+        delete alert;
     }
+    {
+        SCOPED_TRACE("refused with a reason");
+        const auto refusing = destination(QStringLiteral("Photo Library"));
+        refusing->acceptsSession = false;
+        refusing->reason = QStringLiteral("Choose a folder for <b>referenced</b> imports first.");
+        QPointer<CopyProgressViewController> sheet = sheetFor({photo(QStringLiteral("IMG_0003.JPG"))}, refusing);
+        sheet->open();
+        ASSERT_TRUE(runUntil([&] { return !sheet; }));
+        auto* alert = window.findChild<QMessageBox*>(QStringLiteral("copyRefusedAlert"));
+        ASSERT_TRUE(alert);
+        EXPECT_EQ(alert->informativeText(), refusing->reason);
+        delete alert;
+    }
+}
+
+TEST_F(CopyProgressSheetTest, WhatTheDestinationCouldNotTakeInIsSaidWhenTheCopyIsOver)
+{
+    const auto reporting = destination(QStringLiteral("Photo Library"));
+    reporting->summary = QStringLiteral("1 photo was not imported; its files are in /tmp/kept.");
+    QPointer<CopyProgressViewController> sheet = sheetFor({photo(QStringLiteral("IMG_0004.JPG"))}, reporting);
+    sheet->open();
+    ASSERT_TRUE(runUntil([&] { return !sheet; }));
+    EXPECT_TRUE(QFileInfo::exists(outFile(QStringLiteral("IMG_0004.JPG"))));
+    auto* alert = window.findChild<QMessageBox*>(QStringLiteral("copySummaryAlert"));
+    ASSERT_TRUE(alert) << "files not taken in are not passed off as a success";
+    EXPECT_EQ(alert->informativeText(), reporting->summary);
+
+    const auto quiet = destination(QStringLiteral("folder"));
+    delete alert;
+    sheet = sheetFor({photo(QStringLiteral("IMG_0005.JPG"))}, quiet);
+    sheet->open();
+    ASSERT_TRUE(runUntil([&] { return !sheet; }));
+    EXPECT_FALSE(window.findChild<QMessageBox*>(QStringLiteral("copySummaryAlert")));
 }
 
 TEST_F(CopyProgressSheetTest, FileLineNamesTheTargetWhenItDiffers)

@@ -36,11 +36,15 @@ public:
         handler(true);
     }
     void copySessionDidEnd() override {}
+    QString refusalMessage() const override { return reason; }
+    QString sessionSummary() const override { return summary; }
 
     void setAllowed(bool allowed) { setCurrentConfigurationAllowsCopyToStart(allowed); }
 
     int willNotBeUsed = 0;
     bool acceptsSession = true;
+    QString reason;
+    QString summary;
 
 private:
     QString m_identifier;
