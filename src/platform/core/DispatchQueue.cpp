@@ -4,11 +4,11 @@
 #include <QMetaObject>
 #include <QThread>
 #include <QThreadPool>
-#include <QTimer>
 
 #include <array>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -39,28 +39,38 @@ private:
     const DispatchQueue* m_previous;
 };
 
+void flushEarlyMainQueueBlocks();
+
 class MainQueue final : public DispatchQueue {
 public:
-    MainQueue() : DispatchQueue(QStringLiteral("com.apple.main-thread")) {}
+    MainQueue() : DispatchQueue(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".main-thread")) {}
     bool isConcurrent() const override { return false; }
     bool isCurrent() const override { return DispatchQueue::isMainThread(); }
 
     void async(Block block) override
     {
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app) {
+        bool kept = false;
+        bool registerFlush = false;
+        {
             std::lock_guard lock(m_mutex);
-            m_early.push_back(std::move(block));
+            if (!QCoreApplication::instance()) {
+                m_early.push_back(std::move(block));
+                kept = true;
+                registerFlush = !std::exchange(m_flushRegistered, true);
+            }
+        }
+        if (kept) {
+            // Runs inside the QCoreApplication constructor, or at once should one exist by now.
+            if (registerFlush)
+                qAddPreRoutine(&flushEarlyMainQueueBlocks);
             return;
         }
+        QCoreApplication* app = QCoreApplication::instance();
         flushEarly(app);
-        QMetaObject::invokeMethod(app, [this, block = std::move(block)] {
-            ScopedCurrentQueue current(this);
-            block();
-        }, Qt::QueuedConnection);
+        post(app, std::move(block));
     }
 
-private:
+    // Posts the blocks that came before the application object, ahead of any later ones.
     void flushEarly(QCoreApplication* app)
     {
         std::deque<Block> early;
@@ -68,16 +78,22 @@ private:
             std::lock_guard lock(m_mutex);
             early.swap(m_early);
         }
-        for (auto& block : early) {
-            QMetaObject::invokeMethod(app, [this, block = std::move(block)] {
-                ScopedCurrentQueue current(this);
-                block();
-            }, Qt::QueuedConnection);
-        }
+        for (auto& block : early)
+            post(app, std::move(block));
+    }
+
+private:
+    void post(QCoreApplication* app, Block block)
+    {
+        QMetaObject::invokeMethod(app, [this, block = std::move(block)] {
+            ScopedCurrentQueue current(this);
+            block();
+        }, Qt::QueuedConnection);
     }
 
     std::mutex m_mutex;
     std::deque<Block> m_early;
+    bool m_flushRegistered = false;
 };
 
 class GlobalQueue final : public DispatchQueue {
@@ -145,20 +161,87 @@ private:
 
 } // namespace
 
-std::shared_ptr<DispatchQueue> DispatchQueue::main()
+namespace {
+
+const std::shared_ptr<MainQueue>& mainQueue()
 {
-    static const std::shared_ptr<DispatchQueue> queue = std::make_shared<MainQueue>();
+    static const std::shared_ptr<MainQueue> queue = std::make_shared<MainQueue>();
     return queue;
 }
+
+void flushEarlyMainQueueBlocks()
+{
+    if (QCoreApplication* app = QCoreApplication::instance())
+        mainQueue()->flushEarly(app);
+}
+
+// Delayed blocks wait here, on a thread of their own, and are then posted to their queue.
+class DelayedBlocks {
+public:
+    static DelayedBlocks& instance()
+    {
+        // Never destroyed: a block may be scheduled while the process exits.
+        static DelayedBlocks* blocks = new DelayedBlocks;
+        return *blocks;
+    }
+
+    void schedule(std::chrono::milliseconds delay, QueuePtr target, DispatchQueue::Block block)
+    {
+        const auto due = std::chrono::steady_clock::now() + delay;
+        {
+            std::lock_guard lock(m_mutex);
+            m_pending.emplace(due, Entry{std::move(target), std::move(block)});
+            if (!m_thread.joinable())
+                m_thread = std::thread([this] { run(); });
+        }
+        m_wake.notify_one();
+    }
+
+private:
+    struct Entry {
+        QueuePtr target;
+        DispatchQueue::Block block;
+    };
+
+    [[noreturn]] void run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            if (m_pending.empty()) {
+                m_wake.wait(lock);
+                continue;
+            }
+            const auto due = m_pending.begin()->first;
+            if (std::chrono::steady_clock::now() < due) {
+                m_wake.wait_until(lock, due);
+                continue;
+            }
+            auto node = m_pending.extract(m_pending.begin());
+            lock.unlock();
+            node.mapped().target->async(std::move(node.mapped().block));
+            node = {};
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::multimap<std::chrono::steady_clock::time_point, Entry> m_pending;
+    std::thread m_thread;
+};
+
+} // namespace
+
+std::shared_ptr<DispatchQueue> DispatchQueue::main() { return mainQueue(); }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::global(QoS qos)
 {
     static const std::array<std::shared_ptr<DispatchQueue>, 5> queues = {
-        std::make_shared<GlobalQueue>(QStringLiteral("com.apple.root.user-interactive-qos")),
-        std::make_shared<GlobalQueue>(QStringLiteral("com.apple.root.user-initiated-qos")),
-        std::make_shared<GlobalQueue>(QStringLiteral("com.apple.root.default-qos")),
-        std::make_shared<GlobalQueue>(QStringLiteral("com.apple.root.utility-qos")),
-        std::make_shared<GlobalQueue>(QStringLiteral("com.apple.root.background-qos")),
+        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.user-interactive")),
+        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.user-initiated")),
+        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.default")),
+        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.utility")),
+        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.background")),
     };
     return queues[static_cast<size_t>(qos)];
 }
@@ -187,13 +270,7 @@ void DispatchQueue::asyncAfter(std::chrono::milliseconds delay, Block block)
         async(std::move(block));
         return;
     }
-    // Timers live on the GUI thread; when they fire the block is posted to this queue.
-    auto target = shared_from_this();
-    main()->async([target, delay, block = std::move(block)]() mutable {
-        QTimer::singleShot(delay, QCoreApplication::instance(), [target, block = std::move(block)]() mutable {
-            target->async(std::move(block));
-        });
-    });
+    DelayedBlocks::instance().schedule(delay, shared_from_this(), std::move(block));
 }
 
 } // namespace vornakel

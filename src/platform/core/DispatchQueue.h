@@ -8,9 +8,9 @@
 
 namespace vornakel {
 
-// A place to run blocks, after libdispatch: the main queue is the GUI thread's event loop, serial queues run
-// one block at a time in posting order on a shared pool of threads, global queues run blocks concurrently.
-// Posting never runs the block in the caller's stack, even when the caller is already on the queue.
+// A place to run blocks: the main queue is the GUI thread's event loop, serial queues run one block at a time
+// in posting order on a shared pool of threads, global queues run blocks concurrently. Posting never runs the
+// block in the caller's stack, even when the caller is already on the queue.
 class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 public:
     using Block = std::function<void()>;
@@ -18,7 +18,8 @@ public:
 
     virtual ~DispatchQueue() = default;
 
-    // The GUI thread's queue; needs a QCoreApplication (blocks posted before it exists run once it loops).
+    // The GUI thread's queue. Blocks posted before the QCoreApplication exists are kept and run, in posting
+    // order, once its event loop turns.
     static std::shared_ptr<DispatchQueue> main();
     // The shared concurrent queue for a quality of service.
     static std::shared_ptr<DispatchQueue> global(QoS qos = QoS::Default);
@@ -35,7 +36,8 @@ public:
     virtual bool isCurrent() const = 0;
 
     virtual void async(Block block) = 0;
-    // Runs the block once, after the delay, on this queue.
+    // Runs the block once, after the delay, on this queue. The delay is timed on a thread of its own, so a
+    // background queue's delayed block never waits for the GUI thread.
     void asyncAfter(std::chrono::milliseconds delay, Block block);
 
 protected:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -136,4 +137,36 @@ TEST(DispatchQueue, AsyncAfterOnTheMainQueueRunsThereAndZeroDelayStillPosts)
     EXPECT_TRUE(immediate);
     EXPECT_TRUE(onMain);
     EXPECT_GE(elapsedMs.load(), 30);
+}
+
+TEST(DispatchQueue, DelayedBlockOnAWorkerQueueRunsWhileTheGuiThreadIsBusy)
+{
+    // The GUI thread waits on the worker without turning its event loop, as a caller blocked on a future does.
+    auto queue = DispatchQueue::createSerial(QStringLiteral("test.delay-while-busy"));
+    std::promise<bool> ran;
+    std::future<bool> done = ran.get_future();
+    queue->asyncAfter(std::chrono::milliseconds(10), [&] { ran.set_value(queue->isCurrent()); });
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(done.get());
+}
+
+TEST(DispatchQueue, DelayedBlocksRunInTheOrderOfTheirDeadlines)
+{
+    auto queue = DispatchQueue::createSerial(QStringLiteral("test.delay-order"));
+    std::mutex mutex;
+    std::vector<int> order;
+    for (const int delay : {40, 10, 25}) {
+        queue->asyncAfter(std::chrono::milliseconds(delay), [&, delay] {
+            std::lock_guard lock(mutex);
+            order.push_back(delay);
+        });
+    }
+    ASSERT_TRUE(runUntil([&] { std::lock_guard lock(mutex); return order.size() == 3; }));
+    EXPECT_EQ(order, (std::vector<int>{10, 25, 40}));
+}
+
+TEST(DispatchQueue, LabelsCarryTheProgramsPrefix)
+{
+    for (const QueuePtr& queue : {DispatchQueue::main(), DispatchQueue::global(DispatchQueue::QoS::Utility)})
+        EXPECT_TRUE(queue->label().startsWith(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX "."))) << queue->label().toStdString();
 }
