@@ -5,6 +5,7 @@
 #include "platform/core/RegularFile.h"
 #include "platform/core/Strings.h"
 #include "platform/core/VariantNumbers.h"
+#include "platform/exiv2/Exiv2Library.h"
 #include "platform/imaging/HeifImage.h"
 #include "platform/imaging/ImageFileTypes.h"
 
@@ -13,8 +14,6 @@
 #include <QImageReader>
 #include <QRegularExpression>
 #include <QTransform>
-
-#include <exiv2/exiv2.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -29,15 +28,6 @@ constexpr double kLongestFocalLength = 100'000; // millimetres
 // Files are read whole for their metadata and HEIF images; nothing a camera writes comes close to these.
 constexpr qint64 kMaxImageFileSize = 1024LL * 1024 * 1024;
 constexpr qint64 kMaxHeifFileSize = 512LL * 1024 * 1024;
-
-void quietExiv2()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Exiv2::enableBMFF();
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-    });
-}
 
 QImage boundedImage(const QImage& image)
 {
@@ -82,9 +72,8 @@ std::optional<QString> exifText(const Exiv2::ExifData& exif, const char* key)
 // The largest embedded preview of a RAW file (Qt cannot decode the RAW data itself), made upright.
 std::optional<QImage> embeddedPreview(const QString& path)
 {
-    quietExiv2();
     try {
-        auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+        auto image = Exiv2Library::open(path);
         if (!image.get())
             return std::nullopt;
         image->readMetadata();
@@ -238,11 +227,9 @@ std::optional<QVariantMap> ImageMetadataHelper::propertiesFromData(const QByteAr
 {
     if (data.isEmpty())
         return std::nullopt;
-    quietExiv2();
     QVariantMap properties;
     try {
-        auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(data.constData()),
-                                               long(data.size()));
+        auto image = Exiv2Library::openData(data);
         if (!image.get())
             return std::nullopt;
         image->readMetadata();

@@ -2,6 +2,7 @@
 #include "samplecamera/SampleCameraGenerator.h"
 #include "platform/core/DispatchQueue.h"
 #include "support/TestSupport.h"
+#include "platform/exiv2/Exiv2Library.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +11,9 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
-#include <exiv2/exiv2.hpp>
-
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace vornakel {
 namespace {
@@ -27,7 +27,7 @@ QString writeJpeg(const QString& path, QSize size, const std::function<void(Exiv
     painter.fillRect(size.width() / 2, 0, size.width() - size.width() / 2, size.height(), Qt::blue);
     painter.end();
     EXPECT_TRUE(image.save(path, "JPEG", 95));
-    auto file = Exiv2::ImageFactory::open(path.toStdString());
+    auto file = Exiv2Library::open(path);
     file->readMetadata();
     Exiv2::ExifData data;
     exif(data);
@@ -136,6 +136,60 @@ TEST_F(ImageMetadataHelperTest, PropertiesUseImageIoKeys)
     EXPECT_EQ(ImageMetadataHelper::localizedStringForExifAperture(exif.value("FNumber"), std::nullopt), "f/2.8");
     EXPECT_EQ(ImageMetadataHelper::localizedStringForExifISO(exif.value("ISOSpeedRatings"), std::nullopt), "ISO 200");
     EXPECT_EQ(ImageMetadataHelper::localizedStringForExifFocalLength(exif.value("FocalLength"), std::nullopt), "35 mm");
+}
+
+// A JPEG carrying an XMP packet, built without exiv2 so that the loads below are this process's first use of it.
+QByteArray jpegWithXmp()
+{
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(image.save(&buffer, "JPEG"));
+    const QByteArray packet = QByteArrayLiteral(
+        "<?xpacket begin=\"\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+        "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"3\""
+        " xmp:CreatorTool=\"Vornakel Test\"/></rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>");
+    const QByteArray payload = QByteArrayLiteral("http://ns.adobe.com/xap/1.0/") + '\0' + packet;
+    const int length = int(payload.size()) + 2;
+    QByteArray segment = QByteArrayLiteral("\xFF\xE1");
+    segment += char(length >> 8);
+    segment += char(length & 0xFF);
+    segment += payload;
+    return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+TEST_F(ImageMetadataHelperTest, ConcurrentLoadsOfAJpegWithXmpAgree)
+{
+    const QByteArray bytes = jpegWithXmp();
+    const QString path = dir.filePath("xmp.jpg");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+
+    // Several worker threads reach exiv2 at once, as the grid's metadata loads do.
+    constexpr int kLoads = 8;
+    std::vector<std::optional<QVariantMap>> results(kLoads);
+    int delivered = 0;
+    for (int i = 0; i < kLoads; ++i) {
+        const auto deliver = [&, i](std::optional<QVariantMap> properties) {
+            results[size_t(i)] = std::move(properties);
+            ++delivered;
+        };
+        if (i % 2)
+            ImageMetadataHelper::loadMetadataFromImage(path, deliver);
+        else
+            ImageMetadataHelper::loadMetadataFrom(bytes, deliver);
+    }
+    ASSERT_TRUE(test::runUntil([&] { return delivered == kLoads; }, std::chrono::seconds(30)));
+    for (const auto& result : results) {
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->value("PixelWidth").toLongLong(), 64);
+        EXPECT_EQ(result->value("PixelHeight").toLongLong(), 48);
+    }
 }
 
 // Mended: a damaged file's negative or huge values are not shown as wrapped-around numbers.

@@ -5,6 +5,7 @@
 #include "platform/webcam/VideoFrameSource.h"
 
 #include "support/TestSupport.h"
+#include "platform/exiv2/Exiv2Library.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -17,8 +18,6 @@
 #include <QSettings>
 #include <QSet>
 #include <QTemporaryDir>
-
-#include <exiv2/exiv2.hpp>
 
 #include <gtest/gtest.h>
 
@@ -68,7 +67,7 @@ struct Exif {
 
 Exif readExif(const QString& path)
 {
-    auto image = Exiv2::ImageFactory::open(path.toStdString());
+    auto image = vornakel::Exiv2Library::open(path);
     image->readMetadata();
     return {image->exifData()};
 }
@@ -230,7 +229,7 @@ TEST_F(SampleCameraTest, RawCarriesAPreviewLargerThanItsThumbnail)
             continue;
         SCOPED_TRACE(shot.rawPath.toStdString());
         ++raws;
-        auto image = Exiv2::ImageFactory::open(shot.rawPath.toStdString());
+        auto image = vornakel::Exiv2Library::open(shot.rawPath);
         image->readMetadata();
         const Exiv2::ExifThumbC thumbnail(image->exifData());
         const Exiv2::DataBuf thumbnailBytes = thumbnail.copy();

@@ -1,6 +1,7 @@
 #include "samplecamera/SampleCameraGenerator.h"
 
 #include "samplecamera/TiffWriter.h"
+#include "platform/exiv2/Exiv2Library.h"
 
 #include "platform/imaging/ImageFileTypes.h"
 
@@ -17,7 +18,6 @@
 #include <QSaveFile>
 #include <QTransform>
 
-#include <exiv2/exiv2.hpp>
 #include <libheif/heif.h>
 
 #include <algorithm>
@@ -365,7 +365,11 @@ QByteArray jpegWithExif(const QByteArray& jpeg, const QByteArray& thumbnail, con
                         const SampleCameraSpec& spec, QSize pixelSize, QString* error)
 {
     try {
-        auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(jpeg.constData()), long(jpeg.size()));
+        auto image = Exiv2Library::openData(jpeg);
+        if (!image.get()) {
+            *error = QStringLiteral("Could not open the JPEG of %1.").arg(plan.shot.baseName);
+            return {};
+        }
         Exiv2::ExifData exif;
         exif["Exif.Image.ImageDescription"] = description(plan.shot).toStdString();
         exif["Exif.Image.Make"] = spec.make.toStdString();

@@ -1,4 +1,5 @@
 #include "platform/camera/SimulatedContent.h"
+#include "platform/exiv2/Exiv2Library.h"
 
 #include "platform/core/RegularFile.h"
 #include "platform/imaging/HeifImage.h"
@@ -11,8 +12,6 @@
 #include <QImage>
 #include <QStringDecoder>
 #include <QTimeZone>
-
-#include <exiv2/exiv2.hpp>
 
 #include <algorithm>
 #include <mutex>
@@ -82,18 +81,6 @@ QByteArray scaledJpeg(const QImage& image)
                                    Qt::SmoothTransformation));
 }
 
-// exiv2 is used from several link queues at once; its XMP toolkit must be set up once before that, and its
-// warnings about odd files are the camera's business, not the console's.
-void prepareExiv2()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Exiv2::XmpParser::initialize();
-        Exiv2::enableBMFF();
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-    });
-}
-
 // The parts of a file's embedded images and tags we serve. exiv2 reports failures by throwing; they stay here.
 struct EmbeddedImages {
     bool readable = false;
@@ -114,10 +101,9 @@ QByteArray toByteArray(const Exiv2::byte* data, long size)
 
 EmbeddedImages readEmbedded(const QByteArray& nativePath, bool wantImages)
 {
-    prepareExiv2();
     EmbeddedImages result;
     try {
-        auto image = Exiv2::ImageFactory::open(nativePath.toStdString());
+        auto image = Exiv2Library::openNativePath(nativePath);
         if (!image.get())
             return result;
         image->readMetadata();
@@ -161,7 +147,7 @@ EmbeddedImages readEmbedded(const QByteArray& nativePath, bool wantImages)
 // The dates of a HEIF file whose EXIF exiv2 does not find (it reads only some item layouts), through libheif.
 EmbeddedImages heifExifDates(const QByteArray& nativePath)
 {
-    prepareExiv2();
+    Exiv2Library::initialize();
     EmbeddedImages result;
     const std::optional<QByteArray> data = readRegularFile(nativePath, kMaxDecodedFileSize);
     const std::optional<QByteArray> tiff = data ? HeifImage::exifTiff(*data) : std::nullopt;

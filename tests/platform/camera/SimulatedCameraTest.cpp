@@ -2,6 +2,7 @@
 
 #include "platform/camera/SimulatedCamera.h"
 #include "support/TestSupport.h"
+#include "platform/exiv2/Exiv2Library.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -15,8 +16,6 @@
 #include <mutex>
 
 #include <gtest/gtest.h>
-
-#include <exiv2/exiv2.hpp>
 
 namespace vornakel {
 namespace {
@@ -34,7 +33,7 @@ QSize jpegSize(const QByteArray& data)
 
 QByteArray largestEmbeddedPreview(const QString& path)
 {
-    auto image = Exiv2::ImageFactory::open(path.toStdString());
+    auto image = Exiv2Library::open(path);
     image->readMetadata();
     Exiv2::PreviewManager previews(*image);
     const auto list = previews.getPreviewProperties();
@@ -46,7 +45,7 @@ QByteArray largestEmbeddedPreview(const QString& path)
 
 QByteArray exifThumbnail(const QString& path)
 {
-    auto image = Exiv2::ImageFactory::open(path.toStdString());
+    auto image = Exiv2Library::open(path);
     image->readMetadata();
     Exiv2::ExifThumbC thumb(image->exifData());
     const Exiv2::DataBuf data = thumb.copy();
