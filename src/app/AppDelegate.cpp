@@ -2,6 +2,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/PreferencesWindowController.h"
+#include "discovery/WiFiNetworkAutoLaunching.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
 #include "platform/core/Strings.h"
 #include "platform/core/UserDefaults.h"
@@ -51,8 +52,8 @@ QList<std::pair<QString, QVariant>> AppDelegate::registeredDefaults()
         {photosGroupingBehaviourUserDefaultsKey(), kCopyAll},
         {lightroomGroupingBehaviourUserDefaultsKey(), kCopyAll},
         {folderGroupingBehaviourUserDefaultsKey(), kCopyAll},
-        {autoLaunchWhenWatchedNetworksJoinedUserDefaultsKey(), true},
-        {disconnectFromCameraNetworksUserDefaultsKey(), true},
+        {WiFiNetworkAutoLaunching::shouldAutoLaunchUserDefaultsKey, true},
+        {WiFiNetworkAutoLaunching::disconnectFromCameraNetworksOnExitUserDefaultsKey, true},
     };
 }
 

@@ -37,7 +37,10 @@ public:
     {
         return camera && vornakel::isCurrentWiFiGateway(*camera);
     }
-    void disconnectFromCurrentWiFiNetwork() override { WiFiNetworkAutoLaunching::shared().disconnectFromCurrentWiFiNetwork(); }
+    void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
+    {
+        WiFiNetworkAutoLaunching::shared().disconnectFromCurrentWiFiNetworkInBackground(std::move(completion));
+    }
 };
 
 class CacheFolderPurger : public ImageCachePurger {

@@ -41,6 +41,17 @@ bool isGateway(const VKLCamera& camera, const std::shared_ptr<WiFiInterface>& in
     return gateway && address && !gateway->isEmpty() && sameText(*gateway, *address);
 }
 
+void leaveCameraNetwork(WiFiInterface& interface, const QString& cameraNetworkSSID)
+{
+    const auto current = interface.ssid();
+    if (!current || !sameText(*current, cameraNetworkSSID))
+        return;
+    interface.disassociate();
+    // Switching the power off and on makes the system rejoin the user's preferred network.
+    if (!interface.setPower(false))
+        interface.setPower(true);
+}
+
 } // namespace
 
 bool isCurrentWiFiGateway(const VKLCamera& camera) { return isGateway(camera, WiFiClient::interface()); }
@@ -73,7 +84,8 @@ WiFiNetworkAutoLaunching::WiFiNetworkAutoLaunching(UserDefaults& userDefaults, I
                                                    std::unique_ptr<LoginItem> loginItem,
                                                    std::unique_ptr<HelperProcess> helper, QObject* parent)
     : QObject(parent), m_userDefaults(userDefaults), m_wifi(std::move(wifi)), m_loginItem(std::move(loginItem)),
-      m_helper(std::move(helper))
+      m_helper(std::move(helper)),
+      m_wifiQueue(DispatchQueue::createSerial(appIdentifierPrefix() + QStringLiteral(".zediriri-zir.wifi")))
 {
 }
 
@@ -191,16 +203,25 @@ void WiFiNetworkAutoLaunching::disconnectFromCurrentWiFiNetwork()
 
 void WiFiNetworkAutoLaunching::disconnectFromCurrentWiFiNetwork(const QString& cameraNetworkSSID)
 {
+    if (const auto interface = m_wifi ? m_wifi() : nullptr)
+        leaveCameraNetwork(*interface, cameraNetworkSSID);
+}
+
+void WiFiNetworkAutoLaunching::disconnectFromCurrentWiFiNetworkInBackground(std::function<void()> completion)
+{
     const auto interface = m_wifi ? m_wifi() : nullptr;
-    if (!interface)
+    const auto finish = [completion = std::move(completion)] {
+        if (completion)
+            DispatchQueue::main()->async(completion);
+    };
+    if (!interface || !m_cameraNetworkSSID) {
+        finish();
         return;
-    const auto current = interface->ssid();
-    if (!current || !sameText(*current, cameraNetworkSSID))
-        return;
-    interface->disassociate();
-    // Switching the power off and on makes the system rejoin the user's preferred network.
-    if (!interface->setPower(false))
-        interface->setPower(true);
+    }
+    m_wifiQueue->async([interface, ssid = *m_cameraNetworkSSID, finish] {
+        leaveCameraNetwork(*interface, ssid);
+        finish();
+    });
 }
 
 } // namespace vornakel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/DispatchQueue.h"
 #include "platform/core/Error.h"
 
 #include <QObject>
@@ -73,8 +74,12 @@ public:
     std::optional<QString> cameraNetworkSSID() const { return m_cameraNetworkSSID; }
     // Leaves the current Wi-Fi network and switches the interface off and on again, but only while the
     // computer is still on the camera's network: after a rejoin of the user's own network nothing happens.
+    // These block until the system has answered (up to 20 s a call): use them off the GUI thread.
     void disconnectFromCurrentWiFiNetwork();
     void disconnectFromCurrentWiFiNetwork(const QString& cameraNetworkSSID);
+    // The same on a queue of its own; `completion` (may be empty) follows on the main queue once it is done.
+    // The calls finish even when this object is gone by then.
+    void disconnectFromCurrentWiFiNetworkInBackground(std::function<void()> completion);
 
 signals:
     void watchedNetworkNamesChanged();
@@ -90,6 +95,7 @@ private:
     std::unique_ptr<HelperProcess> m_helper;
     std::optional<QString> m_cameraNetworkSSID;
     std::chrono::milliseconds m_helperStartCheckDelay{3000};
+    QueuePtr m_wifiQueue;
 };
 
 } // namespace vornakel

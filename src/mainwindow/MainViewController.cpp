@@ -1,5 +1,6 @@
 #include "mainwindow/MainViewController.h"
 
+#include "discovery/WiFiNetworkAutoLaunching.h"
 #include "mainwindow/DayListPhotoBrowser.h"
 #include "mainwindow/MainWindowController.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
@@ -172,7 +173,7 @@ void MainViewController::handleDisconnectionStarted(bool disconnectFromNetworkIf
     m_load.reset();
 
     const bool allowed = m_environment.defaults
-        && m_environment.defaults->boolForKey(disconnectFromCameraNetworksUserDefaultsKey());
+        && m_environment.defaults->boolForKey(WiFiNetworkAutoLaunching::disconnectFromCameraNetworksOnExitUserDefaultsKey);
     const bool disconnectWhenDone = allowed && m_disconnectionWasExpected && disconnectFromNetworkIfAllowed;
     const CameraDiscoveryView view = CameraDiscoveryView::disconnecting(m_camera, disconnectWhenDone);
     std::unique_ptr<QWidget> discovery = m_environment.makeDiscovery ? m_environment.makeDiscovery(view) : nullptr;

@@ -1,6 +1,7 @@
 #include "mainwindow/MainWindowController.h"
 
 #include "mainwindow/MainWindowGeometry.h"
+#include "discovery/WiFiNetworkAutoLaunching.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
 #include "platform/core/Strings.h"
 #include "platform/core/UserDefaults.h"
@@ -247,8 +248,10 @@ void MainWindowController::windowWillClose()
     if (auto* controller = dynamic_cast<MainWindowViewController*>(m_content.data())) {
         const std::shared_ptr<VKLCamera> camera = controller->connectedCamera();
         if (camera && m_wifi.isCurrentWiFiGateway(camera)
-            && m_defaults.boolForKey(disconnectFromCameraNetworksUserDefaultsKey())) {
-            m_wifi.disconnectFromCurrentWiFiNetwork();
+            && m_defaults.boolForKey(WiFiNetworkAutoLaunching::disconnectFromCameraNetworksOnExitUserDefaultsKey)) {
+            // The window is gone at once; the application quits once the network has been left.
+            m_wifi.disconnectFromCurrentWiFiNetwork(m_quit);
+            return;
         }
     }
     m_quit();

@@ -1,16 +1,11 @@
 #pragma once
 
-#include <QString>
-
+#include <functional>
 #include <memory>
 
 namespace vornakel {
 
 class VKLCamera;
-
-// The user-default keys of the Wi-Fi policy.
-inline QString autoLaunchWhenWatchedNetworksJoinedUserDefaultsKey() { return QStringLiteral("AutoLaunchWhenWatchedNetworksJoined"); }
-inline QString disconnectFromCameraNetworksUserDefaultsKey() { return QStringLiteral("DisconnectFromCameraNetworks"); }
 
 // The calls the application shell makes on the shared Wi-Fi policy object (WiFiNetworkAutoLaunching).
 class WiFiNetworkPolicy {
@@ -25,8 +20,8 @@ public:
     virtual void quitHelperIfRunning() = 0;
     // True when the computer's Wi-Fi gateway is this camera.
     virtual bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>& camera) const = 0;
-    // Leaves the current Wi-Fi network.
-    virtual void disconnectFromCurrentWiFiNetwork() = 0;
+    // Leaves the current Wi-Fi network off the GUI thread; `completion` follows on the main queue once done.
+    virtual void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) = 0;
 };
 
 } // namespace vornakel

@@ -39,7 +39,12 @@ public:
     void enforceAutoLaunchSetting() override { m_log.push_back("wifi.enforceAutoLaunchSetting"); }
     void quitHelperIfRunning() override { m_log.push_back("wifi.quitHelperIfRunning"); }
     bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>&) const override { return false; }
-    void disconnectFromCurrentWiFiNetwork() override { m_log.push_back("wifi.disconnect"); }
+    void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
+    {
+        m_log.push_back("wifi.disconnect");
+        if (completion)
+            completion();
+    }
 
 private:
     Log& m_log;

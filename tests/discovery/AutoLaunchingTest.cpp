@@ -2,6 +2,7 @@
 #include "discovery/helper/WatchedNetworkLauncher.h"
 #include "discovery/ui/GeneralPreferencesWidget.h"
 #include "platform/camera/VKLCamera.h"
+#include "platform/core/DispatchQueue.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/loginitems/HelperProcess.h"
 #include "platform/loginitems/LoginItem.h"
@@ -9,6 +10,9 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -186,6 +190,52 @@ TEST_F(AutoLaunchingTest, DisconnectLeavesOnlyTheCameraNetwork)
     EXPECT_EQ(wifi->disassociateCount(), 1);
     EXPECT_EQ(wifi->powerRequests(), (std::vector<bool>{false, true}));
     EXPECT_TRUE(wifi->powerOn());
+}
+
+// Blocks in `disassociate` until the test lets it go, like a D-Bus call waiting for the system.
+class SlowToLeaveWiFi : public SimulatedWiFi {
+public:
+    void disassociate() override
+    {
+        leftOnMainThread = DispatchQueue::isMainThread();
+        started.set_value();
+        release.get_future().wait();
+        SimulatedWiFi::disassociate();
+    }
+    std::promise<void> started;
+    std::promise<void> release;
+    std::atomic<bool> leftOnMainThread = true;
+};
+
+TEST_F(AutoLaunchingTest, LeavingInTheBackgroundReturnsAtOnceAndFinishesOnAWorker)
+{
+    auto slow = std::make_shared<SlowToLeaveWiFi>();
+    slow->addNetwork({QStringLiteral("DIRECT-ab:ILCE"), QStringLiteral("c"), kCameraAddress, std::nullopt});
+    wifi = slow;
+    connectVia(QStringLiteral("DIRECT-ab:ILCE"), kCameraAddress);
+    ASSERT_EQ(autoLaunching->cameraNetworkSSID(), QStringLiteral("DIRECT-ab:ILCE"));
+
+    bool finished = false;
+    bool finishedOnMain = false;
+    autoLaunching->disconnectFromCurrentWiFiNetworkInBackground([&] {
+        finished = true;
+        finishedOnMain = DispatchQueue::isMainThread();
+    });
+    // Back here while the worker is still inside the blocking call.
+    ASSERT_EQ(slow->started.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(finished);
+    EXPECT_FALSE(slow->leftOnMainThread);
+
+    slow->release.set_value();
+    ASSERT_TRUE(runUntil([&] { return finished; }));
+    EXPECT_TRUE(finishedOnMain);
+    EXPECT_EQ(slow->ssid(), std::nullopt);
+    EXPECT_EQ(slow->powerRequests(), (std::vector<bool>{false, true}));
+
+    // Nothing to leave: the completion still comes, posted.
+    autoLaunching->disconnectFromCurrentWiFiNetworkInBackground([&] { finished = false; });
+    EXPECT_TRUE(finished);
+    ASSERT_TRUE(runUntil([&] { return !finished; }));
 }
 
 TEST_F(AutoLaunchingTest, FailedPowerOffSkipsPowerOn)

@@ -1,3 +1,4 @@
+#include "discovery/WiFiNetworkAutoLaunching.h"
 #include "mainwindow/DayListPhotoBrowser.h"
 #include "mainwindow/DiscoveryPlaceholderController.h"
 #include "mainwindow/MainViewController.h"
@@ -31,7 +32,11 @@ public:
     void enforceAutoLaunchSetting() override {}
     void quitHelperIfRunning() override {}
     bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>& camera) const override { return camera && gateway; }
-    void disconnectFromCurrentWiFiNetwork() override {}
+    void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
+    {
+        if (completion)
+            completion();
+    }
     bool gateway = false;
 };
 
@@ -60,7 +65,7 @@ class ConnectedViewTest : public ::testing::Test {
 protected:
     ConnectedViewTest() : defaults(dir.filePath(QStringLiteral("defaults.ini")))
     {
-        defaults.registerDefaults({{disconnectFromCameraNetworksUserDefaultsKey(), true}});
+        defaults.registerDefaults({{WiFiNetworkAutoLaunching::disconnectFromCameraNetworksOnExitUserDefaultsKey, true}});
         window.setAnimationSpeed(0);
     }
 
@@ -114,7 +119,7 @@ TEST_F(ConnectedViewTest, TheWiFiIsLeftOnlyAfterTheUsersDisconnectFromTheGateway
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "setting " << c.setting << ", gateway " << c.gateway << ", by user "
                                         << c.userDisconnects);
-        defaults.setBool(disconnectFromCameraNetworksUserDefaultsKey(), c.setting);
+        defaults.setBool(WiFiNetworkAutoLaunching::disconnectFromCameraNetworksOnExitUserDefaultsKey, c.setting);
         policy.gateway = c.gateway;
         handedBack.reset();
         const auto camera = SimulatedCamera::fromContent(cardWith(shotNames(3)), quickOptions());

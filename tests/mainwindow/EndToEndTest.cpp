@@ -1,6 +1,7 @@
 // The whole road on a generated sample camera, through the real discovery screen, the main window and the
 // connected view: found on the network (or joined from its QR code first), connected, every shot shown once in
 // day sections, and back to the search when the camera drops the connection. Also writes the screenshots.
+#include "discovery/WiFiNetworkAutoLaunching.h"
 #include "discovery/ui/CameraDiscoveryViewController.h"
 #include "mainwindow/CameraScreens.h"
 #include "mainwindow/DayListPhotoBrowser.h"
@@ -44,7 +45,11 @@ public:
     void enforceAutoLaunchSetting() override {}
     void quitHelperIfRunning() override {}
     bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>&) const override { return false; }
-    void disconnectFromCurrentWiFiNetwork() override {}
+    void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
+    {
+        if (completion)
+            completion();
+    }
 };
 
 class EndToEndTest : public ::testing::Test {
@@ -55,7 +60,7 @@ protected:
         SimulatedNetworkState::shared().setCurrentSsid(std::nullopt);
         SimulatedCameraDiscovery::shared().removeAllCameras();
         SimulatedCameraDiscovery::shared().setReportDelay(10ms);
-        defaults.registerDefaults({{disconnectFromCameraNetworksUserDefaultsKey(), true}});
+        defaults.registerDefaults({{WiFiNetworkAutoLaunching::disconnectFromCameraNetworksOnExitUserDefaultsKey, true}});
     }
     ~EndToEndTest() override
     {

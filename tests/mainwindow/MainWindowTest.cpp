@@ -1,3 +1,4 @@
+#include "discovery/WiFiNetworkAutoLaunching.h"
 #include "mainwindow/DiscoveryPlaceholderController.h"
 #include "mainwindow/MainWindowController.h"
 #include "mainwindow/MainWindowGeometry.h"
@@ -29,10 +30,17 @@ public:
     {
         return camera && cameraIsGateway;
     }
-    void disconnectFromCurrentWiFiNetwork() override { ++disconnects; }
+    void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
+    {
+        ++disconnects;
+        pendingCompletion = std::move(completion);
+    }
+    // Finishes the Wi-Fi calls, as the worker does once the system has answered.
+    void finishDisconnecting() { std::exchange(pendingCompletion, nullptr)(); }
 
     bool cameraIsGateway = false;
     int disconnects = 0;
+    std::function<void()> pendingCompletion;
 };
 
 // A camera handle for the close rule: the window only passes it to the Wi-Fi policy, which only checks it is
@@ -90,7 +98,7 @@ protected:
         : defaults(dir.filePath(QStringLiteral("defaults.plist"))),
           controller(std::make_unique<DiscoveryPlaceholderController>(), wifi, defaults, [this] { ++quits; })
     {
-        defaults.registerDefaults({{disconnectFromCameraNetworksUserDefaultsKey(), true}});
+        defaults.registerDefaults({{WiFiNetworkAutoLaunching::disconnectFromCameraNetworksOnExitUserDefaultsKey, true}});
         controller.setAnimationSpeed(0);
     }
 
@@ -324,7 +332,7 @@ TEST_F(MainWindowControllerTest, ClosingQuitsAndLeavesCameraNetworkOnlyWhenAllow
         MainWindowController window(std::make_unique<DiscoveryPlaceholderController>(), policy, defaults,
                                     [&] { ++quitCount; });
         window.setAnimationSpeed(0);
-        defaults.setBool(disconnectFromCameraNetworksUserDefaultsKey(), c.disconnectSetting);
+        defaults.setBool(WiFiNetworkAutoLaunching::disconnectFromCameraNetworksOnExitUserDefaultsKey, c.disconnectSetting);
         auto content = std::make_unique<CameraContent>();
         if (c.hasCamera)
             content->camera = someCamera();
@@ -332,7 +340,13 @@ TEST_F(MainWindowControllerTest, ClosingQuitsAndLeavesCameraNetworkOnlyWhenAllow
             window.transition(std::move(content));
         window.window()->show();
         window.window()->close();
+        EXPECT_FALSE(window.window()->isVisible()) << c.name;
         EXPECT_EQ(policy.disconnects, c.disconnects) << c.name;
+        if (c.disconnects) {
+            // The close returned while the network is still being left; the quit waits for that.
+            EXPECT_EQ(quitCount, 0) << c.name;
+            policy.finishDisconnecting();
+        }
         EXPECT_EQ(quitCount, 1) << c.name;
     }
 }
