@@ -1,5 +1,5 @@
 #include "model/CameraFileScanning.h"
-#include "platform/camera/InProcessCamera.h"
+#include "support/InProcessCamera.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "model/CameraFileScanning.h"
 #include "model/FileSystemItemMetadataDelivery.h"
-#include "platform/camera/InProcessCamera.h"
+#include "support/InProcessCamera.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "model/ImageCache.h"
 #include "model/Photo.h"
 #include "model/RemoteItemLocations.h"
-#include "platform/camera/InProcessCamera.h"
+#include "support/InProcessCamera.h"
 #include "platform/core/PropertyList.h"
 #include "support/TestSupport.h"
 

@@ -1,7 +1,7 @@
 #include "model/ImageCache.h"
 #include "model/Photo.h"
-#include "platform/camera/InProcessCamera.h"
 #include "platform/core/DispatchQueue.h"
+#include "support/InProcessCamera.h"
 #include "platform/core/PropertyList.h"
 #include "support/TestSupport.h"
 
@@ -198,14 +198,18 @@ TEST_F(PhotoCacheTest, ThumbnailLoadStoresTheDeliveryAndRefreshesLastSeen)
     PhotoPtr p = photo("IMG_0001.JPG", clock);
     EXPECT_FALSE(p->thumbnailIsAvailable());
     EXPECT_FALSE(p->thumbnail());
-    int completions = 0;
+    std::atomic<int> completions = 0;
     PhotoPtr completed;
+    std::atomic<bool> storedOnDeliveryQueue = false;
     p->loadThumbnail([](const PhotoPtr&) { return true; }, [&](const PhotoPtr& done) {
         completed = done;
+        // The cache file is written where the camera delivers, never on the GUI thread.
+        storedOnDeliveryQueue = VKLLibrary::deliveryQueue()->isCurrent() && !DispatchQueue::isMainThread();
         ++completions;
     });
     ASSERT_TRUE(test::runUntil([&] { return completions == 1; }));
     EXPECT_EQ(completed, p);
+    EXPECT_TRUE(storedOnDeliveryQueue);
     QFile stored(*p->cachedThumbnailLocation());
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
     EXPECT_EQ(stored.readAll(), QByteArray("thumbnail"));
@@ -229,7 +233,7 @@ TEST_F(PhotoCacheTest, ThumbnailLoadStoresTheDeliveryAndRefreshesLastSeen)
 TEST_F(PhotoCacheTest, PreviewLoadCompletesAtOnceWhenCachedAndUsesTheBestVariant)
 {
     PhotoPtr p = photo("IMG_0001.NEF", clock, "IMG_0001.JPG");
-    int completions = 0;
+    std::atomic<int> completions = 0;
     p->loadPreview({}, [&](const PhotoPtr&) { ++completions; });
     ASSERT_TRUE(test::runUntil([&] { return completions == 1; }));
     EXPECT_TRUE(p->previewIsAvailable());
@@ -259,7 +263,7 @@ TEST_F(PhotoCacheTest, OnlyAnErrorFreeDeliveryIsStored)
         PhotoPtr p = photo(QStringLiteral("IMG_%1.JPG").arg(++index), clock);
         itemOf(p)->setPreview(c.delivery);
         itemOf(p)->setThumbnail(c.delivery);
-        int completions = 0;
+        std::atomic<int> completions = 0;
         p->loadPreview({}, [&](const PhotoPtr&) { ++completions; });
         p->loadThumbnail({}, [&](const PhotoPtr&) { ++completions; });
         ASSERT_TRUE(test::runUntil([&] { return completions == 2; })) << c.title;
@@ -274,7 +278,7 @@ TEST_F(PhotoCacheTest, OnlyAnErrorFreeDeliveryIsStored)
 
     // The preview sheet's own store step follows the same rule.
     PhotoPtr p = photo("IMG_9.JPG", clock);
-    int completions = 0;
+    std::atomic<int> completions = 0;
     p->storePreviewData(errorWithVKLErrorCode(VKLErrorReadFailed), QByteArray("x"), [&](const PhotoPtr&) { ++completions; });
     EXPECT_FALSE(p->previewIsAvailable());
     p->storePreviewData(std::nullopt, QByteArray("x"), [&](const PhotoPtr&) { ++completions; });
@@ -286,7 +290,7 @@ TEST_F(PhotoCacheTest, PreflightDeclinesAndReleasedPhotosGetNoCompletion)
 {
     PhotoPtr p = photo("IMG_0001.JPG", clock);
     const QString location = *p->cachedThumbnailLocation();
-    int completions = 0;
+    std::atomic<int> completions = 0;
     p->loadThumbnail([](const PhotoPtr&) { return false; }, [&](const PhotoPtr&) { ++completions; });
     test::runFor(std::chrono::milliseconds(20));
     EXPECT_EQ(completions, 0);
@@ -313,7 +317,7 @@ TEST_F(PhotoCacheTest, NoCacheFolderMeansNothingIsWrittenButLoadsComplete)
     EXPECT_FALSE(p->previewIsAvailable());
     EXPECT_FALSE(p->thumbnail());
     p->updateLastSeen(false);
-    int completions = 0;
+    std::atomic<int> completions = 0;
     p->loadThumbnail({}, [&](const PhotoPtr&) { ++completions; });
     p->loadPreview({}, [&](const PhotoPtr&) { ++completions; });
     ASSERT_TRUE(test::runUntil([&] { return completions == 2; }));

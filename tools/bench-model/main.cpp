@@ -7,7 +7,7 @@
 
 #include "model/CameraFileScanning.h"
 #include "model/FileSystemItemMetadataDelivery.h"
-#include "platform/camera/InProcessCamera.h"
+#include "support/InProcessCamera.h"
 #include "platform/camera/SimulatedCamera.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "platform/camera/InProcessCamera.h"
+#include "support/InProcessCamera.h"
 
 #include "platform/core/DispatchQueue.h"
 
@@ -76,12 +76,13 @@ void InProcessFile::fetch(const QString& kind, const Delivery& what, PreflightBl
         m_options->log->add(kind + m_name.value_or(QString()));
     auto self = shared_from_this();
     auto heldPreflight = std::make_shared<PreflightBlock>(std::move(preflight));
-    DispatchQueue::main()->async([self, what, heldPreflight, delivery] {
+    const QueuePtr queue = VKLLibrary::deliveryQueue();
+    queue->async([self, what, heldPreflight, delivery, queue] {
         const bool wanted = !*heldPreflight || (*heldPreflight)(self);
         *heldPreflight = nullptr;
         if (!wanted)
             return;
-        DispatchQueue::main()->async([self, what, delivery] { delivery(self, what.error, what.data); });
+        queue->async([self, what, delivery] { delivery(self, what.error, what.data); });
     });
 }
 

@@ -2,8 +2,9 @@
 
 // A camera built in memory that answers inside the call or posted on the main queue, with a request log and
 // failures by name: its folders and files are added by hand, the one named to fail answers with the library's
-// error, and every request is written to the log in the order it was sent. Tests use it for the harshest
-// orderings (answers inside the request); benchmarks use it for the model's own cost, without a link.
+// error, and every request is written to the log in the order it was sent. Thumbnails and previews come on the
+// library's delivery queue, as a real camera's do. Tests use it for the harshest orderings (answers inside the
+// request); benchmarks use it for the model's own cost, without a link.
 
 #include "platform/camera/StaticFileItem.h"
 #include "platform/camera/VKLCamera.h"
@@ -51,8 +52,8 @@ public:
     bool metadataLoaded() const override { return m_loaded; }
     std::shared_ptr<VKLFileStorage> storage() const override { return m_storage.lock(); }
     void loadMetadata(ErrorCallback completion) override;
-    // Like the library: the preflight is asked on the main queue just before the request goes out and is then
-    // released; the delivery follows in a later turn.
+    // Like the library: the preflight is asked on the delivery queue just before the request goes out and is
+    // then released; the delivery follows there in a later turn.
     void fetchThumbnail(PreflightBlock preflight, ImageDeliveryBlock delivery) override;
     void fetchPreview(PreflightBlock preflight, ImageDeliveryBlock delivery) override;
     // Streams the file's content (see `Stream`) in chunks: the preflight on its queue, then each chunk on the
