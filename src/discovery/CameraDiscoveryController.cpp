@@ -13,11 +13,8 @@ CameraDiscoveryController::CameraDiscoveryController(VKLCameraDiscovery& discove
                                                      QObject* parent)
     : QObject(parent), m_noteConnected(std::move(noteConnected))
 {
-    // The library never removes an observer; this one does nothing once the controller is gone.
-    discovery.addDevicesChangedObserver([self = QPointer<CameraDiscoveryController>(this)](const Cameras& cameras) {
-        if (self)
-            self->camerasChanged(cameras);
-    });
+    // The observer ends with this controller.
+    discovery.addDevicesChangedObserver(this, [this](const Cameras& cameras) { camerasChanged(cameras); });
 }
 
 CameraDiscoveryController::~CameraDiscoveryController() = default;

@@ -67,7 +67,6 @@ protected:
         window.reset();
         screens.reset();
         SimulatedCameraDiscovery::shared().removeAllCameras();
-        SimulatedCameraDiscovery::shared().removeAllObservers();
         SimulatedNetworkState::shared().setCurrentSsid(std::nullopt);
         Photo::resetImageCachesDirectory();
     }

@@ -12,7 +12,6 @@ namespace vornakel::test {
 // A camera discovery that reports what the test tells it to.
 class FakeDiscovery : public VKLCameraDiscovery {
 public:
-    void addDevicesChangedObserver(DevicesChangedObserver observer) override { observers.push_back(std::move(observer)); }
     void beginSearching() override { ++searches; searching = true; }
     void stopSearching() override { searching = false; }
     std::vector<std::shared_ptr<VKLCamera>> cameras() const override { return reported; }
@@ -20,12 +19,10 @@ public:
     void report(std::vector<std::shared_ptr<VKLCamera>> cameras)
     {
         reported = std::move(cameras);
-        const auto current = observers;
-        for (const auto& observer : current)
-            observer(reported);
+        const Cameras current = reported;
+        emit devicesChanged(current);
     }
 
-    std::vector<DevicesChangedObserver> observers;
     std::vector<std::shared_ptr<VKLCamera>> reported;
     int searches = 0;
     bool searching = false;

@@ -122,7 +122,8 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
     qApp->installEventFilter(&paints);
     Figures figures;
     bool found = false;
-    discovery.addDevicesChangedObserver([&](const auto& cameras) {
+    QObject observing;
+    discovery.addDevicesChangedObserver(&observing, [&](const auto& cameras) {
         if (!found && !cameras.empty()) {
             found = true;
             clock.start();
@@ -154,7 +155,6 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
     qApp->removeEventFilter(&paints);
     figures.firstPaintMs = paints.firstPaint;
     discovery.removeAllCameras();
-    discovery.removeAllObservers();
     return figures;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSettings>
 
 #include <atomic>
@@ -390,25 +391,19 @@ void SimulatedCamera::setPowerSource(std::optional<int> source)
 
 // ---- Discovery ----------------------------------------------------------------------------------------------
 
-VKLCameraDiscovery& VKLCameraDiscovery::sharedInstance() { return SimulatedCameraDiscovery::shared(); }
-
 SimulatedCameraDiscovery& SimulatedCameraDiscovery::shared()
 {
-    // Never destroyed: observers and cameras may be used until the process ends.
+    if (auto* installed = qobject_cast<SimulatedCameraDiscovery*>(&VKLCameraDiscovery::sharedInstance()))
+        return *installed;
+    // Never destroyed: cameras may be used until the process ends.
     static SimulatedCameraDiscovery* discovery = new SimulatedCameraDiscovery;
     return *discovery;
 }
 
-SimulatedCameraDiscovery::SimulatedCameraDiscovery()
+SimulatedCameraDiscovery::SimulatedCameraDiscovery(QObject* parent) : VKLCameraDiscovery(parent)
 {
     connect(&SimulatedNetworkState::shared(), &SimulatedNetworkState::currentSsidChanged, this,
             [this] { scheduleReport(false); });
-}
-
-void SimulatedCameraDiscovery::addDevicesChangedObserver(DevicesChangedObserver observer)
-{
-    if (observer)
-        m_observers.push_back(std::move(observer));
 }
 
 void SimulatedCameraDiscovery::beginSearching()
@@ -444,8 +439,6 @@ void SimulatedCameraDiscovery::removeAllCameras()
     m_environmentLoaded = false;
     scheduleReport(false);
 }
-
-void SimulatedCameraDiscovery::removeAllObservers() { m_observers.clear(); }
 
 QStringList SimulatedCameraDiscovery::environmentCameraFolders()
 {
@@ -485,18 +478,16 @@ void SimulatedCameraDiscovery::scheduleReport(bool always)
     if (!m_searching)
         return;
     const uint64_t generation = m_searchGeneration;
-    DispatchQueue::main()->asyncAfter(m_reportDelay, [this, generation, always] {
-        if (!m_searching || generation != m_searchGeneration)
+    DispatchQueue::main()->asyncAfter(m_reportDelay, [self = QPointer(this), generation, always] {
+        if (!self || !self->m_searching || generation != self->m_searchGeneration)
             return;
-        std::vector<std::shared_ptr<VKLCamera>> current = reachableCameras();
-        if (!always && current == m_reported)
+        Cameras current = self->reachableCameras();
+        if (!always && current == self->m_reported)
             return;
-        m_reported = std::move(current);
-        // An observer may add another observer; this report goes to those registered when it started.
-        const std::vector<DevicesChangedObserver> observers = m_observers;
-        const std::vector<std::shared_ptr<VKLCamera>> reported = m_reported;
-        for (const auto& observer : observers)
-            observer(reported);
+        self->m_reported = std::move(current);
+        // An observer may change the list while it is being told; each gets this report's copy.
+        const Cameras reported = self->m_reported;
+        emit self->devicesChanged(reported);
     });
 }
 

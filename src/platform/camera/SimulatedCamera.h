@@ -184,17 +184,21 @@ private:
     QString m_lastClientName;
 };
 
-// The discovery behind `VKLCameraDiscovery::sharedInstance()`. It reports the cameras named by the environment
-// variable VORNAKEL_SIMULATED_CAMERAS (camera folders separated by ':') and those added with `addCamera`,
-// leaving out a camera with an "ssid" while `SimulatedNetworkState` names another network. Main thread only.
-class SimulatedCameraDiscovery : public QObject, public VKLCameraDiscovery {
+// The simulated camera backend's discovery. It reports the cameras named by the environment variable
+// VORNAKEL_SIMULATED_CAMERAS (camera folders separated by ':') and those added with `addCamera`, leaving out a
+// camera with an "ssid" while `SimulatedNetworkState` names another network. Main thread only.
+class SimulatedCameraDiscovery : public VKLCameraDiscovery {
     Q_OBJECT
 public:
+    // The backend's name in the camera backend registry.
+    static QString backendName() { return QStringLiteral("simulated"); }
+    // The application's discovery when it chose this backend; otherwise one made on first use.
     static SimulatedCameraDiscovery& shared();
     // The camera folders that VORNAKEL_SIMULATED_CAMERAS names and that exist.
     static QStringList environmentCameraFolders();
 
-    void addDevicesChangedObserver(DevicesChangedObserver observer) override;
+    explicit SimulatedCameraDiscovery(QObject* parent = nullptr);
+
     void beginSearching() override;
     void stopSearching() override;
     // The cameras last reported.
@@ -204,18 +208,14 @@ public:
     void addCamera(std::shared_ptr<SimulatedCamera> camera);
     // Forgets every camera, also those from the environment (which are read again by the next search).
     void removeAllCameras();
-    // For tests: the observers of earlier tests would otherwise outlive what they capture.
-    void removeAllObservers();
     // How long after a change (or beginSearching) the cameras are reported; default 100 ms.
     void setReportDelay(std::chrono::milliseconds delay) { m_reportDelay = delay; }
 
 private:
-    SimulatedCameraDiscovery();
     void loadEnvironmentCameras();
     void scheduleReport(bool always);
     std::vector<std::shared_ptr<VKLCamera>> reachableCameras() const;
 
-    std::vector<DevicesChangedObserver> m_observers;
     std::vector<std::shared_ptr<SimulatedCamera>> m_environmentCameras; // reported first
     std::vector<std::shared_ptr<SimulatedCamera>> m_cameras;
     std::vector<std::shared_ptr<VKLCamera>> m_reported;

@@ -57,6 +57,44 @@ QString messageForCode(int code)
 
 Error errorWithVKLErrorCode(int code) { return Error(vklErrorDomain(), code, messageForCode(code)); }
 
+// ---- Discovery ----------------------------------------------------------------------------------------------
+
+namespace {
+
+// What the program finds before the application has chosen a camera backend: nothing.
+class NoCameraDiscovery final : public VKLCameraDiscovery {
+public:
+    void beginSearching() override {}
+    void stopSearching() override {}
+    Cameras cameras() const override { return {}; }
+};
+
+VKLCameraDiscovery*& installedDiscovery()
+{
+    static VKLCameraDiscovery* discovery = nullptr;
+    return discovery;
+}
+
+} // namespace
+
+VKLCameraDiscovery& VKLCameraDiscovery::sharedInstance()
+{
+    if (VKLCameraDiscovery* discovery = installedDiscovery())
+        return *discovery;
+    static NoCameraDiscovery* none = new NoCameraDiscovery; // never destroyed, like an installed one
+    return *none;
+}
+
+void VKLCameraDiscovery::setSharedInstance(VKLCameraDiscovery* discovery) { installedDiscovery() = discovery; }
+
+QMetaObject::Connection VKLCameraDiscovery::addDevicesChangedObserver(const QObject* receiver,
+                                                                    DevicesChangedObserver observer)
+{
+    if (!receiver || !observer)
+        return {};
+    return connect(this, &VKLCameraDiscovery::devicesChanged, receiver, std::move(observer));
+}
+
 // ---- Library information ------------------------------------------------------------------------------------
 
 namespace VKLLibrary {

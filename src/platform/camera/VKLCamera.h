@@ -185,18 +185,31 @@ public:
 
 // ---- Discovery ----------------------------------------------------------------------------------------------
 
-class VKLCameraDiscovery {
+// Finds cameras. Which backend does it is chosen at run time (CameraBackendRegistry.h). Main thread only.
+class VKLCameraDiscovery : public QObject {
+    Q_OBJECT
 public:
-    using DevicesChangedObserver = std::function<void(const std::vector<std::shared_ptr<VKLCamera>>&)>;
+    using Cameras = std::vector<std::shared_ptr<VKLCamera>>;
+    using DevicesChangedObserver = std::function<void(const Cameras&)>;
 
+    // The discovery the application built at start-up; before that (tests, tools) one that finds nothing.
     static VKLCameraDiscovery& sharedInstance();
-    virtual ~VKLCameraDiscovery() = default;
+    // The application's composition point installs the discovery it built; none uninstalls it.
+    static void setSharedInstance(VKLCameraDiscovery* discovery);
 
-    // Observers get the whole list on every change, on the main queue; they are never removed.
-    virtual void addDevicesChangedObserver(DevicesChangedObserver observer) = 0;
+    using QObject::QObject;
+    ~VKLCameraDiscovery() override = default;
+
+    // The observer gets the whole list on every change, on the main queue, until `receiver` is destroyed or
+    // the returned connection is disconnected.
+    QMetaObject::Connection addDevicesChangedObserver(const QObject* receiver, DevicesChangedObserver observer);
     virtual void beginSearching() = 0;
     virtual void stopSearching() = 0;
-    virtual std::vector<std::shared_ptr<VKLCamera>> cameras() const = 0;
+    virtual Cameras cameras() const = 0;
+
+signals:
+    // Emitted by the backend on the main thread with the cameras now found.
+    void devicesChanged(const vornakel::VKLCameraDiscovery::Cameras& cameras);
 };
 
 // The library's bundle information.

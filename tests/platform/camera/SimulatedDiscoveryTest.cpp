@@ -1,5 +1,6 @@
 #include "CameraTestSupport.h"
 
+#include "platform/camera/CameraBackendRegistry.h"
 #include "platform/camera/SimulatedCamera.h"
 #include "platform/camera/SimulatedNetworkState.h"
 #include "support/TestSupport.h"
@@ -18,40 +19,37 @@ class SimulatedDiscoveryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        discovery().setReportDelay(std::chrono::milliseconds(10));
-        discovery().addDevicesChangedObserver([reports = m_reports](const std::vector<std::shared_ptr<VKLCamera>>& cameras) {
+        m_discovery.setReportDelay(std::chrono::milliseconds(10));
+        m_discovery.addDevicesChangedObserver(&m_receiver, [this](const VKLCameraDiscovery::Cameras& cameras) {
             EXPECT_TRUE(DispatchQueue::isMainThread());
-            reports->push_back(cameras);
+            m_reports.push_back(cameras);
         });
     }
     void TearDown() override
     {
-        discovery().stopSearching();
-        discovery().removeAllCameras();
-        discovery().removeAllObservers();
         SimulatedNetworkState::shared().setCurrentSsid(std::nullopt);
         qunsetenv("VORNAKEL_SIMULATED_CAMERAS");
     }
-    static SimulatedCameraDiscovery& discovery() { return SimulatedCameraDiscovery::shared(); }
-    std::vector<std::shared_ptr<VKLCamera>> lastReport() const { return m_reports->empty() ? decltype(lastReport()){} : m_reports->back(); }
+    SimulatedCameraDiscovery& discovery() { return m_discovery; }
+    VKLCameraDiscovery::Cameras lastReport() const { return m_reports.empty() ? VKLCameraDiscovery::Cameras{} : m_reports.back(); }
 
-    std::shared_ptr<std::vector<std::vector<std::shared_ptr<VKLCamera>>>> m_reports =
-        std::make_shared<std::vector<std::vector<std::shared_ptr<VKLCamera>>>>();
+    SimulatedCameraDiscovery m_discovery;
+    QObject m_receiver;
+    std::vector<VKLCameraDiscovery::Cameras> m_reports;
 };
 
 TEST_F(SimulatedDiscoveryTest, ReportsAddedAndEnvironmentCamerasWhileSearching)
 {
-    EXPECT_EQ(&VKLCameraDiscovery::sharedInstance(), &discovery());
     QTemporaryDir first, second;
     qputenv("VORNAKEL_SIMULATED_CAMERAS", (first.path() + QStringLiteral("::") + second.path() + QStringLiteral(":/no/such/folder")).toUtf8());
     discovery().removeAllCameras(); // the environment is read again by the next search
     auto added = SimulatedCamera::fromContent({});
     discovery().addCamera(added);
-    EXPECT_TRUE(m_reports->empty()) << "nothing is reported before a search";
+    EXPECT_TRUE(m_reports.empty()) << "nothing is reported before a search";
 
     discovery().beginSearching();
-    EXPECT_TRUE(m_reports->empty()) << "reports are posted";
-    ASSERT_TRUE(runUntil([&] { return !m_reports->empty(); }));
+    EXPECT_TRUE(m_reports.empty()) << "reports are posted";
+    ASSERT_TRUE(runUntil([&] { return !m_reports.empty(); }));
     const auto cameras = lastReport();
     ASSERT_EQ(cameras.size(), 3u);
     EXPECT_EQ(cameras[0]->friendlyIdentifier(), QDir(first.path()).dirName());
@@ -61,10 +59,10 @@ TEST_F(SimulatedDiscoveryTest, ReportsAddedAndEnvironmentCamerasWhileSearching)
 
     // After stopSearching, changes are not reported.
     discovery().stopSearching();
-    const size_t reports = m_reports->size();
+    const size_t reports = m_reports.size();
     discovery().addCamera(SimulatedCamera::fromContent({}));
     test::runFor(std::chrono::milliseconds(60));
-    EXPECT_EQ(m_reports->size(), reports);
+    EXPECT_EQ(m_reports.size(), reports);
 }
 
 TEST_F(SimulatedDiscoveryTest, ReportsACameraOnANetworkOnlyWhileTheComputerIsOnIt)
@@ -76,7 +74,7 @@ TEST_F(SimulatedDiscoveryTest, ReportsACameraOnANetworkOnlyWhileTheComputerIsOnI
     discovery().addCamera(onNetwork);
     discovery().addCamera(everywhere);
     discovery().beginSearching();
-    ASSERT_TRUE(runUntil([&] { return !m_reports->empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !m_reports.empty(); }));
     EXPECT_EQ(lastReport(), std::vector<std::shared_ptr<VKLCamera>>{everywhere});
 
     SimulatedNetworkState::shared().setCurrentSsid(QStringLiteral("VK1-0042"));
@@ -86,6 +84,72 @@ TEST_F(SimulatedDiscoveryTest, ReportsACameraOnANetworkOnlyWhileTheComputerIsOnI
     SimulatedNetworkState::shared().setCurrentSsid(QStringLiteral("Home"));
     ASSERT_TRUE(runUntil([&] { return lastReport().size() == 1; }));
     EXPECT_EQ(lastReport()[0], everywhere);
+}
+
+TEST_F(SimulatedDiscoveryTest, AnObserverEndsWithItsReceiverOrItsConnection)
+{
+    auto receiver = std::make_unique<QObject>();
+    int toGoneReceiver = 0;
+    discovery().addDevicesChangedObserver(receiver.get(), [&](const VKLCameraDiscovery::Cameras&) { ++toGoneReceiver; });
+    int toDisconnected = 0;
+    const QMetaObject::Connection connection =
+        discovery().addDevicesChangedObserver(&m_receiver, [&](const VKLCameraDiscovery::Cameras&) { ++toDisconnected; });
+    EXPECT_FALSE(discovery().addDevicesChangedObserver(nullptr, [](const VKLCameraDiscovery::Cameras&) {}));
+
+    receiver.reset();
+    QObject::disconnect(connection);
+    discovery().addCamera(SimulatedCamera::fromContent({}));
+    discovery().beginSearching();
+    ASSERT_TRUE(runUntil([&] { return !m_reports.empty(); }));
+    EXPECT_EQ(toGoneReceiver, 0);
+    EXPECT_EQ(toDisconnected, 0);
+}
+
+TEST_F(SimulatedDiscoveryTest, APendingReportOfADestroyedDiscoveryIsDropped)
+{
+    auto discovery = std::make_unique<SimulatedCameraDiscovery>();
+    discovery->setReportDelay(std::chrono::milliseconds(1));
+    int reports = 0;
+    discovery->addDevicesChangedObserver(&m_receiver, [&](const VKLCameraDiscovery::Cameras&) { ++reports; });
+    discovery->beginSearching();
+    discovery.reset();
+    test::runFor(std::chrono::milliseconds(30));
+    EXPECT_EQ(reports, 0);
+}
+
+TEST(CameraBackendRegistry, BuildsTheBackendChosenByName)
+{
+    CameraBackendRegistry registry;
+    EXPECT_EQ(registry.create(QString()), nullptr) << "no backend added";
+    int firstMade = 0;
+    registry.add(SimulatedCameraDiscovery::backendName(), [&] {
+        ++firstMade;
+        return std::make_unique<SimulatedCameraDiscovery>();
+    });
+    registry.add(QStringLiteral("other"), [] { return std::unique_ptr<VKLCameraDiscovery>(); });
+    EXPECT_EQ(registry.names(), (QStringList{QStringLiteral("simulated"), QStringLiteral("other")}));
+
+    const auto chosen = registry.create(QStringLiteral("simulated"));
+    EXPECT_TRUE(qobject_cast<SimulatedCameraDiscovery*>(chosen.get()));
+    const auto first = registry.create(QString());
+    EXPECT_TRUE(qobject_cast<SimulatedCameraDiscovery*>(first.get())) << "an empty name picks the first added";
+    EXPECT_EQ(firstMade, 2);
+    EXPECT_EQ(registry.create(QStringLiteral("missing")), nullptr);
+}
+
+TEST(CameraBackendRegistry, SharedDiscoveryIsTheInstalledOneOrFindsNothing)
+{
+    VKLCameraDiscovery& none = VKLCameraDiscovery::sharedInstance();
+    none.beginSearching();
+    EXPECT_TRUE(none.cameras().empty());
+
+    SimulatedCameraDiscovery installed;
+    VKLCameraDiscovery::setSharedInstance(&installed);
+    EXPECT_EQ(&VKLCameraDiscovery::sharedInstance(), &installed);
+    EXPECT_EQ(&SimulatedCameraDiscovery::shared(), &installed);
+    VKLCameraDiscovery::setSharedInstance(nullptr);
+    EXPECT_EQ(&VKLCameraDiscovery::sharedInstance(), &none);
+    EXPECT_NE(&SimulatedCameraDiscovery::shared(), &installed);
 }
 
 TEST(SimulatedNetworkState, TellsItsObserversWhenTheNetworkChanges)
