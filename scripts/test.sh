@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer + UndefinedBehaviorSanitizer, runs each
-# fuzz target for a bounded time, then runs every test (the test summary is the last thing printed).
+# fuzz target for a bounded time, runs the platform, camera and model tests under ThreadSanitizer, then runs
+# every test (the test summary is the last thing printed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,4 +14,13 @@ cmake --build build-tests -j "$jobs"
 ./scripts/fuzz.sh "${VKL_FUZZ_SECONDS:-20}"
 
 export QT_QPA_PLATFORM=offscreen
+
+# The layers whose work crosses threads (queues, camera deliveries, metadata and cache work) under
+# ThreadSanitizer; only their test executables are built there, to keep the whole run short.
+tsan_tests=(test_platform_core test_platform_camera test_model)
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVKL_TSAN=ON >/dev/null
+cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}" early_main_queue_probe
+tsan_labels=$(IFS='|'; echo "^(${tsan_tests[*]})\$")
+ctest --test-dir build-tsan -L "$tsan_labels" --output-on-failure -j "$jobs" --timeout 300
+
 ctest --test-dir build-tests --output-on-failure -j "$jobs" --timeout 300

@@ -8,12 +8,18 @@
 
 #include <gtest/gtest.h>
 
-// GCC 12's sanitizer runtime misreads the thread-local storage of libraries loaded at run time (Qt's image-format
-// plug-ins bring several), and LeakSanitizer then crashes at exit; leaving __tls_get_addr alone avoids that.
-// Options given here reach every test program, which options in the environment do not.
-extern "C" const char* __asan_default_options()
+// The sanitizers read these before main; options given here reach every test program, which options in the
+// environment do not. GCC 12's sanitizer runtime misreads the thread-local storage of libraries loaded at run time
+// (Qt's image-format plug-ins bring several), and LeakSanitizer then crashes at exit; leaving __tls_get_addr alone
+// avoids that.
+extern "C" {
+const char* __asan_default_options() { return "detect_leaks=1:intercept_tls_get_addr=0"; }
+const char* __lsan_default_options() { return "suppressions=" VKL_TESTS_DIR "/lsan.supp"; }
+const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
+const char* __tsan_default_options()
 {
-    return "intercept_tls_get_addr=0";
+    return "halt_on_error=1:second_deadlock_stack=1:suppressions=" VKL_TESTS_DIR "/tsan.supp";
+}
 }
 
 int main(int argc, char** argv)

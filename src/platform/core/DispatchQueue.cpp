@@ -6,6 +6,7 @@
 #include <QThreadPool>
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -16,6 +17,17 @@ namespace vornakel {
 namespace {
 
 thread_local const DispatchQueue* tCurrentQueue = nullptr;
+
+#if defined(VKL_TSAN)
+// Qt hands blocks to the thread pool and the event loop under locks ThreadSanitizer cannot see (Qt is not built
+// with it); a release before the hand-over and an acquire as the block starts show it the order that holds.
+std::atomic<unsigned> gHandOver{0};
+void releaseBlock() { gHandOver.fetch_add(1, std::memory_order_release); }
+void acquireBlock() { (void)gHandOver.load(std::memory_order_acquire); }
+#else
+void releaseBlock() {}
+void acquireBlock() {}
+#endif
 
 // Serial and global queues share one pool. Blocks may wait on futures filled elsewhere (the copy thread waits
 // for the main thread's conflict sheet), so the pool is wide rather than one thread per core.
@@ -85,7 +97,9 @@ public:
 private:
     void post(QCoreApplication* app, Block block)
     {
+        releaseBlock();
         QMetaObject::invokeMethod(app, [this, block = std::move(block)] {
+            acquireBlock();
             ScopedCurrentQueue current(this);
             block();
         }, Qt::QueuedConnection);
@@ -104,7 +118,9 @@ public:
 
     void async(Block block) override
     {
+        releaseBlock();
         workerPool().start([this, block = std::move(block)] {
+            acquireBlock();
             ScopedCurrentQueue current(this);
             block();
         });
@@ -131,7 +147,11 @@ public:
         if (startDrain) {
             // The drain holds the queue alive until its last pending block has run.
             auto self = std::static_pointer_cast<SerialQueue>(shared_from_this());
-            workerPool().start([self] { self->drain(); });
+            releaseBlock();
+            workerPool().start([self] {
+                acquireBlock();
+                self->drain();
+            });
         }
     }
 
