@@ -27,20 +27,25 @@
 namespace vornakel {
 namespace {
 
-class SharedWiFiNetworkPolicy : public WiFiNetworkPolicy {
+class AutoLaunchingWiFiNetworkPolicy : public WiFiNetworkPolicy {
 public:
-    void createSharedWatcher() override { WiFiNetworkAutoLaunching::shared(); }
+    explicit AutoLaunchingWiFiNetworkPolicy(WiFiNetworkAutoLaunching& autoLaunching) : m_autoLaunching(autoLaunching) {}
+    // The watcher was built by the composition point; nothing is left to create.
+    void createSharedWatcher() override {}
     // Failures are reported on the console by the policy object itself.
-    void enforceAutoLaunchSetting() override { WiFiNetworkAutoLaunching::shared().enforceAutoLaunchSetting(); }
-    void quitHelperIfRunning() override { WiFiNetworkAutoLaunching::shared().quitHelperIfRunning(); }
+    void enforceAutoLaunchSetting() override { m_autoLaunching.enforceAutoLaunchSetting(); }
+    void quitHelperIfRunning() override { m_autoLaunching.quitHelperIfRunning(); }
     bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>& camera) const override
     {
         return camera && vornakel::isCurrentWiFiGateway(*camera);
     }
     void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
     {
-        WiFiNetworkAutoLaunching::shared().disconnectFromCurrentWiFiNetworkInBackground(std::move(completion));
+        m_autoLaunching.disconnectFromCurrentWiFiNetworkInBackground(std::move(completion));
     }
+
+private:
+    WiFiNetworkAutoLaunching& m_autoLaunching;
 };
 
 class CacheFolderPurger : public ImageCachePurger {
@@ -50,11 +55,12 @@ public:
 
 class LocalVendorFramework : public VendorFramework {
 public:
+    explicit LocalVendorFramework(SoftwareUpdater& updater) : m_updater(updater) {}
     void sendTrackingReport() override { UsageReport::sendTrackingReport(); }
     void setupIssuesController(bool reportingUnhandledIssues) override { IssueReporter::setup(reportingUnhandledIssues); }
     void setUpdaterDelegate(QObject* context, std::function<void()> willInstallUpdate) override
     {
-        SoftwareUpdater::shared().setWillInstallUpdateHandler(context, std::move(willInstallUpdate));
+        m_updater.setWillInstallUpdateHandler(context, std::move(willInstallUpdate));
     }
     void showFeedbackDialog(QWidget* parent) override
     {
@@ -70,6 +76,7 @@ public:
     }
 
 private:
+    SoftwareUpdater& m_updater;
     QPointer<FeedbackDialog> m_dialog;
 };
 
@@ -84,12 +91,16 @@ public:
 
 class LocalHelpRegistration : public HelpRegistration {
 public:
+    explicit LocalHelpRegistration(HelpBook& book) : m_book(book) {}
     void registerBooks() override
     {
-        if (const auto error = HelpBook::shared().registerBooks())
+        if (const auto error = m_book.registerBooks())
             qWarning("Help pages not installed: %s", qPrintable(error->description()));
     }
-    void openHelpAnchor(const QString& anchor) override { HelpBook::shared().openHelpAnchor(anchor); }
+    void openHelpAnchor(const QString& anchor) override { m_book.openHelpAnchor(anchor); }
+
+private:
+    HelpBook& m_book;
 };
 
 // The camera library's values come from the library itself, as its bundle would give them.
@@ -109,9 +120,9 @@ BundleVersionInfo applicationBundleInfo()
     return {QStringLiteral(VKL_VERSION), QStringLiteral(VKL_BUILD_NUMBER), std::nullopt};
 }
 
-std::unique_ptr<WiFiNetworkPolicy> makeWiFiNetworkPolicy()
+std::unique_ptr<WiFiNetworkPolicy> makeWiFiNetworkPolicy(WiFiNetworkAutoLaunching& autoLaunching)
 {
-    return std::make_unique<SharedWiFiNetworkPolicy>();
+    return std::make_unique<AutoLaunchingWiFiNetworkPolicy>(autoLaunching);
 }
 
 std::unique_ptr<ImageCachePurger> makeImageCachePurger()
@@ -119,9 +130,9 @@ std::unique_ptr<ImageCachePurger> makeImageCachePurger()
     return std::make_unique<CacheFolderPurger>();
 }
 
-std::unique_ptr<VendorFramework> makeVendorFramework()
+std::unique_ptr<VendorFramework> makeVendorFramework(SoftwareUpdater& updater)
 {
-    return std::make_unique<LocalVendorFramework>();
+    return std::make_unique<LocalVendorFramework>(updater);
 }
 
 std::unique_ptr<TouchBarSupport> makeTouchBarSupport()
@@ -129,9 +140,9 @@ std::unique_ptr<TouchBarSupport> makeTouchBarSupport()
     return std::make_unique<LocalTouchBarSupport>();
 }
 
-std::unique_ptr<HelpRegistration> makeHelpRegistration()
+std::unique_ptr<HelpRegistration> makeHelpRegistration(HelpBook& book)
 {
-    return std::make_unique<LocalHelpRegistration>();
+    return std::make_unique<LocalHelpRegistration>(book);
 }
 
 std::unique_ptr<VersionInfoProvider> makeVersionInfoProvider()
@@ -147,17 +158,31 @@ std::unique_ptr<QWidget> makePlaceholderPane(const QString& objectName, const QS
     return pane;
 }
 
-PreferencesPanes makePreferencesPanes()
+namespace {
+
+PreferencesPanes makePreferencesPanes(std::function<WiFiNetworkAutoLaunching&()> autoLaunching)
 {
     PreferencesPanes panes;
-    panes.general = [] {
-        std::unique_ptr<QWidget> pane = std::make_unique<GeneralPreferencesWidget>(WiFiNetworkAutoLaunching::shared());
+    panes.general = [autoLaunching] {
+        std::unique_ptr<QWidget> pane = std::make_unique<GeneralPreferencesWidget>(autoLaunching());
         pane->setObjectName(QStringLiteral("GeneralPreferences"));
         return pane;
     };
     panes.photoSorting = [] { return std::make_unique<PhotoSortingViewController>(PhotoSortingModel::shared()); };
     panes.advanced = [] { return std::make_unique<AdvancedPreferencesViewController>(LrPluginBridge::shared()); };
     return panes;
+}
+
+} // namespace
+
+PreferencesPanes makePreferencesPanes(WiFiNetworkAutoLaunching& autoLaunching)
+{
+    return makePreferencesPanes([&autoLaunching]() -> WiFiNetworkAutoLaunching& { return autoLaunching; });
+}
+
+PreferencesPanes makePreferencesPanes()
+{
+    return makePreferencesPanes([]() -> WiFiNetworkAutoLaunching& { return WiFiNetworkAutoLaunching::shared(); });
 }
 
 std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, UserDefaults& defaults)
@@ -168,15 +193,9 @@ std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, UserDe
             WiFiNetworkAutoLaunching::shared().noteConnectedTo(*camera);
     };
     discovery.wifi = [] { return WiFiClient::interface(); };
-    discovery.leaveWiFi = [] {
-        // Leaving a network blocks until the system is done; only the camera network noted now is left.
-        const std::optional<QString> cameraNetwork = WiFiNetworkAutoLaunching::shared().cameraNetworkSSID();
-        if (!cameraNetwork)
-            return;
-        DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([ssid = *cameraNetwork] {
-            WiFiNetworkAutoLaunching::shared().disconnectFromCurrentWiFiNetwork(ssid);
-        });
-    };
+    // Leaving a network blocks until the system is done, so it happens on the policy's own queue; only the camera
+    // network noted now is left.
+    discovery.leaveWiFi = [] { WiFiNetworkAutoLaunching::shared().disconnectFromCurrentWiFiNetworkInBackground({}); };
     discovery.frameSource = []() -> std::unique_ptr<VideoFrameSource> {
         const QString images = qEnvironmentVariable(qPrintable(ImageFolderFrameSource::environmentVariable()));
         if (!images.isEmpty())

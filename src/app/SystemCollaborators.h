@@ -9,16 +9,21 @@
 
 namespace vornakel {
 
+class HelpBook;
+class SoftwareUpdater;
 class UserDefaults;
+class WiFiNetworkAutoLaunching;
 
-// The objects the running application uses for each collaborator. Each maker below is the one place where the
-// real object is chosen.
-std::unique_ptr<WiFiNetworkPolicy> makeWiFiNetworkPolicy();
+// The objects the running application uses for each collaborator, over the objects the composition point
+// (AppComposition) built. Each maker below is the one place where the real object is chosen.
+std::unique_ptr<WiFiNetworkPolicy> makeWiFiNetworkPolicy(WiFiNetworkAutoLaunching& autoLaunching);
 std::unique_ptr<ImageCachePurger> makeImageCachePurger();
-std::unique_ptr<VendorFramework> makeVendorFramework();
+std::unique_ptr<VendorFramework> makeVendorFramework(SoftwareUpdater& updater);
 std::unique_ptr<TouchBarSupport> makeTouchBarSupport();
-std::unique_ptr<HelpRegistration> makeHelpRegistration();
+std::unique_ptr<HelpRegistration> makeHelpRegistration(HelpBook& book);
 std::unique_ptr<VersionInfoProvider> makeVersionInfoProvider();
+PreferencesPanes makePreferencesPanes(WiFiNetworkAutoLaunching& autoLaunching);
+// The same over the shared Wi-Fi policy, looked up when the General pane is built.
 PreferencesPanes makePreferencesPanes();
 // The maker of the main window's contents (the discovery screen and the connected camera's view), on the
 // camera library's discovery, the process's Wi-Fi and webcam (or the images VORNAKEL_WEBCAM_IMAGES names).

@@ -1,17 +1,17 @@
-// Vornakel Transfer: start-up. Two hidden options run the real application through a script:
+// Vornakel Transfer: start-up. "--camera-backend <name>" (or VORNAKEL_CAMERA_BACKEND) picks the camera backend
+// from those the program carries; the composition point builds everything else. Two hidden options run the real
+// application through a script:
 // "--smoke-test" opens the preferences through the menu, switches panes, opens About, closes them and closes
 // the main window, which quits (status 0 when every step held); "--screenshots <folder>" saves PNG images of the
 // main window, each preferences pane and the About and acknowledgements windows.
 #include "app/AboutWindow.h"
+#include "app/AppComposition.h"
 #include "app/AppIcons.h"
 #include "app/AppDelegate.h"
 #include "app/PreferencesWindowController.h"
-#include "app/SystemCollaborators.h"
 #include "mainwindow/MainWindowController.h"
 #include "platform/core/Error.h"
-#include "platform/core/UserDefaults.h"
 #include "platform/loginitems/HelperProcess.h"
-#include "platform/services/Workspace.h"
 
 #include <QAction>
 #include <QApplication>
@@ -136,10 +136,23 @@ int main(int argc, char** argv)
     smokeTest.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption screenshots(QStringLiteral("screenshots"), QString(), QStringLiteral("folder"));
     screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({smokeTest, screenshots});
+    QCommandLineOption cameraBackend(
+        QStringLiteral("camera-backend"),
+        QStringLiteral("The camera backend to use: %1 (default: $%2, else the first).")
+            .arg(AppComposition::cameraBackends().names().join(QStringLiteral(", ")), AppComposition::cameraBackendVariable()),
+        QStringLiteral("name"));
+    parser.addOptions({smokeTest, screenshots, cameraBackend});
     parser.addHelpOption();
     parser.addVersionOption();
     parser.process(app);
+
+    // A backend the program does not carry is refused before anything else happens.
+    QString compositionError;
+    const QString cameraBackendName = AppComposition::chosenCameraBackend(parser.value(cameraBackend), &compositionError);
+    if (cameraBackendName.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(compositionError));
+        return 2;
+    }
 
     // A second start (by the user, or by the Wi-Fi helper when a camera network is joined) brings the running
     // window forward instead of opening another one on the same camera.
@@ -150,20 +163,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "Another instance seems to be running but does not answer; starting anyway.\n");
     }
 
-    const std::unique_ptr<WiFiNetworkPolicy> wifi = makeWiFiNetworkPolicy();
-    const std::unique_ptr<ImageCachePurger> imageCache = makeImageCachePurger();
-    const std::unique_ptr<VendorFramework> vendor = makeVendorFramework();
-    const std::unique_ptr<TouchBarSupport> touchBar = makeTouchBarSupport();
-    const std::unique_ptr<HelpRegistration> help = makeHelpRegistration();
-    const std::unique_ptr<VersionInfoProvider> versions = makeVersionInfoProvider();
+    const std::unique_ptr<AppComposition> composition = AppComposition::create(cameraBackendName, &compositionError);
+    if (!composition) {
+        std::fprintf(stderr, "%s\n", qPrintable(compositionError));
+        return 2;
+    }
 
-    AppDelegate delegate({*wifi, *imageCache, *vendor, *touchBar, *help, Workspace::shared(), UserDefaults::standard(),
-                          *versions, makePreferencesPanes()});
+    AppDelegate delegate(composition->collaborators());
     // The defaults are registered before any window exists.
     delegate.applicationDidFinishLaunching();
 
-    const std::unique_ptr<CameraScreens> screens = makeCameraScreens(*wifi, UserDefaults::standard());
-    MainWindowController mainWindow(screens->makeDiscovery(), *wifi, UserDefaults::standard());
+    const std::unique_ptr<CameraScreens> screens = composition->makeCameraScreens();
+    MainWindowController mainWindow(screens->makeDiscovery(), composition->wifiNetworkPolicy(), composition->userDefaults());
     delegate.installMenus(mainWindow.window()->menuBar());
     const std::unique_ptr<CopyFlowController> copying = makeCopyFlow(UserDefaults::standard());
     copying->attach(*screens, mainWindow);
@@ -186,6 +197,7 @@ int main(int argc, char** argv)
     });
 
     if (parser.isSet(smokeTest)) {
+        std::fprintf(stdout, "smoke test: camera backend \"%s\"\n", qPrintable(composition->cameraBackendName()));
         QTimer::singleShot(0, &app, [&] { runSmokeTest(delegate, mainWindow); });
         QTimer::singleShot(20000, &app, [] {
             std::fprintf(stderr, "smoke test failed: timed out\n");

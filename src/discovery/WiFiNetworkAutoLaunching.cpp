@@ -66,19 +66,33 @@ QString WiFiNetworkAutoLaunching::defaultHelperProgramPath()
     return QDir(QCoreApplication::applicationDirPath()).filePath(helperProgramName());
 }
 
+namespace {
+WiFiNetworkAutoLaunching* gInstalledPolicy = nullptr;
+} // namespace
+
+std::unique_ptr<WiFiNetworkAutoLaunching> WiFiNetworkAutoLaunching::create(UserDefaults& userDefaults,
+                                                                           InterfaceProvider wifi,
+                                                                           const QString& helperProgramPath)
+{
+    const QStringList arguments{QStringLiteral("--app"), QCoreApplication::applicationFilePath()};
+    return std::make_unique<WiFiNetworkAutoLaunching>(
+        userDefaults, std::move(wifi),
+        std::make_unique<LoginItem>(helperBundleIdentifier(), QStringLiteral("Vornakel Transfer Helper"),
+                                    helperProgramPath, arguments),
+        std::make_unique<HelperProcess>(helperBundleIdentifier(), helperProgramPath, arguments));
+}
+
 WiFiNetworkAutoLaunching& WiFiNetworkAutoLaunching::shared()
 {
-    // Lives until the process ends, like the application's other shared objects.
-    static WiFiNetworkAutoLaunching* instance = [] {
-        const QStringList arguments{QStringLiteral("--app"), QCoreApplication::applicationFilePath()};
-        return new WiFiNetworkAutoLaunching(
-            UserDefaults::standard(), [] { return WiFiClient::interface(); },
-            std::make_unique<LoginItem>(helperBundleIdentifier(), QStringLiteral("Vornakel Transfer Helper"),
-                                        defaultHelperProgramPath(), arguments),
-            std::make_unique<HelperProcess>(helperBundleIdentifier(), defaultHelperProgramPath(), arguments));
-    }();
+    if (gInstalledPolicy)
+        return *gInstalledPolicy;
+    // Lives until the process ends, like an installed one.
+    static WiFiNetworkAutoLaunching* instance =
+        create(UserDefaults::standard(), [] { return WiFiClient::interface(); }, defaultHelperProgramPath()).release();
     return *instance;
 }
+
+void WiFiNetworkAutoLaunching::setShared(WiFiNetworkAutoLaunching* policy) { gInstalledPolicy = policy; }
 
 WiFiNetworkAutoLaunching::WiFiNetworkAutoLaunching(UserDefaults& userDefaults, InterfaceProvider wifi,
                                                    std::unique_ptr<LoginItem> loginItem,

@@ -28,6 +28,7 @@ bool isCurrentWiFiGateway(const VKLCamera& camera);
 class WiFiNetworkAutoLaunching : public QObject {
     Q_OBJECT
 public:
+    using InterfaceProvider = std::function<std::shared_ptr<WiFiInterface>()>;
     static inline const QString watchedSSIDsUserDefaultsKey = QStringLiteral("WatchedSSIDs");
     static inline const QString shouldAutoLaunchUserDefaultsKey = QStringLiteral("AutoLaunchWhenWatchedNetworksJoined");
     static inline const QString disconnectFromCameraNetworksOnExitUserDefaultsKey = QStringLiteral("DisconnectFromCameraNetworks");
@@ -37,10 +38,14 @@ public:
     // The helper beside the running application.
     static QString defaultHelperProgramPath();
 
-    // The one instance, on the standard user defaults and the process's Wi-Fi interface.
+    // The policy the application's composition point installed; until then one made on first use over the
+    // standard user defaults and the process's Wi-Fi interface.
     static WiFiNetworkAutoLaunching& shared();
+    static void setShared(WiFiNetworkAutoLaunching* policy);
+    // The policy as the application runs it: the login item and the helper program at `helperProgramPath`.
+    static std::unique_ptr<WiFiNetworkAutoLaunching> create(UserDefaults& userDefaults, InterfaceProvider wifi,
+                                                            const QString& helperProgramPath);
 
-    using InterfaceProvider = std::function<std::shared_ptr<WiFiInterface>()>;
     WiFiNetworkAutoLaunching(UserDefaults& userDefaults, InterfaceProvider wifi, std::unique_ptr<LoginItem> loginItem,
                              std::unique_ptr<HelperProcess> helper, QObject* parent = nullptr);
     ~WiFiNetworkAutoLaunching() override;

@@ -28,8 +28,16 @@ bool isReadableClass(const QString& name)
 
 } // namespace
 
+namespace {
+PhotoSortingModel* gInstalledModel = nullptr;
+} // namespace
+
+void PhotoSortingModel::setShared(PhotoSortingModel* model) { gInstalledModel = model; }
+
 PhotoSortingModel& PhotoSortingModel::shared()
 {
+    if (gInstalledModel)
+        return *gInstalledModel;
     static PhotoSortingModel* const model = [] {
         auto* created = new PhotoSortingModel(UserDefaults::standard());
         if (QCoreApplication* app = QCoreApplication::instance()) {

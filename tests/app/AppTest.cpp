@@ -1,10 +1,15 @@
 #include "app/AboutWindow.h"
+#include "app/AppComposition.h"
 #include "app/AppDelegate.h"
 #include "app/FeedbackDialog.h"
 #include "app/PreferencesWindowController.h"
 #include "app/SystemCollaborators.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
+#include "discovery/WiFiNetworkAutoLaunching.h"
+#include "platform/camera/SimulatedCamera.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/wifi/WiFiInterface.h"
+#include "sorting/PhotoSortingModel.h"
 #include "platform/services/Workspace.h"
 #include "sorting/editor/PhotoSortingMenuBuilder.h"
 #include "support/RecordingWorkspace.h"
@@ -403,6 +408,31 @@ TEST(AppVersionTest, ApplicationInfoCarriesVersionAndBuild)
     bool isNumber = false;
     info.bundleVersion->toInt(&isNumber);
     EXPECT_TRUE(isNumber) << info.bundleVersion->toStdString();
+}
+
+TEST(AppComposition, SharedAccessorsHandOutWhatItBuiltWhileItLives)
+{
+    qputenv("VKL_WIFI", "simulated");
+    QString error;
+    EXPECT_FALSE(AppComposition::create(QStringLiteral("no-such-backend"), &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("no-such-backend"))) << error.toStdString();
+
+    qputenv(qPrintable(AppComposition::cameraBackendVariable()), "simulated");
+    auto composition = AppComposition::create(QString(), &error);
+    ASSERT_TRUE(composition);
+    EXPECT_EQ(composition->cameraBackendName(), QStringLiteral("simulated"));
+    EXPECT_EQ(&VKLCameraDiscovery::sharedInstance(), &composition->cameraDiscovery());
+    EXPECT_EQ(&SimulatedCameraDiscovery::shared(), &composition->cameraDiscovery());
+    EXPECT_EQ(&WiFiNetworkAutoLaunching::shared(), &composition->wifiPolicy());
+    EXPECT_EQ(&PhotoSortingModel::shared(), &composition->photoSorting());
+    EXPECT_EQ(&Workspace::shared(), &composition->workspace());
+    EXPECT_TRUE(WiFiClient::interface());
+
+    VKLCameraDiscovery* const built = &composition->cameraDiscovery();
+    composition.reset();
+    EXPECT_NE(&VKLCameraDiscovery::sharedInstance(), built);
+    qunsetenv(qPrintable(AppComposition::cameraBackendVariable()));
+    qunsetenv("VKL_WIFI");
 }
 
 } // namespace

@@ -169,7 +169,6 @@ TEST_F(AutoLaunchingTest, GatewayTestComparesTheCameraAddressWithTheInterfaceGat
     EXPECT_FALSE(isCurrentWiFiGateway(AddressOnlyCamera(kCameraAddress)));
     WiFiClient::setInterface(nullptr);
     EXPECT_FALSE(isCurrentWiFiGateway(AddressOnlyCamera(kCameraAddress)));
-    WiFiClient::reset();
 }
 
 TEST_F(AutoLaunchingTest, DisconnectLeavesOnlyTheCameraNetwork)

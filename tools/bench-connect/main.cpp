@@ -34,7 +34,11 @@ public:
     void enforceAutoLaunchSetting() override {}
     void quitHelperIfRunning() override {}
     bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>&) const override { return false; }
-    void disconnectFromCurrentWiFiNetwork() override {}
+    void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
+    {
+        if (completion)
+            completion();
+    }
 };
 
 // Notes the first paint of the photo list.

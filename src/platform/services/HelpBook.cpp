@@ -38,11 +38,19 @@ QString HelpBook::defaultInstallFolder()
     return QDir(base).filePath(bundleIdentifier() + QStringLiteral("/Help"));
 }
 
+namespace {
+HelpBook* gInstalledBook = nullptr;
+} // namespace
+
 HelpBook& HelpBook::shared()
 {
+    if (gInstalledBook)
+        return *gInstalledBook;
     static HelpBook book;
     return book;
 }
+
+void HelpBook::setShared(HelpBook* book) { gInstalledBook = book; }
 
 HelpBook::HelpBook(QString resourceFolder, QString installFolder)
     : m_resourceFolder(std::move(resourceFolder)), m_installFolder(std::move(installFolder))

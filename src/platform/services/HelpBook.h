@@ -20,7 +20,9 @@ public:
     // "<XDG cache>/com.vornakel.zediriri-zir/Help".
     static QString defaultInstallFolder();
 
+    // The book the application's composition point installed; until then one made on first use.
     static HelpBook& shared();
+    static void setShared(HelpBook* book);
 
     explicit HelpBook(QString resourceFolder = QStringLiteral(":/help"), QString installFolder = defaultInstallFolder());
 

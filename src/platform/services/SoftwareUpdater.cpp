@@ -4,11 +4,19 @@
 
 namespace vornakel {
 
+namespace {
+SoftwareUpdater* gInstalledUpdater = nullptr;
+} // namespace
+
 SoftwareUpdater& SoftwareUpdater::shared()
 {
+    if (gInstalledUpdater)
+        return *gInstalledUpdater;
     static SoftwareUpdater updater;
     return updater;
 }
+
+void SoftwareUpdater::setShared(SoftwareUpdater* updater) { gInstalledUpdater = updater; }
 
 void SoftwareUpdater::setWillInstallUpdateHandler(QObject* context, std::function<void()> handler)
 {

@@ -14,7 +14,9 @@ public:
     enum class CheckResult { UpToDate };
     using CheckCompletion = std::function<void(CheckResult)>;
 
+    // The updater the application's composition point installed; until then one made on first use.
     static SoftwareUpdater& shared();
+    static void setShared(SoftwareUpdater* updater);
 
     // The handler runs just before an update is installed, as long as `context` is alive.
     void setWillInstallUpdateHandler(QObject* context, std::function<void()> handler);

@@ -20,20 +20,25 @@ Slot& slot()
 }
 } // namespace
 
+std::shared_ptr<WiFiInterface> makeSystemInterface()
+{
+    if (qEnvironmentVariable("VKL_WIFI") != QLatin1String("simulated")) {
+        if (std::shared_ptr<WiFiInterface> system = NetworkManagerWiFi::create())
+            return system;
+    }
+    auto simulated = std::make_shared<SimulatedWiFi>();
+    // The simulated cameras' own networks are in range, as a real camera's would be.
+    simulated->addSimulatedCameraNetworks(SimulatedCameraDiscovery::environmentCameraFolders());
+    return simulated;
+}
+
 std::shared_ptr<WiFiInterface> interface()
 {
     Slot& s = slot();
     std::lock_guard lock(s.mutex);
     if (!s.chosen) {
         s.chosen = true;
-        if (qEnvironmentVariable("VKL_WIFI") != QLatin1String("simulated"))
-            s.interface = NetworkManagerWiFi::create();
-        if (!s.interface) {
-            auto simulated = std::make_shared<SimulatedWiFi>();
-            // The simulated cameras' own networks are in range, as a real camera's would be.
-            simulated->addSimulatedCameraNetworks(SimulatedCameraDiscovery::environmentCameraFolders());
-            s.interface = std::move(simulated);
-        }
+        s.interface = makeSystemInterface();
     }
     return s.interface;
 }
@@ -44,14 +49,6 @@ void setInterface(std::shared_ptr<WiFiInterface> interface)
     std::lock_guard lock(s.mutex);
     s.chosen = true;
     s.interface = std::move(interface);
-}
-
-void reset()
-{
-    Slot& s = slot();
-    std::lock_guard lock(s.mutex);
-    s.chosen = false;
-    s.interface.reset();
 }
 
 } // namespace vornakel::WiFiClient

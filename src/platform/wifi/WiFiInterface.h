@@ -59,16 +59,15 @@ enum WiFiErrorCode : int {
     WiFiErrorPowerChangeFailed = 5,
 };
 
-// The process's Wi-Fi interface: NetworkManager's wireless device when NetworkManager answers on the system
-// bus, else a simulated interface (set VKL_WIFI=simulated to force it). Make the first call on the main
-// thread, which then delivers the interface's events.
+// The process's Wi-Fi interface, as the application's composition point installed it.
 namespace WiFiClient {
-// None when the computer has no Wi-Fi interface.
+// NetworkManager's wireless device when NetworkManager answers on the system bus, else a simulated interface
+// (set VKL_WIFI=simulated to force it). Call on the main thread, which then delivers the interface's events.
+std::shared_ptr<WiFiInterface> makeSystemInterface();
+// The installed interface; none stands for a computer without Wi-Fi. Until one is installed (the helper
+// program, tests), the first call installs `makeSystemInterface()`.
 std::shared_ptr<WiFiInterface> interface();
-// Replaces the interface (tests, start-up); none stands for a computer without Wi-Fi.
 void setInterface(std::shared_ptr<WiFiInterface> interface);
-// Forgets any replacement and chooses again on the next call.
-void reset();
 } // namespace WiFiClient
 
 } // namespace vornakel

@@ -105,17 +105,14 @@ TEST(WiFiClient, ReplacedInterfaceIsTheSharedOne)
     EXPECT_EQ(WiFiClient::interface(), wifi);
     WiFiClient::setInterface(nullptr);
     EXPECT_EQ(WiFiClient::interface(), nullptr);
-    WiFiClient::reset();
 }
 
 TEST(WiFiClient, FallsBackToTheSimulatedInterfaceWithoutNetworkManager)
 {
     // No system bus answers at this address, as on a computer without NetworkManager.
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/system_bus_socket");
-    WiFiClient::reset();
-    const auto wifi = WiFiClient::interface();
+    const auto wifi = WiFiClient::makeSystemInterface();
     ASSERT_TRUE(wifi);
     EXPECT_TRUE(dynamic_cast<SimulatedWiFi*>(wifi.get()));
     EXPECT_EQ(wifi->interfaceName(), QStringLiteral("wlan0"));
-    WiFiClient::reset();
 }

@@ -1,0 +1,110 @@
+#include "app/AppComposition.h"
+
+#include "app/SystemCollaborators.h"
+#include "discovery/WiFiNetworkAutoLaunching.h"
+#include "platform/camera/SimulatedCamera.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/exiv2/Exiv2Library.h"
+#include "platform/services/HelpBook.h"
+#include "platform/services/SoftwareUpdater.h"
+#include "platform/services/Workspace.h"
+#include "platform/wifi/WiFiInterface.h"
+#include "sorting/PhotoSortingModel.h"
+
+#include <QCoreApplication>
+
+namespace vornakel {
+
+CameraBackendRegistry AppComposition::cameraBackends()
+{
+    CameraBackendRegistry registry;
+    registry.add(SimulatedCameraDiscovery::backendName(), [] { return std::make_unique<SimulatedCameraDiscovery>(); });
+    return registry;
+}
+
+QString AppComposition::chosenCameraBackend(const QString& requested, QString* error)
+{
+    const QStringList names = cameraBackends().names();
+    QString name = requested.isEmpty() ? qEnvironmentVariable(qPrintable(cameraBackendVariable())) : requested;
+    if (name.isEmpty())
+        name = names.value(0);
+    if (names.contains(name))
+        return name;
+    if (error) {
+        *error = QStringLiteral("There is no camera backend named \"%1\"; choose one of: %2.")
+                     .arg(name, names.join(QStringLiteral(", ")));
+    }
+    return {};
+}
+
+std::unique_ptr<AppComposition> AppComposition::create(const QString& cameraBackend, QString* error)
+{
+    const QString name = chosenCameraBackend(cameraBackend, error);
+    std::unique_ptr<VKLCameraDiscovery> discovery = name.isEmpty() ? nullptr : cameraBackends().create(name);
+    if (!discovery)
+        return nullptr;
+    return std::unique_ptr<AppComposition>(new AppComposition(name, std::move(discovery)));
+}
+
+AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCameraDiscovery> discovery)
+    : m_cameraBackendName(std::move(cameraBackendName)), m_userDefaults(UserDefaults::standard()),
+      m_cameraDiscovery(std::move(discovery))
+{
+    // exiv2 is set up here, before any worker thread can reach it.
+    Exiv2Library::initialize();
+
+    VKLCameraDiscovery::setSharedInstance(m_cameraDiscovery.get());
+
+    m_wifi = WiFiClient::makeSystemInterface();
+    WiFiClient::setInterface(m_wifi);
+
+    m_workspace = std::make_unique<SystemWorkspace>();
+    Workspace::setShared(m_workspace.get());
+    m_helpBook = std::make_unique<HelpBook>();
+    HelpBook::setShared(m_helpBook.get());
+    m_softwareUpdater = std::make_unique<SoftwareUpdater>();
+    SoftwareUpdater::setShared(m_softwareUpdater.get());
+
+    const std::shared_ptr<WiFiInterface> wifi = m_wifi;
+    m_autoLaunching = WiFiNetworkAutoLaunching::create(m_userDefaults, [wifi] { return wifi; },
+                                                       WiFiNetworkAutoLaunching::defaultHelperProgramPath());
+    WiFiNetworkAutoLaunching::setShared(m_autoLaunching.get());
+
+    m_photoSorting = std::make_unique<PhotoSortingModel>(m_userDefaults);
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        QObject::connect(app, &QCoreApplication::aboutToQuit, m_photoSorting.get(),
+                         &PhotoSortingModel::applicationWillTerminate);
+    }
+    PhotoSortingModel::setShared(m_photoSorting.get());
+
+    m_wifiNetworkPolicy = makeWiFiNetworkPolicy(*m_autoLaunching);
+    m_imageCache = makeImageCachePurger();
+    m_vendor = makeVendorFramework(*m_softwareUpdater);
+    m_touchBar = makeTouchBarSupport();
+    m_help = makeHelpRegistration(*m_helpBook);
+    m_versions = makeVersionInfoProvider();
+}
+
+AppComposition::~AppComposition()
+{
+    PhotoSortingModel::setShared(nullptr);
+    WiFiNetworkAutoLaunching::setShared(nullptr);
+    SoftwareUpdater::setShared(nullptr);
+    HelpBook::setShared(nullptr);
+    Workspace::setShared(nullptr);
+    WiFiClient::setInterface(nullptr);
+    VKLCameraDiscovery::setSharedInstance(nullptr);
+}
+
+AppDelegate::Collaborators AppComposition::collaborators() const
+{
+    return {*m_wifiNetworkPolicy, *m_imageCache, *m_vendor,       *m_touchBar, *m_help,
+            *m_workspace,         m_userDefaults, *m_versions,    makePreferencesPanes(*m_autoLaunching)};
+}
+
+std::unique_ptr<CameraScreens> AppComposition::makeCameraScreens() const
+{
+    return vornakel::makeCameraScreens(*m_wifiNetworkPolicy, m_userDefaults);
+}
+
+} // namespace vornakel

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "app/AppCollaborators.h"
+#include "app/AppDelegate.h"
+#include "mainwindow/CameraScreens.h"
+#include "mainwindow/WiFiNetworkPolicy.h"
+#include "platform/camera/CameraBackendRegistry.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace vornakel {
+
+class HelpBook;
+class PhotoSortingModel;
+class SoftwareUpdater;
+class UserDefaults;
+class VKLCameraDiscovery;
+class WiFiInterface;
+class WiFiNetworkAutoLaunching;
+class Workspace;
+
+// The one place where the running application builds its process-wide objects and hands each to the objects
+// that use it. While it lives, the `shared()` accessors hand out what it built; it takes them back when it goes.
+// Build it on the main thread, after the QApplication.
+class AppComposition {
+public:
+    // The environment variable that names the camera backend when the command line does not.
+    static QString cameraBackendVariable() { return QStringLiteral("VORNAKEL_CAMERA_BACKEND"); }
+    // The backends this program carries; the first is the default.
+    static CameraBackendRegistry cameraBackends();
+
+    // The backend to build for the name given on the command line: an empty name takes the environment
+    // variable's, else the default backend. Empty, with the reason in `error`, for a backend not carried.
+    static QString chosenCameraBackend(const QString& requested, QString* error);
+    // None, with the reason in `error`, when the chosen backend is not one of `cameraBackends()`.
+    static std::unique_ptr<AppComposition> create(const QString& cameraBackend, QString* error);
+    ~AppComposition();
+
+    AppComposition(const AppComposition&) = delete;
+    AppComposition& operator=(const AppComposition&) = delete;
+
+    const QString& cameraBackendName() const { return m_cameraBackendName; }
+    VKLCameraDiscovery& cameraDiscovery() const { return *m_cameraDiscovery; }
+    UserDefaults& userDefaults() const { return m_userDefaults; }
+    Workspace& workspace() const { return *m_workspace; }
+    WiFiNetworkAutoLaunching& wifiPolicy() const { return *m_autoLaunching; }
+    PhotoSortingModel& photoSorting() const { return *m_photoSorting; }
+
+    // The application delegate's and main window's collaborators, over the objects built here.
+    WiFiNetworkPolicy& wifiNetworkPolicy() const { return *m_wifiNetworkPolicy; }
+    AppDelegate::Collaborators collaborators() const;
+    // The main window's contents (the discovery screen and the connected camera's view) over the objects built here.
+    std::unique_ptr<CameraScreens> makeCameraScreens() const;
+
+private:
+    AppComposition(QString cameraBackendName, std::unique_ptr<VKLCameraDiscovery> discovery);
+
+    QString m_cameraBackendName;
+    UserDefaults& m_userDefaults;
+    std::unique_ptr<VKLCameraDiscovery> m_cameraDiscovery;
+    std::shared_ptr<WiFiInterface> m_wifi;
+    std::unique_ptr<Workspace> m_workspace;
+    std::unique_ptr<HelpBook> m_helpBook;
+    std::unique_ptr<SoftwareUpdater> m_softwareUpdater;
+    std::unique_ptr<WiFiNetworkAutoLaunching> m_autoLaunching;
+    std::unique_ptr<PhotoSortingModel> m_photoSorting;
+    std::unique_ptr<WiFiNetworkPolicy> m_wifiNetworkPolicy;
+    std::unique_ptr<ImageCachePurger> m_imageCache;
+    std::unique_ptr<VendorFramework> m_vendor;
+    std::unique_ptr<TouchBarSupport> m_touchBar;
+    std::unique_ptr<HelpRegistration> m_help;
+    std::unique_ptr<VersionInfoProvider> m_versions;
+};
+
+} // namespace vornakel
