@@ -72,7 +72,7 @@ struct FileSystemItemMetadataDelivery::Chain : std::enable_shared_from_this<Chai
         completion = nullptr;
         delivery = nullptr;
         if (done)
-            done(!error);
+            done(Outcome{error});
     }
 };
 
@@ -96,7 +96,7 @@ void FileSystemItemMetadataDelivery::startLoading(Delivery delivery, Completion 
         if (delivery)
             delivery(m_loadedItems);
         if (completion)
-            completion(true);
+            completion(Outcome{});
         return;
     }
     if (!m_loadedItems.empty() && delivery)

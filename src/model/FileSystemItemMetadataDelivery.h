@@ -12,14 +12,21 @@ namespace vornakel {
 // files to its owner in chunks, so the grid fills while the camera is still answering.
 //
 // The owner holds the delivery (a shared_ptr); the loading chain holds it only weakly, so dropping it ends
-// loading after the request in flight (completion false, error 1011 inside). `cancel()` ends it before the next
-// request (completion false, error 1004 inside). The chain tolerates a camera that answers synchronously.
+// loading after the request in flight (error 1011). `cancel()` ends it before the next request (error 1004).
+// The chain tolerates a camera that answers synchronously.
 class FileSystemItemMetadataDelivery : public std::enable_shared_from_this<FileSystemItemMetadataDelivery> {
 public:
     using ItemPtr = std::shared_ptr<VKLFileSystemItem>;
     using Items = std::vector<ItemPtr>;
     using Delivery = std::function<void(const Items&)>;
-    using Completion = std::function<void(bool finished)>;
+    // How loading ended: finished, or stopped with the error that says why. It reads as "finished" where
+    // that is all a caller needs.
+    struct Outcome {
+        std::optional<Error> error;
+        bool finished() const { return !error; }
+        operator bool() const { return finished(); }
+    };
+    using Completion = std::function<void(const Outcome& outcome)>;
 
     // Sorts the items into those already loaded and those to load, in input order.
     static std::shared_ptr<FileSystemItemMetadataDelivery> create(const Items& items, int deliveryChunkSize);

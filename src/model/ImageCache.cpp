@@ -3,6 +3,7 @@
 #include "model/Photo.h"
 #include "platform/core/Error.h"
 #include "platform/core/PropertyList.h"
+#include "platform/core/SafePathComponent.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,25 +17,6 @@ namespace {
 
 // Leaves room below the usual 255-byte name limit for the date, a distinguisher and the suffix.
 constexpr qsizetype kMaximumComponentBytes = 180;
-
-QString truncatedToUtf8Bytes(const QString& text, qsizetype maximumBytes)
-{
-    if (text.toUtf8().size() <= maximumBytes)
-        return text;
-    QString result;
-    qsizetype bytes = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        // Keep surrogate pairs whole.
-        const qsizetype length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-        const qsizetype characterBytes = text.mid(i, length).toUtf8().size();
-        if (bytes + characterBytes > maximumBytes)
-            break;
-        result += text.mid(i, length);
-        bytes += characterBytes;
-        i += length - 1;
-    }
-    return result;
-}
 
 bool isLastSeenOutOfDate(const QString& folder, const QDateTime& now)
 {
@@ -53,20 +35,17 @@ bool isLastSeenOutOfDate(const QString& folder, const QDateTime& now)
 
 } // namespace
 
-QString safePathComponent(const QString& text, const QString& fallback)
+QString folderNameComponent(const QString& text, const QString& fallback)
 {
-    QString result;
-    result.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        result += (u == u'/' || u < 0x20 || u == 0x7f) ? QChar(u'_') : c;
-    }
+    if (text.isEmpty())
+        return fallback;
+    // The name is a folder of its own: nothing after a dot is an extension to keep.
+    QString result = truncatedToUtf8Bytes(safePathComponent(text, kMaximumPathComponentBytes), kMaximumComponentBytes);
     if (result.startsWith(QLatin1Char('.')))
         result[0] = QLatin1Char('_');
-    result = truncatedToUtf8Bytes(result, kMaximumComponentBytes);
     if (result.endsWith(QLatin1String(".cached")))
         result += QLatin1Char('_');
-    return result.isEmpty() ? fallback : result;
+    return result;
 }
 
 QString photoFolderName(const QString& displayName, const std::optional<QDateTime>& date, const QString& distinguisher)

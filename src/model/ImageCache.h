@@ -13,11 +13,12 @@ namespace ImageCache {
 // Cache folders not seen for longer than this are purged at start-up.
 inline constexpr qint64 kMaximumAgeSeconds = 2592000; // 30 days
 
-// The one place where camera-supplied text (camera identifiers, file names) becomes a path component: no
-// "/", NUL or control characters, no leading "." (which would make ".." or a hidden, never-purged folder), no
-// trailing ".cached" (which would make the purge mistake a camera folder for a photo folder), and short enough
-// for the file system. Ordinary names come back unchanged; an empty result gives `fallback`.
-QString safePathComponent(const QString& text, const QString& fallback);
+// The cache's folder name for camera-supplied text (camera identifiers, file names): what the program's one
+// path gate (safePathComponent) makes of it, short enough to leave room for the date, a distinguisher and the
+// suffix, with no leading "." (a hidden folder the purge never visits) and no trailing ".cached" (which would
+// make the purge mistake a camera folder for a photo folder). Ordinary names come back unchanged; an empty
+// text gives `fallback`.
+QString folderNameComponent(const QString& text, const QString& fallback);
 
 // "<name>-YYYYMMDD-HHMMSS.cached" with the date's components in UTC (the year unpadded), or "<name>.cached"
 // when undated. A non-empty `distinguisher` goes before the suffix: "<name>-YYYYMMDD-HHMMSS-<d>.cached".

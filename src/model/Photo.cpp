@@ -64,16 +64,23 @@ bool claimFolder(const QString& folder, const QString& identity)
     return owner == identity;
 }
 
-bool writeAtomically(const QString& location, const QByteArray& data)
+std::optional<Error> writeAtomically(const QString& location, const QByteArray& data)
 {
     QSaveFile file(location);
+    const auto failed = [&] {
+        return Error(imageCacheErrorDomain(), ImageCacheErrorWriteFailed,
+                     QStringLiteral("Could not write %1: %2").arg(location, file.errorString()));
+    };
     if (!file.open(QIODevice::WriteOnly))
-        return false;
+        return failed();
     if (file.write(data) != data.size()) {
+        const Error error = failed();
         file.cancelWriting();
-        return false;
+        return error;
     }
-    return file.commit();
+    if (!file.commit())
+        return failed();
+    return std::nullopt;
 }
 
 // What goes into "Thumbnail.jpg" and "Preview.jpg": JPEG data as delivered; data in another image format (an
@@ -252,10 +259,10 @@ Photo::Location Photo::computeCacheDirectory() const
             cameraIdentifier = camera->friendlyIdentifier();
     const QString unknownCamera = QStringLiteral("Unknown Camera");
     const QString cameraFolder = *root + QLatin1Char('/') +
-                                 ImageCache::safePathComponent(cameraIdentifier.value_or(unknownCamera), unknownCamera);
+                                 ImageCache::folderNameComponent(cameraIdentifier.value_or(unknownCamera), unknownCamera);
 
     const std::optional<QDateTime> date = item->dateCreated();
-    const QString name = ImageCache::safePathComponent(m_primary->displayName(), QStringLiteral("_"));
+    const QString name = ImageCache::folderNameComponent(m_primary->displayName(), QStringLiteral("_"));
     const QString folder = cameraFolder + QLatin1Char('/') + ImageCache::photoFolderName(name, date);
 
     // The camera file this photo stands for; stable across runs for the same file on the same camera.
@@ -398,7 +405,7 @@ void Photo::loadPreview(Preflight preflight, Completion completion)
     const std::shared_ptr<Photo> self = shared_from_this();
     if (previewIsAvailable()) {
         if (completion)
-            completion(self);
+            completion(LoadResult{self, std::nullopt});
         return;
     }
     const std::weak_ptr<Photo> weakSelf = self;
@@ -423,23 +430,40 @@ void Photo::writeCacheFile(CacheFile which, const std::optional<Error>& error, c
                            const Completion& completion)
 {
     const std::shared_ptr<Photo> self = shared_from_this();
-    const auto finish = [&] {
+    const auto finish = [&](std::optional<Error> failure) {
         if (completion)
-            completion(self);
+            completion(LoadResult{self, std::move(failure)});
     };
-    const Location location = which == CacheFile::thumbnail ? cachedThumbnailLocation() : cachedPreviewImageLocation();
     // A failed or empty delivery is not an image; storing it would count as a cache hit from then on.
-    if (!location || error || !data || data->isEmpty()) {
-        finish();
+    if (error) {
+        finish(error);
+        return;
+    }
+    if (!data || data->isEmpty()) {
+        finish(Error(imageCacheErrorDomain(), ImageCacheErrorEmptyDelivery,
+                     QStringLiteral("The camera delivered no image for %1.").arg(displayName())));
+        return;
+    }
+    const Location location = which == CacheFile::thumbnail ? cachedThumbnailLocation() : cachedPreviewImageLocation();
+    // Without a cache folder nothing is stored, and nothing failed.
+    if (!location) {
+        finish(std::nullopt);
         return;
     }
     const std::optional<QByteArray> image = cacheableImageData(*data);
     const QString directory = QFileInfo(*location).path();
-    if (!image || !QDir().mkpath(directory)) {
-        finish();
+    if (!image) {
+        finish(Error(imageCacheErrorDomain(), ImageCacheErrorUndecodable,
+                     QStringLiteral("The camera delivered an image for %1 that does not decode.").arg(displayName())));
         return;
     }
-    if (writeAtomically(*location, *image)) {
+    if (!QDir().mkpath(directory)) {
+        finish(Error(imageCacheErrorDomain(), ImageCacheErrorFolderNotCreated,
+                     QStringLiteral("Could not create the cache folder %1.").arg(directory)));
+        return;
+    }
+    const std::optional<Error> written = writeAtomically(*location, *image);
+    if (!written) {
         const QString source = directory + QLatin1Char('/') + sourceFileName();
         if (!QFileInfo::exists(source)) {
             FolderClaims& claims = folderClaims();
@@ -453,7 +477,7 @@ void Photo::writeCacheFile(CacheFile which, const std::optional<Error>& error, c
         }
         updateLastSeen(false);
     }
-    finish();
+    finish(written);
 }
 
 } // namespace vornakel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/PhotoVariant.h"
+#include "platform/core/Error.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -14,6 +15,15 @@
 #include <vector>
 
 namespace vornakel {
+
+// Why an image delivered by the camera was not stored in the cache.
+inline QString imageCacheErrorDomain() { return appIdentifierPrefix() + QStringLiteral(".image-cache"); }
+enum ImageCacheErrorCode : int {
+    ImageCacheErrorEmptyDelivery = 1,   // the camera answered without error but with no bytes
+    ImageCacheErrorFolderNotCreated = 2,
+    ImageCacheErrorWriteFailed = 3,
+    ImageCacheErrorUndecodable = 4,     // data in a format other than JPEG that does not decode
+};
 
 // An image that refers to a file and decodes it only when first asked for its pixels (thread-safe).
 class ImageReference {
@@ -36,8 +46,15 @@ private:
 // hands them out as aliasing pointers that keep the photo alive.
 class Photo : public std::enable_shared_from_this<Photo> {
 public:
+    // How a load or store ended: the photo, and why no image was stored when none was (the camera's error, or
+    // the cache's: imageCacheErrorDomain()). It reads as the photo where that is all a caller needs.
+    struct LoadResult {
+        std::shared_ptr<Photo> photo;
+        std::optional<Error> error;
+        operator const std::shared_ptr<Photo>&() const { return photo; }
+    };
     using Preflight = std::function<bool(const std::shared_ptr<Photo>&)>;
-    using Completion = std::function<void(const std::shared_ptr<Photo>&)>;
+    using Completion = std::function<void(const LoadResult&)>;
     using Location = std::optional<QString>;
 
     // Sets the variants' type (original / preview) and their back-reference to the new photo. Null when

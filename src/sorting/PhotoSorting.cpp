@@ -1,6 +1,6 @@
 #include "sorting/PhotoSorting.h"
 
-#include "sorting/SafePathComponent.h"
+#include "platform/core/SafePathComponent.h"
 
 namespace vornakel {
 

@@ -15,6 +15,7 @@ using Items = FileSystemItemMetadataDelivery::Items;
 struct LoadRun {
     std::vector<QStringList> deliveries;
     std::optional<bool> completion;
+    std::optional<int> errorCode; // why loading stopped
     int completions = 0;
 };
 
@@ -65,8 +66,10 @@ protected:
     std::shared_ptr<LoadRun> start(const std::shared_ptr<FileSystemItemMetadataDelivery>& delivery)
     {
         auto run = std::make_shared<LoadRun>();
-        delivery->startLoading(recorder(run), [run](bool finished) {
-            run->completion = finished;
+        delivery->startLoading(recorder(run), [run](const FileSystemItemMetadataDelivery::Outcome& outcome) {
+            run->completion = outcome.finished();
+            if (outcome.error)
+                run->errorCode = outcome.error->code;
             ++run->completions;
         });
         return run;
@@ -143,6 +146,7 @@ TEST_P(MetadataDeliveryTest, CancelBeforeStartSendsNothingAndFails)
     ASSERT_TRUE(test::runUntil([&] { return run->completion.has_value(); }));
     EXPECT_EQ(run->deliveries, std::vector<QStringList>{{"f1"}});
     EXPECT_FALSE(*run->completion);
+    EXPECT_EQ(run->errorCode, std::optional<int>(VKLErrorCancelled)) << "the caller learns why it stopped";
     EXPECT_TRUE(options->log->requests.isEmpty());
 }
 
@@ -151,14 +155,20 @@ TEST_P(MetadataDeliveryTest, OwnerLettingGoInsideADeliveryStopsBeforeTheNextRequ
     auto delivery = FileSystemItemMetadataDelivery::create(makeItems(5), 2);
     int deliveries = 0;
     std::optional<bool> result;
+    std::optional<Error> error;
     delivery->startLoading(
         [&](const Items&) {
             ++deliveries;
             delivery.reset();
         },
-        [&](bool finished) { result = finished; });
+        [&](const FileSystemItemMetadataDelivery::Outcome& outcome) {
+            result = outcome;
+            error = outcome.error;
+        });
     ASSERT_TRUE(test::runUntil([&] { return result.has_value(); }));
     EXPECT_FALSE(*result);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, VKLErrorOwnerGone);
     EXPECT_EQ(deliveries, 1);
     EXPECT_EQ(options->log->requests, (QStringList{"meta:f1", "meta:f2"}));
 }

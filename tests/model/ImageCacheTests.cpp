@@ -100,20 +100,20 @@ TEST_F(ImageCacheTest, CameraTextsAreSanitizedIntoOneSafeComponent)
     const std::vector<Case> cases = {
         {"Canon EOS R5", "Canon EOS R5"},
         {"IMG_0001", "IMG_0001"},
-        {"..", "_."},
-        {"../../etc", "_._.._etc"},
-        {"a/b", "a_b"},
+        {"..", "_"},
+        {"../../etc", "_.\u2215..\u2215etc"},
+        {"a/b", "a\u2215b"},
         {".hidden", "_hidden"},
         {QString::fromUtf8("nul\0byte", 8), "nul_byte"},
         {"line\nbreak", "line_break"},
         {"Cam.cached", "Cam.cached_"},
         {"", "fallback"},
-        {"/", "_"},
+        {"/", "\u2215"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ImageCache::safePathComponent(c.text, "fallback"), c.expected) << c.text.toStdString();
+        EXPECT_EQ(ImageCache::folderNameComponent(c.text, "fallback"), c.expected) << c.text.toStdString();
     const QString longName(400, QChar(0x00e9)); // two UTF-8 bytes each
-    EXPECT_LE(ImageCache::safePathComponent(longName, "f").toUtf8().size(), 180);
+    EXPECT_LE(ImageCache::folderNameComponent(longName, "f").toUtf8().size(), 180);
 
     for (const QString& identifier : {QStringLiteral(".."), QStringLiteral("../.."), QStringLiteral("/abs"), QStringLiteral(".")}) {
         PhotoPtr p = photo(QStringLiteral("../../../x.JPG"), kShot, identifier);

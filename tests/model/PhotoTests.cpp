@@ -16,6 +16,7 @@
 #include <QTimeZone>
 
 #include <atomic>
+#include <mutex>
 #include <unordered_set>
 
 #include <sys/stat.h>
@@ -251,22 +252,30 @@ TEST_F(PhotoCacheTest, OnlyAnErrorFreeDeliveryIsStored)
         const char* title;
         InProcessFile::Delivery delivery;
         bool stored;
+        std::optional<int> errorCode; // what the caller is told
     };
     const std::vector<Case> cases = {
-        {"error with partial data", {errorWithVKLErrorCode(VKLErrorConnectionLost), QByteArray("partial")}, false},
-        {"no data", {std::nullopt, std::nullopt}, false},
-        {"empty data", {std::nullopt, QByteArray()}, false},
-        {"data", {std::nullopt, QByteArray("jpeg")}, true},
+        {"error with partial data", {errorWithVKLErrorCode(VKLErrorConnectionLost), QByteArray("partial")}, false,
+         VKLErrorConnectionLost},
+        {"no data", {std::nullopt, std::nullopt}, false, ImageCacheErrorEmptyDelivery},
+        {"empty data", {std::nullopt, QByteArray()}, false, ImageCacheErrorEmptyDelivery},
+        {"data", {std::nullopt, QByteArray("jpeg")}, true, std::nullopt},
     };
     int index = 0;
     for (const Case& c : cases) {
         PhotoPtr p = photo(QStringLiteral("IMG_%1.JPG").arg(++index), clock);
         itemOf(p)->setPreview(c.delivery);
         itemOf(p)->setThumbnail(c.delivery);
-        std::atomic<int> completions = 0;
-        p->loadPreview({}, [&](const PhotoPtr&) { ++completions; });
-        p->loadThumbnail({}, [&](const PhotoPtr&) { ++completions; });
-        ASSERT_TRUE(test::runUntil([&] { return completions == 2; })) << c.title;
+        std::mutex mutex;
+        std::vector<std::optional<int>> errors;
+        const auto record = [&](const Photo::LoadResult& result) {
+            std::lock_guard lock(mutex);
+            errors.push_back(result.error ? std::optional<int>(result.error->code) : std::nullopt);
+        };
+        p->loadPreview({}, record);
+        p->loadThumbnail({}, record);
+        ASSERT_TRUE(test::runUntil([&] { std::lock_guard lock(mutex); return errors.size() == 2; })) << c.title;
+        EXPECT_EQ(errors, (std::vector<std::optional<int>>{c.errorCode, c.errorCode})) << c.title;
         EXPECT_EQ(p->previewIsAvailable(), c.stored) << c.title;
         EXPECT_EQ(p->thumbnailIsAvailable(), c.stored) << c.title;
         // No temporary file is left behind either way.
@@ -284,6 +293,37 @@ TEST_F(PhotoCacheTest, OnlyAnErrorFreeDeliveryIsStored)
     p->storePreviewData(std::nullopt, QByteArray("x"), [&](const PhotoPtr&) { ++completions; });
     EXPECT_TRUE(p->previewIsAvailable());
     EXPECT_EQ(completions, 2);
+}
+
+TEST_F(PhotoCacheTest, AFailedCacheWriteIsReportedNotPassedOffAsStored)
+{
+    // A file stands where the photo's cache folder would go, so neither the folder nor the image can be made.
+    QFile blocker(root.filePath(QStringLiteral("blocker")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    PhotoPtr p = photo("IMG_0001.JPG", clock);
+    p->setCacheDirectory(blocker.fileName() + QStringLiteral("/IMG_0001.cached"));
+
+    std::optional<Error> error;
+    std::atomic<bool> done = false;
+    p->loadThumbnail({}, [&](const Photo::LoadResult& result) {
+        EXPECT_EQ(result.photo, p);
+        error = result.error;
+        done = true;
+    });
+    ASSERT_TRUE(test::runUntil([&] { return done.load(); }));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, imageCacheErrorDomain());
+    EXPECT_EQ(error->code, ImageCacheErrorFolderNotCreated);
+    EXPECT_FALSE(p->thumbnailIsAvailable());
+
+    // The folder exists but a folder stands where the image file goes: the write itself fails.
+    PhotoPtr q = photo("IMG_0002.JPG", clock);
+    ASSERT_TRUE(QDir().mkpath(*q->cachedPreviewImageLocation()));
+    std::optional<Error> writeError;
+    q->storePreviewData(std::nullopt, QByteArray("jpeg"), [&](const Photo::LoadResult& result) { writeError = result.error; });
+    ASSERT_TRUE(writeError);
+    EXPECT_EQ(writeError->code, ImageCacheErrorWriteFailed);
 }
 
 TEST_F(PhotoCacheTest, PreflightDeclinesAndReleasedPhotosGetNoCompletion)

@@ -2,7 +2,7 @@
 #include "support/TestSupport.h"
 
 #include "platform/core/Strings.h"
-#include "sorting/SafePathComponent.h"
+#include "platform/core/SafePathComponent.h"
 #include "sorting/UserDefinedPhotoSorting.h"
 
 #include <QUuid>
