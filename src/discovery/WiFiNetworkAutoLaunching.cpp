@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace vornakel {
@@ -63,7 +64,17 @@ QString WiFiNetworkAutoLaunching::helperBundleIdentifier()
 
 QString WiFiNetworkAutoLaunching::defaultHelperProgramPath()
 {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(helperProgramName());
+    return helperProgramPath(QCoreApplication::applicationDirPath());
+}
+
+QString WiFiNetworkAutoLaunching::helperProgramPath(const QString& applicationDirectory)
+{
+    const QDir directory(applicationDirectory);
+    const QString beside = directory.filePath(helperProgramName());
+    if (QFileInfo(beside).isExecutable())
+        return beside;
+    return QDir::cleanPath(directory.filePath(QStringLiteral(VKL_HELPER_DIR_FROM_BINDIR)) + QLatin1Char('/')
+                           + helperProgramName());
 }
 
 namespace {

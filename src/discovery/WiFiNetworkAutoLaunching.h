@@ -35,8 +35,10 @@ public:
     // The helper program's identifier and file name (it is built beside the application).
     static QString helperBundleIdentifier();
     static QString helperProgramName() { return QStringLiteral("vornakel-transfer-helper"); }
-    // The helper beside the running application.
+    // The helper of the running application: beside it in a build folder, else where `cmake --install` put it
+    // relative to the application (libexec/vornakel-transfer/ beside bin/).
     static QString defaultHelperProgramPath();
+    static QString helperProgramPath(const QString& applicationDirectory);
 
     // The policy the application's composition point installed; until then one made on first use over the
     // standard user defaults and the process's Wi-Fi interface.

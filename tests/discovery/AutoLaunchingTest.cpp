@@ -16,6 +16,8 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
 #include <QPushButton>
@@ -244,6 +246,28 @@ TEST_F(AutoLaunchingTest, FailedPowerOffSkipsPowerOn)
     autoLaunching->disconnectFromCurrentWiFiNetwork(QStringLiteral("DIRECT-ab:ILCE"));
     EXPECT_EQ(wifi->disassociateCount(), 1);
     EXPECT_EQ(wifi->powerRequests(), std::vector<bool>{false});
+}
+
+TEST(WiFiWatcherHelper, IsFoundBesideTheApplicationOrWhereItIsInstalled)
+{
+    QTemporaryDir prefix;
+    const QString bin = prefix.filePath(QStringLiteral("bin"));
+    const QString installed = prefix.filePath(QStringLiteral("libexec/vornakel-transfer/vornakel-transfer-helper"));
+    ASSERT_TRUE(QDir().mkpath(bin));
+    // Installed: nothing beside the application, the helper in the libexec folder.
+    EXPECT_EQ(WiFiNetworkAutoLaunching::helperProgramPath(bin), installed);
+
+    // A build folder: the helper was built beside the application.
+    QFile beside(QDir(bin).filePath(WiFiNetworkAutoLaunching::helperProgramName()));
+    ASSERT_TRUE(beside.open(QIODevice::WriteOnly));
+    beside.close();
+    EXPECT_EQ(WiFiNetworkAutoLaunching::helperProgramPath(bin), installed) << "a file that cannot run is not it";
+    beside.setPermissions(beside.permissions() | QFileDevice::ExeOwner);
+    EXPECT_EQ(WiFiNetworkAutoLaunching::helperProgramPath(bin), beside.fileName());
+
+    // The autostart entry names the program it was given.
+    LoginItem item(QStringLiteral("test.helper"), QStringLiteral("Helper"), installed);
+    EXPECT_TRUE(item.desktopEntry().contains(QStringLiteral("Exec=") + quotedExecArgument(installed)));
 }
 
 TEST_F(AutoLaunchingTest, LoginItemAndHelperFollowTheSetting)
