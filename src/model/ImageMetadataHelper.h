@@ -15,7 +15,7 @@ namespace vornakel {
 // Reads local image files (JPEG, HEIF and camera RAW including CR3, through exiv2, libheif and Qt's image
 // readers) and turns shooting data into display text. Image work runs on a global queue; callbacks always come on the main queue, once.
 //
-// Image properties use ImageIO's keys: "PixelWidth", "PixelHeight", "Orientation" at the top, "{TIFF}" with
+// Image properties use these keys: "PixelWidth", "PixelHeight", "Orientation" at the top, "{TIFF}" with
 // "Make", "Model", "Orientation", and "{Exif}" with "ISOSpeedRatings" (a list of integers), "FNumber",
 // "ExposureTime", "FocalLength" (numbers) and "DateTimeOriginal" (text, "YYYY:MM:DD HH:MM:SS").
 class ImageMetadataHelper {

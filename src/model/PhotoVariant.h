@@ -42,7 +42,7 @@ public:
     std::optional<int> orientation() const { return m_orientation; }
     const QString& fileName() const { return m_fileName; }
     const QString& displayName() const { return m_displayName; }
-    // The folder on the camera the scan found this file in ("/DCIM/100CANON"), when it was recorded.
+    // The folder on the camera the scan found this file in ("/DCIM/100KESTR"), when it was recorded.
     const std::optional<QString>& remoteFolderPath() const { return m_remoteFolderPath; }
     QString uti() const;
     QString description() const;

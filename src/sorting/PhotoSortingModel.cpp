@@ -18,8 +18,8 @@ QString errorDomain()
 
 enum ErrorCode { NotAPresetList = 1, UnknownClass = 2 };
 
-// Our own classes and Foundation's (an NSDate in a pattern, say) are readable; another program's or another
-// build's classes are not.
+// Our own classes and the archive format's own value classes (named "NS…", such as a date in a pattern) are
+// readable; another program's or another build's classes are not.
 bool isReadableClass(const QString& name)
 {
     return name == UserDefinedPhotoSorting::archiveClassName() || name == UserDefinedSortingStep::archiveClassName()

@@ -14,8 +14,6 @@ public:
 
     QColor backgroundColor() const { return m_backgroundColor; }
     void setBackgroundColor(const QColor& color);
-    // Never opaque: a translucent or clear colour lets the views behind it show.
-    bool isOpaque() const { return false; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -63,18 +63,11 @@ class ShadowLineView : public QWidget {
 public:
     explicit ShadowLineView(QWidget* parent = nullptr);
 
-    // Kept for layouts that set it; the drawing does not use it.
-    qreal arrowPointY() const { return m_arrowPointY; }
-    void setArrowPointY(qreal y) { m_arrowPointY = y; }
-
     QRectF lineRect() const;
     qreal lineWidth() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-
-private:
-    qreal m_arrowPointY = 0;
 };
 
 } // namespace vornakel

@@ -46,7 +46,6 @@ class WindowDragImageView : public QLabel {
     Q_OBJECT
 public:
     explicit WindowDragImageView(QWidget* parent = nullptr);
-    bool mouseDownCanMoveWindow() const { return true; }
 
 signals:
     void windowDragStarted();

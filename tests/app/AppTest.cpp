@@ -125,9 +125,9 @@ public:
 // An application delegate over recording layers and a user-defaults file of its own.
 class AppFixture : public ::testing::Test {
 protected:
-    explicit AppFixture(bool touchBarAvailable = false)
+    AppFixture()
         : defaults(dir.filePath(QStringLiteral("UserDefaults.plist"))), wifi(log), purger(log), vendor(log, defaults),
-          touchBar(log, touchBarAvailable), help(log)
+          touchBar(log, false), help(log)
     {
     }
 
@@ -172,20 +172,6 @@ TEST_F(StartupTest, RunsLayersInOrderOnce)
     ASSERT_TRUE(vendor.willInstallUpdate);
     vendor.willInstallUpdate();
     EXPECT_EQ(log, Log{"wifi.quitHelperIfRunning"}) << "the helper quits before an update is installed";
-}
-
-class StartupWithTouchBarTest : public AppFixture {
-protected:
-    StartupWithTouchBarTest() : AppFixture(true) {}
-};
-
-TEST_F(StartupWithTouchBarTest, EnablesCustomisationBeforeThePurge)
-{
-    makeDelegate()->applicationDidFinishLaunching();
-    const auto at = [&](const char* entry) { return std::find(log.begin(), log.end(), entry) - log.begin(); };
-    ASSERT_LT(at("touchbar.enableCustomize"), Log::difference_type(log.size()));
-    EXPECT_EQ(at("touchbar.enableCustomize"), at("wifi.enforceAutoLaunchSetting") + 1);
-    EXPECT_EQ(at("cache.purge"), at("touchbar.enableCustomize") + 1);
 }
 
 TEST_F(StartupTest, RegisteredDefaultsOnFreshAccount)

@@ -81,8 +81,8 @@ protected:
         defaults.registerDefaults({{WiFiNetworkAutoLaunching::shouldAutoLaunchUserDefaultsKey, true},
                                    {WiFiNetworkAutoLaunching::disconnectFromCameraNetworksOnExitUserDefaultsKey, true}});
         wifi->addNetwork({QStringLiteral("Home"), QStringLiteral("h"), std::nullopt, QStringLiteral("192.168.1.1")});
-        wifi->addNetwork({QStringLiteral("DIRECT-ab:ILCE"), QStringLiteral("c"), QStringLiteral("192.168.122.1"), std::nullopt});
-        wifi->addNetwork({QStringLiteral("direct-ab:ilce"), QStringLiteral("c"), QStringLiteral("192.168.122.1"), std::nullopt});
+        wifi->addNetwork({QStringLiteral("DIRECT-ab:VX7"), QStringLiteral("c"), QStringLiteral("192.168.122.1"), std::nullopt});
+        wifi->addNetwork({QStringLiteral("direct-ab:vx7"), QStringLiteral("c"), QStringLiteral("192.168.122.1"), std::nullopt});
         auto fakeHelper = std::make_unique<FakeHelper>();
         helper = fakeHelper.get();
         auto item = std::make_unique<LoginItem>(QStringLiteral("test.helper"), QStringLiteral("Helper"), QStringLiteral("/bin/true"));
@@ -118,23 +118,23 @@ TEST_F(AutoLaunchingTest, WatchListKeepsCameraNetworksOnceInOrder)
     EXPECT_TRUE(autoLaunching->watchedNetworkNames().isEmpty());
     EXPECT_EQ(changes, 0);
 
-    connectVia(QStringLiteral("DIRECT-ab:ILCE"), kCameraAddress);
-    connectVia(QStringLiteral("DIRECT-ab:ILCE"), kCameraAddress);
-    connectVia(QStringLiteral("direct-ab:ilce"), kCameraAddress);
-    EXPECT_EQ(autoLaunching->watchedNetworkNames(), (QStringList{QStringLiteral("DIRECT-ab:ILCE"), QStringLiteral("direct-ab:ilce")}));
+    connectVia(QStringLiteral("DIRECT-ab:VX7"), kCameraAddress);
+    connectVia(QStringLiteral("DIRECT-ab:VX7"), kCameraAddress);
+    connectVia(QStringLiteral("direct-ab:vx7"), kCameraAddress);
+    EXPECT_EQ(autoLaunching->watchedNetworkNames(), (QStringList{QStringLiteral("DIRECT-ab:VX7"), QStringLiteral("direct-ab:vx7")}));
     EXPECT_EQ(changes, 2);
 
-    connectVia(QStringLiteral("DIRECT-ab:ILCE"), std::nullopt); // a camera without an address
+    connectVia(QStringLiteral("DIRECT-ab:VX7"), std::nullopt); // a camera without an address
     wifi->setCurrentNetwork(std::nullopt);
     autoLaunching->noteConnectedTo(AddressOnlyCamera(kCameraAddress));
     EXPECT_EQ(changes, 2);
 
     // The list survives in the file, also with a single entry.
-    autoLaunching->removeSSIDFromWatchList(QStringLiteral("direct-ab:ilce"));
+    autoLaunching->removeSSIDFromWatchList(QStringLiteral("direct-ab:vx7"));
     defaults.synchronize();
     UserDefaults reread(defaults.filePath());
     EXPECT_EQ(reread.object(WiFiNetworkAutoLaunching::watchedSSIDsUserDefaultsKey).toStringList(),
-              QStringList{QStringLiteral("DIRECT-ab:ILCE")});
+              QStringList{QStringLiteral("DIRECT-ab:VX7")});
 }
 
 TEST_F(AutoLaunchingTest, RemovingTakesOnlyTheFirstOccurrenceAndAbsentNamesWriteNothing)
@@ -156,14 +156,14 @@ TEST_F(AutoLaunchingTest, StoredValueOfAnotherTypeReadsAsEmptyAndIsReplaced)
 {
     defaults.setValue(WiFiNetworkAutoLaunching::watchedSSIDsUserDefaultsKey, 42);
     EXPECT_TRUE(autoLaunching->watchedNetworkNames().isEmpty());
-    connectVia(QStringLiteral("DIRECT-ab:ILCE"), kCameraAddress);
-    EXPECT_EQ(autoLaunching->watchedNetworkNames(), QStringList{QStringLiteral("DIRECT-ab:ILCE")});
+    connectVia(QStringLiteral("DIRECT-ab:VX7"), kCameraAddress);
+    EXPECT_EQ(autoLaunching->watchedNetworkNames(), QStringList{QStringLiteral("DIRECT-ab:VX7")});
 }
 
 TEST_F(AutoLaunchingTest, GatewayTestComparesTheCameraAddressWithTheInterfaceGateway)
 {
     WiFiClient::setInterface(wifi);
-    wifi->setCurrentNetwork(QStringLiteral("DIRECT-ab:ILCE"));
+    wifi->setCurrentNetwork(QStringLiteral("DIRECT-ab:VX7"));
     EXPECT_TRUE(isCurrentWiFiGateway(AddressOnlyCamera(kCameraAddress)));
     EXPECT_FALSE(isCurrentWiFiGateway(AddressOnlyCamera(QStringLiteral("192.168.122.10"))));
     EXPECT_FALSE(isCurrentWiFiGateway(AddressOnlyCamera(std::nullopt)));
@@ -175,8 +175,8 @@ TEST_F(AutoLaunchingTest, GatewayTestComparesTheCameraAddressWithTheInterfaceGat
 
 TEST_F(AutoLaunchingTest, DisconnectLeavesOnlyTheCameraNetwork)
 {
-    connectVia(QStringLiteral("DIRECT-ab:ILCE"), kCameraAddress);
-    ASSERT_EQ(autoLaunching->cameraNetworkSSID(), QStringLiteral("DIRECT-ab:ILCE"));
+    connectVia(QStringLiteral("DIRECT-ab:VX7"), kCameraAddress);
+    ASSERT_EQ(autoLaunching->cameraNetworkSSID(), QStringLiteral("DIRECT-ab:VX7"));
 
     // The user went back to their own network before the camera's disconnection finished.
     wifi->setCurrentNetwork(QStringLiteral("Home"));
@@ -185,7 +185,7 @@ TEST_F(AutoLaunchingTest, DisconnectLeavesOnlyTheCameraNetwork)
     EXPECT_EQ(wifi->disassociateCount(), 0);
     EXPECT_TRUE(wifi->powerRequests().empty());
 
-    wifi->setCurrentNetwork(QStringLiteral("DIRECT-ab:ILCE"));
+    wifi->setCurrentNetwork(QStringLiteral("DIRECT-ab:VX7"));
     autoLaunching->disconnectFromCurrentWiFiNetwork();
     EXPECT_EQ(wifi->ssid(), std::nullopt);
     EXPECT_EQ(wifi->disassociateCount(), 1);
@@ -211,10 +211,10 @@ public:
 TEST_F(AutoLaunchingTest, LeavingInTheBackgroundReturnsAtOnceAndFinishesOnAWorker)
 {
     auto slow = std::make_shared<SlowToLeaveWiFi>();
-    slow->addNetwork({QStringLiteral("DIRECT-ab:ILCE"), QStringLiteral("c"), kCameraAddress, std::nullopt});
+    slow->addNetwork({QStringLiteral("DIRECT-ab:VX7"), QStringLiteral("c"), kCameraAddress, std::nullopt});
     wifi = slow;
-    connectVia(QStringLiteral("DIRECT-ab:ILCE"), kCameraAddress);
-    ASSERT_EQ(autoLaunching->cameraNetworkSSID(), QStringLiteral("DIRECT-ab:ILCE"));
+    connectVia(QStringLiteral("DIRECT-ab:VX7"), kCameraAddress);
+    ASSERT_EQ(autoLaunching->cameraNetworkSSID(), QStringLiteral("DIRECT-ab:VX7"));
 
     bool finished = false;
     bool finishedOnMain = false;
@@ -241,9 +241,9 @@ TEST_F(AutoLaunchingTest, LeavingInTheBackgroundReturnsAtOnceAndFinishesOnAWorke
 
 TEST_F(AutoLaunchingTest, FailedPowerOffSkipsPowerOn)
 {
-    connectVia(QStringLiteral("DIRECT-ab:ILCE"), kCameraAddress);
+    connectVia(QStringLiteral("DIRECT-ab:VX7"), kCameraAddress);
     wifi->setPowerChangeFails(true);
-    autoLaunching->disconnectFromCurrentWiFiNetwork(QStringLiteral("DIRECT-ab:ILCE"));
+    autoLaunching->disconnectFromCurrentWiFiNetwork(QStringLiteral("DIRECT-ab:VX7"));
     EXPECT_EQ(wifi->disassociateCount(), 1);
     EXPECT_EQ(wifi->powerRequests(), std::vector<bool>{false});
 }
@@ -314,14 +314,14 @@ TEST_F(AutoLaunchingTest, FailedHelperStartIsReportedAndTheCheckboxShowsOff)
 TEST_F(AutoLaunchingTest, PaneListsAndRemovesWatchedNetworks)
 {
     GeneralPreferencesWidget pane(*autoLaunching);
-    connectVia(QStringLiteral("DIRECT-ab:ILCE"), kCameraAddress);
-    connectVia(QStringLiteral("direct-ab:ilce"), kCameraAddress);
+    connectVia(QStringLiteral("DIRECT-ab:VX7"), kCameraAddress);
+    connectVia(QStringLiteral("direct-ab:vx7"), kCameraAddress);
     ASSERT_EQ(pane.watchedNetworksList()->count(), 2);
     EXPECT_FALSE(pane.removeButton()->isEnabled());
     pane.watchedNetworksList()->setCurrentRow(1);
     ASSERT_TRUE(pane.removeButton()->isEnabled());
     pane.removeButton()->click();
-    EXPECT_EQ(autoLaunching->watchedNetworkNames(), QStringList{QStringLiteral("DIRECT-ab:ILCE")});
+    EXPECT_EQ(autoLaunching->watchedNetworkNames(), QStringList{QStringLiteral("DIRECT-ab:VX7")});
     EXPECT_EQ(pane.watchedNetworksList()->count(), 1);
 
     pane.disconnectCheckbox()->click();
@@ -330,7 +330,7 @@ TEST_F(AutoLaunchingTest, PaneListsAndRemovesWatchedNetworks)
 
 TEST_F(AutoLaunchingTest, HelperLaunchesTheAppWhenAWatchedNetworkIsJoined)
 {
-    connectVia(QStringLiteral("DIRECT-ab:ILCE"), kCameraAddress);
+    connectVia(QStringLiteral("DIRECT-ab:VX7"), kCameraAddress);
     defaults.synchronize();
     wifi->setCurrentNetwork(QStringLiteral("Home"));
     QCoreApplication::processEvents(); // the events of the set-up are behind us
@@ -355,11 +355,11 @@ TEST_F(AutoLaunchingTest, HelperLaunchesTheAppWhenAWatchedNetworkIsJoined)
         int launchesAfter;
     } steps[] = {
         {"unwatched network", QStringLiteral("Home"), 0},
-        {"watched network", QStringLiteral("DIRECT-ab:ILCE"), 1},
-        {"same network again", QStringLiteral("DIRECT-ab:ILCE"), 1},
+        {"watched network", QStringLiteral("DIRECT-ab:VX7"), 1},
+        {"same network again", QStringLiteral("DIRECT-ab:VX7"), 1},
         {"left", std::nullopt, 1},
-        {"rejoined", QStringLiteral("DIRECT-ab:ILCE"), 2},
-        {"differs only in case", QStringLiteral("direct-ab:ilce"), 2},
+        {"rejoined", QStringLiteral("DIRECT-ab:VX7"), 2},
+        {"differs only in case", QStringLiteral("direct-ab:vx7"), 2},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
@@ -371,13 +371,13 @@ TEST_F(AutoLaunchingTest, HelperLaunchesTheAppWhenAWatchedNetworkIsJoined)
     defaults.setBool(WiFiNetworkAutoLaunching::shouldAutoLaunchUserDefaultsKey, false);
     defaults.synchronize();
     join(std::nullopt);
-    join(QStringLiteral("DIRECT-ab:ILCE"));
+    join(QStringLiteral("DIRECT-ab:VX7"));
     EXPECT_EQ(launches, 2);
 }
 
 TEST_F(AutoLaunchingTest, HelperDoesNotLaunchForTheNetworkItStartsOn)
 {
-    connectVia(QStringLiteral("DIRECT-ab:ILCE"), kCameraAddress);
+    connectVia(QStringLiteral("DIRECT-ab:VX7"), kCameraAddress);
     defaults.synchronize();
     UserDefaults helperDefaults(defaults.filePath());
     int launches = 0;

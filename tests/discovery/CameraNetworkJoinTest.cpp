@@ -17,7 +17,7 @@ protected:
     {
         wifi = std::make_shared<SimulatedWiFi>();
         wifi->addNetwork({QStringLiteral("Home"), QStringLiteral("homepass"), std::nullopt, QStringLiteral("192.168.1.1")});
-        wifi->addNetwork({QStringLiteral("DIRECT-ab:ILCE"), QStringLiteral("campass"), QStringLiteral("192.168.122.1"), std::nullopt});
+        wifi->addNetwork({QStringLiteral("DIRECT-ab:VX7"), QStringLiteral("campass"), QStringLiteral("192.168.122.1"), std::nullopt});
         wifi->setCurrentNetwork(QStringLiteral("Home"));
     }
 
@@ -38,7 +38,7 @@ protected:
     std::shared_ptr<SimulatedWiFi> wifi;
 };
 
-const CameraWiFiDetails kCamera{CameraWiFiType::Sony, QStringLiteral("DIRECT-ab:ILCE"), QStringLiteral("campass")};
+const CameraWiFiDetails kCamera{CameraWiFiType::Sony, QStringLiteral("DIRECT-ab:VX7"), QStringLiteral("campass")};
 
 } // namespace
 

@@ -52,7 +52,7 @@ void expectDecodes(const std::vector<PayloadCase>& cases, CameraWiFiType make,
 TEST(CameraQRDecoding, SonyPayloads)
 {
     expectDecodes({
-        {"plain", QStringLiteral("W01:S:a1B2;C:ILCE-7M3;P:secret"), sony(QStringLiteral("DIRECT-a1B2:ILCE-7M3"), QStringLiteral("secret"))},
+        {"plain", QStringLiteral("W01:S:a1B2;C:VX-7M3;P:secret"), sony(QStringLiteral("DIRECT-a1B2:VX-7M3"), QStringLiteral("secret"))},
         {"key order free", QStringLiteral("W01:P:pw;C:cam;S:net"), sony(QStringLiteral("DIRECT-net:cam"), QStringLiteral("pw"))},
         {"trailing semicolon", QStringLiteral("W01:S:n;C:c;P:p;"), sony(QStringLiteral("DIRECT-n:c"), QStringLiteral("p"))},
         {"prefix removed inside values", QStringLiteral("W01:S:aW01:b;C:c;P:p"), sony(QStringLiteral("DIRECT-ab:c"), QStringLiteral("p"))},
@@ -70,7 +70,7 @@ TEST(CameraQRDecoding, SonyPayloads)
         {"colon inside the only password", QStringLiteral("W01:S:n;C:c;P:a:b"), std::nullopt},
         {"lower-case keys", QStringLiteral("W01:s:n;c:c;p:p"), std::nullopt},
         {"key with a leading space", QStringLiteral("W01: S:n;C:c;P:p"), std::nullopt},
-        {"Panasonic payload", QStringLiteral("MDL:DC-G9\nSSID:n\nPW:p"), panasonic(QStringLiteral("n"), QStringLiteral("p"))},
+        {"Panasonic payload", QStringLiteral("MDL:QX-40\nSSID:n\nPW:p"), panasonic(QStringLiteral("n"), QStringLiteral("p"))},
         {"empty text", QString(), std::nullopt},
     }, CameraWiFiType::Sony, &CameraQRDecoding::decodeSony);
 }
@@ -123,8 +123,8 @@ TEST(CameraQRDecoding, DefaultOlympusTableIsAPermutationOf43Characters)
 TEST(CameraQRDecoding, PanasonicPayloads)
 {
     expectDecodes({
-        {"plain", QStringLiteral("MDL:DC-G9\nSSID:G9-4F2A\nPW:12345678"), panasonic(QStringLiteral("G9-4F2A"), QStringLiteral("12345678"))},
-        {"CR LF line breaks", QStringLiteral("MDL:DC-G9\r\nSSID:G9-4F2A\r\nPW:pw\r\n"), panasonic(QStringLiteral("G9-4F2A"), QStringLiteral("pw"))},
+        {"plain", QStringLiteral("MDL:QX-40\nSSID:QX40-4F2A\nPW:12345678"), panasonic(QStringLiteral("QX40-4F2A"), QStringLiteral("12345678"))},
+        {"CR LF line breaks", QStringLiteral("MDL:QX-40\r\nSSID:QX40-4F2A\r\nPW:pw\r\n"), panasonic(QStringLiteral("QX40-4F2A"), QStringLiteral("pw"))},
         {"spaces around keys and values trimmed", QStringLiteral("MDL:x\n SSID : my net \n\tPW : pw "), panasonic(QStringLiteral("my net"), QStringLiteral("pw"))},
         {"repeated key, later wins", QStringLiteral("MDL:x\nSSID:first\nPW:p\nSSID:second"), panasonic(QStringLiteral("second"), QStringLiteral("p"))},
         {"empty values", QStringLiteral("MDL:x\nSSID:\nPW:"), panasonic(QString(), QString())},
@@ -141,8 +141,8 @@ TEST(CameraQRDecoding, PanasonicPayloads)
 
 TEST(CameraQRDecoding, DescriptionNamesMakeAndNetworkButNeverThePassword)
 {
-    const CameraWiFiDetails details = panasonic(QStringLiteral("G9-4F2A"), QStringLiteral("hunter2"));
-    EXPECT_EQ(details.description(), QStringLiteral("Panasonic network: G9-4F2A"));
+    const CameraWiFiDetails details = panasonic(QStringLiteral("QX40-4F2A"), QStringLiteral("hunter2"));
+    EXPECT_EQ(details.description(), QStringLiteral("Panasonic network: QX40-4F2A"));
     EXPECT_EQ(description(CameraWiFiType::Sony), QStringLiteral("Sony"));
     EXPECT_EQ(description(CameraWiFiType::Olympus), QStringLiteral("Olympus"));
 }

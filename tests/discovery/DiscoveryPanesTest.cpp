@@ -271,7 +271,7 @@ TEST_F(DiscoveryScreenTest, AScannedCodeBeepsJoinsItsNetworkAndHandsOverToTheSea
     runFor(100ms);
     EXPECT_EQ(pane->layout(), QRPane::Layout::camera) << "a code that is no camera's is passed over";
 
-    frames->feed(qrFrame("MDL:DC-G9\r\nSSID:CAM-NET\r\nPW:secret\r\n"));
+    frames->feed(qrFrame("MDL:QX-40\r\nSSID:CAM-NET\r\nPW:secret\r\n"));
     ASSERT_TRUE(runUntil([&] { return beeps == 1; }));
     EXPECT_FALSE(pane->cameraIsRunning());
     ASSERT_TRUE(runUntil([&] { return screen->currentView() == CameraDiscoveryView::manualDiscovery(true); }));

@@ -72,11 +72,11 @@ TEST(QRReading, GeneratedCodeThroughTheFrameSourceGivesTheDetails)
     QObject::connect(&reader, &QRFrameReader::frameArrived, [&](const QImage&) { ++frames; });
 
     ASSERT_TRUE(source.start());
-    source.feed(frameWith({qrCodeImage("MDL:DC-G9\r\nSSID:G9-4F2A\r\nPW:pass word\r\n")}));
+    source.feed(frameWith({qrCodeImage("MDL:QX-40\r\nSSID:QX40-4F2A\r\nPW:pass word\r\n")}));
     // The scan runs off the main thread; the result comes back through the event loop.
     ASSERT_TRUE(test::runUntil([&] { return !scanned.empty(); }));
     ASSERT_EQ(scanned.size(), 1u);
-    EXPECT_EQ(scanned[0], (CameraWiFiDetails{CameraWiFiType::Panasonic, QStringLiteral("G9-4F2A"), QStringLiteral("pass word")}));
+    EXPECT_EQ(scanned[0], (CameraWiFiDetails{CameraWiFiType::Panasonic, QStringLiteral("QX40-4F2A"), QStringLiteral("pass word")}));
     EXPECT_EQ(frames, 1);
 }
 
@@ -85,8 +85,8 @@ TEST(QRReading, NonCameraCodesArePassedOverAndTheCameraCodeIsFoundInEitherOrder)
     FakeClock clock;
     QRCodeReader reader(CameraQRDecoding::shared(), clock.function());
     const QImage web = qrCodeImage("https://example.com/W01:S:a;C:b;P:c");
-    const QImage sony = qrCodeImage("W01:S:Xy7;C:ILCE-7M3;P:Pa55w0rd");
-    const CameraWiFiDetails expected{CameraWiFiType::Sony, QStringLiteral("DIRECT-Xy7:ILCE-7M3"), QStringLiteral("Pa55w0rd")};
+    const QImage sony = qrCodeImage("W01:S:Xy7;C:VX-7M3;P:Pa55w0rd");
+    const CameraWiFiDetails expected{CameraWiFiType::Sony, QStringLiteral("DIRECT-Xy7:VX-7M3"), QStringLiteral("Pa55w0rd")};
 
     EXPECT_EQ(reader.readFrame(greyFrameFromImage(frameWith({web}))), std::nullopt);
     EXPECT_TRUE(reader.lastFrameWasScanned());
@@ -210,7 +210,7 @@ TEST(QRReading, UTF8TextWithoutACharacterSetMarkerComesBackAsWritten)
     for (const QString& text : {QStringLiteral("Kamera-ä"), QStringLiteral("カメラ"), QStringLiteral("Café ☕ 相机"),
                                 QStringLiteral("plain-ASCII")}) {
         SCOPED_TRACE(text.toStdString());
-        const QByteArray payload = (QStringLiteral("MDL:DC-G9\r\nSSID:") + text + QStringLiteral("\r\nPW:") + text
+        const QByteArray payload = (QStringLiteral("MDL:QX-40\r\nSSID:") + text + QStringLiteral("\r\nPW:") + text
                                     + QStringLiteral("\r\n")).toUtf8();
         QRSymbolScanner scanner;
         const auto symbols = scanner.scan(greyFrameFromImage(frameWith({qrCodeImage(payload)})));
@@ -225,7 +225,7 @@ TEST(QRReading, UTF8TextWithoutACharacterSetMarkerComesBackAsWritten)
 
 TEST(QRReading, CodesThatOnlyOneScaleReadsAreRead)
 {
-    const QByteArray payload("W01:S:Xy7Q;C:ILCE-7M3;P:Pa55w0rd;");
+    const QByteArray payload("W01:S:Xy7Q;C:VX-7M3;P:Pa55w0rd;");
     const struct {
         const char* name;
         double pixelsPerModule;

@@ -98,7 +98,7 @@ TEST_F(ImageCacheTest, CameraTextsAreSanitizedIntoOneSafeComponent)
         QString expected;
     };
     const std::vector<Case> cases = {
-        {"Canon EOS R5", "Canon EOS R5"},
+        {"Kestrel Optics K5", "Kestrel Optics K5"},
         {"IMG_0001", "IMG_0001"},
         {"..", "_"},
         {"../../etc", "_.\u2215..\u2215etc"},

@@ -83,7 +83,6 @@ TEST(BackgroundColorViewTest, ClearAtFirstThenPaintsItsColour)
     auto* view = new BackgroundColorView(&parent);
     view->setGeometry(10, 10, 20, 20);
 
-    EXPECT_FALSE(view->isOpaque());
     EXPECT_EQ(view->backgroundColor().alpha(), 0);
     EXPECT_EQ(parent.grab().toImage().pixelColor(15, 15), QColor(Qt::red));
 
@@ -348,16 +347,6 @@ TEST(PointingLineViewTest, AnimatesOnlyOnceAPathIsShown)
     EXPECT_TRUE(line->isAnimating());
     EXPECT_TRUE(test::runUntil([&] { return !line->isAnimating(); }, std::chrono::milliseconds(2000)));
     EXPECT_EQ(points(line->currentPath())[2], QPointF(1.5, 210));
-}
-
-TEST(ShadowLineViewTest, ArrowPointYDoesNotChangeTheLine)
-{
-    ShadowLineView view;
-    view.resize(200, 1);
-    const QRectF before = view.lineRect();
-    view.setArrowPointY(40);
-    EXPECT_EQ(view.lineRect(), before);
-    EXPECT_EQ(view.arrowPointY(), 40);
 }
 
 } // namespace

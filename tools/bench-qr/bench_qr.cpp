@@ -24,7 +24,7 @@ namespace {
 
 constexpr int kWidth = 1280;
 constexpr int kHeight = 720;
-const char* const kPayload = "W01:S:Xy7Q;C:ILCE-7M3;P:Pa55w0rd;";
+const char* const kPayload = "W01:S:Xy7Q;C:VX-7M3;P:Pa55w0rd;";
 
 QImage codeImage(double pixelsPerModule)
 {

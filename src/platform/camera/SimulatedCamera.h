@@ -24,7 +24,7 @@
 //   startsInStorageMode       true: category 2 is current right after connecting (default false)
 //   disconnectAfterSeconds    the connection drops this long after connecting; 0: never (default 0)
 //   metadataFailures          file names (comma-separated) whose loadMetadata fails with 1006
-//   listingErrors             folder names or paths from the root ("DCIM/101CANON") whose loadChildren
+//   listingErrors             folder names or paths from the root ("DCIM/101KESTR") whose loadChildren
 //                             fails with 1007
 //   metadataPreloaded         true: files are listed with their metadata already loaded (default false)
 //   batteryLevel              property 4: 0 full … 4 empty; -1: no value (default 0)

@@ -11,8 +11,8 @@
 
 namespace vornakel {
 
-// The exception that platform calls (file handles and the like) raise; it stands where the Cocoa runtime
-// raises NSException. Ordinary C++ exceptions are not of this kind.
+// The exception that platform calls (file handles and the like) raise, with a name, a reason and details.
+// Ordinary C++ exceptions are not of this kind.
 class PlatformException : public std::exception {
 public:
     PlatformException(QString name, QString reason, QVariantMap userInfo = {})

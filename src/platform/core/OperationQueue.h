@@ -13,7 +13,7 @@ namespace vornakel {
 class Operation;
 using OperationPtr = std::shared_ptr<Operation>;
 
-// A unit of work after NSOperation. A synchronous operation finishes when `main()` returns; an asynchronous one
+// A unit of work on an OperationQueue. A synchronous operation finishes when `main()` returns; an asynchronous one
 // (`isAsynchronous()` true) is executing from `main()` until it calls `finish()`. An operation is ready once
 // every dependency has finished, or once it is cancelled: a cancelled operation that has not started finishes
 // without running `main()`, so whatever depends on it goes ahead.

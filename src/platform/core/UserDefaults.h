@@ -11,7 +11,7 @@
 
 namespace vornakel {
 
-// Settings by key, after NSUserDefaults: stored values sit above a registration domain that only supplies values
+// Settings by key: stored values sit above a registration domain that only supplies values
 // for keys the user never stored. Every change emits `changed` with its key.
 //
 // The stored values live in a binary property list, so each keeps its type across processes: booleans, integers,

@@ -5,7 +5,6 @@
 #include "support/TestSupport.h"
 
 #include <QBuffer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -273,11 +272,9 @@ TEST(SimulatedContent, ListsOneHundredThousandFilesInMemory)
     options.startsInStorageMode = true;
     auto camera = SimulatedCamera::fromContent(std::move(content), options);
 
-    QElapsedTimer timer;
-    timer.start();
+    // How fast this goes is tools/bench-model's business; here every file must be listed, in order.
     const auto files = test::walkFiles(test::openStorage(*camera));
     ASSERT_EQ(files.size(), 100000u);
-    EXPECT_LT(timer.elapsed(), 10000) << "listing is linear in the number of files";
     EXPECT_EQ(files[99999]->name(), QStringLiteral("IMG_099999.JPG"));
     EXPECT_EQ(files[99999]->size(), 4099999u);
     EXPECT_FALSE(files[99999]->metadataLoaded());
