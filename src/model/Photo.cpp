@@ -213,13 +213,6 @@ void Photo::setImageCachesDirectory(Location location)
     state.root = std::move(location);
 }
 
-void Photo::resetImageCachesDirectory()
-{
-    CacheRootState& state = cacheState();
-    std::lock_guard lock(state.mutex);
-    state.root.reset();
-}
-
 void Photo::forgetCacheFolderClaims()
 {
     FolderClaims& claims = folderClaims();

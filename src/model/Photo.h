@@ -112,10 +112,8 @@ public:
     static QString previewFileName();            // "Preview.jpg"
     // <XDG cache>/com.vornakel.zediriri-zir/Cached Images, or none when there is no cache folder.
     static Location imageCachesDirectory();
-    // Tests and tools point the cache elsewhere (a none disables it); `resetImageCachesDirectory` restores the
-    // standard location.
+    // Points the cache elsewhere (a none disables it).
     static void setImageCachesDirectory(Location location);
-    static void resetImageCachesDirectory();
     // Forgets which file owns which cache folder in this process, as a restart would (tests and tools).
     static void forgetCacheFolderClaims();
     // The clock behind "LastSeen"; empty restores the system clock.

@@ -2,6 +2,7 @@
 #include "model/Photo.h"
 #include "model/RemoteItemLocations.h"
 #include "support/InProcessCamera.h"
+#include "support/ScopedImageCache.h"
 #include "platform/core/PropertyList.h"
 #include "support/TestSupport.h"
 
@@ -25,8 +26,7 @@ protected:
     QTemporaryDir root;
     std::vector<std::shared_ptr<InProcessCamera>> cameras;
 
-    void SetUp() override { Photo::setImageCachesDirectory(root.path()); }
-    void TearDown() override { Photo::resetImageCachesDirectory(); }
+    test::ScopedImageCache cache{root.path()};
 
     PhotoPtr photo(const QString& name, std::optional<QDateTime> date, std::optional<QString> cameraIdentifier = QStringLiteral("X"),
                    const QString& folder = {})
@@ -269,9 +269,8 @@ TEST_F(PurgeTest, NeverFollowsSymbolicLinksOutOfTheRoot)
 // The purge and the cache agree on the layout: what Photo writes, the purge reads.
 TEST_F(PurgeTest, PurgesWhatPhotoWrote)
 {
-    Photo::setImageCachesDirectory(root.path());
     QDateTime clock = now.addSecs(-ImageCache::kMaximumAgeSeconds - 1);
-    Photo::setClock([&] { return clock; });
+    const test::ScopedImageCache cache(root.path(), [&] { return clock; });
     auto item = std::make_shared<InProcessFile>(QStringLiteral("IMG_0001.JPG"), now);
     PhotoPtr p = Photo::create(PhotoVariant::create(item));
     p->storePreviewData(std::nullopt, QByteArray("jpeg"), {});
@@ -279,8 +278,6 @@ TEST_F(PurgeTest, PurgesWhatPhotoWrote)
     clock = now;
     EXPECT_EQ(ImageCache::purgeOutOfDateThumbnailsAndPreviews(), 1);
     EXPECT_FALSE(p->previewIsAvailable());
-    Photo::setClock({});
-    Photo::resetImageCachesDirectory();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "model/Photo.h"
 #include "platform/core/DispatchQueue.h"
 #include "support/InProcessCamera.h"
+#include "support/ScopedImageCache.h"
 #include "platform/core/PropertyList.h"
 #include "support/TestSupport.h"
 
@@ -144,16 +145,7 @@ protected:
     std::shared_ptr<InProcessCamera> camera = std::make_shared<InProcessCamera>(QStringLiteral("CAM"));
     std::shared_ptr<InProcessStorage> storage = std::make_shared<InProcessStorage>(nullptr, camera);
 
-    void SetUp() override
-    {
-        Photo::setImageCachesDirectory(root.path());
-        Photo::setClock([this] { return clock; });
-    }
-    void TearDown() override
-    {
-        Photo::resetImageCachesDirectory();
-        Photo::setClock({});
-    }
+    test::ScopedImageCache cache{root.path(), [this] { return clock; }};
 
     PhotoPtr photo(const QString& name, std::optional<QDateTime> date = std::nullopt, QString previewName = {})
     {

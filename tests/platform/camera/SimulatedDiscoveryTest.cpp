@@ -42,7 +42,7 @@ TEST_F(SimulatedDiscoveryTest, ReportsAddedAndEnvironmentCamerasWhileSearching)
 {
     QTemporaryDir first, second;
     qputenv("VORNAKEL_SIMULATED_CAMERAS", (first.path() + QStringLiteral("::") + second.path() + QStringLiteral(":/no/such/folder")).toUtf8());
-    discovery().removeAllCameras(); // the environment is read again by the next search
+    // The environment is read when the search begins.
     auto added = SimulatedCamera::fromContent({});
     discovery().addCamera(added);
     EXPECT_TRUE(m_reports.empty()) << "nothing is reported before a search";
