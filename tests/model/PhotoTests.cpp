@@ -17,6 +17,7 @@
 #include <QTimeZone>
 
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <unordered_set>
 
@@ -328,11 +329,21 @@ TEST_F(PhotoCacheTest, PreflightDeclinesAndReleasedPhotosGetNoCompletion)
     EXPECT_EQ(completions, 0);
 
     // The delivery holds the photo weakly; with no preflight holding it either, releasing it drops the write.
+    // The delivery queue is held until the photo is gone, so the release comes first whatever the timing.
+    const QueuePtr deliveries = VKLLibrary::deliveryQueue();
+    std::promise<void> release;
+    deliveries->async([gate = release.get_future().share()] { gate.wait(); });
     PhotoPtr q = photo("IMG_0002.JPG", clock);
     const QString other = *q->cachedThumbnailLocation();
     q->loadThumbnail({}, [&](const PhotoPtr&) { ++completions; });
     q.reset();
-    test::runFor(std::chrono::milliseconds(20));
+    release.set_value();
+    // The request asks its preflight, then posts the delivery behind it: two turns of the queue.
+    for (int turn = 0; turn < 2; ++turn) {
+        std::atomic<bool> reached = false;
+        deliveries->async([&] { reached = true; });
+        ASSERT_TRUE(test::runUntil([&] { return reached.load(); }));
+    }
     EXPECT_FALSE(QFileInfo::exists(location));
     EXPECT_FALSE(QFileInfo::exists(other));
     EXPECT_EQ(completions, 0);
