@@ -34,25 +34,27 @@ void initialize()
     });
 }
 
-Exiv2::Image::AutoPtr open(const QString& path) { return openNativePath(QFile::encodeName(path)); }
+ImagePtr open(const QString& path) { return openNativePath(QFile::encodeName(path)); }
 
-Exiv2::Image::AutoPtr openNativePath(const QByteArray& nativePath)
+ImagePtr openNativePath(const QByteArray& nativePath)
 {
     initialize();
     try {
-        return Exiv2::ImageFactory::open(nativePath.toStdString());
+        auto image = Exiv2::ImageFactory::open(nativePath.toStdString());
+        return ImagePtr(image.release());
     } catch (const std::exception&) {
-        return Exiv2::Image::AutoPtr();
+        return nullptr;
     }
 }
 
-Exiv2::Image::AutoPtr openData(const QByteArray& bytes)
+ImagePtr openData(const QByteArray& bytes)
 {
     initialize();
     try {
-        return Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()), long(bytes.size()));
+        auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(bytes.constData()), long(bytes.size()));
+        return ImagePtr(image.release());
     } catch (const std::exception&) {
-        return Exiv2::Image::AutoPtr();
+        return nullptr;
     }
 }
 

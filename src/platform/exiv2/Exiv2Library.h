@@ -8,7 +8,11 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <memory>
+
 namespace vornakel::Exiv2Library {
+
+using ImagePtr = std::unique_ptr<Exiv2::Image>;
 
 // Sets exiv2 up for use from several threads at once: its XMP toolkit gets a lock (it keeps global state), the
 // ISO base media formats (CR3, HEIF) are switched on, and its console warnings about odd files are switched off
@@ -18,9 +22,11 @@ void initialize();
 
 // The image at the path (or in the bytes), ready for readMetadata() / writeMetadata(); none when exiv2 cannot
 // open it. Never throws; the calls made on the image afterwards may, and callers catch Exiv2::Error there.
-Exiv2::Image::AutoPtr open(const QString& path);
+ImagePtr open(const QString& path);
+// Bytes are never a path: openData or openNativePath say which they are.
+ImagePtr open(const QByteArray&) = delete;
 // The path as the file system spells it (QFile::encodeName), for names that are not valid text.
-Exiv2::Image::AutoPtr openNativePath(const QByteArray& nativePath);
-Exiv2::Image::AutoPtr openData(const QByteArray& bytes);
+ImagePtr openNativePath(const QByteArray& nativePath);
+ImagePtr openData(const QByteArray& bytes);
 
 } // namespace vornakel::Exiv2Library

@@ -12,7 +12,10 @@ TEST(ExceptionGuard, APlatformExceptionBecomesAnInteropError)
 {
     const QVariantMap info{{QStringLiteral("NSFileHandleOperationExceptionReason"), QStringLiteral("No space left")}};
     const std::pair<const char*, QVariantMap> cases[] = {{"with user info", info}, {"without user info", {}}};
-    for (const auto& [name, userInfo] : cases) {
+    for (const auto& c : cases) {
+        // A lambda cannot capture a structured binding under clang 14, so the case's fields get names here.
+        const char* const name = c.first;
+        const QVariantMap& userInfo = c.second;
         SCOPED_TRACE(name);
         std::optional<Error> error;
         const bool completed = guardForObjCExceptions(
