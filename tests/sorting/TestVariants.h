@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/PhotoVariant.h"
-#include "platform/camera/StaticFileItem.h"
+#include "support/StaticFileItem.h"
 
 #include <QDateTime>
 #include <QString>

@@ -6,7 +6,7 @@
 // library's delivery queue, as a real camera's do. Tests use it for the harshest orderings (answers inside the
 // request); benchmarks use it for the model's own cost, without a link.
 
-#include "platform/camera/StaticFileItem.h"
+#include "support/StaticFileItem.h"
 #include "platform/camera/VKLCamera.h"
 
 #include <QByteArray>

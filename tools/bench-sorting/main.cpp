@@ -2,7 +2,7 @@
 //   bench-sorting [count]
 // Build it as Release (build-sorting-rel) for meaningful figures.
 #include "model/PhotoVariant.h"
-#include "platform/camera/StaticFileItem.h"
+#include "support/StaticFileItem.h"
 #include "sorting/UserDefinedPhotoSorting.h"
 
 #include <QCoreApplication>

@@ -18,7 +18,7 @@ class Workspace {
 public:
     virtual ~Workspace() = default;
 
-    // The workspace the program uses; tests may install their own (nullptr restores the system one).
+    // The workspace the composition point (or a test) installed; nullptr restores the system one.
     static Workspace& shared();
     static void setShared(Workspace* workspace);
 
