@@ -2,11 +2,10 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QObject>
 #include <QThread>
-#include <QThreadPool>
 
 #include <array>
-#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -18,29 +17,67 @@ namespace {
 
 thread_local const DispatchQueue* tCurrentQueue = nullptr;
 
-#if defined(VKL_TSAN)
-// Qt hands blocks to the thread pool and the event loop under locks ThreadSanitizer cannot see (Qt is not built
-// with it); a release before the hand-over and an acquire as the block starts show it the order that holds.
-std::atomic<unsigned> gHandOver{0};
-void releaseBlock() { gHandOver.fetch_add(1, std::memory_order_release); }
-void acquireBlock() { (void)gHandOver.load(std::memory_order_acquire); }
-#else
-void releaseBlock() {}
-void acquireBlock() {}
-#endif
+// The threads that run serial and global queues' blocks. Blocks may wait on futures filled elsewhere (the copy
+// thread waits for the main thread's conflict sheet), so the pool is wide rather than one thread per core; an
+// idle thread ends after a while. Blocks are handed over under the pool's own lock, so every hand-over is
+// ordered for the threads and for ThreadSanitizer alike.
+class WorkerPool {
+public:
+    static WorkerPool& instance()
+    {
+        // Never destroyed: a worker may still be finishing a block while the process exits.
+        static WorkerPool* pool = new WorkerPool;
+        return *pool;
+    }
 
-// Serial and global queues share one pool. Blocks may wait on futures filled elsewhere (the copy thread waits
-// for the main thread's conflict sheet), so the pool is wide rather than one thread per core.
-QThreadPool& workerPool()
-{
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool;
-        p->setMaxThreadCount(64);
-        p->setExpiryTimeout(10000);
-        return p;
-    }();
-    return *pool;
-}
+    void start(std::function<void()> task)
+    {
+        bool spawn = false;
+        {
+            std::lock_guard lock(m_mutex);
+            m_tasks.push_back(std::move(task));
+            spawn = m_tasks.size() > m_idle && m_threads < kMaximumThreads;
+            if (spawn)
+                ++m_threads;
+        }
+        if (spawn)
+            std::thread([this] { run(); }).detach();
+        else
+            m_wake.notify_one();
+    }
+
+private:
+    static constexpr size_t kMaximumThreads = 64;
+    static constexpr std::chrono::seconds kIdleExpiry{10};
+
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            if (m_tasks.empty()) {
+                ++m_idle;
+                const bool woken = m_wake.wait_for(lock, kIdleExpiry, [this] { return !m_tasks.empty(); });
+                --m_idle;
+                if (!woken) {
+                    --m_threads;
+                    return;
+                }
+            }
+            std::function<void()> task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+            lock.unlock();
+            task();
+            task = nullptr; // whatever the block held goes before the lock is taken again
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_tasks;
+    size_t m_idle = 0;
+    size_t m_threads = 0;
+};
 
 class ScopedCurrentQueue {
 public:
@@ -51,7 +88,18 @@ private:
     const DispatchQueue* m_previous;
 };
 
-void flushEarlyMainQueueBlocks();
+
+// Runs one waiting main-queue block per call, on the GUI thread. The blocks wait in the main queue's own list;
+// the event loop only carries the request to run the next one, so nothing but that list crosses threads.
+class MainQueuePump : public QObject {
+    Q_OBJECT
+public:
+    explicit MainQueuePump(std::function<void()> runNext) : m_runNext(std::move(runNext)) {}
+    Q_INVOKABLE void runNext() { m_runNext(); }
+
+private:
+    std::function<void()> m_runNext;
+};
 
 class MainQueue final : public DispatchQueue {
 public:
@@ -61,53 +109,72 @@ public:
 
     void async(Block block) override
     {
-        bool kept = false;
-        bool registerFlush = false;
+        size_t requests = 0;
+        MainQueuePump* pump = nullptr;
         {
             std::lock_guard lock(m_mutex);
-            if (!QCoreApplication::instance()) {
-                m_early.push_back(std::move(block));
-                kept = true;
-                registerFlush = !std::exchange(m_flushRegistered, true);
+            m_pending.push_back(std::move(block));
+            ++m_unrequested;
+            // Before the application object exists the block waits; its constructor asks for it.
+            if (QCoreApplication* app = QCoreApplication::instance()) {
+                pump = pumpFor(app);
+                requests = std::exchange(m_unrequested, 0);
             }
         }
-        if (kept) {
-            // Runs inside the QCoreApplication constructor, or at once should one exist by now.
-            if (registerFlush)
-                qAddPreRoutine(&flushEarlyMainQueueBlocks);
-            return;
-        }
-        QCoreApplication* app = QCoreApplication::instance();
-        flushEarly(app);
-        post(app, std::move(block));
+        request(pump, requests);
     }
 
-    // Posts the blocks that came before the application object, ahead of any later ones.
-    void flushEarly(QCoreApplication* app)
+    // Called on the GUI thread as the application object is built: makes the pump there, then asks for the
+    // blocks that came before, ahead of any later ones.
+    void applicationStarted(QCoreApplication* app)
     {
-        std::deque<Block> early;
+        size_t requests = 0;
+        MainQueuePump* pump = nullptr;
         {
             std::lock_guard lock(m_mutex);
-            early.swap(m_early);
+            pump = pumpFor(app);
+            requests = std::exchange(m_unrequested, 0);
         }
-        for (auto& block : early)
-            post(app, std::move(block));
+        request(pump, requests);
     }
 
 private:
-    void post(QCoreApplication* app, Block block)
+    // Made on the GUI thread as the application starts (see applicationStarted), so every other thread meets it
+    // fully built through the lock. An application object made some other way gets one on first use.
+    MainQueuePump* pumpFor(QCoreApplication* app)
     {
-        releaseBlock();
-        QMetaObject::invokeMethod(app, [this, block = std::move(block)] {
-            acquireBlock();
-            ScopedCurrentQueue current(this);
-            block();
-        }, Qt::QueuedConnection);
+        if (!m_pump) {
+            m_pump = new MainQueuePump([this] { runNext(); });
+            if (m_pump->thread() != app->thread())
+                m_pump->moveToThread(app->thread());
+        }
+        return m_pump;
+    }
+
+    static void request(MainQueuePump* pump, size_t count)
+    {
+        for (size_t i = 0; i < count; ++i)
+            QMetaObject::invokeMethod(pump, "runNext", Qt::QueuedConnection);
+    }
+
+    void runNext()
+    {
+        Block block;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_pending.empty())
+                return;
+            block = std::move(m_pending.front());
+            m_pending.pop_front();
+        }
+        ScopedCurrentQueue current(this);
+        block();
     }
 
     std::mutex m_mutex;
-    std::deque<Block> m_early;
-    bool m_flushRegistered = false;
+    std::deque<Block> m_pending;
+    size_t m_unrequested = 0; // blocks in m_pending no run request was posted for yet
+    MainQueuePump* m_pump = nullptr; // never destroyed: blocks may be posted until the process ends
 };
 
 class GlobalQueue final : public DispatchQueue {
@@ -118,9 +185,7 @@ public:
 
     void async(Block block) override
     {
-        releaseBlock();
-        workerPool().start([this, block = std::move(block)] {
-            acquireBlock();
+        WorkerPool::instance().start([this, block = std::move(block)] {
             ScopedCurrentQueue current(this);
             block();
         });
@@ -147,11 +212,7 @@ public:
         if (startDrain) {
             // The drain holds the queue alive until its last pending block has run.
             auto self = std::static_pointer_cast<SerialQueue>(shared_from_this());
-            releaseBlock();
-            workerPool().start([self] {
-                acquireBlock();
-                self->drain();
-            });
+            WorkerPool::instance().start([self] { self->drain(); });
         }
     }
 
@@ -189,11 +250,18 @@ const std::shared_ptr<MainQueue>& mainQueue()
     return queue;
 }
 
-void flushEarlyMainQueueBlocks()
+void mainQueueApplicationStarted()
 {
     if (QCoreApplication* app = QCoreApplication::instance())
-        mainQueue()->flushEarly(app);
+        mainQueue()->applicationStarted(app);
 }
+
+} // namespace
+
+// Runs inside every QCoreApplication constructor, on the GUI thread.
+Q_COREAPP_STARTUP_FUNCTION(mainQueueApplicationStarted)
+
+namespace {
 
 // Delayed blocks wait here, on a thread of their own, and are then posted to their queue.
 class DelayedBlocks {
@@ -294,3 +362,5 @@ void DispatchQueue::asyncAfter(std::chrono::milliseconds delay, Block block)
 }
 
 } // namespace vornakel
+
+#include "DispatchQueue.moc"

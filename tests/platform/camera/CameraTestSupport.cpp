@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 namespace vornakel::test {
 
 namespace {
@@ -110,19 +112,29 @@ VKLFileSystemItem::ItemPtr findFile(const std::vector<VKLFileSystemItem::ItemPtr
 
 ImageResult fetchImage(const VKLFileSystemItem::ItemPtr& item, bool preview)
 {
-    auto result = std::make_shared<ImageResult>();
-    auto delivery = [result](const VKLFileSystemItem::ItemPtr&, std::optional<Error> error, std::optional<QByteArray> data) {
-        result->error = std::move(error);
-        result->data = std::move(data);
-        result->queueLabel = DispatchQueue::currentLabel();
-        result->delivered = true;
+    // Filled on the library's delivery queue, read here on the main thread.
+    struct Shared {
+        std::mutex mutex;
+        ImageResult result;
+    };
+    auto shared = std::make_shared<Shared>();
+    auto delivery = [shared](const VKLFileSystemItem::ItemPtr&, std::optional<Error> error, std::optional<QByteArray> data) {
+        std::lock_guard lock(shared->mutex);
+        shared->result.error = std::move(error);
+        shared->result.data = std::move(data);
+        shared->result.queueLabel = DispatchQueue::currentLabel();
+        shared->result.delivered = true;
     };
     if (preview)
         item->fetchPreview([](const VKLFileSystemItem::ItemPtr&) { return true; }, delivery);
     else
         item->fetchThumbnail([](const VKLFileSystemItem::ItemPtr&) { return true; }, delivery);
-    EXPECT_TRUE(runUntil([&] { return result->delivered; }));
-    return *result;
+    EXPECT_TRUE(runUntil([&] {
+        std::lock_guard lock(shared->mutex);
+        return shared->result.delivered;
+    }));
+    std::lock_guard lock(shared->mutex);
+    return shared->result;
 }
 
 StreamResult streamFile(const VKLFileSystemItem::ItemPtr& item, QueuePtr queue, int stopAfterChunks)
