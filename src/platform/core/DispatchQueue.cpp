@@ -246,8 +246,9 @@ namespace {
 
 const std::shared_ptr<MainQueue>& mainQueue()
 {
-    static const std::shared_ptr<MainQueue> queue = std::make_shared<MainQueue>();
-    return queue;
+    // Never destroyed: blocks may be posted, and its pump used, until the process ends.
+    static const auto* queue = new std::shared_ptr<MainQueue>(std::make_shared<MainQueue>());
+    return *queue;
 }
 
 void mainQueueApplicationStarted()
