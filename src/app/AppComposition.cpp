@@ -2,10 +2,13 @@
 
 #include "app/SystemCollaborators.h"
 #include "discovery/WiFiNetworkAutoLaunching.h"
+#include "lightroom/LrPluginBridge.h"
 #include "platform/camera/SimulatedCamera.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/exiv2/Exiv2Library.h"
+#include "platform/photolibrary/FolderPhotoLibrary.h"
 #include "platform/services/HelpBook.h"
+#include "platform/services/RunningApplications.h"
 #include "platform/services/SoftwareUpdater.h"
 #include "platform/services/Workspace.h"
 #include "platform/wifi/WiFiInterface.h"
@@ -60,6 +63,10 @@ AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCam
 
     m_workspace = std::make_unique<SystemWorkspace>();
     Workspace::setShared(m_workspace.get());
+    m_runningApplications = std::make_unique<SystemRunningApplications>();
+    RunningApplications::setShared(m_runningApplications.get());
+    m_photoLibrary = std::make_shared<FolderPhotoLibrary>();
+    PhotoLibrary::setShared(m_photoLibrary);
     m_helpBook = std::make_unique<HelpBook>();
     HelpBook::setShared(m_helpBook.get());
     m_softwareUpdater = std::make_unique<SoftwareUpdater>();
@@ -77,6 +84,12 @@ AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCam
     }
     PhotoSortingModel::setShared(m_photoSorting.get());
 
+    LrPluginBridge::Options bridgeOptions = LrPluginBridge::standardOptions(m_userDefaults);
+    bridgeOptions.workspace = m_workspace.get();
+    bridgeOptions.applications = m_runningApplications.get();
+    m_editorBridge = std::make_unique<LrPluginBridge>(std::move(bridgeOptions));
+    LrPluginBridge::setShared(m_editorBridge.get());
+
     m_wifiNetworkPolicy = makeWiFiNetworkPolicy(*m_autoLaunching);
     m_imageCache = makeImageCachePurger();
     m_vendor = makeVendorFramework(*m_softwareUpdater);
@@ -87,10 +100,13 @@ AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCam
 
 AppComposition::~AppComposition()
 {
+    LrPluginBridge::setShared(nullptr);
     PhotoSortingModel::setShared(nullptr);
     WiFiNetworkAutoLaunching::setShared(nullptr);
     SoftwareUpdater::setShared(nullptr);
     HelpBook::setShared(nullptr);
+    PhotoLibrary::setShared(nullptr);
+    RunningApplications::setShared(nullptr);
     Workspace::setShared(nullptr);
     WiFiClient::setInterface(nullptr);
     VKLCameraDiscovery::setSharedInstance(nullptr);

@@ -13,7 +13,10 @@
 namespace vornakel {
 
 class HelpBook;
+class LrPluginBridge;
+class PhotoLibrary;
 class PhotoSortingModel;
+class RunningApplications;
 class SoftwareUpdater;
 class UserDefaults;
 class VKLCameraDiscovery;
@@ -47,6 +50,8 @@ public:
     Workspace& workspace() const { return *m_workspace; }
     WiFiNetworkAutoLaunching& wifiPolicy() const { return *m_autoLaunching; }
     PhotoSortingModel& photoSorting() const { return *m_photoSorting; }
+    LrPluginBridge& editorBridge() const { return *m_editorBridge; }
+    const std::shared_ptr<PhotoLibrary>& photoLibrary() const { return m_photoLibrary; }
 
     // The application delegate's and main window's collaborators, over the objects built here.
     WiFiNetworkPolicy& wifiNetworkPolicy() const { return *m_wifiNetworkPolicy; }
@@ -62,10 +67,13 @@ private:
     std::unique_ptr<VKLCameraDiscovery> m_cameraDiscovery;
     std::shared_ptr<WiFiInterface> m_wifi;
     std::unique_ptr<Workspace> m_workspace;
+    std::unique_ptr<RunningApplications> m_runningApplications;
+    std::shared_ptr<PhotoLibrary> m_photoLibrary;
     std::unique_ptr<HelpBook> m_helpBook;
     std::unique_ptr<SoftwareUpdater> m_softwareUpdater;
     std::unique_ptr<WiFiNetworkAutoLaunching> m_autoLaunching;
     std::unique_ptr<PhotoSortingModel> m_photoSorting;
+    std::unique_ptr<LrPluginBridge> m_editorBridge;
     std::unique_ptr<WiFiNetworkPolicy> m_wifiNetworkPolicy;
     std::unique_ptr<ImageCachePurger> m_imageCache;
     std::unique_ptr<VendorFramework> m_vendor;

@@ -63,17 +63,23 @@ LrPluginBridge::~LrPluginBridge()
             QObject::disconnect(socket, nullptr, this, nullptr);
 }
 
+LrPluginBridge::Options LrPluginBridge::standardOptions(UserDefaults& defaults)
+{
+    Options options;
+    const QString identifier = defaults.stringForKey(applicationIdentifierDefaultsKey());
+    if (!identifier.trimmed().isEmpty())
+        options.lightroomBundleIdentifier = identifier.trimmed();
+    return options;
+}
+
 LrPluginBridge& LrPluginBridge::shared()
 {
-    if (!gShared) {
-        Options options;
-        const QString identifier = UserDefaults::standard().stringForKey(applicationIdentifierDefaultsKey());
-        if (!identifier.trimmed().isEmpty())
-            options.lightroomBundleIdentifier = identifier.trimmed();
-        gShared = new LrPluginBridge(std::move(options), QCoreApplication::instance());
-    }
+    if (!gShared)
+        gShared = new LrPluginBridge(standardOptions(UserDefaults::standard()), QCoreApplication::instance());
     return *gShared;
 }
+
+void LrPluginBridge::setShared(LrPluginBridge* bridge) { gShared = bridge; }
 
 QString LrPluginBridge::defaultApplicationIdentifier()
 {

@@ -22,6 +22,7 @@ class QTimer;
 namespace vornakel {
 
 class RunningApplications;
+class UserDefaults;
 class Workspace;
 
 // The one object through which the program deals with the photo editor: whether it is installed and running,
@@ -52,8 +53,12 @@ public:
     explicit LrPluginBridge(Options options, QObject* parent = nullptr);
     ~LrPluginBridge() override;
 
-    // The bridge every pane and destination shares, so that they share one link.
+    // The bridge every pane and destination shares, so that they share one link: the one the application's
+    // composition point installed, else one made on first use with `standardOptions`.
     static LrPluginBridge& shared();
+    static void setShared(LrPluginBridge* bridge);
+    // The options the application runs the bridge with: the editor the user defaults name, if any.
+    static Options standardOptions(UserDefaults& defaults);
     // Off; turns on the bridge's diagnostic console messages.
     static inline bool debugLoggingEnabled = false;
 

@@ -6,8 +6,10 @@
 #include "app/SystemCollaborators.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
 #include "discovery/WiFiNetworkAutoLaunching.h"
+#include "lightroom/LrPluginBridge.h"
 #include "platform/camera/SimulatedCamera.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/photolibrary/PhotoLibrary.h"
 #include "platform/wifi/WiFiInterface.h"
 #include "sorting/PhotoSortingModel.h"
 #include "platform/services/Workspace.h"
@@ -412,6 +414,8 @@ TEST(AppComposition, SharedAccessorsHandOutWhatItBuiltWhileItLives)
     EXPECT_EQ(&WiFiNetworkAutoLaunching::shared(), &composition->wifiPolicy());
     EXPECT_EQ(&PhotoSortingModel::shared(), &composition->photoSorting());
     EXPECT_EQ(&Workspace::shared(), &composition->workspace());
+    EXPECT_EQ(&LrPluginBridge::shared(), &composition->editorBridge());
+    EXPECT_EQ(PhotoLibrary::shared(), composition->photoLibrary());
     EXPECT_TRUE(WiFiClient::interface());
 
     VKLCameraDiscovery* const built = &composition->cameraDiscovery();
