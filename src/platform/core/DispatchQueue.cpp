@@ -1,6 +1,7 @@
 #include "platform/core/DispatchQueue.h"
 
 #include <QCoreApplication>
+#include <QMetaMethod>
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
@@ -153,8 +154,13 @@ private:
 
     static void request(MainQueuePump* pump, size_t count)
     {
+        if (count == 0)
+            return;
+        // Looked up once; Qt builds each queued call itself, so nothing made here crosses threads.
+        static const QMetaMethod runNext =
+            MainQueuePump::staticMetaObject.method(MainQueuePump::staticMetaObject.indexOfMethod("runNext()"));
         for (size_t i = 0; i < count; ++i)
-            QMetaObject::invokeMethod(pump, "runNext", Qt::QueuedConnection);
+            runNext.invoke(pump, Qt::QueuedConnection);
     }
 
     void runNext()
