@@ -12,6 +12,7 @@ packages=(
   xvfb xauth
   dbus-daemon
   xdg-utils
+  desktop-file-utils
 )
 
 missing=()
