@@ -412,10 +412,17 @@ TEST_F(PhotoCacheTest, ImagesInOtherFormatsAreCachedAsJpegAndBrokenOnesNotAtAll)
         SCOPED_TRACE(c.title);
         PhotoPtr p = photo(QStringLiteral("CONV_%1.DNG").arg(++index), clock);
         itemOf(p)->setThumbnail({std::nullopt, c.delivered});
-        int completions = 0;
-        p->loadThumbnail({}, [&](const PhotoPtr&) { ++completions; });
+        // The delivery and the cache write run on the camera's delivery queue.
+        std::atomic<int> completions = 0;
+        std::optional<int> errorCode;
+        p->loadThumbnail({}, [&](const Photo::LoadResult& result) {
+            if (result.error)
+                errorCode = result.error->code;
+            ++completions;
+        });
         ASSERT_TRUE(test::runUntil([&] { return completions == 1; }));
         EXPECT_EQ(p->thumbnailIsAvailable(), c.stored);
+        EXPECT_EQ(errorCode, c.stored ? std::nullopt : std::optional<int>(ImageCacheErrorUndecodable));
         if (!c.stored)
             continue;
         QFile stored(*p->cachedThumbnailLocation());
