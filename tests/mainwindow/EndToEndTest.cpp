@@ -18,6 +18,7 @@
 #include "samplecamera/CameraQRCodeImage.h"
 #include "samplecamera/SampleCameraGenerator.h"
 #include "support/DiscoveryTestSupport.h"
+#include "support/ScopedImageCache.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -56,7 +57,6 @@ class EndToEndTest : public ::testing::Test {
 protected:
     EndToEndTest() : defaults(dir.filePath(QStringLiteral("defaults.ini")))
     {
-        Photo::setImageCachesDirectory(dir.filePath(QStringLiteral("cache")));
         SimulatedNetworkState::shared().setCurrentSsid(std::nullopt);
         SimulatedCameraDiscovery::shared().removeAllCameras();
         SimulatedCameraDiscovery::shared().setReportDelay(10ms);
@@ -68,7 +68,6 @@ protected:
         screens.reset();
         SimulatedCameraDiscovery::shared().removeAllCameras();
         SimulatedNetworkState::shared().setCurrentSsid(std::nullopt);
-        Photo::resetImageCachesDirectory();
     }
 
     // Writes the sample camera; a network name puts the camera on its own Wi-Fi network.
@@ -153,6 +152,7 @@ protected:
     }
 
     QTemporaryDir dir;
+    test::ScopedImageCache cache{dir.filePath(QStringLiteral("cache"))};
     UserDefaults defaults;
     NoGatewayPolicy policy;
     std::shared_ptr<SimulatedWiFi> wifi = std::make_shared<SimulatedWiFi>(QStringLiteral("wlan-e2e"));
