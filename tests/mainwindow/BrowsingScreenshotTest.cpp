@@ -9,6 +9,7 @@
 #include "mainwindow/grid/ImageGridViewController.h"
 #include "mainwindow/preview/ImagePreviewTransitioning.h"
 #include "mainwindow/preview/ImagePreviewViewController.h"
+#include "platform/exiv2/Exiv2Library.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,8 +17,6 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QTemporaryDir>
-
-#include <exiv2/exiv2.hpp>
 
 #include <gtest/gtest.h>
 
@@ -56,7 +55,7 @@ QByteArray scenery(QSize size, int hue, bool withExif = false)
     const QString path = dir.filePath("shot.jpg");
     image.save(path, "JPEG", 88);
     if (withExif) {
-        auto file = Exiv2::ImageFactory::open(path.toStdString());
+        auto file = Exiv2Library::open(path);
         file->readMetadata();
         Exiv2::ExifData exif;
         exif["Exif.Photo.ExposureTime"] = Exiv2::URational(1, 350);

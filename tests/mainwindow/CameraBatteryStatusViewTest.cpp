@@ -1,5 +1,5 @@
 #include "mainwindow/CameraBatteryStatusView.h"
-#include "platform/camera/InProcessCamera.h"
+#include "support/InProcessCamera.h"
 
 #include <gtest/gtest.h>
 

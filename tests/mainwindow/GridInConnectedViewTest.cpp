@@ -13,6 +13,7 @@
 #include "platform/camera/SimulatedCamera.h"
 #include "platform/core/UserDefaults.h"
 #include "samplecamera/SampleCameraGenerator.h"
+#include "support/ScopedImageCache.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -35,13 +36,17 @@ public:
     void enforceAutoLaunchSetting() override {}
     void quitHelperIfRunning() override {}
     bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>&) const override { return false; }
-    void disconnectFromCurrentWiFiNetwork() override {}
+    void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
+    {
+        if (completion)
+            completion();
+    }
 };
 
 TEST(GridInConnectedViewTest, ShowsEveryShotUprightWithItsThumbnail)
 {
     QTemporaryDir dir;
-    Photo::setImageCachesDirectory(dir.filePath(QStringLiteral("cache")));
+    const test::ScopedImageCache cache(dir.filePath(QStringLiteral("cache")));
     tools::SampleCameraSpec spec;
     spec.outputFolder = dir.filePath(QStringLiteral("camera"));
     spec.shots = 24;
@@ -112,7 +117,6 @@ TEST(GridInConnectedViewTest, ShowsEveryShotUprightWithItsThumbnail)
     EXPECT_TRUE(window.window()->grab().toImage().save(QStringLiteral(VKL_SCREENSHOT_DIR "/connected-view-grid.png")));
 
     EXPECT_TRUE(runUntil([] { return BackgroundWork::running() == 0; }));
-    Photo::resetImageCachesDirectory();
 }
 
 } // namespace

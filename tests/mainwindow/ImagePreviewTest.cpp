@@ -6,14 +6,13 @@
 #include "mainwindow/preview/ImagePreviewTransitioning.h"
 #include "mainwindow/preview/ImagePreviewViewController.h"
 #include "mainwindow/preview/ShootingData.h"
+#include "platform/exiv2/Exiv2Library.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
 #include <QTemporaryDir>
-
-#include <exiv2/exiv2.hpp>
 
 #include <gtest/gtest.h>
 
@@ -32,7 +31,7 @@ QByteArray jpegWithExif(QSize size, const std::function<void(Exiv2::ExifData&)>&
     EXPECT_TRUE(out.open(QIODevice::WriteOnly));
     out.write(test::jpegBytes(size));
     out.close();
-    auto image = Exiv2::ImageFactory::open(path.toStdString());
+    auto image = Exiv2Library::open(path);
     image->readMetadata();
     Exiv2::ExifData exif;
     fill(exif);

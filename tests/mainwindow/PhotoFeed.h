@@ -7,7 +7,8 @@
 #include "mainwindow/PhotoBrowser.h"
 #include "model/CameraFileScanning.h"
 #include "model/FileSystemItemMetadataDelivery.h"
-#include "platform/camera/InProcessCamera.h"
+#include "support/InProcessCamera.h"
+#include "support/ScopedImageCache.h"
 #include "support/TestSupport.h"
 
 #include <QBuffer>
@@ -55,14 +56,9 @@ public:
     {
         m_camera->addStorage(m_storage);
         // Each feed gets its own image cache, so thumbnails of one test never show up in another.
-        Photo::setImageCachesDirectory(m_cache.path());
         Photo::forgetCacheFolderClaims();
     }
-    ~PhotoFeed()
-    {
-        Photo::resetImageCachesDirectory();
-        Photo::forgetCacheFolderClaims();
-    }
+    ~PhotoFeed() { Photo::forgetCacheFolderClaims(); }
 
     std::shared_ptr<InProcessFile> add(const QString& name, std::optional<QDateTime> date)
     {
@@ -103,6 +99,7 @@ public:
 
 private:
     QTemporaryDir m_cache;
+    ScopedImageCache m_cacheInUse{m_cache.path()};
     std::shared_ptr<InProcessCameraOptions> m_options;
     std::shared_ptr<InProcessCamera> m_camera;
     std::shared_ptr<InProcessFolder> m_root;

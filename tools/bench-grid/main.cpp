@@ -12,7 +12,7 @@
 #include "mainwindow/grid/ThumbnailCache.h"
 #include "model/CameraFileScanning.h"
 #include "model/FileSystemItemMetadataDelivery.h"
-#include "platform/camera/InProcessCamera.h"
+#include "support/InProcessCamera.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -232,6 +232,5 @@ int main(int argc, char** argv)
                 "the main thread %d   (target <= 16 ms, none)\n",
                 frames.max(), frames.percentile(0.5), frames.samples.size(),
                 ThumbnailCache::mainThreadDecodes() - decodesBefore);
-    Photo::resetImageCachesDirectory();
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "platform/camera/SimulatedContent.h"
 #include "samplecamera/TiffWriter.h"
 #include "support/TestSupport.h"
+#include "platform/exiv2/Exiv2Library.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -15,7 +16,6 @@
 #include <cstdio>
 #include <utility>
 
-#include <exiv2/exiv2.hpp>
 #include <gtest/gtest.h>
 
 namespace vornakel {
@@ -232,7 +232,7 @@ TEST(SimulatedContent, ReportsTheOrientationWithTheMetadata)
     for (const auto& [name, orientation] : shots) {
         const QString path = card.filePath(QString::fromLatin1(name));
         ASSERT_TRUE(image.save(path, "JPEG"));
-        auto file = Exiv2::ImageFactory::open(path.toStdString());
+        auto file = Exiv2Library::open(path);
         file->readMetadata();
         Exiv2::ExifData exif;
         exif["Exif.Photo.DateTimeOriginal"] = "2024:05:06 07:08:09";
