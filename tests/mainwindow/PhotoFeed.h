@@ -58,7 +58,12 @@ public:
         // Each feed gets its own image cache, so thumbnails of one test never show up in another.
         Photo::forgetCacheFolderClaims();
     }
-    ~PhotoFeed() { Photo::forgetCacheFolderClaims(); }
+    ~PhotoFeed()
+    {
+        // A preview or thumbnail still on its way would otherwise be stored after the test, into a gone folder.
+        EXPECT_TRUE(InProcessCamera::waitForDeliveries());
+        Photo::forgetCacheFolderClaims();
+    }
 
     std::shared_ptr<InProcessFile> add(const QString& name, std::optional<QDateTime> date)
     {

@@ -3,6 +3,7 @@
 #include "platform/core/DispatchQueue.h"
 
 #include <algorithm>
+#include <future>
 #include <utility>
 
 namespace vornakel {
@@ -252,6 +253,19 @@ std::shared_ptr<InProcessFile> InProcessFolder::addFile(const QString& name, std
 }
 
 // ---- Camera -------------------------------------------------------------------------------------------------
+
+bool InProcessCamera::waitForDeliveries()
+{
+    const QueuePtr queue = VKLLibrary::deliveryQueue();
+    for (int turn = 0; turn < 2; ++turn) {
+        auto reached = std::make_shared<std::promise<void>>();
+        std::future<void> done = reached->get_future();
+        queue->async([reached] { reached->set_value(); });
+        if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+            return false;
+    }
+    return true;
+}
 
 void InProcessCamera::addStorage(std::shared_ptr<VKLFileStorage> storage)
 {

@@ -171,6 +171,9 @@ public:
     std::shared_ptr<VKLPropertyProxy> proxyForProperty(unsigned) override { return nullptr; }
 
     void addStorage(std::shared_ptr<VKLFileStorage> storage);
+    // Waits until every thumbnail and preview delivery already asked for has been made (a request takes two
+    // turns of the delivery queue), so that none runs after the test that asked for it; false after 10 s.
+    static bool waitForDeliveries();
     // None: the camera answers no storage list at all.
     void setStorageDevices(std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> storages)
     {
