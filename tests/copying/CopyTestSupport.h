@@ -4,7 +4,7 @@
 #include "copying/PhotoCopyQueue.h"
 #include "copying/StagedFile.h"
 #include "model/Photo.h"
-#include "platform/camera/InProcessCamera.h"
+#include "support/InProcessCamera.h"
 #include "platform/core/UserDefaults.h"
 #include "sorting/PhotoSortingModel.h"
 #include "support/TestSupport.h"

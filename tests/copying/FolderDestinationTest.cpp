@@ -1,7 +1,7 @@
 #include "CopyTestSupport.h"
 
 #include "copying/FileNames.h"
-#include "platform/camera/StaticFileItem.h"
+#include "support/StaticFileItem.h"
 
 
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 #include "CameraTestSupport.h"
-#include "platform/camera/InProcessCamera.h"
+#include "support/InProcessCamera.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
