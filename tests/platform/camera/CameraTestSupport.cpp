@@ -139,11 +139,14 @@ ImageResult fetchImage(const VKLFileSystemItem::ItemPtr& item, bool preview)
 
 StreamResult streamFile(const VKLFileSystemItem::ItemPtr& item, QueuePtr queue, int stopAfterChunks)
 {
+    // Chunks and the completion may come on worker queues; the result is read here on the main thread.
     auto result = std::make_shared<StreamResult>();
+    auto mutex = std::make_shared<std::mutex>();
     auto context = std::make_shared<int>(42);
     item->streamItem([context] { return VKLFileSystemItem::StreamContext(context); }, queue,
-                     [result, context, stopAfterChunks](const VKLFileSystemItem::ItemPtr&, const QByteArray& data,
+                     [result, mutex, context, stopAfterChunks](const VKLFileSystemItem::ItemPtr&, const QByteArray& data,
                                                         const VKLFileSystemItem::StreamContext& received) {
+                         std::lock_guard lock(*mutex);
                          result->data.append(data);
                          ++result->chunks;
                          if (received != context)
@@ -151,14 +154,19 @@ StreamResult streamFile(const VKLFileSystemItem::ItemPtr& item, QueuePtr queue, 
                          return result->chunks == stopAfterChunks ? 1 : 0;
                      },
                      queue,
-                     [result, context](const VKLFileSystemItem::ItemPtr&, std::optional<Error> error,
+                     [result, mutex, context](const VKLFileSystemItem::ItemPtr&, std::optional<Error> error,
                                        const VKLFileSystemItem::StreamContext& received) {
+                         std::lock_guard lock(*mutex);
                          ++result->completions;
                          result->error = std::move(error);
                          result->contextUnchanged = received == context;
                      },
                      queue);
-    EXPECT_TRUE(runUntil([&] { return result->completions > 0; }));
+    EXPECT_TRUE(runUntil([&] {
+        std::lock_guard lock(*mutex);
+        return result->completions > 0;
+    }));
+    std::lock_guard lock(*mutex);
     return *result;
 }
 
