@@ -9,6 +9,7 @@
 #include "app/AppIcons.h"
 #include "app/AppDelegate.h"
 #include "app/PreferencesWindowController.h"
+#include "app/SystemCollaborators.h"
 #include "mainwindow/MainWindowController.h"
 #include "platform/core/Error.h"
 #include "platform/loginitems/HelperProcess.h"
@@ -176,7 +177,7 @@ int main(int argc, char** argv)
     const std::unique_ptr<CameraScreens> screens = composition->makeCameraScreens();
     MainWindowController mainWindow(screens->makeDiscovery(), composition->wifiNetworkPolicy(), composition->userDefaults());
     delegate.installMenus(mainWindow.window()->menuBar());
-    const std::unique_ptr<CopyFlowController> copying = makeCopyFlow(UserDefaults::standard());
+    const std::unique_ptr<CopyFlowController> copying = makeCopyFlow(composition->userDefaults());
     copying->attach(*screens, mainWindow);
     // Quit goes through the window's close, so that a running copy is asked about and ended first.
     if (auto* quit = mainWindow.window()->menuBar()->findChild<QAction*>(QStringLiteral("QuitMenuItem"))) {

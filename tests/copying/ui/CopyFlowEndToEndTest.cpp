@@ -15,6 +15,7 @@
 #include "platform/wifi/SimulatedWiFi.h"
 #include "samplecamera/SampleCameraGenerator.h"
 #include "support/DiscoveryTestSupport.h"
+#include "support/ScopedImageCache.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -43,7 +44,11 @@ public:
     void enforceAutoLaunchSetting() override {}
     void quitHelperIfRunning() override {}
     bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>&) const override { return false; }
-    void disconnectFromCurrentWiFiNetwork() override {}
+    void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
+    {
+        if (completion)
+            completion();
+    }
 };
 
 bool save(QWidget* widget, const QString& name)
@@ -71,7 +76,6 @@ class CopyFlowEndToEndTest : public ::testing::Test {
 protected:
     CopyFlowEndToEndTest() : defaults(dir.filePath(QStringLiteral("defaults.ini"))), presets(defaults)
     {
-        Photo::setImageCachesDirectory(dir.filePath(QStringLiteral("cache")));
         SimulatedNetworkState::shared().setCurrentSsid(std::nullopt);
         SimulatedCameraDiscovery::shared().removeAllCameras();
         SimulatedCameraDiscovery::shared().setReportDelay(10ms);
@@ -83,8 +87,6 @@ protected:
         window.reset();
         screens.reset();
         SimulatedCameraDiscovery::shared().removeAllCameras();
-        SimulatedCameraDiscovery::shared().removeAllObservers();
-        Photo::resetImageCachesDirectory();
     }
 
     QString outPath() const { return dir.filePath(QStringLiteral("Photos")); }
@@ -166,6 +168,7 @@ protected:
     }
 
     QTemporaryDir dir;
+    test::ScopedImageCache cache{dir.filePath(QStringLiteral("cache"))};
     UserDefaults defaults;
     PhotoSortingModel presets;
     NoGatewayPolicy policy;
