@@ -11,6 +11,7 @@
 #include "app/PreferencesWindowController.h"
 #include "app/SystemCollaborators.h"
 #include "mainwindow/MainWindowController.h"
+#include "platform/core/DispatchQueue.h"
 #include "platform/core/Error.h"
 #include "platform/loginitems/HelperProcess.h"
 
@@ -208,5 +209,8 @@ int main(int argc, char** argv)
         const QString folder = parser.value(screenshots);
         QTimer::singleShot(0, &app, [&, folder] { takeScreenshots(delegate, mainWindow, folder); });
     }
-    return app.exec();
+    const int status = app.exec();
+    // Background blocks still waiting (a camera's delayed answer) never run into objects that are going away.
+    DispatchQueue::finishBackgroundWorkForExit(std::chrono::seconds(2));
+    return status;
 }

@@ -1,5 +1,7 @@
 // Every test executable runs inside a QApplication (offscreen in CI) with its own XDG folders, so tests never
 // touch the user's settings or caches.
+#include "platform/core/DispatchQueue.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -40,5 +42,9 @@ int main(int argc, char** argv)
     QApplication::setOrganizationDomain(QStringLiteral("vornakel.com"));
     QApplication::setApplicationName(QStringLiteral("Vornakel Transfer Tests"));
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // Work a test left on the background queues (a simulated link's delayed answer) must not run into the
+    // process's static objects while they go.
+    vornakel::DispatchQueue::finishBackgroundWorkForExit(std::chrono::seconds(5));
+    return result;
 }

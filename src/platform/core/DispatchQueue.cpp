@@ -7,11 +7,13 @@
 #include <QThread>
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace vornakel {
 namespace {
@@ -24,6 +26,22 @@ thread_local const DispatchQueue* tCurrentQueue = nullptr;
 // ordered for the threads and for ThreadSanitizer alike.
 class WorkerPool {
 public:
+    static std::atomic<bool>& exiting()
+    {
+        static std::atomic<bool> flag{false};
+        return flag;
+    }
+
+    // A block that will never run because the process is ending is kept here rather than destroyed: what it
+    // holds may refer to objects already gone, and it may be the only thing keeping a chain of work alive.
+    static void keepUnrun(std::function<void()> block)
+    {
+        static std::mutex* mutex = new std::mutex;
+        static auto* kept = new std::vector<std::function<void()>>;
+        std::lock_guard lock(*mutex);
+        kept->push_back(std::move(block));
+    }
+
     static WorkerPool& instance()
     {
         // Never destroyed: a worker may still be finishing a block while the process exits.
@@ -66,18 +84,41 @@ private:
             }
             std::function<void()> task = std::move(m_tasks.front());
             m_tasks.pop_front();
+            ++m_running;
             lock.unlock();
-            task();
+            // Once the process is on its way out, blocks still waiting are dropped: what they would touch may
+            // already be gone.
+            if (!exiting().load())
+                task();
+            else
+                keepUnrun(std::move(task));
             task = nullptr; // whatever the block held goes before the lock is taken again
             lock.lock();
+            --m_running;
+            m_quiet.notify_all();
         }
     }
 
+public:
+    // Drops the blocks still waiting and waits, at most until `deadline`, for those running to end.
+    void quiesce(std::chrono::steady_clock::time_point deadline)
+    {
+        std::unique_lock lock(m_mutex);
+        for (std::function<void()>& task : m_tasks)
+            keepUnrun(std::move(task));
+        m_tasks.clear();
+        m_quiet.wait_until(lock, deadline, [this] { return m_running == 0 && m_tasks.empty(); });
+    }
+
+private:
+
     std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::condition_variable m_quiet;
     std::deque<std::function<void()>> m_tasks;
     size_t m_idle = 0;
     size_t m_threads = 0;
+    size_t m_running = 0;
 };
 
 class ScopedCurrentQueue {
@@ -237,7 +278,10 @@ private:
                 block = std::move(m_pending.front());
                 m_pending.pop_front();
             }
-            block();
+            if (!WorkerPool::exiting().load())
+                block();
+            else
+                WorkerPool::keepUnrun(std::move(block));
         }
     }
 
@@ -313,7 +357,10 @@ private:
             }
             auto node = m_pending.extract(m_pending.begin());
             lock.unlock();
-            node.mapped().target->async(std::move(node.mapped().block));
+            if (!WorkerPool::exiting().load())
+                node.mapped().target->async(std::move(node.mapped().block));
+            else
+                WorkerPool::keepUnrun([entry = std::move(node.mapped())] {});
             node = {};
             lock.lock();
         }
@@ -326,6 +373,12 @@ private:
 };
 
 } // namespace
+
+void DispatchQueue::finishBackgroundWorkForExit(std::chrono::milliseconds bound)
+{
+    WorkerPool::exiting().store(true);
+    WorkerPool::instance().quiesce(std::chrono::steady_clock::now() + bound);
+}
 
 std::shared_ptr<DispatchQueue> DispatchQueue::main() { return mainQueue(); }
 

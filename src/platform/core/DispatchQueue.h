@@ -29,6 +29,9 @@ public:
     // The label of the queue whose block the calling thread is running, empty when none.
     static QString currentLabel();
     static bool isMainThread();
+    // Called once the program's own work is over, before static objects go: background blocks not yet started
+    // (delayed ones included) never run, and those running are given until `bound` to end.
+    static void finishBackgroundWorkForExit(std::chrono::milliseconds bound);
 
     const QString& label() const { return m_label; }
     virtual bool isConcurrent() const = 0;
