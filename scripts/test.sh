@@ -19,7 +19,7 @@ export QT_QPA_PLATFORM=offscreen
 # ThreadSanitizer; only their test executables are built there, to keep the whole run short.
 tsan_tests=(test_platform_core test_platform_camera test_model)
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVKL_TSAN=ON >/dev/null
-cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}" early_main_queue_probe
+cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}" early_main_queue_probe exit_quiescence_probe
 tsan_labels=$(IFS='|'; echo "^(${tsan_tests[*]})\$")
 ctest --test-dir build-tsan -L "$tsan_labels" --output-on-failure -j "$jobs" --timeout 300
 

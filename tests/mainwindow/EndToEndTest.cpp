@@ -2,6 +2,7 @@
 // connected view: found on the network (or joined from its QR code first), connected, every shot shown once in
 // day sections, and back to the search when the camera drops the connection. Also writes the screenshots.
 #include "discovery/WiFiNetworkAutoLaunching.h"
+#include "support/NoGatewayPolicy.h"
 #include "discovery/ui/CameraDiscoveryViewController.h"
 #include "mainwindow/CameraScreens.h"
 #include "mainwindow/DayListPhotoBrowser.h"
@@ -39,19 +40,6 @@ using namespace vornakel::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-class NoGatewayPolicy : public WiFiNetworkPolicy {
-public:
-    void createSharedWatcher() override {}
-    void enforceAutoLaunchSetting() override {}
-    void quitHelperIfRunning() override {}
-    bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>&) const override { return false; }
-    void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
-    {
-        if (completion)
-            completion();
-    }
-};
 
 class EndToEndTest : public ::testing::Test {
 protected:

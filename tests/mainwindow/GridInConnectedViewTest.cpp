@@ -3,6 +3,7 @@
 // upright. Also writes the connected view's screenshot with the grid.
 
 #include "mainwindow/DiscoveryPlaceholderController.h"
+#include "support/NoGatewayPolicy.h"
 #include "mainwindow/MainViewController.h"
 #include "mainwindow/MainWindowController.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
@@ -29,19 +30,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::runUntil;
-
-class NoGatewayPolicy : public WiFiNetworkPolicy {
-public:
-    void createSharedWatcher() override {}
-    void enforceAutoLaunchSetting() override {}
-    void quitHelperIfRunning() override {}
-    bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>&) const override { return false; }
-    void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
-    {
-        if (completion)
-            completion();
-    }
-};
+using test::NoGatewayPolicy;
 
 TEST(GridInConnectedViewTest, ShowsEveryShotUprightWithItsThumbnail)
 {

@@ -11,6 +11,7 @@
 #include "platform/camera/SimulatedCamera.h"
 #include "platform/core/UserDefaults.h"
 #include "samplecamera/SampleCameraGenerator.h"
+#include "support/NoGatewayPolicy.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -27,19 +28,6 @@
 using namespace vornakel;
 
 namespace {
-
-class NoWiFi : public WiFiNetworkPolicy {
-public:
-    void createSharedWatcher() override {}
-    void enforceAutoLaunchSetting() override {}
-    void quitHelperIfRunning() override {}
-    bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>&) const override { return false; }
-    void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
-    {
-        if (completion)
-            completion();
-    }
-};
 
 // Notes the first paint of the photo list.
 class PaintWatch : public QObject {
@@ -101,7 +89,7 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
     Photo::setImageCachesDirectory(cacheFolder);
     QTemporaryDir dir;
     UserDefaults defaults(dir.filePath(QStringLiteral("defaults.ini")));
-    NoWiFi wifi;
+    test::NoGatewayPolicy wifi;
     SimulatedCameraDiscovery& discovery = SimulatedCameraDiscovery::shared();
     discovery.removeAllCameras();
     discovery.setReportDelay(std::chrono::milliseconds(0));

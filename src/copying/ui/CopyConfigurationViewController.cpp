@@ -1,4 +1,5 @@
 #include "copying/ui/CopyConfigurationViewController.h"
+#include "copying/ui/SheetText.h"
 
 #include "copying/PhotoCopyQueue.h"
 #include "copying/ui/CopyDestinationStackViewItem.h"
@@ -17,13 +18,6 @@
 #include <QVBoxLayout>
 
 namespace vornakel {
-
-namespace {
-QString ui(const char* key)
-{
-    return GeneralUI::text(QString::fromLatin1(key));
-}
-} // namespace
 
 QString CopyConfigurationViewController::chosenCopyDestinationUserDefaultsKey()
 {

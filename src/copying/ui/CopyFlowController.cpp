@@ -1,4 +1,5 @@
 #include "copying/ui/CopyFlowController.h"
+#include "copying/ui/SheetText.h"
 
 #include "copying/FolderCopyDestination.h"
 #include "copying/PhotoCopyQueue.h"
@@ -17,13 +18,6 @@
 #include <QTimer>
 
 namespace vornakel {
-
-namespace {
-QString ui(const char* key)
-{
-    return GeneralUI::text(QString::fromLatin1(key));
-}
-} // namespace
 
 CopyDestinationOffer folderCopyDestinationOffer(UserDefaults& defaults, PhotoSortingModel& presets)
 {

@@ -1,4 +1,5 @@
 #include "copying/ui/CopyProgressViewController.h"
+#include "copying/ui/SheetText.h"
 
 #include "copying/ui/FilenameConflictViewController.h"
 #include "mainwindow/CameraBatteryStatusView.h"
@@ -22,18 +23,7 @@
 namespace vornakel {
 
 namespace {
-QString ui(const char* key)
-{
-    return GeneralUI::text(QString::fromLatin1(key));
-}
 
-QLabel* plainLabel(QWidget* parent, const char* name)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
 
 QString durationText(double seconds)
 {

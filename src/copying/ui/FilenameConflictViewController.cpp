@@ -1,4 +1,5 @@
 #include "copying/ui/FilenameConflictViewController.h"
+#include "copying/ui/SheetText.h"
 
 #include "model/ImageMetadataHelper.h"
 #include "model/Photo.h"
@@ -23,18 +24,7 @@ namespace vornakel {
 namespace {
 constexpr int kThumbnailSide = 160;
 
-QString ui(const char* key)
-{
-    return GeneralUI::text(QString::fromLatin1(key));
-}
 
-QLabel* plainLabel(QWidget* parent, const char* name)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
 } // namespace
 
 FilenameConflictViewController::FilenameConflictViewController(PhotoVariantPtr variant, QString conflictingLocalPath,

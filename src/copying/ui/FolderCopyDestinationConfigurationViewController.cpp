@@ -1,4 +1,5 @@
 #include "copying/ui/FolderCopyDestinationConfigurationViewController.h"
+#include "copying/ui/SheetText.h"
 
 #include "copying/FolderCopyDestination.h"
 #include "platform/core/Strings.h"
@@ -18,13 +19,6 @@
 #include <QStyle>
 
 namespace vornakel {
-
-namespace {
-QString ui(const char* key)
-{
-    return GeneralUI::text(QString::fromLatin1(key));
-}
-} // namespace
 
 FolderPathField::FolderPathField(QWidget* parent) : QLineEdit(parent)
 {

@@ -1,9 +1,11 @@
 // The copy sheet as a computer with the photo library and the photo editor shows it: three buttons in order,
-// and each destination's own pane beside them. Writes a screenshot with the library chosen.
+// and each destination's own pane beside them. Writes screenshots with the library chosen and with the editor
+// chosen and ready.
 #include "CopyTestSupport.h"
 #include "LightroomTestSupport.h"
 
 #include "copying/destinations/ui/LibraryAndEditorOffers.h"
+#include "copying/destinations/ui/LightroomDestinationPane.h"
 #include "copying/ui/CopyConfigurationViewController.h"
 #include "copying/ui/CopyDestinationStackViewItem.h"
 #include "copying/ui/CopyFlowController.h"
@@ -13,10 +15,12 @@
 
 #include <QCoreApplication>
 #include <QMainWindow>
+#include <QPushButton>
 #include <QToolButton>
 
 using namespace vornakel;
 using namespace vornakel::test;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -27,7 +31,19 @@ TEST(CopySheetWithEveryDestination, FolderLibraryAndEditorEachWithTheirPane)
     editor.workspace.installed = true;
     auto library = std::make_shared<FakePhotoLibrary>();
     library->present = true;
+    // The editor runs, with the plug-in installed, and serves one folder of its catalog.
+    editor.bridge->installOrUpdatePlugin(LrPluginBridge::bundledPluginLocation());
+    editor.applications.running[LrPluginBridge::defaultApplicationIdentifier()].push_back(7);
+    tools::ReferenceEditorPeer::Options peerOptions;
+    peerOptions.modulesFolder = editor.home.filePath(QStringLiteral("Modules"));
+    peerOptions.catalogFolder = editor.home.filePath(QStringLiteral("Catalog"));
+    const QString pictures = copy.path(QStringLiteral("catalog/Pictures"));
+    QDir().mkpath(pictures);
+    peerOptions.folders = {pictures};
+    editor.peer = std::make_unique<tools::ReferenceEditorPeer>(peerOptions);
+    editor.workspace.peer = editor.peer.get();
     LibraryAndEditorDestinations destinations(library, *editor.bridge, copy.defaults(), copy.presets());
+    destinations.lightroomDestination()->setPorts(editor.requestPort, editor.responsePort);
     std::vector<CopyDestinationOffer> offers{folderCopyDestinationOffer(copy.defaults(), copy.presets())};
     for (CopyDestinationOffer& offer : destinations.offers())
         offers.push_back(std::move(offer));
@@ -56,6 +72,15 @@ TEST(CopySheetWithEveryDestination, FolderLibraryAndEditorEachWithTheirPane)
     ASSERT_TRUE(folder.mkpath(QStringLiteral(".")));
     ASSERT_TRUE(runUntil([&] { return !sheet->lineView()->isAnimating(); }));
     EXPECT_TRUE(sheet->grab().save(folder.filePath(QStringLiteral("copy-configuration-library.png"))));
+
+    sheet->stackItems()[2]->button()->click();
+    auto* editorPane = qobject_cast<LightroomDestinationPane*>(sheet->currentPane());
+    ASSERT_TRUE(editorPane);
+    ASSERT_TRUE(runUntil([&] { return editorPane->state() == LightroomDestinationPane::State::ready; }, 10000ms));
+    ASSERT_TRUE(runUntil([&] { return !sheet->lineView()->isAnimating(); }));
+    EXPECT_TRUE(sheet->copyButton()->isEnabled()) << "a reachable catalog folder is the target";
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(sheet->grab().save(folder.filePath(QStringLiteral("copy-configuration-editor.png"))));
     sheet->cancelCopy();
     delete sheet;
 }

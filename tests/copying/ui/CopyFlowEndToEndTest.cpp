@@ -2,6 +2,7 @@
 // and a preset in the sheet, copy; then the same photos again, where one "remember" + Skip settles every
 // existing file. Also a disconnect and a window close in the middle of a copy, and the sheets' screenshots.
 #include "CopySheetsTestSupport.h"
+#include "support/NoGatewayPolicy.h"
 
 #include "copying/ui/CopyFlowController.h"
 #include "copying/ui/FolderCopyDestinationConfigurationViewController.h"
@@ -37,19 +38,6 @@ using namespace vornakel::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-class NoGatewayPolicy : public WiFiNetworkPolicy {
-public:
-    void createSharedWatcher() override {}
-    void enforceAutoLaunchSetting() override {}
-    void quitHelperIfRunning() override {}
-    bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>&) const override { return false; }
-    void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
-    {
-        if (completion)
-            completion();
-    }
-};
 
 bool save(QWidget* widget, const QString& name)
 {
