@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 #include <optional>
@@ -16,6 +17,12 @@ inline std::optional<FileGroupBehaviour> fileGroupBehaviourFromRawValue(qint64 r
         return std::nullopt;
     return FileGroupBehaviour(int(raw));
 }
+
+class UserDefaults;
+
+// The grouping stored under `key` when it is 0, 1 or 2; `fallback` when it is missing or anything else.
+FileGroupBehaviour storedFileGroupBehaviour(const UserDefaults& defaults, const QString& key,
+                                            FileGroupBehaviour fallback);
 
 // The answer to "a file of that name is already there".
 enum class FileNameConflictResolution { skip, overwrite, useUniqueName, cancel };

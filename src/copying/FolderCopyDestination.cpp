@@ -77,12 +77,7 @@ QString FolderCopyDestination::identifier() const
 
 PhotoCopyQueueOptions FolderCopyDestination::copyQueueOptions()
 {
-    FileGroupBehaviour behaviour = FileGroupBehaviour::copyAll;
-    if (auto raw = m_defaults.optionalIntegerForKey(folderGroupingBehaviourUserDefaultsKey())) {
-        if (auto stored = fileGroupBehaviourFromRawValue(*raw))
-            behaviour = *stored;
-    }
-    return {sharedSelf(), behaviour};
+    return {sharedSelf(), storedFileGroupBehaviour(m_defaults, folderGroupingBehaviourUserDefaultsKey(), FileGroupBehaviour::copyAll)};
 }
 
 void FolderCopyDestination::copySessionShouldStart(const Variants&, std::function<void(bool)> completionHandler)

@@ -60,11 +60,8 @@ QString PhotoCopyQueue::dragAndDropGroupingBehaviourUserDefaultsKey()
 
 FileGroupBehaviour PhotoCopyQueue::dragAndDropGroupingBehaviour(const UserDefaults& defaults)
 {
-    if (auto raw = defaults.optionalIntegerForKey(dragAndDropGroupingBehaviourUserDefaultsKey())) {
-        if (auto behaviour = fileGroupBehaviourFromRawValue(*raw))
-            return *behaviour;
-    }
-    return FileGroupBehaviour::preferPreview;
+    return storedFileGroupBehaviour(defaults, dragAndDropGroupingBehaviourUserDefaultsKey(),
+                                    FileGroupBehaviour::preferPreview);
 }
 
 std::vector<PhotoVariantPtr> PhotoCopyQueue::variantsToCopy(const std::vector<PhotoPtr>& photos,

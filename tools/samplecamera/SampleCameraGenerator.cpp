@@ -537,25 +537,15 @@ QByteArray box(const char* type, const QByteArray& payload)
 QByteArray bigEndian16(quint16 value) { return QByteArray().append(char(value >> 8)).append(char(value)); }
 QByteArray bigEndian32(quint32 value) { return bigEndian16(quint16(value >> 16)) + bigEndian16(quint16(value)); }
 
-// The camera tags (IFD0 with its Exif IFD) as a TIFF block, as a HEIF file's EXIF item holds them.
-QByteArray exifTiff(const ShotPlan& plan, const SampleCameraSpec& spec, int orientation, QSize pixelSize)
+// The Exif directory's shooting data, capture date and pixel size, as both the HEIF EXIF block and the CR3
+// file carry them.
+void addShootingTags(TiffWriter& tiff, int exif, const ShotPlan& plan, const QByteArray& date, QSize pixelSize)
 {
     enum : uint16_t {
-        Make = 0x010f, Model = 0x0110, Orientation = 0x0112, DateTime = 0x0132, ExposureTime = 0x829a,
-        FNumber = 0x829d, ExifIFD = 0x8769, ISOSpeedRatings = 0x8827, ExifVersion = 0x9000,
+        ExposureTime = 0x829a, FNumber = 0x829d, ISOSpeedRatings = 0x8827, ExifVersion = 0x9000,
         DateTimeOriginal = 0x9003, OffsetTimeOriginal = 0x9011, FocalLength = 0x920a, PixelXDimension = 0xa002,
         PixelYDimension = 0xa003,
     };
-    TiffWriter tiff;
-    const int ifd0 = tiff.addDirectory();
-    const int exif = tiff.addDirectory();
-    const QByteArray date = QByteArray::fromStdString(exifDate(plan.shot));
-    tiff.addAscii(ifd0, Make, spec.make.toUtf8());
-    tiff.addAscii(ifd0, Model, spec.model.toUtf8());
-    tiff.addShorts(ifd0, Orientation, {uint16_t(orientation)});
-    if (plan.shot.dated)
-        tiff.addAscii(ifd0, DateTime, date);
-    tiff.addDirectoryOffset(ifd0, ExifIFD, exif);
     tiff.addRational(exif, ExposureTime, plan.exposureTime.numerator, plan.exposureTime.denominator);
     tiff.addRational(exif, FNumber, plan.fNumber.numerator, plan.fNumber.denominator);
     tiff.addShorts(exif, ISOSpeedRatings, {uint16_t(plan.shot.iso)});
@@ -567,6 +557,23 @@ QByteArray exifTiff(const ShotPlan& plan, const SampleCameraSpec& spec, int orie
     tiff.addRational(exif, FocalLength, plan.focalLength.numerator, plan.focalLength.denominator);
     tiff.addLongs(exif, PixelXDimension, {uint32_t(pixelSize.width())});
     tiff.addLongs(exif, PixelYDimension, {uint32_t(pixelSize.height())});
+}
+
+// The camera tags (IFD0 with its Exif IFD) as a TIFF block, as a HEIF file's EXIF item holds them.
+QByteArray exifTiff(const ShotPlan& plan, const SampleCameraSpec& spec, int orientation, QSize pixelSize)
+{
+    enum : uint16_t { Make = 0x010f, Model = 0x0110, Orientation = 0x0112, DateTime = 0x0132, ExifIFD = 0x8769 };
+    TiffWriter tiff;
+    const int ifd0 = tiff.addDirectory();
+    const int exif = tiff.addDirectory();
+    const QByteArray date = QByteArray::fromStdString(exifDate(plan.shot));
+    tiff.addAscii(ifd0, Make, spec.make.toUtf8());
+    tiff.addAscii(ifd0, Model, spec.model.toUtf8());
+    tiff.addShorts(ifd0, Orientation, {uint16_t(orientation)});
+    if (plan.shot.dated)
+        tiff.addAscii(ifd0, DateTime, date);
+    tiff.addDirectoryOffset(ifd0, ExifIFD, exif);
+    addShootingTags(tiff, exif, plan, date, pixelSize);
     return tiff.build();
 }
 
@@ -576,11 +583,7 @@ QByteArray exifTiff(const ShotPlan& plan, const SampleCameraSpec& spec, int orie
 QByteArray buildCr3(const ShotPlan& plan, const SampleCameraSpec& spec, const QImage& stored, const QImage& preview,
                     const QByteArray& previewJpeg, const QImage& thumbnail, const QByteArray& thumbnailJpeg)
 {
-    enum : uint16_t {
-        Make = 0x010f, Model = 0x0110, Orientation = 0x0112, DateTime = 0x0132, ExposureTime = 0x829a,
-        FNumber = 0x829d, ISOSpeedRatings = 0x8827, ExifVersion = 0x9000, DateTimeOriginal = 0x9003,
-        OffsetTimeOriginal = 0x9011, FocalLength = 0x920a, PixelXDimension = 0xa002, PixelYDimension = 0xa003,
-    };
+    enum : uint16_t { Make = 0x010f, Model = 0x0110, Orientation = 0x0112, DateTime = 0x0132 };
     static const QByteArray kCanonUuid = QByteArray::fromHex("85c0b687820f11e08111f4ce462b6a48");
     static const QByteArray kPreviewUuid = QByteArray::fromHex("eaf42b5e1c984b88b9fbb7dc406e4d16");
     const QByteArray date = QByteArray::fromStdString(exifDate(plan.shot));
@@ -595,17 +598,7 @@ QByteArray buildCr3(const ShotPlan& plan, const SampleCameraSpec& spec, const QI
 
     TiffWriter exifTags;
     const int exif = exifTags.addDirectory();
-    exifTags.addRational(exif, ExposureTime, plan.exposureTime.numerator, plan.exposureTime.denominator);
-    exifTags.addRational(exif, FNumber, plan.fNumber.numerator, plan.fNumber.denominator);
-    exifTags.addShorts(exif, ISOSpeedRatings, {uint16_t(plan.shot.iso)});
-    exifTags.addBytes(exif, ExifVersion, TiffWriter::Undefined, QByteArrayLiteral("0231"));
-    if (plan.shot.dated) {
-        exifTags.addAscii(exif, DateTimeOriginal, date);
-        exifTags.addAscii(exif, OffsetTimeOriginal, QByteArray::fromStdString(exifOffset(plan.shot)));
-    }
-    exifTags.addRational(exif, FocalLength, plan.focalLength.numerator, plan.focalLength.denominator);
-    exifTags.addLongs(exif, PixelXDimension, {uint32_t(stored.width())});
-    exifTags.addLongs(exif, PixelYDimension, {uint32_t(stored.height())});
+    addShootingTags(exifTags, exif, plan, date, stored.size());
 
     // THMB: version and flags, width, height, JPEG size, two reserved shorts, the JPEG.
     const QByteArray thumbnailBox =

@@ -49,12 +49,7 @@ QString LightroomCopyDestination::identifier() const
 
 PhotoCopyQueueOptions LightroomCopyDestination::copyQueueOptions()
 {
-    FileGroupBehaviour behaviour = FileGroupBehaviour::copyAll;
-    if (auto raw = m_defaults.optionalIntegerForKey(lightroomGroupingBehaviourUserDefaultsKey())) {
-        if (auto stored = fileGroupBehaviourFromRawValue(*raw))
-            behaviour = *stored;
-    }
-    return {sharedSelf(), behaviour};
+    return {sharedSelf(), storedFileGroupBehaviour(m_defaults, lightroomGroupingBehaviourUserDefaultsKey(), FileGroupBehaviour::copyAll)};
 }
 
 void LightroomCopyDestination::setSorting(UserDefinedPhotoSortingPtr sorting)

@@ -85,12 +85,7 @@ QString PhotosCopyDestination::identifier() const
 
 PhotoCopyQueueOptions PhotosCopyDestination::copyQueueOptions()
 {
-    FileGroupBehaviour behaviour = FileGroupBehaviour::copyAll;
-    if (auto raw = m_defaults.optionalIntegerForKey(photosGroupingBehaviourUserDefaultsKey())) {
-        if (auto stored = fileGroupBehaviourFromRawValue(*raw))
-            behaviour = *stored;
-    }
-    return {sharedSelf(), behaviour};
+    return {sharedSelf(), storedFileGroupBehaviour(m_defaults, photosGroupingBehaviourUserDefaultsKey(), FileGroupBehaviour::copyAll)};
 }
 
 void PhotosCopyDestination::setReferencedImportSorting(UserDefinedPhotoSortingPtr sorting)

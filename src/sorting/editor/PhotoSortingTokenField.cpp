@@ -91,20 +91,7 @@ std::vector<PhotoSortingTokenField::Element> PhotoSortingTokenField::makeElement
 
 QVariantList PhotoSortingTokenField::objectValue() const
 {
-    QVariantList objects;
-    QString literal;
-    for (const Element& element : m_elements) {
-        if (element.chip) {
-            if (!literal.isEmpty())
-                objects.append(std::exchange(literal, QString()));
-            objects.append(element.object);
-        } else {
-            literal += element.object.toString();
-        }
-    }
-    if (!literal.isEmpty())
-        objects.append(literal);
-    return objects;
+    return objectsBetween(0, int(m_elements.size()));
 }
 
 void PhotoSortingTokenField::setObjectValue(const QVariantList& objects)
@@ -153,8 +140,12 @@ void PhotoSortingTokenField::setSelection(int start, int length)
 
 QVariantList PhotoSortingTokenField::selectedObjects() const
 {
-    const int from = std::min(m_anchor, m_cursor);
-    const int to = std::max(m_anchor, m_cursor);
+    return objectsBetween(std::min(m_anchor, m_cursor), std::max(m_anchor, m_cursor));
+}
+
+// Chips as their objects, and each run of typed characters between them as one string.
+QVariantList PhotoSortingTokenField::objectsBetween(int from, int to) const
+{
     QVariantList objects;
     QString literal;
     for (int i = from; i < to; ++i) {

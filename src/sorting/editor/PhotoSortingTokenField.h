@@ -101,6 +101,7 @@ private:
     void removeRange(int from, int to);
     void moveCursor(int position, bool keepAnchor);
     // Shows where a drop would land, or refuses the drag.
+    QVariantList objectsBetween(int from, int to) const;
     void trackDrag(QDragMoveEvent* event);
     bool acceptsDrop(const QMimeData* mimeData) const;
     void edited();
