@@ -21,6 +21,10 @@ tsan_tests=(test_platform_core test_platform_camera test_model)
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVKL_TSAN=ON >/dev/null
 cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}" early_main_queue_probe exit_quiescence_probe
 tsan_labels=$(IFS='|'; echo "^(${tsan_tests[*]})\$")
-ctest --test-dir build-tsan -L "$tsan_labels" --output-on-failure -j "$jobs" --timeout 300
+# GLib is not built with ThreadSanitizer, so the memory its allocator hands between threads looks unsynchronised
+# to it (free against posix_memalign inside libglib, reached from Qt's GLib event dispatcher). With QT_NO_GLIB=1
+# Qt runs its own event dispatcher, which ThreadSanitizer sees through, and GLib stays out of these tests; the
+# suppression file keeps what GLib still calls on its own out of the reports.
+QT_NO_GLIB=1 ctest --test-dir build-tsan -L "$tsan_labels" --output-on-failure -j "$jobs" --timeout 300
 
 ctest --test-dir build-tests --output-on-failure -j "$jobs" --timeout 300
