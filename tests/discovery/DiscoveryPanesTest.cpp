@@ -217,6 +217,30 @@ TEST_F(DiscoveryScreenTest, DisconnectingWaitsForTheCameraWithinABoundAndLeavesT
     }
 }
 
+TEST_F(DiscoveryScreenTest, ADisconnectingPaneThatIsReplacedEndsItsWaitWithoutTakingTheScreenBack)
+{
+    // Both the "already disconnected" pause and the bounded wait for a connected camera.
+    for (const bool connected : {false, true}) {
+        SCOPED_TRACE(connected ? "connected camera" : "already disconnected");
+        wifiLeaves = 0;
+        const auto camera = SimulatedCamera::fromContent(cardWith({}), quickOptions());
+        if (connected) {
+            bool done = false;
+            camera->connectWithClientName(QStringLiteral("t"), [&](auto, auto) { done = true; }, {});
+            ASSERT_TRUE(runUntil([&] { return done; }));
+        }
+        screen->setCurrentView(CameraDiscoveryView::disconnecting(camera, true));
+        DisconnectingViewController* pane = screen->disconnectingViewController();
+        screen->setCurrentView(CameraDiscoveryView::qrDiscovery());
+        EXPECT_FALSE(pane->isWaiting());
+        // Past both bounds of the fixture's timing.
+        runFor(400ms);
+        EXPECT_EQ(screen->currentPane(), screen->qrDiscoveryViewController());
+        EXPECT_EQ(wifiLeaves, 0) << "the wait was given up, so the network it would have left is kept";
+        camera->dropConnection();
+    }
+}
+
 // ---- QR pane ------------------------------------------------------------------------------------------------
 
 using QRPane = QRCameraDiscoveryViewController;

@@ -119,6 +119,8 @@ void CameraDiscoveryViewController::showPane()
     // The previous pane goes first (its hide stops what it runs), then the new one is configured and added;
     // the same pane is removed and added again.
     if (m_currentPane) {
+        if (m_currentPane == m_disconnecting)
+            m_disconnecting->stopWaiting();
         m_stepLayout->removeWidget(m_currentPane);
         m_currentPane->hide();
     }

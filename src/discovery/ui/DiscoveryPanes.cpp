@@ -295,6 +295,12 @@ void DisconnectingViewController::waitForDisconnection(const std::shared_ptr<VKL
     m_timer.start(m_timing.alreadyDisconnected);
 }
 
+void DisconnectingViewController::stopWaiting()
+{
+    stopObserving();
+    m_disconnectWiFiWhenDone = false;
+}
+
 void DisconnectingViewController::cameraStateChanged()
 {
     if (!m_camera || m_camera->connectionState() != unsigned(VKLConnectionState::NotConnected))

@@ -145,6 +145,9 @@ public:
         : DisconnectingViewController(std::move(leaveWiFi), Timing{}, parent) {}
 
     void waitForDisconnection(const std::shared_ptr<VKLCamera>& camera, bool disconnectWiFi);
+    // Gives the wait up without finishing it: the screen has moved on to another pane, which the end of the
+    // wait must not replace, and the network is left alone.
+    void stopWaiting();
     bool disconnectWiFiWhenDone() const { return m_disconnectWiFiWhenDone; }
     const std::shared_ptr<VKLCamera>& camera() const { return m_camera; }
     bool isWaiting() const { return m_timer.isActive() || m_camera != nullptr; }
