@@ -17,7 +17,12 @@ std::optional<CameraWiFiDetails> QRCodeReader::readFrame(const GreyFrame& frame)
         return std::nullopt;
     m_lastScan = now;
     m_lastFrameWasScanned = true;
-    return detailsFromSymbols(m_scanner.scan(frame), m_decoding);
+    return detailsFromSymbols(m_scanner.scan(frame, cameraCode(m_decoding)), m_decoding);
+}
+
+QRSymbolScanner::Wanted QRCodeReader::cameraCode(const CameraQRDecoding& decoding)
+{
+    return [&decoding](const QByteArray& data) { return detailsFromSymbols({data}, decoding).has_value(); };
 }
 
 std::optional<CameraWiFiDetails> QRCodeReader::detailsFromSymbols(const std::vector<QByteArray>& symbols,

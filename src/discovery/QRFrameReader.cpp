@@ -20,9 +20,11 @@ struct QRFrameReader::Worker {
 };
 
 QRFrameReader::QRFrameReader(VideoFrameSource* source, QRCodeReader::Clock clock, const CameraQRDecoding& decoding,
-                             QObject* parent)
-    : QObject(parent), m_source(source), m_decoding(decoding),
+                             ScanRunner runScan)
+    : m_source(source), m_decoding(decoding),
       m_clock(clock ? std::move(clock) : QRCodeReader::Clock([] { return std::chrono::steady_clock::now(); })),
+      m_runScan(runScan ? std::move(runScan)
+                        : ScanRunner([](std::function<void()> work) { QThreadPool::globalInstance()->start(std::move(work)); })),
       m_worker(std::make_shared<Worker>())
 {
     connect(source, &VideoFrameSource::frameArrived, this, [this](const QImage& image, const GreyFrame& grey) {
@@ -65,7 +67,7 @@ void QRFrameReader::offer(const GreyFrame& frame)
     const std::weak_ptr<int> alive = m_alive;
     QRFrameReader* const reader = this;
     const CameraQRDecoding* decoding = &m_decoding;
-    QThreadPool::globalInstance()->start([worker = m_worker, alive, reader, decoding] {
+    m_runScan([worker = m_worker, alive, reader, decoding] {
         for (;;) {
             GreyFrame frame;
             {
@@ -78,7 +80,7 @@ void QRFrameReader::offer(const GreyFrame& frame)
                 worker->pending.reset();
                 ++worker->scanned;
             }
-            std::vector<QByteArray> symbols = worker->scanner.scan(frame);
+            std::vector<QByteArray> symbols = worker->scanner.scan(frame, QRCodeReader::cameraCode(*decoding));
             if (symbols.empty())
                 continue;
             // Whether the reader still exists is asked on the main thread, where it is destroyed.

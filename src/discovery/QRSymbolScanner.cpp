@@ -48,16 +48,18 @@ GreyFrame reducedFrame(const GreyFrame& frame, int factor)
     return reduced;
 }
 
-std::vector<QByteArray> QRSymbolScanner::scan(const GreyFrame& original)
+std::vector<QByteArray> QRSymbolScanner::scan(const GreyFrame& original, const Wanted& wanted)
 {
     std::vector<QByteArray> symbols;
     if (!original.isValid())
         return symbols;
     const int factor = std::max(1, original.width / kReducedWidth);
-    if (m_scales != Scales::reduced || factor == 1)
-        scanInto(original, symbols);
     if (m_scales != Scales::full && factor > 1)
         scanInto(reducedFrame(original, factor), symbols);
+    const bool reducedSuffices =
+        std::any_of(symbols.begin(), symbols.end(), [&](const QByteArray& data) { return !wanted || wanted(data); });
+    if (m_scales == Scales::full || factor == 1 || (m_scales == Scales::both && !reducedSuffices))
+        scanInto(original, symbols);
     return symbols;
 }
 

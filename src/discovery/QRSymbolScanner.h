@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -23,16 +24,20 @@ public:
     // averaging blurs away, the reduced frame reads large blurred codes and calms sensor noise.
     static constexpr int kReducedWidth = 640;
 
+    // `both` scans the reduced frame first, at a quarter of the cost, and the full frame only when the reduced
+    // one held no wanted code: a code either scale reads is read, at the reduced scan's cost whenever that suffices.
     enum class Scales { full, reduced, both };
+    // Whether a symbol's data are what the caller looks for; with `both`, such a symbol in the reduced frame
+    // spares the full-size scan. Without one, any symbol does.
+    using Wanted = std::function<bool(const QByteArray&)>;
 
     explicit QRSymbolScanner(Scales scales = Scales::both);
     ~QRSymbolScanner();
     QRSymbolScanner(const QRSymbolScanner&) = delete;
     QRSymbolScanner& operator=(const QRSymbolScanner&) = delete;
 
-    // The data of each QR symbol in the frame, in the scanner's order (full-size reads first), each distinct
-    // symbol once; none for an invalid frame.
-    std::vector<QByteArray> scan(const GreyFrame& frame);
+    // The data of each QR symbol in the frame, each distinct symbol once; none for an invalid frame.
+    std::vector<QByteArray> scan(const GreyFrame& frame, const Wanted& wanted = {});
 
 private:
     void scanInto(const GreyFrame& frame, std::vector<QByteArray>& symbols);
