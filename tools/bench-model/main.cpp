@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 #include <QEventLoop>
 #include <QTimeZone>
 
@@ -93,11 +94,15 @@ struct Figures {
     bool ok = false;
 };
 
+// Sleeps until the camera's answers, which are posted to this thread, make the condition true; the timer wakes
+// the loop now and then should the condition change without an event. (processEvents with a time limit ignores
+// WaitForMoreEvents and would spin.)
 bool waitFor(const std::function<bool()>& condition)
 {
-    QEventLoop loop;
+    QTimer wake;
+    wake.start(100);
     while (!condition())
-        loop.processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return true;
 }
 
