@@ -189,7 +189,7 @@ TEST_F(ConnectedViewTest, CopyStaysDisabledWithoutACopyEntryPointAndWaitsForTheW
     EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
     static_cast<QDialog*>(alert.data())->reject();
 
-    ASSERT_TRUE(runUntil([&] { return view->imageDeliveryHasCompleted(); }, 10s));
+    ASSERT_TRUE(runUntil([&] { return view->imageDeliveryHasCompleted(); }, 90s));
     view->copyToFolderAction()->trigger();
     view->copyAction()->trigger();
     ASSERT_EQ(requests.size(), 2u);

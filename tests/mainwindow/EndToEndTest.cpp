@@ -99,7 +99,7 @@ protected:
     // Waits for the connected view to list every photo, then checks them against the shots.
     void expectEveryShotOnceInDaySections(const tools::SampleCameraResult& sample)
     {
-        ASSERT_TRUE(runUntil([&] { return connectedView() && connectedView()->imageDeliveryHasCompleted(); }, 20s));
+        ASSERT_TRUE(runUntil([&] { return connectedView() && connectedView()->imageDeliveryHasCompleted(); }, 90s));
         auto* browser = dynamic_cast<DayListPhotoBrowser*>(connectedView()->imageGrid());
         ASSERT_TRUE(browser);
         const std::vector<PhotoPtr> shown = browser->shownPhotos();
@@ -178,7 +178,7 @@ TEST_F(EndToEndTest, JoinTheCamerasNetworkFromItsQRCodeFirst)
         << "the camera is not on this computer's network yet";
 
     discoveryScreen()->manualDiscoveryViewController()->qrButton()->click();
-    ASSERT_TRUE(runUntil([&] { return wifi->ssid() == ssid; }, 10s));
+    ASSERT_TRUE(runUntil([&] { return wifi->ssid() == ssid; }, 60s));
     expectEveryShotOnceInDaySections(sample);
     expectDropReturnsToTheSearch();
 }
@@ -246,7 +246,7 @@ TEST_F(EndToEndTest, Screenshots)
     screen->setCurrentView(CameraDiscoveryView::manualDiscovery(false));
 
     SimulatedCameraDiscovery::shared().addCamera(SimulatedCamera::fromFolder(cameraFolder));
-    ASSERT_TRUE(runUntil([&] { return connectedView() && connectedView()->imageDeliveryHasCompleted(); }, 20s));
+    ASSERT_TRUE(runUntil([&] { return connectedView() && connectedView()->imageDeliveryHasCompleted(); }, 90s));
     // The list on screen follows the photos within its refresh interval.
     auto* list = connectedView()->findChild<QTreeWidget*>(QStringLiteral("photoList"));
     ASSERT_TRUE(list);

@@ -82,7 +82,7 @@ TEST(GridInConnectedViewTest, ShowsEveryShotUprightWithItsThumbnail)
     window.transition(std::move(view));
     ASSERT_TRUE(grid);
 
-    ASSERT_TRUE(runUntil([&] { return shown->imageDeliveryHasCompleted(); }, 20s));
+    ASSERT_TRUE(runUntil([&] { return shown->imageDeliveryHasCompleted(); }, 90s));
     ASSERT_EQ(grid->shownPhotos().size(), size_t(sample.shots.size()));
     const PhotoPtr first = grid->shownPhotos().front();
     ASSERT_TRUE(runUntil([&] { return !grid->thumbnails().thumbnail(first.get()).isNull(); }, 20s));

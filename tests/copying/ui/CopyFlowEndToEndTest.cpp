@@ -124,7 +124,7 @@ protected:
                              [this](FilenameConflictViewController* opened) { conflicts.push_back(opened); });
         });
         SimulatedCameraDiscovery::shared().addCamera(SimulatedCamera::fromFolder(cameraFolder));
-        ASSERT_TRUE(runUntil([&] { return connectedView() && connectedView()->imageDeliveryHasCompleted(); }, 20s));
+        ASSERT_TRUE(runUntil([&] { return connectedView() && connectedView()->imageDeliveryHasCompleted(); }, 90s));
     }
     MainViewController* connectedView() const { return qobject_cast<MainViewController*>(window->contentViewController()); }
 

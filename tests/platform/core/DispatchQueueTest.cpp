@@ -155,14 +155,16 @@ TEST(DispatchQueue, DelayedBlocksRunInTheOrderOfTheirDeadlines)
     auto queue = DispatchQueue::createSerial(QStringLiteral("test.delay-order"));
     std::mutex mutex;
     std::vector<int> order;
-    for (const int delay : {40, 10, 25}) {
+    // Deadlines far apart compared with the time it takes to post the blocks, even on a busy machine: the first
+    // one posted comes due last.
+    for (const int delay : {400, 100, 250}) {
         queue->asyncAfter(std::chrono::milliseconds(delay), [&, delay] {
             std::lock_guard lock(mutex);
             order.push_back(delay);
         });
     }
     ASSERT_TRUE(runUntil([&] { std::lock_guard lock(mutex); return order.size() == 3; }));
-    EXPECT_EQ(order, (std::vector<int>{10, 25, 40}));
+    EXPECT_EQ(order, (std::vector<int>{100, 250, 400}));
 }
 
 TEST(DispatchQueue, LabelsCarryTheProgramsPrefix)
