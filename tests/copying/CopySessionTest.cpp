@@ -26,15 +26,6 @@ PhotoVariantPtr cameraFile(const std::shared_ptr<InProcessFolder>& folder, const
     return PhotoVariant::create(item);
 }
 
-// "name: content" of every entry of the folder, in name order.
-QStringList contents(const CopyFixture& fixture)
-{
-    QStringList found;
-    for (const QString& name : fixture.entries())
-        found << name + QStringLiteral(": ") + QString::fromUtf8(CopyFixture::read(fixture.outFile(name)));
-    return found;
-}
-
 } // namespace
 
 TEST(CopySession, FilesOfOneCopyThatComeToOneNameNeverReplaceEachOther)
@@ -87,7 +78,7 @@ TEST(CopySession, FilesOfOneCopyThatComeToOneNameNeverReplaceEachOther)
         auto queue = PhotoCopyQueue::create(photos, {destination, FileGroupBehaviour::copyAll});
         fixture.run(queue, ConflictAnswer{c.answer, c.remember});
 
-        EXPECT_EQ(contents(fixture), c.expected);
+        EXPECT_EQ(fixture.contents(), c.expected);
         ASSERT_EQ(queue->operations().size(), 2u);
         const auto& second = queue->operations()[1];
         EXPECT_EQ(second->state().kind, Kind::copiedSuccessfully) << stateName(second->state().kind);

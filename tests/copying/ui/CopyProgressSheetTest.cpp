@@ -295,9 +295,10 @@ TEST_F(CopyProgressSheetTest, ReplaceNeverReplacesAFileThisCopyWrote)
             existing(QStringLiteral("IMG_0001.JPG"));
         // One name in two camera folders.
         std::vector<PhotoPtr> photos;
-        for (const char* folder : {"100CANON", "101CANON"}) {
+        const std::pair<const char*, const char*> cameraFiles[] = {{"100CANON", "first"}, {"101CANON", "second"}};
+        for (const auto& [folder, content] : cameraFiles) {
             InProcessFile::Stream stream;
-            stream.content = QString::fromLatin1(folder).startsWith(QLatin1String("100")) ? "first" : "second";
+            stream.content = content;
             auto item = root()->addFolder(QString::fromLatin1(folder))->addFile(QStringLiteral("IMG_0001.JPG"));
             item->setStream(stream);
             photos.push_back(Photo::create(PhotoVariant::create(item)));
@@ -309,10 +310,7 @@ TEST_F(CopyProgressSheetTest, ReplaceNeverReplacesAFileThisCopyWrote)
         conflicts[0]->overwriteButton()->click();
         ASSERT_TRUE(runUntil([&] { return !sheet; }));
         EXPECT_EQ(conflicts.size(), 1u);
-        QStringList found;
-        for (const QString& name : entries())
-            found << name + QStringLiteral(": ") + QString::fromUtf8(read(outFile(name)));
-        EXPECT_EQ(found, c.expected);
+        EXPECT_EQ(contents(), c.expected);
     }
 }
 
