@@ -316,7 +316,7 @@ TEST_F(CopyProgressSheetTest, ReplaceNeverReplacesAFileThisCopyWrote)
 
 TEST_F(CopyProgressSheetTest, ACameraThatStopsSendingFailsItsFileAfterTheStoredBoundAndTheCopyEnds)
 {
-    defaults().setValue(PhotoCopyQueue::stalledStreamTimeoutUserDefaultsKey(), 0.3);
+    defaults().setValue(PhotoCopyQueue::stalledStreamTimeoutUserDefaultsKey(), 1.0);
     InProcessFile::Stream stall;
     stall.chunkSize = 100;
     stall.stallAfterBytes = 200;
