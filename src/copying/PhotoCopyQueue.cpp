@@ -58,6 +58,22 @@ QString PhotoCopyQueue::dragAndDropGroupingBehaviourUserDefaultsKey()
     return QStringLiteral("DragAndDropGroupingBehaviour");
 }
 
+QString PhotoCopyQueue::stalledStreamTimeoutUserDefaultsKey()
+{
+    return QStringLiteral("StalledStreamTimeout");
+}
+
+std::chrono::milliseconds PhotoCopyQueue::stalledStreamTimeout(const UserDefaults& defaults)
+{
+    bool isNumber = false;
+    const double seconds = defaults.object(stalledStreamTimeoutUserDefaultsKey()).toDouble(&isNumber);
+    // Zero or less would fail every file at once; not a number (NaN included) is no setting at all.
+    if (!isNumber || !(seconds > 0))
+        return PhotoVariantCopyOperation::kDefaultStalledStreamTimeout;
+    constexpr double kDay = 86400;
+    return std::max(std::chrono::milliseconds(1), std::chrono::milliseconds(qint64(std::min(seconds, kDay) * 1000)));
+}
+
 FileGroupBehaviour PhotoCopyQueue::dragAndDropGroupingBehaviour(const UserDefaults& defaults)
 {
     return storedFileGroupBehaviour(defaults, dragAndDropGroupingBehaviourUserDefaultsKey(),
@@ -151,6 +167,8 @@ void PhotoCopyQueue::buildAndRun(const std::vector<PhotoVariantPtr>& variants,
             variant, *target, operationCallbacks(),
             [weak](PhotoVariantCopyOperation& asking) { return resolveConflict(weak, asking); }, cancellation);
         operation->setCancelWatchdogDelay(m_watchdogDelay);
+        operation->setStalledStreamTimeout(m_stalledStreamTimeout);
+        operation->setLedger(m_ledger);
         if (!operations.empty())
             operation->addDependency(operations.back());
         if (variant->size())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "copying/CopyDestination.h"
+#include "copying/CopySessionLedger.h"
 #include "copying/CopyTypes.h"
 #include "copying/PhotoVariantCopyOperation.h"
 #include "model/Photo.h"
@@ -63,6 +64,10 @@ public:
     ~PhotoCopyQueue() override;
 
     static QString dragAndDropGroupingBehaviourUserDefaultsKey(); // "DragAndDropGroupingBehaviour"
+    // Seconds a camera may send nothing before the file it streams fails and the copy goes on.
+    static QString stalledStreamTimeoutUserDefaultsKey(); // "StalledStreamTimeout"
+    // The stored bound when it is a positive number of seconds, else 30 seconds.
+    static std::chrono::milliseconds stalledStreamTimeout(const UserDefaults& defaults);
     // The grouping a drag-out copies with: the stored value when it is 0, 1 or 2, else preferPreview.
     static FileGroupBehaviour dragAndDropGroupingBehaviour(const UserDefaults& defaults);
 
@@ -89,11 +94,18 @@ public:
     // Bytes of the queued files still to come; none when no size is known.
     std::optional<qint64> bytesRemaining() const { return m_bytesRemaining; }
     std::optional<qint64> totalBytesToCopy() const { return m_totalBytesToCopy; }
+    // Whether an operation of this copy wrote the file (a later file of the copy then never replaces it).
+    bool wroteFile(const QString& path) const { return m_ledger->wroteFile(path); }
+
+    // How long a stream may deliver nothing before its file fails; set before `start`.
+    void setStalledStreamTimeout(std::chrono::milliseconds timeout) { m_stalledStreamTimeout = timeout; }
 
     // Tests: the clock of the throughput measurement, and the delay after which a cancelled stream that does
     // not end is given up (set before `start`).
     void setClock(Clock clock) { m_clock = std::move(clock); }
     void setCancelWatchdogDelay(std::chrono::milliseconds delay) { m_watchdogDelay = delay; }
+    // Tests: the time against which the age of a temporary left in a target folder is told (set before `start`).
+    void setLeftoverClock(CopySessionLedger::WallClock clock) { m_ledger = std::make_shared<CopySessionLedger>(std::move(clock)); }
     // How long the throughput is measured before it is published.
     static constexpr std::chrono::milliseconds kThroughputWindow{2000};
 
@@ -137,6 +149,8 @@ private:
     std::optional<CopyOperationProgressCallbacks> m_operationCallbacks;
     Clock m_clock;
     std::chrono::milliseconds m_watchdogDelay = PhotoVariantCopyOperation::kDefaultCancelWatchdogDelay;
+    std::chrono::milliseconds m_stalledStreamTimeout = PhotoVariantCopyOperation::kDefaultStalledStreamTimeout;
+    std::shared_ptr<CopySessionLedger> m_ledger = std::make_shared<CopySessionLedger>();
 
     // Shared with the operations' thread.
     struct PendingQuestion {

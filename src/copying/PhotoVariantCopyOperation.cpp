@@ -1,5 +1,6 @@
 #include "copying/PhotoVariantCopyOperation.h"
 
+#include "copying/CopySessionLedger.h"
 #include "copying/FileNames.h"
 #include "copying/StagedFile.h"
 
@@ -12,23 +13,6 @@
 
 namespace vornakel {
 namespace {
-
-// Leftover temporaries older than this are from copies that died; younger ones may belong to a copy under way
-// in another window or process.
-constexpr std::chrono::hours kLeftoverAge{24};
-
-// Each folder is swept for leftovers once per run, not once per file.
-void sweepLeftoversOnce(const QString& folder)
-{
-    static std::mutex mutex;
-    static std::set<QString> swept;
-    {
-        std::lock_guard lock(mutex);
-        if (!swept.insert(folder).second)
-            return;
-    }
-    StagedFile::removeLeftovers(folder, kLeftoverAge);
-}
 
 // Folders whose new entries still have to reach the disk.
 std::mutex gFoldersMutex;
@@ -58,6 +42,9 @@ Error PhotoVariantCopyOperation::error(ErrorCode code, const std::optional<Error
         break;
     case streamIncomplete:
         message = QStringLiteral("The camera ended the file before all of it arrived.");
+        break;
+    case streamStalled:
+        message = QStringLiteral("the camera stopped sending");
         break;
     }
     QVariantMap userInfo;
@@ -108,8 +95,15 @@ PhotoVariantCopyOperation::PhotoVariantCopyOperation(PhotoVariantPtr variant, QS
                                                      CopyOperationProgressCallbacks callbacks,
                                                      ConflictCallback conflictCallback)
     : m_variant(std::move(variant)), m_target(std::move(target)), m_callbacks(std::move(callbacks)),
-      m_conflictCallback(std::move(conflictCallback)), m_progress(Progress::create(-1))
+      m_conflictCallback(std::move(conflictCallback)), m_progress(Progress::create(-1)),
+      m_ledger(std::make_shared<CopySessionLedger>())
 {
+}
+
+void PhotoVariantCopyOperation::setLedger(std::shared_ptr<CopySessionLedger> ledger)
+{
+    if (ledger)
+        m_ledger = std::move(ledger);
 }
 
 std::shared_ptr<PhotoVariantCopyOperation> PhotoVariantCopyOperation::self()
@@ -155,17 +149,27 @@ void PhotoVariantCopyOperation::main()
         finishOperation();
         return;
     }
+    // Also when every file of the folder is then skipped: temporaries of copies that died go with any copy.
+    m_ledger->sweepLeftoversOnce(QFileInfo(m_target).path());
     if (!fileEntryExists(m_target)) {
         setFinalDestination(m_target);
         stream();
         return;
     }
-    const FileNameConflictResolution answer =
+    const bool takenByThisCopy = m_ledger->wroteFile(m_target);
+    FileNameConflictResolution answer =
         m_conflictCallback ? m_conflictCallback(*this) : FileNameConflictResolution::skip;
     // An answer that comes after the copy was cancelled must not touch anything.
     if (isCancelled()) {
         finishOperation();
         return;
+    }
+    // "Overwrite" is meant for files that were there before the copy; two camera files that come to the same
+    // name (one name in two camera folders, a RAW and its JPEG named without extension) are both kept.
+    if (takenByThisCopy) {
+        m_targetTakenByThisCopy = true;
+        if (answer == FileNameConflictResolution::overwrite)
+            answer = FileNameConflictResolution::useUniqueName;
     }
     switch (answer) {
     case FileNameConflictResolution::overwrite:
@@ -207,6 +211,9 @@ void PhotoVariantCopyOperation::stream()
     }
     const std::weak_ptr<PhotoVariantCopyOperation> weak = operation;
     const QueuePtr queue = photoOperationCallbackQueue();
+    // A camera that stops sending never completes the stream; the file is given up after the bound.
+    noteStreamActivity();
+    scheduleStallCheck(m_stalledStreamTimeout);
     item->streamItem(
         [weak]() -> std::shared_ptr<void> {
             auto strong = weak.lock();
@@ -232,6 +239,7 @@ std::shared_ptr<void> PhotoVariantCopyOperation::preflight()
 {
     if (isCancelled() || isFinished())
         return nullptr;
+    noteStreamActivity();
     const std::optional<QString> destination = finalDestination();
     if (!destination) {
         failUnlessFailed(error(fileCreationFailed));
@@ -244,7 +252,6 @@ std::shared_ptr<void> PhotoVariantCopyOperation::preflight()
         cancel();
         return nullptr;
     }
-    sweepLeftoversOnce(folder);
     auto created = StagedFile::create(*destination);
     if (auto* failure = std::get_if<Error>(&created)) {
         failUnlessFailed(*failure);
@@ -259,6 +266,7 @@ int PhotoVariantCopyOperation::deliverChunk(const QByteArray& data, const std::s
 {
     if (isCancelled() || isFinished() || !context || context != m_file)
         return 1;
+    noteStreamActivity();
     if (auto writeError = m_file->write(data)) {
         failUnlessFailed(error(fileWriteFailed, writeError));
         return 1;
@@ -310,12 +318,48 @@ void PhotoVariantCopyOperation::complete(const std::optional<Error>& streamError
             failUnlessFailed(error(commitError->code == EEXIST ? fileCreationFailed : fileWriteFailed, commitError));
         } else {
             m_committed = true;
+            m_ledger->addWrittenFile(file->finalPath());
             std::lock_guard lock(gFoldersMutex);
             gFoldersToSync.insert(QFileInfo(file->finalPath()).path());
         }
     }
     if (file == m_file)
         m_file.reset();
+    finishOperation();
+}
+
+void PhotoVariantCopyOperation::noteStreamActivity()
+{
+    m_lastStreamActivity = std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
+void PhotoVariantCopyOperation::scheduleStallCheck(std::chrono::milliseconds delay)
+{
+    const std::weak_ptr<PhotoVariantCopyOperation> weak = self();
+    // On the copy queue, so that the check and the stream's own blocks never overlap.
+    photoOperationCallbackQueue()->asyncAfter(delay, [weak] {
+        if (auto operation = weak.lock())
+            operation->checkStall();
+    });
+}
+
+void PhotoVariantCopyOperation::checkStall()
+{
+    // A cancelled stream is ended by the cancel watchdog, as a cancel rather than a failure.
+    if (isFinished() || m_finishing || isCancelled())
+        return;
+    const auto last = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_lastStreamActivity.load()));
+    const auto idle = std::chrono::steady_clock::now() - last;
+    if (idle < m_stalledStreamTimeout) {
+        scheduleStallCheck(std::chrono::ceil<std::chrono::milliseconds>(m_stalledStreamTimeout - idle));
+        return;
+    }
+    failUnlessFailed(error(streamStalled));
+    // Whatever the camera sends later finds the operation finished and is refused.
+    if (m_file) {
+        m_file->discard();
+        m_file.reset();
+    }
     finishOperation();
 }
 

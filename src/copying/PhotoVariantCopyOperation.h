@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -18,6 +19,7 @@
 
 namespace vornakel {
 
+class CopySessionLedger;
 class PhotoVariantCopyOperation;
 class StagedFile;
 using PhotoVariantCopyOperationPtr = std::shared_ptr<PhotoVariantCopyOperation>;
@@ -53,6 +55,7 @@ public:
         fileCreationFailed = 1, // the file could not be made, or something took its name meanwhile
         fileWriteFailed = 2,    // writing, flushing or moving the data into place failed
         streamIncomplete = 3,   // the camera ended the file before its stated size
+        streamStalled = 4,      // nothing arrived from the camera for the stalled-stream bound
     };
     static QString errorDomain(); // "<prefix>.zediriri-zir.copy-operation"
     static Error error(ErrorCode code, const std::optional<Error>& underlying = std::nullopt);
@@ -85,6 +88,17 @@ public:
     void setCancelWatchdogDelay(std::chrono::milliseconds delay) { m_watchdogDelay = delay; }
     static constexpr std::chrono::milliseconds kDefaultCancelWatchdogDelay{2000};
 
+    // How long a stream may deliver nothing (from the request on, and between chunks) before the file fails
+    // with `streamStalled` and the copy goes on without it.
+    void setStalledStreamTimeout(std::chrono::milliseconds timeout) { m_stalledStreamTimeout = timeout; }
+    static constexpr std::chrono::milliseconds kDefaultStalledStreamTimeout{30000};
+
+    // The copy this operation belongs to; set before it starts. Without one it keeps a ledger of its own.
+    void setLedger(std::shared_ptr<CopySessionLedger> ledger);
+    // Whether `target` was a file that an earlier operation of the same copy wrote: such a file is never
+    // replaced, so an answer `overwrite` gave this file the next free name instead.
+    bool targetTakenByThisCopy() const { return m_targetTakenByThisCopy; }
+
 protected:
     void main() override;
     void didCancel() override;
@@ -99,6 +113,10 @@ private:
     std::shared_ptr<void> preflight();
     int deliverChunk(const QByteArray& data, const std::shared_ptr<void>& context);
     void complete(const std::optional<Error>& streamError, const std::shared_ptr<void>& context);
+    void noteStreamActivity();
+    // On the copy queue, after `delay`: fails the file when its stream has delivered nothing for the bound.
+    void scheduleStallCheck(std::chrono::milliseconds delay);
+    void checkStall();
 
     void setState(State state);
     void failUnlessFailed(Error error);
@@ -114,6 +132,8 @@ private:
     const ConflictCallback m_conflictCallback;
     const ProgressPtr m_progress;
     std::chrono::milliseconds m_watchdogDelay = kDefaultCancelWatchdogDelay;
+    std::chrono::milliseconds m_stalledStreamTimeout = kDefaultStalledStreamTimeout;
+    std::shared_ptr<CopySessionLedger> m_ledger;
 
     mutable std::mutex m_mutex;
     State m_state;
@@ -123,6 +143,9 @@ private:
     std::atomic<bool> m_finishing{false};
     std::atomic<bool> m_startedReported{false};
     std::atomic<bool> m_committed{false};
+    std::atomic<bool> m_targetTakenByThisCopy{false};
+    // When the stream last showed life (steady clock, nanoseconds).
+    std::atomic<std::int64_t> m_lastStreamActivity{0};
     // The file being written; only touched on the copy queue.
     std::shared_ptr<StagedFile> m_file;
 };

@@ -232,12 +232,13 @@ void StagedFile::discard()
     ::unlink(nativePath(m_temporaryPath).constData());
 }
 
-int StagedFile::removeLeftovers(const QString& folder, std::chrono::seconds minimumAge)
+int StagedFile::removeLeftovers(const QString& folder, std::chrono::seconds minimumAge,
+                                std::chrono::system_clock::time_point now)
 {
     QDir dir(folder);
     const QStringList names = dir.entryList({temporaryPrefix() + QLatin1Char('*')},
                                             QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto sinceEpoch = now.time_since_epoch();
     int removed = 0;
     for (const QString& name : names) {
         const QByteArray path = nativePath(dir.filePath(name));
@@ -246,7 +247,7 @@ int StagedFile::removeLeftovers(const QString& folder, std::chrono::seconds mini
             continue;
         // The status-change time moves with every write and cannot be set back, unlike the modification time.
         const auto changed = std::chrono::seconds(info.st_ctim.tv_sec);
-        if (now - changed < minimumAge)
+        if (sinceEpoch - changed < minimumAge)
             continue;
         if (::unlink(path.constData()) == 0)
             ++removed;

@@ -51,8 +51,9 @@ public:
     static QString temporaryPrefix(); // ".vkl-partial-"
     static bool isTemporaryName(const QString& fileName);
     // Removes temporaries in `folder` left by copies that ended without cleaning up (a crash, a stalled camera)
-    // whose status last changed at least `minimumAge` ago. Answers how many were removed.
-    static int removeLeftovers(const QString& folder, std::chrono::seconds minimumAge);
+    // whose status last changed at least `minimumAge` before `now`. Answers how many were removed.
+    static int removeLeftovers(const QString& folder, std::chrono::seconds minimumAge,
+                               std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 
     // Creates the folder and its missing parents.
     static std::optional<Error> makeFolders(const QString& folder);

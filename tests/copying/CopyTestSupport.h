@@ -141,6 +141,14 @@ public:
         QStringList names = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         return names;
     }
+    // "name: content" of each entry of the target folder, in name order.
+    QStringList contents() const
+    {
+        QStringList found;
+        for (const QString& name : entries())
+            found << name + QStringLiteral(": ") + QString::fromUtf8(read(outFile(name)));
+        return found;
+    }
     static QStringList temporaries(const QStringList& names)
     {
         QStringList found;

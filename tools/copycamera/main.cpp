@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -26,6 +27,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -45,11 +47,13 @@ qint64 residentBytes()
     return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
 }
 
-// Runs the event loop until the flag is set.
+// Runs the event loop until the condition holds. Everything the condition looks at is set by blocks posted to
+// the main queue, so it is checked after each batch of events, and the thread sleeps in between.
 void runUntil(const std::function<bool()>& done)
 {
+    QEventLoop loop;
     while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 struct CopyOptions {
@@ -60,12 +64,15 @@ struct CopyOptions {
     // The link, where the folder's camera.ini does not set it.
     std::optional<qint64> throughput;
     std::optional<int> latencyMs;
+    std::chrono::milliseconds stalledStreamTimeout = PhotoVariantCopyOperation::kDefaultStalledStreamTimeout;
 };
 
 struct CopyResult {
     bool ok = false;
     QString problem;
     int files = 0, copied = 0, skipped = 0, failed = 0, cancelled = 0;
+    // Files whose name another file of this copy had taken: written under the next free name, or skipped.
+    int renamedForThisCopy = 0, skippedForThisCopy = 0;
     qint64 bytes = 0;
     double seconds = 0;
     qint64 residentBefore = 0;
@@ -132,6 +139,7 @@ CopyResult copyCamera(const QString& cameraFolder, const QString& targetFolder, 
         }
     }
     auto queue = PhotoCopyQueue::create(photos, {destination, options.grouping});
+    queue->setStalledStreamTimeout(options.stalledStreamTimeout);
     const qint64 total = qint64(PhotoCopyQueue::variantsToCopy(photos, options.grouping).size());
     bool finished = false;
     int index = 0;
@@ -167,10 +175,13 @@ CopyResult copyCamera(const QString& cameraFolder, const QString& targetFolder, 
     };
     callbacks.queueFinished = [&](const PhotoCopyQueue::Ptr&) { finished = true; };
     const FileNameConflictResolution answer = options.conflict;
-    callbacks.fileNameConflict = [answer, &options](const PhotoCopyQueue::Ptr&, const PhotoVariantPtr& variant,
+    callbacks.fileNameConflict = [answer, &options](const PhotoCopyQueue::Ptr& asking, const PhotoVariantPtr& variant,
                                                     const QString& target, Deferred<FileNameConflictResolution> resolution,
                                                     Deferred<bool> remember) {
-        if (options.printProgress)
+        if (options.printProgress && asking->wroteFile(target))
+            std::printf("    %s: another file of this copy was written as %s\n", qPrintable(variant->fileName()),
+                        qPrintable(target));
+        else if (options.printProgress)
             std::printf("    %s exists at %s\n", qPrintable(variant->fileName()), qPrintable(target));
         resolution.fill(answer);
         remember.fill(true);
@@ -192,8 +203,12 @@ CopyResult copyCamera(const QString& cameraFolder, const QString& targetFolder, 
             if (operation->finalDestination()) {
                 ++result.copied;
                 result.bytes += QFileInfo(*operation->finalDestination()).size();
+                if (operation->targetTakenByThisCopy())
+                    ++result.renamedForThisCopy;
             } else {
                 ++result.skipped;
+                if (operation->targetTakenByThisCopy())
+                    ++result.skippedForThisCopy;
             }
             break;
         case PhotoVariantCopyOperation::State::Kind::failed:
@@ -219,9 +234,16 @@ CopyResult copyCamera(const QString& cameraFolder, const QString& targetFolder, 
 
 void printSummary(const CopyResult& result)
 {
-    std::printf("%d files: %d copied, %d skipped, %d failed, %d cancelled; %.1f MB in %.2f s (%.1f MB/s)\n",
-                result.files, result.copied, result.skipped, result.failed, result.cancelled, double(result.bytes) / 1e6,
-                result.seconds, result.seconds > 0 ? double(result.bytes) / 1e6 / result.seconds : 0.0);
+    std::printf("%d files: %d copied, %d skipped, %d failed, %d cancelled; ", result.files, result.copied,
+                result.skipped, result.failed, result.cancelled);
+    // Two camera files of one name are both kept (or both but the first skipped); that is said, not hidden.
+    if (result.renamedForThisCopy > 0)
+        std::printf("%d copied under a new name because another file of this copy had taken theirs; ",
+                    result.renamedForThisCopy);
+    if (result.skippedForThisCopy > 0)
+        std::printf("%d skipped because another file of this copy had taken their name; ", result.skippedForThisCopy);
+    std::printf("%.1f MB in %.2f s (%.1f MB/s)\n", double(result.bytes) / 1e6, result.seconds,
+                result.seconds > 0 ? double(result.bytes) / 1e6 / result.seconds : 0.0);
 }
 
 // A camera folder of `count` files of `size` bytes each (random bytes under camera file names).
@@ -348,6 +370,9 @@ int main(int argc, char** argv)
     parser.addOption({QStringLiteral("grouping"), QStringLiteral("all (default), original or preview."), QStringLiteral("grouping")});
     parser.addOption({QStringLiteral("throughput"), QStringLiteral("Link speed in bytes per second (0: unlimited) unless camera.ini sets it."), QStringLiteral("bytes")});
     parser.addOption({QStringLiteral("latency"), QStringLiteral("Latency per request in milliseconds unless camera.ini sets it."), QStringLiteral("ms")});
+    parser.addOption({QStringLiteral("stalled-stream-timeout"),
+                      QStringLiteral("Seconds a stream may send nothing before its file fails (default 30)."),
+                      QStringLiteral("seconds")});
     parser.addOption({QStringLiteral("quiet"), QStringLiteral("Print only the summary.")});
     parser.addOption({QStringLiteral("bench"), QStringLiteral("Measure the copy engine in WORK_FOLDER (default: a temporary folder).")});
     parser.process(app);
@@ -390,6 +415,12 @@ int main(int argc, char** argv)
         options.throughput = parser.value(QStringLiteral("throughput")).toLongLong();
     if (parser.isSet(QStringLiteral("latency")))
         options.latencyMs = parser.value(QStringLiteral("latency")).toInt();
+    if (parser.isSet(QStringLiteral("stalled-stream-timeout"))) {
+        // Read as the app reads its user default, so the tool and the window agree on what a value means.
+        defaults.setValue(PhotoCopyQueue::stalledStreamTimeoutUserDefaultsKey(),
+                          parser.value(QStringLiteral("stalled-stream-timeout")).toDouble());
+        options.stalledStreamTimeout = PhotoCopyQueue::stalledStreamTimeout(defaults);
+    }
 
     const CopyResult result = copyCamera(arguments[0], arguments[1], options, defaults, presets);
     if (!result.ok) {

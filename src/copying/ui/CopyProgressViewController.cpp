@@ -6,6 +6,7 @@
 #include "platform/camera/VKLCamera.h"
 #include "platform/core/DispatchQueue.h"
 #include "platform/core/Strings.h"
+#include "platform/core/UserDefaults.h"
 #include "platform/power/SleepInhibitor.h"
 
 #include <QCloseEvent>
@@ -153,6 +154,8 @@ void CopyProgressViewController::startQueueIfAppropriate()
         }
         self->showFileNameConflict(variant, existing, resolution, remember);
     };
+    if (m_environment.defaults)
+        m_queue->setStalledStreamTimeout(PhotoCopyQueue::stalledStreamTimeout(*m_environment.defaults));
     m_queue->start(std::move(callbacks), [self](bool started) {
         auto report = [self, started] {
             if (self)

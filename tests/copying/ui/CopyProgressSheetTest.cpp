@@ -274,4 +274,64 @@ TEST_F(CopyProgressSheetTest, ConflictSheetShowsBothThumbnailsAndRevealsTheExist
     ASSERT_TRUE(runUntil([&] { return !sheet; }));
 }
 
+TEST_F(CopyProgressSheetTest, ReplaceNeverReplacesAFileThisCopyWrote)
+{
+    struct Case {
+        const char* name;
+        bool fileThereBefore; // the one question is then about it, else about the first camera file
+        bool rememberReplace;
+        QStringList expected;
+    };
+    const std::vector<Case> cases = {
+        {"Replace for all remaining conflicts", true, true, {"IMG_0001 2.JPG: second", "IMG_0001.JPG: first"}},
+        {"Replace asked about this copy's own file", false, false, {"IMG_0001 2.JPG: second", "IMG_0001.JPG: first"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(outPath()).removeRecursively();
+        QDir().mkpath(outPath());
+        conflicts.clear();
+        if (c.fileThereBefore)
+            existing(QStringLiteral("IMG_0001.JPG"));
+        // One name in two camera folders.
+        std::vector<PhotoPtr> photos;
+        const std::pair<const char*, const char*> cameraFiles[] = {{"100CANON", "first"}, {"101CANON", "second"}};
+        for (const auto& [folder, content] : cameraFiles) {
+            InProcessFile::Stream stream;
+            stream.content = content;
+            auto item = root()->addFolder(QString::fromLatin1(folder))->addFile(QStringLiteral("IMG_0001.JPG"));
+            item->setStream(stream);
+            photos.push_back(Photo::create(PhotoVariant::create(item)));
+        }
+        QPointer<CopyProgressViewController> sheet = sheetFor(photos, destination(QStringLiteral("folder")));
+        sheet->open();
+        ASSERT_TRUE(runUntil([&] { return conflicts.size() == 1 && conflicts[0]; }));
+        conflicts[0]->rememberChoiceCheckbox()->setChecked(c.rememberReplace);
+        conflicts[0]->overwriteButton()->click();
+        ASSERT_TRUE(runUntil([&] { return !sheet; }));
+        EXPECT_EQ(conflicts.size(), 1u);
+        EXPECT_EQ(contents(), c.expected);
+    }
+}
+
+TEST_F(CopyProgressSheetTest, ACameraThatStopsSendingFailsItsFileAfterTheStoredBoundAndTheCopyEnds)
+{
+    defaults().setValue(PhotoCopyQueue::stalledStreamTimeoutUserDefaultsKey(), 1.0);
+    InProcessFile::Stream stall;
+    stall.chunkSize = 100;
+    stall.stallAfterBytes = 200;
+    auto stalled = file(QStringLiteral("SLOW.JPG"), 1000, std::nullopt, stall);
+    QPointer<CopyProgressViewController> sheet = sheetFor(
+        {Photo::create(PhotoVariant::create(stalled)), photo(QStringLiteral("NEXT.JPG"))}, destination(QStringLiteral("folder")));
+    const PhotoCopyQueuePtr queue = sheet->queue();
+    sheet->open();
+    ASSERT_TRUE(runUntil([&] { return !sheet; }));
+    const auto state = queue->operations().front()->state();
+    ASSERT_TRUE(state.error);
+    EXPECT_EQ(state.error->code, int(PhotoVariantCopyOperation::streamStalled));
+    EXPECT_EQ(entries(), QStringList{QStringLiteral("NEXT.JPG")}) << "no temporary, no partial file";
+    EXPECT_FALSE(sleep->isHeld());
+    stalled->resumeStream();
+}
+
 } // namespace

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <set>
+
+namespace vornakel {
+
+// What one copy has done to its target folders, shared by all of its operations (which run one after another
+// on the operation queue's thread, and record their files on the copy queue): the files it wrote, so that a
+// later file of the same copy never replaces one of them, and the folders it has swept for temporaries that
+// copies which died left behind.
+class CopySessionLedger {
+public:
+    using WallClock = std::function<std::chrono::system_clock::time_point()>;
+
+    // Temporaries at least this old are from copies that died; younger ones may belong to a copy under way in
+    // another window or process.
+    static constexpr std::chrono::hours kLeftoverAge{24};
+
+    explicit CopySessionLedger(WallClock clock = [] { return std::chrono::system_clock::now(); })
+        : m_clock(std::move(clock))
+    {
+    }
+
+    void addWrittenFile(const QString& path);
+    bool wroteFile(const QString& path) const;
+
+    // Removes the folder's stale temporaries the first time this copy names the folder; later calls do nothing.
+    void sweepLeftoversOnce(const QString& folder);
+
+private:
+    const WallClock m_clock;
+    mutable std::mutex m_mutex;
+    std::set<QString> m_writtenFiles;
+    std::set<QString> m_sweptFolders;
+};
+
+} // namespace vornakel
