@@ -23,18 +23,18 @@ TEST(HelperProgram, RunsOnceAndQuitsWhenAsked)
     QProcess helper;
     helper.setProcessEnvironment(environment);
     helper.start(QStringLiteral(VKL_HELPER_PROGRAM), {QStringLiteral("--app"), QStringLiteral("/nonexistent/app")});
-    ASSERT_TRUE(helper.waitForStarted(5000));
+    ASSERT_TRUE(helper.waitForStarted(30000));
     ASSERT_TRUE(runUntil([&] { return control.isRunning(); }));
 
     QProcess second;
     second.setProcessEnvironment(environment);
     second.start(QStringLiteral(VKL_HELPER_PROGRAM), {});
-    ASSERT_TRUE(second.waitForFinished(5000));
+    ASSERT_TRUE(second.waitForFinished(30000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(helper.state(), QProcess::Running);
 
     EXPECT_TRUE(control.requestQuit());
-    ASSERT_TRUE(helper.waitForFinished(5000));
+    ASSERT_TRUE(helper.waitForFinished(30000));
     EXPECT_EQ(helper.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(helper.exitCode(), 0);
     EXPECT_FALSE(control.isRunning());

@@ -106,6 +106,12 @@ void InProcessFile::setStream(Stream stream)
     m_stream = std::make_unique<Stream>(std::move(stream));
 }
 
+bool InProcessFile::isStalled() const
+{
+    std::lock_guard lock(m_stallMutex);
+    return m_stalled != nullptr;
+}
+
 bool InProcessFile::resumeStream()
 {
     std::function<void()> continuation;

@@ -78,6 +78,8 @@ public:
     static char patternByte(qint64 offset) { return char((offset * 31 + 7) & 0xff); }
     // Lets a stalled stream go on (the stall does not come back); answers whether one was stalled.
     bool resumeStream();
+    // Whether a stream has reached its stall and waits for `resumeStream()`.
+    bool isStalled() const;
 
     const std::shared_ptr<InProcessCameraOptions>& options() const { return m_options; }
     // Files start with their metadata loaded and their name known before that.
@@ -106,7 +108,7 @@ private:
     std::unique_ptr<Delivery> m_thumbnail;
     std::unique_ptr<Delivery> m_preview;
     std::unique_ptr<Stream> m_stream;
-    std::mutex m_stallMutex;
+    mutable std::mutex m_stallMutex;
     std::function<void()> m_stalled; // the continuation of a stalled stream
     bool m_stallReleased = false;
 };

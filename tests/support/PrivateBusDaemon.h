@@ -26,7 +26,7 @@ public:
         m_process.start(QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")),
                         {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
                          QStringLiteral("--address=unix:tmpdir=") + QDir::tempPath()});
-        if (!m_process.waitForStarted(5000) || !runUntil([&] { return m_process.canReadLine(); }))
+        if (!m_process.waitForStarted(30000) || !runUntil([&] { return m_process.canReadLine(); }))
             return false;
         m_address = QString::fromUtf8(m_process.readLine()).trimmed();
         return !m_address.isEmpty();

@@ -244,6 +244,7 @@ TEST_F(CopyProgressSheetTest, EscOnTheProgressSheetCancelsInsteadOfClosing)
         sheetFor({Photo::create(PhotoVariant::create(stalled), nullptr)}, destination(QStringLiteral("folder")));
     sheet->open();
     ASSERT_TRUE(runUntil([&] { return sheet->fileNameLabel()->text() == QStringLiteral("SLOW.JPG"); }));
+    ASSERT_TRUE(runUntil([&] { return stalled->isStalled(); }));
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(sheet, &esc);
     ASSERT_TRUE(sheet) << "the sheet stays until the copy has ended";

@@ -205,7 +205,7 @@ TEST(KeyedArchive, WritesTheStandardLayout)
     file.close();
     QProcess process;
     process.start(tool, {QStringLiteral("-i"), file.fileName(), QStringLiteral("-o"), QStringLiteral("-")});
-    ASSERT_TRUE(process.waitForFinished(10000));
+    ASSERT_TRUE(process.waitForFinished(60000));
     const QByteArray xml = process.readAllStandardOutput();
     EXPECT_TRUE(xml.contains("<string>NSKeyedArchiver</string>")) << xml.toStdString();
     EXPECT_TRUE(xml.contains("<key>CF$UID</key>")) << xml.toStdString();

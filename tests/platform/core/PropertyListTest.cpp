@@ -208,7 +208,7 @@ TEST(PropertyList, DatesCountFromTheFormatsReferenceDateAsOtherReadersSeeThem)
 
     QProcess process;
     process.start(tool, {QStringLiteral("-i"), path, QStringLiteral("-o"), QStringLiteral("-")});
-    ASSERT_TRUE(process.waitForFinished(10000));
+    ASSERT_TRUE(process.waitForFinished(60000));
     const QByteArray xml = process.readAllStandardOutput();
     EXPECT_TRUE(xml.contains("<date>2018-03-07T12:34:56Z</date>")) << xml.toStdString();
     EXPECT_TRUE(xml.contains("<date>1990-06-01T00:00:00Z</date>")) << xml.toStdString();
