@@ -44,11 +44,13 @@ FilenameConflictViewController::FilenameConflictViewController(PhotoVariantPtr v
 {
     setObjectName(QStringLiteral("FilenameConflict"));
     setWindowModality(Qt::WindowModal);
-    setWindowTitle(ui("CopyConflictOnComputerTitle"));
+    setWindowTitle(ui("CopyConflictWindowTitle"));
     m_remember->setObjectName(QStringLiteral("rememberChoiceCheckbox"));
 
     const QString cameraFileName = m_variant ? m_variant->fileName() : QString();
-    m_titleLabel->setText(GeneralUI::format(QStringLiteral("CopyConflictTitle"), {cameraFileName}));
+    // The file that exists is the one in question; with a sorting preset its name differs from the camera's.
+    const QString localFileName = QFileInfo(m_localPath).fileName();
+    m_titleLabel->setText(GeneralUI::format(QStringLiteral("CopyConflictTitle"), {localFileName}));
     QFont titleFont = m_titleLabel->font();
     titleFont.setBold(true);
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.15);
@@ -57,7 +59,7 @@ FilenameConflictViewController::FilenameConflictViewController(PhotoVariantPtr v
     m_subTitleLabel->setText(ui("CopyConflictDescription"));
     m_subTitleLabel->setWordWrap(true);
     m_cameraName->setText(cameraFileName);
-    m_localName->setText(QFileInfo(m_localPath).fileName());
+    m_localName->setText(localFileName);
 
     auto* sides = new QGridLayout;
     sides->setHorizontalSpacing(24);
@@ -82,9 +84,10 @@ FilenameConflictViewController::FilenameConflictViewController(PhotoVariantPtr v
         side.spinner->setRange(0, 0);
         side.spinner->setTextVisible(false);
         side.spinner->setFixedWidth(kThumbnailSide / 2);
+        // A file name has no spaces to wrap at: the caption takes the whole name's width instead of showing a
+        // fragment of it.
         side.name->setAlignment(Qt::AlignHCenter);
-        side.name->setMaximumWidth(kThumbnailSide + 60);
-        side.name->setWordWrap(true);
+        side.name->setToolTip(side.name->text());
         auto* box = new QWidget(this);
         box->setFixedSize(kThumbnailSide, kThumbnailSide);
         auto* boxLayout = new QVBoxLayout(box);

@@ -2,6 +2,8 @@
 // of leaving a conflict answers it, so the copy thread never waits for a sheet that is gone.
 #include "CopySheetsTestSupport.h"
 
+#include "platform/core/Strings.h"
+
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -332,6 +334,33 @@ TEST_F(CopyProgressSheetTest, ACameraThatStopsSendingFailsItsFileAfterTheStoredB
     EXPECT_EQ(entries(), QStringList{QStringLiteral("NEXT.JPG")}) << "no temporary, no partial file";
     EXPECT_FALSE(sleep->isHeld());
     stalled->resumeStream();
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(CopyProgressSheetTest, TheConflictSheetNamesTheExistingFileWholeAndTitlesItsWindow)
+{
+    // A sorting preset made the target's name: the file that exists is not called what the camera calls it.
+    const QString targetName = QStringLiteral("2024-06-01_Trip_to_the_Northern_Lakes-IMG_0040.JPG");
+    existing(targetName);
+    FilenameConflictViewController sheet(PhotoVariant::create(file(QStringLiteral("IMG_0040.JPG"))),
+                                         outFile(targetName), {}, {}, nullptr, &window);
+    sheet.show();
+    ASSERT_TRUE(runUntil([&] { return sheet.cameraThumbnailLoaded() && sheet.localThumbnailLoaded(); }));
+
+    EXPECT_EQ(sheet.titleLabel()->text(), GeneralUI::format(QStringLiteral("CopyConflictTitle"), {targetName}));
+    EXPECT_EQ(sheet.windowTitle(), GeneralUI::text(QStringLiteral("CopyConflictWindowTitle")));
+    EXPECT_NE(sheet.windowTitle(), GeneralUI::text(QStringLiteral("CopyConflictOnComputerTitle")))
+        << "the window is titled as the sheet, not as one of its columns";
+    for (const QLabel* caption : {sheet.onCameraImageName(), sheet.onMacImageName()}) {
+        // A file name has nowhere to wrap: the caption is as wide as the whole name.
+        EXPECT_GE(caption->width(), caption->fontMetrics().horizontalAdvance(caption->text()))
+            << caption->text().toStdString();
+    }
+    EXPECT_EQ(sheet.onMacImageName()->text(), targetName);
+    EXPECT_EQ(sheet.onCameraImageName()->text(), QStringLiteral("IMG_0040.JPG"));
 }
 
 } // namespace
