@@ -2,9 +2,13 @@
 
 #include "platform/core/Strings.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFont>
 #include <QStandardItemModel>
+
+#include <algorithm>
 
 namespace vornakel {
 namespace {
@@ -101,6 +105,7 @@ void PhotoSortingMenuBuilder::rebuildMenu()
     const QSignalBlocker blocker(&popUp);
     popUp.clear();
     int selectedIndex = -1;
+    int widestHeader = 0;
     for (const PhotoSortingMenuItem& item : menuItems(m_store)) {
         const int index = popUp.count();
         switch (item.kind) {
@@ -121,6 +126,7 @@ void PhotoSortingMenuBuilder::rebuildMenu()
             QFont font = popUp.font();
             font.setBold(true);
             entry->setData(font, Qt::FontRole);
+            widestHeader = std::max(widestHeader, QFontMetrics(font).horizontalAdvance(item.title));
         }
         if (item.kind == Kind::customize)
             m_customizeIndex = index;
@@ -137,6 +143,11 @@ void PhotoSortingMenuBuilder::rebuildMenu()
                                                 }));
         }
     }
+
+    // The pop-up list is as wide as its entries in the menu's own font; the bold headers would be cut
+    // ("Built-i…Presets"). Room for the check column and the margins of a menu entry comes on top.
+    if (QAbstractItemView* list = popUp.view())
+        list->setMinimumWidth(widestHeader + 3 * QFontMetrics(popUp.font()).height());
 
     if (selectedIndex >= 0) {
         popUp.setCurrentIndex(selectedIndex);

@@ -3,7 +3,9 @@
 
 #include "sorting/editor/PhotoSortingMenuBuilder.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 
@@ -62,6 +64,27 @@ TEST_F(MenuBuilderTest, ListsThePresetsWithHeadersAndCustomize)
     ASSERT_EQ(items.size(), 9u);
     EXPECT_EQ(items[5].preset, store().userDefined()[0]);
     EXPECT_EQ(items[8].kind, PhotoSortingMenuItem::Kind::customize);
+}
+
+TEST_F(MenuBuilderTest, TheOpenMenuShowsItsBoldHeadersWhole)
+{
+    store().createUserPreset(*store().builtIn()[0])->setName(QStringLiteral("Mine"));
+    // A narrow pop-up whose entries are short: only the bold headers could be cut.
+    m_popUp.setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_popUp.show();
+    m_popUp.showPopup();
+    QAbstractItemView* list = m_popUp.view();
+    ASSERT_TRUE(test::runUntil([&] { return list->isVisible(); }));
+    for (const char* header : {"Built-in Presets", "My Presets"}) {
+        const int row = indexOf(QString::fromLatin1(header));
+        ASSERT_GE(row, 0) << header;
+        const QModelIndex index = list->model()->index(row, 0);
+        const QFontMetrics bold(index.data(Qt::FontRole).value<QFont>());
+        // The entry's text starts after the menu's check column: room for it and the margins.
+        EXPECT_GE(list->visualRect(index).width(), bold.horizontalAdvance(QString::fromLatin1(header)) + 2 * bold.height())
+            << header;
+    }
+    m_popUp.hidePopup();
 }
 
 TEST_F(MenuBuilderTest, ChoosingAPresetSelectsItWithoutARebuild)
