@@ -328,7 +328,8 @@ TEST_F(FolderPaneTest, TheFolderDialogStartsAtTheFolderOrThePicturesFolderNeverT
         defaults().removeObject(FolderCopyDestination::destinationUserDefaultsKey());
         if (c.stored)
             defaults().setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(*c.stored));
-        auto shown = pane(FolderCopyDestination::create(defaults(), presets()));
+        const auto folder = FolderCopyDestination::create(defaults(), presets());
+        auto shown = pane(folder);
         QFileDialog* dialog = nullptr;
         QObject::connect(shown.get(), &FolderCopyDestinationConfigurationViewController::folderDialogOpened,
                          [&](QFileDialog* opened) { dialog = opened; });

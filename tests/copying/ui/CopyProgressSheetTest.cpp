@@ -355,11 +355,13 @@ TEST_F(CopyProgressSheetTest, TheConflictSheetNamesTheExistingFileWholeAndTitles
     EXPECT_NE(sheet.windowTitle(), GeneralUI::text(QStringLiteral("CopyConflictOnComputerTitle")))
         << "the window is titled as the sheet, not as one of its columns";
     for (const QLabel* caption : {sheet.onCameraImageName(), sheet.onMacImageName()}) {
-        // A file name has nowhere to wrap: the caption is as wide as the whole name.
-        EXPECT_GE(caption->width(), caption->fontMetrics().horizontalAdvance(caption->text()))
-            << caption->text().toStdString();
+        // Nothing of the name is cut: its widest unbreakable piece fits the caption, which is tall enough for
+        // the lines the name wraps to.
+        EXPECT_LE(caption->minimumSizeHint().width(), caption->width()) << caption->toolTip().toStdString();
+        EXPECT_GE(caption->height(), caption->heightForWidth(caption->width())) << caption->toolTip().toStdString();
     }
-    EXPECT_EQ(sheet.onMacImageName()->text(), targetName);
+    EXPECT_EQ(sheet.onMacImageName()->text().remove(QChar(0x200B)), targetName);
+    EXPECT_EQ(sheet.onMacImageName()->accessibleName(), targetName) << "read out without the break marks";
     EXPECT_EQ(sheet.onCameraImageName()->text(), QStringLiteral("IMG_0040.JPG"));
 }
 
