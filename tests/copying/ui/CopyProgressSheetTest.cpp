@@ -5,6 +5,10 @@
 #include "platform/core/Strings.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWindow>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -361,6 +365,16 @@ TEST_F(CopyProgressSheetTest, TheConflictSheetNamesTheExistingFileWholeAndTitles
         EXPECT_GE(caption->height(), caption->heightForWidth(caption->width())) << caption->toolTip().toStdString();
     }
     EXPECT_EQ(sheet.onMacImageName()->text().remove(QChar(0x200B)), targetName);
+
+    // The sheet as a user sees it; under a window manager the whole screen too, title bar and all.
+    const QDir shots(QStringLiteral(VKL_SCREENSHOT_DIR));
+    ASSERT_TRUE(shots.mkpath(QStringLiteral(".")));
+    EXPECT_TRUE(sheet.grab().save(shots.filePath(QStringLiteral("copy-conflict-preset-name.png"))));
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        ASSERT_TRUE(runUntil([&] { return sheet.windowHandle() && sheet.windowHandle()->isExposed(); }));
+        runFor(500ms); // the window manager frames the window in its own time
+        EXPECT_TRUE(sheet.screen()->grabWindow(0).save(shots.filePath(QStringLiteral("copy-conflict-preset-name-screen.png"))));
+    }
     EXPECT_EQ(sheet.onMacImageName()->accessibleName(), targetName) << "read out without the break marks";
     EXPECT_EQ(sheet.onCameraImageName()->text(), QStringLiteral("IMG_0040.JPG"));
 }
