@@ -5,6 +5,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QStyleOptionViewItem>
 #include <QFont>
 #include <QStandardItemModel>
 
@@ -105,7 +106,6 @@ void PhotoSortingMenuBuilder::rebuildMenu()
     const QSignalBlocker blocker(&popUp);
     popUp.clear();
     int selectedIndex = -1;
-    int widestHeader = 0;
     for (const PhotoSortingMenuItem& item : menuItems(m_store)) {
         const int index = popUp.count();
         switch (item.kind) {
@@ -126,7 +126,6 @@ void PhotoSortingMenuBuilder::rebuildMenu()
             QFont font = popUp.font();
             font.setBold(true);
             entry->setData(font, Qt::FontRole);
-            widestHeader = std::max(widestHeader, QFontMetrics(font).horizontalAdvance(item.title));
         }
         if (item.kind == Kind::customize)
             m_customizeIndex = index;
@@ -145,9 +144,22 @@ void PhotoSortingMenuBuilder::rebuildMenu()
     }
 
     // The pop-up list is as wide as its entries in the menu's own font; the bold headers would be cut
-    // ("Built-i…Presets"). Room for the check column and the margins of a menu entry comes on top.
-    if (QAbstractItemView* list = popUp.view())
-        list->setMinimumWidth(widestHeader + 3 * QFontMetrics(popUp.font()).height());
+    // ("Built-i…Presets"). The list is made as wide as the entries' own drawing asks for.
+    if (QAbstractItemView* list = popUp.view(); list && list->itemDelegate()) {
+        QStyleOptionViewItem option;
+        option.initFrom(list);
+        option.rect = QRect(); // the entries' own size, not the list's
+        int widest = 0;
+        for (int row = 0; row < popUp.count(); ++row) {
+            const QModelIndex entry = popUp.model()->index(row, 0);
+            // A style may leave the title's own width out of an entry's size: room for the check column too.
+            const QFontMetrics metrics(entry.data(Qt::FontRole).isValid() ? entry.data(Qt::FontRole).value<QFont>()
+                                                                          : popUp.font());
+            const int title = metrics.horizontalAdvance(entry.data(Qt::DisplayRole).toString()) + 3 * metrics.height();
+            widest = std::max({widest, title, list->itemDelegate()->sizeHint(option, entry).width()});
+        }
+        list->setMinimumWidth(widest + 2 * list->frameWidth());
+    }
 
     if (selectedIndex >= 0) {
         popUp.setCurrentIndex(selectedIndex);

@@ -6,6 +6,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QStyleOptionViewItem>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 
@@ -75,12 +76,17 @@ TEST_F(MenuBuilderTest, TheOpenMenuShowsItsBoldHeadersWhole)
     m_popUp.showPopup();
     QAbstractItemView* list = m_popUp.view();
     ASSERT_TRUE(test::runUntil([&] { return list->isVisible(); }));
+    QStyleOptionViewItem option;
+    option.initFrom(list);
+    option.rect = QRect();
     for (const char* header : {"Built-in Presets", "My Presets"}) {
         const int row = indexOf(QString::fromLatin1(header));
         ASSERT_GE(row, 0) << header;
         const QModelIndex index = list->model()->index(row, 0);
+        // The entry gets at least the width its own drawing asks for, and room for its bold title after the
+        // menu's check column.
+        EXPECT_GE(list->visualRect(index).width(), list->itemDelegate()->sizeHint(option, index).width()) << header;
         const QFontMetrics bold(index.data(Qt::FontRole).value<QFont>());
-        // The entry's text starts after the menu's check column: room for it and the margins.
         EXPECT_GE(list->visualRect(index).width(), bold.horizontalAdvance(QString::fromLatin1(header)) + 2 * bold.height())
             << header;
     }
