@@ -41,7 +41,9 @@ class HelpRegistration {
 public:
     virtual ~HelpRegistration() = default;
     virtual void registerBooks() = 0;
-    virtual void openHelpAnchor(const QString& anchor) = 0;
+    // Opens the help at the anchor; `unavailable` gets the page's file when nothing on this computer could show
+    // it (no browser), so that the user can be told where it is.
+    virtual void openHelpAnchor(const QString& anchor, std::function<void(const QString& page)> unavailable) = 0;
 };
 
 // Version values as a bundle's information dictionary carries them; any may be missing.

@@ -14,6 +14,8 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace vornakel {
@@ -25,7 +27,30 @@ QPointer<AppDelegate> gCurrent;
 constexpr int kCopyAll = 0;
 constexpr int kPreferPreview = 2;
 
+// The screen of the window the user works in: the active one, else the first application window shown.
+QScreen* screenOfMainWindow(const QWidget* besides)
+{
+    if (QWidget* active = QApplication::activeWindow(); active && active != besides)
+        return active->screen();
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget != besides && widget->isVisible() && qobject_cast<QMainWindow*>(widget))
+            return widget->screen();
+    }
+    return QGuiApplication::primaryScreen();
+}
+
 } // namespace
+
+void bringWindowForward(QWidget* window)
+{
+    if (!window)
+        return;
+    if (window->isMinimized())
+        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
 
 AppDelegate::AppDelegate(Collaborators collaborators, QObject* parent)
     : QObject(parent), m_collaborators(std::move(collaborators))
@@ -38,6 +63,7 @@ AppDelegate::AppDelegate(Collaborators collaborators, QObject* parent)
 AppDelegate::~AppDelegate()
 {
     delete m_aboutWindow.data();
+    delete m_helpAlert.data();
 }
 
 AppDelegate* AppDelegate::current()
@@ -116,7 +142,13 @@ void AppDelegate::installMenus(QMenuBar* menuBar)
 
     QAction* quit = appMenu->addAction(GeneralUI::text(QStringLiteral("AppMenuQuit")), qApp, &QCoreApplication::quit);
     quit->setMenuRole(QAction::QuitRole);
-    quit->setShortcut(QKeySequence::Quit);
+    // The platform's Quit keys, and Ctrl+Q where the platform names none (a plain X session).
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    if (!quitKeys.contains(QKeySequence(Qt::CTRL | Qt::Key_Q)))
+        quitKeys.append(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->setShortcuts(quitKeys);
+    // Quit works from every window of the application, the preferences and About included.
+    quit->setShortcutContext(Qt::ApplicationShortcut);
     quit->setObjectName(QStringLiteral("QuitMenuItem"));
 
     QMenu* helpMenu = menuBar->addMenu(GeneralUI::text(QStringLiteral("HelpMenu")));
@@ -144,9 +176,14 @@ void AppDelegate::showPreferences()
 
 void AppDelegate::openPreferencesWindow()
 {
-    if (!m_preferences)
+    const bool made = !m_preferences;
+    if (made)
         m_preferences = std::make_unique<PreferencesWindowController>(m_collaborators.panes);
     QMainWindow* window = m_preferences->window();
+    // The window opens where the user works: on the main window's screen, whole.
+    QScreen* screen = screenOfMainWindow(window);
+    if (made || (!window->isVisible() && screen && window->screen() != screen))
+        m_preferences->placeOnScreen(screen);
     window->show();
     window->raise();
     window->activateWindow();
@@ -171,7 +208,27 @@ void AppDelegate::showAbout()
 
 void AppDelegate::showHelp()
 {
-    m_collaborators.help.openHelpAnchor(QString());
+    const QPointer<AppDelegate> self(this);
+    m_collaborators.help.openHelpAnchor(QString(), [self](const QString& page) {
+        if (self)
+            self->showHelpUnavailable(page);
+    });
+}
+
+void AppDelegate::showHelpUnavailable(const QString& page)
+{
+    // Without a browser the Help command would do nothing at all: say so, and where the pages are.
+    delete m_helpAlert.data();
+    auto* alert = new QMessageBox(QMessageBox::Information, GeneralUI::text(QStringLiteral("HelpUnavailableTitle")),
+                                  GeneralUI::text(QStringLiteral("HelpUnavailableMessage")), QMessageBox::Ok,
+                                  QApplication::activeWindow());
+    alert->setObjectName(QStringLiteral("HelpUnavailableAlert"));
+    alert->setTextFormat(Qt::PlainText);
+    alert->setInformativeText(GeneralUI::format(QStringLiteral("HelpUnavailableInformative"), {page}));
+    alert->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    m_helpAlert = alert;
+    alert->open();
 }
 
 void AppDelegate::updaterWillInstallUpdate()

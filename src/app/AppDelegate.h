@@ -28,6 +28,10 @@ inline QString photosGroupingBehaviourUserDefaultsKey() { return QStringLiteral(
 inline QString lightroomGroupingBehaviourUserDefaultsKey() { return QStringLiteral("LightroomGroupingBehaviour"); }
 inline QString folderGroupingBehaviourUserDefaultsKey() { return QStringLiteral("FolderCopyDestinationGroupingBehaviour"); }
 
+// Shows the window in front of the others, un-minimised, and gives it the focus; a second start of the
+// application asks the running one to do this with its main window.
+void bringWindowForward(QWidget* window);
+
 // The application delegate: runs the start-up sequence, serves the app menu (feedback, web site, preferences,
 // About, quit) and is the software updater's delegate.
 class AppDelegate : public QObject {
@@ -68,6 +72,8 @@ public:
 
     PreferencesWindowController* preferencesWindowController() const { return m_preferences.get(); }
     QWidget* aboutWindow() const { return m_aboutWindow; }
+    // The alert shown when no program could show the help; none otherwise.
+    QWidget* helpUnavailableAlert() const { return m_helpAlert; }
 
 public slots:
     void sendAppFeedback();
@@ -81,10 +87,13 @@ public slots:
     void updaterWillInstallUpdate();
 
 private:
+    void showHelpUnavailable(const QString& page);
+
     Collaborators m_collaborators;
     QPointer<QAction> m_preferencesMenuItem;
     std::unique_ptr<PreferencesWindowController> m_preferences;
     QPointer<QWidget> m_aboutWindow;
+    QPointer<QWidget> m_helpAlert;
     bool m_launched = false;
 };
 

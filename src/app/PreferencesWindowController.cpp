@@ -7,8 +7,12 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMainWindow>
+#include <QScreen>
 #include <QToolBar>
+
+#include <algorithm>
 
 namespace vornakel {
 namespace {
@@ -27,6 +31,15 @@ QRectF preferencesPaneFrame(const QRectF& frame, qreal chromeHeight, const QSize
 {
     return QRectF(frame.x() + (frame.width() - paneSize.width()) * 0.5, frame.y(), paneSize.width(),
                   paneSize.height() + chromeHeight);
+}
+
+QRect keepWindowInside(const QRect& frame, const QMargins& decoration, const QRect& area)
+{
+    const QRect outer = frame.marginsAdded(decoration);
+    // Right and bottom first, so that a window larger than the area ends with its top-left corner inside.
+    const int dx = std::max(area.left() - outer.left(), std::min(0, area.right() - outer.right()));
+    const int dy = std::max(area.top() - outer.top(), std::min(0, area.bottom() - outer.bottom()));
+    return frame.translated(dx, dy);
 }
 
 PreferencesWindowController::PreferencesWindowController(PreferencesPanes panes, QObject* parent)
@@ -64,6 +77,16 @@ PreferencesWindowController::PreferencesWindowController(PreferencesPanes panes,
             qOverload<bool>(&PreferencesWindowController::showPhotoSorting));
     connect(m_advancedToolbarButton, &QAction::triggered, this, &PreferencesWindowController::showAdvanced);
 
+    // Ctrl+W closes the window wherever the focus is in it; Esc closes it when nothing inside took the key
+    // (an open pop-up or an edit in progress keeps Esc for itself).
+    auto* close = new QAction(m_window.get());
+    close->setObjectName(QStringLiteral("ClosePreferencesAction"));
+    close->setShortcuts(QKeySequence::Close);
+    close->setShortcutContext(Qt::WindowShortcut);
+    connect(close, &QAction::triggered, m_window.get(), &QWidget::close);
+    m_window->addAction(close);
+    m_window->installEventFilter(this);
+
     windowDidLoad();
 }
 
@@ -89,6 +112,40 @@ void PreferencesWindowController::windowDidLoad()
                      paneSize(m_generalViewController.get()).height() + m_toolbar->sizeHint().height());
     transitionToContentViewController(m_generalViewController.get(), true);
     m_generalToolbarButton->setChecked(true);
+}
+
+bool PreferencesWindowController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_window.get() && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+            m_window->close();
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+QMargins PreferencesWindowController::decoration() const
+{
+    // Known once the window manager framed the window; until then only the client area counts.
+    const QRect frame = m_window->frameGeometry();
+    const QRect client = m_window->geometry();
+    return QMargins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                    frame.bottom() - client.bottom());
+}
+
+void PreferencesWindowController::placeOnScreen(QScreen* screen)
+{
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    QRect frame(QPoint(0, 0), m_window->size());
+    frame.moveTo(area.left() + (area.width() - frame.width()) / 2, area.top() + (area.height() - frame.height()) / 3);
+    m_window->setScreen(screen);
+    setWindowFrame(keepWindowInside(frame, decoration(), area), false);
 }
 
 QWidget* PreferencesWindowController::contentViewController() const
@@ -126,7 +183,10 @@ void PreferencesWindowController::transitionToContentViewController(QWidget* pan
     const QRect frame = m_window->geometry();
     const qreal chrome = m_toolbar->isVisible() ? m_toolbar->height() : m_toolbar->sizeHint().height();
     const QSize size = paneSize(pane);
-    const QRect newFrame = preferencesPaneFrame(QRectF(frame), chrome, QSizeF(size)).toRect();
+    QRect newFrame = preferencesPaneFrame(QRectF(frame), chrome, QSizeF(size)).toRect();
+    // A wider or taller pane never pushes the window (or its title bar) off its screen.
+    if (QScreen* screen = m_window->screen())
+        newFrame = keepWindowInside(newFrame, decoration(), screen->availableGeometry());
 
     takeContent();
     setWindowFrame(frame, false);

@@ -11,6 +11,7 @@
 class QAction;
 class QActionGroup;
 class QMainWindow;
+class QScreen;
 class QToolBar;
 
 namespace vornakel {
@@ -18,6 +19,10 @@ namespace vornakel {
 // The window frame (client area, y growing downwards) that shows a pane of `paneSize` below `chromeHeight` of
 // toolbar, keeping the top edge and the horizontal centre of `frame`.
 QRectF preferencesPaneFrame(const QRectF& frame, qreal chromeHeight, const QSizeF& paneSize);
+
+// `frame` (a window's client area) moved the least so that it and its window-manager `decoration` lie inside
+// `area`; a window larger than the area keeps its top-left corner (and so its title bar) on screen.
+QRect keepWindowInside(const QRect& frame, const QMargins& decoration, const QRect& area);
 
 // The preferences window: a toolbar of three panes (General, Photo Sorting, Advanced), one shown at a time; a
 // switch resizes the window to the pane, keeping its top edge and horizontal centre.
@@ -42,8 +47,11 @@ public:
     QWidget* advancedViewController() const { return m_advancedViewController.get(); }
     QWidget* contentViewController() const;
 
-    // Shows the pane and resizes the window around it; the resize animates whatever `animated` says.
+    // Shows the pane and resizes the window around it; the resize animates whatever `animated` says. The
+    // window stays inside the available area of its screen.
     void transitionToContentViewController(QWidget* pane, bool animated);
+    // Centres the window on the screen (horizontally, and a little above the middle).
+    void placeOnScreen(QScreen* screen);
 
 public slots:
     void showGeneral();
@@ -55,6 +63,8 @@ protected:
 
 private:
     void windowDidLoad();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    QMargins decoration() const;
     void takeContent();
     static QSize paneSize(QWidget* pane);
 

@@ -1,6 +1,7 @@
 #include "app/SystemCollaborators.h"
 
 #include "app/FeedbackDialog.h"
+#include "app/HelpPageOpener.h"
 #include "copying/destinations/ui/LibraryAndEditorOffers.h"
 #include "discovery/WiFiNetworkAutoLaunching.h"
 #include "discovery/ui/GeneralPreferencesWidget.h"
@@ -97,10 +98,25 @@ public:
         if (const auto error = m_book.registerBooks())
             qWarning("Help pages not installed: %s", qPrintable(error->description()));
     }
-    void openHelpAnchor(const QString& anchor) override { m_book.openHelpAnchor(anchor); }
+    void openHelpAnchor(const QString& anchor, std::function<void(const QString&)> unavailable) override
+    {
+        if (!m_book.isRegistered())
+            registerBooks();
+        const std::optional<QUrl> page = m_book.urlForAnchor(anchor);
+        if (!page) {
+            if (unavailable)
+                unavailable(m_book.installFolder());
+            return;
+        }
+        m_opener.open(*page, [unavailable = std::move(unavailable), path = page->toLocalFile()](bool opened) {
+            if (!opened && unavailable)
+                unavailable(path);
+        });
+    }
 
 private:
     HelpBook& m_book;
+    HelpPageOpener m_opener;
 };
 
 // The camera library's values come from the library itself, as its bundle would give them.

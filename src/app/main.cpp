@@ -19,12 +19,15 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
+#include <cstring>
 
 namespace vornakel {
 namespace {
@@ -81,12 +84,31 @@ void runSmokeTest(AppDelegate& delegate, MainWindowController& mainWindow)
     mainWindow.window()->close();
 }
 
+// Under a window manager the whole screen is saved too ("<name>-screen.png"), so that where a window lands and
+// its title bar can be judged; the window manager maps and places a window when it likes, so the wait is
+// bounded.
+void saveScreen(QWidget* widget, const QDir& folder, const QString& name)
+{
+    if (!widget || QGuiApplication::platformName() == QLatin1String("offscreen"))
+        return;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 1500
+           && !(widget->windowHandle() && widget->windowHandle()->isExposed() && waited.elapsed() > 400))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QScreen* screen = widget->screen();
+    const QString path = folder.filePath(name + QStringLiteral("-screen.png"));
+    const bool saved = screen && screen->grabWindow(0).save(path);
+    std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "saved" : "could not save", qPrintable(path));
+}
+
 bool save(QWidget* widget, const QDir& folder, const QString& name)
 {
     settle();
     const QString path = folder.filePath(name + QStringLiteral(".png"));
     const bool saved = widget && widget->grab().save(path);
     std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "saved" : "could not save", qPrintable(path));
+    saveScreen(widget, folder, name);
     return saved;
 }
 
@@ -120,18 +142,35 @@ void takeScreenshots(AppDelegate& delegate, MainWindowController& mainWindow, co
 } // namespace
 } // namespace vornakel
 
+namespace vornakel {
+namespace {
+
+// Whether the arguments ask only for the help or the version, which need no display.
+bool asksForTextOnly(int argc, char** argv)
+{
+    static const char* const kTextOptions[] = {"-h", "--help", "-?", "--help-all", "-v", "--version"};
+    for (int i = 1; i < argc; ++i) {
+        for (const char* option : kTextOptions) {
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+void setApplicationNames()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Vornakel Transfer"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("vornakel.com"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VKL_VERSION));
+}
+
+} // namespace
+} // namespace vornakel
+
 int main(int argc, char** argv)
 {
     using namespace vornakel;
-
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vornakel Transfer"));
-    QApplication::setOrganizationDomain(QStringLiteral("vornakel.com"));
-    QApplication::setApplicationVersion(QStringLiteral(VKL_VERSION));
-    QApplication::setDesktopFileName(bundleIdentifier());
-    QApplication::setWindowIcon(appIcon());
-    // The main window's close rule quits; other windows closing never does.
-    QApplication::setQuitOnLastWindowClosed(false);
 
     QCommandLineParser parser;
     QCommandLineOption smokeTest(QStringLiteral("smoke-test"));
@@ -146,6 +185,22 @@ int main(int argc, char** argv)
     parser.addOptions({smokeTest, screenshots, cameraBackend});
     parser.addHelpOption();
     parser.addVersionOption();
+
+    // The help and the version print without a display: a console application answers them and exits.
+    if (asksForTextOnly(argc, argv)) {
+        QCoreApplication console(argc, argv);
+        setApplicationNames();
+        parser.process(console);
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    setApplicationNames();
+    QApplication::setDesktopFileName(bundleIdentifier());
+    QApplication::setWindowIcon(appIcon());
+    // The main window's close rule quits; other windows closing never does.
+    QApplication::setQuitOnLastWindowClosed(false);
+
     parser.process(app);
 
     // A backend the program does not carry is refused before anything else happens.
@@ -160,8 +215,10 @@ int main(int argc, char** argv)
     // window forward instead of opening another one on the same camera.
     HelperInstance instance(bundleIdentifier());
     if (!instance.claim()) {
-        if (HelperProcess(bundleIdentifier(), {}).requestActivation())
+        if (HelperProcess(bundleIdentifier(), {}).requestActivation()) {
+            std::fprintf(stdout, "Vornakel Transfer is already running; its window was brought forward.\n");
             return 0;
+        }
         std::fprintf(stderr, "Another instance seems to be running but does not answer; starting anyway.\n");
     }
 
@@ -191,12 +248,8 @@ int main(int argc, char** argv)
         mainWindow.window()->setGeometry(frame);
     }
     mainWindow.window()->show();
-    QObject::connect(&instance, &HelperInstance::activationRequested, mainWindow.window(), [&mainWindow] {
-        QWidget* window = mainWindow.window();
-        window->show();
-        window->raise();
-        window->activateWindow();
-    });
+    QObject::connect(&instance, &HelperInstance::activationRequested, mainWindow.window(),
+                     [&mainWindow] { bringWindowForward(mainWindow.window()); });
 
     if (parser.isSet(smokeTest)) {
         std::fprintf(stdout, "smoke test: camera backend \"%s\"\n", qPrintable(composition->cameraBackendName()));

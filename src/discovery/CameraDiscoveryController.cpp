@@ -90,6 +90,7 @@ void CameraDiscoveryController::noteCameraNetworkJoined()
 void CameraDiscoveryController::connectTo(const std::shared_ptr<VKLCamera>& camera)
 {
     m_busy = true;
+    m_lettingGo = false;
     m_camera = camera;
     const uint64_t attempt = ++m_attempt;
     emit awaitingCameraChanged();
@@ -196,6 +197,14 @@ void CameraDiscoveryController::handleLoadCompleted()
 
 void CameraDiscoveryController::cancelConnection()
 {
+    if (m_lettingGo) {
+        // The attempt already failed and its camera is being let go: Cancel answers now instead of after the
+        // release, and the error of the abandoned attempt never shows.
+        m_lettingGo = false;
+        ++m_attempt;
+        setCurrentView(CameraDiscoveryView::manualDiscovery(false));
+        return;
+    }
     if (!m_busy)
         return;
     const std::shared_ptr<VKLCamera> camera = std::move(m_camera);
@@ -230,9 +239,11 @@ void CameraDiscoveryController::fail(FailureReason reason)
     // The error shows once the camera is let go, so that a Back does not meet a camera still half connected;
     // a camera that does not confirm within the wait does not keep the screen on the progress pane.
     const QPointer<CameraDiscoveryController> self(this);
+    m_lettingGo = true;
     const auto showError = [self, attempt, reason] {
         if (!self || !self->isCurrentAttempt(attempt) || self->m_errorShownForAttempt == attempt)
             return;
+        self->m_lettingGo = false;
         self->m_errorShownForAttempt = attempt;
         self->setCurrentView(CameraDiscoveryView::connectionError(reason));
     };

@@ -87,6 +87,8 @@ private:
     CameraFileScanning m_scanner;
     CameraDiscoveryView m_currentView;
     bool m_busy = false;
+    // A failed attempt's camera is being released before its error shows.
+    bool m_lettingGo = false;
     bool m_handedOver = false;
     uint64_t m_attempt = 0;
     std::shared_ptr<VKLCamera> m_camera;

@@ -1,5 +1,7 @@
 #include "mainwindow/CameraBatteryStatusView.h"
 
+#include "platform/core/Strings.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -56,6 +58,12 @@ QString CameraBatteryStatusView::imageNameFor(std::optional<int> level, std::opt
     case 4: return QStringLiteral("BatteryEmpty");
     default: return {};
     }
+}
+
+QString CameraBatteryStatusView::descriptionFor(const QString& imageName)
+{
+    // An icon alone is not readable by everyone: the tooltip says the same in words.
+    return imageName.isEmpty() ? QString() : GeneralUI::text(QStringLiteral("BatteryStatus") + imageName.mid(7));
 }
 
 QPixmap CameraBatteryStatusView::image(const QString& name, const QSize& size)
@@ -116,6 +124,7 @@ void CameraBatteryStatusView::updateImage()
     if (name == m_imageName && (!pixmap().isNull() || name.isEmpty()))
         return;
     m_imageName = name;
+    setToolTip(descriptionFor(name));
     if (name.isEmpty())
         clear();
     else

@@ -25,6 +25,8 @@ public:
     // The image for a level and power source: "BatteryMainsPower" for power source 1 whatever the level, else
     // "BatteryFull" (0) … "BatteryEmpty" (4); empty for anything else.
     static QString imageNameFor(std::optional<int> level, std::optional<int> powerSource);
+    // The image's meaning in words ("Battery half full"); empty for no image.
+    static QString descriptionFor(const QString& imageName);
     // The named image drawn at the given size.
     static QPixmap image(const QString& name, const QSize& size);
     QString imageName() const { return m_imageName; }

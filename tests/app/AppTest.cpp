@@ -2,6 +2,7 @@
 #include "app/AppComposition.h"
 #include "app/AppDelegate.h"
 #include "app/FeedbackDialog.h"
+#include "app/HelpPageOpener.h"
 #include "app/PreferencesWindowController.h"
 #include "app/SystemCollaborators.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
@@ -15,6 +16,7 @@
 #include "platform/services/Workspace.h"
 #include "sorting/editor/PhotoSortingMenuBuilder.h"
 #include "support/RecordingWorkspace.h"
+#include "support/TestSupport.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -24,10 +26,13 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QTest>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
@@ -109,7 +114,14 @@ class RecordingHelp : public HelpRegistration {
 public:
     explicit RecordingHelp(Log& log) : m_log(log) {}
     void registerBooks() override { m_log.push_back("help.registerBooks"); }
-    void openHelpAnchor(const QString& anchor) override { m_log.push_back("help.open " + anchor.toStdString()); }
+    void openHelpAnchor(const QString& anchor, std::function<void(const QString&)> unavailable) override
+    {
+        m_log.push_back("help.open " + anchor.toStdString());
+        if (!browserlessPage.isEmpty() && unavailable)
+            unavailable(browserlessPage);
+    }
+    // Set: no browser could show the help, which is in this file.
+    QString browserlessPage;
 
 private:
     Log& m_log;
@@ -232,6 +244,58 @@ TEST_F(AppMenuTest, MenuItemsReachTheirLayers)
     EXPECT_TRUE(delegate->aboutWindow()->isVisible());
 }
 
+TEST_F(AppMenuTest, HelpWithoutABrowserSaysSoAndWhereThePagesAre)
+{
+    auto delegate = makeDelegate();
+    QMenuBar menuBar;
+    delegate->installMenus(&menuBar);
+    auto* helpItem = menuBar.findChild<QAction*>(QStringLiteral("HelpMenuItem"));
+    ASSERT_NE(helpItem, nullptr);
+    helpItem->trigger();
+    EXPECT_EQ(delegate->helpUnavailableAlert(), nullptr) << "a browser showed the help: nothing to say";
+
+    const QString page = QStringLiteral("/home/ann/.cache/com.vornakel/Help/<index>.html");
+    help.browserlessPage = page;
+    helpItem->trigger();
+    auto* alert = qobject_cast<QMessageBox*>(delegate->helpUnavailableAlert());
+    ASSERT_NE(alert, nullptr);
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_TRUE(alert->text().contains(QStringLiteral("no web browser"))) << alert->text().toStdString();
+    EXPECT_TRUE(alert->informativeText().contains(page)) << alert->informativeText().toStdString();
+    EXPECT_EQ(alert->textFormat(), Qt::PlainText) << "a path is shown as it is";
+
+    const QPointer<QMessageBox> first = alert;
+    helpItem->trigger();
+    EXPECT_NE(delegate->helpUnavailableAlert(), nullptr);
+    EXPECT_TRUE(first.isNull()) << "one alert at a time, the old one replaced";
+}
+
+TEST(HelpPageOpenerTest, TellsWhetherTheOpenerCouldShowThePage)
+{
+    const struct {
+        const char* program;
+        bool opened;
+    } cases[] = {{"/bin/true", true}, {"/bin/false", false}, {"/nonexistent/xdg-open", false}};
+    for (const auto& c : cases) {
+        HelpPageOpener opener(QString::fromLatin1(c.program));
+        std::optional<bool> answer;
+        opener.open(QUrl::fromLocalFile(QStringLiteral("/tmp/index.html")), [&](bool opened) { answer = opened; });
+        ASSERT_TRUE(test::runUntil([&] { return answer.has_value(); })) << c.program;
+        EXPECT_EQ(*answer, c.opened) << c.program;
+    }
+}
+
+TEST(AppWindowsTest, ASecondStartBringsTheWindowForwardEvenWhenMinimised)
+{
+    QMainWindow window;
+    window.showMinimized();
+    ASSERT_TRUE(window.isMinimized());
+    bringWindowForward(&window);
+    EXPECT_FALSE(window.isMinimized());
+    EXPECT_TRUE(window.isVisible());
+    bringWindowForward(nullptr);
+}
+
 TEST(PreferencesGeometryTest, KeepsTopEdgeAndHorizontalCentre)
 {
     const QRectF frame(100, 200, 480, 340); // 300 of pane below 40 of toolbar
@@ -288,6 +352,76 @@ TEST_F(PreferencesTest, OpensOnGeneralAndSwitchesPanesKeepingTopEdge)
     delegate->showPreferences();
     EXPECT_EQ(delegate->preferencesWindowController(), preferences);
     EXPECT_EQ(preferences->generalViewController(), general);
+}
+
+TEST(PreferencesGeometryTest, AWindowIsMovedTheLeastToStayWhollyInsideTheArea)
+{
+    const QRect area(0, 0, 1600, 1000);
+    const QMargins titleBar(1, 30, 1, 1);
+    const struct {
+        const char* name;
+        QRect frame;
+        QMargins decoration;
+        QRect expected;
+    } cases[] = {
+        {"inside stays", {100, 100, 400, 300}, titleBar, {100, 100, 400, 300}},
+        {"at +0+0 the title bar comes down", {0, 0, 400, 300}, titleBar, {1, 30, 400, 300}},
+        {"widened around its centre past the left edge", {-200, 50, 800, 300}, {}, {0, 50, 800, 300}},
+        {"past the right and bottom edges", {1400, 900, 400, 300}, {}, {1200, 700, 400, 300}},
+        {"larger than the area keeps its top-left corner", {-50, -50, 2000, 1200}, titleBar, {1, 30, 2000, 1200}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(keepWindowInside(c.frame, c.decoration, area), c.expected) << c.name;
+    // An area that does not start at the origin (a second screen, a panel on the left).
+    EXPECT_EQ(keepWindowInside({0, 0, 100, 100}, {}, {1600, 40, 800, 600}), QRect(1600, 40, 100, 100));
+}
+
+TEST_F(AppFixture, PreferencesOpenWholeOnTheMainWindowsScreenAndCloseByKeysWhileQuitStillWorks)
+{
+    auto delegate = makeDelegate();
+    QMainWindow mainWindow;
+    delegate->installMenus(mainWindow.menuBar());
+    auto* quit = mainWindow.menuBar()->findChild<QAction*>(QStringLiteral("QuitMenuItem"));
+    ASSERT_NE(quit, nullptr);
+    QObject::disconnect(quit, &QAction::triggered, nullptr, nullptr);
+    int quits = 0;
+    QObject::connect(quit, &QAction::triggered, [&] { ++quits; });
+    mainWindow.resize(300, 200);
+    mainWindow.show();
+
+    delegate->showPreferences();
+    PreferencesWindowController* preferences = delegate->preferencesWindowController();
+    ASSERT_NE(preferences, nullptr);
+    QMainWindow* window = preferences->window();
+    const QRect area = mainWindow.screen()->availableGeometry();
+    EXPECT_EQ(window->screen(), mainWindow.screen());
+    for (QAction* pane : {preferences->photoSortingToolbarButton(), preferences->advancedToolbarButton(),
+                          preferences->generalToolbarButton(), preferences->photoSortingToolbarButton()}) {
+        pane->trigger();
+        const QRect frame = window->geometry();
+        EXPECT_TRUE(area.contains(frame.topLeft())) << pane->objectName().toStdString();
+        if (frame.width() <= area.width() && frame.height() <= area.height()) {
+            EXPECT_TRUE(area.contains(frame)) << pane->objectName().toStdString();
+        }
+    }
+
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quits, 1) << "Quit answers while the preferences have the focus";
+
+    const struct {
+        const char* name;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    } closers[] = {{"Esc", Qt::Key_Escape, Qt::NoModifier}, {"Ctrl+W", Qt::Key_W, Qt::ControlModifier}};
+    for (const auto& c : closers) {
+        delegate->showPreferences();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window)) << c.name;
+        QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, c.key, c.modifiers);
+        EXPECT_FALSE(window->isVisible()) << c.name;
+    }
 }
 
 TEST_F(PreferencesTest, ShowPhotoSortingOpensClosedWindowOnThatPane)

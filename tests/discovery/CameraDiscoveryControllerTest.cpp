@@ -3,6 +3,7 @@
 #include "discovery/CameraDiscoveryController.h"
 #include "model/CameraPhotoLoad.h"
 #include "model/PhotoVariant.h"
+#include "support/InProcessCamera.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -128,6 +129,29 @@ TEST_F(DiscoveryControllerTest, AFailingCameraIsNotConnectedAgainUntilItComesBac
     discovery.report({camera});
     EXPECT_EQ(controller.currentView(), CameraDiscoveryView::connecting());
     ASSERT_TRUE(runUntil([&] { return isError(); }));
+}
+
+// Connects, then turns out to refuse storage access, and never confirms that it let go.
+class StorageRefusingCamera : public InProcessCamera {
+public:
+    bool supportsCommandCategories(uint32_t) const override { return false; }
+};
+
+TEST_F(DiscoveryControllerTest, CancelIsAnsweredAtOnceWhileAFailedCameraIsLetGo)
+{
+    controller.setDisconnectWait(200ms);
+    const auto camera = std::make_shared<StorageRefusingCamera>();
+    discovery.report({camera});
+    ASSERT_TRUE(runUntil([&] { return sawView(CameraDiscoveryView::connecting()); }));
+    EXPECT_EQ(controller.currentView(), CameraDiscoveryView::connecting()) << "the error waits for the release";
+
+    controller.cancelConnection();
+    EXPECT_EQ(controller.currentView(), CameraDiscoveryView::manualDiscovery(false));
+    // The abandoned attempt's error never follows the user to the search pane.
+    runFor(400ms);
+    EXPECT_EQ(controller.currentView(), CameraDiscoveryView::manualDiscovery(false));
+    EXPECT_FALSE(sawView(CameraDiscoveryView::connectionError(FailureReason::storageAccessNotAllowed)));
+    EXPECT_EQ(controller.cameraAwaitingUsersWord(), camera) << "held back, offered to the user";
 }
 
 TEST_F(DiscoveryControllerTest, ListsWhileConnectingStartNothingAndHeldBackCamerasDoNotHideOthers)

@@ -8,6 +8,7 @@
 #include "platform/wifi/SimulatedWiFi.h"
 #include "support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QPainter>
@@ -238,6 +239,21 @@ TEST_F(DiscoveryScreenTest, ADisconnectingPaneThatIsReplacedEndsItsWaitWithoutTa
         EXPECT_EQ(screen->currentPane(), screen->qrDiscoveryViewController());
         EXPECT_EQ(wifiLeaves, 0) << "the wait was given up, so the network it would have left is kept";
         camera->dropConnection();
+    }
+}
+
+TEST(DisconnectingPaneTest, TheAlreadyDisconnectedWaitIsNeverShorterThanAsked)
+{
+    // A coarse timer may fire up to 5% early; the pane promises a minimum stay. Only the lower bound is
+    // checked, which load can never break.
+    constexpr auto kStay = 400ms;
+    DisconnectingViewController pane([] {}, {kStay, 5s});
+    for (int round = 0; round < 3; ++round) {
+        QElapsedTimer clock;
+        clock.start();
+        pane.waitForDisconnection(nullptr, false);
+        ASSERT_TRUE(runUntil([&] { return !pane.isWaiting(); }, 5s));
+        EXPECT_GE(clock.elapsed(), qint64(kStay.count())) << "round " << round;
     }
 }
 

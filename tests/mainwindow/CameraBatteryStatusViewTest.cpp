@@ -39,6 +39,29 @@ TEST(CameraBatteryStatusViewTest, ImageForLevelAndPowerSource)
             << c.level.value_or(-99) << "/" << c.power.value_or(-99);
 }
 
+TEST(CameraBatteryStatusViewTest, TooltipSaysTheLevelInWords)
+{
+    auto camera = std::make_shared<BatteryCamera>();
+    CameraBatteryStatusView view;
+    view.setCamera(camera);
+    EXPECT_TRUE(view.toolTip().isEmpty()) << "nothing shown, nothing said";
+    struct Case {
+        std::optional<int> level;
+        std::optional<int> power;
+        const char* words;
+    };
+    const Case cases[] = {
+        {0, 0, "Camera battery full"}, {1, 0, "Camera battery three-quarters full"}, {2, 0, "Camera battery half full"},
+        {3, 0, "Camera battery low (one quarter)"}, {4, 0, "Camera battery empty"}, {4, 1, "Camera on mains power"},
+        {7, 0, ""},
+    };
+    for (const Case& c : cases) {
+        camera->proxies[VKLPropertyPowerSource]->setValue(c.power);
+        camera->proxies[VKLPropertyBatteryLevel]->setValue(c.level);
+        EXPECT_EQ(view.toolTip(), QString::fromUtf8(c.words)) << c.level.value_or(-1) << "/" << c.power.value_or(-1);
+    }
+}
+
 TEST(CameraBatteryStatusViewTest, FollowsTheCameraLiveAndShowsNothingWithoutOne)
 {
     CameraBatteryStatusView view;

@@ -394,6 +394,33 @@ TEST_F(ImageGridTest, ClicksAndRubberBandMakeOneUndoStepPerGesture)
     EXPECT_EQ(int(grid->model().selectedPhotos().size()), view().columnCount());
 }
 
+TEST_F(ImageGridTest, AClickInsideAMultipleSelectionNarrowsItOnReleaseButADragKeepsIt)
+{
+    for (int i = 0; i < 4; ++i)
+        feed.add(QStringLiteral("IMG_%1.JPG").arg(i), at(2026, 4, 10, 8, i));
+    feed.deliver(*grid);
+    const std::vector<PhotoPtr> all = grid->model().shownPhotos();
+    QUndoStack& undo = *grid->undoStack();
+
+    grid->model().changeSelection(all);
+    const int steps = undo.count();
+    const QPoint point = centreOf(all[2]);
+    mouse(QEvent::MouseButtonPress, point, Qt::LeftButton);
+    EXPECT_EQ(grid->model().selectedPhotos().size(), all.size()) << "a press keeps the selection for a drag";
+    mouse(QEvent::MouseButtonRelease, point, Qt::NoButton);
+    EXPECT_EQ(grid->model().selectedPhotos(), std::vector<PhotoPtr>{all[2]}) << "a click selects only that photo";
+    EXPECT_EQ(undo.count(), steps + 1) << "one undo step for the click";
+    undo.undo();
+    EXPECT_EQ(grid->model().selectedPhotos().size(), all.size());
+
+    // Pressed and moved past the drag distance: the whole selection stays, as a drag would carry it.
+    mouse(QEvent::MouseButtonPress, point, Qt::LeftButton);
+    const QPoint away = point + QPoint(QApplication::startDragDistance() + 2, 0);
+    mouse(QEvent::MouseMove, away, Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, away, Qt::NoButton);
+    EXPECT_EQ(grid->model().selectedPhotos().size(), all.size());
+}
+
 TEST_F(ImageGridTest, ArrowKeysMoveTheSelectionAcrossDays)
 {
     // Four columns: day A holds A0…A5 in two rows, day B holds B0…B2.

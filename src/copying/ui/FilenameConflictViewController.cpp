@@ -19,10 +19,33 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace vornakel {
 
 namespace {
 constexpr int kThumbnailSide = 160;
+
+// A file name has no blanks to wrap at, so a long one would be cut to what fits. Break opportunities (zero-width
+// spaces) after its separators, and within long runs, let the caption wrap it whole; short names stay as they are.
+QString breakableFileName(const QString& name)
+{
+    constexpr int kShortName = 24;
+    constexpr int kLongestRun = 16;
+    if (name.size() <= kShortName)
+        return name;
+    QString shown;
+    int run = 0;
+    for (QChar c : name) {
+        shown += c;
+        ++run;
+        if (c == u'_' || c == u'-' || c == u'.' || c == u' ' || (run >= kLongestRun && !c.isHighSurrogate())) {
+            shown += QChar(0x200B);
+            run = 0;
+        }
+    }
+    return shown;
+}
 
 
 } // namespace
@@ -44,11 +67,13 @@ FilenameConflictViewController::FilenameConflictViewController(PhotoVariantPtr v
 {
     setObjectName(QStringLiteral("FilenameConflict"));
     setWindowModality(Qt::WindowModal);
-    setWindowTitle(ui("CopyConflictOnComputerTitle"));
+    setWindowTitle(ui("CopyConflictWindowTitle"));
     m_remember->setObjectName(QStringLiteral("rememberChoiceCheckbox"));
 
     const QString cameraFileName = m_variant ? m_variant->fileName() : QString();
-    m_titleLabel->setText(GeneralUI::format(QStringLiteral("CopyConflictTitle"), {cameraFileName}));
+    // The file that exists is the one in question; with a sorting preset its name differs from the camera's.
+    const QString localFileName = QFileInfo(m_localPath).fileName();
+    m_titleLabel->setText(GeneralUI::format(QStringLiteral("CopyConflictTitle"), {localFileName}));
     QFont titleFont = m_titleLabel->font();
     titleFont.setBold(true);
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.15);
@@ -56,8 +81,11 @@ FilenameConflictViewController::FilenameConflictViewController(PhotoVariantPtr v
     m_titleLabel->setWordWrap(true);
     m_subTitleLabel->setText(ui("CopyConflictDescription"));
     m_subTitleLabel->setWordWrap(true);
-    m_cameraName->setText(cameraFileName);
-    m_localName->setText(QFileInfo(m_localPath).fileName());
+    for (auto [label, name] : {std::pair{m_cameraName, cameraFileName}, std::pair{m_localName, localFileName}}) {
+        label->setText(breakableFileName(name));
+        label->setToolTip(name);
+        label->setAccessibleName(name);
+    }
 
     auto* sides = new QGridLayout;
     sides->setHorizontalSpacing(24);
@@ -83,7 +111,8 @@ FilenameConflictViewController::FilenameConflictViewController(PhotoVariantPtr v
         side.spinner->setTextVisible(false);
         side.spinner->setFixedWidth(kThumbnailSide / 2);
         side.name->setAlignment(Qt::AlignHCenter);
-        side.name->setMaximumWidth(kThumbnailSide + 60);
+        // A fixed width, so that the height the layout gives the caption is the height its wrapped lines need.
+        side.name->setFixedWidth(kThumbnailSide + 60);
         side.name->setWordWrap(true);
         auto* box = new QWidget(this);
         box->setFixedSize(kThumbnailSide, kThumbnailSide);

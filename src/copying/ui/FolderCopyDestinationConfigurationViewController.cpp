@@ -16,16 +16,31 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QStyle>
 
 namespace vornakel {
 
 FolderPathField::FolderPathField(QWidget* parent) : QLineEdit(parent)
 {
-    setReadOnly(true);
     setAcceptDrops(true);
     setPlaceholderText(ui("NoDestinationPlaceholder"));
     addAction(style()->standardIcon(QStyle::SP_DirIcon), QLineEdit::LeadingPosition);
+    // A typed path counts once the user is done with it (Return, or leaving the field), and only when it changed.
+    connect(this, &QLineEdit::editingFinished, this, [this] {
+        if (text() != m_shownFolder)
+            emit folderTyped(text());
+    });
+}
+
+QUrl FolderPathField::typedUrl(const QString& text)
+{
+    QString path = text.trimmed();
+    if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
+        path = QDir::homePath() + path.mid(1);
+    if (!QDir::isAbsolutePath(path))
+        return {};
+    return QUrl::fromLocalFile(QDir::cleanPath(QDir::fromNativeSeparators(path)));
 }
 
 bool FolderPathField::isAcceptableFolder(const QUrl& url)
@@ -46,7 +61,8 @@ QUrl FolderPathField::droppedUrl(const QMimeData* data)
 
 void FolderPathField::setFolder(const QString& path)
 {
-    setText(QDir::toNativeSeparators(path));
+    m_shownFolder = QDir::toNativeSeparators(path);
+    setText(m_shownFolder);
     setToolTip(text());
     setCursorPosition(0);
 }
@@ -115,6 +131,7 @@ FolderCopyDestinationConfigurationViewController::FolderCopyDestinationConfigura
             &FolderCopyDestinationConfigurationViewController::presetChosen);
     connect(m_chooseButton, &QPushButton::clicked, this, &FolderCopyDestinationConfigurationViewController::chooseFolder);
     connect(m_pathField, &FolderPathField::folderDropped, this, &FolderCopyDestinationConfigurationViewController::useFolder);
+    connect(m_pathField, &FolderPathField::folderTyped, this, &FolderCopyDestinationConfigurationViewController::useTypedFolder);
     refreshFromDestination();
 }
 
@@ -142,14 +159,41 @@ void FolderCopyDestinationConfigurationViewController::chooseFolder()
     dialog->setOption(QFileDialog::ShowDirsOnly);
     dialog->setLabelText(QFileDialog::Accept, ui("ChooseFolderPrompt"));
     dialog->setWindowModality(Qt::WindowModal);
-    if (auto folder = m_destination.lock(); folder && folder->destination())
-        dialog->setDirectory(folder->destination()->toLocalFile());
+    dialog->setDirectory(folderDialogStart());
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& folder) {
         if (!folder.isEmpty())
             useFolder(QUrl::fromLocalFile(folder));
     });
     dialog->open();
     emit folderDialogOpened(dialog);
+}
+
+QString FolderCopyDestinationConfigurationViewController::folderDialogStart() const
+{
+    // Never the process's working folder (often "/" or the build folder when started from a launcher).
+    if (auto folder = m_destination.lock(); folder && folder->destination() && folder->destination()->isLocalFile()) {
+        const QString current = folder->destination()->toLocalFile();
+        if (QFileInfo(current).isDir())
+            return current;
+    }
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
+}
+
+void FolderCopyDestinationConfigurationViewController::useTypedFolder(const QString& text)
+{
+    if (text.trimmed().isEmpty()) {
+        refreshFromDestination();
+        return;
+    }
+    // A typed path is held to what a dropped folder must be.
+    const QUrl url = FolderPathField::typedUrl(text);
+    if (!FolderPathField::isAcceptableFolder(url)) {
+        m_warningLabel->setText(GeneralUI::format(QStringLiteral("FolderPathNotAFolderWarning"), {text.trimmed()}));
+        m_warningLabel->show();
+        return;
+    }
+    useFolder(url);
 }
 
 void FolderCopyDestinationConfigurationViewController::useFolder(const QUrl& folder)

@@ -33,19 +33,27 @@ public:
     // The first URL of a drag, when there is one.
     static QUrl droppedUrl(const QMimeData* data);
 
+    // The folder a typed path names: an absolute path, or one starting with "~/"; nothing for anything else.
+    static QUrl typedUrl(const QString& text);
+
     void setFolder(const QString& path);
 
 signals:
     void folderDropped(const QUrl& folder);
+    // The user typed a path and left the field (or pressed Return); not checked yet.
+    void folderTyped(const QString& text);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+
+private:
+    QString m_shownFolder;
 };
 
-// The folder destination's settings in the copy sheet: the folder copies go to (dropped on the path field or
-// chosen in a folder dialog) and the sorting preset. Every change goes at once to the destination and to the
+// The folder destination's settings in the copy sheet: the folder copies go to (typed or dropped in the path
+// field, or chosen in a folder dialog) and the sorting preset. Every change goes at once to the destination and to the
 // user defaults, so the next sheet starts with the same choices.
 class FolderCopyDestinationConfigurationViewController : public QWidget {
     Q_OBJECT
@@ -67,6 +75,10 @@ public:
     void chooseFolder();
     // Uses the folder: to the destination and to "FolderDestination".
     void useFolder(const QUrl& folder);
+    // A path typed in the field: used when it names a folder a drop could name, else a warning says why not.
+    void useTypedFolder(const QString& text);
+    // Where the folder dialog opens: the current folder, else the Pictures folder, else the home folder.
+    QString folderDialogStart() const;
     // Shows the destination's folder now (also done whenever the pane shows).
     void refreshFromDestination();
     // How a folder is checked for writing (tests; the default asks the file system).

@@ -274,6 +274,8 @@ DisconnectingViewController::DisconnectingViewController(std::function<void()> l
     layout->addWidget(makeTitleLabel(ui("DisconnectingTitle"), this));
     layout->addStretch();
     m_timer.setSingleShot(true);
+    // The waits are minimums: a coarse timer may end them up to 5% early.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] {
         stopObserving();
         finish();

@@ -2,6 +2,7 @@
 
 #include "platform/core/Strings.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLocale>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <unordered_set>
+#include <utility>
 
 namespace vornakel {
 namespace {
@@ -369,9 +371,15 @@ void ImageGridView::mousePressEvent(QMouseEvent* event)
             if (!m_model.isSelected(it->get()))
                 after.push_back(*it);
     } else {
-        // A click on a selected photo keeps a multiple selection, so it can be double-clicked or dragged.
-        after = m_model.isSelected(photo.get()) ? before : std::vector<PhotoPtr>{photo};
         m_anchorPhoto = photo;
+        if (m_model.isSelected(photo.get()) && before.size() > 1) {
+            // A press on a photo of a multiple selection keeps it, so that a drag can carry it; a click narrows
+            // it to that photo on release, as file managers do.
+            m_narrowOnRelease = photo;
+            m_pressPoint = event->position().toPoint();
+            return;
+        }
+        after = {photo};
     }
     m_model.changeSelection(after);
 }
@@ -394,6 +402,9 @@ void ImageGridView::updateRubberBand(const QPoint& viewportPoint)
 
 void ImageGridView::mouseMoveEvent(QMouseEvent* event)
 {
+    if (m_narrowOnRelease
+        && (event->position().toPoint() - m_pressPoint).manhattanLength() >= QApplication::startDragDistance())
+        m_narrowOnRelease.reset(); // a drag, not a click: the selection stays whole
     if (!m_bandAnchor) {
         QAbstractScrollArea::mouseMoveEvent(event);
         return;
@@ -403,6 +414,9 @@ void ImageGridView::mouseMoveEvent(QMouseEvent* event)
 
 void ImageGridView::mouseReleaseEvent(QMouseEvent* event)
 {
+    if (const PhotoPtr photo = std::exchange(m_narrowOnRelease, nullptr);
+        photo && event->button() == Qt::LeftButton && m_model.contains(photo.get()))
+        m_model.changeSelection({photo});
     if (!m_bandAnchor) {
         QAbstractScrollArea::mouseReleaseEvent(event);
         return;

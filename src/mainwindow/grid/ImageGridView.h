@@ -19,7 +19,7 @@ class ThumbnailCache;
 // (no widget per cell), so a grid of tens of thousands of photos costs only what is on screen. Layout is kept
 // per section and redone in proportion to the number of sections when photos arrive.
 //
-// Mouse: a click selects one photo, Ctrl+click toggles, Shift+click extends from the last clicked photo, a drag
+// Mouse: a click selects one photo (inside a multiple selection, on release), Ctrl+click toggles, Shift+click extends from the last clicked photo, a drag
 // on the background draws a rubber band; each gesture is one undo step. The arrow keys move the selection (with
 // Shift they extend it). A double click or Space asks for the preview.
 class ImageGridView : public QAbstractScrollArea {
@@ -90,6 +90,9 @@ private:
     QRect m_band; // viewport coordinates
     std::vector<PhotoPtr> m_bandBase;
     PhotoPtr m_anchorPhoto;
+    // Pressed inside a multiple selection: the photo the selection narrows to if the press ends as a click.
+    PhotoPtr m_narrowOnRelease;
+    QPoint m_pressPoint;
     QBasicTimer m_spinnerTimer;
     int m_spinnerStep = 0;
     bool m_anySpinning = false;

@@ -2,6 +2,7 @@
 
 #include "platform/loginitems/LoginItem.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
@@ -13,6 +14,7 @@
 #include <utility>
 
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace vornakel {
 
@@ -32,7 +34,12 @@ QString HelperProcess::socketPath(const QString& identifier)
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty())
         folder = QDir::tempPath();
-    return folder + QLatin1Char('/') + identifier + QStringLiteral(".socket");
+    // One instance per user and home folder: a runtime folder shared by several sessions or users (the
+    // temporary folder, or a test's HOME under one XDG_RUNTIME_DIR) must not let one answer for another.
+    const QByteArray home = QCryptographicHash::hash(QDir::homePath().toUtf8(), QCryptographicHash::Sha256);
+    return folder + QLatin1Char('/') + identifier + QStringLiteral("-%1-%2.socket")
+                                                        .arg(uint(::getuid()))
+                                                        .arg(QString::fromLatin1(home.toHex().left(8)));
 }
 
 bool processIsAlive(qint64 processId)

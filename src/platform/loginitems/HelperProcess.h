@@ -20,7 +20,7 @@ public:
     HelperProcess(QString identifier, QString program, QStringList arguments = {});
     virtual ~HelperProcess() = default;
 
-    // "$XDG_RUNTIME_DIR/<identifier>.socket".
+    // "$XDG_RUNTIME_DIR/<identifier>-<user id>-<digest of the home folder>.socket".
     static QString socketPath(const QString& identifier);
 
     const QString& identifier() const { return m_identifier; }

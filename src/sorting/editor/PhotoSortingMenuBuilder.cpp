@@ -2,9 +2,14 @@
 
 #include "platform/core/Strings.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QFontMetrics>
+#include <QStyleOptionViewItem>
 #include <QFont>
 #include <QStandardItemModel>
+
+#include <algorithm>
 
 namespace vornakel {
 namespace {
@@ -136,6 +141,24 @@ void PhotoSortingMenuBuilder::rebuildMenu()
                                                         m_popUp->setItemText(index, preset->name());
                                                 }));
         }
+    }
+
+    // The pop-up list is as wide as its entries in the menu's own font; the bold headers would be cut
+    // ("Built-i…Presets"). The list is made as wide as the entries' own drawing asks for.
+    if (QAbstractItemView* list = popUp.view(); list && list->itemDelegate()) {
+        QStyleOptionViewItem option;
+        option.initFrom(list);
+        option.rect = QRect(); // the entries' own size, not the list's
+        int widest = 0;
+        for (int row = 0; row < popUp.count(); ++row) {
+            const QModelIndex entry = popUp.model()->index(row, 0);
+            // A style may leave the title's own width out of an entry's size: room for the check column too.
+            const QFontMetrics metrics(entry.data(Qt::FontRole).isValid() ? entry.data(Qt::FontRole).value<QFont>()
+                                                                          : popUp.font());
+            const int title = metrics.horizontalAdvance(entry.data(Qt::DisplayRole).toString()) + 3 * metrics.height();
+            widest = std::max({widest, title, list->itemDelegate()->sizeHint(option, entry).width()});
+        }
+        list->setMinimumWidth(widest + 2 * list->frameWidth());
     }
 
     if (selectedIndex >= 0) {

@@ -19,6 +19,7 @@ PhotoSortingPresetListModel::PhotoSortingPresetListModel(PhotoSortingModel& stor
 
 void PhotoSortingPresetListModel::reload()
 {
+    emit aboutToReload();
     beginResetModel();
     for (const auto& connection : m_nameConnections)
         disconnect(connection);

@@ -32,6 +32,10 @@ public:
     bool isHeader(int row) const;
     bool isUserPreset(const PresetPtr& preset) const;
 
+signals:
+    // The list is about to be rebuilt from the store; a name being typed must be taken before that.
+    void aboutToReload();
+
 private:
     void reload();
 

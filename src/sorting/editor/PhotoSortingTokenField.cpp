@@ -1,8 +1,10 @@
 #include "sorting/editor/PhotoSortingTokenField.h"
 
 #include "platform/core/Strings.h"
+#include "sorting/editor/PhotoSortingTokenFieldAccessible.h"
 #include "sorting/editor/PhotoSortingTokenFieldDelegate.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -16,6 +18,7 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTextBoundaryFinder>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -56,6 +59,8 @@ bool isTypable(const QString& text)
 
 PhotoSortingTokenField::PhotoSortingTokenField(QWidget* parent) : QWidget(parent)
 {
+    installTokenFieldAccessibility();
+    relayout();
     setAttribute(Qt::WA_InputMethodEnabled, true);
     setAttribute(Qt::WA_KeyCompression, false);
     setFocusPolicy(Qt::StrongFocus);
@@ -97,6 +102,7 @@ QVariantList PhotoSortingTokenField::objectValue() const
 void PhotoSortingTokenField::setObjectValue(const QVariantList& objects)
 {
     m_elements = makeElements(objects);
+    relayout();
     m_cursor = m_anchor = elementCount();
     m_scroll = 0;
     ensureCursorVisible();
@@ -170,6 +176,10 @@ void PhotoSortingTokenField::moveCursor(int position, bool keepAnchor)
         m_anchor = m_cursor;
     ensureCursorVisible();
     update();
+    if (QAccessible::isActive()) {
+        QAccessibleTextCursorEvent moved(this, textOffsetOfElement(m_cursor));
+        QAccessible::updateAccessibility(&moved);
+    }
 }
 
 void PhotoSortingTokenField::removeRange(int from, int to)
@@ -178,6 +188,7 @@ void PhotoSortingTokenField::removeRange(int from, int to)
     to = std::clamp(to, from, elementCount());
     m_elements.erase(m_elements.begin() + from, m_elements.begin() + to);
     m_cursor = m_anchor = from;
+    relayout();
 }
 
 void PhotoSortingTokenField::replaceSelection(std::vector<Element> elements)
@@ -187,6 +198,7 @@ void PhotoSortingTokenField::replaceSelection(std::vector<Element> elements)
     const int count = int(elements.size());
     m_elements.insert(m_elements.begin() + from, std::make_move_iterator(elements.begin()),
                       std::make_move_iterator(elements.end()));
+    relayout();
     m_cursor = m_anchor = from + count;
     ensureCursorVisible();
     updateGeometry();
@@ -197,7 +209,21 @@ void PhotoSortingTokenField::edited()
 {
     ensureCursorVisible();
     update();
+    notifyAccessibleTextChange();
     emit textDidChange();
+}
+
+bool PhotoSortingTokenField::refuseGrowthBeyondLimit(int inserted)
+{
+    const int selected = std::abs(m_cursor - m_anchor);
+    if (elementCount() - selected + inserted <= kMaximumLength)
+        return false;
+    // Refused whole rather than cut: a paste that silently lost its end would be worse than none.
+    QApplication::beep();
+    const QString message = GeneralUI::format(QStringLiteral("TokenFieldTooLong"), {QString::number(kMaximumLength)});
+    QToolTip::showText(mapToGlobal(QPoint(0, height())), message, this);
+    emit lengthRefused(message);
+    return true;
 }
 
 void PhotoSortingTokenField::insertText(const QString& text)
@@ -211,7 +237,10 @@ void PhotoSortingTokenField::insertText(const QString& text)
     }
     if (typed.isEmpty())
         return;
-    replaceSelection(makeElements({Delegate::representedObjectForEditingString(typed)}));
+    std::vector<Element> elements = makeElements({Delegate::representedObjectForEditingString(typed)});
+    if (refuseGrowthBeyondLimit(int(elements.size())))
+        return;
+    replaceSelection(std::move(elements));
     edited();
 }
 
@@ -219,7 +248,10 @@ void PhotoSortingTokenField::insertObjects(const QVariantList& objects)
 {
     if (!m_editable || objects.isEmpty())
         return;
-    replaceSelection(makeElements(objects));
+    std::vector<Element> elements = makeElements(objects);
+    if (refuseGrowthBeyondLimit(int(elements.size())))
+        return;
+    replaceSelection(std::move(elements));
     edited();
 }
 
@@ -282,6 +314,57 @@ void PhotoSortingTokenField::paste()
     insertObjects(Delegate::pastedObjects(*mimeData));
 }
 
+// ---- What assistive technology reads -----------------------------------------------------------------------
+
+QString PhotoSortingTokenField::displayedText() const
+{
+    QString text;
+    for (const Element& element : m_elements)
+        text += element.text;
+    return text;
+}
+
+int PhotoSortingTokenField::textOffsetOfElement(int position) const
+{
+    int offset = 0;
+    for (int i = 0; i < std::min(position, elementCount()); ++i)
+        offset += int(m_elements[size_t(i)].text.size());
+    return offset;
+}
+
+int PhotoSortingTokenField::elementAtTextOffset(int offset) const
+{
+    int start = 0;
+    for (int i = 0; i < elementCount(); ++i) {
+        const int end = start + int(m_elements[size_t(i)].text.size());
+        if (offset < end)
+            return offset - start <= end - offset ? i : i + 1;
+        start = end;
+    }
+    return elementCount();
+}
+
+std::vector<std::pair<int, QString>> PhotoSortingTokenField::tokenTitles() const
+{
+    std::vector<std::pair<int, QString>> titles;
+    for (int i = 0; i < elementCount(); ++i) {
+        if (m_elements[size_t(i)].chip)
+            titles.emplace_back(i, m_elements[size_t(i)].text);
+    }
+    return titles;
+}
+
+void PhotoSortingTokenField::notifyAccessibleTextChange()
+{
+    if (!QAccessible::isActive())
+        return;
+    const QString text = displayedText();
+    QAccessibleTextUpdateEvent update(this, 0, std::exchange(m_accessibleText, text), text);
+    QAccessible::updateAccessibility(&update);
+    // The tokens are the field's children: a change may add or remove some.
+    tokenFieldChildrenChanged(this);
+}
+
 // ---- Geometry ----------------------------------------------------------------------------------------------
 
 qreal PhotoSortingTokenField::chipHeight() const
@@ -289,12 +372,30 @@ qreal PhotoSortingTokenField::chipHeight() const
     return QFontMetricsF(font()).height() + 4.0;
 }
 
+void PhotoSortingTokenField::relayout()
+{
+    // Where each element starts, so that geometry questions take one lookup (or a binary search) instead of a
+    // walk over everything before the element: long fields would otherwise cost the square of their length.
+    m_offsets.resize(m_elements.size() + 1);
+    m_offsets[0] = 0;
+    for (size_t i = 0; i < m_elements.size(); ++i)
+        m_offsets[i + 1] = m_offsets[i] + m_elements[i].width;
+}
+
 qreal PhotoSortingTokenField::elementX(int position) const
 {
-    qreal x = kPadding;
-    for (int i = 0; i < position && i < elementCount(); ++i)
-        x += m_elements[size_t(i)].width;
-    return x;
+    return kPadding + m_offsets[size_t(std::clamp(position, 0, elementCount()))];
+}
+
+int PhotoSortingTokenField::firstElementEndingAfter(qreal contentX) const
+{
+    // The elements' right edges grow with the index: a binary search, each step one element looked at.
+    const auto begin = m_offsets.begin() + 1;
+    const auto found = std::upper_bound(begin, m_offsets.end(), contentX - kPadding, [this](qreal x, qreal right) {
+        ++m_elementVisits;
+        return x < right;
+    });
+    return int(found - begin);
 }
 
 qreal PhotoSortingTokenField::contentWidth() const
@@ -317,25 +418,30 @@ QRectF PhotoSortingTokenField::elementRect(int index) const
 
 int PhotoSortingTokenField::elementAt(const QPointF& point) const
 {
-    for (int i = 0; i < elementCount(); ++i) {
-        const QRectF box = elementRect(i);
-        if (point.x() >= box.left() && point.x() < box.right())
-            return i;
-    }
-    return -1;
+    const int i = firstElementEndingAfter(point.x() + m_scroll);
+    if (i >= elementCount())
+        return -1;
+    ++m_elementVisits;
+    const QRectF box = elementRect(i);
+    return point.x() >= box.left() && point.x() < box.right() ? i : -1;
 }
 
 int PhotoSortingTokenField::positionAt(const QPointF& point) const
 {
-    const qreal x = point.x() + m_scroll;
-    qreal left = kPadding;
-    for (int i = 0; i < elementCount(); ++i) {
-        const qreal width = m_elements[size_t(i)].width;
-        if (x < left + width / 2.0)
-            return i;
-        left += width;
+    // The position before the first element whose middle lies right of the point; the middles grow with the
+    // index as the edges do.
+    const qreal x = point.x() + m_scroll - kPadding;
+    int low = 0;
+    int high = elementCount();
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        ++m_elementVisits;
+        if (x < (m_offsets[size_t(middle)] + m_offsets[size_t(middle) + 1]) / 2.0)
+            high = middle;
+        else
+            low = middle + 1;
     }
-    return elementCount();
+    return low;
 }
 
 void PhotoSortingTokenField::ensureCursorVisible()
@@ -372,6 +478,7 @@ void PhotoSortingTokenField::changeEvent(QEvent* event)
         const int cursor = m_cursor;
         const int anchor = m_anchor;
         m_elements = makeElements(objectValue());
+        relayout();
         m_cursor = std::min(cursor, elementCount());
         m_anchor = std::min(anchor, elementCount());
         updateGeometry();
@@ -401,11 +508,13 @@ void PhotoSortingTokenField::paintEvent(QPaintEvent*)
     const int to = std::max(m_anchor, m_cursor);
     const QFontMetricsF metrics(font());
 
-    for (int i = 0; i < elementCount(); ++i) {
+    // Only what shows is drawn: from the first element reaching into view to the last one starting in it.
+    for (int i = firstElementEndingAfter(m_scroll); i < elementCount(); ++i) {
+        ++m_elementVisits;
         const Element& element = m_elements[size_t(i)];
         const QRectF box = elementRect(i);
-        if (box.right() < 0 || box.left() > width())
-            continue;
+        if (box.left() > width())
+            break;
         const bool selected = showSelection && i >= from && i < to;
         if (element.chip) {
             QPainterPath chip;
@@ -704,7 +813,21 @@ void PhotoSortingTokenField::dropEvent(QDropEvent* event)
     }
     const QVariantList objects = Delegate::pastedObjects(*event->mimeData());
     int position = positionAt(event->position());
-    if (event->source() == this && event->dropAction() == Qt::MoveAction) {
+    const bool movedWithin = event->source() == this && event->dropAction() == Qt::MoveAction;
+    if (!movedWithin) {
+        // Dropped text lands at the drop point, not over the selection.
+        const int selectedCursor = m_cursor;
+        const int selectedAnchor = m_anchor;
+        m_anchor = m_cursor;
+        const bool refused = refuseGrowthBeyondLimit(int(makeElements(objects).size()));
+        m_cursor = selectedCursor;
+        m_anchor = selectedAnchor;
+        if (refused) {
+            event->ignore();
+            return;
+        }
+    }
+    if (movedWithin) {
         const int from = std::min(m_anchor, m_cursor);
         const int to = std::max(m_anchor, m_cursor);
         m_droppedOnItself = true;

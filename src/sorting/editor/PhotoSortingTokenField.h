@@ -4,6 +4,8 @@
 #include <QVariantList>
 #include <QWidget>
 
+#include <utility>
+#include <algorithm>
 #include <vector>
 
 class QMimeData;
@@ -17,6 +19,10 @@ namespace vornakel {
 class PhotoSortingTokenField : public QWidget {
     Q_OBJECT
 public:
+    // The most elements (characters and tokens) an edit may leave in a field: a file or folder name holds no
+    // more than 255 bytes, and a field far longer would only be a slip of the clipboard.
+    static constexpr int kMaximumLength = 255;
+
     explicit PhotoSortingTokenField(QWidget* parent = nullptr);
     ~PhotoSortingTokenField() override;
 
@@ -37,6 +43,8 @@ public:
     // Selects `length` elements from `start`.
     void setSelection(int start, int length);
     bool hasSelection() const { return m_anchor != m_cursor; }
+    int selectionStart() const { return std::min(m_anchor, m_cursor); }
+    int selectionEnd() const { return std::max(m_anchor, m_cursor); }
     QVariantList selectedObjects() const;
 
     // The edits the keys and the context menu make; each reports `textDidChange` when it changed the value.
@@ -58,10 +66,24 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+    // How many elements painting and hit tests have looked at so far: the cost of those grows with what is
+    // shown, not with the field's length (a figure for benchmarks and tests).
+    qint64 elementVisits() const { return m_elementVisits; }
+
+    // What is read out: the literal characters and each token's title, in order. Positions in it are
+    // characters (a token's title counts its characters); the element under a character and back.
+    QString displayedText() const;
+    int textOffsetOfElement(int position) const;
+    int elementAtTextOffset(int offset) const;
+    // Each token's title and its element position, in order.
+    std::vector<std::pair<int, QString>> tokenTitles() const;
+
 signals:
     // After every change the user makes to the value: a typed character, a deletion, a paste, a drop, a token
     // dragged away.
     void textDidChange();
+    // An edit was refused because the field would have grown beyond kMaximumLength; the message says so.
+    void lengthRefused(const QString& message);
 
 protected:
     bool event(QEvent* event) override;
@@ -93,6 +115,9 @@ private:
 
     std::vector<Element> makeElements(const QVariantList& objects) const;
     void relayout();
+    int firstElementEndingAfter(qreal contentX) const;
+    bool refuseGrowthBeyondLimit(int inserted);
+    void notifyAccessibleTextChange();
     qreal contentWidth() const;
     qreal elementX(int position) const; // content coordinates
     qreal chipHeight() const;
@@ -107,6 +132,9 @@ private:
     void edited();
 
     std::vector<Element> m_elements;
+    std::vector<qreal> m_offsets; // m_offsets[i]: where element i starts, after the padding
+    mutable qint64 m_elementVisits = 0;
+    QString m_accessibleText;     // the text a screen reader was last told, to report what changed
     int m_cursor = 0;
     int m_anchor = 0;
     qreal m_scroll = 0;

@@ -13,11 +13,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
+#include <QPointer>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace vornakel {
 namespace {
@@ -44,6 +47,51 @@ QToolButton* makeListButton(const QString& text, const QString& toolTipKey, QWid
     return button;
 }
 
+// Edits a preset's name in the list. The name being typed belongs to the preset the edit began on, found again
+// by identity when it is taken: the rows may have moved (a preset added or removed) since.
+class PresetNameDelegate : public QStyledItemDelegate {
+public:
+    PresetNameDelegate(PhotoSortingPresetListModel* list, QObject* parent) : QStyledItemDelegate(parent), m_list(list) {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        m_editor = editor;
+        m_preset = m_list->presetAt(index.row());
+        return editor;
+    }
+
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override
+    {
+        if (editor != m_editor) {
+            QStyledItemDelegate::setModelData(editor, model, index);
+            return;
+        }
+        if (const std::optional<int> row = m_list->rowOf(m_preset.lock()))
+            QStyledItemDelegate::setModelData(editor, model, model->index(*row, 0));
+    }
+
+    // Takes the name being typed, if any, and ends the edit.
+    void commitOpenEditor()
+    {
+        // An editor the view already closed is hidden until it goes.
+        if (!m_editor || m_editor->isHidden() || m_committing)
+            return;
+        m_committing = true;
+        emit commitData(m_editor);
+        m_committing = false;
+        QWidget* editor = std::exchange(m_editor, nullptr);
+        if (editor && !editor->isHidden())
+            emit closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+
+private:
+    bool m_committing = false;
+    PhotoSortingPresetListModel* m_list;
+    mutable QPointer<QWidget> m_editor;
+    mutable std::weak_ptr<UserDefinedPhotoSorting> m_preset;
+};
+
 } // namespace
 
 PhotoSortingViewController::PhotoSortingViewController(PhotoSortingModel& store, QWidget* parent)
@@ -56,6 +104,12 @@ PhotoSortingViewController::PhotoSortingViewController(PhotoSortingModel& store,
     m_tableView = new QListView(this);
     m_tableView->setObjectName(QStringLiteral("PresetTable"));
     m_tableView->setModel(m_listModel);
+    auto* nameDelegate = new PresetNameDelegate(m_listModel, m_tableView);
+    m_tableView->setItemDelegate(nameDelegate);
+    // The list buttons take no focus, so a click on them would not end an edit: every change of the list takes
+    // the typed name first (a store change from elsewhere too).
+    m_commitNameEdit = [nameDelegate] { nameDelegate->commitOpenEditor(); };
+    connect(m_listModel, &PhotoSortingPresetListModel::aboutToReload, this, [this] { m_commitNameEdit(); });
     m_tableView->setSelectionMode(QAbstractItemView::SingleSelection);
     m_tableView->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
                                  | QAbstractItemView::SelectedClicked);
@@ -288,6 +342,7 @@ void PhotoSortingViewController::updateRowButtons()
 
 void PhotoSortingViewController::addNewPreset()
 {
+    m_commitNameEdit();
     const PresetPtr created = m_store.createUserPreset(*m_currentPhotoSorting);
     const std::optional<int> row = tableRow(created);
     if (!row)
@@ -301,6 +356,7 @@ void PhotoSortingViewController::addNewPreset()
 
 void PhotoSortingViewController::removeSelectedPreset()
 {
+    m_commitNameEdit();
     const std::vector<PresetPtr> users = m_store.userDefined();
     const auto it = std::find(users.begin(), users.end(), m_currentPhotoSorting);
     if (it == users.end()) {

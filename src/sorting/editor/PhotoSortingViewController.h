@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -85,6 +86,8 @@ private:
     PhotoSortingModel& m_store;
     PhotoSortingPresetListModel* m_listModel = nullptr;
     QListView* m_tableView = nullptr;
+    // Takes the preset name being typed in the list, if any.
+    std::function<void()> m_commitNameEdit;
     QToolButton* m_addPresetButton = nullptr;
     QToolButton* m_removePresetButton = nullptr;
     QAction* m_deleteAction = nullptr;

@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMimeData>
@@ -151,6 +152,34 @@ TEST_F(LightroomPaneTest, OnlyExistingFoldersAreOfferedAndNoneLeavesOneDisabledI
     EXPECT_FALSE(pane->folderPopUp()->isEnabled());
     EXPECT_FALSE(destination->destinationUrl());
     EXPECT_FALSE(destination->currentConfigurationAllowsCopyToStart());
+}
+
+TEST_F(LightroomPaneTest, AnEmptyCatalogSaysWhatToDoAndRefreshFindsTheFolderAddedSince)
+{
+    setRunning();
+    // The catalog names a folder that is not there yet: nothing to copy into.
+    const QString later = copy.path(QStringLiteral("catalog/added later"));
+    makePane({later});
+    pane->show();
+    ASSERT_TRUE(waitFor(PaneState::ready));
+    EXPECT_FALSE(pane->folderPopUp()->isEnabled());
+    EXPECT_TRUE(pane->emptyCatalogHint()->isVisible());
+    EXPECT_TRUE(pane->emptyCatalogHint()->text().contains(QStringLiteral("add a folder to the catalog")))
+        << pane->emptyCatalogHint()->text().toStdString();
+    ASSERT_TRUE(pane->refreshButton()->isVisible());
+    EXPECT_TRUE(pane->refreshButton()->isEnabled());
+
+    QDir().mkpath(later);
+    int received = 0;
+    QObject::connect(pane.get(), &LightroomDestinationPane::catalogFoldersChanged, [&] { ++received; });
+    pane->refreshButton()->click();
+    ASSERT_TRUE(runUntil([&] { return received == 1 && pane->state() == PaneState::ready; }));
+    ASSERT_EQ(pane->folderPopUp()->count(), 1);
+    EXPECT_TRUE(pane->folderPopUp()->isEnabled());
+    EXPECT_EQ(destination->destinationUrl(), QUrl::fromLocalFile(later));
+    EXPECT_TRUE(destination->currentConfigurationAllowsCopyToStart());
+    EXPECT_FALSE(pane->emptyCatalogHint()->isVisible());
+    EXPECT_FALSE(pane->refreshButton()->isVisible());
 }
 
 TEST_F(LightroomPaneTest, OnlyAbsoluteLocalPathsOfFoldersAreReachable)

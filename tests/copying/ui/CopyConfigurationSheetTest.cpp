@@ -11,7 +11,9 @@
 
 #include <QComboBox>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
@@ -257,6 +259,87 @@ TEST_F(FolderPaneTest, FolderDialogWritesTheChosenFolderAndWarnsWhenItIsNotWrita
     EXPECT_EQ(defaults().urlForKey(FolderCopyDestination::destinationUserDefaultsKey()), QUrl::fromLocalFile(outPath()));
     EXPECT_EQ(shown->destinationPathControl()->text(), outPath());
     EXPECT_TRUE(shown->warningLabel()->isVisible());
+}
+
+TEST_F(FolderPaneTest, TakesATypedFolderCheckedAsADroppedOne)
+{
+    const QString file = path(QStringLiteral("a.jpg"));
+    write(file, "x");
+    const QString other = path(QStringLiteral("typed folder"));
+    QDir().mkpath(other);
+    const struct {
+        const char* name;
+        QString typed;
+        bool accepted;
+    } cases[] = {
+        {"an absolute folder", other, true},
+        {"with a trailing slash and blanks", QStringLiteral("  ") + other + QStringLiteral("/ "), true},
+        {"a file", file, false},
+        {"a folder that does not exist", path(QStringLiteral("gone")), false},
+        {"a relative path", QStringLiteral("typed folder"), false},
+        {"a web address", QStringLiteral("https://example.com/photos/"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        defaults().removeObject(FolderCopyDestination::destinationUserDefaultsKey());
+        const auto folder = FolderCopyDestination::create(defaults(), presets());
+        auto shown = pane(folder);
+        FolderPathField* field = shown->destinationPathControl();
+        EXPECT_FALSE(field->isReadOnly());
+        field->setFocus();
+        field->setText(c.typed);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(field, &enter);
+        EXPECT_EQ(folder->destination(), c.accepted ? std::optional<QUrl>(QUrl::fromLocalFile(other)) : std::nullopt);
+        EXPECT_EQ(defaults().urlForKey(FolderCopyDestination::destinationUserDefaultsKey()).isEmpty(), !c.accepted);
+        EXPECT_EQ(shown->warningLabel()->isVisible(), !c.accepted) << "a refused path says why";
+        if (c.accepted)
+            EXPECT_EQ(field->text(), other);
+        else
+            EXPECT_TRUE(shown->warningLabel()->text().contains(c.typed.trimmed())) << shown->warningLabel()->text().toStdString();
+    }
+}
+
+TEST_F(FolderPaneTest, TheFolderDialogStartsAtTheFolderOrThePicturesFolderNeverTheWorkingFolder)
+{
+    // The Pictures folder as the desktop names it, and a working folder that must not be offered.
+    const QString pictures = path(QStringLiteral("My Pictures"));
+    QDir().mkpath(pictures);
+    const QString userDirs = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/user-dirs.dirs");
+    write(userDirs, QStringLiteral("XDG_PICTURES_DIR=\"%1\"\n").arg(pictures).toUtf8());
+    const QString working = path(QStringLiteral("working"));
+    QDir().mkpath(working);
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(working);
+
+    const QString chosen = path(QStringLiteral("chosen before"));
+    QDir().mkpath(chosen);
+    const struct {
+        const char* name;
+        std::optional<QString> stored;
+        QString start;
+    } cases[] = {
+        {"nothing chosen yet", std::nullopt, pictures},
+        {"the current folder", chosen, chosen},
+        {"a current folder that is gone", path(QStringLiteral("removed")), pictures},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        defaults().removeObject(FolderCopyDestination::destinationUserDefaultsKey());
+        if (c.stored)
+            defaults().setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(*c.stored));
+        const auto folder = FolderCopyDestination::create(defaults(), presets());
+        auto shown = pane(folder);
+        QFileDialog* dialog = nullptr;
+        QObject::connect(shown.get(), &FolderCopyDestinationConfigurationViewController::folderDialogOpened,
+                         [&](QFileDialog* opened) { dialog = opened; });
+        shown->chooseFolderButton()->click();
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(c.start).canonicalPath());
+        static_cast<QDialog*>(dialog)->reject();
+    }
+    QDir::setCurrent(previous);
+    QFile::remove(userDirs);
 }
 
 TEST_F(FolderPaneTest, ChoosingAPresetWritesItAtOnce)

@@ -2,7 +2,13 @@
 // of leaving a conflict answers it, so the copy thread never waits for a sheet that is gone.
 #include "CopySheetsTestSupport.h"
 
+#include "platform/core/Strings.h"
+
 #include <QCheckBox>
+#include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWindow>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -333,6 +339,45 @@ TEST_F(CopyProgressSheetTest, ACameraThatStopsSendingFailsItsFileAfterTheStoredB
     EXPECT_EQ(entries(), QStringList{QStringLiteral("NEXT.JPG")}) << "no temporary, no partial file";
     EXPECT_FALSE(sleep->isHeld());
     stalled->resumeStream();
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(CopyProgressSheetTest, TheConflictSheetNamesTheExistingFileWholeAndTitlesItsWindow)
+{
+    // A sorting preset made the target's name: the file that exists is not called what the camera calls it.
+    const QString targetName = QStringLiteral("2024-06-01_Trip_to_the_Northern_Lakes-IMG_0040.JPG");
+    existing(targetName);
+    FilenameConflictViewController sheet(PhotoVariant::create(file(QStringLiteral("IMG_0040.JPG"))),
+                                         outFile(targetName), {}, {}, nullptr, &window);
+    sheet.show();
+    ASSERT_TRUE(runUntil([&] { return sheet.cameraThumbnailLoaded() && sheet.localThumbnailLoaded(); }));
+
+    EXPECT_EQ(sheet.titleLabel()->text(), GeneralUI::format(QStringLiteral("CopyConflictTitle"), {targetName}));
+    EXPECT_EQ(sheet.windowTitle(), GeneralUI::text(QStringLiteral("CopyConflictWindowTitle")));
+    EXPECT_NE(sheet.windowTitle(), GeneralUI::text(QStringLiteral("CopyConflictOnComputerTitle")))
+        << "the window is titled as the sheet, not as one of its columns";
+    for (const QLabel* caption : {sheet.onCameraImageName(), sheet.onMacImageName()}) {
+        // Nothing of the name is cut: its widest unbreakable piece fits the caption, which is tall enough for
+        // the lines the name wraps to.
+        EXPECT_LE(caption->minimumSizeHint().width(), caption->width()) << caption->toolTip().toStdString();
+        EXPECT_GE(caption->height(), caption->heightForWidth(caption->width())) << caption->toolTip().toStdString();
+    }
+    EXPECT_EQ(sheet.onMacImageName()->text().remove(QChar(0x200B)), targetName);
+
+    // The sheet as a user sees it; under a window manager the whole screen too, title bar and all.
+    const QDir shots(QStringLiteral(VKL_SCREENSHOT_DIR));
+    ASSERT_TRUE(shots.mkpath(QStringLiteral(".")));
+    EXPECT_TRUE(sheet.grab().save(shots.filePath(QStringLiteral("copy-conflict-preset-name.png"))));
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        ASSERT_TRUE(runUntil([&] { return sheet.windowHandle() && sheet.windowHandle()->isExposed(); }));
+        runFor(500ms); // the window manager frames the window in its own time
+        EXPECT_TRUE(sheet.screen()->grabWindow(0).save(shots.filePath(QStringLiteral("copy-conflict-preset-name-screen.png"))));
+    }
+    EXPECT_EQ(sheet.onMacImageName()->accessibleName(), targetName) << "read out without the break marks";
+    EXPECT_EQ(sheet.onCameraImageName()->text(), QStringLiteral("IMG_0040.JPG"));
 }
 
 } // namespace

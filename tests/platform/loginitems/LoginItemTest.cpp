@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <unistd.h>
+
 using namespace vornakel;
 using vornakel::test::runUntil;
 
@@ -92,4 +94,27 @@ TEST(HelperProcess, StaleSocketIsTakenOverAndFailedStartsAreErrors)
     const auto error = missing.launch();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, LoginItemErrorLaunchFailed);
+}
+
+TEST(HelperProcess, AnInstanceAnswersOnlyForItsOwnHomeFolder)
+{
+    // Two sessions with different home folders share one runtime folder: each runs its own instance.
+    const QString identifier = QStringLiteral("com.vornakel.test-homes");
+    const QByteArray home = qgetenv("HOME");
+    const QString first = HelperProcess::socketPath(identifier);
+    HelperInstance instance(identifier);
+    ASSERT_TRUE(instance.claim());
+
+    qputenv("HOME", QDir::tempPath().toUtf8() + "/another-home");
+    const QString second = HelperProcess::socketPath(identifier);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(QFileInfo(second).path(), QFileInfo(first).path()) << "the same runtime folder";
+    EXPECT_FALSE(HelperProcess(identifier, {}).isRunning()) << "the other home's instance does not count";
+    HelperInstance other(identifier);
+    EXPECT_TRUE(other.claim());
+    qputenv("HOME", home);
+
+    EXPECT_EQ(HelperProcess::socketPath(identifier), first);
+    EXPECT_TRUE(QFileInfo(first).fileName().contains(QStringLiteral("-%1-").arg(::getuid())))
+        << "keyed by the user too: " << first.toStdString();
 }

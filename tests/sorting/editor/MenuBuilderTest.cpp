@@ -3,7 +3,10 @@
 
 #include "sorting/editor/PhotoSortingMenuBuilder.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QFontMetrics>
+#include <QStyleOptionViewItem>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 
@@ -62,6 +65,32 @@ TEST_F(MenuBuilderTest, ListsThePresetsWithHeadersAndCustomize)
     ASSERT_EQ(items.size(), 9u);
     EXPECT_EQ(items[5].preset, store().userDefined()[0]);
     EXPECT_EQ(items[8].kind, PhotoSortingMenuItem::Kind::customize);
+}
+
+TEST_F(MenuBuilderTest, TheOpenMenuShowsItsBoldHeadersWhole)
+{
+    store().createUserPreset(*store().builtIn()[0])->setName(QStringLiteral("Mine"));
+    // A narrow pop-up whose entries are short: only the bold headers could be cut.
+    m_popUp.setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_popUp.show();
+    m_popUp.showPopup();
+    QAbstractItemView* list = m_popUp.view();
+    ASSERT_TRUE(test::runUntil([&] { return list->isVisible(); }));
+    QStyleOptionViewItem option;
+    option.initFrom(list);
+    option.rect = QRect();
+    for (const char* header : {"Built-in Presets", "My Presets"}) {
+        const int row = indexOf(QString::fromLatin1(header));
+        ASSERT_GE(row, 0) << header;
+        const QModelIndex index = list->model()->index(row, 0);
+        // The entry gets at least the width its own drawing asks for, and room for its bold title after the
+        // menu's check column.
+        EXPECT_GE(list->visualRect(index).width(), list->itemDelegate()->sizeHint(option, index).width()) << header;
+        const QFontMetrics bold(index.data(Qt::FontRole).value<QFont>());
+        EXPECT_GE(list->visualRect(index).width(), bold.horizontalAdvance(QString::fromLatin1(header)) + 2 * bold.height())
+            << header;
+    }
+    m_popUp.hidePopup();
 }
 
 TEST_F(MenuBuilderTest, ChoosingAPresetSelectsItWithoutARebuild)

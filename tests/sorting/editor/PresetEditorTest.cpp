@@ -328,6 +328,44 @@ TEST_F(PresetEditorTest, RenamingKeepsANameAndSavesIt)
     EXPECT_FALSE(list->setData(list->index(1, 0), QStringLiteral("Mine")));
 }
 
+TEST_F(PresetEditorTest, ANameBeingTypedIsKeptWhenTheListChangesBeforeReturn)
+{
+    const struct {
+        const char* name;
+        std::function<void()> change;
+    } cases[] = {
+        {"the list's + clicked", [this] { m_pane->addPresetButton()->click(); }},
+        {"the store changed elsewhere, a preset added above",
+         [this] {
+             auto presets = store().userDefined();
+             presets.insert(presets.begin(), UserDefinedPhotoSorting::duplicateOf(*store().builtIn()[1]));
+             store().setUserDefined(presets);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        showPane();
+        store().setUserDefined({});
+        const auto preset = userPresetFrom(store().builtIn()[0]);
+        QListView* list = m_pane->tableView();
+        list->edit(list->model()->index(*m_pane->tableRow(preset), 0));
+        QLineEdit* editor = nullptr;
+        ASSERT_TRUE(test::runUntil([&] { return (editor = qobject_cast<QLineEdit*>(QApplication::focusWidget())); }));
+        editor->selectAll();
+        QTest::keyClicks(editor, QStringLiteral("Holiday"));
+
+        c.change();
+        EXPECT_EQ(preset->name(), QStringLiteral("Holiday")) << "the typed name is the preset's";
+        const auto& users = store().userDefined();
+        EXPECT_EQ(std::count_if(users.begin(), users.end(), [](const auto& p) { return p->name() == QStringLiteral("Holiday"); }), 1)
+            << "only that preset took the name";
+        const auto stored = presetsOfNextLaunch();
+        EXPECT_TRUE(std::any_of(stored.begin(), stored.end(), [](const auto& p) { return p->name() == QStringLiteral("Holiday"); }))
+            << "and it was saved";
+        m_pane.reset();
+    }
+}
+
 TEST_F(PresetEditorTest, TabRunsThroughTheFieldsAndBackToTheList)
 {
     showPane();

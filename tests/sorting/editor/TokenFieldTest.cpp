@@ -6,6 +6,7 @@
 #include "sorting/editor/PhotoSortingTokenField.h"
 #include "sorting/editor/PhotoSortingTokenFieldDelegate.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
@@ -169,6 +170,120 @@ TEST_F(TokenFieldTest, DropInsertsAtThePointerAndMovesWithinTheField)
 }
 
 // ---- Rows -------------------------------------------------------------------------------------------------
+
+TEST_F(TokenFieldTest, PaintingAndClickingCostWhatShowsNotTheFieldsLength)
+{
+    // The cost of a repaint, a click and a hit test, in elements looked at, on a short and a very long field
+    // (a stored value may be that long; edits are capped).
+    const auto costFor = [&](int length) {
+        m_field->setObjectValue({QString(length, QLatin1Char('a')), token(T::fourDigitYear), QString(length, QLatin1Char('b'))});
+        m_field->setCursorPosition(length); // scrolled to the middle, next to the token
+        const qint64 before = m_field->elementVisits();
+        m_field->repaint();
+        const QPoint middle = m_field->rect().center();
+        QTest::mouseClick(m_field, Qt::LeftButton, Qt::NoModifier, middle);
+        m_field->elementAt(middle);
+        m_field->positionAt(QPointF(middle));
+        m_field->repaint();
+        return m_field->elementVisits() - before;
+    };
+    const qint64 shortCost = costFor(1'000);
+    const qint64 longCost = costFor(50'000);
+    EXPECT_GT(shortCost, 0);
+    // Fifty times the length: the same elements show, and searches take a few more steps (a logarithm).
+    EXPECT_LE(longCost, shortCost + 64) << "short " << shortCost << ", long " << longCost;
+    EXPECT_LE(longCost, 400) << "no more than a screenful and some searching";
+}
+
+TEST_F(TokenFieldTest, EditsBeyondTheLengthCapAreRefusedWholeAndSaySo)
+{
+    constexpr int kCap = PhotoSortingTokenField::kMaximumLength;
+    QSignalSpy refused(m_field, &PhotoSortingTokenField::lengthRefused);
+    QSignalSpy changed(m_field, &PhotoSortingTokenField::textDidChange);
+    const QVariantList start{QString(kCap - 5, QLatin1Char('x'))};
+    const struct {
+        const char* name;
+        std::function<void(PhotoSortingTokenField&)> edit;
+        bool accepted;
+    } cases[] = {
+        {"a paste that fills the field exactly",
+         [](auto& f) { QApplication::clipboard()->setText(QStringLiteral("12345")); f.paste(); }, true},
+        {"a paste one past the cap",
+         [](auto& f) { QApplication::clipboard()->setText(QStringLiteral("123456")); f.paste(); }, false},
+        {"a pasted novel", [](auto& f) { QApplication::clipboard()->setText(QString(50'000, QLatin1Char('n'))); f.paste(); }, false},
+        {"tokens past the cap", [](auto& f) { f.insertObjects(QVariantList(6, token(T::oneDigitDay))); }, false},
+        {"a paste over a selection, replacing it", [](auto& f) {
+             f.setSelection(0, 10);
+             QApplication::clipboard()->setText(QString(15, QLatin1Char('r')));
+             f.paste();
+         }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_field->setObjectValue(start);
+        refused.clear();
+        changed.clear();
+        c.edit(*m_field);
+        EXPECT_EQ(changed.count(), c.accepted ? 1 : 0);
+        EXPECT_EQ(refused.count(), c.accepted ? 0 : 1);
+        EXPECT_LE(m_field->elementCount(), kCap);
+        if (!c.accepted) {
+            EXPECT_EQ(m_field->objectValue(), start) << "nothing of a refused edit lands";
+            EXPECT_TRUE(refused.front().front().toString().contains(QString::number(kCap)));
+        }
+    }
+    // Typing at the cap is refused too, one key at a time.
+    m_field->setObjectValue({QString(kCap, QLatin1Char('x'))});
+    refused.clear();
+    QTest::keyClick(m_field, Qt::Key_Z);
+    EXPECT_EQ(refused.count(), 1);
+    EXPECT_EQ(m_field->elementCount(), kCap);
+}
+
+TEST_F(TokenFieldTest, AssistiveTechnologyReadsTheTextAndEachTokenByName)
+{
+    m_field->setObjectValue({QStringLiteral("Trip-"), token(T::fourDigitYear), QStringLiteral("-"), token(T::twoDigitMonth)});
+    const QString year = Delegate::displayString(token(T::fourDigitYear)).value_or(QString());
+    const QString month = Delegate::displayString(token(T::twoDigitMonth)).value_or(QString());
+    ASSERT_FALSE(year.isEmpty());
+
+    QAccessibleInterface* field = QAccessible::queryAccessibleInterface(m_field);
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->role(), QAccessible::EditableText);
+    EXPECT_TRUE(field->state().editable);
+    QAccessibleTextInterface* text = field->textInterface();
+    ASSERT_NE(text, nullptr);
+    const QString read = QStringLiteral("Trip-") + year + QStringLiteral("-") + month;
+    EXPECT_EQ(text->text(0, text->characterCount()), read);
+    EXPECT_EQ(field->text(QAccessible::Value), read);
+    EXPECT_EQ(text->cursorPosition(), read.size()) << "the cursor is after the last token";
+
+    ASSERT_EQ(field->childCount(), 2);
+    const QString names[] = {year, month};
+    for (int i = 0; i < 2; ++i) {
+        QAccessibleInterface* tokenChild = field->child(i);
+        ASSERT_NE(tokenChild, nullptr);
+        EXPECT_EQ(tokenChild->text(QAccessible::Name), names[i]);
+        EXPECT_EQ(tokenChild->parent(), field);
+        EXPECT_EQ(field->indexOfChild(tokenChild), i);
+        EXPECT_FALSE(tokenChild->rect().isEmpty());
+        EXPECT_EQ(field->childAt(tokenChild->rect().center().x(), tokenChild->rect().center().y()), tokenChild);
+    }
+
+    // Selecting a token through the text reads it as selected; an edit through the interface is a real edit.
+    text->setSelection(0, 5, 5 + int(year.size()));
+    EXPECT_TRUE(field->child(0)->state().selected);
+    EXPECT_FALSE(field->child(1)->state().selected);
+    QSignalSpy changed(m_field, &PhotoSortingTokenField::textDidChange);
+    QAccessibleEditableTextInterface* editable = field->editableTextInterface();
+    ASSERT_NE(editable, nullptr);
+    editable->insertText(0, QStringLiteral("My "));
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(m_field->objectValue().front(), QVariant(QStringLiteral("My Trip-")));
+    editable->deleteText(int(QStringLiteral("My Trip-").size()), int(QStringLiteral("My Trip-").size() + year.size()));
+    EXPECT_EQ(field->childCount(), 1) << "the removed token is no child any more";
+    EXPECT_EQ(field->child(0)->text(QAccessible::Name), month);
+}
 
 TEST(PhotoSortingRowTest, ModesShowTheirParts)
 {

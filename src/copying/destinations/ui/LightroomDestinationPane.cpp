@@ -66,6 +66,17 @@ LightroomDestinationPane::LightroomDestinationPane(LightroomCopyDestination::Ptr
     m_folderPopUp->setMinimumContentsLength(24);
     connect(m_folderPopUp, &QComboBox::activated, this, &LightroomDestinationPane::targetFolderChosen);
     form->addRow(text("LightroomTargetFolderLabel"), m_folderPopUp);
+    // An empty catalog is not a dead end: the pane says what to do and offers to look again.
+    m_emptyCatalogHint = new QLabel(text("LightroomNoTargetFoldersHint"), m_copyView);
+    m_emptyCatalogHint->setObjectName(QStringLiteral("emptyCatalogHint"));
+    m_emptyCatalogHint->setWordWrap(true);
+    m_refreshButton = new QPushButton(text("LightroomRefreshButtonTitle"), m_copyView);
+    m_refreshButton->setObjectName(QStringLiteral("refreshCatalogButton"));
+    connect(m_refreshButton, &QPushButton::clicked, this, [this] { updateConfigurationDetailsFromLightroom(true, false); });
+    auto* emptyRow = new QHBoxLayout;
+    emptyRow->addWidget(m_emptyCatalogHint, 1);
+    emptyRow->addWidget(m_refreshButton, 0, Qt::AlignTop);
+    form->addRow(QString(), emptyRow);
     m_presetPopUp = new QComboBox(m_copyView);
     m_menuBuilder = new PhotoSortingMenuBuilder(presets, this);
     m_menuBuilder->setPhotoSortingPresetMenu(m_presetPopUp);
@@ -218,8 +229,12 @@ void LightroomDestinationPane::updateTargetFolderMenu()
             destination->setDestinationUrl(std::nullopt);
         m_folderPopUp->addItem(text("LightroomNoTargetFoldersTitle"));
         m_folderPopUp->setEnabled(false);
+        m_emptyCatalogHint->show();
+        m_refreshButton->show();
         return;
     }
+    m_emptyCatalogHint->hide();
+    m_refreshButton->hide();
     m_folderPopUp->setEnabled(true);
     const QIcon folderIcon = style()->standardIcon(QStyle::SP_DirIcon);
     m_folderPopUp->setIconSize(QSize(16, 16));

@@ -66,6 +66,9 @@ public:
     QComboBox* folderPopUp() const { return m_folderPopUp; }
     QComboBox* presetPopUp() const { return m_presetPopUp; }
     QLabel* catalogLabel() const { return m_catalogLabel; }
+    // Shown while the catalog has no folder to copy into: what to do about it, and a way to look again.
+    QLabel* emptyCatalogHint() const { return m_emptyCatalogHint; }
+    QPushButton* refreshButton() const { return m_refreshButton; }
 
 signals:
     void stateChanged(vornakel::LightroomDestinationPane::State state);
@@ -108,6 +111,8 @@ private:
     QWidget* m_copyView = nullptr;
     QLabel* m_catalogLabel = nullptr;
     QComboBox* m_folderPopUp = nullptr;
+    QLabel* m_emptyCatalogHint = nullptr;
+    QPushButton* m_refreshButton = nullptr;
     QComboBox* m_presetPopUp = nullptr;
     PhotoSortingMenuBuilder* m_menuBuilder = nullptr;
 };
