@@ -1,5 +1,7 @@
 #include "mainwindow/CameraBatteryStatusView.h"
 
+#include "platform/core/Strings.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -20,6 +22,8 @@ CameraBatteryStatusView::CameraBatteryStatusView(QWidget* parent) : QLabel(paren
 {
     setFixedSize(30, 16);
     setAlignment(Qt::AlignCenter);
+    // The view is only a picture; a screen reader reads its name and the level as its description.
+    setAccessibleName(GeneralUI::text(QStringLiteral("BatteryAccessibleName")));
     updateImage();
 }
 
@@ -116,6 +120,7 @@ void CameraBatteryStatusView::updateImage()
     if (name == m_imageName && (!pixmap().isNull() || name.isEmpty()))
         return;
     m_imageName = name;
+    setAccessibleDescription(name.isEmpty() ? QString() : GeneralUI::text(name + QStringLiteral("AccessibleDescription")));
     if (name.isEmpty())
         clear();
     else
