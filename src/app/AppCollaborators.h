@@ -30,13 +30,6 @@ public:
     virtual void showFeedbackDialog(QWidget* parent) = 0;
 };
 
-class TouchBarSupport {
-public:
-    virtual ~TouchBarSupport() = default;
-    virtual bool isAvailable() const = 0;
-    virtual void setAutomaticCustomizeTouchBarMenuItemEnabled(bool enabled) = 0;
-};
-
 class HelpRegistration {
 public:
     virtual ~HelpRegistration() = default;

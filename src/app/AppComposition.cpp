@@ -82,7 +82,6 @@ AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCam
         QObject::connect(app, &QCoreApplication::aboutToQuit, m_photoSorting.get(),
                          &PhotoSortingModel::applicationWillTerminate);
     }
-    PhotoSortingModel::setShared(m_photoSorting.get());
 
     LrPluginBridge::Options bridgeOptions = LrPluginBridge::standardOptions(m_userDefaults);
     bridgeOptions.workspace = m_workspace.get();
@@ -93,7 +92,6 @@ AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCam
     m_wifiNetworkPolicy = makeWiFiNetworkPolicy(*m_autoLaunching);
     m_imageCache = makeImageCachePurger();
     m_vendor = makeVendorFramework(*m_softwareUpdater);
-    m_touchBar = makeTouchBarSupport();
     m_help = makeHelpRegistration(*m_helpBook);
     m_versions = makeVersionInfoProvider();
 }
@@ -101,7 +99,6 @@ AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCam
 AppComposition::~AppComposition()
 {
     LrPluginBridge::setShared(nullptr);
-    PhotoSortingModel::setShared(nullptr);
     WiFiNetworkAutoLaunching::setShared(nullptr);
     SoftwareUpdater::setShared(nullptr);
     HelpBook::setShared(nullptr);
@@ -114,13 +111,18 @@ AppComposition::~AppComposition()
 
 AppDelegate::Collaborators AppComposition::collaborators() const
 {
-    return {*m_wifiNetworkPolicy, *m_imageCache, *m_vendor,       *m_touchBar, *m_help,
-            *m_workspace,         m_userDefaults, *m_versions,    makePreferencesPanes(*m_autoLaunching)};
+    return {*m_wifiNetworkPolicy, *m_imageCache,  *m_vendor,  *m_help,
+            *m_workspace,         m_userDefaults, *m_versions, makePreferencesPanes(*m_autoLaunching, *m_photoSorting, *m_editorBridge)};
 }
 
 std::unique_ptr<CameraScreens> AppComposition::makeCameraScreens() const
 {
-    return vornakel::makeCameraScreens(*m_wifiNetworkPolicy, m_userDefaults);
+    return vornakel::makeCameraScreens(*m_wifiNetworkPolicy, *m_autoLaunching, m_userDefaults);
+}
+
+std::unique_ptr<CopyFlowController> AppComposition::makeCopyFlow() const
+{
+    return vornakel::makeCopyFlow({m_userDefaults, *m_photoSorting, m_photoLibrary, *m_editorBridge, *m_workspace});
 }
 
 } // namespace vornakel

@@ -12,6 +12,7 @@
 
 namespace vornakel {
 
+class CopyFlowController;
 class HelpBook;
 class LrPluginBridge;
 class PhotoLibrary;
@@ -25,7 +26,9 @@ class WiFiNetworkAutoLaunching;
 class Workspace;
 
 // The one place where the running application builds its process-wide objects and hands each to the objects
-// that use it. While it lives, the `shared()` accessors hand out what it built; it takes them back when it goes.
+// that use it through their constructors. For the platform layers, and for the two objects the design reaches as
+// `shared()` (the editor bridge and the Wi-Fi watcher), it installs what it built while it lives and takes it back
+// when it goes.
 // Build it on the main thread, after the QApplication.
 class AppComposition {
 public:
@@ -58,6 +61,8 @@ public:
     AppDelegate::Collaborators collaborators() const;
     // The main window's contents (the discovery screen and the connected camera's view) over the objects built here.
     std::unique_ptr<CameraScreens> makeCameraScreens() const;
+    // The copy sheets' flow over the objects built here.
+    std::unique_ptr<CopyFlowController> makeCopyFlow() const;
 
 private:
     AppComposition(QString cameraBackendName, std::unique_ptr<VKLCameraDiscovery> discovery);
@@ -77,7 +82,6 @@ private:
     std::unique_ptr<WiFiNetworkPolicy> m_wifiNetworkPolicy;
     std::unique_ptr<ImageCachePurger> m_imageCache;
     std::unique_ptr<VendorFramework> m_vendor;
-    std::unique_ptr<TouchBarSupport> m_touchBar;
     std::unique_ptr<HelpRegistration> m_help;
     std::unique_ptr<VersionInfoProvider> m_versions;
 };

@@ -105,8 +105,6 @@ void AppDelegate::applicationDidFinishLaunching()
     m_collaborators.vendor.setupIssuesController(true);
     m_collaborators.vendor.setUpdaterDelegate(this, [this] { updaterWillInstallUpdate(); });
     m_collaborators.wifi.enforceAutoLaunchSetting();
-    if (m_collaborators.touchBar.isAvailable())
-        m_collaborators.touchBar.setAutomaticCustomizeTouchBarMenuItemEnabled(true);
     purgeOutOfDateThumbnailsAndPreviews();
     m_collaborators.help.registerBooks();
 }

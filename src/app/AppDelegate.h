@@ -41,7 +41,6 @@ public:
         WiFiNetworkPolicy& wifi;
         ImageCachePurger& imageCache;
         VendorFramework& vendor;
-        TouchBarSupport& touchBar;
         HelpRegistration& help;
         Workspace& workspace;
         UserDefaults& defaults;

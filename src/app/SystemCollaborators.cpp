@@ -14,7 +14,6 @@
 #include "platform/services/Workspace.h"
 #include "platform/services/HelpBook.h"
 #include "platform/services/SoftwareUpdater.h"
-#include "platform/services/TouchBar.h"
 #include "platform/services/UsageReport.h"
 #include "platform/webcam/CameraFrameSource.h"
 #include "platform/webcam/ImageFolderFrameSource.h"
@@ -24,9 +23,12 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QLoggingCategory>
 
 namespace vornakel {
 namespace {
+
+Q_LOGGING_CATEGORY(lcApp, "vornakel.app")
 
 class AutoLaunchingWiFiNetworkPolicy : public WiFiNetworkPolicy {
 public:
@@ -81,22 +83,13 @@ private:
     QPointer<FeedbackDialog> m_dialog;
 };
 
-class LocalTouchBarSupport : public TouchBarSupport {
-public:
-    bool isAvailable() const override { return TouchBar::isAvailable(); }
-    void setAutomaticCustomizeTouchBarMenuItemEnabled(bool enabled) override
-    {
-        TouchBar::setAutomaticCustomizeTouchBarMenuItemEnabled(enabled);
-    }
-};
-
 class LocalHelpRegistration : public HelpRegistration {
 public:
     explicit LocalHelpRegistration(HelpBook& book) : m_book(book) {}
     void registerBooks() override
     {
         if (const auto error = m_book.registerBooks())
-            qWarning("Help pages not installed: %s", qPrintable(error->description()));
+            qCWarning(lcApp, "Help pages not installed: %s", qPrintable(error->description()));
     }
     void openHelpAnchor(const QString& anchor, std::function<void(const QString&)> unavailable) override
     {
@@ -151,11 +144,6 @@ std::unique_ptr<VendorFramework> makeVendorFramework(SoftwareUpdater& updater)
     return std::make_unique<LocalVendorFramework>(updater);
 }
 
-std::unique_ptr<TouchBarSupport> makeTouchBarSupport()
-{
-    return std::make_unique<LocalTouchBarSupport>();
-}
-
 std::unique_ptr<HelpRegistration> makeHelpRegistration(HelpBook& book)
 {
     return std::make_unique<LocalHelpRegistration>(book);
@@ -174,44 +162,32 @@ std::unique_ptr<QWidget> makePlaceholderPane(const QString& objectName, const QS
     return pane;
 }
 
-namespace {
-
-PreferencesPanes makePreferencesPanes(std::function<WiFiNetworkAutoLaunching&()> autoLaunching)
+PreferencesPanes makePreferencesPanes(WiFiNetworkAutoLaunching& autoLaunching, PhotoSortingModel& sorting,
+                                      LrPluginBridge& editorBridge)
 {
     PreferencesPanes panes;
-    panes.general = [autoLaunching] {
-        std::unique_ptr<QWidget> pane = std::make_unique<GeneralPreferencesWidget>(autoLaunching());
+    panes.general = [&autoLaunching] {
+        std::unique_ptr<QWidget> pane = std::make_unique<GeneralPreferencesWidget>(autoLaunching);
         pane->setObjectName(QStringLiteral("GeneralPreferences"));
         return pane;
     };
-    panes.photoSorting = [] { return std::make_unique<PhotoSortingViewController>(PhotoSortingModel::shared()); };
-    panes.advanced = [] { return std::make_unique<AdvancedPreferencesViewController>(LrPluginBridge::shared()); };
+    panes.photoSorting = [&sorting] { return std::make_unique<PhotoSortingViewController>(sorting); };
+    panes.advanced = [&editorBridge] { return std::make_unique<AdvancedPreferencesViewController>(editorBridge); };
     return panes;
 }
 
-} // namespace
-
-PreferencesPanes makePreferencesPanes(WiFiNetworkAutoLaunching& autoLaunching)
-{
-    return makePreferencesPanes([&autoLaunching]() -> WiFiNetworkAutoLaunching& { return autoLaunching; });
-}
-
-PreferencesPanes makePreferencesPanes()
-{
-    return makePreferencesPanes([]() -> WiFiNetworkAutoLaunching& { return WiFiNetworkAutoLaunching::shared(); });
-}
-
-std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, UserDefaults& defaults)
+std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, WiFiNetworkAutoLaunching& autoLaunching,
+                                                 UserDefaults& defaults)
 {
     CameraDiscoveryEnvironment discovery;
-    discovery.noteConnected = [](const std::shared_ptr<VKLCamera>& camera) {
+    discovery.noteConnected = [&autoLaunching](const std::shared_ptr<VKLCamera>& camera) {
         if (camera)
-            WiFiNetworkAutoLaunching::shared().noteConnectedTo(*camera);
+            autoLaunching.noteConnectedTo(*camera);
     };
     discovery.wifi = [] { return WiFiClient::interface(); };
     // Leaving a network blocks until the system is done, so it happens on the policy's own queue; only the camera
     // network noted now is left.
-    discovery.leaveWiFi = [] { WiFiNetworkAutoLaunching::shared().disconnectFromCurrentWiFiNetworkInBackground({}); };
+    discovery.leaveWiFi = [&autoLaunching] { autoLaunching.disconnectFromCurrentWiFiNetworkInBackground({}); };
     discovery.frameSource = []() -> std::unique_ptr<VideoFrameSource> {
         const QString images = qEnvironmentVariable(qPrintable(ImageFolderFrameSource::environmentVariable()));
         if (!images.isEmpty())
@@ -228,21 +204,26 @@ std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, UserDe
     return std::make_unique<CameraScreens>(std::move(discovery), std::move(connected));
 }
 
-std::unique_ptr<CopyFlowController> makeCopyFlow(UserDefaults& defaults)
+std::unique_ptr<CopyFlowController> makeCopyFlow(const CopyFlowCollaborators& collaborators)
 {
+    UserDefaults& defaults = collaborators.defaults;
+    PhotoSortingModel& sorting = collaborators.sorting;
     CopySheetEnvironment environment;
     environment.defaults = &defaults;
     environment.sleepInhibitor = SleepInhibitor::createSystem();
-    environment.workspace = &Workspace::shared();
+    environment.workspace = &collaborators.workspace;
     environment.beep = [] { QApplication::beep(); };
-    CopyDestinationOffers offers = [&defaults] {
+    // Made once and kept by the flow, so a destination's settings and pane carry over from one copy to the next.
+    auto libraryAndEditor = std::make_shared<LibraryAndEditorDestinations>(collaborators.library,
+                                                                           collaborators.editorBridge, defaults, sorting);
+    CopyDestinationOffers offers = [&defaults, &sorting, libraryAndEditor] {
         std::vector<CopyDestinationOffer> offered;
-        offered.push_back(folderCopyDestinationOffer(defaults, PhotoSortingModel::shared()));
-        for (CopyDestinationOffer& offer : libraryAndEditorOffers())
+        offered.push_back(folderCopyDestinationOffer(defaults, sorting));
+        for (CopyDestinationOffer& offer : libraryAndEditor->offers())
             offered.push_back(std::move(offer));
         return offered;
     };
-    return std::make_unique<CopyFlowController>(std::move(offers), std::move(environment), PhotoSortingModel::shared());
+    return std::make_unique<CopyFlowController>(std::move(offers), std::move(environment), sorting);
 }
 
 } // namespace vornakel

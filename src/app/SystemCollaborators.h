@@ -10,27 +10,38 @@
 namespace vornakel {
 
 class HelpBook;
+class LrPluginBridge;
+class PhotoLibrary;
+class PhotoSortingModel;
 class SoftwareUpdater;
 class UserDefaults;
 class WiFiNetworkAutoLaunching;
+class Workspace;
 
 // The objects the running application uses for each collaborator, over the objects the composition point
 // (AppComposition) built. Each maker below is the one place where the real object is chosen.
 std::unique_ptr<WiFiNetworkPolicy> makeWiFiNetworkPolicy(WiFiNetworkAutoLaunching& autoLaunching);
 std::unique_ptr<ImageCachePurger> makeImageCachePurger();
 std::unique_ptr<VendorFramework> makeVendorFramework(SoftwareUpdater& updater);
-std::unique_ptr<TouchBarSupport> makeTouchBarSupport();
 std::unique_ptr<HelpRegistration> makeHelpRegistration(HelpBook& book);
 std::unique_ptr<VersionInfoProvider> makeVersionInfoProvider();
-PreferencesPanes makePreferencesPanes(WiFiNetworkAutoLaunching& autoLaunching);
-// The same over the shared Wi-Fi policy, looked up when the General pane is built.
-PreferencesPanes makePreferencesPanes();
+PreferencesPanes makePreferencesPanes(WiFiNetworkAutoLaunching& autoLaunching, PhotoSortingModel& sorting,
+                                      LrPluginBridge& editorBridge);
 // The maker of the main window's contents (the discovery screen and the connected camera's view), on the
 // camera library's discovery, the process's Wi-Fi and webcam (or the images VORNAKEL_WEBCAM_IMAGES names).
-std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, UserDefaults& defaults);
+std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, WiFiNetworkAutoLaunching& autoLaunching,
+                                                 UserDefaults& defaults);
+// What the copy sheets' flow is made over.
+struct CopyFlowCollaborators {
+    UserDefaults& defaults;
+    PhotoSortingModel& sorting;
+    std::shared_ptr<PhotoLibrary> library;
+    LrPluginBridge& editorBridge;
+    Workspace& workspace;
+};
 // The copy sheets' flow: the destinations this computer offers (the folder; the photo library and the photo
-// editor where they exist), logind's sleep inhibitor and the shared workspace.
-std::unique_ptr<CopyFlowController> makeCopyFlow(UserDefaults& defaults);
+// editor where they exist), logind's sleep inhibitor and the workspace.
+std::unique_ptr<CopyFlowController> makeCopyFlow(const CopyFlowCollaborators& collaborators);
 
 // A pane of the given size that stands in for one still being written.
 std::unique_ptr<QWidget> makePlaceholderPane(const QString& objectName, const QSize& size);

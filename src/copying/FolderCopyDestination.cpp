@@ -38,11 +38,6 @@ FolderCopyDestination::Ptr FolderCopyDestination::create(UserDefaults& defaults,
     return Ptr(new FolderCopyDestination(defaults, presets));
 }
 
-FolderCopyDestination::Ptr FolderCopyDestination::create()
-{
-    return create(UserDefaults::standard(), PhotoSortingModel::shared());
-}
-
 FolderCopyDestination::Ptr FolderCopyDestination::createFlat(const QUrl& folder, UserDefaults& defaults,
                                                              const PhotoSortingModel& presets)
 {
@@ -50,11 +45,6 @@ FolderCopyDestination::Ptr FolderCopyDestination::createFlat(const QUrl& folder,
     destination->setDestination(folder);
     destination->m_sorting = UserDefinedPhotoSorting::flat();
     return destination;
-}
-
-FolderCopyDestination::Ptr FolderCopyDestination::createFlat(const QUrl& folder)
-{
-    return createFlat(folder, UserDefaults::standard(), PhotoSortingModel::shared());
 }
 
 PhotoCopyQueueOptions FolderCopyDestination::flatCopyQueueOptions(const QUrl& folder, UserDefaults& defaults,

@@ -28,11 +28,8 @@ public:
     // A stored folder that does not exist (or is a file) counts as none; a stored preset the store does not
     // know falls back to year/month/day.
     static Ptr create(UserDefaults& defaults, const PhotoSortingModel& presets);
-    // The standard defaults and preset store.
-    static Ptr create();
     // Every file straight into `folder` under its camera name, whatever preset is stored.
     static Ptr createFlat(const QUrl& folder, UserDefaults& defaults, const PhotoSortingModel& presets);
-    static Ptr createFlat(const QUrl& folder);
     // What a drag-out or "Copy to Folder…" copies with: the flat form on `folder` and the grouping stored under
     // "DragAndDropGroupingBehaviour" (preferPreview when it is not 0, 1 or 2).
     static PhotoCopyQueueOptions flatCopyQueueOptions(const QUrl& folder, UserDefaults& defaults,

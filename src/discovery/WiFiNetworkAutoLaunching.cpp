@@ -10,8 +10,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
+#include <QLoggingCategory>
 
 namespace vornakel {
+namespace {
+Q_LOGGING_CATEGORY(lcWifi, "vornakel.wifi")
+} // namespace
 
 namespace {
 
@@ -95,12 +99,10 @@ std::unique_ptr<WiFiNetworkAutoLaunching> WiFiNetworkAutoLaunching::create(UserD
 
 WiFiNetworkAutoLaunching& WiFiNetworkAutoLaunching::shared()
 {
-    if (gInstalledPolicy)
-        return *gInstalledPolicy;
-    // Lives until the process ends, like an installed one.
-    static WiFiNetworkAutoLaunching* instance =
-        create(UserDefaults::standard(), [] { return WiFiClient::interface(); }, defaultHelperProgramPath()).release();
-    return *instance;
+    if (!gInstalledPolicy)
+        qFatal("WiFiNetworkAutoLaunching::shared() was asked for before a policy was installed with "
+               "WiFiNetworkAutoLaunching::setShared()");
+    return *gInstalledPolicy;
 }
 
 void WiFiNetworkAutoLaunching::setShared(WiFiNetworkAutoLaunching* policy) { gInstalledPolicy = policy; }
@@ -140,7 +142,7 @@ std::optional<Error> WiFiNetworkAutoLaunching::enforceAutoLaunchSetting()
             quitHelperIfRunning();
     }
     if (error)
-        qWarning("Could not %s automatic launching on camera networks: %s", autoLaunch ? "switch on" : "switch off",
+        qCWarning(lcWifi, "Could not %s automatic launching on camera networks: %s", autoLaunch ? "switch on" : "switch off",
                  qPrintable(error->description()));
     emit autoLaunchStateChanged();
     return error;
@@ -158,7 +160,7 @@ std::optional<Error> WiFiNetworkAutoLaunching::launchHelperIfNeeded()
         return error;
     QTimer::singleShot(m_helperStartCheckDelay, this, [this] {
         if (shouldAutoLaunchWhenWatchedNetworksJoined() && !helperIsRunning())
-            qWarning("The Wi-Fi watcher %s stopped right after it was started.", qPrintable(m_helper->program()));
+            qCWarning(lcWifi, "The Wi-Fi watcher %s stopped right after it was started.", qPrintable(m_helper->program()));
         emit autoLaunchStateChanged();
     });
     return std::nullopt;

@@ -40,8 +40,8 @@ public:
     static QString defaultHelperProgramPath();
     static QString helperProgramPath(const QString& applicationDirectory);
 
-    // The policy the application's composition point installed; until then one made on first use over the
-    // standard user defaults and the process's Wi-Fi interface.
+    // The policy the application's composition point installed. Asking before one is installed is a programming
+    // error and ends the program.
     static WiFiNetworkAutoLaunching& shared();
     static void setShared(WiFiNetworkAutoLaunching* policy);
     // The policy as the application runs it: the login item and the helper program at `helperProgramPath`.

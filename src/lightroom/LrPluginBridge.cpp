@@ -15,8 +15,12 @@
 #include <QTimer>
 #include <QUrl>
 #include <QtDebug>
+#include <QLoggingCategory>
 
 namespace vornakel {
+namespace {
+Q_LOGGING_CATEGORY(lcEditorLink, "vornakel.editorlink", QtInfoMsg)
+} // namespace
 
 // One connection attempt: its callers, ports and deadline. The timers of the attempt are its children, and
 // every one of them checks that its attempt is still the current one, so that nothing scheduled for an attempt
@@ -75,7 +79,7 @@ LrPluginBridge::Options LrPluginBridge::standardOptions(UserDefaults& defaults)
 LrPluginBridge& LrPluginBridge::shared()
 {
     if (!gShared)
-        gShared = new LrPluginBridge(standardOptions(UserDefaults::standard()), QCoreApplication::instance());
+        qFatal("LrPluginBridge::shared() was asked for before a bridge was installed with LrPluginBridge::setShared()");
     return *gShared;
 }
 
@@ -119,8 +123,7 @@ RunningApplications& LrPluginBridge::applications() const
 
 void LrPluginBridge::log(const QString& message) const
 {
-    if (debugLoggingEnabled)
-        qDebug().noquote() << message;
+    qCDebug(lcEditorLink).noquote() << message;
 }
 
 void LrPluginBridge::setState(State state)
@@ -607,7 +610,7 @@ void LrPluginBridge::handleResponseLine(const QByteArray& line)
 {
     const std::optional<PluginMessages::Reply> reply = PluginMessages::parseReplyLine(line);
     if (!reply) {
-        qInfo().noquote() << "Unknown response!";
+        qCWarning(lcEditorLink).noquote() << "Unknown response!";
         return;
     }
     log(QStringLiteral("Got message response: ") + QString::fromUtf8(line.trimmed()));

@@ -54,13 +54,11 @@ public:
     ~LrPluginBridge() override;
 
     // The bridge every pane and destination shares, so that they share one link: the one the application's
-    // composition point installed, else one made on first use with `standardOptions`.
+    // composition point installed. Asking before one is installed is a programming error and ends the program.
     static LrPluginBridge& shared();
     static void setShared(LrPluginBridge* bridge);
     // The options the application runs the bridge with: the editor the user defaults name, if any.
     static Options standardOptions(UserDefaults& defaults);
-    // Off; turns on the bridge's diagnostic console messages.
-    static inline bool debugLoggingEnabled = false;
 
     // The user default naming another editor's desktop entry than the reference editor's.
     static QString applicationIdentifierDefaultsKey() { return QStringLiteral("LightroomApplicationIdentifier"); }

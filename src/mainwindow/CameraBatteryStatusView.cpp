@@ -22,6 +22,8 @@ CameraBatteryStatusView::CameraBatteryStatusView(QWidget* parent) : QLabel(paren
 {
     setFixedSize(30, 16);
     setAlignment(Qt::AlignCenter);
+    // The view is only a picture; a screen reader reads its name and the level as its description.
+    setAccessibleName(GeneralUI::text(QStringLiteral("BatteryAccessibleName")));
     updateImage();
 }
 
@@ -125,6 +127,7 @@ void CameraBatteryStatusView::updateImage()
         return;
     m_imageName = name;
     setToolTip(descriptionFor(name));
+    setAccessibleDescription(name.isEmpty() ? QString() : GeneralUI::text(name + QStringLiteral("AccessibleDescription")));
     if (name.isEmpty())
         clear();
     else

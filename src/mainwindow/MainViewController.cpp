@@ -53,6 +53,7 @@ MainViewController::MainViewController(ConnectedCameraEnvironment environment, Q
 
     m_disconnectAction = new QAction(ui("DisconnectButtonTitle"), this);
     m_disconnectAction->setObjectName(QStringLiteral("disconnectAction"));
+    m_disconnectAction->setToolTip(ui("DisconnectButtonToolTip"));
     connect(m_disconnectAction, &QAction::triggered, this, &MainViewController::disconnectFromCamera);
     m_toolbar->addAction(m_disconnectAction);
 
@@ -81,6 +82,7 @@ MainViewController::MainViewController(ConnectedCameraEnvironment environment, Q
 
     m_copyAction = new QAction(ui("CopyButtonTitle"), this);
     m_copyAction->setObjectName(QStringLiteral("copyAction"));
+    m_copyAction->setToolTip(ui("CopyButtonToolTip"));
     m_copyToFolderAction = new QAction(ui("CopyToFolderMenuTitle"), this);
     m_copyToFolderAction->setObjectName(QStringLiteral("copyToFolderAction"));
     connect(m_copyAction, &QAction::triggered, this, &MainViewController::startFullCopyFlow);

@@ -14,9 +14,12 @@
 #include <QMenuBar>
 #include <QPropertyAnimation>
 #include <QToolBar>
+#include <QLoggingCategory>
 
 namespace vornakel {
 namespace {
+
+Q_LOGGING_CATEGORY(lcMainWindow, "vornakel.mainwindow")
 const char* const kControllerProperty = "vklMainWindowController";
 } // namespace
 
@@ -89,7 +92,7 @@ QString MainWindowController::windowTitle()
 void MainWindowController::windowDidLoad()
 {
     if (!dynamic_cast<MainWindowViewController*>(m_initialContent.get())) {
-        qWarning("Eeek!");
+        qCCritical(lcMainWindow, "Eeek!");
         m_initialContent.reset();
         return;
     }

@@ -5,11 +5,14 @@
 
 #include <QCoreApplication>
 #include <QtDebug>
+#include <QLoggingCategory>
 
 #include <algorithm>
 
 namespace vornakel {
 namespace {
+
+Q_LOGGING_CATEGORY(lcSorting, "vornakel.sorting")
 
 QString errorDomain()
 {
@@ -27,27 +30,6 @@ bool isReadableClass(const QString& name)
 }
 
 } // namespace
-
-namespace {
-PhotoSortingModel* gInstalledModel = nullptr;
-} // namespace
-
-void PhotoSortingModel::setShared(PhotoSortingModel* model) { gInstalledModel = model; }
-
-PhotoSortingModel& PhotoSortingModel::shared()
-{
-    if (gInstalledModel)
-        return *gInstalledModel;
-    static PhotoSortingModel* const model = [] {
-        auto* created = new PhotoSortingModel(UserDefaults::standard());
-        if (QCoreApplication* app = QCoreApplication::instance()) {
-            QObject::connect(app, &QCoreApplication::aboutToQuit, created,
-                             &PhotoSortingModel::applicationWillTerminate);
-        }
-        return created;
-    }();
-    return *model;
-}
 
 PhotoSortingModel::PhotoSortingModel(UserDefaults& defaults, Clock clock, QObject* parent)
     : QObject(parent)
@@ -112,7 +94,7 @@ std::optional<Error> PhotoSortingModel::commitUserDefinedPresets(bool force)
     auto data = encodePresets(m_userDefined);
     if (const Error* error = std::get_if<Error>(&data)) {
         // Leave what is stored untouched rather than replace it with nothing.
-        qWarning().noquote() << "Could not store the sorting presets:" << error->description();
+        qCWarning(lcSorting).noquote() << "Could not store the sorting presets:" << error->description();
         return *error;
     }
     m_defaults.setValue(userDefinedPresetsUserDefaultsKey(), std::get<QByteArray>(data));
@@ -191,7 +173,7 @@ void PhotoSortingModel::load()
         asideKey = unreadablePresetsKeyPrefix() + stamp + QLatin1Char('-') + QString::number(counter);
     m_defaults.setValue(asideKey, stored);
     m_defaults.synchronize();
-    qWarning().noquote() << QStringLiteral("The stored sorting presets (\"%1\") could not be read (%2); they are kept "
+    qCWarning(lcSorting).noquote() << QStringLiteral("The stored sorting presets (\"%1\") could not be read (%2); they are kept "
                                            "under \"%3\" and the list starts empty.")
                                 .arg(key, failure->description(), asideKey);
 }

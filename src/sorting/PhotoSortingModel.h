@@ -25,12 +25,6 @@ public:
     using PresetPtr = UserDefinedPhotoSortingPtr;
     using Clock = std::function<QDateTime()>;
 
-    // The store the application's composition point installed; until one is installed (tests, tools) one over
-    // `UserDefaults::standard()`, made on first use. The installed store commits with force when the
-    // application is about to quit.
-    static PhotoSortingModel& shared();
-    static void setShared(PhotoSortingModel* model);
-
     // A store over the given defaults, loaded at once. The clock stamps the key under which unreadable stored
     // data is kept aside (the system clock when empty).
     explicit PhotoSortingModel(UserDefaults& defaults, Clock clock = {}, QObject* parent = nullptr);

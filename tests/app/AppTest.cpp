@@ -99,17 +99,6 @@ private:
     const UserDefaults& m_defaults;
 };
 
-class RecordingTouchBar : public TouchBarSupport {
-public:
-    RecordingTouchBar(Log& log, bool available) : m_log(log), m_available(available) {}
-    bool isAvailable() const override { return m_available; }
-    void setAutomaticCustomizeTouchBarMenuItemEnabled(bool) override { m_log.push_back("touchbar.enableCustomize"); }
-
-private:
-    Log& m_log;
-    bool m_available;
-};
-
 class RecordingHelp : public HelpRegistration {
 public:
     explicit RecordingHelp(Log& log) : m_log(log) {}
@@ -141,14 +130,16 @@ class AppFixture : public ::testing::Test {
 protected:
     AppFixture()
         : defaults(dir.filePath(QStringLiteral("UserDefaults.plist"))), wifi(log), purger(log), vendor(log, defaults),
-          touchBar(log, false), help(log)
+          help(log)
     {
     }
+    // The preferences panes over objects of the test's own, as the composition point passes its own.
+    PreferencesPanes makePreferencesPanes() { return vornakel::makePreferencesPanes(*autoLaunching, sorting, bridge); }
 
     std::unique_ptr<AppDelegate> makeDelegate()
     {
         return std::make_unique<AppDelegate>(AppDelegate::Collaborators{
-            wifi, purger, vendor, touchBar, help, workspace, defaults, versions, makePreferencesPanes()});
+            wifi, purger, vendor, help, workspace, defaults, versions, makePreferencesPanes()});
     }
 
     QTemporaryDir dir;
@@ -157,10 +148,17 @@ protected:
     RecordingWiFi wifi;
     RecordingPurger purger;
     RecordingVendor vendor;
-    RecordingTouchBar touchBar;
     RecordingHelp help;
     RecordingWorkspace workspace;
     FixedVersions versions;
+    std::unique_ptr<WiFiNetworkAutoLaunching> autoLaunching = WiFiNetworkAutoLaunching::create(
+        defaults, [] { return std::shared_ptr<WiFiInterface>(); }, dir.filePath(QStringLiteral("no-helper")));
+    PhotoSortingModel sorting{defaults};
+    LrPluginBridge bridge{[this] {
+        LrPluginBridge::Options options = LrPluginBridge::standardOptions(defaults);
+        options.workspace = &workspace;
+        return options;
+    }()};
 };
 
 using StartupTest = AppFixture;
@@ -180,7 +178,7 @@ TEST_F(StartupTest, RunsLayersInOrderOnce)
         "cache.purge",
         "help.registerBooks",
     };
-    EXPECT_EQ(log, expected) << "no Touch Bar here: its step is skipped";
+    EXPECT_EQ(log, expected);
 
     log.clear();
     ASSERT_TRUE(vendor.willInstallUpdate);
@@ -211,7 +209,7 @@ TEST_F(StartupTest, StoredValuesSurviveRegistration)
         previousRun.setBool(QStringLiteral("DisconnectFromCameraNetworks"), false);
     }
     UserDefaults reopened(defaults.filePath());
-    AppDelegate delegate({wifi, purger, vendor, touchBar, help, workspace, reopened, versions, makePreferencesPanes()});
+    AppDelegate delegate({wifi, purger, vendor, help, workspace, reopened, versions, makePreferencesPanes()});
     delegate.applicationDidFinishLaunching();
     EXPECT_EQ(reopened.integerForKey(QStringLiteral("DragAndDropGroupingBehaviour")), 1);
     EXPECT_FALSE(reopened.boolForKey(QStringLiteral("DisconnectFromCameraNetworks")));
@@ -443,7 +441,7 @@ TEST_F(PreferencesTest, ShowPhotoSortingOpensClosedWindowOnThatPane)
 TEST_F(PreferencesTest, PresetMenuCustomizeOpensThePhotoSortingPane)
 {
     QComboBox popUp;
-    PhotoSortingMenuBuilder builder(PhotoSortingModel::shared());
+    PhotoSortingMenuBuilder builder(sorting);
     builder.setPhotoSortingPresetMenu(&popUp);
     emit popUp.activated(popUp.count() - 1);
     PreferencesWindowController* preferences = delegate->preferencesWindowController();
@@ -546,7 +544,6 @@ TEST(AppComposition, SharedAccessorsHandOutWhatItBuiltWhileItLives)
     EXPECT_EQ(&VKLCameraDiscovery::sharedInstance(), &composition->cameraDiscovery());
     EXPECT_EQ(&SimulatedCameraDiscovery::shared(), &composition->cameraDiscovery());
     EXPECT_EQ(&WiFiNetworkAutoLaunching::shared(), &composition->wifiPolicy());
-    EXPECT_EQ(&PhotoSortingModel::shared(), &composition->photoSorting());
     EXPECT_EQ(&Workspace::shared(), &composition->workspace());
     EXPECT_EQ(&LrPluginBridge::shared(), &composition->editorBridge());
     EXPECT_EQ(PhotoLibrary::shared(), composition->photoLibrary());
@@ -557,6 +554,14 @@ TEST(AppComposition, SharedAccessorsHandOutWhatItBuiltWhileItLives)
     EXPECT_NE(&VKLCameraDiscovery::sharedInstance(), built);
     qunsetenv(qPrintable(AppComposition::cameraBackendVariable()));
     qunsetenv("VKL_WIFI");
+}
+
+// Without a composition there is no second, silent instance: asking for one ends the program with a reason.
+TEST(AppCompositionDeathTest, SharedAccessorsFailLoudlyWhenNothingWasInstalled)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(LrPluginBridge::shared(), "LrPluginBridge::shared\\(\\) was asked for before a bridge was installed");
+    EXPECT_DEATH(WiFiNetworkAutoLaunching::shared(), "before a policy was installed");
 }
 
 } // namespace

@@ -46,13 +46,6 @@ TEST(FolderCopyDestination, ReadsItsFolderPresetAndGroupingFromTheDefaults)
     EXPECT_EQ(destination->copyQueueOptions().groupBehaviour, FileGroupBehaviour::preferOriginal);
     EXPECT_EQ(destination->copyQueueOptions().destination, destination);
 
-    // Taken over from the older settings file, where numbers are texts, the grouping reads the same.
-    CopyFixture::write(fixture.path(QStringLiteral("older/UserDefaults.ini")),
-                       "[General]\nFolderCopyDestinationGroupingBehaviour=1\n");
-    UserDefaults upgraded(fixture.path(QStringLiteral("older/UserDefaults.plist")));
-    EXPECT_EQ(FolderCopyDestination::create(upgraded, fixture.presets())->copyQueueOptions().groupBehaviour,
-              FileGroupBehaviour::preferOriginal);
-
     // Values that do not fit fall back.
     struct Case {
         QVariant grouping;

@@ -1,6 +1,6 @@
 #include "discovery/WiFiNetworkAutoLaunching.h"
 #include "mainwindow/DayListPhotoBrowser.h"
-#include "mainwindow/DiscoveryPlaceholderController.h"
+#include "support/DiscoveryPlaceholderController.h"
 #include "mainwindow/MainViewController.h"
 #include "mainwindow/MainWindowController.h"
 #include "mainwindow/WiFiNetworkPolicy.h"

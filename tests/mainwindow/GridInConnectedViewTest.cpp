@@ -2,7 +2,7 @@
 // chunks through the view, thumbnails come on the camera library's delivery queue, and portrait shots show
 // upright. Also writes the connected view's screenshot with the grid.
 
-#include "mainwindow/DiscoveryPlaceholderController.h"
+#include "support/DiscoveryPlaceholderController.h"
 #include "support/NoGatewayPolicy.h"
 #include "mainwindow/MainViewController.h"
 #include "mainwindow/MainWindowController.h"

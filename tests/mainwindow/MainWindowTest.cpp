@@ -1,5 +1,5 @@
 #include "discovery/WiFiNetworkAutoLaunching.h"
-#include "mainwindow/DiscoveryPlaceholderController.h"
+#include "support/DiscoveryPlaceholderController.h"
 #include "mainwindow/MainWindowController.h"
 #include "mainwindow/MainWindowGeometry.h"
 #include "mainwindow/WiFiNetworkPolicy.h"

@@ -235,14 +235,5 @@ TEST_F(PhotoSortingModelTest, DeeplySharedArchivesDecodeAndStoreAgainAtOnce)
     }
 }
 
-TEST(PhotoSortingModelSharedTest, SharedStoreIsOneObjectOverTheStandardDefaults)
-{
-    PhotoSortingModel& shared = PhotoSortingModel::shared();
-    EXPECT_EQ(&shared, &PhotoSortingModel::shared());
-    EXPECT_EQ(shared.builtIn()[0], UserDefinedPhotoSorting::byPaddedNumericDate());
-    shared.applicationWillTerminate();
-    EXPECT_TRUE(UserDefaults::standard().hasStoredValue(kKey));
-}
-
 } // namespace
 } // namespace vornakel

@@ -1,5 +1,7 @@
 #include "copying/ui/CopyDestinationStackViewItem.h"
 
+#include "platform/core/Strings.h"
+
 #include <QIcon>
 #include <QStyle>
 #include <QToolButton>
@@ -50,6 +52,8 @@ void CopyDestinationStackViewItem::updateButton()
                                                      : QStyle::SP_FileIcon);
     m_button->setIcon(QIcon::fromTheme(m_destination->iconName(), fallback));
     m_button->setText(m_destination->name());
+    // The tool tip is also what a screen reader gives as the button's description.
+    m_button->setToolTip(GeneralUI::format(QStringLiteral("CopyDestinationButtonToolTip"), {m_destination->name()}));
 }
 
 } // namespace vornakel

@@ -3,8 +3,12 @@
 #include "discovery/WiFiNetworkAutoLaunching.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/wifi/WiFiInterface.h"
+#include <QLoggingCategory>
 
 namespace vornakel {
+namespace {
+Q_LOGGING_CATEGORY(lcWifi, "vornakel.wifi")
+} // namespace
 
 WatchedNetworkLauncher::WatchedNetworkLauncher(UserDefaults& appDefaults, std::shared_ptr<WiFiInterface> wifi,
                                                Launch launch, QObject* parent)
@@ -34,7 +38,7 @@ void WatchedNetworkLauncher::networkMayHaveChanged()
     if (m_launch && m_launch())
         ++m_launchCount;
     else
-        qWarning("Could not start the application for the network %s.", qPrintable(*ssid));
+        qCWarning(lcWifi, "Could not start the application for the network %s.", qPrintable(*ssid));
 }
 
 bool WatchedNetworkLauncher::shouldLaunchFor(const QString& ssid) const

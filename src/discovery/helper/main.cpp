@@ -9,9 +9,14 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QLoggingCategory>
 #include <QProcess>
 
 using namespace vornakel;
+
+namespace {
+Q_LOGGING_CATEGORY(lcWifi, "vornakel.wifi")
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -33,14 +38,14 @@ int main(int argc, char** argv)
 
     HelperInstance instance(WiFiNetworkAutoLaunching::helperBundleIdentifier());
     if (!instance.claim()) {
-        qInfo("The Wi-Fi watcher already runs.");
+        qCInfo(lcWifi, "The Wi-Fi watcher already runs.");
         return 0;
     }
     QObject::connect(&instance, &HelperInstance::quitRequested, &app, &QCoreApplication::quit);
 
     const auto wifi = WiFiClient::interface();
     if (!wifi) {
-        qWarning("No Wi-Fi interface to watch.");
+        qCWarning(lcWifi, "No Wi-Fi interface to watch.");
         return 1;
     }
     UserDefaults defaults(UserDefaults::standardFilePath());

@@ -10,8 +10,12 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QLoggingCategory>
 
 namespace vornakel {
+namespace {
+Q_LOGGING_CATEGORY(lcDiscovery, "vornakel.discovery")
+} // namespace
 
 QRCameraDiscoveryViewController::QRCameraDiscoveryViewController(Dependencies dependencies, QWidget* parent)
     : DiscoveryPane(parent), m_dependencies(std::move(dependencies))
@@ -152,7 +156,7 @@ bool QRCameraDiscoveryViewController::startCamera()
     });
     connect(m_reader.get(), &QRFrameReader::wifiDetailsScanned, this, &QRCameraDiscoveryViewController::handleScanned);
     connect(m_source.get(), &VideoFrameSource::runtimeError, this, [this](const QString& message) {
-        qWarning("Webcam error: %s", qPrintable(message));
+        qCWarning(lcDiscovery, "Webcam error: %s", qPrintable(message));
         if (m_cameraIsRunning)
             setupFailed();
     });

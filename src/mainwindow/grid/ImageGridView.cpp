@@ -1,5 +1,7 @@
 #include "mainwindow/grid/ImageGridView.h"
 
+#include "mainwindow/grid/ImageGridAccessibility.h"
+
 #include "platform/core/Strings.h"
 
 #include <QApplication>
@@ -38,6 +40,9 @@ ImageGridView::ImageGridView(PhotoGridModel& model, ThumbnailCache& thumbnails, 
     connect(&m_model, &PhotoGridModel::photosChanged, this, &ImageGridView::relayout);
     connect(&m_model, &PhotoGridModel::selectionChanged, viewport(), qOverload<>(&QWidget::update));
     connect(&m_thumbnails, &ThumbnailCache::thumbnailChanged, this, &ImageGridView::updatePhoto);
+    ImageGridAccessibility::install();
+    connect(&m_model, &PhotoGridModel::photosChanged, this, [this] { ImageGridAccessibility::photosChanged(*this); });
+    connect(&m_model, &PhotoGridModel::selectionChanged, this, [this] { ImageGridAccessibility::selectionChanged(*this); });
     relayout();
 }
 
@@ -200,6 +205,14 @@ void ImageGridView::scrollToPhoto(const Photo& photo)
 {
     if (const std::optional<GridIndex> index = m_model.indexOf(photo))
         verticalScrollBar()->setValue(contentCellRect(*index).top() - kHeaderHeight);
+}
+
+PhotoPtr ImageGridView::currentPhoto() const
+{
+    if (m_anchorPhoto && m_model.contains(m_anchorPhoto.get()))
+        return m_anchorPhoto;
+    const std::vector<PhotoPtr>& selected = m_model.selectedPhotos();
+    return selected.empty() ? nullptr : selected.back();
 }
 
 QString ImageGridView::headerText(const QDate& day) const
@@ -497,9 +510,7 @@ void ImageGridView::keyPressEvent(QKeyEvent* event)
         return;
     // Arrows move from the photo last clicked or reached; with Shift they add the next one to the selection.
     const std::vector<PhotoPtr>& selected = m_model.selectedPhotos();
-    PhotoPtr current = m_anchorPhoto && m_model.contains(m_anchorPhoto.get()) ? m_anchorPhoto : nullptr;
-    if (!current && !selected.empty())
-        current = selected.back();
+    const PhotoPtr current = currentPhoto();
     std::optional<GridIndex> target = current ? neighbour(*m_model.indexOf(*current), key) : GridIndex{0, 0};
     if (!target)
         return;

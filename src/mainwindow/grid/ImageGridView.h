@@ -38,6 +38,9 @@ public:
     ImageGridItem::Look lookOf(const Photo& photo) const;
     void scrollToPhoto(const Photo& photo);
     int columnCount() const { return m_columns; }
+    PhotoGridModel& model() const { return m_model; }
+    // The photo the keyboard works from: the one last clicked or reached, else the last selected; none when empty.
+    PhotoPtr currentPhoto() const;
     // The section header text: the full date with "Today"/"Yesterday" where they apply, or "Undated".
     QString headerText(const QDate& day) const;
     // The thumbnail, or the placeholder when there is none, as the cell shows it.

@@ -9,15 +9,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QtDebug>
+#include <QLoggingCategory>
 
 #include <cmath>
 #include <limits>
 
 namespace vornakel {
 namespace {
+
+Q_LOGGING_CATEGORY(lcSettings, "vornakel.settings")
 
 // Far more than any settings file holds.
 constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
@@ -48,23 +50,6 @@ std::optional<QVariant> storable(const QVariant& value)
     return std::nullopt;
 }
 
-// Values of the INI file this store used to keep, taken over once; INI files keep no types, so they come in as
-// the strings and lists QSettings gives back, which the typed getters accept.
-QVariantMap legacyValues(const QString& plistPath)
-{
-    const QFileInfo info(plistPath);
-    const QString iniPath = info.dir().filePath(info.completeBaseName() + QStringLiteral(".ini"));
-    if (!QFileInfo(iniPath).isFile())
-        return {};
-    QSettings settings(iniPath, QSettings::IniFormat);
-    QVariantMap values;
-    for (const QString& key : settings.allKeys()) {
-        if (auto value = storable(settings.value(key)))
-            values.insert(key, *value);
-    }
-    return values;
-}
-
 } // namespace
 
 UserDefaults& UserDefaults::standard()
@@ -90,15 +75,8 @@ UserDefaults::UserDefaults(const QString& filePath, QObject* parent)
     , m_filePath(QFileInfo(filePath).absoluteFilePath())
 {
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
-    if (!QFileInfo::exists(m_filePath)) {
-        m_stored = legacyValues(m_filePath);
-        for (auto it = m_stored.cbegin(); it != m_stored.cend(); ++it)
-            m_pending.insert(it.key());
-        if (!m_pending.isEmpty())
-            synchronize();
-        return;
-    }
-    m_stored = readStoredValues();
+    if (QFileInfo::exists(m_filePath))
+        m_stored = readStoredValues();
 }
 
 UserDefaults::~UserDefaults()
@@ -128,11 +106,11 @@ QVariantMap UserDefaults::readStoredValues()
         aside = m_filePath + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') + QString::number(counter);
     if (QFile::rename(m_filePath, aside)) {
         m_setAsidePath = aside;
-        qWarning().noquote() << QStringLiteral("The settings file %1 could not be read (%2); it is kept as %3 and "
+        qCWarning(lcSettings).noquote() << QStringLiteral("The settings file %1 could not be read (%2); it is kept as %3 and "
                                                "the settings start from their defaults.")
                                     .arg(m_filePath, problem, aside);
     } else {
-        qWarning().noquote() << QStringLiteral("The settings file %1 could not be read (%2) nor set aside.")
+        qCWarning(lcSettings).noquote() << QStringLiteral("The settings file %1 could not be read (%2) nor set aside.")
                                     .arg(m_filePath, problem);
     }
     return {};
@@ -164,7 +142,7 @@ bool UserDefaults::hasStoredValue(const QString& key) const
 bool UserDefaults::boolForKey(const QString& key) const
 {
     const QVariant value = object(key);
-    // Values taken over from the older INI file are text.
+    // A file edited by hand may hold a switch as text.
     if (value.typeId() == QMetaType::QString)
         return value.toString() == QLatin1String("true") || value.toString().toLongLong() != 0;
     return value.toBool();
@@ -209,7 +187,7 @@ QStringList UserDefaults::stringArrayForKey(const QString& key) const
         }
         return strings;
     }
-    // A one-element list taken over from the older INI file is a plain string.
+    // A one-element list written by hand may be a plain string.
     if (value.typeId() == QMetaType::QString)
         return {value.toString()};
     return {};
@@ -318,7 +296,7 @@ void UserDefaults::setValue(const QString& key, const QVariant& value)
     }
     const std::optional<QVariant> normal = storable(value);
     if (!normal) {
-        qWarning().noquote() << QStringLiteral("The setting \"%1\" cannot hold a value of type %2; it is unchanged.")
+        qCWarning(lcSettings).noquote() << QStringLiteral("The setting \"%1\" cannot hold a value of type %2; it is unchanged.")
                                     .arg(key, QString::fromLatin1(value.typeName()));
         return;
     }
@@ -367,7 +345,7 @@ void UserDefaults::synchronize()
             merged.remove(key);
     }
     if (auto error = PropertyList::writeBinaryFile(merged, m_filePath)) {
-        qWarning().noquote() << QStringLiteral("The settings could not be saved: %1").arg(error->description());
+        qCWarning(lcSettings).noquote() << QStringLiteral("The settings could not be saved: %1").arg(error->description());
         return;
     }
     m_pending.clear();

@@ -26,8 +26,7 @@ public:
     static UserDefaults& standard();
     static QString standardFilePath();
 
-    // A store backed by the given file (tests; the helper program reads the app's file through this). When the file
-    // does not exist but an older "UserDefaults.ini" beside it does, its values are taken over once.
+    // A store backed by the given file (tests; the helper program reads the app's file through this).
     explicit UserDefaults(const QString& filePath, QObject* parent = nullptr);
     ~UserDefaults() override;
 

@@ -5,10 +5,14 @@
 #include <QMediaDevices>
 #include <QVideoFrame>
 #include <QVideoSink>
+#include <QLoggingCategory>
 
 #include <cstring>
 
 namespace vornakel {
+namespace {
+Q_LOGGING_CATEGORY(lcWebcam, "vornakel.webcam")
+} // namespace
 
 namespace {
 
@@ -77,7 +81,7 @@ bool CameraFrameSource::start()
     session->setVideoSink(sink.get());
     connect(sink.get(), &QVideoSink::videoFrameChanged, this, &CameraFrameSource::handleFrame);
     connect(camera.get(), &QCamera::errorOccurred, this, [this](QCamera::Error, const QString& message) {
-        qInfo("Video capture error: %s", qPrintable(message));
+        qCWarning(lcWebcam, "Video capture error: %s", qPrintable(message));
         emit runtimeError(message);
     });
 

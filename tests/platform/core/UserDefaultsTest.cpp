@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -226,21 +225,6 @@ TEST_F(UserDefaultsTest, ChangesReachTheFileOnceTheEventLoopRuns)
     EXPECT_TRUE(test::runUntil([&] { return UserDefaults(path()).integerForKey(QStringLiteral("PhotosGroupingBehaviour")) == 2; }));
 }
 
-TEST_F(UserDefaultsTest, TheOlderIniFileIsTakenOverOnce)
-{
-    {
-        QDir().mkpath(m_dir.filePath(QStringLiteral("prefs")));
-        QSettings ini(m_dir.filePath(QStringLiteral("prefs/UserDefaults.ini")), QSettings::IniFormat);
-        ini.setValue(QStringLiteral("WatchedSSIDs"), QStringList{QStringLiteral("DIRECT-only")});
-        ini.setValue(QStringLiteral("DisconnectFromCameraNetworks"), false);
-    }
-    auto defaults = open();
-    EXPECT_EQ(defaults->stringArrayForKey(QStringLiteral("WatchedSSIDs")), QStringList{QStringLiteral("DIRECT-only")});
-    EXPECT_TRUE(defaults->hasStoredValue(QStringLiteral("DisconnectFromCameraNetworks")));
-    EXPECT_FALSE(defaults->boolForKey(QStringLiteral("DisconnectFromCameraNetworks")));
-    EXPECT_TRUE(QFile::exists(path()));
-}
-
 TEST_F(UserDefaultsTest, OptionalIntegerReadsWholeNumbersAndNothingElse)
 {
     struct Case {
@@ -251,7 +235,7 @@ TEST_F(UserDefaultsTest, OptionalIntegerReadsWholeNumbersAndNothingElse)
         {QVariant(), std::nullopt},
         {1, 1},
         {qint64(-3), -3},
-        // Numbers taken over from the older INI file are texts.
+        // A number written by hand as text.
         {QStringLiteral("2"), 2},
         {QStringLiteral(" 7 "), 7},
         {2.0, 2},

@@ -55,11 +55,4 @@ std::vector<CopyDestinationOffer> LibraryAndEditorDestinations::offers()
     return offers;
 }
 
-std::vector<CopyDestinationOffer> libraryAndEditorOffers()
-{
-    static LibraryAndEditorDestinations destinations(PhotoLibrary::shared(), LrPluginBridge::shared(),
-                                                     UserDefaults::standard(), PhotoSortingModel::shared());
-    return destinations.offers();
-}
-
 } // namespace vornakel

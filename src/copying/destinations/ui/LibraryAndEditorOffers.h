@@ -37,7 +37,4 @@ private:
     LightroomCopyDestination::Ptr m_lightroom;
 };
 
-// The program's own: the shared library, the shared bridge, the standard defaults and preset store.
-std::vector<CopyDestinationOffer> libraryAndEditorOffers();
-
 } // namespace vornakel

@@ -6,15 +6,18 @@
 
 namespace vornakel {
 
-// Holds the discovery screen's place in the main window until the discovery screen exists: an empty pane that
-// asks for what the discovery screen asks for (visible title, transparent title bar, no minimise or maximise
-// button, 339 x 420), without a toolbar, as it has nothing to put in one.
+// Stands in for the discovery screen in tests of the main window: an empty pane that asks for what the discovery
+// screen asks for (visible title, transparent title bar, no minimise or maximise button, 339 x 420), without a
+// toolbar, as it has nothing to put in one.
 class DiscoveryPlaceholderController : public QWidget, public MainWindowViewController {
     Q_OBJECT
 public:
     static constexpr QSize kInitialSize{339, 420};
 
-    explicit DiscoveryPlaceholderController(QWidget* parent = nullptr);
+    explicit DiscoveryPlaceholderController(QWidget* parent = nullptr) : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("DiscoveryPlaceholder"));
+    }
 
     QToolBar* toolbar() override { return nullptr; }
     bool wantsVisibleTitle() const override { return true; }
