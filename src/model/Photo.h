@@ -25,15 +25,20 @@ enum ImageCacheErrorCode : int {
     ImageCacheErrorUndecodable = 4,     // data in a format other than JPEG that does not decode
 };
 
-// An image that refers to a file and decodes it only when first asked for its pixels (thread-safe).
+// An image that refers to a file in the image cache and decodes it only when first asked for its pixels
+// (thread-safe). The file is read without following links below the cache's root.
 class ImageReference {
 public:
-    explicit ImageReference(QString fileLocation) : m_fileLocation(std::move(fileLocation)) {}
+    ImageReference(QString cacheRoot, QString fileLocation)
+        : m_cacheRoot(std::move(cacheRoot)), m_fileLocation(std::move(fileLocation)) {}
     const QString& fileLocation() const { return m_fileLocation; }
-    // The decoded image; a null QImage when the file cannot be decoded.
+    // The file's bytes; none when it is gone or is not a regular file of the cache.
+    std::optional<QByteArray> data() const;
+    // The decoded image; a null QImage when the file cannot be read or decoded.
     QImage image() const;
 
 private:
+    QString m_cacheRoot;
     QString m_fileLocation;
     mutable std::once_flag m_decodeOnce;
     mutable QImage m_image;
@@ -88,6 +93,8 @@ public:
 
     bool thumbnailIsAvailable();
     bool previewIsAvailable();
+    // The cached "Preview.jpg", read without following a link out of the cache; none without one.
+    std::optional<QByteArray> cachedPreviewData();
 
     // The thumbnail held in memory, or one referring to the cached "Thumbnail.jpg" (which is then kept and
     // refreshes "LastSeen"), or none.

@@ -116,7 +116,9 @@ void ThumbnailCache::decodeOffMainThread(const std::shared_ptr<Request>& request
         }
         if (DispatchQueue::isMainThread())
             ++g_mainThreadDecodes;
-        QImage image = ImageMetadataHelper::decodeUpright(file->fileLocation(), box, request->photo->orientation());
+        // Read through the cache, which follows no link put in the file's place.
+        const std::optional<QByteArray> data = file->data();
+        QImage image = data ? ImageMetadataHelper::decodeUpright(*data, box, request->photo->orientation()) : QImage();
         toMain([request, image = std::move(image)](ThumbnailCache& cache) mutable {
             cache.finish(request, std::move(image));
         });
