@@ -165,7 +165,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "Another instance seems to be running but does not answer; starting anyway.\n");
     }
 
-    const std::unique_ptr<AppComposition> composition = AppComposition::create(cameraBackendName, &compositionError);
+    const AppComposition::Run run = parser.isSet(smokeTest) || parser.isSet(screenshots) ? AppComposition::Run::scripted
+                                                                                          : AppComposition::Run::interactive;
+    const std::unique_ptr<AppComposition> composition = AppComposition::create(cameraBackendName, &compositionError, run);
     if (!composition) {
         std::fprintf(stderr, "%s\n", qPrintable(compositionError));
         return 2;
