@@ -415,7 +415,7 @@ std::shared_ptr<const ImageReference> Photo::thumbnail()
     return image;
 }
 
-void Photo::loadThumbnail(Preflight preflight, Completion completion)
+void Photo::loadThumbnail(Preflight preflight, Completion completion, Preflight keep)
 {
     const std::shared_ptr<Photo> self = shared_from_this();
     const std::weak_ptr<Photo> weakSelf = self;
@@ -423,10 +423,10 @@ void Photo::loadThumbnail(Preflight preflight, Completion completion)
         [self, preflight = std::move(preflight)](const VKLFileSystemItem::ItemPtr&) {
             return preflight ? preflight(self) : true;
         },
-        [weakSelf, completion = std::move(completion)](const VKLFileSystemItem::ItemPtr&, std::optional<Error> error,
-                                                       std::optional<QByteArray> data) {
+        [weakSelf, completion = std::move(completion), keep = std::move(keep)](
+            const VKLFileSystemItem::ItemPtr&, std::optional<Error> error, std::optional<QByteArray> data) {
             if (const std::shared_ptr<Photo> photo = weakSelf.lock())
-                photo->writeCacheFile(CacheFile::thumbnail, error, data, completion);
+                photo->writeCacheFile(CacheFile::thumbnail, error, data, completion, keep);
         });
 }
 
@@ -457,7 +457,7 @@ void Photo::storePreviewData(const std::optional<Error>& error, const std::optio
 }
 
 void Photo::writeCacheFile(CacheFile which, const std::optional<Error>& error, const std::optional<QByteArray>& data,
-                           const Completion& completion)
+                           const Completion& completion, const Preflight& keep)
 {
     const std::shared_ptr<Photo> self = shared_from_this();
     const auto finish = [&](std::optional<Error> failure) {
@@ -472,6 +472,11 @@ void Photo::writeCacheFile(CacheFile which, const std::optional<Error>& error, c
     if (!data || data->isEmpty()) {
         finish(Error(imageCacheErrorDomain(), ImageCacheErrorEmptyDelivery,
                      QStringLiteral("The camera delivered no image for %1.").arg(displayName())));
+        return;
+    }
+    if (keep && !keep(self)) {
+        finish(Error(imageCacheErrorDomain(), ImageCacheErrorNoLongerWanted,
+                     QStringLiteral("The image for %1 was no longer wanted when it arrived.").arg(displayName())));
         return;
     }
     const Location location = which == CacheFile::thumbnail ? cachedThumbnailLocation() : cachedPreviewImageLocation();

@@ -23,6 +23,7 @@ enum ImageCacheErrorCode : int {
     ImageCacheErrorFolderNotCreated = 2,
     ImageCacheErrorWriteFailed = 3,
     ImageCacheErrorUndecodable = 4,     // data in a format other than JPEG that does not decode
+    ImageCacheErrorNoLongerWanted = 5,  // the caller no longer wanted the image when it arrived
 };
 
 // An image that refers to a file in the image cache and decodes it only when first asked for its pixels
@@ -103,7 +104,10 @@ public:
     // Ask the camera for the thumbnail / preview; completion runs once per delivery on the camera's delivery
     // queue while the photo exists. `loadPreview` completes at once, on the caller's thread, when the preview
     // is already cached.
-    void loadThumbnail(Preflight preflight, Completion completion);
+    // `keep`, when given, is asked again when the image arrives: one no longer wanted then is not stored (the
+    // completion reports ImageCacheErrorNoLongerWanted), so what lands in the cache does not depend on how
+    // long the camera took.
+    void loadThumbnail(Preflight preflight, Completion completion, Preflight keep = {});
     void loadPreview(Preflight preflight, Completion completion);
 
     // The store step for a preview the caller fetched itself: writes "Preview.jpg" when the camera delivered
@@ -136,7 +140,7 @@ private:
     enum class CacheFile { thumbnail, preview };
     Location computeCacheDirectory() const;
     void writeCacheFile(CacheFile which, const std::optional<Error>& error, const std::optional<QByteArray>& data,
-                        const Completion& completion);
+                        const Completion& completion, const Preflight& keep = {});
     std::shared_ptr<PhotoVariant> alias(PhotoVariant* variant) const;
 
     std::shared_ptr<PhotoVariant> m_primary;
