@@ -40,16 +40,16 @@ QString AppComposition::chosenCameraBackend(const QString& requested, QString* e
     return {};
 }
 
-std::unique_ptr<AppComposition> AppComposition::create(const QString& cameraBackend, QString* error)
+std::unique_ptr<AppComposition> AppComposition::create(const QString& cameraBackend, QString* error, Run run)
 {
     const QString name = chosenCameraBackend(cameraBackend, error);
     std::unique_ptr<VKLCameraDiscovery> discovery = name.isEmpty() ? nullptr : cameraBackends().create(name);
     if (!discovery)
         return nullptr;
-    return std::unique_ptr<AppComposition>(new AppComposition(name, std::move(discovery)));
+    return std::unique_ptr<AppComposition>(new AppComposition(name, std::move(discovery), run));
 }
 
-AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCameraDiscovery> discovery)
+AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCameraDiscovery> discovery, Run run)
     : m_cameraBackendName(std::move(cameraBackendName)), m_userDefaults(UserDefaults::standard()),
       m_cameraDiscovery(std::move(discovery))
 {
@@ -89,7 +89,8 @@ AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCam
     m_editorBridge = std::make_unique<LrPluginBridge>(std::move(bridgeOptions));
     LrPluginBridge::setShared(m_editorBridge.get());
 
-    m_wifiNetworkPolicy = makeWiFiNetworkPolicy(*m_autoLaunching);
+    m_wifiNetworkPolicy = makeWiFiNetworkPolicy(*m_autoLaunching,
+                                                run == Run::interactive ? HelperControl::followSetting : HelperControl::leaveAlone);
     m_imageCache = makeImageCachePurger();
     m_vendor = makeVendorFramework(*m_softwareUpdater);
     m_help = makeHelpRegistration(*m_helpBook);

@@ -40,8 +40,13 @@ public:
     // The backend to build for the name given on the command line: an empty name takes the environment
     // variable's, else the default backend. Empty, with the reason in `error`, for a backend not carried.
     static QString chosenCameraBackend(const QString& requested, QString* error);
+    // How the application was started. A scripted run (the smoke test, the screenshots) leaves the user's login
+    // item and Wi-Fi watcher helper alone: the helper outlives the application, and a run that only checks the
+    // program must leave nothing behind.
+    enum class Run { interactive, scripted };
     // None, with the reason in `error`, when the chosen backend is not one of `cameraBackends()`.
-    static std::unique_ptr<AppComposition> create(const QString& cameraBackend, QString* error);
+    static std::unique_ptr<AppComposition> create(const QString& cameraBackend, QString* error,
+                                                  Run run = Run::interactive);
     ~AppComposition();
 
     AppComposition(const AppComposition&) = delete;
@@ -65,7 +70,7 @@ public:
     std::unique_ptr<CopyFlowController> makeCopyFlow() const;
 
 private:
-    AppComposition(QString cameraBackendName, std::unique_ptr<VKLCameraDiscovery> discovery);
+    AppComposition(QString cameraBackendName, std::unique_ptr<VKLCameraDiscovery> discovery, Run run);
 
     QString m_cameraBackendName;
     UserDefaults& m_userDefaults;

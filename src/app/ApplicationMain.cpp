@@ -97,7 +97,8 @@ int runApplication(int argc, char** argv, const ApplicationHooks& hooks)
         qCWarning(lcApp, "Another instance seems to be running but does not answer; starting anyway.");
     }
 
-    const std::unique_ptr<AppComposition> composition = AppComposition::create(cameraBackendName, &compositionError);
+    const std::unique_ptr<AppComposition> composition = AppComposition::create(
+        cameraBackendName, &compositionError, hooks.scripted ? AppComposition::Run::scripted : AppComposition::Run::interactive);
     if (!composition) {
         std::fprintf(stderr, "%s\n", qPrintable(compositionError));
         return 2;

@@ -16,6 +16,8 @@ class MainWindowController;
 // What a program built around the application may add to a start: command-line options of its own, and a step
 // run once the main window shows (the program's own main adds nothing).
 struct ApplicationHooks {
+    // A scripted run (the smoke test, the screenshots) leaves the user's login item and Wi-Fi watcher alone.
+    bool scripted = false;
     QList<QCommandLineOption> options;
     std::function<void(const QCommandLineParser& parser, AppDelegate& delegate, MainWindowController& mainWindow,
                        const AppComposition& composition)>

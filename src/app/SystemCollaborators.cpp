@@ -32,12 +32,23 @@ Q_LOGGING_CATEGORY(lcApp, "vornakel.app")
 
 class AutoLaunchingWiFiNetworkPolicy : public WiFiNetworkPolicy {
 public:
-    explicit AutoLaunchingWiFiNetworkPolicy(WiFiNetworkAutoLaunching& autoLaunching) : m_autoLaunching(autoLaunching) {}
+    AutoLaunchingWiFiNetworkPolicy(WiFiNetworkAutoLaunching& autoLaunching, HelperControl helperControl)
+        : m_autoLaunching(autoLaunching), m_helperControl(helperControl)
+    {
+    }
     // The watcher was built by the composition point; nothing is left to create.
     void createSharedWatcher() override {}
     // Failures are reported on the console by the policy object itself.
-    void enforceAutoLaunchSetting() override { m_autoLaunching.enforceAutoLaunchSetting(); }
-    void quitHelperIfRunning() override { m_autoLaunching.quitHelperIfRunning(); }
+    void enforceAutoLaunchSetting() override
+    {
+        if (m_helperControl == HelperControl::followSetting)
+            m_autoLaunching.enforceAutoLaunchSetting();
+    }
+    void quitHelperIfRunning() override
+    {
+        if (m_helperControl == HelperControl::followSetting)
+            m_autoLaunching.quitHelperIfRunning();
+    }
     bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>& camera) const override
     {
         return camera && vornakel::isCurrentWiFiGateway(*camera);
@@ -49,6 +60,7 @@ public:
 
 private:
     WiFiNetworkAutoLaunching& m_autoLaunching;
+    HelperControl m_helperControl;
 };
 
 class CacheFolderPurger : public ImageCachePurger {
@@ -129,9 +141,10 @@ BundleVersionInfo applicationBundleInfo()
     return {QStringLiteral(VKL_VERSION), QStringLiteral(VKL_BUILD_NUMBER), std::nullopt};
 }
 
-std::unique_ptr<WiFiNetworkPolicy> makeWiFiNetworkPolicy(WiFiNetworkAutoLaunching& autoLaunching)
+std::unique_ptr<WiFiNetworkPolicy> makeWiFiNetworkPolicy(WiFiNetworkAutoLaunching& autoLaunching,
+                                                         HelperControl helperControl)
 {
-    return std::make_unique<AutoLaunchingWiFiNetworkPolicy>(autoLaunching);
+    return std::make_unique<AutoLaunchingWiFiNetworkPolicy>(autoLaunching, helperControl);
 }
 
 std::unique_ptr<ImageCachePurger> makeImageCachePurger()

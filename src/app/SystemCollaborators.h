@@ -20,7 +20,10 @@ class Workspace;
 
 // The objects the running application uses for each collaborator, over the objects the composition point
 // (AppComposition) built. Each maker below is the one place where the real object is chosen.
-std::unique_ptr<WiFiNetworkPolicy> makeWiFiNetworkPolicy(WiFiNetworkAutoLaunching& autoLaunching);
+// Whether start-up and updates switch the login item and the Wi-Fi watcher helper to follow the auto-launch setting.
+enum class HelperControl { followSetting, leaveAlone };
+std::unique_ptr<WiFiNetworkPolicy> makeWiFiNetworkPolicy(WiFiNetworkAutoLaunching& autoLaunching,
+                                                         HelperControl helperControl = HelperControl::followSetting);
 std::unique_ptr<ImageCachePurger> makeImageCachePurger();
 std::unique_ptr<VendorFramework> makeVendorFramework(SoftwareUpdater& updater);
 std::unique_ptr<HelpRegistration> makeHelpRegistration(HelpBook& book);

@@ -175,9 +175,10 @@ QImage ImageMetadataHelper::uprightImage(const QImage& image, int orientation)
     }
 }
 
-QImage ImageMetadataHelper::decodeUpright(const QString& path, const QSize& box, int orientationWhenNone)
+namespace {
+
+QImage decodeUprightFrom(QImageReader& reader, const QSize& box, int orientationWhenNone)
 {
-    QImageReader reader(path);
     const bool ownOrientation = reader.transformation() != QImageIOHandler::TransformationNone;
     reader.setAutoTransform(ownOrientation);
     const int orientation = ownOrientation ? 1 : orientationWhenNone;
@@ -193,7 +194,24 @@ QImage ImageMetadataHelper::decodeUpright(const QString& path, const QSize& box,
     const QImage image = reader.read();
     if (image.isNull())
         return {};
-    return uprightImage(image, orientation);
+    return ImageMetadataHelper::uprightImage(image, orientation);
+}
+
+} // namespace
+
+QImage ImageMetadataHelper::decodeUpright(const QString& path, const QSize& box, int orientationWhenNone)
+{
+    QImageReader reader(path);
+    return decodeUprightFrom(reader, box, orientationWhenNone);
+}
+
+QImage ImageMetadataHelper::decodeUpright(const QByteArray& data, const QSize& box, int orientationWhenNone)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    return decodeUprightFrom(reader, box, orientationWhenNone);
 }
 
 std::optional<QImage> ImageMetadataHelper::thumbnailFromImageFile(const QString& path)

@@ -45,6 +45,8 @@ public:
     // orientation when it has one, else `orientationWhenNone` (what the camera reported for the shot; camera
     // thumbnails and previews carry none). A null image when the file cannot be decoded. Any thread.
     static QImage decodeUpright(const QString& path, const QSize& box, int orientationWhenNone);
+    // The same for an image's bytes already read.
+    static QImage decodeUpright(const QByteArray& data, const QSize& box, int orientationWhenNone);
     // The image turned as EXIF orientation 1-8 asks; other values leave it unchanged.
     static QImage uprightImage(const QImage& image, int orientation);
 

@@ -1,8 +1,8 @@
 #include "model/Photo.h"
 
 #include "model/ImageCache.h"
+#include "platform/core/ConfinedFile.h"
 #include "platform/core/PropertyList.h"
-#include "platform/core/RegularFile.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -12,7 +12,6 @@
 #include <QHash>
 #include <QImage>
 #include <QImageReader>
-#include <QSaveFile>
 
 namespace vornakel {
 namespace {
@@ -46,6 +45,37 @@ FolderClaims& folderClaims()
 QString sourceFileName() { return QStringLiteral("Source.txt"); }
 // A source record names one camera file; anything longer is not ours.
 constexpr qint64 kMaxSourceFileSize = 64 * 1024;
+// Far more than any camera's thumbnail or preview.
+constexpr qint64 kMaxCachedImageSize = 256ll * 1024 * 1024;
+
+// The folder below which nothing of a cache file's path is followed if it is a link: the image cache's root for
+// a location inside it, else (a location assigned from outside) the location's own folder.
+QString trustedRootFor(const QString& location)
+{
+    if (const Photo::Location root = Photo::imageCachesDirectory()) {
+        const QString cleanRoot = QDir::cleanPath(*root);
+        if (QDir::cleanPath(location).startsWith(cleanRoot + QLatin1Char('/')))
+            return cleanRoot;
+    }
+    return QFileInfo(location).absolutePath();
+}
+
+bool isCacheFile(const QString& location)
+{
+    return ConfinedFile::isRegularFile(trustedRootFor(location), location);
+}
+
+std::optional<QByteArray> readCacheFile(const QString& location, qint64 maxBytes)
+{
+    return ConfinedFile::read(trustedRootFor(location), location, maxBytes);
+}
+
+// Creates a photo's cache folder; a link among its folders below the cache's root fails it.
+bool makeCacheFolder(const QString& folder)
+{
+    const QString root = trustedRootFor(folder + QStringLiteral("/_"));
+    return QDir().mkpath(root) && !ConfinedFile::makeFolder(root, folder);
+}
 
 // Claims `folder` for `identity`, unless this process or an earlier run (recorded in the folder's source file)
 // gave it to another file. The decision for a folder never changes once made, so the cache keeps hitting.
@@ -58,28 +88,20 @@ bool claimFolder(const QString& folder, const QString& identity)
         return *known == identity;
     QString owner = identity;
     // Only a regular file counts: a FIFO put there would block this read for ever.
-    if (const auto recorded = readRegularFile(folder + QLatin1Char('/') + sourceFileName(), kMaxSourceFileSize))
+    if (const auto recorded = readCacheFile(folder + QLatin1Char('/') + sourceFileName(), kMaxSourceFileSize))
         owner = QString::fromUtf8(*recorded);
     claims.ownerByFolder.insert(folder, owner);
     return owner == identity;
 }
 
-std::optional<Error> writeAtomically(const QString& location, const QByteArray& data)
+// The cache can be rebuilt from the camera at any time, so a write waits for no disk flush; the rename still makes
+// each file appear whole or not at all, and replaces a link put in its place instead of writing through it.
+std::optional<Error> writeCacheFileAt(const QString& location, const QByteArray& data)
 {
-    QSaveFile file(location);
-    const auto failed = [&] {
-        return Error(imageCacheErrorDomain(), ImageCacheErrorWriteFailed,
-                     QStringLiteral("Could not write %1: %2").arg(location, file.errorString()));
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return failed();
-    if (file.write(data) != data.size()) {
-        const Error error = failed();
-        file.cancelWriting();
-        return error;
-    }
-    if (!file.commit())
-        return failed();
+    if (const std::optional<Error> error = ConfinedFile::replace(trustedRootFor(location), location, data,
+                                                                 ConfinedFile::Durability::disposable))
+        return Error(imageCacheErrorDomain(), ImageCacheErrorWriteFailed, error->message,
+                     {{QStringLiteral("errno"), error->code}});
     return std::nullopt;
 }
 
@@ -107,14 +129,22 @@ std::optional<QByteArray> cacheableImageData(const QByteArray& data)
 
 bool isReachable(const Photo::Location& location)
 {
-    return location && QFileInfo(*location).isFile();
+    return location && isCacheFile(*location);
 }
 
 } // namespace
 
+std::optional<QByteArray> ImageReference::data() const
+{
+    return ConfinedFile::read(m_cacheRoot, m_fileLocation, kMaxCachedImageSize);
+}
+
 QImage ImageReference::image() const
 {
-    std::call_once(m_decodeOnce, [this] { m_image = QImage(m_fileLocation); });
+    std::call_once(m_decodeOnce, [this] {
+        if (const std::optional<QByteArray> bytes = data())
+            m_image = QImage::fromData(*bytes);
+    });
     return m_image;
 }
 
@@ -340,20 +370,27 @@ void Photo::setCachedThumbnailLocation(Location location)
 bool Photo::thumbnailIsAvailable() { return isReachable(cachedThumbnailLocation()); }
 bool Photo::previewIsAvailable() { return isReachable(cachedPreviewImageLocation()); }
 
+std::optional<QByteArray> Photo::cachedPreviewData()
+{
+    const Location location = cachedPreviewImageLocation();
+    return location ? readCacheFile(*location, kMaxCachedImageSize) : std::nullopt;
+}
+
 void Photo::updateLastSeen(bool onlyIfExists)
 {
     const Location directory = cacheDirectory();
     if (!directory)
         return;
     const QString record = *directory + QLatin1Char('/') + cacheMetadataFileName();
-    if (onlyIfExists && !QFileInfo(record).isFile())
+    if (onlyIfExists && !isCacheFile(record))
         return;
     const QVariantMap contents{{cacheMetadataLastSeenKey(), now()}};
     const PropertyList::Result<QByteArray> data = PropertyList::toBinary(contents);
     const QByteArray* bytes = std::get_if<QByteArray>(&data);
-    if (!bytes || !QDir().mkpath(*directory))
+    if (!bytes || !makeCacheFolder(*directory))
         return;
-    writeAtomically(record, *bytes);
+    // A record that cannot be written only shortens the folder's life; the cache can be rebuilt.
+    [[maybe_unused]] const std::optional<Error> ignored = writeCacheFileAt(record, *bytes);
 }
 
 std::shared_ptr<const ImageReference> Photo::thumbnail()
@@ -371,14 +408,14 @@ std::shared_ptr<const ImageReference> Photo::thumbnail()
         std::lock_guard lock(m_mutex);
         if (m_cachedThumbnail)
             return m_cachedThumbnail;
-        m_cachedThumbnail = std::make_shared<ImageReference>(*location);
+        m_cachedThumbnail = std::make_shared<ImageReference>(trustedRootFor(*location), *location);
         image = m_cachedThumbnail;
     }
     updateLastSeen(false);
     return image;
 }
 
-void Photo::loadThumbnail(Preflight preflight, Completion completion)
+void Photo::loadThumbnail(Preflight preflight, Completion completion, Preflight keep)
 {
     const std::shared_ptr<Photo> self = shared_from_this();
     const std::weak_ptr<Photo> weakSelf = self;
@@ -386,10 +423,10 @@ void Photo::loadThumbnail(Preflight preflight, Completion completion)
         [self, preflight = std::move(preflight)](const VKLFileSystemItem::ItemPtr&) {
             return preflight ? preflight(self) : true;
         },
-        [weakSelf, completion = std::move(completion)](const VKLFileSystemItem::ItemPtr&, std::optional<Error> error,
-                                                       std::optional<QByteArray> data) {
+        [weakSelf, completion = std::move(completion), keep = std::move(keep)](
+            const VKLFileSystemItem::ItemPtr&, std::optional<Error> error, std::optional<QByteArray> data) {
             if (const std::shared_ptr<Photo> photo = weakSelf.lock())
-                photo->writeCacheFile(CacheFile::thumbnail, error, data, completion);
+                photo->writeCacheFile(CacheFile::thumbnail, error, data, completion, keep);
         });
 }
 
@@ -420,7 +457,7 @@ void Photo::storePreviewData(const std::optional<Error>& error, const std::optio
 }
 
 void Photo::writeCacheFile(CacheFile which, const std::optional<Error>& error, const std::optional<QByteArray>& data,
-                           const Completion& completion)
+                           const Completion& completion, const Preflight& keep)
 {
     const std::shared_ptr<Photo> self = shared_from_this();
     const auto finish = [&](std::optional<Error> failure) {
@@ -437,6 +474,11 @@ void Photo::writeCacheFile(CacheFile which, const std::optional<Error>& error, c
                      QStringLiteral("The camera delivered no image for %1.").arg(displayName())));
         return;
     }
+    if (keep && !keep(self)) {
+        finish(Error(imageCacheErrorDomain(), ImageCacheErrorNoLongerWanted,
+                     QStringLiteral("The image for %1 was no longer wanted when it arrived.").arg(displayName())));
+        return;
+    }
     const Location location = which == CacheFile::thumbnail ? cachedThumbnailLocation() : cachedPreviewImageLocation();
     // Without a cache folder nothing is stored, and nothing failed.
     if (!location) {
@@ -450,23 +492,25 @@ void Photo::writeCacheFile(CacheFile which, const std::optional<Error>& error, c
                      QStringLiteral("The camera delivered an image for %1 that does not decode.").arg(displayName())));
         return;
     }
-    if (!QDir().mkpath(directory)) {
+    if (!makeCacheFolder(directory)) {
         finish(Error(imageCacheErrorDomain(), ImageCacheErrorFolderNotCreated,
                      QStringLiteral("Could not create the cache folder %1.").arg(directory)));
         return;
     }
-    const std::optional<Error> written = writeAtomically(*location, *image);
+    const std::optional<Error> written = writeCacheFileAt(*location, *image);
     if (!written) {
         const QString source = directory + QLatin1Char('/') + sourceFileName();
-        if (!QFileInfo::exists(source)) {
+        if (!isCacheFile(source)) {
             FolderClaims& claims = folderClaims();
             QString owner;
             {
                 std::lock_guard lock(claims.mutex);
                 owner = claims.ownerByFolder.value(directory);
             }
-            if (!owner.isEmpty())
-                writeAtomically(source, owner.toUtf8());
+            // Without the record a later run may give the folder to another file; the image is still right.
+            if (!owner.isEmpty()) {
+                [[maybe_unused]] const std::optional<Error> ignored = writeCacheFileAt(source, owner.toUtf8());
+            }
         }
         updateLastSeen(false);
     }

@@ -23,17 +23,23 @@ enum ImageCacheErrorCode : int {
     ImageCacheErrorFolderNotCreated = 2,
     ImageCacheErrorWriteFailed = 3,
     ImageCacheErrorUndecodable = 4,     // data in a format other than JPEG that does not decode
+    ImageCacheErrorNoLongerWanted = 5,  // the caller no longer wanted the image when it arrived
 };
 
-// An image that refers to a file and decodes it only when first asked for its pixels (thread-safe).
+// An image that refers to a file in the image cache and decodes it only when first asked for its pixels
+// (thread-safe). The file is read without following links below the cache's root.
 class ImageReference {
 public:
-    explicit ImageReference(QString fileLocation) : m_fileLocation(std::move(fileLocation)) {}
+    ImageReference(QString cacheRoot, QString fileLocation)
+        : m_cacheRoot(std::move(cacheRoot)), m_fileLocation(std::move(fileLocation)) {}
     const QString& fileLocation() const { return m_fileLocation; }
-    // The decoded image; a null QImage when the file cannot be decoded.
+    // The file's bytes; none when it is gone or is not a regular file of the cache.
+    std::optional<QByteArray> data() const;
+    // The decoded image; a null QImage when the file cannot be read or decoded.
     QImage image() const;
 
 private:
+    QString m_cacheRoot;
     QString m_fileLocation;
     mutable std::once_flag m_decodeOnce;
     mutable QImage m_image;
@@ -88,6 +94,8 @@ public:
 
     bool thumbnailIsAvailable();
     bool previewIsAvailable();
+    // The cached "Preview.jpg", read without following a link out of the cache; none without one.
+    std::optional<QByteArray> cachedPreviewData();
 
     // The thumbnail held in memory, or one referring to the cached "Thumbnail.jpg" (which is then kept and
     // refreshes "LastSeen"), or none.
@@ -96,7 +104,10 @@ public:
     // Ask the camera for the thumbnail / preview; completion runs once per delivery on the camera's delivery
     // queue while the photo exists. `loadPreview` completes at once, on the caller's thread, when the preview
     // is already cached.
-    void loadThumbnail(Preflight preflight, Completion completion);
+    // `keep`, when given, is asked again when the image arrives: one no longer wanted then is not stored (the
+    // completion reports ImageCacheErrorNoLongerWanted), so what lands in the cache does not depend on how
+    // long the camera took.
+    void loadThumbnail(Preflight preflight, Completion completion, Preflight keep = {});
     void loadPreview(Preflight preflight, Completion completion);
 
     // The store step for a preview the caller fetched itself: writes "Preview.jpg" when the camera delivered
@@ -129,7 +140,7 @@ private:
     enum class CacheFile { thumbnail, preview };
     Location computeCacheDirectory() const;
     void writeCacheFile(CacheFile which, const std::optional<Error>& error, const std::optional<QByteArray>& data,
-                        const Completion& completion);
+                        const Completion& completion, const Preflight& keep = {});
     std::shared_ptr<PhotoVariant> alias(PhotoVariant* variant) const;
 
     std::shared_ptr<PhotoVariant> m_primary;

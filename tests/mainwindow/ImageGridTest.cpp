@@ -301,6 +301,45 @@ TEST_F(ImageGridTest, ScrolledAwayRequestsAreDeclinedAndDecodedThumbnailsStayBou
     EXPECT_LE(small.imageCount(), 10u);
 }
 
+// Mended: while a camera's photos streamed in at the top of the grid, every photo that passed the screen was
+// fetched from the camera and stored, thousands after a large camera and a different set on every run. Only the
+// screen the grid settles on and the screen below it are fetched, in the grid's order.
+TEST_F(ImageGridTest, OnlyTheSettledScreenAndTheOneBelowAreFetchedInGridOrder)
+{
+    grid->thumbnails().setCameraFetchDelay(std::chrono::hours(1));
+    // Oldest first, as cameras list them: each chunk lands on top of the grid and pushes the screen down.
+    for (int i = 0; i < 240; ++i)
+        feed.add(QStringLiteral("IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0')), at(2026, 4, 1 + i / 60, 8, i % 60));
+    feed.deliver(*grid);
+    view().viewport()->repaint();
+    // Every cell's look at the disk cache has come back; what waits for the camera waits for the screen to settle.
+    ASSERT_TRUE(runUntil([&] {
+        return BackgroundWork::running() == 0
+               && grid->thumbnails().requestsAwaitingCamera() == grid->thumbnails().requestsInFlight();
+    }));
+    const auto thumbnailRequests = [&] {
+        return feed.options()->log->requests.filter(QStringLiteral("thumb:"));
+    };
+    EXPECT_TRUE(thumbnailRequests().isEmpty());
+
+    grid->thumbnails().setCameraFetchDelay(std::chrono::milliseconds(0));
+    ASSERT_TRUE(runUntil([&] { return grid->thumbnails().requestsInFlight() == 0; }));
+
+    QStringList expected;
+    const int height = view().viewport()->height();
+    for (const PhotoPtr& photo : grid->model().shownPhotos()) {
+        const QRect cell = view().cellRect(*grid->model().indexOf(*photo));
+        if (cell.bottom() >= 0 && cell.top() < 2 * height)
+            expected << QStringLiteral("thumb:") + photo->primaryVariant()->fileName();
+    }
+    ASSERT_FALSE(expected.isEmpty());
+    EXPECT_LT(expected.size(), 240 / 2);
+    EXPECT_EQ(thumbnailRequests(), expected);
+    for (const PhotoPtr& photo : grid->model().shownPhotos())
+        EXPECT_EQ(photo->thumbnailIsAvailable(), expected.contains(QStringLiteral("thumb:") + photo->primaryVariant()->fileName()))
+            << photo->primaryVariant()->fileName().toStdString();
+}
+
 // Camera thumbnails carry no orientation of their own: the grid turns them as the shot was taken.
 TEST_F(ImageGridTest, ThumbnailsAreTurnedByThePhotosOrientation)
 {

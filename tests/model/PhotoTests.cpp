@@ -435,6 +435,77 @@ TEST_F(PhotoCacheTest, ImagesInOtherFormatsAreCachedAsJpegAndBrokenOnesNotAtAll)
     }
 }
 
+// Mended: a link put in place of a cache file or of a photo's cache folder made the cache write over, and read,
+// whatever it pointed to (run as root, /etc/passwd).
+TEST_F(PhotoCacheTest, LinksInTheCacheAreNeitherWrittenThroughNorRead)
+{
+    QImage green(8, 8, QImage::Format_RGB32);
+    green.fill(Qt::green);
+    QByteArray decoy;
+    QBuffer buffer(&decoy);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(green.save(&buffer, "JPEG"));
+    const QStringList names{"Metadata.plist", "Thumbnail.jpg", "Preview.jpg", "Source.txt"};
+
+    const struct {
+        const char* title;
+        QString linked; // a file in the photo's cache folder, or empty for the folder itself
+    } cases[] = {
+        {"link at the record", "Metadata.plist"},
+        {"link at the thumbnail", "Thumbnail.jpg"},
+        {"link at the preview", "Preview.jpg"},
+        {"link at the source record", "Source.txt"},
+        {"link at the photo's folder", {}},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        const QString name = QStringLiteral("LINK_%1.JPG").arg(++index);
+        const QString folder = *photo(name, clock)->cacheDirectory();
+        Photo::forgetCacheFolderClaims();
+        QTemporaryDir outside;
+        for (const QString& decoyName : names) {
+            QFile target(outside.filePath(decoyName));
+            ASSERT_TRUE(target.open(QIODevice::WriteOnly));
+            target.write(decoy);
+        }
+        if (c.linked.isEmpty()) {
+            ASSERT_TRUE(QDir().mkpath(QFileInfo(folder).path()));
+            ASSERT_TRUE(QFile::link(outside.path(), folder));
+        } else {
+            ASSERT_TRUE(QDir().mkpath(folder));
+            ASSERT_TRUE(QFile::link(outside.filePath(c.linked), folder + QLatin1Char('/') + c.linked));
+        }
+
+        PhotoPtr p = photo(name, clock);
+        EXPECT_EQ(p->cacheDirectory(), std::optional<QString>(folder)) << "the source record was read through the link";
+        EXPECT_FALSE(p->thumbnailIsAvailable());
+        EXPECT_FALSE(p->previewIsAvailable());
+        EXPECT_FALSE(p->thumbnail());
+        EXPECT_FALSE(p->cachedPreviewData());
+
+        std::atomic<int> completions = 0;
+        p->loadThumbnail({}, [&](const PhotoPtr&) { ++completions; });
+        p->loadPreview({}, [&](const PhotoPtr&) { ++completions; });
+        ASSERT_TRUE(test::runUntil([&] { return completions == 2; }));
+        p->updateLastSeen(false);
+
+        for (const QString& decoyName : names) {
+            QFile target(outside.filePath(decoyName));
+            ASSERT_TRUE(target.open(QIODevice::ReadOnly));
+            EXPECT_EQ(target.readAll(), decoy) << decoyName.toStdString() << " was written through the link";
+        }
+        EXPECT_EQ(QDir(outside.path()).entryList(QDir::Files | QDir::Hidden).size(), names.size());
+        if (!c.linked.isEmpty()) {
+            // The link itself was replaced by the cache's own file.
+            const QFileInfo replaced(folder + QLatin1Char('/') + c.linked);
+            EXPECT_FALSE(replaced.isSymLink());
+            EXPECT_TRUE(replaced.isFile());
+            EXPECT_TRUE(p->thumbnailIsAvailable());
+        }
+    }
+}
+
 TEST_F(PhotoCacheTest, AssignedLocationsAreKept)
 {
     PhotoPtr p = photo("IMG_0001.JPG", clock);

@@ -144,6 +144,7 @@ int main(int argc, char** argv)
     const QCommandLineOption screenshots(QStringLiteral("screenshots"), QStringLiteral("Save the windows as images."),
                                          QStringLiteral("folder"));
     ApplicationHooks hooks;
+    hooks.scripted = true;
     hooks.options = {smokeTest, screenshots};
     hooks.started = [&](const QCommandLineParser& parser, AppDelegate& delegate, MainWindowController& mainWindow,
                         const AppComposition& composition) {

@@ -3,10 +3,17 @@
 // the link's default latency; and, on a 20,000-file camera, the longest time the main thread went without
 // running its event loop during the load (a 2 ms heartbeat timer measures the gaps). BENCH_NO_ANIMATION=1 leaves
 // out the window's resize animation; BENCH_NULL_BROWSER=1 replaces the photo list by one that only counts.
+// Then, through the photo grid on the same 20,000-file camera, what the thumbnail cache costs after the connect:
+// the CPU time and the bytes written from the camera being found until the cache has nothing left to fetch, the
+// thumbnails cached and a digest of which ones (the same on every run of the same scroll); BENCH_LIST_CACHED=1
+// lists them.
 #include "discovery/ui/CameraDiscoveryViewController.h"
 #include "mainwindow/CameraScreens.h"
 #include "mainwindow/MainWindowController.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
+#include "mainwindow/grid/BackgroundWork.h"
+#include "mainwindow/grid/ImageGridViewController.h"
+#include "mainwindow/grid/ThumbnailCache.h"
 #include "model/Photo.h"
 #include "platform/camera/SimulatedCamera.h"
 #include "platform/core/UserDefaults.h"
@@ -14,6 +21,9 @@
 #include "support/NoGatewayPolicy.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTemporaryDir>
@@ -24,6 +34,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+
+#include <sys/resource.h>
 
 using namespace vornakel;
 
@@ -82,9 +94,46 @@ struct Figures {
     qint64 longestStallMs = 0;
     qint64 longestStallAtMs = 0; // when it ended, after the camera was found
     size_t photos = 0;
+    // Through the grid: from the camera being found until the thumbnail cache has nothing left to do.
+    std::optional<qint64> cacheQuietMs;
+    double cpuSeconds = 0;
+    qint64 bytesWritten = 0;
 };
 
-Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, const QString& cacheFolder)
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The bytes this process has handed to write calls so far.
+qint64 processBytesWritten()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : io.readAll().split('\n'))
+        if (line.startsWith("wchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    return 0;
+}
+
+// How many photos have a cached thumbnail, and a digest of which.
+std::pair<int, QByteArray> cachedThumbnails(const QString& cacheFolder)
+{
+    QStringList folders;
+    QDirIterator files(cacheFolder, {QStringLiteral("Thumbnail.jpg")}, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext())
+        folders << QFileInfo(files.next()).dir().dirName();
+    folders.sort();
+    if (qEnvironmentVariableIsSet("BENCH_LIST_CACHED"))
+        std::printf("cached: %s\n", qPrintable(folders.join(QLatin1Char(' '))));
+    const QByteArray digest = QCryptographicHash::hash(folders.join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Sha1);
+    return {int(folders.size()), digest.toHex().left(12)};
+}
+
+Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, const QString& cacheFolder, bool grid = false)
 {
     Photo::setImageCachesDirectory(cacheFolder);
     QTemporaryDir dir;
@@ -99,8 +148,16 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
     ConnectedCameraEnvironment connected;
     connected.wifi = &wifi;
     connected.defaults = &defaults;
-    if (qEnvironmentVariableIsSet("BENCH_NULL_BROWSER"))
+    ImageGridViewController* photoGrid = nullptr;
+    if (grid) {
+        connected.makeBrowser = [&photoGrid](QWidget*) -> std::unique_ptr<PhotoBrowser> {
+            auto made = std::make_unique<ImageGridViewController>();
+            photoGrid = made.get();
+            return made;
+        };
+    } else if (qEnvironmentVariableIsSet("BENCH_NULL_BROWSER")) {
         connected.makeBrowser = [](QWidget*) -> std::unique_ptr<PhotoBrowser> { return std::make_unique<NullBrowser>(); };
+    }
     CameraScreens screens(std::move(discoveryEnvironment), std::move(connected));
     MainWindowController window(screens.makeDiscovery(), wifi, defaults, [] {});
     // The window's resize to the connected view animates for 0.2 s before the list is installed.
@@ -114,13 +171,20 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
     qApp->installEventFilter(&paints);
     Figures figures;
     bool found = false;
+    double cpuAtFound = 0;
+    qint64 bytesAtFound = 0;
     QObject observing;
     discovery.addDevicesChangedObserver(&observing, [&](const auto& cameras) {
         if (!found && !cameras.empty()) {
             found = true;
             clock.start();
+            cpuAtFound = processCpuSeconds();
+            bytesAtFound = processBytesWritten();
         }
     });
+    // The thumbnail cache counts as done once nothing was in flight for this long after the last photo showed.
+    constexpr qint64 kQuietMs = 2000;
+    std::optional<qint64> idleSince;
 
     QElapsedTimer sinceBeat;
     sinceBeat.start();
@@ -137,7 +201,21 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
             && rowsOnScreen(view, view->imageGrid()->shownPhotos().size()) >= expectedPhotos) {
             figures.lastPhotoMs = clock.elapsed();
             figures.photos = view->imageGrid()->shownPhotos().size();
-            QTimer::singleShot(50, qApp, [] { QCoreApplication::exit(0); });
+            if (!grid)
+                QTimer::singleShot(50, qApp, [] { QCoreApplication::exit(0); });
+        }
+        if (grid && figures.lastPhotoMs && photoGrid && !figures.cacheQuietMs) {
+            const bool idle = photoGrid->thumbnails().requestsInFlight() == 0 && BackgroundWork::running() == 0;
+            if (!idle)
+                idleSince.reset();
+            else if (!idleSince)
+                idleSince = clock.elapsed();
+            else if (clock.elapsed() - *idleSince >= kQuietMs) {
+                figures.cacheQuietMs = *idleSince;
+                figures.cpuSeconds = processCpuSeconds() - cpuAtFound;
+                figures.bytesWritten = processBytesWritten() - bytesAtFound;
+                QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+            }
         }
     });
     heartbeat.start();
@@ -208,6 +286,14 @@ int main(int argc, char** argv)
     for (const auto& folder : card.root.folders[0].folders)
         for (const auto& file : folder.files)
             shots += file.name.endsWith(QStringLiteral(".JPG")) ? 1 : 0;
-    print("20,000-file camera", run(SimulatedCamera::fromContent(std::move(card)), shots, dir.filePath(QStringLiteral("cache2"))));
+    print("20,000-file camera", run(SimulatedCamera::fromContent(largeCard(files)), shots, dir.filePath(QStringLiteral("cache2"))));
+
+    const QString gridCache = dir.filePath(QStringLiteral("cache3"));
+    const Figures cached = run(SimulatedCamera::fromContent(std::move(card)), shots, gridCache, true);
+    const auto [thumbnails, digest] = cachedThumbnails(gridCache);
+    std::printf("20,000-file camera through the photo grid: %zu photos shown; thumbnail cache quiet %s ms after the camera "
+                "was found; from then to quiet: CPU %.2f s, %.2f MB written; %d thumbnails cached (set %s)\n",
+                cached.photos, cached.cacheQuietMs ? QByteArray::number(*cached.cacheQuietMs).constData() : "-",
+                cached.cpuSeconds, double(cached.bytesWritten) / 1e6, thumbnails, digest.constData());
     return 0;
 }

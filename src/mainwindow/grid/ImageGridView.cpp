@@ -22,6 +22,8 @@ namespace {
 constexpr int kHeaderHeight = 38;
 constexpr int kSectionBottom = 10;
 constexpr int kMargin = 12;
+// How many screens below the visible one have their thumbnails fetched ahead.
+constexpr int kLookAheadScreens = 1;
 
 } // namespace
 
@@ -252,6 +254,8 @@ void ImageGridView::paintEvent(QPaintEvent* event)
     const QRect dirty = event->rect();
     const std::vector<PhotoGridModel::Section>& sections = m_model.sections();
     std::unordered_set<const Photo*> shown;
+    // On screen first, top to bottom, then the look-ahead: the order the camera is asked in.
+    std::vector<const Photo*> wanted;
     bool spinning = false;
     std::vector<QRect> spinningCells;
 
@@ -279,6 +283,7 @@ void ImageGridView::paintEvent(QPaintEvent* event)
                 break;
             const Photo* photo = entries[item].photo.get();
             shown.insert(photo);
+            wanted.push_back(photo);
             const ThumbnailCache::State state = m_thumbnails.request(entries[item].photo);
             const QRect cell = content.translated(0, -scroll);
             if (state == ThumbnailCache::State::loading) {
@@ -297,8 +302,15 @@ void ImageGridView::paintEvent(QPaintEvent* event)
         painter.setBrush(QColor(60, 120, 220, 40));
         painter.drawRect(m_band.adjusted(0, 0, -1, -1));
     }
+    // The screen below this one is fetched ahead, the way a scroll usually goes; this and what shows bound what
+    // the grid ever asks the camera for.
+    for (const PhotoPtr& ahead : photosInContentRect(visible.translated(0, visible.height() * kLookAheadScreens)))
+        if (shown.count(ahead.get()) == 0) {
+            m_thumbnails.request(ahead);
+            wanted.push_back(ahead.get());
+        }
     // Cells scrolled away no longer want their thumbnails.
-    m_thumbnails.keepOnly(shown);
+    m_thumbnails.keepOnly(wanted);
     m_anySpinning = spinning;
     m_spinningCells = std::move(spinningCells);
     if (spinning && !m_spinnerTimer.isActive())

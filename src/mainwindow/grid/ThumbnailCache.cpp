@@ -4,6 +4,9 @@
 #include "model/ImageMetadataHelper.h"
 #include "platform/core/DispatchQueue.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace vornakel {
 namespace {
 
@@ -21,6 +24,9 @@ struct ThumbnailCache::Request {
 ThumbnailCache::ThumbnailCache(QSize box, qint64 byteLimit, QObject* parent)
     : QObject(parent), m_box(box), m_byteLimit(byteLimit)
 {
+    m_sinceWantedChanged.start();
+    m_cameraFetchTimer.setSingleShot(true);
+    connect(&m_cameraFetchTimer, &QTimer::timeout, this, &ThumbnailCache::sendAwaitingRequests);
 }
 
 ThumbnailCache::~ThumbnailCache()
@@ -63,10 +69,66 @@ ThumbnailCache::State ThumbnailCache::request(const PhotoPtr& photo)
 
 void ThumbnailCache::keepOnly(const std::unordered_set<const Photo*>& wanted)
 {
-    m_onScreen = wanted;
+    wantedChanged(wanted, {});
+}
+
+void ThumbnailCache::keepOnly(const std::vector<const Photo*>& wantedInOrder)
+{
+    std::unordered_map<const Photo*, size_t> order;
+    for (const Photo* photo : wantedInOrder)
+        order.emplace(photo, order.size());
+    wantedChanged(std::unordered_set<const Photo*>(wantedInOrder.begin(), wantedInOrder.end()), std::move(order));
+}
+
+void ThumbnailCache::wantedChanged(std::unordered_set<const Photo*> wanted, std::unordered_map<const Photo*, size_t> order)
+{
     for (auto& [photo, request] : m_inFlight)
         if (wanted.count(photo) == 0)
             request->wanted = false;
+    m_wantedOrder = std::move(order);
+    // Repaints of an unchanged screen (a thumbnail arriving) leave what waits as it is.
+    if (wanted == m_onScreen)
+        return;
+    m_onScreen = std::move(wanted);
+    m_sinceWantedChanged.restart();
+    scheduleAwaitingRequests();
+}
+
+void ThumbnailCache::setCameraFetchDelay(std::chrono::milliseconds delay)
+{
+    m_cameraFetchDelay = delay;
+    scheduleAwaitingRequests();
+}
+
+void ThumbnailCache::scheduleAwaitingRequests()
+{
+    if (m_awaitingCamera.empty())
+        return;
+    const qint64 remaining = m_cameraFetchDelay.count() - m_sinceWantedChanged.elapsed();
+    if (remaining <= 0) {
+        m_cameraFetchTimer.stop();
+        sendAwaitingRequests();
+        return;
+    }
+    m_cameraFetchTimer.start(int(std::min<qint64>(remaining, std::numeric_limits<int>::max())));
+}
+
+void ThumbnailCache::sendAwaitingRequests()
+{
+    if (m_sinceWantedChanged.elapsed() < m_cameraFetchDelay.count()) {
+        scheduleAwaitingRequests();
+        return;
+    }
+    std::vector<std::shared_ptr<Request>> awaiting;
+    awaiting.swap(m_awaitingCamera);
+    const auto rank = [this](const std::shared_ptr<Request>& request) {
+        const auto found = m_wantedOrder.find(request->photo.get());
+        return found == m_wantedOrder.end() ? std::numeric_limits<size_t>::max() : found->second;
+    };
+    std::stable_sort(awaiting.begin(), awaiting.end(),
+                     [&rank](const auto& a, const auto& b) { return rank(a) < rank(b); });
+    for (const std::shared_ptr<Request>& request : awaiting)
+        sendToCamera(request);
 }
 
 void ThumbnailCache::forget(const Photo* photo)
@@ -116,7 +178,9 @@ void ThumbnailCache::decodeOffMainThread(const std::shared_ptr<Request>& request
         }
         if (DispatchQueue::isMainThread())
             ++g_mainThreadDecodes;
-        QImage image = ImageMetadataHelper::decodeUpright(file->fileLocation(), box, request->photo->orientation());
+        // Read through the cache, which follows no link put in the file's place.
+        const std::optional<QByteArray> data = file->data();
+        QImage image = data ? ImageMetadataHelper::decodeUpright(*data, box, request->photo->orientation()) : QImage();
         toMain([request, image = std::move(image)](ThumbnailCache& cache) mutable {
             cache.finish(request, std::move(image));
         });
@@ -125,6 +189,19 @@ void ThumbnailCache::decodeOffMainThread(const std::shared_ptr<Request>& request
 
 void ThumbnailCache::fetchFromCamera(const std::shared_ptr<Request>& request)
 {
+    if (!request->wanted) {
+        dropped(request);
+        return;
+    }
+    m_awaitingCamera.push_back(request);
+    scheduleAwaitingRequests();
+}
+
+void ThumbnailCache::sendToCamera(const std::shared_ptr<Request>& request)
+{
+    const auto current = m_inFlight.find(request->photo.get());
+    if (current == m_inFlight.end() || current->second != request)
+        return; // forgotten while it waited
     if (!request->wanted) {
         dropped(request);
         return;
@@ -142,13 +219,22 @@ void ThumbnailCache::fetchFromCamera(const std::shared_ptr<Request>& request)
                 });
             return wanted;
         },
-        // Runs on the camera's delivery queue once the data is in the photo's cache folder.
-        [request, alive, self](const PhotoPtr&) {
-            DispatchQueue::main()->async([request, alive, self] {
-                if (*alive)
+        // Runs on the camera's delivery queue once the data is in the photo's cache folder, or was left out of
+        // it because the grid no longer wanted it by then.
+        [request, alive, self](const Photo::LoadResult& result) {
+            const bool stored = !(result.error && result.error->domain == imageCacheErrorDomain()
+                                  && result.error->code == ImageCacheErrorNoLongerWanted);
+            DispatchQueue::main()->async([request, alive, self, stored] {
+                if (!*alive)
+                    return;
+                if (stored)
                     self->decodeOffMainThread(request, true);
+                else
+                    self->dropped(request);
             });
-        });
+        },
+        // Checked where the camera delivers: reads the flag and nothing else.
+        [request](const PhotoPtr&) { return request->wanted.load(); });
 }
 
 void ThumbnailCache::dropped(const std::shared_ptr<Request>& request)

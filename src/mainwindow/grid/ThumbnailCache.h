@@ -3,8 +3,13 @@
 #include "model/Photo.h"
 
 #include <QImage>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSize>
+#include <QTimer>
+
+#include <chrono>
+#include <vector>
 
 #include <atomic>
 #include <list>
@@ -22,11 +27,20 @@ namespace vornakel {
 // thread, where the cache and the signal live; nothing here touches a widget. One request per photo is in
 // flight at a time, and requests for photos the grid no longer shows are declined by their preflight, which
 // reads only a thread-safe flag.
+//
+// What decides how much the camera is asked for, and so how much lands in the on-disk cache: only the photos the
+// grid wants (those on screen and its bounded look-ahead, see ImageGridView), and only once that set has held
+// still for the camera fetch delay. While a camera's photos stream in at the top of the grid the cells change
+// every frame; asking for each photo that passes would fetch and store thousands nobody saw, and a different
+// few thousand on every run. Held requests are sent in the order the grid wanted them (on screen first, top to
+// bottom, then the look-ahead), so the same scroll caches the same photos in the same order.
 class ThumbnailCache : public QObject {
     Q_OBJECT
 public:
     enum class State { ready, loading, unavailable };
     static constexpr qint64 kDefaultByteLimit = 64ll * 1024 * 1024;
+    // Longer than the gap between two chunks of a streaming photo list, short enough not to be noticed.
+    static constexpr std::chrono::milliseconds kDefaultCameraFetchDelay{250};
 
     explicit ThumbnailCache(QSize box, qint64 byteLimit = kDefaultByteLimit, QObject* parent = nullptr);
     ~ThumbnailCache() override;
@@ -39,6 +53,13 @@ public:
     // reach the camera or the decoder (one that already runs still finishes and lands in the cache). Thumbnails
     // on screen are not evicted, so the bound may be passed while more than it fits on screen.
     void keepOnly(const std::unordered_set<const Photo*>& wanted);
+    // The same, in the order they are wanted: camera requests go out in this order.
+    void keepOnly(const std::vector<const Photo*>& wantedInOrder);
+    // How long the wanted photos must stay the same before the camera is asked for those not cached on disk.
+    // Changing it reschedules what waits.
+    void setCameraFetchDelay(std::chrono::milliseconds delay);
+    // Requests waiting for the wanted photos to hold still before going to the camera.
+    size_t requestsAwaitingCamera() const { return m_awaitingCamera.size(); }
     // The photo left the grid: its thumbnail and state go.
     void forget(const Photo* photo);
 
@@ -59,6 +80,10 @@ private:
     void start(const std::shared_ptr<Request>& request);
     void decodeOffMainThread(const std::shared_ptr<Request>& request, bool afterFetch);
     void fetchFromCamera(const std::shared_ptr<Request>& request);
+    void sendToCamera(const std::shared_ptr<Request>& request);
+    void sendAwaitingRequests();
+    void scheduleAwaitingRequests();
+    void wantedChanged(std::unordered_set<const Photo*> wanted, std::unordered_map<const Photo*, size_t> order);
     void finish(const std::shared_ptr<Request>& request, QImage image);
     void dropped(const std::shared_ptr<Request>& request);
     void store(const Photo* photo, QImage image);
@@ -73,6 +98,12 @@ private:
     std::unordered_map<const Photo*, std::shared_ptr<Request>> m_inFlight;
     std::unordered_set<const Photo*> m_unavailable;
     std::unordered_set<const Photo*> m_onScreen;
+    // Where each wanted photo stands in the grid's order; requests for photos not in it go last.
+    std::unordered_map<const Photo*, size_t> m_wantedOrder;
+    std::vector<std::shared_ptr<Request>> m_awaitingCamera;
+    std::chrono::milliseconds m_cameraFetchDelay = kDefaultCameraFetchDelay;
+    QElapsedTimer m_sinceWantedChanged;
+    QTimer m_cameraFetchTimer;
     std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
 };
 

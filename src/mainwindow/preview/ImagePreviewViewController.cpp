@@ -241,12 +241,14 @@ void ImagePreviewViewController::decodeOffMainThread(bool afterFetch)
         if (!*wanted)
             return;
         const Photo::Location location = photo->cachedPreviewImageLocation();
-        const bool cached = photo->previewIsAvailable();
+        // Read through the cache, which follows no link put in the file's place.
+        const std::optional<QByteArray> data = photo->cachedPreviewData();
+        const bool cached = data.has_value();
         QImage image;
         if (cached) {
             // Seen again: keeps the photo's cache folder from the purge of folders not seen for 30 days.
             photo->updateLastSeen(true);
-            image = ImageMetadataHelper::decodeUpright(*location, QSize(kPreviewDecodeSide, kPreviewDecodeSide),
+            image = ImageMetadataHelper::decodeUpright(*data, QSize(kPreviewDecodeSide, kPreviewDecodeSide),
                                                        photo->orientation());
         }
         const bool fetch = !cached && !afterFetch;

@@ -1,7 +1,9 @@
 #include "platform/core/PropertyList.h"
 
+#include "platform/core/ConfinedFile.h"
+
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTimeZone>
 
@@ -508,12 +510,12 @@ std::optional<Error> writeBinaryFile(const QVariant& value, const QString& path)
     auto encoded = toBinary(value);
     if (auto* error = std::get_if<Error>(&encoded))
         return *error;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return Error(errorDomain(), WriteFailed, QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
-    const QByteArray& bytes = std::get<QByteArray>(encoded);
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        return Error(errorDomain(), WriteFailed, QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    // Replaces a link at the path instead of writing to where it points.
+    const QFileInfo file(path);
+    if (auto error = ConfinedFile::replace(file.absolutePath(), file.absoluteFilePath(), std::get<QByteArray>(encoded),
+                                           ConfinedFile::Durability::durable))
+        return Error(errorDomain(), WriteFailed, QStringLiteral("Cannot write %1: %2").arg(path, error->message),
+                     {{QStringLiteral("errno"), error->code}});
     return std::nullopt;
 }
 

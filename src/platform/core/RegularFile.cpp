@@ -8,39 +8,59 @@
 #include <unistd.h>
 
 namespace vornakel {
+namespace {
 
-int openRegularFile(const QByteArray& nativePath)
+std::nullopt_t failed(int* errorNumber, int value)
+{
+    if (errorNumber)
+        *errorNumber = value;
+    return std::nullopt;
+}
+
+} // namespace
+
+int openRegularFile(const QByteArray& nativePath, int* errorNumber)
 {
     // O_NONBLOCK keeps the open itself from waiting for a FIFO's writer; the file type is then checked on the
     // descriptor, so nothing can be swapped in between the check and the read.
     const int fd = ::open(nativePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        failed(errorNumber, errno);
         return -1;
+    }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        failed(errorNumber, EINVAL);
         ::close(fd);
         return -1;
     }
     return fd;
 }
 
-std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes)
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, int* errorNumber)
 {
-    return readRegularFile(QFile::encodeName(path), maxBytes);
+    return readRegularFile(QFile::encodeName(path), maxBytes, errorNumber);
 }
 
-std::optional<QByteArray> readRegularFile(const QByteArray& nativePath, qint64 maxBytes)
+std::optional<QByteArray> readRegularFile(const QByteArray& nativePath, qint64 maxBytes, int* errorNumber)
 {
-    const int fd = openRegularFile(nativePath);
+    const int fd = openRegularFile(nativePath, errorNumber);
     if (fd < 0)
         return std::nullopt;
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer{fd};
+    std::optional<QByteArray> contents = readRegularFile(fd, maxBytes, errorNumber);
+    ::close(fd);
+    return contents;
+}
+
+std::optional<QByteArray> readRegularFile(int fd, qint64 maxBytes, int* errorNumber)
+{
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || info.st_size < 0 || info.st_size > maxBytes)
-        return std::nullopt;
+    if (::fstat(fd, &info) != 0)
+        return failed(errorNumber, errno);
+    if (!S_ISREG(info.st_mode))
+        return failed(errorNumber, EINVAL);
+    if (info.st_size < 0 || info.st_size > maxBytes)
+        return failed(errorNumber, EFBIG);
     QByteArray contents;
     contents.resize(static_cast<qsizetype>(info.st_size));
     qsizetype done = 0;
@@ -49,7 +69,7 @@ std::optional<QByteArray> readRegularFile(const QByteArray& nativePath, qint64 m
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
-            return std::nullopt;
+            return failed(errorNumber, errno);
         if (count == 0)
             break; // the file shrank while being read
         done += count;

@@ -13,7 +13,9 @@
 #include <QtDebug>
 #include <QLoggingCategory>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace vornakel {
@@ -48,6 +50,21 @@ std::optional<QVariant> storable(const QVariant& value)
     if (auto* normal = std::get_if<QVariant>(&decoded))
         return *normal;
     return std::nullopt;
+}
+
+// Why the settings file gave no contents, from the errno of the read.
+QString unreadableFileReason(int errorNumber)
+{
+    switch (errorNumber) {
+    case EINVAL:
+    case EFBIG:
+        return QStringLiteral("it is not a regular file of a sensible size");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("it cannot be read (permission denied)");
+    default:
+        return QStringLiteral("it cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errorNumber)).toLower());
+    }
 }
 
 } // namespace
@@ -89,11 +106,12 @@ QVariantMap UserDefaults::readStoredValues()
     if (!QFileInfo::exists(m_filePath) && !QFileInfo(m_filePath).isSymLink())
         return {};
     // Read only as a regular file: a FIFO in its place would block the application for ever.
-    const std::optional<QByteArray> contents = readRegularFile(m_filePath, kMaxFileSize);
+    int errorNumber = 0;
+    const std::optional<QByteArray> contents = readRegularFile(m_filePath, kMaxFileSize, &errorNumber);
     PropertyList::Result<QVariant> read =
         contents ? PropertyList::fromData(*contents)
                  : PropertyList::Result<QVariant>(Error(PropertyList::errorDomain(), PropertyList::CorruptData,
-                                                        QStringLiteral("it is not a regular file of a sensible size")));
+                                                        unreadableFileReason(errorNumber)));
     if (auto* root = std::get_if<QVariant>(&read); root && root->typeId() == QMetaType::QVariantMap)
         return root->toMap();
 

@@ -2,9 +2,11 @@
 
 #include "platform/loginitems/LoginItem.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
@@ -13,6 +15,8 @@
 #include <csignal>
 #include <utility>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -58,6 +62,32 @@ bool processIsAlive(qint64 processId)
     return state != 'Z' && state != 'X';
 }
 
+QList<qint64> processesRunningProgram(const QString& program)
+{
+    const QString wanted = QFileInfo(program).canonicalFilePath();
+    if (wanted.isEmpty())
+        return {};
+    const qint64 self = QCoreApplication::applicationPid();
+    QList<qint64> found;
+    const QDir proc(QStringLiteral("/proc"));
+    for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool isNumber = false;
+        const qint64 processId = entry.toLongLong(&isNumber);
+        if (!isNumber || processId == self)
+            continue;
+        struct stat owner {};
+        if (::stat(QFile::encodeName(proc.filePath(entry)).constData(), &owner) != 0 || owner.st_uid != ::geteuid())
+            continue;
+        QString executable = QFile::symLinkTarget(proc.filePath(entry + QStringLiteral("/exe")));
+        // A program replaced on disk while it runs (an update) is still that program.
+        if (executable.endsWith(QLatin1String(" (deleted)")))
+            executable.chop(10);
+        if (executable == wanted && processIsAlive(processId))
+            found.append(processId);
+    }
+    return found;
+}
+
 bool HelperProcess::isRunning() const
 {
     QLocalSocket socket;
@@ -65,7 +95,7 @@ bool HelperProcess::isRunning() const
     // A local connect completes at once or fails at once; the wait only covers a busy listener.
     if (socket.waitForConnected(kSocketTimeoutMs))
         return true;
-    return processIsAlive(m_launchedProcess);
+    return processIsAlive(m_launchedProcess) || !processesRunningProgram(m_program).isEmpty();
 }
 
 std::optional<Error> HelperProcess::launch()
@@ -90,12 +120,26 @@ bool HelperProcess::requestQuit()
     const qint64 launched = std::exchange(m_launchedProcess, 0);
     QLocalSocket socket;
     socket.connectToServer(socketPath(m_identifier));
-    if (!socket.waitForConnected(kSocketTimeoutMs)) {
-        // A helper we just started may not listen yet; it holds nothing worth a clean shutdown.
-        return processIsAlive(launched) && ::kill(static_cast<pid_t>(launched), SIGTERM) == 0;
+    bool asked = false;
+    pid_t listener = 0;
+    if (socket.waitForConnected(kSocketTimeoutMs)) {
+        struct ucred peer {};
+        socklen_t length = sizeof peer;
+        if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0)
+            listener = peer.pid;
+        socket.write(kQuitRequest);
+        asked = socket.waitForBytesWritten(kSocketTimeoutMs);
     }
-    socket.write(kQuitRequest);
-    return socket.waitForBytesWritten(kSocketTimeoutMs);
+    // The others (one just started, one listening in another runtime folder) hold nothing worth a clean
+    // shutdown.
+    QList<qint64> others = processesRunningProgram(m_program);
+    if (processIsAlive(launched) && !others.contains(launched))
+        others.append(launched);
+    bool ended = false;
+    for (const qint64 processId : std::as_const(others))
+        if (processId != listener || !asked)
+            ended = ::kill(static_cast<pid_t>(processId), SIGTERM) == 0 || ended;
+    return asked || ended;
 }
 
 bool HelperProcess::requestActivation()

@@ -27,12 +27,14 @@ public:
     const QString& program() const { return m_program; }
     const QStringList& arguments() const { return m_arguments; }
 
-    // True while the helper answers on its socket, and also while a helper this object started is alive but
-    // has not opened its socket yet.
+    // True while the helper answers on its socket, while a helper this object started is alive but has not
+    // opened its socket yet, and while any process of this user runs the program (one started under another
+    // runtime folder or home has its socket elsewhere, and is still this user's helper).
     virtual bool isRunning() const;
     // Starts the program detached from this process; an error when it cannot be started.
     virtual std::optional<Error> launch();
-    // Asks the running helper to quit; false when none answered.
+    // Asks the running helper to quit, and ends this user's other processes of the program; false when none
+    // answered and none was ended.
     virtual bool requestQuit();
     // Asks the running instance to bring itself forward; false when none answered.
     bool requestActivation();
@@ -46,6 +48,9 @@ private:
 
 // Whether a process of that id exists and has not ended (a zombie counts as ended).
 bool processIsAlive(qint64 processId);
+// The ids of this user's live processes that run the program file at `program` (after resolving links), this
+// process left out.
+QList<qint64> processesRunningProgram(const QString& program);
 
 // The running program's side: claims the socket, so that only one instance runs, and reports requests. The
 // helper uses it, and so does the application, which like a desktop app elsewhere runs once per user.

@@ -15,7 +15,12 @@
 #include <optional>
 #include <vector>
 
+#include <functional>
+
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace vornakel;
 
@@ -201,6 +206,130 @@ TEST_F(UserDefaultsTest, AFifoInPlaceOfTheFileIsSetAsideWithoutBlocking)
     EXPECT_TRUE(QFileInfo(*defaults->setAsideFilePath()).exists());
     defaults->setInteger(QStringLiteral("PhotosGroupingBehaviour"), 1);
     defaults->synchronize();
+    EXPECT_EQ(open()->integerForKey(QStringLiteral("PhotosGroupingBehaviour")), 1);
+}
+
+namespace {
+
+// Warnings written while it lives.
+class WarningLog {
+public:
+    WarningLog() { s_lines = &m_lines; s_previous = qInstallMessageHandler(&WarningLog::record); }
+    ~WarningLog()
+    {
+        qInstallMessageHandler(s_previous);
+        s_lines = nullptr;
+    }
+    QString text() const { return m_lines.join(QLatin1Char('\n')); }
+
+private:
+    static void record(QtMsgType type, const QMessageLogContext&, const QString& message)
+    {
+        if (type == QtWarningMsg && s_lines)
+            s_lines->append(message);
+    }
+    QStringList m_lines;
+    static inline QStringList* s_lines = nullptr;
+    static inline QtMessageHandler s_previous = nullptr;
+};
+
+// Takes the calling thread's power to read and search past file permissions away while it lives, so that a file
+// without read permission is refused to this thread even when the tests run as root (capabilities are per thread).
+class PermissionChecksEnforced {
+public:
+    PermissionChecksEnforced()
+    {
+        if (::geteuid() != 0) {
+            m_enforced = true;
+            return;
+        }
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        if (::syscall(SYS_capget, &header, m_saved) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        m_enforced = ::syscall(SYS_capset, &header, reduced) == 0;
+        m_restore = m_enforced;
+    }
+    ~PermissionChecksEnforced()
+    {
+        if (!m_restore)
+            return;
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        ::syscall(SYS_capset, &header, m_saved);
+    }
+    bool enforced() const { return m_enforced; }
+
+private:
+    __user_cap_data_struct m_saved[2]{};
+    bool m_enforced = false;
+    bool m_restore = false;
+};
+
+} // namespace
+
+// The warning says why the file was set aside, in the user's terms.
+TEST_F(UserDefaultsTest, TheWarningAboutAnUnreadableFileSaysWhy)
+{
+    const struct {
+        const char* what;
+        std::function<void(const QString&)> make;
+        const char* reason;
+    } cases[] = {
+        {"no read permission",
+         [](const QString& file) {
+             QFile created(file);
+             ASSERT_TRUE(created.open(QIODevice::WriteOnly));
+             created.write(std::get<QByteArray>(PropertyList::toBinary(QVariantMap{{QStringLiteral("A"), 1}})));
+             created.close();
+             ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0), 0);
+         },
+         "cannot be read (permission denied)"},
+        {"a folder in its place", [](const QString& file) { ASSERT_TRUE(QDir().mkpath(file)); },
+         "not a regular file of a sensible size"},
+        {"a FIFO in its place",
+         [](const QString& file) { ASSERT_EQ(::mkfifo(QFile::encodeName(file).constData(), 0600), 0); },
+         "not a regular file of a sensible size"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(m_dir.filePath(QStringLiteral("prefs"))).removeRecursively();
+        QDir().mkpath(m_dir.filePath(QStringLiteral("prefs")));
+        c.make(path());
+        WarningLog warnings;
+        std::unique_ptr<UserDefaults> defaults;
+        {
+            const PermissionChecksEnforced permissions;
+            if (!permissions.enforced())
+                GTEST_SKIP() << "running as root without the right to give up reading past file permissions";
+            defaults = open();
+        }
+        EXPECT_TRUE(warnings.text().contains(QLatin1String(c.reason))) << qPrintable(warnings.text());
+        EXPECT_TRUE(defaults->setAsideFilePath().has_value());
+    }
+}
+
+// Mended: a link at the settings file made every save write over the file it pointed to.
+TEST_F(UserDefaultsTest, SavingReplacesALinkAtTheFileInsteadOfWritingThroughIt)
+{
+    QTemporaryDir outside;
+    const QString decoyPath = outside.filePath(QStringLiteral("decoy.plist"));
+    const QByteArray decoy = std::get<QByteArray>(PropertyList::toBinary(QVariantMap{{QStringLiteral("Decoy"), 1}}));
+    QFile decoyFile(decoyPath);
+    ASSERT_TRUE(decoyFile.open(QIODevice::WriteOnly));
+    decoyFile.write(decoy);
+    decoyFile.close();
+    QDir().mkpath(m_dir.filePath(QStringLiteral("prefs")));
+    ASSERT_TRUE(QFile::link(decoyPath, path()));
+
+    auto defaults = open();
+    defaults->setInteger(QStringLiteral("PhotosGroupingBehaviour"), 1);
+    defaults->synchronize();
+
+    ASSERT_TRUE(decoyFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(decoyFile.readAll(), decoy);
+    EXPECT_EQ(QDir(outside.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("decoy.plist")});
+    EXPECT_FALSE(QFileInfo(path()).isSymLink());
     EXPECT_EQ(open()->integerForKey(QStringLiteral("PhotosGroupingBehaviour")), 1);
 }
 

@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSettings>
+#include <QTemporaryDir>
 
 #include <unistd.h>
 
@@ -117,4 +119,27 @@ TEST(HelperProcess, AnInstanceAnswersOnlyForItsOwnHomeFolder)
     EXPECT_EQ(HelperProcess::socketPath(identifier), first);
     EXPECT_TRUE(QFileInfo(first).fileName().contains(QStringLiteral("-%1-").arg(::getuid())))
         << "keyed by the user too: " << first.toStdString();
+}
+
+// Mended: a helper that listens in another runtime folder (started under another home) was not seen, so every
+// start of the application there started one more.
+TEST(HelperProcess, SeesAndEndsThisUsersInstancesWhateverTheirRuntimeFolder)
+{
+    QTemporaryDir folder;
+    const QString program = folder.filePath(QStringLiteral("watcher"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sleep"), program));
+    HelperProcess control(QStringLiteral("com.vornakel.test-watcher-elsewhere"), program);
+    EXPECT_FALSE(control.isRunning());
+
+    QProcess running;
+    running.start(program, {QStringLiteral("600")});
+    ASSERT_TRUE(running.waitForStarted(10000));
+    EXPECT_EQ(processesRunningProgram(program), QList<qint64>{running.processId()});
+    EXPECT_TRUE(control.isRunning());
+    EXPECT_TRUE(processesRunningProgram(folder.filePath(QStringLiteral("missing"))).isEmpty());
+
+    EXPECT_TRUE(control.requestQuit());
+    ASSERT_TRUE(running.waitForFinished(10000));
+    EXPECT_EQ(running.exitStatus(), QProcess::CrashExit) << "ended by its signal";
+    EXPECT_FALSE(control.isRunning());
 }
