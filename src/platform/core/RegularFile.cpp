@@ -9,7 +9,7 @@
 
 namespace vornakel {
 
-int openRegularFile(const QByteArray& nativePath)
+int openRegularFile(const QByteArray& nativePath, qint64* size)
 {
     // O_NONBLOCK keeps the open itself from waiting for a FIFO's writer; the file type is then checked on the
     // descriptor, so nothing can be swapped in between the check and the read.
@@ -21,6 +21,8 @@ int openRegularFile(const QByteArray& nativePath)
         ::close(fd);
         return -1;
     }
+    if (size)
+        *size = qint64(info.st_size);
     return fd;
 }
 

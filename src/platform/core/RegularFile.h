@@ -13,7 +13,8 @@ namespace vornakel {
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes);
 // The same for a path in the file system's own bytes, which need not be valid UTF-8.
 std::optional<QByteArray> readRegularFile(const QByteArray& nativePath, qint64 maxBytes);
-// A descriptor open for reading on a regular file, or -1; the caller closes it.
-int openRegularFile(const QByteArray& nativePath);
+// A descriptor open for reading on a regular file, or -1; the caller closes it. `size`, when given, gets the
+// file's size at the time it was opened.
+int openRegularFile(const QByteArray& nativePath, qint64* size = nullptr);
 
 } // namespace vornakel
