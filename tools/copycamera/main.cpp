@@ -305,6 +305,40 @@ QString listOf(const std::vector<double>& values)
     return texts.join(QStringLiteral(", "));
 }
 
+// The copy of `camera` alternated with cp + sync of it, `rounds` times, since a shared machine's disk varies from
+// one second to the next; prints both and their ratios.
+struct AlternatedTimes {
+    std::vector<double> cp;
+    std::vector<double> copy;
+    CopyResult last;
+    qint64 growth = 0;
+};
+
+AlternatedTimes alternateWithCp(const QString& camera, const QString& workFolder, int rounds, const CopyOptions& quiet,
+                                UserDefaults& defaults, const PhotoSortingModel& presets)
+{
+    AlternatedTimes times;
+    const QString cpOut = workFolder + QStringLiteral("/cp-out");
+    const QString copyOut = workFolder + QStringLiteral("/copy-out");
+    for (int round = 0; round < rounds; ++round) {
+        QProcess::execute(QStringLiteral("sync"), {});
+        times.cp.push_back(timeCpAndSync(camera, cpOut));
+        QDir(cpOut).removeRecursively();
+        QProcess::execute(QStringLiteral("sync"), {});
+        times.last = copyCamera(camera, copyOut, quiet, defaults, presets);
+        times.copy.push_back(times.last.seconds);
+        times.growth = std::max(times.growth, times.last.residentPeak - times.last.residentBefore);
+        QDir(copyOut).removeRecursively();
+    }
+    printSummary(times.last);
+    std::printf("   cp + sync: %s s; the copy: %s s\n", qPrintable(listOf(times.cp)), qPrintable(listOf(times.copy)));
+    std::printf("   median copy %.2f s / median cp + sync %.2f s = %.2f x (target at most 1.5 x)\n", median(times.copy),
+                median(times.cp), median(times.copy) / median(times.cp));
+    std::printf("   fastest copy %.2f s / fastest cp + sync %.2f s = %.2f x (the least disturbed runs)\n",
+                fastest(times.copy), fastest(times.cp), fastest(times.copy) / fastest(times.cp));
+    return times;
+}
+
 // Many small files, where the cost per file rather than per byte decides: the copy against cp + sync of the same
 // files in the same run, for two counts so that the time can be seen to grow in step with the count.
 void benchSmallFiles(const QString& workFolder, const CopyOptions& quiet, UserDefaults& defaults,
@@ -317,28 +351,9 @@ void benchSmallFiles(const QString& workFolder, const CopyOptions& quiet, UserDe
         std::printf("== Unlimited link (local files), durable on disk, against cp + sync: %d files of 48 KB\n", count);
         const QString camera = workFolder + QStringLiteral("/small-%1").arg(count);
         writeCamera(camera, count, kSize, QStringLiteral("chunkSize=1048576\n"));
-        std::vector<double> cpTimes;
-        std::vector<double> copyTimes;
-        CopyResult result;
-        qint64 growth = 0;
-        for (int round = 0; round < kRounds; ++round) {
-            QProcess::execute(QStringLiteral("sync"), {});
-            cpTimes.push_back(timeCpAndSync(camera, workFolder + QStringLiteral("/cp-out")));
-            QDir(workFolder + QStringLiteral("/cp-out")).removeRecursively();
-            QProcess::execute(QStringLiteral("sync"), {});
-            result = copyCamera(camera, workFolder + QStringLiteral("/small-out"), quiet, defaults, presets);
-            copyTimes.push_back(result.seconds);
-            growth = std::max(growth, result.residentPeak - result.residentBefore);
-            QDir(workFolder + QStringLiteral("/small-out")).removeRecursively();
-        }
-        printSummary(result);
-        std::printf("   cp + sync: %s s; the copy: %s s\n", qPrintable(listOf(cpTimes)), qPrintable(listOf(copyTimes)));
-        std::printf("   median copy %.2f s / median cp + sync %.2f s = %.2f x (target at most 1.5 x)\n",
-                    median(copyTimes), median(cpTimes), median(copyTimes) / median(cpTimes));
-        std::printf("   fastest copy %.2f s / fastest cp + sync %.2f s = %.2f x (the least disturbed runs)\n",
-                    fastest(copyTimes), fastest(cpTimes), fastest(copyTimes) / fastest(cpTimes));
-        std::printf("   memory growth during the copy: %.1f MB at most\n", double(growth) / 1e6);
-        copyMedians.push_back(median(copyTimes));
+        const AlternatedTimes times = alternateWithCp(camera, workFolder, kRounds, quiet, defaults, presets);
+        std::printf("   memory growth during the copy: %.1f MB at most\n", double(times.growth) / 1e6);
+        copyMedians.push_back(median(times.copy));
         QDir(camera).removeRecursively();
     }
     std::printf("   20,000 / 10,000 files: median copy %.2f x (target at most 2.1 x)\n",
@@ -383,32 +398,11 @@ int runBench(const QString& workFolder, UserDefaults& defaults, const PhotoSorti
     {
         const QString camera = workFolder + QStringLiteral("/local");
         writeCamera(camera, 8, 128LL * 1024 * 1024, QStringLiteral("chunkSize=1048576\n"));
-        // Alternated five times, since a shared machine's disk varies from one second to the next.
-        std::vector<double> cpTimes;
-        std::vector<double> copyTimes;
-        CopyResult result;
-        qint64 growth = 0;
-        for (int round = 0; round < 5; ++round) {
-            QProcess::execute(QStringLiteral("sync"), {});
-            cpTimes.push_back(timeCpAndSync(camera, workFolder + QStringLiteral("/cp-out")));
-            QDir(workFolder + QStringLiteral("/cp-out")).removeRecursively();
-            QProcess::execute(QStringLiteral("sync"), {});
-            result = copyCamera(camera, workFolder + QStringLiteral("/local-out"), quiet, defaults, presets);
-            copyTimes.push_back(result.seconds);
-            growth = std::max(growth, result.residentPeak - result.residentBefore);
-            QDir(workFolder + QStringLiteral("/local-out")).removeRecursively();
-        }
-        printSummary(result);
-        std::printf("   cp + sync: %s s; the copy: %s s\n", qPrintable(listOf(cpTimes)), qPrintable(listOf(copyTimes)));
-        const double fastestCopy = fastest(copyTimes);
-        const double fastestCp = fastest(cpTimes);
-        std::printf("   median copy %.2f s / median cp + sync %.2f s = %.2f x (target at most 1.5 x)\n", median(copyTimes),
-                    median(cpTimes), median(copyTimes) / median(cpTimes));
-        std::printf("   fastest copy %.2f s / fastest cp + sync %.2f s = %.2f x (the least disturbed runs)\n", fastestCopy,
-                    fastestCp, fastestCopy / fastestCp);
-        std::printf("   memory growth during a 1 GB copy: %.1f MB at most (target under 64 MB)\n", double(growth) / 1e6);
+        const AlternatedTimes times = alternateWithCp(camera, workFolder, 5, quiet, defaults, presets);
+        std::printf("   memory growth during a 1 GB copy: %.1f MB at most (target under 64 MB)\n",
+                    double(times.growth) / 1e6);
         std::printf("   main-thread progress posts: %lld for %lld chunks and %d files (at most one per chunk)\n",
-                    result.progressPosts, result.chunks, result.files);
+                    times.last.progressPosts, times.last.chunks, times.last.files);
     }
     benchSmallFiles(workFolder, quiet, defaults, presets);
     QDir(workFolder).removeRecursively();
