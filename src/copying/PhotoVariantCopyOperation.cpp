@@ -246,12 +246,7 @@ std::shared_ptr<void> PhotoVariantCopyOperation::preflight()
         cancel();
         return nullptr;
     }
-    const QString folder = QFileInfo(*destination).path();
-    if (auto folderError = StagedFile::makeFolders(folder)) {
-        failUnlessFailed(*folderError);
-        cancel();
-        return nullptr;
-    }
+    // Missing folders on the way are made with the temporary.
     auto created = StagedFile::create(*destination);
     if (auto* failure = std::get_if<Error>(&created)) {
         failUnlessFailed(*failure);

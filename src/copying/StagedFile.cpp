@@ -104,16 +104,24 @@ std::variant<std::unique_ptr<StagedFile>, Error> StagedFile::create(const QStrin
     if (finalPath.isEmpty() || info.fileName().isEmpty() || info.isRelative())
         return posixError(EINVAL, QStringLiteral("create"), finalPath);
     const QString folder = info.path();
-    if (auto error = makeFolders(folder))
-        return *error;
+    // The folder usually exists (every file of a copy after the first goes to a folder already there): it is
+    // only looked at and made when the temporary cannot be created for want of it.
+    bool madeFolders = false;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString temporary = QDir(folder).filePath(temporaryPrefix() + randomLetters(10));
         const int fd = ::open(nativePath(temporary).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
                               0666);
         if (fd >= 0)
             return std::unique_ptr<StagedFile>(new StagedFile(finalPath, temporary, fd));
-        if (errno != EEXIST)
-            return posixError(errno, QStringLiteral("create"), temporary);
+        const int openError = errno;
+        if ((openError == ENOENT || openError == ENOTDIR) && !madeFolders) {
+            madeFolders = true;
+            if (auto error = makeFolders(folder))
+                return *error;
+            continue;
+        }
+        if (openError != EEXIST)
+            return posixError(openError, QStringLiteral("create"), temporary);
     }
     return posixError(EEXIST, QStringLiteral("create a temporary file in"), folder);
 }
@@ -201,7 +209,9 @@ std::optional<Error> StagedFile::commit(const std::optional<QDateTime>& modifica
         // A date the file system cannot hold is not worth the copy: the data stays, undated.
         ::futimens(m_fd, times);
     }
-    if (::fsync(m_fd) != 0)
+    // The data and what is needed to read it back (the size) reach the disk here; the rename and the folder's
+    // flush carry the rest.
+    if (::fdatasync(m_fd) != 0)
         error = posixError(errno, QStringLiteral("flush"), m_temporaryPath);
     if (auto closeError = closeFile(); closeError && !error)
         error = closeError;

@@ -14,6 +14,7 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
 
 #include <dirent.h>
@@ -190,21 +191,45 @@ Error makeError(int code) { return errorWithVKLErrorCode(code); }
 
 class FileReader final : public ContentReader {
 public:
+    ~FileReader() override
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
     bool open(const QByteArray& nativePath)
     {
-        const int fd = openRegularFile(nativePath);
-        return fd >= 0 && m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+        m_fd = openRegularFile(nativePath, nullptr, &m_left);
+        return m_fd >= 0;
     }
+    // Serves the file as it was when opened: the stream ends at that size without asking the disk again, so a
+    // small file costs one read.
     std::optional<QByteArray> read(qint64 maxBytes) override
     {
-        QByteArray data = m_file.read(maxBytes);
-        if (data.isEmpty() && m_file.error() != QFileDevice::NoError)
-            return std::nullopt;
+        QByteArray data;
+        const qint64 wanted = std::min(maxBytes, m_left);
+        if (wanted <= 0)
+            return data;
+        data.resize(qsizetype(wanted));
+        qint64 done = 0;
+        while (done < wanted) {
+            const ssize_t count = ::read(m_fd, data.data() + done, size_t(wanted - done));
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0)
+                return std::nullopt;
+            if (count == 0)
+                break;
+            done += count;
+        }
+        // A file cut short since it was opened ends where it ends.
+        m_left = done < wanted ? 0 : m_left - done;
+        data.truncate(qsizetype(done));
         return data;
     }
 
 private:
-    QFile m_file;
+    int m_fd = -1;
+    qint64 m_left = 0;
 };
 
 class DiskContent final : public CameraContent {

@@ -19,7 +19,7 @@ std::nullopt_t failed(int* errorNumber, int value)
 
 } // namespace
 
-int openRegularFile(const QByteArray& nativePath, int* errorNumber)
+int openRegularFile(const QByteArray& nativePath, int* errorNumber, qint64* size)
 {
     // O_NONBLOCK keeps the open itself from waiting for a FIFO's writer; the file type is then checked on the
     // descriptor, so nothing can be swapped in between the check and the read.
@@ -34,6 +34,8 @@ int openRegularFile(const QByteArray& nativePath, int* errorNumber)
         ::close(fd);
         return -1;
     }
+    if (size)
+        *size = qint64(info.st_size);
     return fd;
 }
 

@@ -17,7 +17,8 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, 
 std::optional<QByteArray> readRegularFile(const QByteArray& nativePath, qint64 maxBytes, int* errorNumber = nullptr);
 // The same from a descriptor open for reading, which stays open.
 std::optional<QByteArray> readRegularFile(int fd, qint64 maxBytes, int* errorNumber = nullptr);
-// A descriptor open for reading on a regular file, or -1; the caller closes it.
-int openRegularFile(const QByteArray& nativePath, int* errorNumber = nullptr);
+// A descriptor open for reading on a regular file, or -1; the caller closes it. `size`, when given, gets the
+// file's size at the time it was opened.
+int openRegularFile(const QByteArray& nativePath, int* errorNumber = nullptr, qint64* size = nullptr);
 
 } // namespace vornakel
