@@ -140,8 +140,10 @@ int main(int argc, char** argv)
     screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption cameraBackend(
         QStringLiteral("camera-backend"),
-        QStringLiteral("The camera backend to use: %1 (default: $%2, else the first).")
-            .arg(AppComposition::cameraBackends().names().join(QStringLiteral(", ")), AppComposition::cameraBackendVariable()),
+        QStringLiteral("The camera backend to use: %1 (default: $%2, else \"%3\": the real cameras' backends, "
+                       "and the simulated one when VORNAKEL_SIMULATED_CAMERAS names camera folders).")
+            .arg(AppComposition::cameraBackends().names().join(QStringLiteral(", ")), AppComposition::cameraBackendVariable(),
+                 CameraBackendRegistry::defaultName()),
         QStringLiteral("name"));
     parser.addOptions({smokeTest, screenshots, cameraBackend});
     parser.addHelpOption();

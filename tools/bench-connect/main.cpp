@@ -8,7 +8,7 @@
 #include "mainwindow/MainWindowController.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
 #include "model/Photo.h"
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/core/UserDefaults.h"
 #include "samplecamera/SampleCameraGenerator.h"
 #include "support/NoGatewayPolicy.h"

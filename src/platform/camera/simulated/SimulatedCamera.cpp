@@ -1,6 +1,7 @@
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 
-#include "platform/camera/SimulatedItems.h"
+#include "platform/camera/simulated/SimulatedItems.h"
+#include "platform/camera/CameraBackendRegistry.h"
 #include "platform/camera/SimulatedNetworkState.h"
 
 #include <QDir>
@@ -393,8 +394,15 @@ void SimulatedCamera::setPowerSource(std::optional<int> source)
 
 SimulatedCameraDiscovery& SimulatedCameraDiscovery::shared()
 {
-    if (auto* installed = qobject_cast<SimulatedCameraDiscovery*>(&VKLCameraDiscovery::sharedInstance()))
-        return *installed;
+    VKLCameraDiscovery& installed = VKLCameraDiscovery::sharedInstance();
+    if (auto* simulated = qobject_cast<SimulatedCameraDiscovery*>(&installed))
+        return *simulated;
+    if (auto* merged = qobject_cast<MergedCameraDiscovery*>(&installed)) {
+        for (VKLCameraDiscovery* backend : merged->backends()) {
+            if (auto* simulated = qobject_cast<SimulatedCameraDiscovery*>(backend))
+                return *simulated;
+        }
+    }
     // Never destroyed: cameras may be used until the process ends.
     static SimulatedCameraDiscovery* discovery = new SimulatedCameraDiscovery;
     return *discovery;
@@ -448,6 +456,17 @@ QStringList SimulatedCameraDiscovery::environmentCameraFolders()
         if (QFileInfo(folder).isDir())
             result << folder;
     return result;
+}
+
+std::vector<SimulatedCameraNetwork> SimulatedCameraDiscovery::networksOfCameraFolders(const QStringList& cameraFolders)
+{
+    std::vector<SimulatedCameraNetwork> networks;
+    for (const QString& folder : cameraFolders) {
+        const SimulatedCameraOptions options = SimulatedCameraOptions::fromFolder(folder);
+        if (!options.ssid.isEmpty())
+            networks.push_back({options.ssid, options.password, options.ipv4Address});
+    }
+    return networks;
 }
 
 void SimulatedCameraDiscovery::loadEnvironmentCameras()
