@@ -77,6 +77,9 @@ struct PtpIpResponder::Transfer {
     bool stalled = false;
     bool waiting = false; // a paced or stalled pump is scheduled
     QElapsedTimer clock;
+    // Open for the whole transfer: a folder camera's file, or an in-memory object's reader.
+    std::shared_ptr<QFile> file;
+    std::shared_ptr<simulated::ContentReader> reader;
 };
 
 struct PtpIpResponder::Connection {
@@ -618,29 +621,43 @@ void PtpIpResponder::runOperation(Connection* connection, const OperationRequest
         execute();
 }
 
-qint64 PtpIpResponder::readObject(const Object& object, uint64_t offset, char* into, qint64 maxBytes) const
+qint64 PtpIpResponder::readObject(Transfer& transfer, char* into, qint64 maxBytes) const
+{
+    if (transfer.file)
+        return transfer.file->read(into, maxBytes);
+    if (!transfer.reader)
+        return -1;
+    qint64 total = 0;
+    while (total < maxBytes) {
+        const auto chunk = transfer.reader->read(maxBytes - total);
+        if (!chunk)
+            return -1;
+        if (chunk->isEmpty())
+            break;
+        std::copy(chunk->begin(), chunk->end(), into + total);
+        total += chunk->size();
+    }
+    return total;
+}
+
+bool PtpIpResponder::openObject(Transfer& transfer, const Object& object, uint64_t offset) const
 {
     if (!m_folderPath.isEmpty()) {
-        QFile file(QFile::decodeName(QFile::encodeName(m_folderPath) + '/' + object.entry.nativeRelativePath));
-        if (!file.open(QIODevice::ReadOnly) || !file.seek(qint64(offset)))
-            return -1;
-        return file.read(into, maxBytes);
+        transfer.file = std::make_shared<QFile>(
+            QFile::decodeName(QFile::encodeName(m_folderPath) + '/' + object.entry.nativeRelativePath));
+        return transfer.file->open(QIODevice::ReadOnly) && transfer.file->seek(qint64(offset));
     }
-    auto reader = m_content->open(object.entry);
-    if (!reader)
-        return -1;
+    transfer.reader = m_content->open(object.entry);
+    if (!transfer.reader)
+        return false;
     uint64_t skipped = 0;
     while (skipped < offset) {
-        const auto chunk = reader->read(qint64(std::min<uint64_t>(offset - skipped, 1 << 20)));
+        const auto chunk = transfer.reader->read(qint64(std::min<uint64_t>(offset - skipped, 1 << 20)));
         if (!chunk || chunk->isEmpty())
-            return -1;
+            return false;
         skipped += uint64_t(chunk->size());
     }
-    const auto chunk = reader->read(maxBytes);
-    if (!chunk)
-        return -1;
-    std::copy(chunk->begin(), chunk->end(), into);
-    return chunk->size();
+    return true;
 }
 
 void PtpIpResponder::startObjectTransfer(Connection* connection, uint32_t transaction, const Object& object,
@@ -654,6 +671,10 @@ void PtpIpResponder::startObjectTransfer(Connection* connection, uint32_t transa
     transfer.partial = partial;
     transfer.faults = m_options.streamFaultFiles.isEmpty() || m_options.streamFaultFiles.contains(object.entry.name);
     transfer.clock.start();
+    if (!openObject(transfer, object, offset)) {
+        respond(connection, transaction, RespGeneralError);
+        return;
+    }
     connection->transfer = transfer;
     connection->socket->write(encode(StartData{transaction, length}));
     pump(connection);
@@ -711,7 +732,7 @@ void PtpIpResponder::pump(Connection* connection)
         }
         const qint64 size = qint64(std::min<uint64_t>(transfer.remaining, uint64_t(std::max(1, m_options.dataPacketSize))));
         QByteArray chunk(size, Qt::Uninitialized);
-        const qint64 read = size > 0 ? readObject(*transfer.object, position, chunk.data(), size) : 0;
+        const qint64 read = size > 0 ? readObject(transfer, chunk.data(), size) : 0;
         if (read < 0 || read != size) {
             const uint32_t tx = transfer.transaction;
             connection->transfer.reset();

@@ -111,7 +111,8 @@ private:
     void log(const QString& line);
     const Object* objectOf(uint32_t handle) const;
     QByteArray objectInfo(const Object& object) const;
-    qint64 readObject(const Object& object, uint64_t offset, char* into, qint64 maxBytes) const;
+    bool openObject(Transfer& transfer, const Object& object, uint64_t offset) const;
+    qint64 readObject(Transfer& transfer, char* into, qint64 maxBytes) const;
 
     QString m_folderPath;
     std::shared_ptr<simulated::CameraContent> m_content;
