@@ -123,14 +123,28 @@ QByteArray encodePacket(PacketType type, const QByteArray& payload)
     return out;
 }
 
+void PacketReader::append(const QByteArray& bytes)
+{
+    // Handed-out bytes are dropped in one move once they are most of the buffer, not packet by packet.
+    if (m_offset > 0 && (m_offset == m_buffer.size() || m_offset >= m_buffer.size() / 2)) {
+        m_buffer.remove(0, m_offset);
+        m_offset = 0;
+    }
+    if (m_buffer.isEmpty())
+        m_buffer = bytes;
+    else
+        m_buffer.append(bytes);
+}
+
 PacketReader::Status PacketReader::next(Packet& packet)
 {
     if (!m_error.isEmpty())
         return Status::Failed;
-    if (m_buffer.size() < qsizetype(kHeaderSize))
+    if (buffered() < qsizetype(kHeaderSize))
         return Status::NeedMore;
-    const uint32_t length = readU32(m_buffer.constData());
-    const uint32_t type = readU32(m_buffer.constData() + 4);
+    const char* start = m_buffer.constData() + m_offset;
+    const uint32_t length = readU32(start);
+    const uint32_t type = readU32(start + 4);
     if (!isKnownPacketType(type)) {
         m_error = QStringLiteral("The camera sent a packet of unknown type %1.").arg(type);
         return Status::Failed;
@@ -141,11 +155,11 @@ PacketReader::Status PacketReader::next(Packet& packet)
                       .arg(length);
         return Status::Failed;
     }
-    if (m_buffer.size() < qsizetype(length))
+    if (buffered() < qsizetype(length))
         return Status::NeedMore;
     packet.type = PacketType(type);
-    packet.payload = m_buffer.mid(kHeaderSize, length - kHeaderSize);
-    m_buffer.remove(0, length);
+    packet.payload = QByteArray(start + kHeaderSize, qsizetype(length - kHeaderSize));
+    m_offset += length;
     return Status::Ready;
 }
 

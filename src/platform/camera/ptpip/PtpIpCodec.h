@@ -124,13 +124,14 @@ class PacketReader {
 public:
     enum class Status { NeedMore, Ready, Failed };
 
-    void append(const QByteArray& bytes) { m_buffer.append(bytes); }
+    void append(const QByteArray& bytes);
     Status next(Packet& packet);
     QString error() const { return m_error; }
-    qsizetype buffered() const { return m_buffer.size(); }
+    qsizetype buffered() const { return m_buffer.size() - m_offset; }
 
 private:
     QByteArray m_buffer;
+    qsizetype m_offset = 0; // bytes at the front already handed out
     QString m_error;
 };
 
