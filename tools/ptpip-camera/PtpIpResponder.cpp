@@ -197,6 +197,7 @@ void PtpIpResponder::accept()
         m_connections.push_back(std::move(connection));
         ++m_connectionCount;
         socket->setParent(this);
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(socket, &QTcpSocket::readyRead, this, [this, raw] { readFrom(raw); });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, raw] { pump(raw); });
         connect(socket, &QTcpSocket::disconnected, this, [this, raw] { closeConnection(raw); });
@@ -615,8 +616,9 @@ void PtpIpResponder::runOperation(Connection* connection, const OperationRequest
             return;
         }
     };
+    // A precise timer: the added latency is what is measured, not the timer's slack.
     if (m_options.latencyMs > 0)
-        QTimer::singleShot(m_options.latencyMs, this, execute);
+        QTimer::singleShot(m_options.latencyMs, Qt::PreciseTimer, this, execute);
     else
         execute();
 }
