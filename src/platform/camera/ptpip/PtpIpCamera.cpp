@@ -495,8 +495,7 @@ std::shared_ptr<PtpIpCamera> PtpIpCamera::create(PtpIpCameraOptions options)
 }
 
 PtpIpCamera::PtpIpCamera(PtpIpCameraOptions options)
-    : m_options(std::move(options)), m_batteryLevel(std::make_shared<VKLPropertyProxy>(VKLPropertyBatteryLevel)),
-      m_powerSource(std::make_shared<VKLPropertyProxy>(VKLPropertyPowerSource))
+    : m_options(std::move(options))
 {
     m_displayName = QStringLiteral("Camera at %1").arg(m_options.host);
 }
@@ -701,8 +700,8 @@ void PtpIpCamera::connectionLost()
         m_session->open = false;
     m_currentCategories = 0;
     m_storages.clear();
-    m_batteryLevel->setValue(std::nullopt);
-    m_powerSource->setValue(std::nullopt);
+    m_properties.batteryLevel()->setValue(std::nullopt);
+    m_properties.powerSource()->setValue(std::nullopt);
     setState(VKLConnectionState::NotConnected);
 }
 
@@ -715,7 +714,7 @@ void PtpIpCamera::readBatteryLevel()
         auto camera = weak.lock();
         if (!camera || error || result.data.size() != 1 || camera->m_state == VKLConnectionState::NotConnected)
             return;
-        camera->m_batteryLevel->setValue(batteryLevelForPercent(uint8_t(result.data[0])));
+        camera->m_properties.batteryLevel()->setValue(batteryLevelForPercent(uint8_t(result.data[0])));
     }, {}, 16);
 }
 
@@ -819,14 +818,7 @@ std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> PtpIpCamera::storage
 
 std::shared_ptr<VKLPropertyProxy> PtpIpCamera::proxyForProperty(unsigned propertyIdentifier)
 {
-    if (propertyIdentifier == VKLPropertyBatteryLevel)
-        return m_batteryLevel;
-    if (propertyIdentifier == VKLPropertyPowerSource)
-        return m_powerSource;
-    auto& proxy = m_otherProperties[propertyIdentifier];
-    if (!proxy)
-        proxy = std::make_shared<VKLPropertyProxy>(propertyIdentifier);
-    return proxy;
+    return m_properties.proxy(propertyIdentifier);
 }
 
 // ---- Discovery ----------------------------------------------------------------------------------------------

@@ -85,9 +85,7 @@ private:
     uint32_t m_currentCategories = 0;
     QString m_displayName;
     std::vector<std::shared_ptr<VKLFileStorage>> m_storages;
-    std::shared_ptr<VKLPropertyProxy> m_batteryLevel;
-    std::shared_ptr<VKLPropertyProxy> m_powerSource;
-    std::map<unsigned, std::shared_ptr<VKLPropertyProxy>> m_otherProperties;
+    VKLPropertyProxies m_properties;
 };
 
 // Finds PTP/IP cameras: the addresses the user lists (VORNAKEL_CAMERA_ADDRESSES=host[:port],… and the user

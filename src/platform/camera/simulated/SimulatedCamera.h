@@ -179,9 +179,7 @@ private:
     bool m_connectAborted = false;
     std::vector<ConnectCompletion> m_joinedConnectCompletions;
     std::shared_ptr<simulated::SimulatedStorage> m_storage;
-    std::shared_ptr<VKLPropertyProxy> m_batteryLevel;
-    std::shared_ptr<VKLPropertyProxy> m_powerSource;
-    std::map<unsigned, std::shared_ptr<VKLPropertyProxy>> m_otherProperties;
+    VKLPropertyProxies m_properties;
     QString m_lastClientName;
 };
 
