@@ -13,6 +13,7 @@ packages=(
   dbus-daemon
   xdg-utils
   desktop-file-utils
+  gphoto2
 )
 
 missing=()

@@ -3,7 +3,8 @@
 #include "app/SystemCollaborators.h"
 #include "discovery/WiFiNetworkAutoLaunching.h"
 #include "lightroom/LrPluginBridge.h"
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/ptpip/PtpIpCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/exiv2/Exiv2Library.h"
 #include "platform/photolibrary/FolderPhotoLibrary.h"
@@ -21,18 +22,24 @@ namespace vornakel {
 CameraBackendRegistry AppComposition::cameraBackends()
 {
     CameraBackendRegistry registry;
-    registry.add(SimulatedCameraDiscovery::backendName(), [] { return std::make_unique<SimulatedCameraDiscovery>(); });
+    // Real cameras are always searched for.
+    registry.add(PtpIpCameraDiscovery::backendName(), [] { return std::make_unique<PtpIpCameraDiscovery>(); },
+                 [] { return true; });
+    // The simulated cameras join the default search only when the environment names camera folders.
+    registry.add(SimulatedCameraDiscovery::backendName(), [] { return std::make_unique<SimulatedCameraDiscovery>(); },
+                 [] { return !SimulatedCameraDiscovery::environmentCameraFolders().isEmpty(); });
     return registry;
 }
 
 QString AppComposition::chosenCameraBackend(const QString& requested, QString* error)
 {
-    const QStringList names = cameraBackends().names();
+    const CameraBackendRegistry registry = cameraBackends();
     QString name = requested.isEmpty() ? qEnvironmentVariable(qPrintable(cameraBackendVariable())) : requested;
     if (name.isEmpty())
-        name = names.value(0);
-    if (names.contains(name))
+        name = CameraBackendRegistry::defaultName();
+    if (registry.contains(name))
         return name;
+    const QStringList names = QStringList{CameraBackendRegistry::defaultName()} + registry.names();
     if (error) {
         *error = QStringLiteral("There is no camera backend named \"%1\"; choose one of: %2.")
                      .arg(name, names.join(QStringLiteral(", ")));
@@ -55,6 +62,10 @@ AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCam
 {
     // exiv2 is set up here, before any worker thread can reach it.
     Exiv2Library::initialize();
+
+    // The simulated Wi-Fi offers the simulated cameras' own networks.
+    SimulatedNetworkState::shared().setCameraNetworks(
+        SimulatedCameraDiscovery::networksOfCameraFolders(SimulatedCameraDiscovery::environmentCameraFolders()));
 
     VKLCameraDiscovery::setSharedInstance(m_cameraDiscovery.get());
 

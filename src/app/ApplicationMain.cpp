@@ -5,6 +5,7 @@
 #include "app/AppDelegate.h"
 #include "app/SystemCollaborators.h"
 #include "mainwindow/MainWindowController.h"
+#include "platform/camera/CameraBackendRegistry.h"
 #include "platform/core/DispatchQueue.h"
 #include "platform/loginitems/HelperProcess.h"
 
@@ -54,8 +55,10 @@ int runApplication(int argc, char** argv, const ApplicationHooks& hooks)
     QCommandLineParser parser;
     QCommandLineOption cameraBackend(
         QStringLiteral("camera-backend"),
-        QStringLiteral("The camera backend to use: %1 (default: $%2, else the first).")
-            .arg(AppComposition::cameraBackends().names().join(QStringLiteral(", ")), AppComposition::cameraBackendVariable()),
+        QStringLiteral("The camera backend to use: %1 (default: $%2, else \"%3\": the real cameras' backends, "
+                       "and the simulated one when VORNAKEL_SIMULATED_CAMERAS names camera folders).")
+            .arg(AppComposition::cameraBackends().names().join(QStringLiteral(", ")), AppComposition::cameraBackendVariable(),
+                 CameraBackendRegistry::defaultName()),
         QStringLiteral("name"));
     parser.addOptions(hooks.options);
     parser.addOption(cameraBackend);

@@ -8,7 +8,7 @@
 #include "mainwindow/WiFiNetworkPolicy.h"
 #include "discovery/WiFiNetworkAutoLaunching.h"
 #include "lightroom/LrPluginBridge.h"
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/photolibrary/PhotoLibrary.h"
 #include "platform/wifi/WiFiInterface.h"

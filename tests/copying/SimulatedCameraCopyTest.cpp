@@ -2,7 +2,7 @@
 #include "support/CameraPhotos.h"
 
 #include "model/CameraFileScanning.h"
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 
 #include <algorithm>
 

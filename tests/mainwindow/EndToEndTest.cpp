@@ -10,7 +10,7 @@
 #include "mainwindow/WiFiNetworkPolicy.h"
 #include "model/CameraPhotoLoad.h"
 #include "model/Photo.h"
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/camera/SimulatedNetworkState.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/webcam/ImageFolderFrameSource.h"
@@ -168,7 +168,7 @@ TEST_F(EndToEndTest, JoinTheCamerasNetworkFromItsQRCodeFirst)
     const QString password = QStringLiteral("pässwort 1");
     const auto sample = makeCamera(ssid, password);
     ASSERT_TRUE(sample.ok());
-    wifi->addSimulatedCameraNetworks({cameraFolder});
+    wifi->addSimulatedCameraNetworks(SimulatedCameraDiscovery::networksOfCameraFolders({cameraFolder}));
     const QString codePath = dir.filePath(QStringLiteral("qr.png"));
     ASSERT_TRUE(tools::webcamFrameWithCode(tools::cameraQRCodeImage(QStringLiteral("VK-1"), ssid, password)).save(codePath));
     start([codePath] { return std::make_unique<ImageFolderFrameSource>(codePath, 30ms); });

@@ -11,7 +11,7 @@
 #include "mainwindow/grid/ImageGridViewController.h"
 #include "mainwindow/grid/ThumbnailCache.h"
 #include "model/CameraPhotoLoad.h"
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/core/UserDefaults.h"
 #include "samplecamera/SampleCameraGenerator.h"
 #include "support/ScopedImageCache.h"

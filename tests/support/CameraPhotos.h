@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/CameraFileScanning.h"
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -15,7 +15,7 @@
 #include "mainwindow/grid/ImageGridViewController.h"
 #include "mainwindow/grid/ThumbnailCache.h"
 #include "model/Photo.h"
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/core/UserDefaults.h"
 #include "samplecamera/SampleCameraGenerator.h"
 #include "support/NoGatewayPolicy.h"

@@ -8,7 +8,7 @@
 #include "model/CameraFileScanning.h"
 #include "model/FileSystemItemMetadataDelivery.h"
 #include "support/InProcessCamera.h"
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

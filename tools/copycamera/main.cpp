@@ -9,7 +9,7 @@
 #include "copying/FolderCopyDestination.h"
 #include "copying/PhotoCopyQueue.h"
 #include "model/CameraFileScanning.h"
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/core/UserDefaults.h"
 #include "sorting/PhotoSortingModel.h"
 

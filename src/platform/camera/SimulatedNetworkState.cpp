@@ -28,4 +28,16 @@ void SimulatedNetworkState::setCurrentSsid(std::optional<QString> ssid)
     emit currentSsidChanged();
 }
 
+std::vector<SimulatedCameraNetwork> SimulatedNetworkState::cameraNetworks() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_cameraNetworks;
+}
+
+void SimulatedNetworkState::setCameraNetworks(std::vector<SimulatedCameraNetwork> networks)
+{
+    std::lock_guard lock(m_mutex);
+    m_cameraNetworks = std::move(networks);
+}
+
 } // namespace vornakel

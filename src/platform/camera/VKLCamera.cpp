@@ -57,6 +57,20 @@ QString messageForCode(int code)
 
 Error errorWithVKLErrorCode(int code) { return Error(vklErrorDomain(), code, messageForCode(code)); }
 
+// ---- Properties ---------------------------------------------------------------------------------------------
+
+std::shared_ptr<VKLPropertyProxy> VKLPropertyProxies::proxy(unsigned propertyIdentifier)
+{
+    if (propertyIdentifier == VKLPropertyBatteryLevel)
+        return m_batteryLevel;
+    if (propertyIdentifier == VKLPropertyPowerSource)
+        return m_powerSource;
+    auto& proxy = m_others[propertyIdentifier];
+    if (!proxy)
+        proxy = std::make_shared<VKLPropertyProxy>(propertyIdentifier);
+    return proxy;
+}
+
 // ---- Discovery ----------------------------------------------------------------------------------------------
 
 namespace {

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -98,6 +99,20 @@ private:
 };
 
 enum VKLPropertyIdentifier : unsigned { VKLPropertyBatteryLevel = 4, VKLPropertyPowerSource = 5 };
+
+// The property proxies of one camera: battery level and power source, which backends set, and one (never set)
+// for any other identifier asked for, made on first request and handed out again after. Main thread.
+class VKLPropertyProxies {
+public:
+    const std::shared_ptr<VKLPropertyProxy>& batteryLevel() const { return m_batteryLevel; }
+    const std::shared_ptr<VKLPropertyProxy>& powerSource() const { return m_powerSource; }
+    std::shared_ptr<VKLPropertyProxy> proxy(unsigned propertyIdentifier);
+
+private:
+    std::shared_ptr<VKLPropertyProxy> m_batteryLevel = std::make_shared<VKLPropertyProxy>(VKLPropertyBatteryLevel);
+    std::shared_ptr<VKLPropertyProxy> m_powerSource = std::make_shared<VKLPropertyProxy>(VKLPropertyPowerSource);
+    std::map<unsigned, std::shared_ptr<VKLPropertyProxy>> m_others;
+};
 
 class VKLCamera : public QObject, public std::enable_shared_from_this<VKLCamera> {
     Q_OBJECT

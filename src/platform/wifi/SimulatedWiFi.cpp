@@ -1,6 +1,5 @@
 #include "platform/wifi/SimulatedWiFi.h"
 
-#include "platform/camera/SimulatedCamera.h"
 #include "platform/camera/SimulatedNetworkState.h"
 #include "platform/camera/VKLCamera.h"
 
@@ -54,12 +53,11 @@ void SimulatedWiFi::addNetwork(SimulatedNetwork network)
     m_state->networks.push_back(std::move(network));
 }
 
-void SimulatedWiFi::addSimulatedCameraNetworks(const QStringList& cameraFolders)
+void SimulatedWiFi::addSimulatedCameraNetworks(const std::vector<SimulatedCameraNetwork>& networks)
 {
-    for (const QString& folder : cameraFolders) {
-        const SimulatedCameraOptions options = SimulatedCameraOptions::fromFolder(folder);
-        if (!options.ssid.isEmpty())
-            addNetwork({options.ssid, options.password, options.ipv4Address, std::nullopt});
+    for (const SimulatedCameraNetwork& network : networks) {
+        if (!network.ssid.isEmpty())
+            addNetwork({network.ssid, network.password, network.cameraAddress, std::nullopt});
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/camera/SimulatedNetworkState.h"
 #include "platform/wifi/WiFiInterface.h"
 
 #include <atomic>
@@ -27,9 +28,9 @@ public:
     ~SimulatedWiFi() override;
 
     void addNetwork(SimulatedNetwork network);
-    // Adds the network of every simulated camera folder that names one in its "camera.ini" (ssid, password),
-    // with the camera as its gateway, so that a camera's QR code can be joined here.
-    void addSimulatedCameraNetworks(const QStringList& cameraFolders);
+    // Adds the simulated cameras' own networks with each camera as its gateway, so that a camera's QR code
+    // can be joined here.
+    void addSimulatedCameraNetworks(const std::vector<SimulatedCameraNetwork>& networks);
     // The network goes out of range (the interface stays on it if joined, as a real one would until it drops).
     void removeNetwork(const QString& ssid);
     // The interface moves to a network without a join request (the user picks another network).

@@ -1,4 +1,3 @@
-#include "platform/camera/SimulatedCamera.h"
 #include "platform/wifi/NetworkManagerWiFi.h"
 #include "platform/wifi/SimulatedWiFi.h"
 
@@ -28,7 +27,7 @@ std::shared_ptr<WiFiInterface> makeSystemInterface()
     }
     auto simulated = std::make_shared<SimulatedWiFi>();
     // The simulated cameras' own networks are in range, as a real camera's would be.
-    simulated->addSimulatedCameraNetworks(SimulatedCameraDiscovery::environmentCameraFolders());
+    simulated->addSimulatedCameraNetworks(SimulatedNetworkState::shared().cameraNetworks());
     return simulated;
 }
 

@@ -7,7 +7,7 @@
 #include "copying/destinations/LightroomCopyDestination.h"
 #include "copying/destinations/PhotosCopyDestination.h"
 #include "model/CameraFileScanning.h"
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/core/Strings.h"
 #include "platform/photolibrary/FolderPhotoLibrary.h"
 #include "samplecamera/SampleCameraGenerator.h"

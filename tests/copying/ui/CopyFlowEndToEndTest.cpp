@@ -11,7 +11,7 @@
 #include "mainwindow/DayListPhotoBrowser.h"
 #include "mainwindow/MainWindowController.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/camera/SimulatedNetworkState.h"
 #include "platform/wifi/SimulatedWiFi.h"
 #include "samplecamera/SampleCameraGenerator.h"

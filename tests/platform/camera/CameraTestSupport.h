@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 #include "samplecamera/SampleCameraGenerator.h"
 
 #include <QString>

@@ -1,6 +1,6 @@
 #include "CameraTestSupport.h"
 
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 #include "support/TestSupport.h"
 #include "platform/exiv2/Exiv2Library.h"
 

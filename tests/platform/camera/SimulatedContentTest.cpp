@@ -1,6 +1,6 @@
 #include "CameraTestSupport.h"
 
-#include "platform/camera/SimulatedContent.h"
+#include "platform/camera/simulated/SimulatedContent.h"
 #include "samplecamera/TiffWriter.h"
 #include "support/TestSupport.h"
 #include "platform/exiv2/Exiv2Library.h"

@@ -1,7 +1,7 @@
 #include "CameraTestSupport.h"
 
 #include "platform/camera/CameraBackendRegistry.h"
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/camera/SimulatedNetworkState.h"
 #include "support/TestSupport.h"
 
@@ -117,24 +117,67 @@ TEST_F(SimulatedDiscoveryTest, APendingReportOfADestroyedDiscoveryIsDropped)
     EXPECT_EQ(reports, 0);
 }
 
-TEST(CameraBackendRegistry, BuildsTheBackendChosenByName)
+TEST(CameraBackendRegistry, BuildsTheBackendChosenByNameOrTheDefaultBackendsMerged)
 {
     CameraBackendRegistry registry;
-    EXPECT_EQ(registry.create(QString()), nullptr) << "no backend added";
-    int firstMade = 0;
+    const auto none = registry.create(QString());
+    ASSERT_TRUE(none) << "no backend added: a default that finds nothing";
+    EXPECT_TRUE(none->cameras().empty());
+
+    int simulatedMade = 0;
     registry.add(SimulatedCameraDiscovery::backendName(), [&] {
-        ++firstMade;
+        ++simulatedMade;
         return std::make_unique<SimulatedCameraDiscovery>();
-    });
-    registry.add(QStringLiteral("other"), [] { return std::unique_ptr<VKLCameraDiscovery>(); });
+    }, [] { return true; });
+    registry.add(QStringLiteral("other"), [] { return std::make_unique<SimulatedCameraDiscovery>(); },
+                 [] { return false; });
     EXPECT_EQ(registry.names(), (QStringList{QStringLiteral("simulated"), QStringLiteral("other")}));
+    EXPECT_TRUE(registry.contains(CameraBackendRegistry::defaultName()));
 
     const auto chosen = registry.create(QStringLiteral("simulated"));
     EXPECT_TRUE(qobject_cast<SimulatedCameraDiscovery*>(chosen.get()));
-    const auto first = registry.create(QString());
-    EXPECT_TRUE(qobject_cast<SimulatedCameraDiscovery*>(first.get())) << "an empty name picks the first added";
-    EXPECT_EQ(firstMade, 2);
     EXPECT_EQ(registry.create(QStringLiteral("missing")), nullptr);
+
+    const auto merged = registry.create(QString());
+    auto* parts = qobject_cast<MergedCameraDiscovery*>(merged.get());
+    ASSERT_TRUE(parts);
+    EXPECT_EQ(parts->backends().size(), 1u) << "only the backends that search by default";
+    EXPECT_EQ(simulatedMade, 2);
+}
+
+TEST(CameraBackendRegistry, MergedDiscoveryListsEveryBackendsCamerasOnceEach)
+{
+    auto first = std::make_unique<SimulatedCameraDiscovery>();
+    auto second = std::make_unique<SimulatedCameraDiscovery>();
+    first->setReportDelay(std::chrono::milliseconds(1));
+    second->setReportDelay(std::chrono::milliseconds(1));
+    const auto camera = [](const char* identifier) {
+        SimulatedCameraOptions options;
+        options.friendlyIdentifier = QString::fromLatin1(identifier);
+        return SimulatedCamera::fromContent({}, options);
+    };
+    const auto a = camera("A");
+    const auto aAgain = camera("A");
+    const auto b = camera("B");
+    first->addCamera(a);
+    second->addCamera(aAgain);
+    second->addCamera(b);
+    std::vector<std::unique_ptr<VKLCameraDiscovery>> backends;
+    backends.push_back(std::move(first));
+    backends.push_back(std::move(second));
+    MergedCameraDiscovery merged(std::move(backends));
+    QObject receiver;
+    VKLCameraDiscovery::Cameras reported;
+    merged.addDevicesChangedObserver(&receiver, [&](const VKLCameraDiscovery::Cameras& cameras) { reported = cameras; });
+    merged.beginSearching();
+    ASSERT_TRUE(runUntil([&] { return reported.size() == 2; }));
+    EXPECT_EQ(reported[0], std::static_pointer_cast<VKLCamera>(a)) << "the first backend's camera comes first";
+    EXPECT_EQ(reported[1], std::static_pointer_cast<VKLCamera>(b)) << "one camera reached twice is listed once";
+    EXPECT_EQ(merged.cameras(), reported);
+
+    VKLCameraDiscovery::setSharedInstance(&merged);
+    EXPECT_EQ(&SimulatedCameraDiscovery::shared(), merged.backends()[0]) << "found inside the merged discovery";
+    VKLCameraDiscovery::setSharedInstance(nullptr);
 }
 
 TEST(CameraBackendRegistry, SharedDiscoveryIsTheInstalledOneOrFindsNothing)

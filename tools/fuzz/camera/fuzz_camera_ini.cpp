@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes as a simulated camera's "camera.ini" to the reader of its options, then works out the
 // disconnect delay from them, where a value out of range once overflowed a float-to-integer cast.
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,7 @@
-#include "platform/camera/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
 
-#include "platform/camera/SimulatedItems.h"
+#include "platform/camera/simulated/SimulatedItems.h"
+#include "platform/camera/CameraBackendRegistry.h"
 #include "platform/camera/SimulatedNetworkState.h"
 
 #include <QDir>
@@ -150,9 +151,7 @@ std::shared_ptr<SimulatedCamera> SimulatedCamera::fromContent(SimulatedCameraCon
 
 SimulatedCamera::SimulatedCamera(std::shared_ptr<simulated::CameraContent> content, SimulatedCameraOptions options,
                                  QString folderPath)
-    : m_options(std::move(options)), m_folderPath(std::move(folderPath)), m_content(std::move(content)),
-      m_batteryLevel(std::make_shared<VKLPropertyProxy>(VKLPropertyBatteryLevel)),
-      m_powerSource(std::make_shared<VKLPropertyProxy>(VKLPropertyPowerSource))
+    : m_options(std::move(options)), m_folderPath(std::move(folderPath)), m_content(std::move(content))
 {
     if (m_options.friendlyIdentifier.isEmpty())
         m_options.friendlyIdentifier = QStringLiteral("SimulatedCamera");
@@ -249,8 +248,8 @@ void SimulatedCamera::finishConnecting(uint64_t attempt, ConnectCompletion compl
                ? VKLCommandCategoryStorageAccess
                : 0u);
     m_storage = SimulatedStorage::create(m_core, weak_from_this(), epoch);
-    m_batteryLevel->setValue(m_options.batteryLevel);
-    m_powerSource->setValue(m_options.powerSource);
+    m_properties.batteryLevel()->setValue(m_options.batteryLevel);
+    m_properties.powerSource()->setValue(m_options.powerSource);
     setState(VKLConnectionState::Connected);
     if (const auto delay = m_options.disconnectDelay()) {
         std::weak_ptr<SimulatedCamera> weak = std::static_pointer_cast<SimulatedCamera>(shared_from_this());
@@ -329,8 +328,8 @@ void SimulatedCamera::dropConnection()
     }
     m_link->disconnect();
     m_currentCategories = 0;
-    m_batteryLevel->setValue(std::nullopt);
-    m_powerSource->setValue(std::nullopt);
+    m_properties.batteryLevel()->setValue(std::nullopt);
+    m_properties.powerSource()->setValue(std::nullopt);
     setState(VKLConnectionState::NotConnected);
 }
 
@@ -365,36 +364,36 @@ std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> SimulatedCamera::sto
 
 std::shared_ptr<VKLPropertyProxy> SimulatedCamera::proxyForProperty(unsigned propertyIdentifier)
 {
-    if (propertyIdentifier == VKLPropertyBatteryLevel)
-        return m_batteryLevel;
-    if (propertyIdentifier == VKLPropertyPowerSource)
-        return m_powerSource;
-    auto& proxy = m_otherProperties[propertyIdentifier];
-    if (!proxy)
-        proxy = std::make_shared<VKLPropertyProxy>(propertyIdentifier);
-    return proxy;
+    return m_properties.proxy(propertyIdentifier);
 }
 
 void SimulatedCamera::setBatteryLevel(std::optional<int> level)
 {
     m_options.batteryLevel = level;
     if (m_state == VKLConnectionState::Connected)
-        m_batteryLevel->setValue(level);
+        m_properties.batteryLevel()->setValue(level);
 }
 
 void SimulatedCamera::setPowerSource(std::optional<int> source)
 {
     m_options.powerSource = source;
     if (m_state == VKLConnectionState::Connected)
-        m_powerSource->setValue(source);
+        m_properties.powerSource()->setValue(source);
 }
 
 // ---- Discovery ----------------------------------------------------------------------------------------------
 
 SimulatedCameraDiscovery& SimulatedCameraDiscovery::shared()
 {
-    if (auto* installed = qobject_cast<SimulatedCameraDiscovery*>(&VKLCameraDiscovery::sharedInstance()))
-        return *installed;
+    VKLCameraDiscovery& installed = VKLCameraDiscovery::sharedInstance();
+    if (auto* simulated = qobject_cast<SimulatedCameraDiscovery*>(&installed))
+        return *simulated;
+    if (auto* merged = qobject_cast<MergedCameraDiscovery*>(&installed)) {
+        for (VKLCameraDiscovery* backend : merged->backends()) {
+            if (auto* simulated = qobject_cast<SimulatedCameraDiscovery*>(backend))
+                return *simulated;
+        }
+    }
     // Never destroyed: cameras may be used until the process ends.
     static SimulatedCameraDiscovery* discovery = new SimulatedCameraDiscovery;
     return *discovery;
@@ -448,6 +447,17 @@ QStringList SimulatedCameraDiscovery::environmentCameraFolders()
         if (QFileInfo(folder).isDir())
             result << folder;
     return result;
+}
+
+std::vector<SimulatedCameraNetwork> SimulatedCameraDiscovery::networksOfCameraFolders(const QStringList& cameraFolders)
+{
+    std::vector<SimulatedCameraNetwork> networks;
+    for (const QString& folder : cameraFolders) {
+        const SimulatedCameraOptions options = SimulatedCameraOptions::fromFolder(folder);
+        if (!options.ssid.isEmpty())
+            networks.push_back({options.ssid, options.password, options.ipv4Address});
+    }
+    return networks;
 }
 
 void SimulatedCameraDiscovery::loadEnvironmentCameras()

@@ -1,4 +1,4 @@
-#include "platform/camera/SimulatedItems.h"
+#include "platform/camera/simulated/SimulatedItems.h"
 
 #include <algorithm>
 #include <mutex>
@@ -69,6 +69,18 @@ void finishStream(const std::shared_ptr<StreamState>& state, std::optional<Error
     state->done();
 }
 
+// A stream stalled for good still ends when the connection drops, as a camera going out of range ends it.
+void watchStalledStream(const std::shared_ptr<StreamState>& state)
+{
+    state->core->link->queue()->asyncAfter(std::chrono::milliseconds(100), [state] {
+        if (auto error = linkError(*state->core, state->epoch, state->connectedAtSubmit)) {
+            finishStream(state, error);
+            return;
+        }
+        watchStalledStream(state);
+    });
+}
+
 void streamNextChunk(const std::shared_ptr<StreamState>& state)
 {
     if (auto error = linkError(*state->core, state->epoch, state->connectedAtSubmit)) {
@@ -85,6 +97,8 @@ void streamNextChunk(const std::shared_ptr<StreamState>& state)
         if (state->core->options.streamStallMs > 0)
             state->core->link->queue()->asyncAfter(std::chrono::milliseconds(state->core->options.streamStallMs),
                                                    [state] { streamNextChunk(state); });
+        else
+            watchStalledStream(state);
         return;
     }
     if (state->endAt >= 0 && state->bytesSent >= state->endAt) {

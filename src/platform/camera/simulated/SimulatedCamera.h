@@ -51,6 +51,7 @@
 // chunk block stops completes with error 1004, never as a success; thumbnail and preview preflights run on
 // the library's delivery queue when the request's turn on the link comes.
 
+#include "platform/camera/SimulatedNetworkState.h"
 #include "platform/camera/VKLCamera.h"
 
 #include <QDateTime>
@@ -178,9 +179,7 @@ private:
     bool m_connectAborted = false;
     std::vector<ConnectCompletion> m_joinedConnectCompletions;
     std::shared_ptr<simulated::SimulatedStorage> m_storage;
-    std::shared_ptr<VKLPropertyProxy> m_batteryLevel;
-    std::shared_ptr<VKLPropertyProxy> m_powerSource;
-    std::map<unsigned, std::shared_ptr<VKLPropertyProxy>> m_otherProperties;
+    VKLPropertyProxies m_properties;
     QString m_lastClientName;
 };
 
@@ -196,6 +195,8 @@ public:
     static SimulatedCameraDiscovery& shared();
     // The camera folders that VORNAKEL_SIMULATED_CAMERAS names and that exist.
     static QStringList environmentCameraFolders();
+    // The own networks ("ssid" in "camera.ini") of the camera folders, with each camera as the gateway.
+    static std::vector<SimulatedCameraNetwork> networksOfCameraFolders(const QStringList& cameraFolders);
 
     explicit SimulatedCameraDiscovery(QObject* parent = nullptr);
 

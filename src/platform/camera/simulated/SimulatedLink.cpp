@@ -1,4 +1,4 @@
-#include "platform/camera/SimulatedLink.h"
+#include "platform/camera/simulated/SimulatedLink.h"
 
 namespace vornakel::simulated {
 

@@ -1,4 +1,4 @@
-#include "platform/camera/SimulatedContent.h"
+#include "platform/camera/simulated/SimulatedContent.h"
 #include "platform/exiv2/Exiv2Library.h"
 
 #include "platform/core/RegularFile.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/camera/SimulatedCamera.h"
-#include "platform/camera/SimulatedContent.h"
-#include "platform/camera/SimulatedLink.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
+#include "platform/camera/simulated/SimulatedContent.h"
+#include "platform/camera/simulated/SimulatedLink.h"
 
 #include <memory>
 

@@ -1,0 +1,956 @@
+#include "platform/camera/ptpip/PtpIpCamera.h"
+
+#include "platform/core/UserDefaults.h"
+#include "platform/exiv2/Exiv2Library.h"
+#include "platform/imaging/ImageFileTypes.h"
+
+#include <exiv2/exiv2.hpp>
+
+#include <QNetworkInterface>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <atomic>
+#include <mutex>
+
+namespace vornakel {
+
+using namespace ptpip;
+
+namespace ptpip {
+
+// What a connected camera's storages and items share. Touched on the main thread only.
+struct Session {
+    QPointer<PtpIpConnection> connection;
+    DeviceInfo deviceInfo;
+    bool open = false; // false once disconnected or lost: new requests fail with 1001
+};
+
+} // namespace ptpip
+
+namespace {
+
+constexpr qint64 kMaxThumbnail = 4 * 1024 * 1024;
+constexpr qint64 kMaxJpegPreview = 64 * 1024 * 1024;
+// RAW files keep their previews near the start; this much is read to find the largest.
+constexpr qint64 kRawPreviewRead = 8 * 1024 * 1024;
+constexpr qsizetype kStreamChunk = 1024 * 1024;
+// Stream bytes handed to the delivery queue and not yet taken; past the high mark reading pauses.
+constexpr qint64 kStreamHighWater = 16 * 1024 * 1024;
+constexpr qint64 kStreamLowWater = 4 * 1024 * 1024;
+constexpr uint32_t kSessionId = 1;
+// An ObjectInfo dataset is a few hundred bytes; a camera sending more is broken.
+constexpr qint64 kMaxObjectInfo = 64 * 1024;
+
+QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
+
+using SessionPtr = std::shared_ptr<Session>;
+using Completion = PtpIpConnection::Completion;
+
+// Runs an operation on the session's connection, from any thread; the completion runs on the main thread.
+void run(const SessionPtr& session, uint16_t code, std::vector<uint32_t> parameters, Completion completion,
+         PtpIpConnection::DataSink sink = {}, qint64 maxData = 8 * 1024 * 1024)
+{
+    DispatchQueue::main()->async([session, code, parameters = std::move(parameters), completion = std::move(completion),
+                                  sink = std::move(sink), maxData]() mutable {
+        if (!session->open || !session->connection) {
+            completion(errorWithVKLErrorCode(VKLErrorNotConnected), {});
+            return;
+        }
+        session->connection->transact(code, std::move(parameters), std::move(completion), std::move(sink), maxData);
+    });
+}
+
+bool isImageFormat(uint16_t format) { return format >= FormatUndefinedImage && format <= 0x38FF; }
+
+// The largest embedded JPEG of a file's first bytes, or none.
+std::optional<QByteArray> largestEmbeddedJpeg(const QByteArray& bytes)
+{
+    try {
+        auto image = Exiv2Library::openData(bytes);
+        if (!image.get())
+            return std::nullopt;
+        image->readMetadata();
+        Exiv2::PreviewManager previews(*image);
+        Exiv2::PreviewPropertiesList list = previews.getPreviewProperties();
+        std::optional<QByteArray> best;
+        for (const auto& properties : list) {
+            if (properties.mimeType_ != "image/jpeg")
+                continue;
+            const Exiv2::PreviewImage preview = previews.getPreviewImage(properties);
+            if (preview.size() > 0 && (!best || qsizetype(preview.size()) > best->size()))
+                best = QByteArray(reinterpret_cast<const char*>(preview.pData()), qsizetype(preview.size()));
+        }
+        return best;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// ---- Items --------------------------------------------------------------------------------------------------
+
+struct ObjectData {
+    uint32_t storageId = 0;
+    uint32_t handle = 0; // kRootParent for a storage's root
+    std::optional<ObjectInfo> info;
+};
+
+class PtpIpStorage;
+
+template <typename Base>
+class PtpIpItemBase : public Base {
+public:
+    PtpIpItemBase(SessionPtr session, std::weak_ptr<VKLFileStorage> storage, ObjectData data)
+        : m_session(std::move(session)), m_storage(std::move(storage)), m_data(std::move(data))
+    {
+    }
+
+    std::optional<QString> name() const override
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_data.info)
+            return std::nullopt;
+        return m_data.info->filename;
+    }
+    uint64_t size() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_data.info && m_data.info->compressedSize != 0xFFFFFFFF ? m_data.info->compressedSize : 0;
+    }
+    std::optional<QDateTime> dateCreated() const override
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_data.info)
+            return std::nullopt;
+        if (auto date = parsePtpDate(m_data.info->captureDate))
+            return date;
+        return parsePtpDate(m_data.info->modificationDate);
+    }
+    bool isKnownImageType() const override
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_data.info || m_data.info->format == FormatAssociation)
+            return false;
+        // RAW files come with the undefined format: their names tell.
+        return ImageFileTypes::isKnownImageName(m_data.info->filename)
+            || (isImageFormat(m_data.info->format) && m_data.info->format != FormatUndefinedImage);
+    }
+    bool metadataLoaded() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_data.info.has_value();
+    }
+    std::shared_ptr<VKLFileStorage> storage() const override { return m_storage.lock(); }
+
+    void loadMetadata(VKLFileSystemItem::ErrorCallback completion) override
+    {
+        auto self = this->shared_from_this();
+        if (metadataLoaded() || m_data.handle == kRootParent) {
+            DispatchQueue::main()->async([completion] {
+                if (completion)
+                    completion(std::nullopt);
+            });
+            return;
+        }
+        run(m_session, OpGetObjectInfo, {m_data.handle}, [this, self, completion](std::optional<Error> error, TransactionResult result) {
+            if (!error) {
+                auto info = decodeObjectInfo(result.data);
+                if (!info) {
+                    error = errorWithVKLErrorCode(VKLErrorMetadataUnavailable);
+                } else {
+                    std::lock_guard lock(m_mutex);
+                    m_data.info = std::move(info);
+                }
+            }
+            if (error && error->code == VKLErrorGeneric)
+                error = errorWithVKLErrorCode(VKLErrorMetadataUnavailable);
+            if (completion)
+                completion(error);
+        }, {}, kMaxObjectInfo);
+    }
+
+    void fetchThumbnail(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery) override
+    {
+        fetchImage(std::move(preflight), std::move(delivery), false);
+    }
+    void fetchPreview(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery) override
+    {
+        fetchImage(std::move(preflight), std::move(delivery), true);
+    }
+
+    void streamItem(VKLFileSystemItem::StreamPreflightBlock preflight, QueuePtr preflightQueue,
+                    VKLFileSystemItem::StreamChunkBlock chunk, QueuePtr deliveryQueue,
+                    VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue) override;
+
+protected:
+    uint32_t handle() const { return m_data.handle; }
+    uint32_t storageId() const { return m_data.storageId; }
+    const SessionPtr& session() const { return m_session; }
+    const std::weak_ptr<VKLFileStorage>& storageRef() const { return m_storage; }
+
+private:
+    void fetchImage(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery, bool preview);
+
+    SessionPtr m_session;
+    std::weak_ptr<VKLFileStorage> m_storage;
+    mutable std::mutex m_mutex;
+    ObjectData m_data;
+};
+
+template <typename Base>
+void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight,
+                                     VKLFileSystemItem::ImageDeliveryBlock delivery, bool preview)
+{
+    auto self = this->shared_from_this();
+    auto deliver = [self, delivery](std::optional<Error> error, std::optional<QByteArray> data) {
+        VKLLibrary::deliveryQueue()->async([self, delivery, error, data] {
+            if (delivery)
+                delivery(self, error, error ? std::nullopt : data);
+        });
+    };
+    const auto name = this->name().value_or(QString());
+    const uint64_t size = this->size();
+    std::optional<uint16_t> format;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_data.info)
+            format = m_data.info->format;
+    }
+    VKLLibrary::deliveryQueue()->async([self, preflight, deliver, preview, name, size, format, session = m_session,
+                                        handle = m_data.handle] {
+        if (preflight && !preflight(self))
+            return;
+        const auto failed = [deliver](int code) { deliver(errorWithVKLErrorCode(code), std::nullopt); };
+        if (!preview) {
+            run(session, OpGetThumb, {handle}, [deliver, failed](std::optional<Error> error, TransactionResult result) {
+                if (error)
+                    deliver(error->code == VKLErrorGeneric ? errorWithVKLErrorCode(VKLErrorReadFailed) : *error, std::nullopt);
+                else if (result.data.isEmpty())
+                    failed(VKLErrorReadFailed);
+                else
+                    deliver(std::nullopt, result.data);
+            }, {}, kMaxThumbnail);
+            return;
+        }
+        const bool jpeg = format == FormatExifJpeg || format == FormatJfif
+            || ImageFileTypes::kindOfFileName(name) == ImageFileTypes::Kind::jpeg;
+        if (jpeg) {
+            if (size > uint64_t(kMaxJpegPreview)) {
+                failed(VKLErrorReadFailed);
+                return;
+            }
+            run(session, OpGetObject, {handle}, [deliver](std::optional<Error> error, TransactionResult result) {
+                deliver(error, result.data);
+            }, {}, kMaxJpegPreview);
+            return;
+        }
+        // A RAW (or other) file: its embedded preview, from a bounded read of its start.
+        const uint32_t length = uint32_t(size == 0 ? kRawPreviewRead : std::min<uint64_t>(size, kRawPreviewRead));
+        const bool partial = session->deviceInfo.supportsOperation(OpGetPartialObject);
+        auto extract = [deliver](std::optional<Error> error, TransactionResult result) {
+            if (error) {
+                deliver(error, std::nullopt);
+                return;
+            }
+            // exiv2 works off the main thread.
+            DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([deliver, data = result.data] {
+                const auto jpeg = largestEmbeddedJpeg(data);
+                if (jpeg)
+                    deliver(std::nullopt, *jpeg);
+                else
+                    deliver(errorWithVKLErrorCode(VKLErrorReadFailed), std::nullopt);
+            });
+        };
+        if (partial) {
+            run(session, OpGetPartialObject, {handle, 0, length}, extract, {}, length);
+        } else {
+            // Without partial reads the object's data phase is cut after the bytes we want.
+            auto gathered = std::make_shared<QByteArray>();
+            run(session, OpGetObject, {handle},
+                [extract, gathered](std::optional<Error> error, TransactionResult result) {
+                    if (error && error->code == VKLErrorCancelled)
+                        error.reset();
+                    result.data = *gathered;
+                    extract(error, std::move(result));
+                },
+                [gathered, length](const QByteArray& bytes) {
+                    gathered->append(bytes.left(qsizetype(length) - gathered->size()));
+                    return gathered->size() < qsizetype(length);
+                });
+        }
+    });
+}
+
+struct StreamState {
+    VKLFileSystemItem::ItemPtr item;
+    VKLFileSystemItem::StreamContext context;
+    VKLFileSystemItem::StreamChunkBlock chunk;
+    QueuePtr deliveryQueue;
+    VKLFileSystemItem::StreamCompleteBlock complete;
+    QueuePtr completeQueue;
+    SessionPtr session;
+    uint64_t expected = 0; // 0: not known
+    uint64_t received = 0;
+    QByteArray pending; // main thread: bytes not yet handed on
+    std::atomic<bool> stopped{false};
+    std::atomic<qint64> inFlight{0};
+    bool paused = false; // main thread
+    std::optional<Error> error; // main thread: why the stream stopped on our side
+};
+
+void handOn(const std::shared_ptr<StreamState>& state, QByteArray bytes)
+{
+    state->inFlight += bytes.size();
+    if (state->inFlight > kStreamHighWater && !state->paused && state->session->connection) {
+        state->paused = true;
+        state->session->connection->setReadingPaused(true);
+    }
+    state->deliveryQueue->async([state, bytes] {
+        const qint64 left = (state->inFlight -= bytes.size());
+        if (!state->stopped && state->chunk && state->chunk(state->item, bytes, state->context) == 1)
+            state->stopped = true;
+        if (left < kStreamLowWater) {
+            DispatchQueue::main()->async([state] {
+                if (state->paused && state->inFlight < kStreamLowWater) {
+                    state->paused = false;
+                    if (state->session->connection)
+                        state->session->connection->setReadingPaused(false);
+                }
+            });
+        }
+    });
+}
+
+template <typename Base>
+void PtpIpItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlock preflight, QueuePtr preflightQueue,
+                                     VKLFileSystemItem::StreamChunkBlock chunk, QueuePtr deliveryQueue,
+                                     VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue)
+{
+    auto state = std::make_shared<StreamState>();
+    state->item = this->shared_from_this();
+    state->chunk = std::move(chunk);
+    state->deliveryQueue = orMain(deliveryQueue);
+    state->complete = std::move(complete);
+    state->completeQueue = orMain(completeQueue);
+    state->session = m_session;
+    state->expected = size();
+    const uint32_t object = m_data.handle;
+    auto finish = [state](std::optional<Error> error) {
+        // After every chunk handed on: the delivery queue is serial.
+        state->deliveryQueue->async([state, error] {
+            state->completeQueue->async([state, error] {
+                if (state->complete)
+                    state->complete(state->item, error, state->context);
+                state->chunk = nullptr;
+            });
+        });
+    };
+    orMain(preflightQueue)->async([state, preflight, object, finish] {
+        if (preflight)
+            state->context = preflight();
+        run(state->session, OpGetObject, {object},
+            [state, finish](std::optional<Error> error, TransactionResult result) {
+                if (state->paused && state->session->connection)
+                    state->session->connection->setReadingPaused(false);
+                state->paused = false;
+                if (!state->pending.isEmpty() && !error)
+                    handOn(state, std::exchange(state->pending, {}));
+                if (state->error)
+                    error = state->error;
+                else if (!error && state->expected != 0 && result.dataBytes != state->expected)
+                    error = errorWithVKLErrorCode(VKLErrorReadFailed); // a short object is not a copy
+                else if (error && error->code == VKLErrorGeneric)
+                    error = errorWithVKLErrorCode(VKLErrorReadFailed);
+                // The chunk block's stop wins over the camera's answer to the cancel.
+                state->deliveryQueue->async([state, finish, error] {
+                    finish(state->stopped && !error ? std::optional(errorWithVKLErrorCode(VKLErrorCancelled)) : error);
+                });
+            },
+            [state](const QByteArray& bytes) {
+                if (state->stopped) {
+                    state->error = errorWithVKLErrorCode(VKLErrorCancelled);
+                    return false;
+                }
+                state->received += uint64_t(bytes.size());
+                if (state->expected != 0 && state->received > state->expected) {
+                    state->error = errorWithVKLErrorCode(VKLErrorReadFailed);
+                    return false;
+                }
+                state->pending.append(bytes);
+                if (state->pending.size() >= kStreamChunk)
+                    handOn(state, std::exchange(state->pending, {}));
+                return true;
+            });
+    });
+}
+
+class PtpIpFile final : public PtpIpItemBase<VKLFileSystemItem> {
+public:
+    using PtpIpItemBase::PtpIpItemBase;
+};
+
+class PtpIpFolder final : public PtpIpItemBase<VKLFileSystemFolderItem> {
+public:
+    using PtpIpItemBase::PtpIpItemBase;
+
+    void loadChildren(ErrorCallback completion) override
+    {
+        auto self = std::static_pointer_cast<PtpIpFolder>(shared_from_this());
+        const uint32_t parent = handle();
+        const uint32_t storage = storageId();
+        const auto failed = [completion](std::optional<Error> error) {
+            if (error && error->code != VKLErrorNotConnected && error->code != VKLErrorConnectionLost)
+                error = errorWithVKLErrorCode(VKLErrorListingFailed);
+            if (completion)
+                completion(error);
+        };
+        run(session(), OpGetObjectHandles, {storage, 0, parent},
+            [self, storage, completion, failed](std::optional<Error> error, TransactionResult result) {
+                const auto handles = error ? std::nullopt : decodeUint32Array(result.data);
+                if (!handles) {
+                    failed(error ? error : std::optional(errorWithVKLErrorCode(VKLErrorListingFailed)));
+                    return;
+                }
+                struct Gather {
+                    std::vector<std::optional<ObjectInfo>> infos;
+                    size_t left = 0;
+                    std::optional<Error> error;
+                };
+                auto gather = std::make_shared<Gather>();
+                gather->infos.resize(handles->size());
+                gather->left = handles->size();
+                auto done = [self, storage, gather, handles = *handles, completion, failed] {
+                    if (gather->error) {
+                        failed(gather->error);
+                        return;
+                    }
+                    std::vector<ItemPtr> children;
+                    for (size_t i = 0; i < handles.size(); ++i) {
+                        if (!gather->infos[i] || handles[i] == 0 || handles[i] == kRootParent)
+                            continue;
+                        ObjectData data{storage, handles[i], gather->infos[i]};
+                        if (gather->infos[i]->format == FormatAssociation)
+                            children.push_back(std::make_shared<PtpIpFolder>(self->session(), self->storageRef(), data));
+                        else
+                            children.push_back(std::make_shared<PtpIpFile>(self->session(), self->storageRef(), data));
+                    }
+                    {
+                        std::lock_guard lock(self->m_childrenMutex);
+                        self->m_children = std::move(children);
+                    }
+                    if (completion)
+                        completion(std::nullopt);
+                };
+                if (handles->empty()) {
+                    done();
+                    return;
+                }
+                for (size_t i = 0; i < handles->size(); ++i) {
+                    run(self->session(), OpGetObjectInfo, {(*handles)[i]},
+                        [gather, i, done](std::optional<Error> error, TransactionResult result) {
+                            // A vanished object, or one whose dataset is unreadable (a name that is not UTF-16),
+                            // is left out; anything else fails the listing.
+                            if (error && error->code != VKLErrorFileNotFound && !gather->error)
+                                gather->error = error;
+                            else if (!error)
+                                gather->infos[i] = decodeObjectInfo(result.data);
+                            if (--gather->left == 0)
+                                done();
+                        }, {}, kMaxObjectInfo);
+                }
+            });
+    }
+
+    std::optional<std::vector<ItemPtr>> children() const override
+    {
+        std::lock_guard lock(m_childrenMutex);
+        return m_children;
+    }
+
+private:
+    mutable std::mutex m_childrenMutex;
+    std::optional<std::vector<ItemPtr>> m_children;
+};
+
+class PtpIpStorage final : public VKLFileStorage, public std::enable_shared_from_this<PtpIpStorage> {
+public:
+    PtpIpStorage(std::weak_ptr<VKLCamera> camera) : m_camera(std::move(camera)) {}
+    void setRoot(std::shared_ptr<VKLFileSystemFolderItem> root) { m_root = std::move(root); }
+    std::shared_ptr<VKLFileSystemFolderItem> rootDirectory() const override { return m_root; }
+    std::shared_ptr<VKLCamera> camera() const override { return m_camera.lock(); }
+
+private:
+    std::weak_ptr<VKLCamera> m_camera;
+    std::shared_ptr<VKLFileSystemFolderItem> m_root;
+};
+
+} // namespace
+
+// ---- Camera -------------------------------------------------------------------------------------------------
+
+std::shared_ptr<PtpIpCamera> PtpIpCamera::create(PtpIpCameraOptions options)
+{
+    return std::shared_ptr<PtpIpCamera>(new PtpIpCamera(std::move(options)));
+}
+
+PtpIpCamera::PtpIpCamera(PtpIpCameraOptions options)
+    : m_options(std::move(options))
+{
+    m_displayName = QStringLiteral("Camera at %1").arg(m_options.host);
+}
+
+PtpIpCamera::~PtpIpCamera()
+{
+    if (m_session && m_session->connection)
+        m_session->connection->close();
+}
+
+QByteArray PtpIpCamera::clientGuid()
+{
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    UserDefaults& defaults = UserDefaults::standard();
+    const QString key = QStringLiteral("PTPIPClientGUID");
+    QByteArray guid = QByteArray::fromHex(defaults.stringForKey(key).toLatin1());
+    if (guid.size() != 16) {
+        guid.resize(16);
+        QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(guid.data()), 4);
+        defaults.setValue(key, QString::fromLatin1(guid.toHex()));
+    }
+    return guid;
+}
+
+int PtpIpCamera::batteryLevelForPercent(int percent)
+{
+    return std::clamp((100 - std::clamp(percent, 0, 100) + 12) / 25, 0, 4);
+}
+
+void PtpIpCamera::setState(VKLConnectionState state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    emit connectionStateChanged();
+}
+
+void PtpIpCamera::connectWithClientName(const QString& clientName, ConnectCompletion completion,
+                                        InterventionCallback userIntervention)
+{
+    if (m_state == VKLConnectionState::Connected) {
+        DispatchQueue::main()->async([completion] {
+            if (completion)
+                completion(std::nullopt, {});
+        });
+        return;
+    }
+    m_connectCompletions.push_back(std::move(completion));
+    if (m_state == VKLConnectionState::Connecting)
+        return;
+    setState(VKLConnectionState::Connecting);
+    m_intervention = std::move(userIntervention);
+    m_promptShown = false;
+    if (m_session && m_session->connection)
+        m_session->connection->deleteLater();
+    auto session = std::make_shared<Session>();
+    m_session = session;
+    auto* connection = new PtpIpConnection(m_options.timings, this);
+    session->connection = connection;
+    std::weak_ptr<PtpIpCamera> weak = std::static_pointer_cast<PtpIpCamera>(shared_from_this());
+
+    connect(connection, &PtpIpConnection::waitingForCamera, this, [this, weak, session] {
+        // A camera that holds its answer is asking its user; past a short wait the program says so.
+        QTimer::singleShot(m_options.pairingPromptAfter, this, [this, weak, session] {
+            if (m_session != session || !session->connection
+                || session->connection->state() != PtpIpConnection::State::AwaitingAck)
+                return;
+            m_promptShown = true;
+            if (m_intervention) {
+                m_intervention(true, [weak, session] {
+                    DispatchQueue::main()->async([weak, session] {
+                        auto camera = weak.lock();
+                        if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+                            return;
+                        if (session->connection)
+                            session->connection->close();
+                        camera->finishConnecting(errorWithVKLErrorCode(VKLErrorPairingRejected));
+                    });
+                });
+            }
+        });
+    });
+    connect(connection, &PtpIpConnection::initialized, this, [this, session](std::optional<Error> error) {
+        if (m_session != session || m_state != VKLConnectionState::Connecting)
+            return;
+        if (error) {
+            finishConnecting(error);
+            return;
+        }
+        if (m_promptShown && m_intervention)
+            m_intervention(false, {});
+        m_promptShown = false;
+        if (session->connection && !session->connection->cameraName().isEmpty())
+            m_displayName = session->connection->cameraName();
+        afterHandshake();
+    });
+    connect(connection, &PtpIpConnection::lost, this, [this, session] {
+        if (m_session == session)
+            connectionLost();
+    });
+    connect(connection, &PtpIpConnection::eventReceived, this,
+            [this, session](uint16_t code, std::vector<uint32_t> parameters) {
+                if (m_session == session)
+                    handleEvent(code, parameters);
+            });
+    connection->open(m_options.host, m_options.port, m_options.guid.size() == 16 ? m_options.guid : clientGuid(), clientName);
+}
+
+void PtpIpCamera::afterHandshake()
+{
+    auto session = m_session;
+    session->open = true;
+    std::weak_ptr<PtpIpCamera> weak = std::static_pointer_cast<PtpIpCamera>(shared_from_this());
+    auto fail = [weak, session](std::optional<Error> error) {
+        auto camera = weak.lock();
+        if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+            return;
+        session->open = false;
+        if (session->connection)
+            session->connection->close();
+        camera->finishConnecting(error ? error : std::optional(errorWithVKLErrorCode(VKLErrorGeneric)));
+    };
+    session->connection->transact(OpGetDeviceInfo, {}, [weak, session, fail](std::optional<Error> error, TransactionResult result) {
+        auto info = error ? std::nullopt : decodeDeviceInfo(result.data);
+        if (!info) {
+            fail(error);
+            return;
+        }
+        session->deviceInfo = *info;
+        if (!session->connection)
+            return;
+        session->connection->transact(OpOpenSession, {kSessionId}, [weak, session, fail](std::optional<Error> error, TransactionResult result) {
+            if (error && result.code != RespSessionAlreadyOpen) {
+                fail(error);
+                return;
+            }
+            if (!session->connection)
+                return;
+            session->connection->transact(OpGetStorageIDs, {}, [weak, session, fail](std::optional<Error> error, TransactionResult result) {
+                const auto ids = error ? std::nullopt : decodeUint32Array(result.data);
+                auto camera = weak.lock();
+                if (!ids || !camera) {
+                    fail(error);
+                    return;
+                }
+                if (camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+                    return;
+                camera->m_storages.clear();
+                for (uint32_t id : *ids) {
+                    // A storage ID whose low half is 0 names a slot without a card.
+                    if ((id & 0xFFFF) == 0)
+                        continue;
+                    auto storage = std::make_shared<PtpIpStorage>(weak);
+                    storage->setRoot(std::make_shared<PtpIpFolder>(session, std::weak_ptr<VKLFileStorage>(storage),
+                                                                   ObjectData{id, kRootParent, std::nullopt}));
+                    camera->m_storages.push_back(storage);
+                }
+                if (!session->deviceInfo.model.isEmpty() && camera->m_displayName.startsWith(QStringLiteral("Camera at ")))
+                    camera->m_displayName = session->deviceInfo.model;
+                camera->readBatteryLevel();
+                camera->finishConnecting(std::nullopt);
+            });
+        });
+    });
+}
+
+void PtpIpCamera::finishConnecting(std::optional<Error> error)
+{
+    if (m_promptShown && m_intervention)
+        m_intervention(false, {});
+    m_promptShown = false;
+    m_intervention = nullptr;
+    std::vector<ConnectCompletion> completions = std::move(m_connectCompletions);
+    m_connectCompletions.clear();
+    if (error) {
+        if (m_session) {
+            m_session->open = false;
+            if (m_session->connection)
+                m_session->connection->close();
+        }
+        setState(VKLConnectionState::NotConnected);
+    } else {
+        m_currentCategories = VKLCommandCategoryStorageAccess;
+        setState(VKLConnectionState::Connected);
+    }
+    for (const auto& completion : completions) {
+        DispatchQueue::main()->async([completion, error] {
+            if (completion)
+                completion(error, {});
+        });
+    }
+}
+
+void PtpIpCamera::connectionLost()
+{
+    if (m_state == VKLConnectionState::Connecting) {
+        finishConnecting(errorWithVKLErrorCode(VKLErrorConnectionLost));
+        return;
+    }
+    if (m_session)
+        m_session->open = false;
+    m_currentCategories = 0;
+    m_storages.clear();
+    m_properties.batteryLevel()->setValue(std::nullopt);
+    m_properties.powerSource()->setValue(std::nullopt);
+    setState(VKLConnectionState::NotConnected);
+}
+
+void PtpIpCamera::readBatteryLevel()
+{
+    if (!m_session || !m_session->deviceInfo.supportsProperty(PropBatteryLevel))
+        return;
+    std::weak_ptr<PtpIpCamera> weak = std::static_pointer_cast<PtpIpCamera>(shared_from_this());
+    run(m_session, OpGetDevicePropValue, {PropBatteryLevel}, [weak](std::optional<Error> error, TransactionResult result) {
+        auto camera = weak.lock();
+        if (!camera || error || result.data.size() != 1 || camera->m_state == VKLConnectionState::NotConnected)
+            return;
+        camera->m_properties.batteryLevel()->setValue(batteryLevelForPercent(uint8_t(result.data[0])));
+    }, {}, 16);
+}
+
+void PtpIpCamera::handleEvent(uint16_t code, const std::vector<uint32_t>& parameters)
+{
+    if (code == EventDevicePropChanged && !parameters.empty() && parameters[0] == PropBatteryLevel)
+        readBatteryLevel();
+}
+
+bool PtpIpCamera::supportsCommandCategories(uint32_t categories) const
+{
+    return categories != 0 && (categories & ~uint32_t(VKLCommandCategoryStorageAccess | VKLCommandCategoryRemoteShooting)) == 0;
+}
+
+bool PtpIpCamera::currentCommandCategoriesContainsCategory(uint32_t category) const
+{
+    return m_state == VKLConnectionState::Connected && category != 0 && (m_currentCategories & category) == category;
+}
+
+void PtpIpCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallback callback)
+{
+    std::weak_ptr<PtpIpCamera> weak = std::static_pointer_cast<PtpIpCamera>(shared_from_this());
+    DispatchQueue::main()->async([weak, categories, callback] {
+        auto camera = weak.lock();
+        std::optional<Error> error;
+        if (!camera || camera->m_state != VKLConnectionState::Connected)
+            error = errorWithVKLErrorCode(VKLErrorNotConnected);
+        else if (!camera->supportsCommandCategories(categories))
+            error = errorWithVKLErrorCode(VKLErrorCommandCategoryUnsupported);
+        else
+            camera->m_currentCategories = categories;
+        if (callback)
+            callback(error);
+    });
+}
+
+void PtpIpCamera::disconnect(ErrorCallback callback, QueuePtr callbackQueue)
+{
+    std::weak_ptr<PtpIpCamera> weak = std::static_pointer_cast<PtpIpCamera>(shared_from_this());
+    QueuePtr queue = orMain(callbackQueue);
+    DispatchQueue::main()->async([weak, callback, queue] {
+        auto done = [callback, queue] {
+            queue->async([callback] {
+                if (callback)
+                    callback(std::nullopt);
+            });
+        };
+        auto camera = weak.lock();
+        if (!camera || !camera->m_session || !camera->m_session->connection) {
+            done();
+            return;
+        }
+        auto session = camera->m_session;
+        if (camera->m_state == VKLConnectionState::Connecting) {
+            session->connection->close();
+            camera->finishConnecting(errorWithVKLErrorCode(VKLErrorCancelled));
+            done();
+            return;
+        }
+        camera->connectionLost();
+        QPointer<PtpIpConnection> connection = session->connection;
+        // CloseSession is a courtesy: a camera that does not answer it soon is closed on anyway.
+        auto closeOnce = std::make_shared<bool>(false);
+        auto closeNow = [connection, closeOnce, done] {
+            if (*closeOnce)
+                return;
+            *closeOnce = true;
+            if (connection)
+                connection->close();
+            done();
+        };
+        connection->transact(OpCloseSession, {}, [closeNow](std::optional<Error>, TransactionResult) {
+            DispatchQueue::main()->async(closeNow);
+        });
+        QTimer::singleShot(1000, connection, closeNow);
+    });
+}
+
+unsigned PtpIpCamera::connectionState() const { return static_cast<unsigned>(m_state); }
+
+std::optional<QString> PtpIpCamera::friendlyIdentifier() const
+{
+    return QStringLiteral("ptpip:%1:%2").arg(m_options.host).arg(m_options.port);
+}
+
+std::optional<QString> PtpIpCamera::friendlyDisplayName() const { return m_displayName; }
+
+VKLCameraService PtpIpCamera::service() const
+{
+    VKLCameraService service;
+    service.ipv4Address = m_options.host;
+    return service;
+}
+
+std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> PtpIpCamera::storageDevices() const
+{
+    if (m_state != VKLConnectionState::Connected || !(m_currentCategories & VKLCommandCategoryStorageAccess))
+        return std::nullopt;
+    return m_storages;
+}
+
+std::shared_ptr<VKLPropertyProxy> PtpIpCamera::proxyForProperty(unsigned propertyIdentifier)
+{
+    return m_properties.proxy(propertyIdentifier);
+}
+
+// ---- Discovery ----------------------------------------------------------------------------------------------
+
+struct PtpIpCameraDiscovery::Candidate {
+    QString host;
+    quint16 port = kDefaultPort;
+    std::shared_ptr<PtpIpCamera> camera;
+    bool reachable = false;
+    QPointer<QTcpSocket> probe;
+};
+
+PtpIpCameraDiscovery::PtpIpCameraDiscovery(QObject* parent) : VKLCameraDiscovery(parent)
+{
+    m_timer = new QTimer(this);
+    connect(m_timer, &QTimer::timeout, this, &PtpIpCameraDiscovery::probeAll);
+}
+
+PtpIpCameraDiscovery::~PtpIpCameraDiscovery() = default;
+
+std::vector<std::pair<QString, quint16>> PtpIpCameraDiscovery::parseAddresses(const QString& list)
+{
+    std::vector<std::pair<QString, quint16>> result;
+    for (const QString& raw : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QString entry = raw.trimmed();
+        QString host = entry;
+        quint16 port = kDefaultPort;
+        const int colon = entry.lastIndexOf(QLatin1Char(':'));
+        if (colon > 0 && entry.count(QLatin1Char(':')) == 1) {
+            bool ok = false;
+            const uint value = entry.mid(colon + 1).toUInt(&ok);
+            if (!ok || value == 0 || value > 65535)
+                continue;
+            host = entry.left(colon);
+            port = quint16(value);
+        }
+        if (host.isEmpty() || QHostAddress(host).isNull())
+            continue;
+        if (std::none_of(result.begin(), result.end(), [&](const auto& each) { return each.first == host && each.second == port; }))
+            result.emplace_back(host, port);
+    }
+    return result;
+}
+
+void PtpIpCameraDiscovery::beginSearching()
+{
+    m_searching = true;
+    probeAll();
+    m_timer->start(m_interval);
+}
+
+void PtpIpCameraDiscovery::stopSearching()
+{
+    m_searching = false;
+    m_timer->stop();
+}
+
+void PtpIpCameraDiscovery::probeAll()
+{
+    if (!m_searching)
+        return;
+    // The user's addresses first, then each Wi-Fi interface's gateway.
+    QString listed = qEnvironmentVariable("VORNAKEL_CAMERA_ADDRESSES");
+    const QStringList stored = UserDefaults::standard().stringArrayForKey(QStringLiteral("PTPIPCameraAddresses"));
+    if (!stored.isEmpty())
+        listed += QLatin1Char(',') + stored.join(QLatin1Char(','));
+    auto addresses = parseAddresses(listed);
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        if (interface.type() != QNetworkInterface::Wifi && !interface.name().startsWith(QLatin1String("wl")))
+            continue;
+        if (const auto gateway = VKLNetworkConfigurationHelper::ipAddressOfGatewayForInterface(interface.name())) {
+            if (std::none_of(addresses.begin(), addresses.end(), [&](const auto& each) { return each.first == *gateway; }))
+                addresses.emplace_back(*gateway, kDefaultPort);
+        }
+    }
+    for (const auto& [host, port] : addresses) {
+        const auto found = std::find_if(m_candidates.begin(), m_candidates.end(), [&](const auto& each) {
+            return each->host == host && each->port == port;
+        });
+        if (found == m_candidates.end()) {
+            auto candidate = std::make_unique<Candidate>();
+            candidate->host = host;
+            candidate->port = port;
+            m_candidates.push_back(std::move(candidate));
+        }
+    }
+    for (const auto& candidate : m_candidates) {
+        Candidate* raw = candidate.get();
+        if (raw->camera && raw->camera->connectionState() != 0)
+            continue; // connected or connecting: certainly there
+        if (raw->probe)
+            continue;
+        auto* socket = new QTcpSocket(this);
+        raw->probe = socket;
+        auto settle = [this, raw, socket](bool reachable) {
+            if (raw->probe != socket)
+                return;
+            raw->probe = nullptr;
+            socket->disconnect(this);
+            socket->abort();
+            socket->deleteLater();
+            if (reachable && !raw->camera) {
+                PtpIpCameraOptions options;
+                options.host = raw->host;
+                options.port = raw->port;
+                raw->camera = PtpIpCamera::create(options);
+            }
+            if (raw->reachable != reachable) {
+                raw->reachable = reachable;
+                report();
+            }
+        };
+        connect(socket, &QTcpSocket::connected, this, [settle] { settle(true); });
+        connect(socket, &QTcpSocket::errorOccurred, this, [settle] { settle(false); });
+        QTimer::singleShot(2000, socket, [settle] { settle(false); });
+        socket->connectToHost(raw->host, raw->port);
+    }
+}
+
+void PtpIpCameraDiscovery::report()
+{
+    if (!m_searching)
+        return;
+    Cameras cameras;
+    for (const auto& candidate : m_candidates) {
+        if (candidate->camera && (candidate->reachable || candidate->camera->connectionState() != 0))
+            cameras.push_back(candidate->camera);
+    }
+    if (cameras == m_reported)
+        return;
+    m_reported = cameras;
+    emit devicesChanged(cameras);
+}
+
+} // namespace vornakel

@@ -1,0 +1,122 @@
+#pragma once
+
+// A camera reached over PTP/IP (CIPA DC-X005), behind the camera library's interface (VKLCamera.h).
+//
+// connect: the Init handshake on the command and event connections, with the GUID this computer keeps in
+//   the user defaults ("PTPIPClientGUID") and the client name as the friendly name. A camera that holds the
+//   Init Command Ack for more than `pairingPromptAfter` is showing its own pairing prompt: the pairing prompt
+//   callback then gets a block that cancels (closes both connections; the connection ends with 1010). Init
+//   Fail "rejected" is 1010, "busy" 1012. Then GetDeviceInfo and OpenSession; the storages, battery level
+//   (property 0x5001 in percent, as the five levels) and events follow from there.
+// items: folders and files from GetObjectHandles per storage and parent and GetObjectInfo per object (files
+//   come with their metadata); thumbnails from GetThumb; previews are the JPEG itself or, for RAW files, the
+//   largest embedded JPEG of the file's first bytes (GetPartialObject); streams are GetObject's data phase,
+//   handed on as it arrives and cancelled when the chunk block answers 1.
+// a connection reset, a closed connection, or a camera silent past its probe is connection state 0 at
+//   once, and every pending request fails with 1002.
+//
+// Threads: the connection lives on the main thread; calls from elsewhere hop there first. Callbacks come on
+// the queues the interface names.
+
+#include "platform/camera/VKLCamera.h"
+#include "platform/camera/ptpip/PtpIpConnection.h"
+
+#include <QPointer>
+
+#include <chrono>
+#include <map>
+#include <memory>
+
+namespace vornakel {
+
+namespace ptpip {
+struct Session;
+}
+
+struct PtpIpCameraOptions {
+    QString host;
+    quint16 port = ptpip::kDefaultPort;
+    QByteArray guid; // 16 bytes; empty: the one kept in the user defaults
+    std::chrono::milliseconds pairingPromptAfter{1000};
+    ptpip::ConnectionTimings timings;
+};
+
+class PtpIpCamera : public VKLCamera {
+    Q_OBJECT
+public:
+    static std::shared_ptr<PtpIpCamera> create(PtpIpCameraOptions options);
+    ~PtpIpCamera() override;
+
+    const PtpIpCameraOptions& options() const { return m_options; }
+
+    void connectWithClientName(const QString& clientName, ConnectCompletion completion,
+                               InterventionCallback userIntervention) override;
+    bool supportsCommandCategories(uint32_t categories) const override;
+    bool currentCommandCategoriesContainsCategory(uint32_t category) const override;
+    void setCurrentCommandCategories(uint32_t categories, ErrorCallback callback) override;
+    void disconnect(ErrorCallback callback, QueuePtr callbackQueue) override;
+    unsigned connectionState() const override;
+    std::optional<QString> friendlyIdentifier() const override;
+    std::optional<QString> friendlyDisplayName() const override;
+    VKLCameraService service() const override;
+    std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> storageDevices() const override;
+    std::shared_ptr<VKLPropertyProxy> proxyForProperty(unsigned propertyIdentifier) override;
+
+    // The GUID this computer introduces itself with: made once, then kept in the user defaults.
+    static QByteArray clientGuid();
+    // A battery percentage as the five levels (0 full … 4 empty).
+    static int batteryLevelForPercent(int percent);
+
+private:
+    explicit PtpIpCamera(PtpIpCameraOptions options);
+    void setState(VKLConnectionState state);
+    void finishConnecting(std::optional<Error> error);
+    void afterHandshake();
+    void connectionLost();
+    void readBatteryLevel();
+    void handleEvent(uint16_t code, const std::vector<uint32_t>& parameters);
+
+    PtpIpCameraOptions m_options;
+    VKLConnectionState m_state = VKLConnectionState::NotConnected;
+    std::shared_ptr<ptpip::Session> m_session;
+    std::vector<ConnectCompletion> m_connectCompletions;
+    InterventionCallback m_intervention;
+    bool m_promptShown = false;
+    uint32_t m_currentCategories = 0;
+    QString m_displayName;
+    std::vector<std::shared_ptr<VKLFileStorage>> m_storages;
+    VKLPropertyProxies m_properties;
+};
+
+// Finds PTP/IP cameras: the addresses the user lists (VORNAKEL_CAMERA_ADDRESSES=host[:port],… and the user
+// default "PTPIPCameraAddresses"), then the gateway of each Wi-Fi interface (a camera's own access point).
+// An address is a camera while a TCP connection to its port succeeds; one address is one camera. Main thread.
+class PtpIpCameraDiscovery : public VKLCameraDiscovery {
+    Q_OBJECT
+public:
+    static QString backendName() { return QStringLiteral("ptpip"); }
+
+    explicit PtpIpCameraDiscovery(QObject* parent = nullptr);
+    ~PtpIpCameraDiscovery() override;
+
+    void beginSearching() override;
+    void stopSearching() override;
+    Cameras cameras() const override { return m_reported; }
+
+    // host[:port] entries; a bad entry is left out.
+    static std::vector<std::pair<QString, quint16>> parseAddresses(const QString& list);
+    void setProbeInterval(std::chrono::milliseconds interval) { m_interval = interval; }
+
+private:
+    struct Candidate;
+    void probeAll();
+    void report();
+
+    std::vector<std::unique_ptr<Candidate>> m_candidates;
+    Cameras m_reported;
+    bool m_searching = false;
+    std::chrono::milliseconds m_interval{3000};
+    QTimer* m_timer = nullptr;
+};
+
+} // namespace vornakel

@@ -1,0 +1,126 @@
+#pragma once
+
+// One PTP/IP session with a camera: the command and event connections, the Init handshake, and operations
+// one transaction at a time, in the order asked. Lives on the main thread and never blocks it: sockets are
+// read as data arrives, and a data phase is handed on packet by packet (or gathered, up to a bound, for
+// datasets). Every wait has a bound or a way out: the Init Command Ack may wait for the camera's own pairing
+// prompt for as long as the user takes (the owner offers a cancel), everything else is watched by probes.
+
+#include "platform/camera/ptpip/PtpIpCodec.h"
+#include "platform/core/Error.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTcpSocket;
+
+namespace vornakel::ptpip {
+
+struct ConnectionTimings {
+    // No bytes from the camera for this long while a reply is due, or while idle: a probe goes out.
+    std::chrono::milliseconds probeAfter{3000};
+    // A probe unanswered (no bytes at all) for this long: the camera is gone.
+    std::chrono::milliseconds probeTimeout{4000};
+    // The TCP connection itself (before the camera may show any prompt).
+    std::chrono::milliseconds connectTimeout{5000};
+};
+
+struct TransactionResult {
+    uint16_t code = 0;
+    std::vector<uint32_t> parameters;
+    QByteArray data; // gathered data phase (when the request gathers)
+    uint64_t dataBytes = 0;
+};
+
+class PtpIpConnection : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Idle, Connecting, AwaitingAck, OpeningEvents, Ready, Closed };
+
+    // Answer false to stop the data phase (the transaction is cancelled and completes with error 1004).
+    using DataSink = std::function<bool(const QByteArray& bytes)>;
+    using Completion = std::function<void(std::optional<Error>, TransactionResult)>;
+
+    explicit PtpIpConnection(ConnectionTimings timings = {}, QObject* parent = nullptr);
+    ~PtpIpConnection() override;
+
+    // Connects both connections; `initialized` reports the end of the handshake (an Init Fail as 1010 rejected,
+    // 1012 busy, other failures as 1002). `waitingForCamera` tells that the TCP connection stands and the Ack
+    // is awaited (the camera may be showing its pairing prompt).
+    void open(const QString& host, quint16 port, const QByteArray& guid, const QString& clientName);
+    State state() const { return m_state; }
+    QString cameraName() const { return m_cameraName; }
+
+    // Queues an operation. Without a sink the data phase is gathered up to `maxData` bytes (more is an error);
+    // with one it is handed on as it arrives.
+    void transact(uint16_t code, std::vector<uint32_t> parameters, Completion completion, DataSink sink = {},
+                  qint64 maxData = 8 * 1024 * 1024);
+    // Reading stops while paused (the data stays with the camera and TCP holds it back).
+    void setReadingPaused(bool paused);
+    // Both connections close; pending operations fail with 1002 (`lost` is not emitted for a close asked for).
+    void close();
+
+signals:
+    void waitingForCamera();
+    void initialized(std::optional<vornakel::Error> error);
+    void eventReceived(uint16_t code, std::vector<uint32_t> parameters);
+    // The camera went away (reset, closed, or silent past the probe bound); pending operations failed.
+    void lost(const QString& reason);
+
+private:
+    struct Transaction {
+        uint16_t code = 0;
+        std::vector<uint32_t> parameters;
+        Completion completion;
+        DataSink sink;
+        qint64 maxData = 0;
+        uint32_t id = 0;
+        bool sent = false;
+        bool cancelled = false;
+        std::optional<uint64_t> announced;
+        TransactionResult result;
+    };
+
+    void readCommand();
+    void readEvents();
+    void handleCommandPacket(const Packet& packet);
+    void sendNext();
+    void fail(const QString& reason, int code);
+    void finishFront(std::optional<Error> error);
+    void watchdog();
+    void noteActivity();
+    void cancelFront();
+
+    ConnectionTimings m_timings;
+    State m_state = State::Idle;
+    QPointer<QTcpSocket> m_command;
+    QPointer<QTcpSocket> m_events;
+    PacketReader m_commandReader;
+    PacketReader m_eventReader;
+    QString m_host;
+    quint16 m_port = 0;
+    QString m_cameraName;
+    uint32_t m_connectionNumber = 0;
+    uint32_t m_nextTransaction = 1;
+    std::deque<Transaction> m_queue;
+    bool m_readingPaused = false;
+    QTimer m_watchdog;
+    QElapsedTimer m_sinceActivity;
+    bool m_probeOut = false;
+    QTimer m_connectTimer;
+    int m_eventsThisSecond = 0;
+    QElapsedTimer m_eventWindow;
+};
+
+// The camera library's error for a PTP response code.
+Error errorForResponse(uint16_t code, int fallbackCode);
+
+} // namespace vornakel::ptpip

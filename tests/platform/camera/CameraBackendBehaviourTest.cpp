@@ -1,0 +1,235 @@
+// The same behaviour, checked against every camera backend: the simulated camera, and the PTP/IP backend
+// talking to the PTP/IP camera under tools/ over 127.0.0.1.
+#include "CameraTestSupport.h"
+
+#include "platform/camera/ptpip/PtpIpCamera.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
+#include "ptpip-camera/PtpIpResponder.h"
+#include "support/TestSupport.h"
+
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+namespace vornakel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::runUntil;
+
+struct Faults {
+    bool pairingPrompt = false;
+    int pairingMs = 1500;
+    int connectError = 0;
+    qint64 streamErrorAfterBytes = -1;
+    qint64 streamStallAfterBytes = -1;
+};
+
+// A camera of one backend serving the sample card, with the few controls the tests need.
+class Harness {
+public:
+    virtual ~Harness() = default;
+    virtual std::shared_ptr<VKLCamera> camera() = 0;
+    virtual void dropConnection() = 0;
+    virtual void setBatteryLevel(int level) = 0;
+};
+
+class SimulatedHarness final : public Harness {
+public:
+    explicit SimulatedHarness(const Faults& faults)
+    {
+        SimulatedCameraOptions options;
+        options.pairingPrompt = faults.pairingPrompt;
+        options.pairingDelayMs = faults.pairingMs;
+        options.connectErrorCode = faults.connectError;
+        options.streamErrorAfterBytes = faults.streamErrorAfterBytes;
+        options.streamStallAfterBytes = faults.streamStallAfterBytes;
+        options.startsInStorageMode = true;
+        m_camera = SimulatedCamera::fromFolder(test::sampleCameraFolder(), options);
+    }
+    std::shared_ptr<VKLCamera> camera() override { return m_camera; }
+    void dropConnection() override { m_camera->dropConnection(); }
+    void setBatteryLevel(int level) override { m_camera->setBatteryLevel(level); }
+
+private:
+    std::shared_ptr<SimulatedCamera> m_camera;
+};
+
+class PtpIpHarness final : public Harness {
+public:
+    explicit PtpIpHarness(const Faults& faults)
+    {
+        tools::PtpIpResponderOptions options;
+        options.pairingHoldMs = faults.pairingPrompt ? faults.pairingMs : 0;
+        if (faults.connectError == VKLErrorPairingRejected)
+            options.initFailReason = ptpip::InitFailRejected;
+        else if (faults.connectError == VKLErrorBusy)
+            options.initFailReason = ptpip::InitFailBusy;
+        options.streamErrorAfterBytes = faults.streamErrorAfterBytes;
+        options.streamStallAfterBytes = faults.streamStallAfterBytes;
+        options.dataPacketSize = 16 * 1024;
+        m_responder = std::make_unique<tools::PtpIpResponder>(test::sampleCameraFolder(), options);
+        EXPECT_TRUE(m_responder->listen());
+        PtpIpCameraOptions cameraOptions;
+        cameraOptions.host = QStringLiteral("127.0.0.1");
+        cameraOptions.port = m_responder->port();
+        m_camera = PtpIpCamera::create(cameraOptions);
+    }
+    std::shared_ptr<VKLCamera> camera() override { return m_camera; }
+    void dropConnection() override { m_responder->dropConnections(); }
+    void setBatteryLevel(int level) override { m_responder->setBatteryPercent(100 - 25 * level); }
+    tools::PtpIpResponder& responder() { return *m_responder; }
+
+private:
+    std::unique_ptr<tools::PtpIpResponder> m_responder;
+    std::shared_ptr<PtpIpCamera> m_camera;
+};
+
+using Factory = std::unique_ptr<Harness> (*)(const Faults&);
+
+struct Backend {
+    const char* name;
+    Factory make;
+};
+
+class CameraBackendBehaviour : public ::testing::TestWithParam<Backend> {
+protected:
+    std::unique_ptr<Harness> make(const Faults& faults = {}) { return GetParam().make(faults); }
+};
+
+QString relativeName(const QString& path) { return QFileInfo(path).fileName(); }
+
+TEST_P(CameraBackendBehaviour, WalksTheCardWithMetadataThumbnailsPreviewsAndExactCopies)
+{
+    auto harness = make();
+    const auto root = test::openStorage(*harness->camera());
+    ASSERT_TRUE(root);
+    const auto files = test::walkFiles(root);
+    const auto& sample = test::sampleCamera();
+    ASSERT_EQ(files.size(), size_t(sample.files.size()));
+    for (const QString& path : sample.files) {
+        SCOPED_TRACE(path.toStdString());
+        const auto item = test::findFile(files, relativeName(path));
+        ASSERT_TRUE(item);
+        EXPECT_EQ(test::awaitError([&](auto done) { item->loadMetadata(done); }), std::nullopt);
+        EXPECT_TRUE(item->metadataLoaded());
+        EXPECT_EQ(item->size(), uint64_t(QFileInfo(path).size()));
+        EXPECT_TRUE(item->dateCreated());
+        EXPECT_TRUE(item->isKnownImageType()) << "a RAW file of the undefined format is known by its name";
+
+        const auto thumbnail = test::fetchImage(item, false);
+        EXPECT_EQ(thumbnail.error, std::nullopt);
+        ASSERT_TRUE(thumbnail.data);
+        EXPECT_TRUE(thumbnail.data->startsWith("\xFF\xD8")) << "a JPEG thumbnail";
+        const auto preview = test::fetchImage(item, true);
+        EXPECT_EQ(preview.error, std::nullopt);
+        ASSERT_TRUE(preview.data);
+        EXPECT_TRUE(preview.data->startsWith("\xFF\xD8")) << "a JPEG preview, embedded for a RAW file";
+
+        const auto copy = test::streamFile(item, DispatchQueue::createSerial(QStringLiteral("test.stream")));
+        EXPECT_EQ(copy.error, std::nullopt);
+        EXPECT_EQ(copy.completions, 1);
+        EXPECT_TRUE(copy.data == test::readFile(path)) << "byte for byte";
+    }
+}
+
+TEST_P(CameraBackendBehaviour, PairingPromptAcceptedRejectedOrCancelled)
+{
+    struct Case {
+        const char* what;
+        Faults faults;
+        bool cancelAtPrompt;
+        std::optional<int> error;
+        bool promptShown;
+    };
+    const Case cases[] = {
+        {"accepted on the camera", {.pairingPrompt = true, .pairingMs = 1500}, false, std::nullopt, true},
+        {"cancelled on the computer", {.pairingPrompt = true, .pairingMs = 1500}, true, VKLErrorPairingRejected, true},
+        {"rejected on the camera", {.connectError = VKLErrorPairingRejected}, false, VKLErrorPairingRejected, false},
+        {"camera busy", {.connectError = VKLErrorBusy}, false, VKLErrorBusy, false},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        auto harness = make(each.faults);
+        std::vector<bool> prompts;
+        std::optional<std::optional<Error>> result;
+        harness->camera()->connectWithClientName(
+            QStringLiteral("Vornakel"),
+            [&](std::optional<Error> error, std::vector<VKLCameraConnectionWarning>) { result = error; },
+            [&](bool shown, std::function<void()> cancel) {
+                prompts.push_back(shown);
+                if (shown && each.cancelAtPrompt)
+                    cancel();
+            });
+        ASSERT_TRUE(runUntil([&] { return result.has_value(); }, 10s));
+        EXPECT_EQ(result->has_value() ? std::optional<int>((*result)->code) : std::nullopt, each.error);
+        if (each.promptShown) {
+            ASSERT_FALSE(prompts.empty());
+            EXPECT_TRUE(prompts.front());
+        } else {
+            EXPECT_TRUE(prompts.empty());
+        }
+        EXPECT_EQ(harness->camera()->connectionState(), each.error ? 0u : 2u);
+    }
+}
+
+TEST_P(CameraBackendBehaviour, AStreamFaultFailsTheCopyAndTheCameraStaysUsable)
+{
+    auto harness = make({.streamErrorAfterBytes = 1000});
+    const auto root = test::openStorage(*harness->camera());
+    ASSERT_TRUE(root);
+    const auto files = test::walkFiles(root);
+    ASSERT_FALSE(files.empty());
+    const auto copy = test::streamFile(files.front());
+    ASSERT_TRUE(copy.error);
+    EXPECT_EQ(copy.error->code, VKLErrorReadFailed);
+    EXPECT_EQ(copy.completions, 1);
+    EXPECT_EQ(harness->camera()->connectionState(), 2u);
+    EXPECT_TRUE(test::fetchImage(files.front(), false).data) << "the next request is answered";
+}
+
+TEST_P(CameraBackendBehaviour, ALostConnectionFailsWhatIsPendingAndEndsTheConnection)
+{
+    auto harness = make({.streamStallAfterBytes = 100});
+    const auto root = test::openStorage(*harness->camera());
+    ASSERT_TRUE(root);
+    const auto files = test::walkFiles(root);
+    ASSERT_FALSE(files.empty());
+    std::optional<std::optional<Error>> streamed;
+    files.front()->streamItem(
+        {}, {}, [](const auto&, const QByteArray&, const auto&) { return 0; }, {},
+        [&](const auto&, std::optional<Error> error, const auto&) { streamed = error; }, {});
+    test::runFor(200ms); // the stream is under way and stalled
+    EXPECT_FALSE(streamed.has_value());
+    harness->dropConnection();
+    ASSERT_TRUE(runUntil([&] { return streamed.has_value(); }));
+    ASSERT_TRUE(streamed->has_value());
+    EXPECT_EQ((*streamed)->code, VKLErrorConnectionLost);
+    ASSERT_TRUE(runUntil([&] { return harness->camera()->connectionState() == 0; }));
+    const auto later = test::awaitError([&](auto done) { root->loadChildren(done); });
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later->code, VKLErrorNotConnected);
+}
+
+TEST_P(CameraBackendBehaviour, BatteryLevelFollowsTheCamera)
+{
+    auto harness = make();
+    ASSERT_TRUE(test::openStorage(*harness->camera()));
+    const auto battery = harness->camera()->proxyForProperty(VKLPropertyBatteryLevel);
+    for (int level : {3, 1, 4}) {
+        harness->setBatteryLevel(level);
+        EXPECT_TRUE(runUntil([&] { return battery->value() == level; })) << level;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, CameraBackendBehaviour,
+                         ::testing::Values(Backend{"simulated", [](const Faults& faults) -> std::unique_ptr<Harness> {
+                                               return std::make_unique<SimulatedHarness>(faults);
+                                           }},
+                                           Backend{"ptpip", [](const Faults& faults) -> std::unique_ptr<Harness> {
+                                               return std::make_unique<PtpIpHarness>(faults);
+                                           }}),
+                         [](const ::testing::TestParamInfo<Backend>& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace vornakel

@@ -1,0 +1,146 @@
+#include "platform/camera/ptpip/PtpIpCodec.h"
+#include "support/TestSupport.h"
+
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+namespace vornakel::ptpip {
+namespace {
+
+QByteArray le32(uint32_t value)
+{
+    QByteArray out;
+    for (int i = 0; i < 4; ++i)
+        out.append(char((value >> (8 * i)) & 0xff));
+    return out;
+}
+
+QByteArray header(uint32_t length, uint32_t type) { return le32(length) + le32(type); }
+
+TEST(PtpIpCodec, PacketsSurviveTheRoundTripAndArriveWholeFromPieces)
+{
+    const QByteArray guid("0123456789abcdef", 16);
+    QByteArray stream = encode(InitCommandRequest{guid, QStringLiteral("Vornakel ä"), kProtocolVersion});
+    stream += encode(OperationRequest{DataPhaseNoneOrIn, OpGetPartialObject, 7, {42, 1024, 4096}});
+    stream += encode(StartData{7, 5});
+    stream += encodeData(PacketType::EndData, 7, "hello");
+    stream += encode(EventPacket{EventDevicePropChanged, 0xFFFFFFFF, {PropBatteryLevel}});
+
+    PacketReader reader;
+    std::vector<Packet> packets;
+    // One byte at a time: packets come out whole, never early.
+    for (char byte : stream) {
+        reader.append(QByteArray(1, byte));
+        Packet packet;
+        while (reader.next(packet) == PacketReader::Status::Ready)
+            packets.push_back(packet);
+    }
+    ASSERT_EQ(packets.size(), 5u);
+    const auto init = decodeInitCommandRequest(packets[0].payload);
+    ASSERT_TRUE(init);
+    EXPECT_EQ(init->guid, guid);
+    EXPECT_EQ(init->friendlyName, QStringLiteral("Vornakel ä"));
+    const auto request = decodeOperationRequest(packets[1].payload);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->code, OpGetPartialObject);
+    EXPECT_EQ(request->parameters, (std::vector<uint32_t>{42, 1024, 4096}));
+    EXPECT_EQ(decodeStartData(packets[2].payload)->totalLength, 5u);
+    EXPECT_EQ(decodeData(packets[3].payload)->bytes, QByteArray("hello"));
+    EXPECT_EQ(decodeEvent(packets[4].payload)->parameters, (std::vector<uint32_t>{PropBatteryLevel}));
+}
+
+TEST(PtpIpCodec, RefusesLengthsThatLieAndUnknownTypes)
+{
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {"shorter than its header", header(4, uint32_t(PacketType::OperationResponse))},
+        {"a control packet of a gigabyte", header(0x40000000, uint32_t(PacketType::OperationResponse))},
+        {"a data packet past the bound", header(kMaxDataPacketSize + 64, uint32_t(PacketType::Data))},
+        {"an unknown type", header(8, 99)},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        PacketReader reader;
+        reader.append(each.bytes);
+        Packet packet;
+        EXPECT_EQ(reader.next(packet), PacketReader::Status::Failed);
+        EXPECT_FALSE(reader.error().isEmpty());
+    }
+}
+
+TEST(PtpIpCodec, DatasetsRoundTripAndHostileOnesAreRefused)
+{
+    ObjectInfo info;
+    info.storageId = 0x00010001;
+    info.format = FormatExifJpeg;
+    info.compressedSize = 123456;
+    info.parentObject = 3;
+    info.filename = QStringLiteral("IMG_0001.JPG");
+    info.captureDate = QStringLiteral("20240511T134501");
+    const auto decoded = decodeObjectInfo(encode(info));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->filename, info.filename);
+    EXPECT_EQ(decoded->compressedSize, info.compressedSize);
+    EXPECT_EQ(decoded->captureDate, info.captureDate);
+
+    DeviceInfo device;
+    device.operations = {OpGetDeviceInfo, OpGetPartialObject};
+    device.deviceProperties = {PropBatteryLevel};
+    device.model = QStringLiteral("VK-IP1");
+    const auto decodedDevice = decodeDeviceInfo(encode(device));
+    ASSERT_TRUE(decodedDevice);
+    EXPECT_TRUE(decodedDevice->supportsOperation(OpGetPartialObject));
+    EXPECT_TRUE(decodedDevice->supportsProperty(PropBatteryLevel));
+    EXPECT_EQ(decodedDevice->model, device.model);
+
+    QByteArray loneSurrogate = encode(info);
+    // The filename's first code unit (after the 52 fixed bytes and the count byte) becomes a lone high surrogate.
+    loneSurrogate[53] = char(0x00);
+    loneSurrogate[54] = char(0xD8);
+    QByteArray truncated = encode(info);
+    truncated.chop(10);
+    DatasetWriter lyingArray;
+    lyingArray.u32(1000000).u32(1).u32(2);
+    DatasetWriter hugeArray;
+    hugeArray.u32(0xFFFFFFFF);
+
+    EXPECT_FALSE(decodeObjectInfo(loneSurrogate)) << "a name that is not UTF-16";
+    EXPECT_FALSE(decodeObjectInfo(truncated)) << "a dataset cut short";
+    EXPECT_FALSE(decodeUint32Array(lyingArray.data())) << "a count larger than the data";
+    EXPECT_FALSE(decodeUint32Array(hugeArray.data())) << "a count past the bound";
+    EXPECT_FALSE(decodeDeviceInfo(QByteArray(3, '\0')));
+}
+
+TEST(PtpIpCodec, CaptureDatesReadAsCamerasWriteThem)
+{
+    struct Case {
+        const char* text;
+        std::optional<QDateTime> expected;
+    };
+    const QDate day(2024, 5, 11);
+    const QTime time(13, 45, 1);
+    const Case cases[] = {
+        {"20240511T134501", QDateTime(day, time)},
+        {"20240511T134501.3", QDateTime(day, time)},
+        {"20240511T134501Z", QDateTime(day, time, QTimeZone::utc())},
+        {"20240511T134501+0200", QDateTime(day, time, QTimeZone(7200))},
+        {"20241311T134501", std::nullopt},
+        {"2024-05-11 13:45", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.text);
+        const auto parsed = parsePtpDate(QString::fromLatin1(each.text));
+        EXPECT_EQ(parsed.has_value(), each.expected.has_value());
+        if (parsed && each.expected) {
+            EXPECT_EQ(*parsed, *each.expected);
+        }
+    }
+}
+
+} // namespace
+} // namespace vornakel::ptpip

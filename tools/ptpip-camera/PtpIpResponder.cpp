@@ -1,0 +1,767 @@
+#include "ptpip-camera/PtpIpResponder.h"
+
+#include "platform/camera/simulated/SimulatedContent.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
+#include <deque>
+
+Q_LOGGING_CATEGORY(lcPtpIpCamera, "vornakel.ptpipcamera")
+
+namespace vornakel::tools {
+
+using namespace ptpip;
+
+namespace {
+
+constexpr uint32_t kStorageId = 0x00010001;
+// More than this much unsent keeps the responder from queueing further data.
+constexpr qint64 kMaxQueuedBytes = 2 * 1024 * 1024;
+
+uint16_t formatOfName(const QString& name)
+{
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
+        return FormatExifJpeg;
+    if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff"))
+        return FormatTiff;
+    if (suffix == QLatin1String("png"))
+        return FormatPng;
+    // RAW files and anything else: cameras give them the undefined format.
+    return FormatUndefined;
+}
+
+QString operationName(uint16_t code)
+{
+    switch (code) {
+    case OpGetDeviceInfo: return QStringLiteral("GetDeviceInfo");
+    case OpOpenSession: return QStringLiteral("OpenSession");
+    case OpCloseSession: return QStringLiteral("CloseSession");
+    case OpGetStorageIDs: return QStringLiteral("GetStorageIDs");
+    case OpGetStorageInfo: return QStringLiteral("GetStorageInfo");
+    case OpGetObjectHandles: return QStringLiteral("GetObjectHandles");
+    case OpGetObjectInfo: return QStringLiteral("GetObjectInfo");
+    case OpGetObject: return QStringLiteral("GetObject");
+    case OpGetThumb: return QStringLiteral("GetThumb");
+    case OpGetPartialObject: return QStringLiteral("GetPartialObject");
+    case OpGetDevicePropDesc: return QStringLiteral("GetDevicePropDesc");
+    case OpGetDevicePropValue: return QStringLiteral("GetDevicePropValue");
+    default: return QStringLiteral("0x%1").arg(code, 4, 16, QLatin1Char('0'));
+    }
+}
+
+} // namespace
+
+struct PtpIpResponder::Object {
+    uint32_t handle = 0;
+    uint32_t parent = 0; // 0 in the root
+    simulated::Entry entry;
+    uint16_t format = FormatUndefined;
+};
+
+struct PtpIpResponder::Transfer {
+    uint32_t transaction = 0;
+    const Object* object = nullptr;
+    uint64_t offset = 0;
+    uint64_t remaining = 0;
+    uint64_t sent = 0;
+    bool partial = false;
+    bool faults = false;
+    bool stalled = false;
+    bool waiting = false; // a paced or stalled pump is scheduled
+    QElapsedTimer clock;
+    // Open for the whole transfer: a folder camera's file, or an in-memory object's reader.
+    std::shared_ptr<QFile> file;
+    std::shared_ptr<simulated::ContentReader> reader;
+};
+
+struct PtpIpResponder::Connection {
+    QPointer<QTcpSocket> socket;
+    PacketReader reader;
+    enum class Kind { Unknown, Command, Event } kind = Kind::Unknown;
+    uint32_t number = 0;
+    bool sessionOpen = false;
+    bool busy = false;
+    std::deque<OperationRequest> pending;
+    std::optional<Transfer> transfer;
+};
+
+PtpIpResponderOptions PtpIpResponderOptions::fromCameraOptions(const SimulatedCameraOptions& camera)
+{
+    PtpIpResponderOptions options;
+    options.latencyMs = std::max(0, camera.latencyMs);
+    options.throughputBytesPerSecond = std::max<qint64>(0, camera.throughputBytesPerSecond);
+    if (camera.pairingPrompt)
+        options.pairingHoldMs = std::max(1, camera.pairingDelayMs);
+    if (camera.connectErrorCode == 1010)
+        options.initFailReason = InitFailRejected;
+    else if (camera.connectErrorCode == 1012)
+        options.initFailReason = InitFailBusy;
+    options.streamErrorAfterBytes = camera.streamErrorAfterBytes;
+    options.streamStallAfterBytes = camera.streamStallAfterBytes;
+    options.streamStallMs = camera.streamStallMs;
+    options.streamFaultFiles = camera.streamFaultFiles;
+    // The five battery levels (0 full … 4 empty) as a percentage.
+    options.batteryPercent = camera.batteryLevel ? std::optional<int>(std::clamp(100 - *camera.batteryLevel * 25, 0, 100))
+                                                 : std::nullopt;
+    if (!camera.friendlyDisplayName.isEmpty())
+        options.friendlyName = camera.friendlyDisplayName;
+    return options;
+}
+
+PtpIpResponder::PtpIpResponder(const QString& folderPath, PtpIpResponderOptions options, QObject* parent)
+    : QObject(parent), m_folderPath(QDir(folderPath).absolutePath()),
+      m_content(simulated::CameraContent::onDisk(folderPath)), m_options(std::move(options))
+{
+    build();
+}
+
+PtpIpResponder::PtpIpResponder(SimulatedCameraContent content, PtpIpResponderOptions options, QObject* parent)
+    : QObject(parent), m_content(simulated::CameraContent::inMemory(std::move(content))), m_options(std::move(options))
+{
+    build();
+}
+
+PtpIpResponder::~PtpIpResponder()
+{
+    for (auto& connection : m_connections) {
+        if (connection->socket)
+            connection->socket->disconnect(this);
+    }
+}
+
+void PtpIpResponder::build()
+{
+    m_guid = QByteArray("VornakelPtpIpCam", 16);
+    // Folders first, each followed by what it holds, in the listing's order.
+    std::function<void(const simulated::Entry&, uint32_t)> walk = [&](const simulated::Entry& folder, uint32_t parent) {
+        const auto listing = m_content->list(folder, true);
+        if (listing.error)
+            return;
+        for (const simulated::Entry& entry : listing.value) {
+            Object object;
+            object.handle = uint32_t(m_objects.size() + 1);
+            object.parent = parent;
+            object.entry = entry;
+            object.format = entry.isFolder ? uint16_t(FormatAssociation) : formatOfName(entry.name);
+            m_objects.push_back(object);
+            if (entry.isFolder)
+                walk(entry, object.handle);
+        }
+    };
+    walk(m_content->root(), 0);
+    connect(&m_server, &QTcpServer::newConnection, this, &PtpIpResponder::accept);
+}
+
+bool PtpIpResponder::listen(const QHostAddress& address, quint16 port) { return m_server.listen(address, port); }
+
+quint16 PtpIpResponder::port() const { return m_server.serverPort(); }
+
+std::vector<PtpIpResponder::ServedFile> PtpIpResponder::files() const
+{
+    std::vector<ServedFile> result;
+    for (const Object& object : m_objects) {
+        if (!object.entry.isFolder)
+            result.push_back({object.entry.relativePath, object.entry.size});
+    }
+    return result;
+}
+
+const PtpIpResponder::Object* PtpIpResponder::objectOf(uint32_t handle) const
+{
+    if (handle == 0 || handle > m_objects.size())
+        return nullptr;
+    return &m_objects[handle - 1];
+}
+
+void PtpIpResponder::log(const QString& line)
+{
+    if (m_options.log)
+        qCInfo(lcPtpIpCamera).noquote() << line;
+    emit operationLogged(line);
+}
+
+void PtpIpResponder::accept()
+{
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        auto connection = std::make_unique<Connection>();
+        connection->socket = socket;
+        Connection* raw = connection.get();
+        m_connections.push_back(std::move(connection));
+        ++m_connectionCount;
+        socket->setParent(this);
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        connect(socket, &QTcpSocket::readyRead, this, [this, raw] { readFrom(raw); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, raw] { pump(raw); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, raw] { closeConnection(raw); });
+    }
+}
+
+void PtpIpResponder::closeConnection(Connection* connection)
+{
+    const auto found = std::find_if(m_connections.begin(), m_connections.end(),
+                                    [&](const auto& each) { return each.get() == connection; });
+    if (found == m_connections.end())
+        return;
+    if (m_pendingPairing == connection)
+        m_pendingPairing = nullptr;
+    const bool command = connection->kind == Connection::Kind::Command;
+    std::unique_ptr<Connection> owned = std::move(*found);
+    m_connections.erase(found);
+    if (owned->socket) {
+        owned->socket->disconnect(this);
+        owned->socket->close();
+        owned->socket->deleteLater();
+    }
+    // The session ends with its command connection; the event connection goes with it.
+    if (command) {
+        log(QStringLiteral("command connection closed"));
+        std::vector<Connection*> events;
+        for (auto& each : m_connections) {
+            if (each->kind == Connection::Kind::Event)
+                events.push_back(each.get());
+        }
+        for (Connection* each : events)
+            closeConnection(each);
+    }
+}
+
+void PtpIpResponder::dropConnections()
+{
+    log(QStringLiteral("dropping the connections"));
+    m_server.pauseAccepting();
+    while (!m_connections.empty()) {
+        Connection* connection = m_connections.front().get();
+        if (connection->socket)
+            connection->socket->abort();
+        closeConnection(connection);
+    }
+    m_server.resumeAccepting();
+}
+
+void PtpIpResponder::readFrom(Connection* connection)
+{
+    if (!connection->socket || m_frozen)
+        return;
+    connection->reader.append(connection->socket->readAll());
+    Packet packet;
+    while (true) {
+        const auto status = connection->reader.next(packet);
+        if (status == PacketReader::Status::NeedMore)
+            return;
+        if (status == PacketReader::Status::Failed) {
+            log(QStringLiteral("closing a connection: %1").arg(connection->reader.error()));
+            closeConnection(connection);
+            return;
+        }
+        handle(connection, packet);
+        // The packet may have closed the connection.
+        if (std::none_of(m_connections.begin(), m_connections.end(), [&](const auto& each) { return each.get() == connection; }))
+            return;
+    }
+}
+
+void PtpIpResponder::handle(Connection* connection, const Packet& packet)
+{
+    switch (packet.type) {
+    case PacketType::InitCommandRequest: {
+        const auto request = decodeInitCommandRequest(packet.payload);
+        if (!request || connection->kind != Connection::Kind::Unknown) {
+            closeConnection(connection);
+            return;
+        }
+        connection->kind = Connection::Kind::Command;
+        connection->number = m_nextConnectionNumber++;
+        m_lastClientName = request->friendlyName;
+        m_lastClientGuid = request->guid;
+        log(QStringLiteral("Init Command Request from \"%1\"").arg(request->friendlyName));
+        if (m_options.pairingHoldMs > 0 || m_options.pairingHeldUntilAnswered) {
+            log(QStringLiteral("pairing prompt shown"));
+            m_pendingPairing = connection;
+            if (m_options.pairingHoldMs > 0 && !m_options.pairingHeldUntilAnswered) {
+                QTimer::singleShot(m_options.pairingHoldMs, this, [this, connection] {
+                    if (m_pendingPairing == connection)
+                        answerPairing(!m_options.initFailReason || *m_options.initFailReason != InitFailRejected);
+                });
+            }
+            return;
+        }
+        completeInit(connection);
+        return;
+    }
+    case PacketType::InitEventRequest: {
+        const auto number = decodeUint32(packet.payload);
+        const bool known = number && std::any_of(m_connections.begin(), m_connections.end(), [&](const auto& each) {
+            return each->kind == Connection::Kind::Command && each->number == *number;
+        });
+        if (!known || connection->kind != Connection::Kind::Unknown) {
+            connection->socket->write(encodeInitFail(InitFailUnspecified));
+            connection->socket->flush();
+            closeConnection(connection);
+            return;
+        }
+        connection->kind = Connection::Kind::Event;
+        m_eventSocket = connection->socket;
+        log(QStringLiteral("Init Event Request"));
+        connection->socket->write(encodePacket(PacketType::InitEventAck, {}));
+        return;
+    }
+    case PacketType::OperationRequest: {
+        const auto request = decodeOperationRequest(packet.payload);
+        if (!request || connection->kind != Connection::Kind::Command) {
+            closeConnection(connection);
+            return;
+        }
+        connection->pending.push_back(*request);
+        if (!connection->busy) {
+            const OperationRequest next = connection->pending.front();
+            connection->pending.pop_front();
+            runOperation(connection, next);
+        }
+        return;
+    }
+    case PacketType::Cancel: {
+        const auto transaction = decodeUint32(packet.payload);
+        for (auto& each : m_connections) {
+            if (each->transfer && transaction && each->transfer->transaction == *transaction) {
+                log(QStringLiteral("Cancel transaction %1").arg(*transaction));
+                each->transfer.reset();
+                respond(each.get(), *transaction, RespTransactionCancelled);
+            }
+        }
+        return;
+    }
+    case PacketType::ProbeRequest:
+        connection->socket->write(encodePacket(PacketType::ProbeResponse, {}));
+        return;
+    default:
+        return;
+    }
+}
+
+void PtpIpResponder::completeInit(Connection* connection)
+{
+    if (m_options.initFailReason) {
+        log(QStringLiteral("Init Fail %1").arg(*m_options.initFailReason));
+        connection->socket->write(encodeInitFail(*m_options.initFailReason));
+        connection->socket->flush();
+        connection->socket->disconnectFromHost();
+        return;
+    }
+    InitCommandAck ack;
+    ack.connectionNumber = connection->number;
+    ack.guid = m_guid;
+    ack.friendlyName = m_options.friendlyName;
+    m_commandSocket = connection->socket;
+    connection->socket->write(encode(ack));
+}
+
+void PtpIpResponder::answerPairing(bool accepted)
+{
+    Connection* connection = m_pendingPairing;
+    m_pendingPairing = nullptr;
+    if (!connection || !connection->socket)
+        return;
+    log(accepted ? QStringLiteral("pairing accepted on the camera") : QStringLiteral("pairing rejected on the camera"));
+    if (!accepted) {
+        connection->socket->write(encodeInitFail(InitFailRejected));
+        connection->socket->flush();
+        connection->socket->disconnectFromHost();
+        return;
+    }
+    completeInit(connection);
+}
+
+bool PtpIpResponder::pairingPending() const { return m_pendingPairing != nullptr; }
+
+void PtpIpResponder::setBatteryPercent(int percent)
+{
+    m_options.batteryPercent = percent;
+    if (m_eventSocket) {
+        log(QStringLiteral("DevicePropChanged BatteryLevel %1").arg(percent));
+        m_eventSocket->write(encode(EventPacket{EventDevicePropChanged, 0xFFFFFFFF, {PropBatteryLevel}}));
+    }
+}
+
+void PtpIpResponder::sendOnEventConnection(const QByteArray& bytes)
+{
+    if (m_eventSocket)
+        m_eventSocket->write(bytes);
+}
+
+void PtpIpResponder::respond(Connection* connection, uint32_t transaction, uint16_t code, std::vector<uint32_t> parameters)
+{
+    if (!connection->socket)
+        return;
+    connection->socket->write(encode(OperationResponse{code, transaction, std::move(parameters)}));
+    connection->busy = false;
+    if (!connection->pending.empty()) {
+        const OperationRequest next = connection->pending.front();
+        connection->pending.pop_front();
+        runOperation(connection, next);
+    }
+}
+
+void PtpIpResponder::sendData(Connection* connection, uint32_t transaction, QByteArray data)
+{
+    connection->socket->write(encode(StartData{transaction, uint64_t(data.size())}));
+    connection->socket->write(encodeData(PacketType::EndData, transaction, data));
+}
+
+QByteArray PtpIpResponder::objectInfo(const Object& object) const
+{
+    ObjectInfo info;
+    info.storageId = kStorageId;
+    info.format = object.format;
+    info.compressedSize = object.entry.size >= 0xFFFFFFFFull ? 0xFFFFFFFF : uint32_t(object.entry.size);
+    info.parentObject = object.parent;
+    info.filename = object.entry.name;
+    if (object.entry.isFolder) {
+        info.associationType = 1; // a generic folder
+    } else {
+        const bool thumbnail = !m_options.noThumbnailFiles.contains(object.entry.name);
+        info.thumbFormat = thumbnail ? uint16_t(FormatExifJpeg) : uint16_t(0);
+        info.thumbCompressedSize = thumbnail ? 8 * 1024 : 0;
+        info.thumbPixWidth = thumbnail ? 160 : 0;
+        info.thumbPixHeight = thumbnail ? 120 : 0;
+        if (object.entry.dateCreated) {
+            info.captureDate = formatPtpDate(*object.entry.dateCreated);
+            info.modificationDate = info.captureDate;
+        }
+    }
+    return encode(info);
+}
+
+void PtpIpResponder::runOperation(Connection* connection, const OperationRequest& request)
+{
+    connection->busy = true;
+    ++m_operationCount;
+    QStringList parameters;
+    for (uint32_t parameter : request.parameters)
+        parameters << QStringLiteral("0x%1").arg(parameter, 0, 16);
+    log(QStringLiteral("%1(%2) transaction %3").arg(operationName(request.code), parameters.join(QStringLiteral(", "))).arg(request.transactionId));
+
+    auto execute = [this, connection, request] {
+        if (std::none_of(m_connections.begin(), m_connections.end(), [&](const auto& each) { return each.get() == connection; }))
+            return;
+        if (m_replyOverride) {
+            if (const auto bytes = m_replyOverride(request)) {
+                connection->socket->write(*bytes);
+                connection->busy = false;
+                return;
+            }
+        }
+        const uint32_t tx = request.transactionId;
+        const auto parameter = [&](size_t index) { return index < request.parameters.size() ? request.parameters[index] : 0u; };
+        if (request.code != OpGetDeviceInfo && request.code != OpOpenSession && !connection->sessionOpen) {
+            respond(connection, tx, RespSessionNotOpen);
+            return;
+        }
+        switch (request.code) {
+        case OpGetDeviceInfo: {
+            DeviceInfo info;
+            info.operations = {OpGetDeviceInfo, OpOpenSession, OpCloseSession, OpGetStorageIDs, OpGetStorageInfo,
+                               OpGetObjectHandles, OpGetObjectInfo, OpGetObject, OpGetThumb, OpGetPartialObject,
+                               OpGetDevicePropDesc, OpGetDevicePropValue};
+            info.events = {EventObjectAdded, EventObjectRemoved, EventStoreRemoved, EventDevicePropChanged};
+            if (m_options.batteryPercent)
+                info.deviceProperties = {PropBatteryLevel};
+            info.imageFormats = {FormatUndefined, FormatAssociation, FormatExifJpeg, FormatTiff, FormatPng};
+            info.manufacturer = QStringLiteral("Vornakel Test");
+            info.model = m_options.model;
+            info.deviceVersion = QStringLiteral("1.0");
+            info.serialNumber = QStringLiteral("0000PTPIP0001");
+            sendData(connection, tx, encode(info));
+            respond(connection, tx, RespOK);
+            return;
+        }
+        case OpOpenSession:
+            if (connection->sessionOpen) {
+                respond(connection, tx, RespSessionAlreadyOpen);
+                return;
+            }
+            connection->sessionOpen = true;
+            respond(connection, tx, RespOK);
+            return;
+        case OpCloseSession:
+            connection->sessionOpen = false;
+            respond(connection, tx, RespOK);
+            return;
+        case OpGetStorageIDs: {
+            DatasetWriter writer;
+            writer.u32Array({kStorageId});
+            sendData(connection, tx, writer.data());
+            respond(connection, tx, RespOK);
+            return;
+        }
+        case OpGetStorageInfo: {
+            if (parameter(0) != kStorageId) {
+                respond(connection, tx, RespInvalidStorageID);
+                return;
+            }
+            StorageInfo info;
+            info.maxCapacity = 64ull * 1024 * 1024 * 1024;
+            info.freeSpaceInBytes = 32ull * 1024 * 1024 * 1024;
+            info.freeSpaceInImages = 1000;
+            info.description = QStringLiteral("SD");
+            info.volumeLabel = QStringLiteral("VK-IP1 card");
+            sendData(connection, tx, encode(info));
+            respond(connection, tx, RespOK);
+            return;
+        }
+        case OpGetObjectHandles: {
+            const uint32_t storage = parameter(0);
+            const uint32_t format = parameter(1);
+            const uint32_t parent = parameter(2);
+            if (storage != kStorageId && storage != kAllStorages) {
+                respond(connection, tx, RespInvalidStorageID);
+                return;
+            }
+            if (parent != 0 && parent != kRootParent) {
+                const Object* folder = objectOf(parent);
+                if (!folder || !folder->entry.isFolder) {
+                    respond(connection, tx, RespInvalidObjectHandle);
+                    return;
+                }
+            }
+            std::vector<uint32_t> handles;
+            for (const Object& object : m_objects) {
+                if (format != 0 && object.format != format)
+                    continue;
+                if (parent == 0 || (parent == kRootParent ? object.parent == 0 : object.parent == parent))
+                    handles.push_back(object.handle);
+            }
+            DatasetWriter writer;
+            writer.u32Array(handles);
+            sendData(connection, tx, writer.data());
+            respond(connection, tx, RespOK);
+            return;
+        }
+        case OpGetObjectInfo: {
+            const Object* object = objectOf(parameter(0));
+            if (!object) {
+                respond(connection, tx, RespInvalidObjectHandle);
+                return;
+            }
+            sendData(connection, tx, objectInfo(*object));
+            respond(connection, tx, RespOK);
+            return;
+        }
+        case OpGetThumb: {
+            const Object* object = objectOf(parameter(0));
+            if (!object || object->entry.isFolder) {
+                respond(connection, tx, RespInvalidObjectHandle);
+                return;
+            }
+            if (m_options.noThumbnailFiles.contains(object->entry.name)) {
+                respond(connection, tx, RespNoThumbnailPresent);
+                return;
+            }
+            const auto thumbnail = m_content->thumbnail(object->entry);
+            if (thumbnail.error || thumbnail.value.isEmpty()) {
+                respond(connection, tx, RespNoThumbnailPresent);
+                return;
+            }
+            sendData(connection, tx, thumbnail.value);
+            respond(connection, tx, RespOK);
+            return;
+        }
+        case OpGetObject:
+        case OpGetPartialObject: {
+            const Object* object = objectOf(parameter(0));
+            if (!object || object->entry.isFolder) {
+                respond(connection, tx, RespInvalidObjectHandle);
+                return;
+            }
+            const bool partial = request.code == OpGetPartialObject;
+            const uint64_t offset = partial ? parameter(1) : 0;
+            if (offset > object->entry.size) {
+                respond(connection, tx, RespInvalidParameter);
+                return;
+            }
+            uint64_t length = object->entry.size - offset;
+            if (partial)
+                length = std::min<uint64_t>(length, parameter(2));
+            startObjectTransfer(connection, tx, *object, offset, length, partial);
+            return;
+        }
+        case OpGetDevicePropDesc:
+        case OpGetDevicePropValue: {
+            if (parameter(0) != PropBatteryLevel || !m_options.batteryPercent) {
+                respond(connection, tx, RespDevicePropNotSupported);
+                return;
+            }
+            const uint8_t percent = uint8_t(std::clamp(*m_options.batteryPercent, 0, 100));
+            if (request.code == OpGetDevicePropDesc) {
+                DevicePropDescUint8 desc;
+                desc.code = PropBatteryLevel;
+                desc.current = percent;
+                desc.factoryDefault = 100;
+                sendData(connection, tx, encode(desc));
+            } else {
+                sendData(connection, tx, QByteArray(1, char(percent)));
+            }
+            respond(connection, tx, RespOK);
+            return;
+        }
+        default:
+            respond(connection, tx, RespOperationNotSupported);
+            return;
+        }
+    };
+    // A precise timer: the added latency is what is measured, not the timer's slack.
+    if (m_options.latencyMs > 0)
+        QTimer::singleShot(m_options.latencyMs, Qt::PreciseTimer, this, execute);
+    else
+        execute();
+}
+
+qint64 PtpIpResponder::readObject(Transfer& transfer, char* into, qint64 maxBytes) const
+{
+    if (transfer.file)
+        return transfer.file->read(into, maxBytes);
+    if (!transfer.reader)
+        return -1;
+    qint64 total = 0;
+    while (total < maxBytes) {
+        const auto chunk = transfer.reader->read(maxBytes - total);
+        if (!chunk)
+            return -1;
+        if (chunk->isEmpty())
+            break;
+        std::copy(chunk->begin(), chunk->end(), into + total);
+        total += chunk->size();
+    }
+    return total;
+}
+
+bool PtpIpResponder::openObject(Transfer& transfer, const Object& object, uint64_t offset) const
+{
+    if (!m_folderPath.isEmpty()) {
+        transfer.file = std::make_shared<QFile>(
+            QFile::decodeName(QFile::encodeName(m_folderPath) + '/' + object.entry.nativeRelativePath));
+        return transfer.file->open(QIODevice::ReadOnly) && transfer.file->seek(qint64(offset));
+    }
+    transfer.reader = m_content->open(object.entry);
+    if (!transfer.reader)
+        return false;
+    uint64_t skipped = 0;
+    while (skipped < offset) {
+        const auto chunk = transfer.reader->read(qint64(std::min<uint64_t>(offset - skipped, 1 << 20)));
+        if (!chunk || chunk->isEmpty())
+            return false;
+        skipped += uint64_t(chunk->size());
+    }
+    return true;
+}
+
+void PtpIpResponder::startObjectTransfer(Connection* connection, uint32_t transaction, const Object& object,
+                                         uint64_t offset, uint64_t length, bool partial)
+{
+    Transfer transfer;
+    transfer.transaction = transaction;
+    transfer.object = &object;
+    transfer.offset = offset;
+    transfer.remaining = length;
+    transfer.partial = partial;
+    transfer.faults = m_options.streamFaultFiles.isEmpty() || m_options.streamFaultFiles.contains(object.entry.name);
+    transfer.clock.start();
+    if (!openObject(transfer, object, offset)) {
+        respond(connection, transaction, RespGeneralError);
+        return;
+    }
+    connection->transfer = transfer;
+    connection->socket->write(encode(StartData{transaction, length}));
+    pump(connection);
+}
+
+void PtpIpResponder::pump(Connection* connection)
+{
+    while (connection->transfer && connection->socket) {
+        Transfer& transfer = *connection->transfer;
+        if (transfer.waiting || connection->socket->bytesToWrite() > kMaxQueuedBytes)
+            return;
+        // Faults measure the bytes of this object sent, counted from its start.
+        const uint64_t position = transfer.offset + transfer.sent;
+        if (transfer.faults && m_options.streamErrorAfterBytes >= 0 && position >= uint64_t(m_options.streamErrorAfterBytes)
+            && transfer.remaining > 0) {
+            log(QStringLiteral("stream error after %1 bytes").arg(position));
+            const uint32_t tx = transfer.transaction;
+            connection->transfer.reset();
+            connection->socket->write(encodeData(PacketType::EndData, tx, {}));
+            respond(connection, tx, RespIncompleteTransfer);
+            return;
+        }
+        if (transfer.faults && m_options.streamStallAfterBytes >= 0 && !transfer.stalled
+            && position >= uint64_t(m_options.streamStallAfterBytes) && transfer.remaining > 0) {
+            transfer.stalled = true;
+            transfer.waiting = true;
+            log(QStringLiteral("stream stalls after %1 bytes").arg(position));
+            if (m_options.streamStallMs > 0) {
+                QTimer::singleShot(m_options.streamStallMs, this, [this, connection, tx = transfer.transaction] {
+                    if (std::none_of(m_connections.begin(), m_connections.end(), [&](const auto& each) { return each.get() == connection; }))
+                        return;
+                    if (connection->transfer && connection->transfer->transaction == tx) {
+                        connection->transfer->waiting = false;
+                        pump(connection);
+                    }
+                });
+            }
+            return;
+        }
+        if (m_options.throughputBytesPerSecond > 0) {
+            const qint64 due = qint64(transfer.sent * 1000 / uint64_t(m_options.throughputBytesPerSecond));
+            const qint64 early = due - transfer.clock.elapsed();
+            if (early > 0) {
+                transfer.waiting = true;
+                QTimer::singleShot(int(early), this, [this, connection, tx = transfer.transaction] {
+                    if (std::none_of(m_connections.begin(), m_connections.end(), [&](const auto& each) { return each.get() == connection; }))
+                        return;
+                    if (connection->transfer && connection->transfer->transaction == tx) {
+                        connection->transfer->waiting = false;
+                        pump(connection);
+                    }
+                });
+                return;
+            }
+        }
+        const qint64 size = qint64(std::min<uint64_t>(transfer.remaining, uint64_t(std::max(1, m_options.dataPacketSize))));
+        QByteArray chunk(size, Qt::Uninitialized);
+        const qint64 read = size > 0 ? readObject(transfer, chunk.data(), size) : 0;
+        if (read < 0 || read != size) {
+            const uint32_t tx = transfer.transaction;
+            connection->transfer.reset();
+            connection->socket->write(encodeData(PacketType::EndData, tx, {}));
+            respond(connection, tx, RespGeneralError);
+            return;
+        }
+        transfer.remaining -= uint64_t(size);
+        transfer.sent += uint64_t(size);
+        m_dataBytesSent += size;
+        const bool last = transfer.remaining == 0;
+        const uint32_t tx = transfer.transaction;
+        connection->socket->write(encodeData(last ? PacketType::EndData : PacketType::Data, tx, chunk));
+        if (m_options.dropAfterBytes >= 0 && m_dataBytesSent >= m_options.dropAfterBytes) {
+            log(QStringLiteral("connection dropped after %1 bytes").arg(m_dataBytesSent));
+            connection->socket->flush();
+            dropConnections();
+            return;
+        }
+        if (last) {
+            const uint64_t sent = transfer.sent;
+            const bool partial = transfer.partial;
+            connection->transfer.reset();
+            respond(connection, tx, RespOK, partial ? std::vector<uint32_t>{uint32_t(sent)} : std::vector<uint32_t>{});
+            return;
+        }
+    }
+}
+
+} // namespace vornakel::tools

@@ -1,0 +1,137 @@
+#pragma once
+
+// A camera that speaks PTP/IP on a TCP port: it serves a camera folder (or an in-memory listing) the way a
+// Wi-Fi camera in its "connect to computer" mode does, with the simulated link's faults. The command and
+// event connections arrive on the one port and are told apart by their first packet. Main thread only.
+
+#include "platform/camera/ptpip/PtpIpCodec.h"
+#include "platform/camera/simulated/SimulatedCamera.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QTcpServer>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+class QTcpSocket;
+
+namespace vornakel::simulated {
+class CameraContent;
+}
+
+namespace vornakel::tools {
+
+struct PtpIpResponderOptions {
+    int latencyMs = 0;                   // added before every operation response
+    qint64 throughputBytesPerSecond = 0; // 0: as fast as the socket takes it
+    int dataPacketSize = 256 * 1024;
+    int pairingHoldMs = 0;               // the Init Command Ack waits this long (the camera's own prompt)
+    bool pairingHeldUntilAnswered = false; // … or until `answerPairing` is called
+    std::optional<uint32_t> initFailReason; // answer Init Fail with this reason instead of the Ack
+    qint64 streamErrorAfterBytes = -1;   // an object transfer ends with a general error after this many bytes
+    qint64 streamStallAfterBytes = -1;   // … or sends nothing more for `streamStallMs` (0: for ever)
+    int streamStallMs = 0;
+    qint64 dropAfterBytes = -1;          // both connections close once this many data bytes went out
+    QStringList noThumbnailFiles;        // GetThumb answers "no thumbnail" for these names
+    QStringList streamFaultFiles;        // the stream faults apply to these names; empty: all
+    std::optional<int> batteryPercent = 75;
+    QString friendlyName = QStringLiteral("PTP/IP Test Camera");
+    QString model = QStringLiteral("VK-IP1");
+    bool log = false;                    // one line per operation on the diagnostics category
+
+    // The options of a camera folder's "camera.ini", read as the simulated camera reads them.
+    static PtpIpResponderOptions fromCameraOptions(const SimulatedCameraOptions& camera);
+};
+
+class PtpIpResponder : public QObject {
+    Q_OBJECT
+public:
+    // Serves a camera folder or an in-memory listing.
+    PtpIpResponder(const QString& folderPath, PtpIpResponderOptions options, QObject* parent = nullptr);
+    PtpIpResponder(SimulatedCameraContent content, PtpIpResponderOptions options, QObject* parent = nullptr);
+    ~PtpIpResponder() override;
+
+    // Port 0 takes a free port; false when the address cannot be bound.
+    bool listen(const QHostAddress& address = QHostAddress::LocalHost, quint16 port = 0);
+    quint16 port() const;
+
+    PtpIpResponderOptions& options() { return m_options; }
+    // The files served, by handle order: path from the root and size.
+    struct ServedFile {
+        QString relativePath;
+        uint64_t size = 0;
+    };
+    std::vector<ServedFile> files() const;
+
+    // Test controls.
+    // A held pairing prompt is answered: accepted (the Ack goes out) or rejected (Init Fail).
+    void answerPairing(bool accepted);
+    bool pairingPending() const;
+    void setBatteryPercent(int percent); // sends DevicePropChanged on the event connection
+    void dropConnections();              // as if the camera went out of range
+    // Answers an operation with these raw bytes instead of its reply, when the function gives some; the
+    // responder then waits for the next request (as a broken or hostile camera would, or would not).
+    using ReplyOverride = std::function<std::optional<QByteArray>(const ptpip::OperationRequest&)>;
+    void setReplyOverride(ReplyOverride override) { m_replyOverride = std::move(override); }
+    // A frozen camera reads nothing and answers nothing, probes included, but keeps its connections.
+    void setFrozen(bool frozen) { m_frozen = frozen; }
+    // Writes raw bytes on the event connection.
+    void sendOnEventConnection(const QByteArray& bytes);
+    // The client name and GUID of the last Init Command Request.
+    QString lastClientName() const { return m_lastClientName; }
+    QByteArray lastClientGuid() const { return m_lastClientGuid; }
+    int operationCount() const { return m_operationCount; }
+    int connectionCount() const { return m_connectionCount; }
+
+signals:
+    void operationLogged(const QString& line);
+
+private:
+    struct Object;
+    struct Connection;
+    struct Transfer;
+
+    void build();
+    void accept();
+    void readFrom(Connection* connection);
+    void handle(Connection* connection, const ptpip::Packet& packet);
+    void completeInit(Connection* connection);
+    void runOperation(Connection* connection, const ptpip::OperationRequest& request);
+    void respond(Connection* connection, uint32_t transaction, uint16_t code, std::vector<uint32_t> parameters = {});
+    void sendData(Connection* connection, uint32_t transaction, QByteArray data);
+    void startObjectTransfer(Connection* connection, uint32_t transaction, const Object& object, uint64_t offset,
+                             uint64_t length, bool partial);
+    void pump(Connection* connection);
+    void closeConnection(Connection* connection);
+    void log(const QString& line);
+    const Object* objectOf(uint32_t handle) const;
+    QByteArray objectInfo(const Object& object) const;
+    bool openObject(Transfer& transfer, const Object& object, uint64_t offset) const;
+    qint64 readObject(Transfer& transfer, char* into, qint64 maxBytes) const;
+
+    QString m_folderPath;
+    std::shared_ptr<simulated::CameraContent> m_content;
+    PtpIpResponderOptions m_options;
+    QTcpServer m_server;
+    std::vector<Object> m_objects; // handle = index + 1
+    std::vector<std::unique_ptr<Connection>> m_connections;
+    QPointer<QTcpSocket> m_commandSocket;
+    QPointer<QTcpSocket> m_eventSocket;
+    uint32_t m_nextConnectionNumber = 1;
+    Connection* m_pendingPairing = nullptr;
+    QByteArray m_guid;
+    QString m_lastClientName;
+    QByteArray m_lastClientGuid;
+    ReplyOverride m_replyOverride;
+    bool m_frozen = false;
+    qint64 m_dataBytesSent = 0;
+    int m_operationCount = 0;
+    int m_connectionCount = 0;
+};
+
+} // namespace vornakel::tools
