@@ -286,6 +286,15 @@ TEST_F(CopyFlowEndToEndTest, DisconnectDuringACopyCancelsItAndTheSheetGoesWhenTh
     ASSERT_TRUE(runUntil([&] { return !progress; }, 15s));
     EXPECT_FALSE(sleep->isHeld());
     EXPECT_TRUE(snapshot(outPath()).empty()) << "no partial file left";
+
+    // The user is told, on the window that now looks for cameras again, how far the copy came.
+    auto* alert = window->window()->findChild<QMessageBox*>(QStringLiteral("copyStoppedAlert"));
+    ASSERT_TRUE(alert) << "a disconnect does not end a copy without a word";
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_TRUE(alert->text().startsWith(QStringLiteral("The copy stopped after 0 of "))) << alert->text().toStdString();
+    EXPECT_TRUE(alert->informativeText().contains(QStringLiteral("No partly copied file"))) << alert->informativeText().toStdString();
+    EXPECT_TRUE(save(alert, QStringLiteral("copy-stopped-by-disconnect")));
+    alert->button(QMessageBox::Ok)->click();
 }
 
 TEST_F(CopyFlowEndToEndTest, ClosingTheWindowDuringACopyAsksCancelsAndWaits)
@@ -337,6 +346,8 @@ TEST_F(CopyFlowEndToEndTest, CopyToFolderPutsEveryFileStraightIntoTheChosenFolde
     dialog->selectFile(outPath());
     static_cast<QDialog*>(dialog)->accept();
     ASSERT_TRUE(runUntil([&] { return progress != nullptr; }));
+    // The sheet says that the RAW files stay on the camera.
+    EXPECT_EQ(progress->variantsLabel()->text(), QStringLiteral("JPEG files only; RAW files left on the camera"));
     ASSERT_TRUE(runUntil([&] { return !progress; }, 20s));
     const auto copied = snapshot(outPath());
     EXPECT_EQ(int(copied.size()), selected) << "one file per photo";

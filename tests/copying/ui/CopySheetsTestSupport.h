@@ -24,7 +24,14 @@ public:
     QString helpBookAnchor() const override { return QStringLiteral("Help_") + m_identifier; }
     PhotoCopyQueueOptions copyQueueOptions() override { return {shared_from_this(), FileGroupBehaviour::copyAll}; }
     void copyDestinationInstanceWillNotBeUsed() override { ++willNotBeUsed; }
-    void copySessionShouldStart(const Variants&, std::function<void(bool)> handler) override { handler(acceptsSession); }
+    void copySessionShouldStart(const Variants&, std::function<void(bool)> handler) override
+    {
+        if (holdsStart)
+            heldStart = std::move(handler);
+        else
+            handler(acceptsSession);
+    }
+    void copySessionStartCancelled() override { ++startCancelled; }
     void copySessionWillStart(const Variants&) override {}
     std::optional<QString> destinationFor(const PhotoVariant& variant) override
     {
@@ -43,6 +50,10 @@ public:
 
     int willNotBeUsed = 0;
     bool acceptsSession = true;
+    // Keeps the start's handler instead of answering, as a destination still getting ready does.
+    bool holdsStart = false;
+    std::function<void(bool)> heldStart;
+    int startCancelled = 0;
     QString reason;
     QString summary;
 
