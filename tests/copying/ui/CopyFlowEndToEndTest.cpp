@@ -19,15 +19,19 @@
 #include "support/ScopedImageCache.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDirIterator>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <map>
@@ -113,6 +117,12 @@ protected:
             [this] { return std::vector<CopyDestinationOffer>{folderCopyDestinationOffer(defaults, presets)}; },
             environment, presets);
         window = std::make_unique<MainWindowController>(screens->makeDiscovery(), policy, defaults, [this] { ++quits; });
+        // Quit goes through the window's close, as the application's menu has it.
+        QAction* quit = window->window()->menuBar()->addAction(QStringLiteral("Quit"));
+        quit->setObjectName(QStringLiteral("QuitMenuItem"));
+        // Ctrl+Q as on an X11 desktop; the offscreen platform binds nothing to QKeySequence::Quit.
+        quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+        QObject::connect(quit, &QAction::triggered, window->window(), &QWidget::close);
         copying->attach(*screens, *window);
         window->setAnimationSpeed(0);
         window->window()->show();
@@ -324,6 +334,61 @@ TEST_F(CopyFlowEndToEndTest, ClosingTheWindowDuringACopyAsksCancelsAndWaits)
     EXPECT_EQ(quits, 0) << "waits for the cancelled copy";
     ASSERT_TRUE(runUntil([&] { return quits == 1; }, 15s));
     EXPECT_FALSE(progress);
+    EXPECT_FALSE(sleep->isHeld());
+    EXPECT_TRUE(snapshot(outPath()).empty()) << "no partial file left";
+}
+
+// The session manager's side of a session's end, as a test plays it.
+struct RecordingSessionEnd : SessionEndRequest {
+    bool allowsInteraction() override { return interaction; }
+    void release() override { ++released; }
+    void cancel() override { ++cancelled; }
+    bool interaction = true;
+    int released = 0;
+    int cancelled = 0;
+};
+
+TEST_F(CopyFlowEndToEndTest, QuitInTheCopySheetAndTheEndOfTheSessionAskAboutTheCopyToo)
+{
+    ASSERT_TRUE(makeCamera({{QStringLiteral("streamStallAfterBytes"), 1024}, {QStringLiteral("streamStallMs"), 0}}).ok());
+    connect();
+    ASSERT_GT(selectNewestDay(), 0);
+    defaults.setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(outPath()));
+    openSheet()->copyButton()->click();
+    ASSERT_TRUE(runUntil([&] { return progress && progress->fileNameLabel()->text() != QStringLiteral("Preparing…"); }, 20s));
+
+    QPointer<QMessageBox> alert;
+    QString answer; // the button to click as soon as the question shows; none leaves it open
+    QObject::connect(copying.get(), &CopyFlowController::quitAlertOpened, [&](QMessageBox* opened) {
+        alert = opened;
+        if (!answer.isEmpty())
+            QTimer::singleShot(0, opened, [opened, answer] { opened->findChild<QPushButton*>(answer)->click(); });
+    });
+
+    // Quit's shortcut while the copy's sheet has the focus.
+    QApplication::setActiveWindow(progress);
+    QKeyEvent quitKey(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier);
+    QCoreApplication::sendEvent(progress, &quitKey);
+    ASSERT_TRUE(alert) << "Quit did nothing while the sheet had the focus";
+    alert->findChild<QPushButton*>(QStringLiteral("continueCopyButton"))->click();
+    ASSERT_TRUE(runUntil([&] { return !alert; }));
+    EXPECT_EQ(quits, 0);
+
+    // The session ends: "Continue Copying" keeps the session and the copy.
+    answer = QStringLiteral("continueCopyButton");
+    RecordingSessionEnd keepOn;
+    copying->sessionWillEnd(keepOn);
+    EXPECT_EQ(keepOn.cancelled, 1);
+    EXPECT_EQ(keepOn.released, 1);
+    ASSERT_TRUE(progress && progress->cancelButton()->isEnabled());
+
+    // "Stop Copy and Quit": the answer comes once the copy has ended and removed its partial files.
+    answer = QStringLiteral("stopCopyButton");
+    RecordingSessionEnd stop;
+    copying->sessionWillEnd(stop);
+    EXPECT_EQ(stop.cancelled, 0);
+    EXPECT_EQ(stop.released, 1);
+    EXPECT_TRUE(!progress || progress->hasFinished());
     EXPECT_FALSE(sleep->isHeld());
     EXPECT_TRUE(snapshot(outPath()).empty()) << "no partial file left";
 }
