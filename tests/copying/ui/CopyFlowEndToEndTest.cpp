@@ -14,6 +14,7 @@
 #include "platform/camera/SimulatedCamera.h"
 #include "platform/camera/SimulatedNetworkState.h"
 #include "platform/wifi/SimulatedWiFi.h"
+#include "platform/windowing/BlockedWindowCloseForwarder.h"
 #include "samplecamera/SampleCameraGenerator.h"
 #include "support/DiscoveryTestSupport.h"
 #include "support/ScopedImageCache.h"
@@ -25,7 +26,9 @@
 #include <QDirIterator>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -49,6 +52,9 @@ bool save(QWidget* widget, const QString& name)
         QCoreApplication::processEvents();
     QDir folder(QStringLiteral(VKL_SCREENSHOT_DIR));
     folder.mkpath(QStringLiteral("."));
+    // Under a real window manager the whole screen is taken, so that its frames and the sheets on top show.
+    if (QGuiApplication::platformName() == QStringLiteral("xcb") && QGuiApplication::primaryScreen())
+        return QGuiApplication::primaryScreen()->grabWindow(0).save(folder.filePath(name + QStringLiteral(".png")));
     return widget->grab().save(folder.filePath(name + QStringLiteral(".png")));
 }
 
@@ -373,6 +379,16 @@ TEST_F(CopyFlowEndToEndTest, QuitInTheCopySheetAndTheEndOfTheSessionAskAboutTheC
     alert->findChild<QPushButton*>(QStringLiteral("continueCopyButton"))->click();
     ASSERT_TRUE(runUntil([&] { return !alert; }));
     EXPECT_EQ(quits, 0);
+
+    // Under X11, the window manager's close button while the sheet blocks the window asks as well.
+    if (BlockedWindowCloseForwarder::install(window->window())) {
+        ASSERT_TRUE(BlockedWindowCloseForwarder::sendDeleteRequest(window->window()));
+        ASSERT_TRUE(runUntil([&] { return alert != nullptr; })) << "the close button did nothing under the sheet";
+        EXPECT_TRUE(save(alert, QStringLiteral("copy-close-button-asks")));
+        alert->findChild<QPushButton*>(QStringLiteral("continueCopyButton"))->click();
+        ASSERT_TRUE(runUntil([&] { return !alert; }));
+        EXPECT_EQ(quits, 0);
+    }
 
     // The session ends: "Continue Copying" keeps the session and the copy.
     answer = QStringLiteral("continueCopyButton");

@@ -10,7 +10,9 @@
 #include <QScreen>
 #include <QWindow>
 #include <QKeyEvent>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -386,6 +388,9 @@ bool saveScreenshot(QWidget* widget, const QString& name)
         QCoreApplication::processEvents();
     QDir folder(QStringLiteral(VKL_SCREENSHOT_DIR));
     folder.mkpath(QStringLiteral("."));
+    // Under a real window manager the whole screen is taken, so that its frames and the sheets on top show.
+    if (QGuiApplication::platformName() == QStringLiteral("xcb") && QGuiApplication::primaryScreen())
+        return QGuiApplication::primaryScreen()->grabWindow(0).save(folder.filePath(name + QStringLiteral(".png")));
     return widget->grab().save(folder.filePath(name + QStringLiteral(".png")));
 }
 
