@@ -26,9 +26,7 @@
 #include <QDirIterator>
 #include <QFileDialog>
 #include <QKeyEvent>
-#include <QGuiApplication>
 #include <QLabel>
-#include <QScreen>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -45,18 +43,6 @@ using namespace vornakel::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-bool save(QWidget* widget, const QString& name)
-{
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents();
-    QDir folder(QStringLiteral(VKL_SCREENSHOT_DIR));
-    folder.mkpath(QStringLiteral("."));
-    // Under a real window manager the whole screen is taken, so that its frames and the sheets on top show.
-    if (QGuiApplication::platformName() == QStringLiteral("xcb") && QGuiApplication::primaryScreen())
-        return QGuiApplication::primaryScreen()->grabWindow(0).save(folder.filePath(name + QStringLiteral(".png")));
-    return widget->grab().save(folder.filePath(name + QStringLiteral(".png")));
-}
 
 // Path below the folder → size and modification time, for "nothing changed on disk".
 std::map<QString, std::pair<qint64, qint64>> snapshot(const QString& folder)
@@ -141,6 +127,19 @@ protected:
         });
         SimulatedCameraDiscovery::shared().addCamera(SimulatedCamera::fromFolder(cameraFolder));
         ASSERT_TRUE(runUntil([&] { return connectedView() && connectedView()->imageDeliveryHasCompleted(); }, 90s));
+    }
+    // Connects a camera whose every stream stalls for good after its first bytes, and copies its newest day into
+    // the remembered folder: the copy only ends by a cancel.
+    void startCopyThatRunsUntilCancelled()
+    {
+        ASSERT_TRUE(makeCamera({{QStringLiteral("streamStallAfterBytes"), 1024}, {QStringLiteral("streamStallMs"), 0}}).ok());
+        connect();
+        ASSERT_GT(selectNewestDay(), 0);
+        defaults.setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(outPath()));
+        CopyConfigurationViewController* sheet = openSheet();
+        ASSERT_TRUE(sheet && sheet->copyButton()->isEnabled());
+        sheet->copyButton()->click();
+        ASSERT_TRUE(runUntil([&] { return progress && progress->fileNameLabel()->text() != QStringLiteral("Preparing…"); }, 20s));
     }
     MainViewController* connectedView() const { return qobject_cast<MainViewController*>(window->contentViewController()); }
 
@@ -233,14 +232,14 @@ TEST_F(CopyFlowEndToEndTest, CopyADayIntoDatedFoldersThenAgainSkippingEveryExist
         emit presetMenu->activated(row);
         EXPECT_EQ(defaults.stringForKey(FolderCopyDestination::photoSortingUserDefaultsKey()), preset->presetId());
     }
-    EXPECT_TRUE(save(sheet, QStringLiteral("copy-configuration-folder")));
+    EXPECT_TRUE(saveScreenshot(sheet, QStringLiteral("copy-configuration-folder")));
 
     sheet->copyButton()->click();
     ASSERT_TRUE(progress);
     ASSERT_TRUE(runUntil([&] { return progress && progress->fileNameLabel()->text() == slowFile; }, 20s));
     EXPECT_TRUE(sleep->isHeld());
     EXPECT_TRUE(progress->sourceCameraLabel()->text().startsWith(QStringLiteral("Copying from ")));
-    EXPECT_TRUE(save(progress, QStringLiteral("copy-progress")));
+    EXPECT_TRUE(saveScreenshot(progress, QStringLiteral("copy-progress")));
     ASSERT_TRUE(runUntil([&] { return !progress; }, 30s));
     EXPECT_FALSE(sleep->isHeld());
 
@@ -273,7 +272,7 @@ TEST_F(CopyFlowEndToEndTest, CopyADayIntoDatedFoldersThenAgainSkippingEveryExist
     FilenameConflictViewController* conflict = conflicts[0];
     ASSERT_TRUE(runUntil([&] { return conflict->cameraThumbnailLoaded() && conflict->localThumbnailLoaded(); }, 10s));
     conflict->rememberChoiceCheckbox()->setChecked(true);
-    EXPECT_TRUE(save(conflict, QStringLiteral("copy-conflict")));
+    EXPECT_TRUE(saveScreenshot(conflict, QStringLiteral("copy-conflict")));
     conflict->skipButton()->click();
     ASSERT_TRUE(runUntil([&] { return !progress; }, 20s));
     EXPECT_EQ(conflicts.size(), 1u) << "asked once";
@@ -282,15 +281,7 @@ TEST_F(CopyFlowEndToEndTest, CopyADayIntoDatedFoldersThenAgainSkippingEveryExist
 
 TEST_F(CopyFlowEndToEndTest, DisconnectDuringACopyCancelsItAndTheSheetGoesWhenTheCopyHasEnded)
 {
-    // Every stream stalls for good after its first bytes: the copy only ends by a cancel.
-    ASSERT_TRUE(makeCamera({{QStringLiteral("streamStallAfterBytes"), 1024}, {QStringLiteral("streamStallMs"), 0}}).ok());
-    connect();
-    ASSERT_GT(selectNewestDay(), 0);
-    defaults.setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(outPath()));
-    CopyConfigurationViewController* sheet = openSheet();
-    ASSERT_TRUE(sheet && sheet->copyButton()->isEnabled());
-    sheet->copyButton()->click();
-    ASSERT_TRUE(runUntil([&] { return progress && progress->fileNameLabel()->text() != QStringLiteral("Preparing…"); }, 20s));
+    ASSERT_NO_FATAL_FAILURE(startCopyThatRunsUntilCancelled());
 
     const auto camera = std::dynamic_pointer_cast<SimulatedCamera>(connectedView()->camera());
     ASSERT_TRUE(camera);
@@ -309,18 +300,13 @@ TEST_F(CopyFlowEndToEndTest, DisconnectDuringACopyCancelsItAndTheSheetGoesWhenTh
     EXPECT_TRUE(alert->isVisible());
     EXPECT_TRUE(alert->text().startsWith(QStringLiteral("The copy stopped after 0 of "))) << alert->text().toStdString();
     EXPECT_TRUE(alert->informativeText().contains(QStringLiteral("No partly copied file"))) << alert->informativeText().toStdString();
-    EXPECT_TRUE(save(alert, QStringLiteral("copy-stopped-by-disconnect")));
+    EXPECT_TRUE(saveScreenshot(alert, QStringLiteral("copy-stopped-by-disconnect")));
     alert->button(QMessageBox::Ok)->click();
 }
 
 TEST_F(CopyFlowEndToEndTest, ClosingTheWindowDuringACopyAsksCancelsAndWaits)
 {
-    ASSERT_TRUE(makeCamera({{QStringLiteral("streamStallAfterBytes"), 1024}, {QStringLiteral("streamStallMs"), 0}}).ok());
-    connect();
-    ASSERT_GT(selectNewestDay(), 0);
-    defaults.setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(outPath()));
-    openSheet()->copyButton()->click();
-    ASSERT_TRUE(runUntil([&] { return progress && progress->fileNameLabel()->text() != QStringLiteral("Preparing…"); }, 20s));
+    ASSERT_NO_FATAL_FAILURE(startCopyThatRunsUntilCancelled());
 
     QMessageBox* alert = nullptr;
     QObject::connect(copying.get(), &CopyFlowController::quitAlertOpened, [&](QMessageBox* opened) { alert = opened; });
@@ -356,12 +342,7 @@ struct RecordingSessionEnd : SessionEndRequest {
 
 TEST_F(CopyFlowEndToEndTest, QuitInTheCopySheetAndTheEndOfTheSessionAskAboutTheCopyToo)
 {
-    ASSERT_TRUE(makeCamera({{QStringLiteral("streamStallAfterBytes"), 1024}, {QStringLiteral("streamStallMs"), 0}}).ok());
-    connect();
-    ASSERT_GT(selectNewestDay(), 0);
-    defaults.setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(outPath()));
-    openSheet()->copyButton()->click();
-    ASSERT_TRUE(runUntil([&] { return progress && progress->fileNameLabel()->text() != QStringLiteral("Preparing…"); }, 20s));
+    ASSERT_NO_FATAL_FAILURE(startCopyThatRunsUntilCancelled());
 
     QPointer<QMessageBox> alert;
     QString answer; // the button to click as soon as the question shows; none leaves it open
@@ -384,7 +365,7 @@ TEST_F(CopyFlowEndToEndTest, QuitInTheCopySheetAndTheEndOfTheSessionAskAboutTheC
     if (BlockedWindowCloseForwarder::install(window->window())) {
         ASSERT_TRUE(BlockedWindowCloseForwarder::sendDeleteRequest(window->window()));
         ASSERT_TRUE(runUntil([&] { return alert != nullptr; })) << "the close button did nothing under the sheet";
-        EXPECT_TRUE(save(alert, QStringLiteral("copy-close-button-asks")));
+        EXPECT_TRUE(saveScreenshot(alert, QStringLiteral("copy-close-button-asks")));
         alert->findChild<QPushButton*>(QStringLiteral("continueCopyButton"))->click();
         ASSERT_TRUE(runUntil([&] { return !alert; }));
         EXPECT_EQ(quits, 0);

@@ -10,9 +10,7 @@
 #include <QScreen>
 #include <QWindow>
 #include <QKeyEvent>
-#include <QGuiApplication>
 #include <QLabel>
-#include <QScreen>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -380,18 +378,6 @@ TEST_F(CopyProgressSheetTest, TheConflictSheetNamesTheExistingFileWholeAndTitles
     }
     EXPECT_EQ(sheet.onMacImageName()->accessibleName(), targetName) << "read out without the break marks";
     EXPECT_EQ(sheet.onCameraImageName()->text(), QStringLiteral("IMG_0040.JPG"));
-}
-
-bool saveScreenshot(QWidget* widget, const QString& name)
-{
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents();
-    QDir folder(QStringLiteral(VKL_SCREENSHOT_DIR));
-    folder.mkpath(QStringLiteral("."));
-    // Under a real window manager the whole screen is taken, so that its frames and the sheets on top show.
-    if (QGuiApplication::platformName() == QStringLiteral("xcb") && QGuiApplication::primaryScreen())
-        return QGuiApplication::primaryScreen()->grabWindow(0).save(folder.filePath(name + QStringLiteral(".png")));
-    return widget->grab().save(folder.filePath(name + QStringLiteral(".png")));
 }
 
 TEST_F(CopyProgressSheetTest, ACopyWithFailedFilesStaysOpenNamingTheFilesTheirReasonsAndTheFolder)

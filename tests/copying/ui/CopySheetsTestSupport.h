@@ -8,9 +8,26 @@
 #include "support/RecordingWorkspace.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
 #include <QMainWindow>
+#include <QScreen>
 
 namespace vornakel::test {
+
+// Saves a PNG of the widget under the build folder's screenshots; under a real window manager (X11) the whole
+// screen is taken, so that its frames and the sheets on top show.
+inline bool saveScreenshot(QWidget* widget, const QString& name)
+{
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    QDir folder(QStringLiteral(VKL_SCREENSHOT_DIR));
+    folder.mkpath(QStringLiteral("."));
+    const QString path = folder.filePath(name + QStringLiteral(".png"));
+    if (QGuiApplication::platformName() == QStringLiteral("xcb") && QGuiApplication::primaryScreen())
+        return QGuiApplication::primaryScreen()->grabWindow(0).save(path);
+    return widget->grab().save(path);
+}
 
 // A destination that records what the sheets tell it and copies into a folder under each file's own name;
 // whether it allows a copy, and whether it accepts the session, are set by the test.
