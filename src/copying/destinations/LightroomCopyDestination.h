@@ -73,7 +73,7 @@ public:
 
     // How long, once the last file is copied, the files still waiting for the plug-in's confirmation wait
     // after its last reply before they count as not confirmed.
-    static constexpr std::chrono::milliseconds kDefaultConfirmationGrace{5000};
+    static constexpr std::chrono::milliseconds kDefaultConfirmationGrace{8000};
     void setConfirmationGrace(std::chrono::milliseconds grace) { m_confirmationGrace = grace; }
 
     // Tests: other ports than the plug-in's own.
