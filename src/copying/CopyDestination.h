@@ -81,6 +81,9 @@ public:
     // Of the last session, the files that were copied but not taken in, each with its reason; empty when every
     // copied file went in.
     virtual std::vector<CopyFileProblem> sessionProblems() const { return {}; }
+    // The folder to show the user after the last session, when it is not the one that holds the copies' targets
+    // (a library that moved them away); none leaves that choice to the copy.
+    virtual std::optional<QString> sessionFolderToShow() const { return std::nullopt; }
 
     // Whether the settings as they are allow the Copy button.
     bool currentConfigurationAllowsCopyToStart() const { return m_allowsCopyToStart; }

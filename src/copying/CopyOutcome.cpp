@@ -64,9 +64,14 @@ CopyOutcome CopyOutcome::of(const PhotoCopyQueue& queue)
             break;
         }
     }
-    if (const CopyDestinationPtr& destination = queue.options().destination) {
+    const CopyDestinationPtr& destination = queue.options().destination;
+    if (destination) {
         for (CopyFileProblem& problem : destination->sessionProblems())
             outcome.problems.push_back(std::move(problem));
+        if (std::optional<QString> folder = destination->sessionFolderToShow(); folder && QFileInfo(*folder).isDir()) {
+            outcome.folder = std::move(folder);
+            return outcome;
+        }
     }
     // The folder to show: the copies' own, or the nearest one above it that is there (a target that is not a
     // folder is shown from the folder that holds it).

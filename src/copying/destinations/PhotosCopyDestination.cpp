@@ -351,6 +351,14 @@ void PhotosCopyDestination::copySessionDidEnd()
     emit sessionEnded(m_report);
 }
 
+std::optional<QString> PhotosCopyDestination::sessionFolderToShow() const
+{
+    if (m_report.keptIn)
+        return m_report.keptIn;
+    const QString library = m_library->location();
+    return library.isEmpty() ? std::nullopt : std::optional<QString>(library);
+}
+
 void PhotosCopyDestination::cleanUpSessionFolder()
 {
     const QString root = QDir::cleanPath(*m_sessionFolder);

@@ -77,6 +77,8 @@ public:
     QString refusalMessage() const override { return m_refusalMessage; }
     QString sessionSummary() const override { return m_report.message; }
     std::vector<CopyFileProblem> sessionProblems() const override { return m_report.problems; }
+    // The folder that keeps copies of the last session, else the library itself.
+    std::optional<QString> sessionFolderToShow() const override;
     // What the last session could not import; set when it ends.
     const CopySessionReport& lastSessionReport() const { return m_report; }
 

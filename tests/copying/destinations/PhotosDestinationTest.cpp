@@ -344,6 +344,7 @@ TEST_F(PhotosDestinationTest, EachFileNotImportedIsNamedWithItsReason)
     const CopySessionReport& report = destination->lastSessionReport();
     ASSERT_TRUE(report.keptIn);
     EXPECT_TRUE(QFileInfo(*report.keptIn).isDir()) << "only a folder that is there is named";
+    EXPECT_EQ(destination->sessionFolderToShow(), report.keptIn) << "Show Folder shows where the copies are kept";
 }
 
 } // namespace
