@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
@@ -306,15 +307,23 @@ void CopyProgressViewController::cancelCopy()
 
 void CopyProgressViewController::reject()
 {
-    // Esc on a finished sheet closes it; before that it cancels.
-    if (m_finished) {
-        QDialog::reject();
+    // Once the copy is over the report stays until the user closes it (Done, Esc, the close button): a camera
+    // that goes away afterwards, which rejects every sheet of the window, does not take it along.
+    if (m_finished)
         return;
-    }
     // The connected view cancels a copy this way when the camera goes away.
     if (m_camera && m_camera->connectionState() != unsigned(VKLConnectionState::Connected))
         m_cameraLost = true;
     cancelCopy();
+}
+
+void CopyProgressViewController::keyPressEvent(QKeyEvent* event)
+{
+    if (m_finished && event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        QDialog::done(QDialog::Rejected);
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void CopyProgressViewController::cameraConnectionChanged()
@@ -328,7 +337,9 @@ void CopyProgressViewController::cameraConnectionChanged()
 void CopyProgressViewController::closeEvent(QCloseEvent* event)
 {
     if (m_finished) {
-        QDialog::closeEvent(event);
+        // Closing the finished report closes it (the base class would ask `reject`, which leaves it).
+        QDialog::done(QDialog::Rejected);
+        event->accept();
         return;
     }
     event->ignore();

@@ -73,7 +73,7 @@ public:
     // "JPEG files only; RAW files left on the camera" when the grouping leaves files of some photo behind.
     static QString variantsLine(const std::vector<PhotoPtr>& photos, FileGroupBehaviour behaviour);
 
-    // Esc cancels the copy.
+    // Esc cancels the copy; once it is over, Esc closes the report, and a reject from elsewhere leaves it.
     void reject() override;
 
 signals:
@@ -86,6 +86,7 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void updateFileName(const PhotoVariantPtr& variant, const std::optional<QString>& target);

@@ -437,7 +437,18 @@ TEST_F(CopyProgressSheetTest, ACopyWithFailedFilesStaysOpenNamingTheFilesTheirRe
         sheet->showFolderButton()->click();
         ASSERT_EQ(workspace.opened.size(), 1u);
         EXPECT_EQ(workspace.opened[0], QUrl::fromLocalFile(outPath()));
-        sheet->doneButton()->click();
+        // A camera going away now (which rejects the window's sheets) leaves the report; Done, the close button or
+        // Esc closes it.
+        sheet->reject();
+        ASSERT_TRUE(sheet && sheet->isVisible());
+        if (c.lines == 1) {
+            sheet->doneButton()->click();
+        } else if (c.lines == 2) {
+            sheet->close();
+        } else {
+            QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QCoreApplication::sendEvent(sheet, &esc);
+        }
         ASSERT_TRUE(runUntil([&] { return !sheet; }));
         EXPECT_TRUE(temporaries(entries()).isEmpty());
     }
