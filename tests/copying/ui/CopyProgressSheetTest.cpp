@@ -332,6 +332,11 @@ TEST_F(CopyProgressSheetTest, ACameraThatStopsSendingFailsItsFileAfterTheStoredB
         {Photo::create(PhotoVariant::create(stalled)), photo(QStringLiteral("NEXT.JPG"))}, destination(QStringLiteral("folder")));
     const PhotoCopyQueuePtr queue = sheet->queue();
     sheet->open();
+    // The failed file keeps the sheet open, named; Done closes it.
+    ASSERT_TRUE(runUntil([&] { return !sheet || sheet->hasFinished(); }));
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheet->problemsLabel()->text().startsWith(QStringLiteral("SLOW.JPG: "))) << sheet->problemsLabel()->text().toStdString();
+    sheet->doneButton()->click();
     ASSERT_TRUE(runUntil([&] { return !sheet; }));
     const auto state = queue->operations().front()->state();
     ASSERT_TRUE(state.error);
