@@ -8,6 +8,7 @@
 #include "platform/camera/CameraBackendRegistry.h"
 #include "platform/core/DispatchQueue.h"
 #include "platform/loginitems/HelperProcess.h"
+#include "platform/windowing/BlockedWindowCloseForwarder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -121,6 +122,10 @@ int runApplication(int argc, char** argv, const ApplicationHooks& hooks)
         QObject::disconnect(quit, &QAction::triggered, nullptr, nullptr);
         QObject::connect(quit, &QAction::triggered, mainWindow.window(), &QWidget::close);
     }
+    // The window manager's close button, while a copy's sheet is open, and the end of the desktop session ask
+    // about a running copy as Quit does.
+    BlockedWindowCloseForwarder::install(mainWindow.window());
+    copying->watchSessionEnd();
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = mainWindow.window()->geometry();
         frame.moveCenter(screen->availableGeometry().center());

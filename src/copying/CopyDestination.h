@@ -16,6 +16,14 @@ namespace vornakel {
 class CopyDestination;
 class PhotoVariantCopyOperation;
 
+// A file of a copy that did not end up where the copy meant to put it, and why, in words for the user.
+struct CopyFileProblem {
+    QString fileName;
+    QString reason;
+
+    bool operator==(const CopyFileProblem& other) const = default;
+};
+
 // What a copy is set up with: where it goes and which files of each photo it takes.
 struct PhotoCopyQueueOptions {
     std::shared_ptr<CopyDestination> destination;
@@ -62,11 +70,20 @@ public:
                                           std::function<void(bool)> completionHandler) = 0;
     // Once, after the last operation's post-copy step.
     virtual void copySessionDidEnd() = 0;
+    // The copy was cancelled while `copySessionShouldStart` had not answered yet: stop whatever the start still
+    // waits for (a link being set up). The handler may still be called, with false; no session follows.
+    virtual void copySessionStartCancelled() {}
     // Why the last `copySessionShouldStart` answered false, for the user; empty when there is no reason to give.
     virtual QString refusalMessage() const { return {}; }
     // What the last session could not finish (files copied but not taken in, and where they are), for the user
     // once the copy is over; empty when everything went through.
     virtual QString sessionSummary() const { return {}; }
+    // Of the last session, the files that were copied but not taken in, each with its reason; empty when every
+    // copied file went in.
+    virtual std::vector<CopyFileProblem> sessionProblems() const { return {}; }
+    // The folder to show the user after the last session, when it is not the one that holds the copies' targets
+    // (a library that moved them away); none leaves that choice to the copy.
+    virtual std::optional<QString> sessionFolderToShow() const { return std::nullopt; }
 
     // Whether the settings as they are allow the Copy button.
     bool currentConfigurationAllowsCopyToStart() const { return m_allowsCopyToStart; }

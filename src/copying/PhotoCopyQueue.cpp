@@ -232,9 +232,11 @@ const CopyOperationProgressCallbacks& PhotoCopyQueue::operationCallbacks()
             if (queue && queue->m_callbacks.progressUpdated)
                 queue->m_callbacks.progressUpdated(queue);
         };
-        callbacks.bytesCopied = [weak](const PhotoVariantCopyOperationPtr&, qint64 count) {
-            if (auto queue = weak.lock())
+        callbacks.bytesCopied = [weak](const PhotoVariantCopyOperationPtr& operation, qint64 count) {
+            if (auto queue = weak.lock()) {
+                queue->m_bytesStreamed[operation.get()] += count;
                 queue->bytesCopied(count);
+            }
         };
         callbacks.finished = [weak](const PhotoVariantCopyOperationPtr& operation) {
             if (auto queue = weak.lock())
@@ -293,6 +295,11 @@ void PhotoCopyQueue::bytesCopied(qint64 count)
 
 void PhotoCopyQueue::operationFinished(const PhotoVariantCopyOperationPtr& operation)
 {
+    // A file that ended short of its size (skipped, failed, cancelled) has nothing more to come: the estimate
+    // of the time left counts only the bytes still to copy.
+    const qint64 streamed = m_bytesStreamed[operation.get()];
+    if (m_bytesRemaining && operation->photoVariant()->size() && *operation->photoVariant()->size() > streamed)
+        m_bytesRemaining = std::max<qint64>(0, *m_bytesRemaining - (*operation->photoVariant()->size() - streamed));
     std::vector<PhotoVariantCopyOperationPtr> photoOperations;
     if (PhotoPtr photo = operation->photoVariant()->photo()) {
         auto it = m_operationsByPhoto.find(photo.get());

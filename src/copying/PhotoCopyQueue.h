@@ -144,6 +144,8 @@ private:
     std::optional<qint64> m_bytesCopiedSinceLastMeasurement;
     std::optional<qint64> m_totalBytesToCopy;
     std::optional<qint64> m_bytesRemaining;
+    // Bytes each operation has streamed so far.
+    std::map<const PhotoVariantCopyOperation*, qint64> m_bytesStreamed;
     OperationQueue m_operationQueue;
     PhotoVariantCopyOperationPtr m_currentOperation;
     std::optional<CopyOperationProgressCallbacks> m_operationCallbacks;

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -58,7 +59,25 @@ public:
                 result = album;
             }
         }
-        DispatchQueue::main()->async([completion = std::move(completion), result] { completion(result); });
+        auto answer = [completion = std::move(completion), result] { completion(result); };
+        std::lock_guard lock(mutex);
+        if (holdAlbumAnswers)
+            heldAlbumAnswers.push_back(std::move(answer));
+        else
+            DispatchQueue::main()->async(std::move(answer));
+    }
+
+    // Lets the album answers kept by `holdAlbumAnswers` go, in order, and answers later lookups at once.
+    void releaseAlbumAnswers()
+    {
+        std::vector<std::function<void()>> held;
+        {
+            std::lock_guard lock(mutex);
+            holdAlbumAnswers = false;
+            held.swap(heldAlbumAnswers);
+        }
+        for (auto& answer : held)
+            DispatchQueue::main()->async(std::move(answer));
     }
 
     void fetchAlbums(AlbumListCompletion completion) override
@@ -109,6 +128,9 @@ public:
     ReferencedImportSetting setting = false;
     std::optional<Error> albumError;
     std::optional<Error> importError;
+    // Keeps each album answer until `releaseAlbumAnswers`: a library that answers the lookup late.
+    bool holdAlbumAnswers = false;
+    std::vector<std::function<void()>> heldAlbumAnswers;
 };
 
 } // namespace vornakel::test

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "copying/CopyDestination.h"
+
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 namespace vornakel {
 
@@ -14,6 +17,8 @@ struct CopySessionReport {
     std::optional<QString> keptIn;
     // The whole text for the user; empty when everything went in.
     QString message;
+    // Each file that was copied but not taken in, with its reason.
+    std::vector<CopyFileProblem> problems;
 };
 
 } // namespace vornakel

@@ -166,8 +166,11 @@ void PhotosCopyDestination::beginSession(const ReferencedImportSetting& setting,
     m_refusalMessage.clear();
     m_report = {};
     m_photosNotImported.clear();
+    m_photosHandled.clear();
+    m_problems.clear();
     m_filesToRemove.clear();
-    m_albumLookedUp = false;
+    m_albumLookup = AlbumLookup::notAsked;
+    m_waitingForAlbum.clear();
     m_sessionAlbum.reset();
     // Only a setting really read as "keeps its own copies" lets the session folder go; a library that could be
     // referring to the files must find them where they were put.
@@ -225,29 +228,43 @@ void PhotosCopyDestination::performPostCopyOperation(const std::shared_ptr<Photo
         answerLater(false);
         return;
     }
+    const void* photoKey = operations.front().get();
+    // A photo is handled once, by the first post-copy step that finds all its files done: when the later files
+    // finished before that step ran, their own steps find the same and must not import the photo again.
+    if (!m_photosHandled.insert(photoKey).second) {
+        answerLater(false);
+        return;
+    }
     using Kind = PhotoVariantCopyOperation::State::Kind;
     const bool allCopied = std::all_of(operations.begin(), operations.end(), [](const auto& each) {
         return each->state().kind == Kind::copiedSuccessfully;
     });
     if (!allCopied) {
         // Half a photo is not imported; its good files stay where they were copied.
-        m_photosNotImported.insert(operations.front().get());
+        m_photosNotImported.insert(photoKey);
+        for (const auto& each : operations) {
+            if (each->state().kind == Kind::copiedSuccessfully && each->finalDestination())
+                m_problems.push_back({each->photoVariant()->fileName(),
+                                      GeneralUI::text(QStringLiteral("PhotosPhotoIncompleteReason"))});
+        }
         answerLater(false);
         return;
     }
     std::vector<QString> files;
+    QStringList names;
     for (const auto& each : operations) {
-        if (auto destination = each->finalDestination())
+        if (auto destination = each->finalDestination()) {
             files.push_back(*destination);
+            names << each->photoVariant()->fileName();
+        }
     }
     if (files.empty()) {
         // Every file was skipped: nothing new to import.
         answerLater(false);
         return;
     }
-    const void* photoKey = operations.front().get();
     std::weak_ptr<CopyDestination> weak = weak_from_this();
-    auto import = [weak, files, photoKey, completionHandler]() {
+    auto import = [weak, files, names, photoKey, completionHandler]() {
         auto self = std::static_pointer_cast<PhotosCopyDestination>(weak.lock());
         if (!self) {
             if (completionHandler)
@@ -255,33 +272,49 @@ void PhotosCopyDestination::performPostCopyOperation(const std::shared_ptr<Photo
             return;
         }
         self->m_library->importPhoto(files, self->m_sessionAlbum,
-                                     self->withDeadline<ImportedPhoto>([weak, files, photoKey, completionHandler](
+                                     self->withDeadline<ImportedPhoto>([weak, files, names, photoKey, completionHandler](
                                                                            const PhotoLibraryResult<ImportedPhoto>& result) {
             auto self = std::static_pointer_cast<PhotosCopyDestination>(weak.lock());
             const ImportedPhoto* imported = std::get_if<ImportedPhoto>(&result);
             if (self) {
-                if (!imported)
+                if (!imported) {
                     self->m_photosNotImported.insert(photoKey);
-                else if (imported->libraryOwnsCopies && self->m_sessionLibraryOwnsCopies && self->m_sessionFolderIsOurs)
+                    const Error& error = std::get<Error>(result);
+                    const QString why = error.message.isEmpty() ? error.description() : error.message;
+                    for (const QString& name : names)
+                        self->m_problems.push_back(
+                            {name, GeneralUI::format(QStringLiteral("PhotosImportFailedReason"), {why})});
+                } else if (imported->libraryOwnsCopies && self->m_sessionLibraryOwnsCopies && self->m_sessionFolderIsOurs) {
                     self->m_filesToRemove.insert(self->m_filesToRemove.end(), files.begin(), files.end());
+                }
             }
             if (completionHandler)
                 completionHandler(imported != nullptr);
         }));
     };
-    if (!m_addToAlbum || m_albumLookedUp) {
+    if (!m_addToAlbum || m_albumLookup == AlbumLookup::answered) {
         import();
         return;
     }
-    m_albumLookedUp = true;
+    // Every photo of the session goes into the album: photos that arrive while the album is being looked up
+    // wait for its answer, and go in after the ones before them.
+    m_waitingForAlbum.push_back(std::move(import));
+    if (m_albumLookup == AlbumLookup::pending)
+        return;
+    m_albumLookup = AlbumLookup::pending;
     m_library->findOrMakeAlbum(GeneralUI::text(QStringLiteral("PhotosImportAlbumName")),
-                               withDeadline<PhotoAlbum>([weak, import](const PhotoLibraryResult<PhotoAlbum>& result) {
-        if (auto self = std::static_pointer_cast<PhotosCopyDestination>(weak.lock())) {
-            // No album (it could not be found or made in time): the photos go into the library without one.
-            if (const PhotoAlbum* album = std::get_if<PhotoAlbum>(&result))
-                self->m_sessionAlbum = *album;
-        }
-        import();
+                               withDeadline<PhotoAlbum>([weak](const PhotoLibraryResult<PhotoAlbum>& result) {
+        auto self = std::static_pointer_cast<PhotosCopyDestination>(weak.lock());
+        if (!self)
+            return;
+        // No album (it could not be found or made in time): the photos go into the library without one.
+        if (const PhotoAlbum* album = std::get_if<PhotoAlbum>(&result))
+            self->m_sessionAlbum = *album;
+        self->m_albumLookup = AlbumLookup::answered;
+        std::vector<std::function<void()>> waiting;
+        waiting.swap(self->m_waitingForAlbum);
+        for (const auto& import : waiting)
+            import();
     }));
 }
 
@@ -289,26 +322,41 @@ void PhotosCopyDestination::copySessionDidEnd()
 {
     m_sessionSorting.reset();
     m_report.notTakenIn = int(m_photosNotImported.size());
+    m_report.problems = std::move(m_problems);
     if (m_sessionFolder) {
         if (m_sessionFolderIsOurs)
             cleanUpSessionFolder();
-        if (m_report.notTakenIn > 0 || (m_sessionFolderIsOurs && QFileInfo::exists(*m_sessionFolder)))
+        // Only a folder that is there is named: the files of a photo that did go in are no longer in it.
+        if ((m_report.notTakenIn > 0 || m_sessionFolderIsOurs) && QFileInfo(*m_sessionFolder).isDir())
             m_report.keptIn = *m_sessionFolder;
     }
     if (m_report.notTakenIn > 0) {
-        m_report.message = GeneralUI::counted(QStringLiteral("PhotosNotImportedFormat"), m_report.notTakenIn,
-                                              {QString::number(m_report.notTakenIn),
-                                               m_report.keptIn.value_or(QString())});
+        m_report.message = m_report.keptIn
+            ? GeneralUI::counted(QStringLiteral("PhotosNotImportedFormat"), m_report.notTakenIn,
+                                 {QString::number(m_report.notTakenIn), *m_report.keptIn})
+            : GeneralUI::counted(QStringLiteral("PhotosNotImportedWithoutCopiesFormat"), m_report.notTakenIn,
+                                 {QString::number(m_report.notTakenIn)});
     } else if (m_report.keptIn) {
         m_report.message = GeneralUI::format(QStringLiteral("PhotosSessionFolderKeptMessage"), {*m_report.keptIn});
     }
     m_sessionFolder.reset();
     m_sessionFolderIsOurs = false;
     m_sessionAlbum.reset();
-    m_albumLookedUp = false;
+    m_albumLookup = AlbumLookup::notAsked;
+    m_waitingForAlbum.clear();
     m_photosNotImported.clear();
+    m_photosHandled.clear();
+    m_problems.clear();
     m_filesToRemove.clear();
     emit sessionEnded(m_report);
+}
+
+std::optional<QString> PhotosCopyDestination::sessionFolderToShow() const
+{
+    if (m_report.keptIn)
+        return m_report.keptIn;
+    const QString library = m_library->location();
+    return library.isEmpty() ? std::nullopt : std::optional<QString>(library);
 }
 
 void PhotosCopyDestination::cleanUpSessionFolder()

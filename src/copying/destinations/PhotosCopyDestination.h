@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -75,6 +76,9 @@ public:
     // Why the last session was refused.
     QString refusalMessage() const override { return m_refusalMessage; }
     QString sessionSummary() const override { return m_report.message; }
+    std::vector<CopyFileProblem> sessionProblems() const override { return m_report.problems; }
+    // The folder that keeps copies of the last session, else the library itself.
+    std::optional<QString> sessionFolderToShow() const override;
     // What the last session could not import; set when it ends.
     const CopySessionReport& lastSessionReport() const { return m_report; }
 
@@ -112,9 +116,14 @@ private:
     // Whether the setting read at session start says the library keeps copies of its own.
     bool m_sessionLibraryOwnsCopies = false;
     UserDefinedPhotoSortingPtr m_sessionSorting;
-    bool m_albumLookedUp = false;
+    enum class AlbumLookup { notAsked, pending, answered };
+    AlbumLookup m_albumLookup = AlbumLookup::notAsked;
     std::optional<PhotoAlbum> m_sessionAlbum;
+    // Imports of photos that arrived while the album was being looked up, in their order.
+    std::vector<std::function<void()>> m_waitingForAlbum;
     std::set<const void*> m_photosNotImported; // by the first operation of each photo
+    std::set<const void*> m_photosHandled;     // likewise: photos whose files were all done and looked at
+    std::vector<CopyFileProblem> m_problems;
     std::vector<QString> m_filesToRemove;
     QString m_refusalMessage;
     CopySessionReport m_report;

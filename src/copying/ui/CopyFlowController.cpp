@@ -11,10 +11,14 @@
 #include "platform/core/Strings.h"
 #include "platform/core/UserDefaults.h"
 
+#include <QAction>
+#include <QEventLoop>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSessionManager>
 #include <QTimer>
 
 namespace vornakel {
@@ -46,6 +50,8 @@ void CopyFlowController::attach(CameraScreens& screens, MainWindowController& ma
             self->startCopy(request);
     });
     QPointer<QMainWindow> window = mainWindow.window();
+    // A sheet is a window of its own: Quit's shortcut reaches the window's menu only when the sheet carries it too.
+    m_quitAction = window->findChild<QAction*>(QStringLiteral("QuitMenuItem"));
     mainWindow.setCloseGuard([self, window](std::function<void()> closeNow) {
         return self && window && self->interceptClose(window, std::move(closeNow));
     });
@@ -73,6 +79,7 @@ void CopyFlowController::startCopy(const CopyRequest& request)
                     emit progressSheetOpened(progress);
                 });
         m_configuration = sheet;
+        offerQuit(sheet);
         sheet->open();
         emit configurationSheetOpened(sheet);
         return;
@@ -112,21 +119,26 @@ void CopyFlowController::openProgress(PhotoCopyQueuePtr queue, const std::shared
     emit progressSheetOpened(sheet);
 }
 
+void CopyFlowController::offerQuit(QWidget* sheet)
+{
+    if (m_quitAction && sheet)
+        sheet->addAction(m_quitAction);
+}
+
 void CopyFlowController::trackProgress(CopyProgressViewController* sheet)
 {
     m_progress = sheet;
+    offerQuit(sheet);
+    connect(sheet, &CopyProgressViewController::conflictSheetOpened, this,
+            [this](FilenameConflictViewController* conflict) { offerQuit(conflict); });
     connect(sheet, &CopyProgressViewController::copyFinished, this, [this] {
         if (m_quitAlert)
             m_quitAlert->reject();
     });
 }
 
-bool CopyFlowController::interceptClose(QWidget* window, std::function<void()> closeNow)
+QMessageBox* CopyFlowController::makeQuitAlert(QWidget* window)
 {
-    if (!isCopying())
-        return false;
-    if (m_quitAlert)
-        return true;
     auto* alert = new QMessageBox(QMessageBox::Warning, ui("CopyQuitAlertTitle"), ui("CopyQuitAlertTitle"),
                                   QMessageBox::NoButton, window);
     alert->setObjectName(QStringLiteral("copyQuitAlert"));
@@ -140,28 +152,96 @@ bool CopyFlowController::interceptClose(QWidget* window, std::function<void()> c
     alert->setWindowModality(Qt::WindowModal);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     m_quitAlert = alert;
-    auto closeOnce = std::make_shared<std::function<void()>>(std::move(closeNow));
-    connect(stop, &QPushButton::clicked, this, [this, closeOnce] {
-        QPointer<CopyProgressViewController> progress = m_progress;
-        auto go = [closeOnce] {
-            if (*closeOnce) {
-                auto close = std::move(*closeOnce);
-                *closeOnce = nullptr;
-                close();
-            }
-        };
-        if (!progress || progress->hasFinished()) {
-            QTimer::singleShot(0, this, go);
-            return;
+    return alert;
+}
+
+void CopyFlowController::stopCopyThen(std::function<void()> then)
+{
+    auto once = std::make_shared<std::function<void()>>(std::move(then));
+    auto go = [once] {
+        if (*once) {
+            auto call = std::move(*once);
+            *once = nullptr;
+            call();
         }
-        // Cancelled files end one by one and remove what they wrote; quitting waits for that, within a limit.
-        connect(progress, &CopyProgressViewController::copyFinished, this, [this, go] { QTimer::singleShot(0, this, go); });
-        QTimer::singleShot(m_quitWaitLimit, this, go);
-        progress->cancelCopy();
-    });
+    };
+    QPointer<CopyProgressViewController> progress = m_progress;
+    if (!progress || progress->hasFinished()) {
+        QTimer::singleShot(0, this, go);
+        return;
+    }
+    // Cancelled files end one by one and remove what they wrote; the wait is for that, within a limit.
+    connect(progress, &CopyProgressViewController::copyFinished, this, [this, go] { QTimer::singleShot(0, this, go); });
+    QTimer::singleShot(m_quitWaitLimit, this, go);
+    progress->cancelCopy();
+}
+
+bool CopyFlowController::interceptClose(QWidget* window, std::function<void()> closeNow)
+{
+    if (!isCopying())
+        return false;
+    if (m_quitAlert)
+        return true;
+    QMessageBox* alert = makeQuitAlert(window);
+    auto* stop = alert->findChild<QPushButton*>(QStringLiteral("stopCopyButton"));
+    connect(stop, &QPushButton::clicked, this, [this, closeNow = std::move(closeNow)] { stopCopyThen(closeNow); });
     alert->open();
     emit quitAlertOpened(alert);
     return true;
+}
+
+void CopyFlowController::sessionWillEnd(SessionEndRequest& request)
+{
+    if (!isCopying())
+        return;
+    if (request.allowsInteraction()) {
+        QWidget* window = m_progress ? m_progress->parentWidget() : nullptr;
+        if (m_quitAlert)
+            m_quitAlert->reject();
+        QPointer<QMessageBox> alert = makeQuitAlert(window);
+        alert->setAttribute(Qt::WA_DeleteOnClose, false);
+        auto* stop = alert->findChild<QPushButton*>(QStringLiteral("stopCopyButton"));
+        // The session manager waits for the answer, so the question is asked here and now.
+        QTimer::singleShot(0, this, [this, alert] {
+            if (alert)
+                emit quitAlertOpened(alert);
+        });
+        alert->exec();
+        const bool stopping = alert && alert->clickedButton() == stop;
+        delete alert.data();
+        request.release();
+        if (!stopping) {
+            request.cancel();
+            return;
+        }
+    }
+    if (!isCopying())
+        return;
+    QEventLoop wait;
+    stopCopyThen([&wait] { wait.quit(); });
+    wait.exec();
+}
+
+void CopyFlowController::watchSessionEnd()
+{
+#ifndef QT_NO_SESSIONMANAGER
+    class Request : public SessionEndRequest {
+    public:
+        explicit Request(QSessionManager& manager) : m_manager(manager) {}
+        bool allowsInteraction() override { return m_manager.allowsInteraction(); }
+        void release() override { m_manager.release(); }
+        void cancel() override { m_manager.cancel(); }
+
+    private:
+        QSessionManager& m_manager;
+    };
+    connect(qGuiApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager& manager) {
+                Request request(manager);
+                sessionWillEnd(request);
+            },
+            Qt::DirectConnection);
+#endif
 }
 
 } // namespace vornakel

@@ -8,17 +8,21 @@
 #include "platform/core/Strings.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/power/SleepInhibitor.h"
+#include "platform/services/Workspace.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace vornakel {
@@ -43,7 +47,10 @@ CopyProgressViewController::CopyProgressViewController(PhotoCopyQueuePtr queue, 
     : QDialog(parent), m_queue(std::move(queue)), m_camera(std::move(camera)), m_environment(std::move(environment)),
       m_sourceCameraLabel(plainLabel(this, "sourceCameraLabel")), m_batteryStatus(new CameraBatteryStatusView(this)),
       m_fileNameLabel(plainLabel(this, "fileNameLabel")), m_progressBar(new QProgressBar(this)),
-      m_statusLabel(plainLabel(this, "statusLabel")), m_cancelButton(new QPushButton(ui("CancelButtonTitle"), this))
+      m_statusLabel(plainLabel(this, "statusLabel")), m_cancelButton(new QPushButton(ui("CancelButtonTitle"), this)),
+      m_variantsLabel(plainLabel(this, "variantsLabel")), m_problemsLabel(plainLabel(this, "problemsLabel")),
+      m_showFolderButton(new QPushButton(ui("CopyOutcomeShowFolderButtonTitle"), this)),
+      m_doneButton(new QPushButton(ui("CopyOutcomeDoneButtonTitle"), this))
 {
     setObjectName(QStringLiteral("CopyProgressSheet"));
     setWindowModality(Qt::WindowModal);
@@ -59,6 +66,19 @@ CopyProgressViewController::CopyProgressViewController(PhotoCopyQueuePtr queue, 
     m_statusLabel->setFont(secondary);
     m_progressBar->setRange(0, 0);
     m_progressBar->setTextVisible(false);
+    m_variantsLabel->setWordWrap(true);
+    m_variantsLabel->setFont(secondary);
+    if (m_queue) {
+        m_variantsLabel->setText(variantsLine(m_queue->photos(), m_queue->options().groupBehaviour));
+    }
+    m_variantsLabel->setVisible(!m_variantsLabel->text().isEmpty());
+    m_problemsLabel->setWordWrap(true);
+    m_problemsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_problemsLabel->hide();
+    m_showFolderButton->setObjectName(QStringLiteral("showFolderButton"));
+    m_showFolderButton->hide();
+    m_doneButton->setObjectName(QStringLiteral("doneButton"));
+    m_doneButton->hide();
 
     const std::optional<QString> cameraName = m_camera ? m_camera->friendlyDisplayName() : std::nullopt;
     m_sourceCameraLabel->setText(cameraName && !cameraName->isEmpty()
@@ -71,17 +91,25 @@ CopyProgressViewController::CopyProgressViewController(PhotoCopyQueuePtr queue, 
     top->addWidget(m_batteryStatus);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(m_statusLabel, 1);
+    bottom->addWidget(m_showFolderButton);
+    bottom->addWidget(m_doneButton);
     bottom->addWidget(m_cancelButton);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 20);
     layout->setSpacing(10);
     layout->addLayout(top);
     layout->addWidget(m_fileNameLabel);
+    layout->addWidget(m_variantsLabel);
     layout->addWidget(m_progressBar);
+    layout->addWidget(m_problemsLabel);
     layout->addLayout(bottom);
     setFixedWidth(520);
 
     connect(m_cancelButton, &QPushButton::clicked, this, &CopyProgressViewController::cancelCopy);
+    connect(m_doneButton, &QPushButton::clicked, this, [this] { QDialog::done(QDialog::Accepted); });
+    connect(m_showFolderButton, &QPushButton::clicked, this, &CopyProgressViewController::showFolder);
+    if (m_camera)
+        connect(m_camera.get(), &VKLCamera::connectionStateChanged, this, &CopyProgressViewController::cameraConnectionChanged);
 }
 
 CopyProgressViewController::~CopyProgressViewController()
@@ -106,6 +134,17 @@ QString CopyProgressViewController::throughputLine(std::optional<double> bytesPe
         return {};
     return GeneralUI::format(QStringLiteral("CopyProgressThroughputFormat"),
                              {QLocale().formattedDataSize(qint64(*bytesPerSecond), 1, QLocale::DataSizeSIFormat), durationText(*secondsRemaining)});
+}
+
+QString CopyProgressViewController::variantsLine(const std::vector<PhotoPtr>& photos, FileGroupBehaviour behaviour)
+{
+    if (behaviour == FileGroupBehaviour::copyAll)
+        return {};
+    const bool leavesSomeBehind =
+        std::any_of(photos.begin(), photos.end(), [](const PhotoPtr& photo) { return photo && photo->previewVariant(); });
+    if (!leavesSomeBehind)
+        return {};
+    return ui(behaviour == FileGroupBehaviour::preferPreview ? "CopyVariantsPreviewsOnly" : "CopyVariantsOriginalsOnly");
 }
 
 void CopyProgressViewController::showEvent(QShowEvent* event)
@@ -170,6 +209,7 @@ void CopyProgressViewController::startQueueIfAppropriate()
 
 void CopyProgressViewController::startCompleted(bool started)
 {
+    m_startAnswered = true;
     if (m_finished)
         return;
     if (!started) {
@@ -257,20 +297,49 @@ void CopyProgressViewController::cancelCopy()
         m_conflictSheet->answer(FileNameConflictResolution::skip, true);
     if (m_queue)
         m_queue->cancel();
-    // A copy that never started has nothing to wait for.
-    if (!m_started)
+    // A copy that never started, or whose destination is still getting ready, has nothing to wait for: the
+    // destination stops getting ready, and its late answer changes nothing.
+    if (m_started && !m_startAnswered && m_queue && m_queue->options().destination)
+        m_queue->options().destination->copySessionStartCancelled();
+    if (!m_started || !m_startAnswered)
         finish();
 }
 
 void CopyProgressViewController::reject()
 {
+    // Once the copy is over the report stays until the user closes it (Done, Esc, the close button): a camera
+    // that goes away afterwards, which rejects every sheet of the window, does not take it along.
+    if (m_finished)
+        return;
+    // The connected view cancels a copy this way when the camera goes away.
+    if (m_camera && m_camera->connectionState() != unsigned(VKLConnectionState::Connected))
+        m_cameraLost = true;
+    cancelCopy();
+}
+
+void CopyProgressViewController::keyPressEvent(QKeyEvent* event)
+{
+    if (m_finished && event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        QDialog::done(QDialog::Rejected);
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CopyProgressViewController::cameraConnectionChanged()
+{
+    if (m_finished || !m_camera || m_camera->connectionState() == unsigned(VKLConnectionState::Connected))
+        return;
+    m_cameraLost = true;
     cancelCopy();
 }
 
 void CopyProgressViewController::closeEvent(QCloseEvent* event)
 {
     if (m_finished) {
-        QDialog::closeEvent(event);
+        // Closing the finished report closes it (the base class would ask `reject`, which leaves it).
+        QDialog::done(QDialog::Rejected);
+        event->accept();
         return;
     }
     event->ignore();
@@ -294,10 +363,23 @@ void CopyProgressViewController::finish()
         m_conflictSheet->answer(FileNameConflictResolution::skip, true);
     m_progressBar->setRange(0, 1000);
     m_progressBar->setValue(1000);
+    if (m_queue)
+        m_outcome = CopyOutcome::of(*m_queue);
     emit copyFinished();
     QWidget* window = parentWidget();
     const QString summary = m_queue && m_queue->options().destination ? m_queue->options().destination->sessionSummary()
                                                                       : QString();
+    if (m_cameraLost) {
+        QDialog::done(QDialog::Accepted);
+        if (window)
+            showStoppedAlert(window);
+        return;
+    }
+    // A copy where anything went wrong is not closed like a success: the sheet stays and says what happened.
+    if (m_outcome && m_outcome->hasProblems()) {
+        showOutcome(summary);
+        return;
+    }
     QDialog::done(QDialog::Accepted);
     // Files copied but not taken in by the library or the editor are said, not passed off as a success.
     if (!summary.isEmpty() && window) {
@@ -311,6 +393,68 @@ void CopyProgressViewController::finish()
         alert->setAttribute(Qt::WA_DeleteOnClose);
         alert->open();
     }
+}
+
+void CopyProgressViewController::showOutcome(const QString& summary)
+{
+    const CopyOutcome& outcome = *m_outcome;
+    m_fileNameLabel->setText(GeneralUI::format(QStringLiteral("CopyOutcomeCopiedFormat"),
+                                               {QLocale().toString(outcome.copied), QLocale().toString(outcome.total)}));
+    QFont headline = m_fileNameLabel->font();
+    headline.setBold(true);
+    m_fileNameLabel->setFont(headline);
+    QStringList lines = outcome.problemLines(kProblemsShown);
+    if (!summary.isEmpty())
+        lines << summary;
+    m_problemsLabel->setText(lines.join(QLatin1Char('\n')));
+    m_problemsLabel->show();
+    m_progressBar->hide();
+    m_statusLabel->clear();
+    m_cancelButton->hide();
+    m_showFolderButton->setVisible(outcome.folder.has_value());
+    m_doneButton->show();
+    m_doneButton->setDefault(true);
+    m_doneButton->setFocus();
+    adjustSize();
+}
+
+void CopyProgressViewController::showFolder()
+{
+    if (!m_outcome || !m_outcome->folder)
+        return;
+    Workspace& workspace = m_environment.workspace ? *m_environment.workspace : Workspace::shared();
+    workspace.openUrl(QUrl::fromLocalFile(*m_outcome->folder));
+}
+
+void CopyProgressViewController::showStoppedAlert(QWidget* window)
+{
+    const CopyOutcome outcome = m_outcome.value_or(CopyOutcome{});
+    // A copy stopped before its files were queued still names how many it was to copy.
+    const qint64 total = outcome.total > 0 || !m_queue
+        ? outcome.total
+        : qint64(PhotoCopyQueue::variantsToCopy(m_queue->photos(), m_queue->options().groupBehaviour).size());
+    const QString title = GeneralUI::format(QStringLiteral("CopyStoppedByDisconnectTitle"),
+                                            {QLocale().toString(outcome.copied), QLocale().toString(total)});
+    auto* alert = new QMessageBox(QMessageBox::Warning, title, title, QMessageBox::Ok, window);
+    alert->setObjectName(QStringLiteral("copyStoppedAlert"));
+    alert->setTextFormat(Qt::PlainText);
+    QStringList lines{ui("CopyStoppedByDisconnectDescription")};
+    lines << outcome.problemLines(kProblemsShown);
+    alert->setInformativeText(lines.join(QLatin1Char('\n')));
+    alert->button(QMessageBox::Ok)->setText(ui("OKTitle"));
+    if (outcome.folder && outcome.copied > 0) {
+        QPushButton* show = alert->addButton(ui("CopyOutcomeShowFolderButtonTitle"), QMessageBox::ActionRole);
+        show->setObjectName(QStringLiteral("showFolderButton"));
+        Workspace* workspace = m_environment.workspace ? m_environment.workspace : &Workspace::shared();
+        connect(show, &QPushButton::clicked, alert, [workspace, folder = *outcome.folder] {
+            workspace->openUrl(QUrl::fromLocalFile(folder));
+        });
+    }
+    alert->setDefaultButton(QMessageBox::Ok);
+    alert->setWindowModality(Qt::WindowModal);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->open();
+    emit stoppedAlertOpened(alert);
 }
 
 } // namespace vornakel

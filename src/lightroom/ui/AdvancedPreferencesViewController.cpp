@@ -1,6 +1,7 @@
 #include "lightroom/ui/AdvancedPreferencesViewController.h"
 
 #include "lightroom/LrPluginBridge.h"
+#include "lightroom/ui/QuitLightroomQuestion.h"
 #include "platform/core/Strings.h"
 
 #include <QFont>
@@ -129,38 +130,23 @@ void AdvancedPreferencesViewController::afterQuittingLightroom(std::function<voi
 {
     if (m_busy || m_asking)
         return;
-    const auto quitThenRun = [this, operation] {
-        setBusy(true);
-        // The operation runs even when the pane has gone meanwhile; it only stops reporting to it.
-        m_bridge.quitLightroom(operation);
-    };
-    m_bridge.refreshLightroomIsRunning();
-    if (!m_bridge.lightroomIsRunning()) {
-        quitThenRun();
-        return;
-    }
-    // Quitting the editor closes the user's work there, so the user says when.
-    auto* question = new QMessageBox(QMessageBox::Question, text("QuitLightroomForPluginTitle"),
-                                     text("QuitLightroomForPluginTitle"), QMessageBox::NoButton, window());
-    question->setObjectName(QStringLiteral("quitLightroomQuestion"));
-    question->setInformativeText(text("QuitLightroomForPluginInformativeText"));
-    question->setTextFormat(Qt::PlainText);
-    QPushButton* quit = question->addButton(text("QuitLightroomForPluginButtonTitle"), QMessageBox::AcceptRole);
-    question->addButton(text("QuitLightroomForPluginCancelButtonTitle"), QMessageBox::RejectRole);
-    question->setDefaultButton(quit);
-    question->setWindowModality(Qt::WindowModal);
-    question->setAttribute(Qt::WA_DeleteOnClose);
     // Buttons rest while the question is open, so that a second click cannot ask twice.
     m_asking = true;
-    updateForPluginInstalledChanged();
-    connect(question, &QMessageBox::finished, this, [this, question, quit, quitThenRun](int) {
-        m_asking = false;
-        if (question->clickedButton() == quit)
-            quitThenRun();
-        else
-            updateForPluginInstalledChanged();
+    QPointer<AdvancedPreferencesViewController> pane(this);
+    askToQuitLightroom(m_bridge, window(), [pane, operation](bool agreed) {
+        if (!pane)
+            return;
+        pane->m_asking = false;
+        if (!agreed) {
+            pane->updateForPluginInstalledChanged();
+            return;
+        }
+        pane->setBusy(true);
+        // The operation runs even when the pane has gone meanwhile; it only stops reporting to it.
+        pane->m_bridge.quitLightroom(operation);
     });
-    question->open();
+    if (m_asking)
+        updateForPluginInstalledChanged();
 }
 
 void AdvancedPreferencesViewController::displayPluginInstallErrorWith(const QString& title)

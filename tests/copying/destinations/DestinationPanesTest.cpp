@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -87,6 +88,37 @@ TEST_F(LightroomPaneTest, WithoutThePluginItOffersToInstallItAndThenConnects)
     ASSERT_TRUE(waitFor(PaneState::ready));
     EXPECT_TRUE(editor.bridge->pluginIsInstalled());
     EXPECT_EQ(destination->destinationUrl(), QUrl::fromLocalFile(pictures));
+}
+
+TEST_F(LightroomPaneTest, InstallingThePluginAsksBeforeQuittingARunningEditor)
+{
+    makePane({folder(QStringLiteral("Pictures"))}, {}, false);
+    setRunning();
+    pane->show();
+    ASSERT_TRUE(waitFor(PaneState::noPlugin));
+
+    // "Cancel" keeps the editor and its work.
+    pane->statusButton()->click();
+    QPointer<QMessageBox> question = pane->quitQuestion();
+    ASSERT_TRUE(question) << "a running editor is not quit without asking";
+    EXPECT_EQ(question->objectName(), QStringLiteral("quitLightroomQuestion"));
+    EXPECT_TRUE(editor.applications.terminated.empty());
+    pane->statusButton()->click();
+    EXPECT_EQ(pane->quitQuestion(), question) << "a second click does not ask twice";
+    question->findChild<QPushButton*>(QStringLiteral("keepLightroomButton"))->click();
+    ASSERT_TRUE(runUntil([&] { return !question; }));
+    EXPECT_TRUE(editor.applications.terminated.empty());
+    EXPECT_EQ(pane->state(), PaneState::noPlugin);
+    EXPECT_FALSE(editor.bridge->pluginIsInstalled());
+
+    // "Quit Lightroom" quits it, installs the plug-in and connects.
+    pane->statusButton()->click();
+    question = pane->quitQuestion();
+    ASSERT_TRUE(question);
+    question->findChild<QPushButton*>(QStringLiteral("quitLightroomButton"))->click();
+    ASSERT_TRUE(waitFor(PaneState::ready));
+    EXPECT_EQ(editor.applications.terminated.size(), 1u);
+    EXPECT_TRUE(editor.bridge->pluginIsInstalled());
 }
 
 TEST_F(LightroomPaneTest, ThePluginGoneAfterTheLaunchButtonWasShownStillOffersInstall)

@@ -151,3 +151,40 @@ TEST_F(LightroomDestinationTest, CopyIsAllowedExactlyWhileAFolderIsSet)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(LightroomDestinationTest, ASilentEditorHoldsTheCopyOnlyAMomentAfterTheLastFileAndTheFilesAreNamed)
+{
+    tools::ReferenceEditorFaults faults;
+    faults.silentCommands = {QStringLiteral("addImageToCatalog"), QStringLiteral("operationEnded")};
+    // The link itself would wait a minute for each reply.
+    makeDestination(faults, 60000ms);
+    destination->setConfirmationGrace(200ms);
+    const auto record = copyPhotos({copy.photo(QStringLiteral("A.JPG"), 1000, march(2)),
+                                    copy.photo(QStringLiteral("B.JPG"), 1000, march(2))});
+    ASSERT_EQ(record->queueFinished, 1) << "the copy waited for the request time-out";
+    const CopySessionReport& report = destination->lastSessionReport();
+    EXPECT_EQ(report.notTakenIn, 2);
+    const QString reason = QStringLiteral("Lightroom did not confirm that it added this file.");
+    const std::vector<CopyFileProblem> expected{{QStringLiteral("A.JPG"), reason}, {QStringLiteral("B.JPG"), reason}};
+    EXPECT_EQ(destination->sessionProblems(), expected);
+    EXPECT_TRUE(QFileInfo::exists(copy.outFile(QStringLiteral("2026/03/02/B.JPG"))));
+}
+
+TEST_F(LightroomDestinationTest, CancellingTheStartEndsTheLinkBeingSetUpAtOnceAndQuietly)
+{
+    tools::ReferenceEditorFaults faults;
+    faults.listenDelay = 60000ms; // the plug-in takes its time to listen
+    makeDestination(faults);
+    std::optional<bool> started;
+    destination->copySessionShouldStart({}, [&](bool answer) { started = answer; });
+    ASSERT_TRUE(runUntil([&] { return editor.bridge->state() == LrPluginState::connecting; }));
+    destination->copySessionStartCancelled();
+    ASSERT_TRUE(runUntil([&] { return started.has_value(); }, 5000ms)) << "the start waited for the connection deadline";
+    EXPECT_EQ(started, false);
+    EXPECT_TRUE(destination->refusalMessage().isEmpty()) << "a cancelled start is no failure to report";
+    EXPECT_EQ(editor.bridge->state(), LrPluginState::notConnected);
+}
+
+} // namespace

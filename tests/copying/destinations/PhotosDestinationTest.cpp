@@ -4,6 +4,7 @@
 #include "platform/core/Strings.h"
 #include "support/FakePhotoLibrary.h"
 
+#include <QCoreApplication>
 #include <QDirIterator>
 
 using namespace vornakel;
@@ -263,6 +264,87 @@ TEST_F(PhotosDestinationTest, ASilentLibraryHoldsTheCopyOnlyUntilItsTimeOut)
         for (auto& completion : silent->pendingAlbums)
             completion(PhotoAlbum{QStringLiteral("late"), QStringLiteral("/late")});
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PhotosDestinationTest, EveryPhotoGoesIntoTheAlbumWhenTheAlbumLookupAnswersLate)
+{
+    library->holdAlbumAnswers = true;
+    const std::vector<PhotoPtr> photos{copy.photo(QStringLiteral("IMG_0001.CR2"), 1000, march(2), QStringLiteral("IMG_0001.JPG")),
+                                       copy.photo(QStringLiteral("IMG_0002.JPG"), 1000, march(2)),
+                                       copy.photo(QStringLiteral("IMG_0003.JPG"), 1000, march(3))};
+    auto queue = PhotoCopyQueue::create(photos, destination->copyQueueOptions());
+    auto record = copy.start(queue, ConflictAnswer{FileNameConflictResolution::skip});
+    ASSERT_TRUE(runUntil([&] { return record->startedAnswer == true; }));
+    // Every file is copied while the album is still being looked up; their post-copy steps then run.
+    ASSERT_TRUE(runUntil([&] {
+        const auto& operations = queue->operations();
+        return operations.size() == 4u
+            && std::all_of(operations.begin(), operations.end(), [](const auto& each) { return each->isFinished(); });
+    }));
+    QCoreApplication::processEvents();
+    {
+        std::lock_guard lock(library->mutex);
+        EXPECT_TRUE(library->importRequests.empty()) << "no photo goes in before the album is known";
+    }
+    library->releaseAlbumAnswers();
+    ASSERT_TRUE(runUntil([&] { return record->queueFinished > 0; }));
+    {
+        std::lock_guard lock(library->mutex);
+        EXPECT_EQ(library->albumRequests.size(), 1u);
+        ASSERT_EQ(library->imports.size(), 3u);
+        for (const auto& import : library->imports) {
+            ASSERT_TRUE(import.album) << import.files.front().toStdString();
+            EXPECT_EQ(import.album->name, GeneralUI::text(QStringLiteral("PhotosImportAlbumName")));
+        }
+        EXPECT_EQ(library->imports[0].files.size(), 2u) << "RAW and JPEG together";
+    }
+    EXPECT_EQ(destination->lastSessionReport().notTakenIn, 0);
+    EXPECT_TRUE(destination->sessionSummary().isEmpty()) << destination->sessionSummary().toStdString();
+}
+
+TEST_F(PhotosDestinationTest, APhotoIsImportedOnceWhenAllItsFilesFinishedBeforeTheirPostCopySteps)
+{
+    copyPhotos({copy.photo(QStringLiteral("IMG_0001.CR2"), 1000, march(2), QStringLiteral("IMG_0001.JPG"))});
+    const auto operations = lastQueue->operations();
+    ASSERT_EQ(operations.size(), 2u);
+    {
+        std::lock_guard lock(library->mutex);
+        library->importRequests.clear();
+    }
+    // A second session whose two steps both find every file of the photo done, as happens under load.
+    std::optional<bool> started;
+    destination->copySessionShouldStart({}, [&](bool answer) { started = answer; });
+    ASSERT_TRUE(runUntil([&] { return started.has_value(); }));
+    ASSERT_EQ(started, true);
+    int answered = 0;
+    for (const auto& operation : operations)
+        destination->performPostCopyOperation(operation, operations, [&](bool) { ++answered; });
+    ASSERT_TRUE(runUntil([&] { return answered == 2; }));
+    destination->copySessionDidEnd();
+    std::lock_guard lock(library->mutex);
+    EXPECT_EQ(library->importRequests.size(), 1u) << "imported twice";
+}
+
+TEST_F(PhotosDestinationTest, EachFileNotImportedIsNamedWithItsReason)
+{
+    {
+        std::lock_guard lock(library->mutex);
+        library->importError = Error(PhotoLibrary::errorDomain(), PhotoLibrary::ImportFailed, QStringLiteral("The library is read-only."));
+    }
+    copyPhotos({photoWithFailingRaw(QStringLiteral("IMG_0001")), copy.photo(QStringLiteral("IMG_0002.JPG"), 1000, march(2))});
+    const std::vector<CopyFileProblem> expected{
+        {QStringLiteral("IMG_0001.JPG"), QStringLiteral("Not imported: another file of this photo was not copied.")},
+        {QStringLiteral("IMG_0002.JPG"), QStringLiteral("Not imported into the library: The library is read-only.")},
+    };
+    EXPECT_EQ(destination->sessionProblems(), expected);
+    const CopySessionReport& report = destination->lastSessionReport();
+    ASSERT_TRUE(report.keptIn);
+    EXPECT_TRUE(QFileInfo(*report.keptIn).isDir()) << "only a folder that is there is named";
+    EXPECT_EQ(destination->sessionFolderToShow(), report.keptIn) << "Show Folder shows where the copies are kept";
 }
 
 } // namespace

@@ -14,20 +14,25 @@
 #include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/camera/SimulatedNetworkState.h"
 #include "platform/wifi/SimulatedWiFi.h"
+#include "platform/windowing/BlockedWindowCloseForwarder.h"
 #include "samplecamera/SampleCameraGenerator.h"
 #include "support/DiscoveryTestSupport.h"
 #include "support/ScopedImageCache.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDirIterator>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <map>
@@ -38,15 +43,6 @@ using namespace vornakel::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-bool save(QWidget* widget, const QString& name)
-{
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents();
-    QDir folder(QStringLiteral(VKL_SCREENSHOT_DIR));
-    folder.mkpath(QStringLiteral("."));
-    return widget->grab().save(folder.filePath(name + QStringLiteral(".png")));
-}
 
 // Path below the folder → size and modification time, for "nothing changed on disk".
 std::map<QString, std::pair<qint64, qint64>> snapshot(const QString& folder)
@@ -113,6 +109,12 @@ protected:
             [this] { return std::vector<CopyDestinationOffer>{folderCopyDestinationOffer(defaults, presets)}; },
             environment, presets);
         window = std::make_unique<MainWindowController>(screens->makeDiscovery(), policy, defaults, [this] { ++quits; });
+        // Quit goes through the window's close, as the application's menu has it.
+        QAction* quit = window->window()->menuBar()->addAction(QStringLiteral("Quit"));
+        quit->setObjectName(QStringLiteral("QuitMenuItem"));
+        // Ctrl+Q as on an X11 desktop; the offscreen platform binds nothing to QKeySequence::Quit.
+        quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+        QObject::connect(quit, &QAction::triggered, window->window(), &QWidget::close);
         copying->attach(*screens, *window);
         window->setAnimationSpeed(0);
         window->window()->show();
@@ -125,6 +127,19 @@ protected:
         });
         SimulatedCameraDiscovery::shared().addCamera(SimulatedCamera::fromFolder(cameraFolder));
         ASSERT_TRUE(runUntil([&] { return connectedView() && connectedView()->imageDeliveryHasCompleted(); }, 90s));
+    }
+    // Connects a camera whose every stream stalls for good after its first bytes, and copies its newest day into
+    // the remembered folder: the copy only ends by a cancel.
+    void startCopyThatRunsUntilCancelled()
+    {
+        ASSERT_TRUE(makeCamera({{QStringLiteral("streamStallAfterBytes"), 1024}, {QStringLiteral("streamStallMs"), 0}}).ok());
+        connect();
+        ASSERT_GT(selectNewestDay(), 0);
+        defaults.setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(outPath()));
+        CopyConfigurationViewController* sheet = openSheet();
+        ASSERT_TRUE(sheet && sheet->copyButton()->isEnabled());
+        sheet->copyButton()->click();
+        ASSERT_TRUE(runUntil([&] { return progress && progress->fileNameLabel()->text() != QStringLiteral("Preparing…"); }, 20s));
     }
     MainViewController* connectedView() const { return qobject_cast<MainViewController*>(window->contentViewController()); }
 
@@ -217,14 +232,14 @@ TEST_F(CopyFlowEndToEndTest, CopyADayIntoDatedFoldersThenAgainSkippingEveryExist
         emit presetMenu->activated(row);
         EXPECT_EQ(defaults.stringForKey(FolderCopyDestination::photoSortingUserDefaultsKey()), preset->presetId());
     }
-    EXPECT_TRUE(save(sheet, QStringLiteral("copy-configuration-folder")));
+    EXPECT_TRUE(saveScreenshot(sheet, QStringLiteral("copy-configuration-folder")));
 
     sheet->copyButton()->click();
     ASSERT_TRUE(progress);
     ASSERT_TRUE(runUntil([&] { return progress && progress->fileNameLabel()->text() == slowFile; }, 20s));
     EXPECT_TRUE(sleep->isHeld());
     EXPECT_TRUE(progress->sourceCameraLabel()->text().startsWith(QStringLiteral("Copying from ")));
-    EXPECT_TRUE(save(progress, QStringLiteral("copy-progress")));
+    EXPECT_TRUE(saveScreenshot(progress, QStringLiteral("copy-progress")));
     ASSERT_TRUE(runUntil([&] { return !progress; }, 30s));
     EXPECT_FALSE(sleep->isHeld());
 
@@ -257,7 +272,7 @@ TEST_F(CopyFlowEndToEndTest, CopyADayIntoDatedFoldersThenAgainSkippingEveryExist
     FilenameConflictViewController* conflict = conflicts[0];
     ASSERT_TRUE(runUntil([&] { return conflict->cameraThumbnailLoaded() && conflict->localThumbnailLoaded(); }, 10s));
     conflict->rememberChoiceCheckbox()->setChecked(true);
-    EXPECT_TRUE(save(conflict, QStringLiteral("copy-conflict")));
+    EXPECT_TRUE(saveScreenshot(conflict, QStringLiteral("copy-conflict")));
     conflict->skipButton()->click();
     ASSERT_TRUE(runUntil([&] { return !progress; }, 20s));
     EXPECT_EQ(conflicts.size(), 1u) << "asked once";
@@ -266,15 +281,7 @@ TEST_F(CopyFlowEndToEndTest, CopyADayIntoDatedFoldersThenAgainSkippingEveryExist
 
 TEST_F(CopyFlowEndToEndTest, DisconnectDuringACopyCancelsItAndTheSheetGoesWhenTheCopyHasEnded)
 {
-    // Every stream stalls for good after its first bytes: the copy only ends by a cancel.
-    ASSERT_TRUE(makeCamera({{QStringLiteral("streamStallAfterBytes"), 1024}, {QStringLiteral("streamStallMs"), 0}}).ok());
-    connect();
-    ASSERT_GT(selectNewestDay(), 0);
-    defaults.setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(outPath()));
-    CopyConfigurationViewController* sheet = openSheet();
-    ASSERT_TRUE(sheet && sheet->copyButton()->isEnabled());
-    sheet->copyButton()->click();
-    ASSERT_TRUE(runUntil([&] { return progress && progress->fileNameLabel()->text() != QStringLiteral("Preparing…"); }, 20s));
+    ASSERT_NO_FATAL_FAILURE(startCopyThatRunsUntilCancelled());
 
     const auto camera = std::dynamic_pointer_cast<SimulatedCamera>(connectedView()->camera());
     ASSERT_TRUE(camera);
@@ -286,16 +293,20 @@ TEST_F(CopyFlowEndToEndTest, DisconnectDuringACopyCancelsItAndTheSheetGoesWhenTh
     ASSERT_TRUE(runUntil([&] { return !progress; }, 15s));
     EXPECT_FALSE(sleep->isHeld());
     EXPECT_TRUE(snapshot(outPath()).empty()) << "no partial file left";
+
+    // The user is told, on the window that now looks for cameras again, how far the copy came.
+    auto* alert = window->window()->findChild<QMessageBox*>(QStringLiteral("copyStoppedAlert"));
+    ASSERT_TRUE(alert) << "a disconnect does not end a copy without a word";
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_TRUE(alert->text().startsWith(QStringLiteral("The copy stopped after 0 of "))) << alert->text().toStdString();
+    EXPECT_TRUE(alert->informativeText().contains(QStringLiteral("No partly copied file"))) << alert->informativeText().toStdString();
+    EXPECT_TRUE(saveScreenshot(alert, QStringLiteral("copy-stopped-by-disconnect")));
+    alert->button(QMessageBox::Ok)->click();
 }
 
 TEST_F(CopyFlowEndToEndTest, ClosingTheWindowDuringACopyAsksCancelsAndWaits)
 {
-    ASSERT_TRUE(makeCamera({{QStringLiteral("streamStallAfterBytes"), 1024}, {QStringLiteral("streamStallMs"), 0}}).ok());
-    connect();
-    ASSERT_GT(selectNewestDay(), 0);
-    defaults.setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(outPath()));
-    openSheet()->copyButton()->click();
-    ASSERT_TRUE(runUntil([&] { return progress && progress->fileNameLabel()->text() != QStringLiteral("Preparing…"); }, 20s));
+    ASSERT_NO_FATAL_FAILURE(startCopyThatRunsUntilCancelled());
 
     QMessageBox* alert = nullptr;
     QObject::connect(copying.get(), &CopyFlowController::quitAlertOpened, [&](QMessageBox* opened) { alert = opened; });
@@ -319,6 +330,66 @@ TEST_F(CopyFlowEndToEndTest, ClosingTheWindowDuringACopyAsksCancelsAndWaits)
     EXPECT_TRUE(snapshot(outPath()).empty()) << "no partial file left";
 }
 
+// The session manager's side of a session's end, as a test plays it.
+struct RecordingSessionEnd : SessionEndRequest {
+    bool allowsInteraction() override { return interaction; }
+    void release() override { ++released; }
+    void cancel() override { ++cancelled; }
+    bool interaction = true;
+    int released = 0;
+    int cancelled = 0;
+};
+
+TEST_F(CopyFlowEndToEndTest, QuitInTheCopySheetAndTheEndOfTheSessionAskAboutTheCopyToo)
+{
+    ASSERT_NO_FATAL_FAILURE(startCopyThatRunsUntilCancelled());
+
+    QPointer<QMessageBox> alert;
+    QString answer; // the button to click as soon as the question shows; none leaves it open
+    QObject::connect(copying.get(), &CopyFlowController::quitAlertOpened, [&](QMessageBox* opened) {
+        alert = opened;
+        if (!answer.isEmpty())
+            QTimer::singleShot(0, opened, [opened, answer] { opened->findChild<QPushButton*>(answer)->click(); });
+    });
+
+    // Quit's shortcut while the copy's sheet has the focus.
+    QApplication::setActiveWindow(progress);
+    QKeyEvent quitKey(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier);
+    QCoreApplication::sendEvent(progress, &quitKey);
+    ASSERT_TRUE(alert) << "Quit did nothing while the sheet had the focus";
+    alert->findChild<QPushButton*>(QStringLiteral("continueCopyButton"))->click();
+    ASSERT_TRUE(runUntil([&] { return !alert; }));
+    EXPECT_EQ(quits, 0);
+
+    // Under X11, the window manager's close button while the sheet blocks the window asks as well.
+    if (BlockedWindowCloseForwarder::install(window->window())) {
+        ASSERT_TRUE(BlockedWindowCloseForwarder::sendDeleteRequest(window->window()));
+        ASSERT_TRUE(runUntil([&] { return alert != nullptr; })) << "the close button did nothing under the sheet";
+        EXPECT_TRUE(saveScreenshot(alert, QStringLiteral("copy-close-button-asks")));
+        alert->findChild<QPushButton*>(QStringLiteral("continueCopyButton"))->click();
+        ASSERT_TRUE(runUntil([&] { return !alert; }));
+        EXPECT_EQ(quits, 0);
+    }
+
+    // The session ends: "Continue Copying" keeps the session and the copy.
+    answer = QStringLiteral("continueCopyButton");
+    RecordingSessionEnd keepOn;
+    copying->sessionWillEnd(keepOn);
+    EXPECT_EQ(keepOn.cancelled, 1);
+    EXPECT_EQ(keepOn.released, 1);
+    ASSERT_TRUE(progress && progress->cancelButton()->isEnabled());
+
+    // "Stop Copy and Quit": the answer comes once the copy has ended and removed its partial files.
+    answer = QStringLiteral("stopCopyButton");
+    RecordingSessionEnd stop;
+    copying->sessionWillEnd(stop);
+    EXPECT_EQ(stop.cancelled, 0);
+    EXPECT_EQ(stop.released, 1);
+    EXPECT_TRUE(!progress || progress->hasFinished());
+    EXPECT_FALSE(sleep->isHeld());
+    EXPECT_TRUE(snapshot(outPath()).empty()) << "no partial file left";
+}
+
 TEST_F(CopyFlowEndToEndTest, CopyToFolderPutsEveryFileStraightIntoTheChosenFolder)
 {
     const auto sample = makeCamera();
@@ -337,6 +408,8 @@ TEST_F(CopyFlowEndToEndTest, CopyToFolderPutsEveryFileStraightIntoTheChosenFolde
     dialog->selectFile(outPath());
     static_cast<QDialog*>(dialog)->accept();
     ASSERT_TRUE(runUntil([&] { return progress != nullptr; }));
+    // The sheet says that the RAW files stay on the camera.
+    EXPECT_EQ(progress->variantsLabel()->text(), QStringLiteral("JPEG files only; RAW files left on the camera"));
     ASSERT_TRUE(runUntil([&] { return !progress; }, 20s));
     const auto copied = snapshot(outPath());
     EXPECT_EQ(int(copied.size()), selected) << "one file per photo";

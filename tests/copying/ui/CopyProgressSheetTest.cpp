@@ -332,6 +332,11 @@ TEST_F(CopyProgressSheetTest, ACameraThatStopsSendingFailsItsFileAfterTheStoredB
         {Photo::create(PhotoVariant::create(stalled)), photo(QStringLiteral("NEXT.JPG"))}, destination(QStringLiteral("folder")));
     const PhotoCopyQueuePtr queue = sheet->queue();
     sheet->open();
+    // The failed file keeps the sheet open, named; Done closes it.
+    ASSERT_TRUE(runUntil([&] { return !sheet || sheet->hasFinished(); }));
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheet->problemsLabel()->text().startsWith(QStringLiteral("SLOW.JPG: "))) << sheet->problemsLabel()->text().toStdString();
+    sheet->doneButton()->click();
     ASSERT_TRUE(runUntil([&] { return !sheet; }));
     const auto state = queue->operations().front()->state();
     ASSERT_TRUE(state.error);
@@ -378,6 +383,144 @@ TEST_F(CopyProgressSheetTest, TheConflictSheetNamesTheExistingFileWholeAndTitles
     }
     EXPECT_EQ(sheet.onMacImageName()->accessibleName(), targetName) << "read out without the break marks";
     EXPECT_EQ(sheet.onCameraImageName()->text(), QStringLiteral("IMG_0040.JPG"));
+}
+
+TEST_F(CopyProgressSheetTest, ACopyWithFailedFilesStaysOpenNamingTheFilesTheirReasonsAndTheFolder)
+{
+    InProcessFile::Stream failing;
+    failing.chunkSize = 500;
+    failing.errorAfterBytes = 700;
+    write(outFile(QStringLiteral("not-a-folder")), "a file where the copies' folder should be");
+    const struct {
+        const char* name;
+        std::vector<QString> good;
+        std::vector<QString> streamFaults;
+        bool targetIsAFile;
+        QString headline;
+        QString reasonPart;
+        int lines;
+    } cases[] = {
+        {"a stream error mid-file", {QStringLiteral("GOOD.JPG")}, {QStringLiteral("BROKEN.JPG")}, false,
+         QStringLiteral("1 of 2 files copied"), QStringLiteral("BROKEN.JPG: "), 1},
+        {"a target that is not a folder", {QStringLiteral("A.JPG"), QStringLiteral("B.JPG")}, {}, true,
+         QStringLiteral("0 of 2 files copied"), QStringLiteral("Not a directory"), 2},
+        {"more failures than are named",
+         {},
+         {QStringLiteral("F1.JPG"), QStringLiteral("F2.JPG"), QStringLiteral("F3.JPG"), QStringLiteral("F4.JPG"),
+          QStringLiteral("F5.JPG"), QStringLiteral("F6.JPG"), QStringLiteral("F7.JPG")},
+         false, QStringLiteral("0 of 7 files copied"), QStringLiteral("and 2 more"), 6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<PhotoPtr> photos;
+        for (const QString& name : c.streamFaults)
+            photos.push_back(Photo::create(PhotoVariant::create(file(name, 2000, std::nullopt, failing)), nullptr));
+        for (const QString& name : c.good)
+            photos.push_back(photo(name));
+        const auto target = c.targetIsAFile
+            ? std::make_shared<RecordingDestination>(QStringLiteral("folder"), outFile(QStringLiteral("not-a-folder")))
+            : destination(QStringLiteral("folder"));
+        QPointer<CopyProgressViewController> sheet = sheetFor(photos, target);
+        sheet->open();
+        ASSERT_TRUE(runUntil([&] { return sheet && sheet->hasFinished(); }));
+        ASSERT_TRUE(sheet) << "a copy with failed files does not close like a success";
+        EXPECT_TRUE(sheet->isVisible());
+        EXPECT_FALSE(sleep->isHeld());
+        EXPECT_EQ(sheet->fileNameLabel()->text(), c.headline);
+        const QString problems = sheet->problemsLabel()->text();
+        EXPECT_TRUE(sheet->problemsLabel()->isVisible());
+        EXPECT_EQ(sheet->problemsLabel()->textFormat(), Qt::PlainText);
+        EXPECT_TRUE(problems.contains(c.reasonPart)) << problems.toStdString();
+        EXPECT_EQ(problems.split(QLatin1Char('\n')).size(), c.lines) << problems.toStdString();
+        EXPECT_FALSE(sheet->cancelButton()->isVisible());
+        if (std::string(c.name) == "a stream error mid-file") {
+            EXPECT_TRUE(saveScreenshot(sheet, QStringLiteral("copy-finished-with-failures")));
+        }
+        // The folder that holds the copies (for a target that is not a folder, the one that holds it) is shown.
+        ASSERT_TRUE(sheet->showFolderButton()->isVisible());
+        workspace.opened.clear();
+        sheet->showFolderButton()->click();
+        ASSERT_EQ(workspace.opened.size(), 1u);
+        EXPECT_EQ(workspace.opened[0], QUrl::fromLocalFile(outPath()));
+        // A camera going away now (which rejects the window's sheets) leaves the report; Done, the close button or
+        // Esc closes it.
+        sheet->reject();
+        ASSERT_TRUE(sheet && sheet->isVisible());
+        if (c.lines == 1) {
+            sheet->doneButton()->click();
+        } else if (c.lines == 2) {
+            sheet->close();
+        } else {
+            QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QCoreApplication::sendEvent(sheet, &esc);
+        }
+        ASSERT_TRUE(runUntil([&] { return !sheet; }));
+        EXPECT_TRUE(temporaries(entries()).isEmpty());
+    }
+}
+
+TEST_F(CopyProgressSheetTest, CancelWhileTheDestinationGetsReadyEndsAtOnceAndShowsNoError)
+{
+    const auto waiting = destination(QStringLiteral("Photo Editor"));
+    waiting->holdsStart = true;
+    QPointer<CopyProgressViewController> sheet = sheetFor({photo(QStringLiteral("IMG_0001.JPG"))}, waiting);
+    sheet->open();
+    ASSERT_TRUE(waiting->heldStart);
+    sheet->cancelButton()->click();
+    EXPECT_EQ(waiting->startCancelled, 1) << "the destination stops getting ready";
+    ASSERT_TRUE(runUntil([&] { return !sheet; }));
+    EXPECT_FALSE(sleep->isHeld());
+    // The start's late answer, a refusal now, is no error the user has to read.
+    waiting->heldStart(false);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window.findChild<QMessageBox*>(QStringLiteral("copyRefusedAlert")));
+    EXPECT_FALSE(QFileInfo::exists(outFile(QStringLiteral("IMG_0001.JPG"))));
+}
+
+TEST_F(CopyProgressSheetTest, SaysWhichFilesOfRawAndJpegPhotosTheCopyLeavesOnTheCamera)
+{
+    const PhotoPtr pair = photo(QStringLiteral("IMG_0001.CR2"), 1000, std::nullopt, QStringLiteral("IMG_0001.JPG"));
+    const PhotoPtr single = photo(QStringLiteral("IMG_0002.JPG"));
+    const struct {
+        const char* name;
+        std::vector<PhotoPtr> photos;
+        FileGroupBehaviour behaviour;
+        QString shown;
+    } cases[] = {
+        {"JPEG of a pair", {single, pair}, FileGroupBehaviour::preferPreview,
+         QStringLiteral("JPEG files only; RAW files left on the camera")},
+        {"RAW of a pair", {pair}, FileGroupBehaviour::preferOriginal,
+         QStringLiteral("RAW files only; JPEG files left on the camera")},
+        {"every file", {pair}, FileGroupBehaviour::copyAll, QString()},
+        {"no pair to split", {single}, FileGroupBehaviour::preferPreview, QString()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto queue = PhotoCopyQueue::create(c.photos, {destination(QStringLiteral("folder")), c.behaviour});
+        CopyProgressViewController sheet(queue, camera, environment, &window);
+        EXPECT_EQ(sheet.variantsLabel()->text(), c.shown);
+        EXPECT_EQ(sheet.variantsLabel()->isVisibleTo(&sheet), !c.shown.isEmpty());
+    }
+}
+
+TEST_F(CopyProgressSheetTest, TimeLeftCountsOnlyTheBytesStillToCopy)
+{
+    existing(QStringLiteral("A.JPG"));
+    existing(QStringLiteral("B.JPG"));
+    InProcessFile::Stream stall;
+    stall.chunkSize = 100;
+    stall.stallAfterBytes = 200;
+    auto slow = file(QStringLiteral("C.JPG"), 1000, std::nullopt, stall);
+    auto queue = PhotoCopyQueue::create({photo(QStringLiteral("A.JPG")), photo(QStringLiteral("B.JPG")),
+                                         Photo::create(PhotoVariant::create(slow), nullptr)},
+                                        {destination(QStringLiteral("folder")), FileGroupBehaviour::copyAll});
+    auto record = start(queue, ConflictAnswer{FileNameConflictResolution::skip, true});
+    // Two skipped files leave nothing of theirs to copy; of the third, 200 of 1000 bytes have come.
+    EXPECT_TRUE(runUntil([&] { return queue->bytesRemaining() == 800; }))
+        << "remaining: " << queue->bytesRemaining().value_or(-1);
+    EXPECT_TRUE(slow->resumeStream());
+    ASSERT_TRUE(runUntil([&] { return record->queueFinished > 0; }));
+    EXPECT_EQ(queue->bytesRemaining(), 0);
 }
 
 } // namespace

@@ -8,9 +8,26 @@
 #include "support/RecordingWorkspace.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
 #include <QMainWindow>
+#include <QScreen>
 
 namespace vornakel::test {
+
+// Saves a PNG of the widget under the build folder's screenshots; under a real window manager (X11) the whole
+// screen is taken, so that its frames and the sheets on top show.
+inline bool saveScreenshot(QWidget* widget, const QString& name)
+{
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    QDir folder(QStringLiteral(VKL_SCREENSHOT_DIR));
+    folder.mkpath(QStringLiteral("."));
+    const QString path = folder.filePath(name + QStringLiteral(".png"));
+    if (QGuiApplication::platformName() == QStringLiteral("xcb") && QGuiApplication::primaryScreen())
+        return QGuiApplication::primaryScreen()->grabWindow(0).save(path);
+    return widget->grab().save(path);
+}
 
 // A destination that records what the sheets tell it and copies into a folder under each file's own name;
 // whether it allows a copy, and whether it accepts the session, are set by the test.
@@ -24,7 +41,14 @@ public:
     QString helpBookAnchor() const override { return QStringLiteral("Help_") + m_identifier; }
     PhotoCopyQueueOptions copyQueueOptions() override { return {shared_from_this(), FileGroupBehaviour::copyAll}; }
     void copyDestinationInstanceWillNotBeUsed() override { ++willNotBeUsed; }
-    void copySessionShouldStart(const Variants&, std::function<void(bool)> handler) override { handler(acceptsSession); }
+    void copySessionShouldStart(const Variants&, std::function<void(bool)> handler) override
+    {
+        if (holdsStart)
+            heldStart = std::move(handler);
+        else
+            handler(acceptsSession);
+    }
+    void copySessionStartCancelled() override { ++startCancelled; }
     void copySessionWillStart(const Variants&) override {}
     std::optional<QString> destinationFor(const PhotoVariant& variant) override
     {
@@ -43,6 +67,10 @@ public:
 
     int willNotBeUsed = 0;
     bool acceptsSession = true;
+    // Keeps the start's handler instead of answering, as a destination still getting ready does.
+    bool holdsStart = false;
+    std::function<void(bool)> heldStart;
+    int startCancelled = 0;
     QString reason;
     QString summary;
 

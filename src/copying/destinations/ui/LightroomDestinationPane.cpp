@@ -1,6 +1,7 @@
 #include "copying/destinations/ui/LightroomDestinationPane.h"
 
 #include "lightroom/LrPluginBridge.h"
+#include "lightroom/ui/QuitLightroomQuestion.h"
 #include "platform/core/DispatchQueue.h"
 #include "platform/core/Strings.h"
 #include "platform/core/UserDefaults.h"
@@ -275,19 +276,25 @@ void LightroomDestinationPane::installPluginButtonTapped()
         QApplication::beep();
         return;
     }
-    ++m_generation;
-    m_refreshTimer->stop();
-    setViewForCommunicating(text("InstallingPluginTitle"));
+    if (m_quitQuestion)
+        return;
     QPointer<LightroomDestinationPane> pane(this);
     LrPluginBridge& bridge = destination->lightroomBridge();
-    bridge.quitLightroom([pane, &bridge, destination] {
-        const std::optional<Error> error = bridge.installOrUpdatePlugin(LrPluginBridge::bundledPluginLocation());
-        if (!pane)
+    m_quitQuestion = askToQuitLightroom(bridge, window(), [pane, &bridge, destination](bool agreed) {
+        if (!pane || !agreed)
             return;
-        if (error)
-            pane->setViewForNoPluginInstalled();
-        else
-            pane->updateConfigurationDetailsFromLightroom(true, true);
+        ++pane->m_generation;
+        pane->m_refreshTimer->stop();
+        pane->setViewForCommunicating(text("InstallingPluginTitle"));
+        bridge.quitLightroom([pane, &bridge, destination] {
+            const std::optional<Error> error = bridge.installOrUpdatePlugin(LrPluginBridge::bundledPluginLocation());
+            if (!pane)
+                return;
+            if (error)
+                pane->setViewForNoPluginInstalled();
+            else
+                pane->updateConfigurationDetailsFromLightroom(true, true);
+        });
     });
 }
 

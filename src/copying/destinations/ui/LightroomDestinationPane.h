@@ -2,6 +2,7 @@
 
 #include "copying/destinations/LightroomCopyDestination.h"
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QUrl>
 #include <QWidget>
@@ -13,6 +14,7 @@
 
 class QComboBox;
 class QLabel;
+
 class QProgressBar;
 class QPushButton;
 class QStackedLayout;
@@ -69,6 +71,7 @@ public:
     // Shown while the catalog has no folder to copy into: what to do about it, and a way to look again.
     QLabel* emptyCatalogHint() const { return m_emptyCatalogHint; }
     QPushButton* refreshButton() const { return m_refreshButton; }
+    QMessageBox* quitQuestion() const { return m_quitQuestion; }
 
 signals:
     void stateChanged(vornakel::LightroomDestinationPane::State state);
@@ -102,6 +105,8 @@ private:
     int m_generation = 0;
     std::chrono::milliseconds m_refreshTimeout = kDefaultRefreshTimeout;
     QTimer* m_refreshTimer = nullptr;
+    // The question whether the editor may quit for the plug-in's install, while it is open.
+    QPointer<QMessageBox> m_quitQuestion;
 
     QStackedLayout* m_stack = nullptr;
     QWidget* m_statusView = nullptr;
