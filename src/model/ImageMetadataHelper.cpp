@@ -212,7 +212,7 @@ std::optional<QImage> ImageMetadataHelper::thumbnailFromImageFile(const QString&
     // Qt has no HEIF reader; libheif decodes the file's own thumbnail when it is large enough, else the image.
     if (ImageFileTypes::kindOfFileName(path) == ImageFileTypes::Kind::heif) {
         if (const auto data = readRegularFile(path, kMaxHeifFileSize)) {
-            std::optional<QImage> image = HeifImage::decodeThumbnail(*data);
+            HeifImage::Decoded image = HeifImage::decodeThumbnail(*data);
             if (!image || std::max(image->width(), image->height()) < kThumbnailMaxPixelSize)
                 image = HeifImage::decodePrimary(*data, kThumbnailMaxPixelSize);
             if (image)

@@ -315,10 +315,10 @@ public:
         QImage image;
         if (isHeifName(entry.name)) {
             const std::optional<QByteArray> data = readRegularFile(path, kMaxDecodedFileSize);
-            std::optional<QImage> decoded = data ? HeifImage::decodeThumbnail(*data) : std::nullopt;
+            HeifImage::Decoded decoded = data ? HeifImage::decodeThumbnail(*data) : HeifImage::Decoded{};
             if (!decoded && data)
                 decoded = HeifImage::decodePrimary(*data, kThumbnailLongestSide);
-            image = decoded.value_or(QImage());
+            image = decoded.image.value_or(QImage());
         } else {
             image = decodedFile(entry, path);
         }
@@ -342,7 +342,7 @@ public:
             outcome.value = readRegularFile(path, kMaxDecodedFileSize).value_or(QByteArray());
         } else if (isHeifName(entry.name)) {
             const std::optional<QByteArray> data = readRegularFile(path, kMaxDecodedFileSize);
-            const std::optional<QImage> decoded = data ? HeifImage::decodePrimary(*data) : std::nullopt;
+            const HeifImage::Decoded decoded = data ? HeifImage::decodePrimary(*data) : HeifImage::Decoded{};
             if (decoded)
                 outcome.value = encodeJpeg(*decoded);
         } else {
