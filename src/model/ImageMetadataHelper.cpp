@@ -227,19 +227,45 @@ std::optional<QVariantMap> ImageMetadataHelper::propertiesFromData(const QByteAr
 {
     if (data.isEmpty())
         return std::nullopt;
-    QVariantMap properties;
+    const bool heif = HeifImage::looksLikeHeif(data);
+    Exiv2::ExifData exifData;
+    int width = 0;
+    int height = 0;
+    bool recognised = false;
     try {
         auto image = Exiv2Library::openData(data);
-        if (!image.get())
-            return std::nullopt;
-        image->readMetadata();
-        if (image->exifData().empty() && HeifImage::looksLikeHeif(data)) {
-            if (const auto tiff = HeifImage::exifTiff(data))
-                Exiv2::ExifParser::decode(image->exifData(), reinterpret_cast<const Exiv2::byte*>(tiff->constData()),
-                                          uint32_t(tiff->size()));
+        if (image.get()) {
+            recognised = true;
+            image->readMetadata();
+            exifData = image->exifData();
+            width = image->pixelWidth();
+            height = image->pixelHeight();
         }
-        int width = image->pixelWidth();
-        int height = image->pixelHeight();
+    } catch (...) {
+        // exiv2 throws for data it does not recognise as an image, and gives up on a whole HEIF file over a
+        // part it rejects (a colour profile); libheif still finds that file's EXIF below.
+        if (!heif)
+            return std::nullopt;
+    }
+    if (!recognised && !heif)
+        return std::nullopt;
+    if (exifData.empty() && heif) {
+        if (const auto tiff = HeifImage::exifTiff(data)) {
+            try {
+                Exiv2::ExifParser::decode(exifData, reinterpret_cast<const Exiv2::byte*>(tiff->constData()),
+                                          uint32_t(tiff->size()));
+            } catch (...) {
+                exifData.clear();
+            }
+        }
+    }
+    QVariantMap properties;
+    try {
+        if ((width <= 0 || height <= 0) && heif) {
+            const QSize size = HeifImage::primarySize(data).value_or(QSize());
+            width = size.width();
+            height = size.height();
+        }
         if (width <= 0 || height <= 0) {
             QBuffer buffer;
             buffer.setData(data);
@@ -251,7 +277,7 @@ std::optional<QVariantMap> ImageMetadataHelper::propertiesFromData(const QByteAr
             properties.insert(QStringLiteral("PixelWidth"), qint64(width));
             properties.insert(QStringLiteral("PixelHeight"), qint64(height));
         }
-        const Exiv2::ExifData& exif = image->exifData();
+        const Exiv2::ExifData& exif = exifData;
         QVariantMap tiff;
         if (const std::optional<long> orientation = exifLong(exif, "Exif.Image.Orientation")) {
             properties.insert(QStringLiteral("Orientation"), qint64(*orientation));
@@ -285,7 +311,7 @@ std::optional<QVariantMap> ImageMetadataHelper::propertiesFromData(const QByteAr
         if (!exifProperties.isEmpty())
             properties.insert(exifDictionaryKey(), exifProperties);
     } catch (...) {
-        // exiv2 throws for data it does not recognise as an image.
+        // A value exiv2 cannot convert ends the reading.
         return std::nullopt;
     }
     return properties;

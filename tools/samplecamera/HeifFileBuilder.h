@@ -21,7 +21,7 @@ struct HevcPicture {
     QByteArray configuration;
     QByteArray data;
 };
-// None when libheif has no HEVC encoder. The image's sides should be even (no padding or crop is added).
+// None when libheif has no HEVC encoder or would pad the picture: its sides must be multiples of 64.
 std::optional<HevcPicture> encodeHevc(const QImage& image);
 
 struct HeifItem {

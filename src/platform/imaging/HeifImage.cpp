@@ -253,6 +253,16 @@ Decoded decodeThumbnail(const QByteArray& data)
     return decodeThumbnailItem(*file, data, id, Handle(thumbnail).get());
 }
 
+std::optional<QSize> primarySize(const QByteArray& data)
+{
+    const Context context = openContext(data);
+    const Handle handle = context ? primaryHandle(context.get()) : nullptr;
+    if (!handle)
+        return std::nullopt;
+    const QSize size(heif_image_handle_get_width(handle.get()), heif_image_handle_get_height(handle.get()));
+    return size.isEmpty() ? std::nullopt : std::optional<QSize>(size);
+}
+
 std::optional<QByteArray> exifTiff(const QByteArray& data)
 {
     const Context context = openContext(data);

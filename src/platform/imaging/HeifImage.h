@@ -32,6 +32,8 @@ Decoded decodePrimary(const QByteArray& data, int maxPixelSize = 0);
 // The primary image's first embedded thumbnail, upright and cut to the picture the primary image shows (an
 // encoder's padding left out); no image when there is none or it does not decode.
 Decoded decodeThumbnail(const QByteArray& data);
+// The primary image's size as it is shown (after its own rotation); none when libheif does not read the file.
+std::optional<QSize> primarySize(const QByteArray& data);
 // The primary image's EXIF block as TIFF data (from its byte-order mark on), for an EXIF reader; none when the
 // file has none. exiv2 finds EXIF only in some layouts of a HEIF file's item locations; libheif reads them all.
 std::optional<QByteArray> exifTiff(const QByteArray& data);
