@@ -144,28 +144,53 @@ EmbeddedImages readEmbedded(const QByteArray& nativePath, bool wantImages)
     return result;
 }
 
-// The dates of a HEIF file whose EXIF exiv2 does not find (it reads only some item layouts), through libheif.
-EmbeddedImages heifExifDates(const QByteArray& nativePath)
+// The start of a file, where a HEIF file keeps its item descriptions; none when it cannot be read.
+std::optional<QByteArray> fileHead(const QByteArray& nativePath, qint64 bytes)
 {
-    Exiv2Library::initialize();
-    EmbeddedImages result;
-    const std::optional<QByteArray> data = readRegularFile(nativePath, kMaxDecodedFileSize);
-    const std::optional<QByteArray> tiff = data ? HeifImage::exifTiff(*data) : std::nullopt;
-    if (!tiff)
-        return result;
-    try {
-        Exiv2::ExifData exif;
-        Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte*>(tiff->constData()), uint32_t(tiff->size()));
-        auto date = exif.findKey(Exiv2::ExifKey("Exif.Photo.DateTimeOriginal"));
-        if (date != exif.end())
-            result.dateTimeOriginal = QString::fromStdString(date->toString());
-        auto offset = exif.findKey(Exiv2::ExifKey("Exif.Photo.OffsetTimeOriginal"));
-        if (offset != exif.end())
-            result.offsetTimeOriginal = QString::fromStdString(offset->toString());
-    } catch (const std::exception&) {
-        // Damaged EXIF gives no date; the file's time stands in.
+    const int fd = openRegularFile(nativePath);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return std::nullopt;
+    return file.read(bytes);
+}
+
+// What exiv2 left out of a HEIF file's metadata (it reads EXIF in some item layouts only, and gives up on a
+// whole file over a colour profile it rejects), through libheif; what exiv2 did read stays. The orientation
+// becomes the one the served images still need: libheif hands them out already turned by the file's own
+// rotation and mirroring, which say the same as the EXIF orientation, so a file with either needs no further
+// turn.
+void completeHeifMetadata(const QByteArray& nativePath, EmbeddedImages& embedded)
+{
+    constexpr qint64 kItemDescriptionBytes = 1024 * 1024;
+    if (embedded.dateTimeOriginal.isEmpty() || !embedded.orientation) {
+        Exiv2Library::initialize();
+        const std::optional<QByteArray> data = readRegularFile(nativePath, kMaxDecodedFileSize);
+        const std::optional<QByteArray> tiff = data ? HeifImage::exifTiff(*data) : std::nullopt;
+        if (tiff) {
+            try {
+                Exiv2::ExifData exif;
+                Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte*>(tiff->constData()),
+                                          uint32_t(tiff->size()));
+                const auto text = [&exif](const char* key) {
+                    const auto found = exif.findKey(Exiv2::ExifKey(key));
+                    return found == exif.end() ? QString() : QString::fromStdString(found->toString());
+                };
+                if (embedded.dateTimeOriginal.isEmpty()) {
+                    embedded.dateTimeOriginal = text("Exif.Photo.DateTimeOriginal");
+                    embedded.offsetTimeOriginal = text("Exif.Photo.OffsetTimeOriginal");
+                }
+                const auto orientation = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+                if (!embedded.orientation && orientation != exif.end() && orientation->count() > 0
+                    && orientation->toLong(0) >= 1 && orientation->toLong(0) <= 8)
+                    embedded.orientation = int(orientation->toLong(0));
+            } catch (const std::exception&) {
+                // Damaged EXIF gives no date or orientation; the file's time stands in.
+            }
+        }
     }
-    return result;
+    const std::optional<QByteArray> head = fileHead(nativePath, kItemDescriptionBytes);
+    if (head && HeifImage::primaryHasOwnTransform(*head))
+        embedded.orientation = 1;
 }
 
 // A small generated image for in-memory files, made once per size.
@@ -280,8 +305,8 @@ public:
         outcome.value.size = entry.isFolder ? 0 : static_cast<uint64_t>(info.st_size);
         if (!entry.isFolder && isKnownImageName(entry.name)) {
             EmbeddedImages embedded = readEmbedded(path, false);
-            if (embedded.dateTimeOriginal.isEmpty() && isHeifName(entry.name))
-                embedded = heifExifDates(path);
+            if (isHeifName(entry.name))
+                completeHeifMetadata(path, embedded);
             outcome.value.dateCreated = parseExifDateTime(embedded.dateTimeOriginal, embedded.offsetTimeOriginal);
             outcome.value.orientation = embedded.orientation;
         }
@@ -302,8 +327,9 @@ public:
         }
         const EmbeddedImages embedded = readEmbedded(path, true);
         // Only what decodes is served, and always as JPEG: an EXIF thumbnail may be stored as uncompressed TIFF
-        // strips, which a receiver expecting JPEG data would cache and never display.
-        if (!embedded.exifThumbnail.isEmpty()) {
+        // strips, which a receiver expecting JPEG data would cache and never display. A HEIF file's thumbnail
+        // comes from libheif, turned like its preview; an EXIF one in it would keep the stored orientation.
+        if (!embedded.exifThumbnail.isEmpty() && !isHeifName(entry.name)) {
             if (isJpegData(embedded.exifThumbnail) && !QImage::fromData(embedded.exifThumbnail).isNull()) {
                 outcome.value = embedded.exifThumbnail;
                 return outcome;

@@ -253,6 +253,15 @@ Decoded decodeThumbnail(const QByteArray& data)
     return decodeThumbnailItem(*file, data, id, Handle(thumbnail).get());
 }
 
+bool primaryHasOwnTransform(const QByteArray& head)
+{
+    if (!looksLikeHeif(head))
+        return false;
+    const std::optional<HeifStructure::File> file = HeifStructure::read(head);
+    const HeifStructure::Item* primary = file ? file->item(file->primaryItem) : nullptr;
+    return primary && (primary->rotation != 0 || primary->mirrorAxis);
+}
+
 std::optional<QSize> primarySize(const QByteArray& data)
 {
     const Context context = openContext(data);

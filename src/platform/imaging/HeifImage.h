@@ -32,6 +32,9 @@ Decoded decodePrimary(const QByteArray& data, int maxPixelSize = 0);
 // The primary image's first embedded thumbnail, upright and cut to the picture the primary image shows (an
 // encoder's padding left out); no image when there is none or it does not decode.
 Decoded decodeThumbnail(const QByteArray& data);
+// Whether the primary image carries its own rotation or mirroring ('irot', 'imir'), which the images decoded
+// here already have applied. Needs only the start of the file, where the item descriptions are.
+bool primaryHasOwnTransform(const QByteArray& head);
 // The primary image's size as it is shown (after its own rotation); none when libheif does not read the file.
 std::optional<QSize> primarySize(const QByteArray& data);
 // The primary image's EXIF block as TIFF data (from its byte-order mark on), for an EXIF reader; none when the
