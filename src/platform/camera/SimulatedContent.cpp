@@ -14,6 +14,7 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 
 #include <dirent.h>
@@ -90,7 +91,43 @@ struct EmbeddedImages {
     QString dateTimeOriginal;
     QString offsetTimeOriginal;
     std::optional<int> orientation;
+    VKLShootingData shooting;
 };
+
+std::optional<double> exifNumber(const Exiv2::ExifData& exif, const char* key)
+{
+    const auto found = exif.findKey(Exiv2::ExifKey(key));
+    if (found == exif.end() || found->count() == 0)
+        return std::nullopt;
+    if (found->typeId() == Exiv2::unsignedRational || found->typeId() == Exiv2::signedRational) {
+        const Exiv2::Rational value = found->toRational(0);
+        if (value.second == 0)
+            return std::nullopt;
+        return double(value.first) / double(value.second);
+    }
+    const double value = found->toFloat(0);
+    return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+}
+
+// The shooting settings as the EXIF records them; ISO also from the other standard tags and the makers' notes
+// (RAW files often keep it only there).
+VKLShootingData shootingDataOf(const Exiv2::ExifData& exif)
+{
+    VKLShootingData data;
+    data.exposureTime = exifNumber(exif, "Exif.Photo.ExposureTime");
+    data.fNumber = exifNumber(exif, "Exif.Photo.FNumber");
+    data.focalLength = exifNumber(exif, "Exif.Photo.FocalLength");
+    const auto iso = Exiv2::isoSpeed(exif);
+    if (iso != exif.end() && iso->count() > 0) {
+        bool ok = false;
+        qint64 value = QString::fromStdString(iso->print(&exif)).trimmed().toLongLong(&ok);
+        if (!ok)
+            value = qint64(iso->toLong(0));
+        if (value > 0)
+            data.iso = value;
+    }
+    return data;
+}
 
 QByteArray toByteArray(const Exiv2::byte* data, long size)
 {
@@ -121,6 +158,7 @@ EmbeddedImages readEmbedded(const QByteArray& nativePath, bool wantImages)
             if (value >= 1 && value <= 8)
                 result.orientation = int(value);
         }
+        result.shooting = shootingDataOf(exif);
         if (!wantImages)
             return result;
         Exiv2::ExifThumbC thumb(exif);
@@ -162,7 +200,7 @@ std::optional<QByteArray> fileHead(const QByteArray& nativePath, qint64 bytes)
 void completeHeifMetadata(const QByteArray& nativePath, EmbeddedImages& embedded)
 {
     constexpr qint64 kItemDescriptionBytes = 1024 * 1024;
-    if (embedded.dateTimeOriginal.isEmpty() || !embedded.orientation) {
+    if (embedded.dateTimeOriginal.isEmpty() || !embedded.orientation || embedded.shooting.isEmpty()) {
         Exiv2Library::initialize();
         const std::optional<QByteArray> data = readRegularFile(nativePath, kMaxDecodedFileSize);
         const std::optional<QByteArray> tiff = data ? HeifImage::exifTiff(*data) : std::nullopt;
@@ -183,6 +221,8 @@ void completeHeifMetadata(const QByteArray& nativePath, EmbeddedImages& embedded
                 if (!embedded.orientation && orientation != exif.end() && orientation->count() > 0
                     && orientation->toLong(0) >= 1 && orientation->toLong(0) <= 8)
                     embedded.orientation = int(orientation->toLong(0));
+                if (embedded.shooting.isEmpty())
+                    embedded.shooting = shootingDataOf(exif);
             } catch (const std::exception&) {
                 // Damaged EXIF gives no date or orientation; the file's time stands in.
             }
@@ -286,6 +326,7 @@ public:
                     entry.size = metadata.value.size;
                     entry.dateCreated = metadata.value.dateCreated;
                     entry.orientation = metadata.value.orientation;
+                    entry.shootingData = metadata.value.shootingData;
                     entry.metadataLoaded = true;
                 }
             }
@@ -309,6 +350,8 @@ public:
                 completeHeifMetadata(path, embedded);
             outcome.value.dateCreated = parseExifDateTime(embedded.dateTimeOriginal, embedded.offsetTimeOriginal);
             outcome.value.orientation = embedded.orientation;
+            if (!embedded.shooting.isEmpty())
+                outcome.value.shootingData = embedded.shooting;
         }
         if (!outcome.value.dateCreated) {
             outcome.value.dateCreated = QDateTime::fromMSecsSinceEpoch(
