@@ -30,8 +30,6 @@ const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Proper
 constexpr uint kDeviceTypeWifi = 2;
 constexpr uint kActiveConnectionActivated = 2;
 constexpr uint kActiveConnectionDeactivated = 4;
-// Joining a network includes the DHCP exchange; cameras answer slowly.
-constexpr int kActivationTimeoutMs = 45000;
 // A requested scan ends within a few seconds; NetworkManager then updates the device's LastScan.
 constexpr int kScanTimeoutMs = 10000;
 constexpr int kPollIntervalMs = 200;
@@ -220,7 +218,7 @@ std::optional<Error> NetworkManagerWiFi::associate(const WiFiNetwork& network, c
     const QString active = reply.arguments().at(1).value<QDBusObjectPath>().path();
 
     // This runs on a worker thread; NetworkManager reports the outcome only as a property of the connection.
-    QDeadlineTimer deadline(kActivationTimeoutMs);
+    QDeadlineTimer deadline(m_activationTimeout);
     while (!deadline.hasExpired()) {
         const QVariant state = dbusProperty(active, kActiveConnectionInterface, QStringLiteral("State"));
         if (!state.isValid() || state.toUInt() == kActiveConnectionDeactivated)
@@ -229,6 +227,9 @@ std::optional<Error> NetworkManagerWiFi::associate(const WiFiNetwork& network, c
             return std::nullopt;
         QThread::msleep(kPollIntervalMs);
     }
+    // NetworkManager would go on trying and join later, while the user is told the join failed.
+    call(kManagerPath, kManagerInterface, QStringLiteral("DeactivateConnection"),
+         {QVariant::fromValue(QDBusObjectPath(active))});
     return Error(wifiErrorDomain(), WiFiErrorAssociationFailed, QStringLiteral("The connection timed out."));
 }
 

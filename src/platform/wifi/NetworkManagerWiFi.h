@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 
+#include <chrono>
 #include <memory>
 
 namespace vornakel {
@@ -29,6 +30,9 @@ public:
     void disassociate() override;
     std::optional<Error> setPower(bool on) override;
 
+    // How long a join may take before it is given up (and NetworkManager's activation cancelled).
+    void setActivationTimeout(std::chrono::milliseconds timeout) { m_activationTimeout = timeout; }
+
 private Q_SLOTS:
     void wirelessPropertiesChanged(const QString& interface, const QVariantMap& changed, const QStringList& invalidated);
     void deviceStateChanged(uint newState, uint oldState, uint reason);
@@ -43,6 +47,8 @@ private:
     QDBusConnection m_bus;
     QString m_devicePath;
     QString m_interfaceName;
+    // Joining a network includes the DHCP exchange; cameras answer slowly.
+    std::chrono::milliseconds m_activationTimeout{45000};
 };
 
 } // namespace vornakel

@@ -79,11 +79,15 @@ public:
             options = qdbus_cast<QVariantMap>(args.value(3));
             const QString ap = args.value(2).value<QDBusObjectPath>().path();
             const QString psk = settings.value(QStringLiteral("802-11-wireless-security")).value(QStringLiteral("psk")).toString();
-            activeState = psk == QLatin1String("campass") ? 2 : 4;
+            activeState = activationStalls ? 1 : psk == QLatin1String("campass") ? 2 : 4;
             if (activeState == 2)
                 setActiveAccessPoint(connection, ap);
             reply = message.createReply(QVariantList{QVariant::fromValue(QDBusObjectPath(kRoot + QStringLiteral("/Settings/4"))),
                                                      QVariant::fromValue(QDBusObjectPath(kActive)), QVariantMap()});
+        } else if (member == QLatin1String("DeactivateConnection")) {
+            deactivated << args.value(0).value<QDBusObjectPath>().path();
+            activeState = 4;
+            reply = message.createReply();
         } else if (member == QLatin1String("Disconnect")) {
             setActiveAccessPoint(connection, QStringLiteral("/"));
             reply = message.createReply();
@@ -103,6 +107,8 @@ public:
     bool wirelessEnabled = true;
     qint64 lastScan = 1000;
     uint activeState = 1;
+    bool activationStalls = false; // the connection stays "activating"
+    QStringList deactivated;
 
 private:
     QVariant property(const QString& path, const QString& name) const
@@ -237,4 +243,23 @@ TEST_F(NetworkManagerWiFiTest, ReadsScansJoinsAndLeavesThroughNetworkManager)
     EXPECT_EQ(wifi->gatewayAddress(), std::nullopt);
     EXPECT_EQ(wifi->setPower(false), std::nullopt);
     EXPECT_FALSE(wifi->powerOn());
+}
+
+// A join that NetworkManager never completes is given up, and its activation is cancelled: otherwise the
+// computer joins later while the pane shows the error.
+TEST_F(NetworkManagerWiFiTest, AJoinThatTimesOutCancelsItsActivation)
+{
+    wifi = NetworkManagerWiFi::create(*bus);
+    ASSERT_TRUE(wifi);
+    wifi->setActivationTimeout(std::chrono::milliseconds(600));
+    {
+        std::lock_guard lock(fake->mutex);
+        fake->activationStalls = true;
+    }
+    const auto error = wifi->associate({QStringLiteral("DIRECT-ab:Café"), kCameraAP, 55}, QStringLiteral("campass"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, WiFiErrorAssociationFailed);
+    std::lock_guard lock(fake->mutex);
+    EXPECT_EQ(fake->deactivated, QStringList{kActive});
+    EXPECT_EQ(fake->activeState, 4u);
 }
