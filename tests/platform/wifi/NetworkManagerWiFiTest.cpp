@@ -67,6 +67,12 @@ public:
             wirelessEnabled = args.value(2).value<QDBusVariant>().variant().toBool();
             reply = message.createReply();
         } else if (member == QLatin1String("GetDevices")) {
+            if (devicesStall) {
+                // Answered only by `answerDevices`, as a NetworkManager that hangs would.
+                stalledDevices = message;
+                stalledConnection = std::make_unique<QDBusConnection>(connection);
+                return true;
+            }
             reply = message.createReply(QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(kDevice)}));
         } else if (member == QLatin1String("GetAllAccessPoints")) {
             reply = message.createReply(QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(kHomeAP), QDBusObjectPath(kCameraAP)}));
@@ -108,6 +114,17 @@ public:
     qint64 lastScan = 1000;
     uint activeState = 1;
     bool activationStalls = false; // the connection stays "activating"
+    bool devicesStall = false;     // GetDevices is not answered until `answerDevices`
+    void answerDevices()
+    {
+        std::lock_guard lock(mutex);
+        if (stalledConnection)
+            stalledConnection->send(
+                stalledDevices.createReply(QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(kDevice)})));
+        stalledConnection.reset();
+    }
+    QDBusMessage stalledDevices;
+    std::unique_ptr<QDBusConnection> stalledConnection;
     QStringList deactivated;
 
 private:
@@ -202,6 +219,7 @@ TEST_F(NetworkManagerWiFiTest, ReadsScansJoinsAndLeavesThroughNetworkManager)
 {
     wifi = NetworkManagerWiFi::create(*bus);
     ASSERT_TRUE(wifi);
+    ASSERT_TRUE(runUntil([&] { return !wifi->interfaceName().isEmpty(); }));
     EXPECT_EQ(wifi->interfaceName(), QStringLiteral("wlp2s0"));
     EXPECT_EQ(wifi->ssid(), QStringLiteral("Home"));
     EXPECT_EQ(wifi->gatewayAddress(), QStringLiteral("10.0.0.1"));
@@ -251,6 +269,7 @@ TEST_F(NetworkManagerWiFiTest, AJoinThatTimesOutCancelsItsActivation)
 {
     wifi = NetworkManagerWiFi::create(*bus);
     ASSERT_TRUE(wifi);
+    ASSERT_TRUE(runUntil([&] { return !wifi->interfaceName().isEmpty(); }));
     wifi->setActivationTimeout(std::chrono::milliseconds(600));
     {
         std::lock_guard lock(fake->mutex);
@@ -262,4 +281,28 @@ TEST_F(NetworkManagerWiFiTest, AJoinThatTimesOutCancelsItsActivation)
     std::lock_guard lock(fake->mutex);
     EXPECT_EQ(fake->deactivated, QStringList{kActive});
     EXPECT_EQ(fake->activeState, 4u);
+}
+
+// NetworkManager that does not answer (it can stall for 20 s a call) must not hold the start of the program: the
+// device is looked up in the background and announced when it is known.
+TEST_F(NetworkManagerWiFiTest, StartsWithoutWaitingForAStalledNetworkManager)
+{
+    {
+        std::lock_guard lock(fake->mutex);
+        fake->devicesStall = true;
+    }
+    wifi = NetworkManagerWiFi::create(*bus);
+    ASSERT_TRUE(wifi);
+    int linkEvents = 0;
+    QObject::connect(wifi.get(), &WiFiInterface::linkChanged, [&] { ++linkEvents; });
+    EXPECT_EQ(wifi->interfaceName(), QString());
+    EXPECT_EQ(wifi->ssid(), std::nullopt);
+    ASSERT_TRUE(runUntil([&] {
+        std::lock_guard lock(fake->mutex);
+        return fake->stalledConnection != nullptr;
+    }));
+    QMetaObject::invokeMethod(fake, [this] { fake->answerDevices(); }, Qt::BlockingQueuedConnection);
+    ASSERT_TRUE(runUntil([&] { return linkEvents == 1; }));
+    EXPECT_EQ(wifi->interfaceName(), QStringLiteral("wlp2s0"));
+    EXPECT_EQ(wifi->ssid(), QStringLiteral("Home"));
 }
