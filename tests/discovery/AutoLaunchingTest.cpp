@@ -435,3 +435,34 @@ TEST_F(AutoLaunchingTest, HelperDoesNotLaunchForTheNetworkItStartsOn)
     launcher.networkMayHaveChanged();
     EXPECT_EQ(launches, 0);
 }
+
+// NetworkManager's device is found after the helper starts: the network named then is the one the helper
+// started on, and only a later join launches the application.
+class LateDeviceWiFi : public SimulatedWiFi {
+public:
+    QString interfaceName() const override { return known ? SimulatedWiFi::interfaceName() : QString(); }
+    std::optional<QString> ssid() const override { return known ? SimulatedWiFi::ssid() : std::nullopt; }
+    bool known = false;
+};
+
+TEST_F(AutoLaunchingTest, HelperDoesNotLaunchForTheNetworkItsDeviceIsFoundOn)
+{
+    connectVia(QStringLiteral("DIRECT-ab:VX7"), kCameraAddress);
+    defaults.synchronize();
+    UserDefaults helperDefaults(defaults.filePath());
+    auto late = std::make_shared<LateDeviceWiFi>();
+    late->addNetwork({QStringLiteral("DIRECT-ab:VX7"), QStringLiteral("c"), kCameraAddress, std::nullopt});
+    late->addNetwork({QStringLiteral("Home"), QStringLiteral("h"), std::nullopt, QStringLiteral("192.168.1.1")});
+    late->setCurrentNetwork(QStringLiteral("DIRECT-ab:VX7"));
+    int launches = 0;
+    WatchedNetworkLauncher launcher(helperDefaults, late, [&] { ++launches; return true; });
+    launcher.start();
+    late->known = true;
+    launcher.networkMayHaveChanged();
+    EXPECT_EQ(launches, 0);
+    late->setCurrentNetwork(QStringLiteral("Home"));
+    launcher.networkMayHaveChanged();
+    late->setCurrentNetwork(QStringLiteral("DIRECT-ab:VX7"));
+    launcher.networkMayHaveChanged();
+    EXPECT_EQ(launches, 1);
+}
