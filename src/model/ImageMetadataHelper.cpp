@@ -46,21 +46,6 @@ std::optional<long> exifLong(const Exiv2::ExifData& exif, const char* key, long 
     return found->toLong(index);
 }
 
-std::optional<double> exifNumber(const Exiv2::ExifData& exif, const char* key)
-{
-    const auto found = exif.findKey(Exiv2::ExifKey(key));
-    if (found == exif.end() || found->count() == 0)
-        return std::nullopt;
-    if (found->typeId() == Exiv2::unsignedRational || found->typeId() == Exiv2::signedRational) {
-        const Exiv2::Rational value = found->toRational(0);
-        if (value.second == 0)
-            return std::nullopt;
-        return double(value.first) / double(value.second);
-    }
-    const double value = found->toFloat(0);
-    return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
-}
-
 std::optional<QString> exifText(const Exiv2::ExifData& exif, const char* key)
 {
     const auto found = exif.findKey(Exiv2::ExifKey(key));
@@ -92,22 +77,6 @@ std::optional<QImage> embeddedPreview(const QString& path)
         // exiv2 reports unreadable files by throwing; to us that is just "no image".
     }
     return std::nullopt;
-}
-
-// The ISO setting where the standard tag is missing: exiv2's easy-access reader also knows the other standard
-// tags and the makers' own notes. The printed form is the decoded value for maker notes that encode it.
-std::optional<qint64> isoFromEasyAccess(const Exiv2::ExifData& exif)
-{
-    const auto found = Exiv2::isoSpeed(exif);
-    if (found == exif.end() || found->count() == 0)
-        return std::nullopt;
-    bool ok = false;
-    qint64 value = QString::fromStdString(found->print(&exif)).trimmed().toLongLong(&ok);
-    if (!ok)
-        value = qint64(found->toLong(0));
-    if (value <= 0 || value > qint64(kLargestIso))
-        return std::nullopt;
-    return value;
 }
 
 // "1/350" below a second when the time is a whole fraction, otherwise seconds with at most one decimal
@@ -297,14 +266,14 @@ std::optional<QVariantMap> ImageMetadataHelper::propertiesFromData(const QByteAr
             for (long i = 0; i < iso->count(); ++i)
                 ratings.append(qint64(iso->toLong(i)));
             exifProperties.insert(isoSpeedRatingsKey(), ratings);
-        } else if (const std::optional<qint64> fromMakerNotes = isoFromEasyAccess(exif)) {
+        } else if (const std::optional<qint64> fromMakerNotes = Exiv2Library::isoSetting(exif)) {
             exifProperties.insert(isoSpeedRatingsKey(), QVariantList{*fromMakerNotes});
         }
-        if (const std::optional<double> fNumber = exifNumber(exif, "Exif.Photo.FNumber"))
+        if (const std::optional<double> fNumber = Exiv2Library::exifNumber(exif, "Exif.Photo.FNumber"))
             exifProperties.insert(fNumberKey(), *fNumber);
-        if (const std::optional<double> exposure = exifNumber(exif, "Exif.Photo.ExposureTime"))
+        if (const std::optional<double> exposure = Exiv2Library::exifNumber(exif, "Exif.Photo.ExposureTime"))
             exifProperties.insert(exposureTimeKey(), *exposure);
-        if (const std::optional<double> focalLength = exifNumber(exif, "Exif.Photo.FocalLength"))
+        if (const std::optional<double> focalLength = Exiv2Library::exifNumber(exif, "Exif.Photo.FocalLength"))
             exifProperties.insert(focalLengthKey(), *focalLength);
         if (const std::optional<QString> date = exifText(exif, "Exif.Photo.DateTimeOriginal"))
             exifProperties.insert(dateTimeOriginalKey(), *date);

@@ -94,38 +94,15 @@ struct EmbeddedImages {
     VKLShootingData shooting;
 };
 
-std::optional<double> exifNumber(const Exiv2::ExifData& exif, const char* key)
-{
-    const auto found = exif.findKey(Exiv2::ExifKey(key));
-    if (found == exif.end() || found->count() == 0)
-        return std::nullopt;
-    if (found->typeId() == Exiv2::unsignedRational || found->typeId() == Exiv2::signedRational) {
-        const Exiv2::Rational value = found->toRational(0);
-        if (value.second == 0)
-            return std::nullopt;
-        return double(value.first) / double(value.second);
-    }
-    const double value = found->toFloat(0);
-    return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
-}
-
 // The shooting settings as the EXIF records them; ISO also from the other standard tags and the makers' notes
 // (RAW files often keep it only there).
 VKLShootingData shootingDataOf(const Exiv2::ExifData& exif)
 {
     VKLShootingData data;
-    data.exposureTime = exifNumber(exif, "Exif.Photo.ExposureTime");
-    data.fNumber = exifNumber(exif, "Exif.Photo.FNumber");
-    data.focalLength = exifNumber(exif, "Exif.Photo.FocalLength");
-    const auto iso = Exiv2::isoSpeed(exif);
-    if (iso != exif.end() && iso->count() > 0) {
-        bool ok = false;
-        qint64 value = QString::fromStdString(iso->print(&exif)).trimmed().toLongLong(&ok);
-        if (!ok)
-            value = qint64(iso->toLong(0));
-        if (value > 0)
-            data.iso = value;
-    }
+    data.exposureTime = Exiv2Library::exifNumber(exif, "Exif.Photo.ExposureTime");
+    data.fNumber = Exiv2Library::exifNumber(exif, "Exif.Photo.FNumber");
+    data.focalLength = Exiv2Library::exifNumber(exif, "Exif.Photo.FocalLength");
+    data.iso = Exiv2Library::isoSetting(exif);
     return data;
 }
 
