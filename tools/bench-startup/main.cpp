@@ -63,7 +63,7 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     const QCommandLineOption appOption(QStringLiteral("app"), QStringLiteral("The program to start (it prints \"window shown\")."),
                                        QStringLiteral("PATH"),
-                                       QCoreApplication::applicationDirPath() + QStringLiteral("/../../src/app/vornakel-transfer"));
+                                       QCoreApplication::applicationDirPath() + QStringLiteral("/bench-startup-app"));
     const QCommandLineOption photosOption(QStringLiteral("photos"), QStringLiteral("Cached photos (default 20000)."),
                                           QStringLiteral("N"), QStringLiteral("20000"));
     const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Runs (default 5)."), QStringLiteral("N"),
