@@ -9,6 +9,7 @@
 #include "lightroom/ui/AdvancedPreferencesViewController.h"
 #include "mainwindow/grid/ImageGridViewController.h"
 #include "model/ImageCache.h"
+#include "model/Photo.h"
 #include "platform/camera/VKLCamera.h"
 #include "platform/power/SleepInhibitor.h"
 #include "platform/services/Workspace.h"
@@ -63,9 +64,20 @@ private:
     HelperControl m_helperControl;
 };
 
+// Purges off the GUI thread, so that the window shows without waiting for the walk; a quit ends the walk.
 class CacheFolderPurger : public ImageCachePurger {
 public:
-    void purgeOutOfDateThumbnailsAndPreviews() override { ImageCache::purgeOutOfDateThumbnailsAndPreviews(); }
+    ~CacheFolderPurger() override { *m_stop = true; }
+    void purgeOutOfDateThumbnailsAndPreviews() override
+    {
+        if (qApp)
+            QObject::connect(qApp, &QCoreApplication::aboutToQuit, [stop = m_stop] { *stop = true; });
+        ImageCache::purgeOutOfDateThumbnailsAndPreviewsInBackground(Photo::imageCachesDirectory(), Photo::now(), m_stop,
+                                                                    {});
+    }
+
+private:
+    std::shared_ptr<std::atomic<bool>> m_stop = std::make_shared<std::atomic<bool>>(false);
 };
 
 class LocalVendorFramework : public VendorFramework {

@@ -7,6 +7,7 @@
 #include "platform/wifi/WiFiInterface.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
@@ -189,20 +190,37 @@ QStringList WiFiNetworkAutoLaunching::watchedNetworkNames() const
     return names;
 }
 
-void WiFiNetworkAutoLaunching::noteConnectedTo(const VKLCamera& camera)
+void WiFiNetworkAutoLaunching::noteConnectedTo(const VKLCamera& camera, std::function<void()> done)
 {
+    const auto finish = [done] {
+        if (done)
+            done();
+    };
     const auto interface = m_wifi ? m_wifi() : nullptr;
-    if (!isGateway(camera, interface))
+    if (!isGateway(camera, interface)) {
+        finish();
         return;
-    const auto ssid = interface->ssid();
-    if (!ssid || ssid->isEmpty())
-        return;
-    m_cameraNetworkSSID = ssid;
-    QStringList names = watchedNetworkNames();
-    if (indexOfText(names, *ssid) >= 0)
-        return;
-    names.append(*ssid);
-    storeWatchList(names);
+    }
+    // The network's name comes from the system's network service, which may take long to answer: it is read on
+    // the policy's queue, where a later leave of the camera network waits for it.
+    m_wifiQueue->async([interface, noted = m_notedNetwork, self = QPointer<WiFiNetworkAutoLaunching>(this), finish] {
+        const std::optional<QString> ssid = interface->ssid();
+        if (ssid && !ssid->isEmpty()) {
+            std::lock_guard lock(noted->mutex);
+            noted->ssid = ssid;
+        }
+        DispatchQueue::main()->async([self, ssid, finish] {
+            if (self && ssid && !ssid->isEmpty()) {
+                self->m_cameraNetworkSSID = ssid;
+                QStringList names = self->watchedNetworkNames();
+                if (indexOfText(names, *ssid) < 0) {
+                    names.append(*ssid);
+                    self->storeWatchList(names);
+                }
+            }
+            finish();
+        });
+    });
 }
 
 void WiFiNetworkAutoLaunching::removeSSIDFromWatchList(const QString& ssid)
@@ -241,12 +259,19 @@ void WiFiNetworkAutoLaunching::disconnectFromCurrentWiFiNetworkInBackground(std:
         if (completion)
             DispatchQueue::main()->async(completion);
     };
-    if (!interface || !m_cameraNetworkSSID) {
+    if (!interface) {
         finish();
         return;
     }
-    m_wifiQueue->async([interface, ssid = *m_cameraNetworkSSID, finish] {
-        leaveCameraNetwork(*interface, ssid);
+    // Runs after any read of a connection's network still under way, and leaves the network it found.
+    m_wifiQueue->async([interface, noted = m_notedNetwork, finish] {
+        std::optional<QString> ssid;
+        {
+            std::lock_guard lock(noted->mutex);
+            ssid = noted->ssid;
+        }
+        if (ssid)
+            leaveCameraNetwork(*interface, *ssid);
         finish();
     });
 }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace vornakel {
@@ -73,8 +74,9 @@ public:
     // The watched network names, in the order first noted.
     QStringList watchedNetworkNames() const;
     // Adds the current Wi-Fi network to the watch list when this camera is its gateway, and remembers it as
-    // the camera network to leave on disconnection.
-    void noteConnectedTo(const VKLCamera& camera);
+    // the camera network to leave on disconnection. The network's name is read off the GUI thread (the system's
+    // network service may stall); `done` (may be empty) follows on the main queue once the note is taken.
+    void noteConnectedTo(const VKLCamera& camera, std::function<void()> done = {});
     void removeSSIDFromWatchList(const QString& ssid);
 
     // The camera network noted at the last connection through a camera that was the gateway.
@@ -101,6 +103,12 @@ private:
     std::unique_ptr<LoginItem> m_loginItem;
     std::unique_ptr<HelperProcess> m_helper;
     std::optional<QString> m_cameraNetworkSSID;
+    // The same, as the policy's queue sees it: written where the name is read, read where the network is left.
+    struct NotedNetwork {
+        std::mutex mutex;
+        std::optional<QString> ssid;
+    };
+    std::shared_ptr<NotedNetwork> m_notedNetwork = std::make_shared<NotedNetwork>();
     std::chrono::milliseconds m_helperStartCheckDelay{3000};
     QueuePtr m_wifiQueue;
 };

@@ -1,6 +1,7 @@
 #include "model/ImageCache.h"
 
 #include "model/Photo.h"
+#include "platform/core/DispatchQueue.h"
 #include "platform/core/Error.h"
 #include "platform/core/PropertyList.h"
 #include "platform/core/SafePathComponent.h"
@@ -76,20 +77,23 @@ std::optional<QString> standardRoot()
     return caches + QLatin1Char('/') + appIdentifierPrefix() + QStringLiteral(".zediriri-zir/Cached Images");
 }
 
-int purgeOutOfDateThumbnailsAndPreviews(const std::optional<QString>& root, const QDateTime& now)
+int purgeOutOfDateThumbnailsAndPreviews(const std::optional<QString>& root, const QDateTime& now,
+                                        const std::atomic<bool>* stop)
 {
     if (!root || !QFileInfo(*root).isDir())
         return 0;
     int removed = 0;
     // An explicit stack: the walk's depth does not depend on the call stack.
     std::vector<QString> folders{*root};
-    while (!folders.empty()) {
+    while (!folders.empty() && !(stop && *stop)) {
         const QString folder = std::move(folders.back());
         folders.pop_back();
         // Without QDir::Hidden, hidden items are not listed.
         const QFileInfoList entries =
             QDir(folder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
         for (const QFileInfo& entry : entries) {
+            if (stop && *stop)
+                break;
             // A link could lead out of the cache; neither follow nor remove it.
             if (entry.isSymLink() || entry.fileName().startsWith(QLatin1Char('.')))
                 continue;
@@ -109,6 +113,18 @@ int purgeOutOfDateThumbnailsAndPreviews(const std::optional<QString>& root, cons
 int purgeOutOfDateThumbnailsAndPreviews()
 {
     return purgeOutOfDateThumbnailsAndPreviews(Photo::imageCachesDirectory(), Photo::now());
+}
+
+void purgeOutOfDateThumbnailsAndPreviewsInBackground(const std::optional<QString>& root, const QDateTime& now,
+                                                     std::shared_ptr<const std::atomic<bool>> stop,
+                                                     std::function<void(int removed)> done)
+{
+    DispatchQueue::global(DispatchQueue::QoS::Background)->async([root, now, stop = std::move(stop),
+                                                                  done = std::move(done)] {
+        const int removed = purgeOutOfDateThumbnailsAndPreviews(root, now, stop.get());
+        if (done)
+            done(removed);
+    });
 }
 
 } // namespace vornakel::ImageCache

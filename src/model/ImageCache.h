@@ -3,6 +3,9 @@
 #include <QDateTime>
 #include <QString>
 
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace vornakel {
@@ -32,10 +35,19 @@ std::optional<QString> standardRoot();
 // Removes photo cache folders (named "*.cached", exactly that case) under `root` whose "Metadata.plist" holds
 // a "LastSeen" date more than 30 days before `now`. A folder with a missing or unreadable record stays. Hidden
 // items are not visited, symbolic links are neither followed nor removed, and nothing outside `root` is
-// touched. Returns the number of folders removed.
-int purgeOutOfDateThumbnailsAndPreviews(const std::optional<QString>& root, const QDateTime& now);
-// The same over Photo::imageCachesDirectory() at Photo::now(); what start-up calls.
+// touched. Returns the number of folders removed. Once `stop` is set the walk ends at the next folder.
+int purgeOutOfDateThumbnailsAndPreviews(const std::optional<QString>& root, const QDateTime& now,
+                                        const std::atomic<bool>* stop = nullptr);
+// The same over Photo::imageCachesDirectory() at Photo::now().
 int purgeOutOfDateThumbnailsAndPreviews();
+
+// The purge start-up asks for, off the GUI thread: it reads every cached photo's record, which takes seconds
+// with tens of thousands of photos on a cold disk, and the window must not wait for it. Returns at once; the
+// purge runs on a background queue, and `done` runs there afterwards with the number of folders removed. The
+// purge stops early once `stop` (which must outlive it) is set.
+void purgeOutOfDateThumbnailsAndPreviewsInBackground(const std::optional<QString>& root, const QDateTime& now,
+                                                     std::shared_ptr<const std::atomic<bool>> stop,
+                                                     std::function<void(int removed)> done);
 
 } // namespace ImageCache
 } // namespace vornakel

@@ -46,21 +46,6 @@ std::optional<long> exifLong(const Exiv2::ExifData& exif, const char* key, long 
     return found->toLong(index);
 }
 
-std::optional<double> exifNumber(const Exiv2::ExifData& exif, const char* key)
-{
-    const auto found = exif.findKey(Exiv2::ExifKey(key));
-    if (found == exif.end() || found->count() == 0)
-        return std::nullopt;
-    if (found->typeId() == Exiv2::unsignedRational || found->typeId() == Exiv2::signedRational) {
-        const Exiv2::Rational value = found->toRational(0);
-        if (value.second == 0)
-            return std::nullopt;
-        return double(value.first) / double(value.second);
-    }
-    const double value = found->toFloat(0);
-    return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
-}
-
 std::optional<QString> exifText(const Exiv2::ExifData& exif, const char* key)
 {
     const auto found = exif.findKey(Exiv2::ExifKey(key));
@@ -92,22 +77,6 @@ std::optional<QImage> embeddedPreview(const QString& path)
         // exiv2 reports unreadable files by throwing; to us that is just "no image".
     }
     return std::nullopt;
-}
-
-// The ISO setting where the standard tag is missing: exiv2's easy-access reader also knows the other standard
-// tags and the makers' own notes. The printed form is the decoded value for maker notes that encode it.
-std::optional<qint64> isoFromEasyAccess(const Exiv2::ExifData& exif)
-{
-    const auto found = Exiv2::isoSpeed(exif);
-    if (found == exif.end() || found->count() == 0)
-        return std::nullopt;
-    bool ok = false;
-    qint64 value = QString::fromStdString(found->print(&exif)).trimmed().toLongLong(&ok);
-    if (!ok)
-        value = qint64(found->toLong(0));
-    if (value <= 0 || value > qint64(kLargestIso))
-        return std::nullopt;
-    return value;
 }
 
 // "1/350" below a second when the time is a whole fraction, otherwise seconds with at most one decimal
@@ -230,7 +199,7 @@ std::optional<QImage> ImageMetadataHelper::thumbnailFromImageFile(const QString&
     // Qt has no HEIF reader; libheif decodes the file's own thumbnail when it is large enough, else the image.
     if (ImageFileTypes::kindOfFileName(path) == ImageFileTypes::Kind::heif) {
         if (const auto data = readRegularFile(path, kMaxHeifFileSize)) {
-            std::optional<QImage> image = HeifImage::decodeThumbnail(*data);
+            HeifImage::Decoded image = HeifImage::decodeThumbnail(*data);
             if (!image || std::max(image->width(), image->height()) < kThumbnailMaxPixelSize)
                 image = HeifImage::decodePrimary(*data, kThumbnailMaxPixelSize);
             if (image)
@@ -245,19 +214,45 @@ std::optional<QVariantMap> ImageMetadataHelper::propertiesFromData(const QByteAr
 {
     if (data.isEmpty())
         return std::nullopt;
-    QVariantMap properties;
+    const bool heif = HeifImage::looksLikeHeif(data);
+    Exiv2::ExifData exifData;
+    int width = 0;
+    int height = 0;
+    bool recognised = false;
     try {
         auto image = Exiv2Library::openData(data);
-        if (!image.get())
-            return std::nullopt;
-        image->readMetadata();
-        if (image->exifData().empty() && HeifImage::looksLikeHeif(data)) {
-            if (const auto tiff = HeifImage::exifTiff(data))
-                Exiv2::ExifParser::decode(image->exifData(), reinterpret_cast<const Exiv2::byte*>(tiff->constData()),
-                                          uint32_t(tiff->size()));
+        if (image.get()) {
+            recognised = true;
+            image->readMetadata();
+            exifData = image->exifData();
+            width = image->pixelWidth();
+            height = image->pixelHeight();
         }
-        int width = image->pixelWidth();
-        int height = image->pixelHeight();
+    } catch (...) {
+        // exiv2 throws for data it does not recognise as an image, and gives up on a whole HEIF file over a
+        // part it rejects (a colour profile); libheif still finds that file's EXIF below.
+        if (!heif)
+            return std::nullopt;
+    }
+    if (!recognised && !heif)
+        return std::nullopt;
+    if (exifData.empty() && heif) {
+        if (const auto tiff = HeifImage::exifTiff(data)) {
+            try {
+                Exiv2::ExifParser::decode(exifData, reinterpret_cast<const Exiv2::byte*>(tiff->constData()),
+                                          uint32_t(tiff->size()));
+            } catch (...) {
+                exifData.clear();
+            }
+        }
+    }
+    QVariantMap properties;
+    try {
+        if ((width <= 0 || height <= 0) && heif) {
+            const QSize size = HeifImage::primarySize(data).value_or(QSize());
+            width = size.width();
+            height = size.height();
+        }
         if (width <= 0 || height <= 0) {
             QBuffer buffer;
             buffer.setData(data);
@@ -269,7 +264,7 @@ std::optional<QVariantMap> ImageMetadataHelper::propertiesFromData(const QByteAr
             properties.insert(QStringLiteral("PixelWidth"), qint64(width));
             properties.insert(QStringLiteral("PixelHeight"), qint64(height));
         }
-        const Exiv2::ExifData& exif = image->exifData();
+        const Exiv2::ExifData& exif = exifData;
         QVariantMap tiff;
         if (const std::optional<long> orientation = exifLong(exif, "Exif.Image.Orientation")) {
             properties.insert(QStringLiteral("Orientation"), qint64(*orientation));
@@ -289,21 +284,21 @@ std::optional<QVariantMap> ImageMetadataHelper::propertiesFromData(const QByteAr
             for (long i = 0; i < iso->count(); ++i)
                 ratings.append(qint64(iso->toLong(i)));
             exifProperties.insert(isoSpeedRatingsKey(), ratings);
-        } else if (const std::optional<qint64> fromMakerNotes = isoFromEasyAccess(exif)) {
+        } else if (const std::optional<qint64> fromMakerNotes = Exiv2Library::isoSetting(exif)) {
             exifProperties.insert(isoSpeedRatingsKey(), QVariantList{*fromMakerNotes});
         }
-        if (const std::optional<double> fNumber = exifNumber(exif, "Exif.Photo.FNumber"))
+        if (const std::optional<double> fNumber = Exiv2Library::exifNumber(exif, "Exif.Photo.FNumber"))
             exifProperties.insert(fNumberKey(), *fNumber);
-        if (const std::optional<double> exposure = exifNumber(exif, "Exif.Photo.ExposureTime"))
+        if (const std::optional<double> exposure = Exiv2Library::exifNumber(exif, "Exif.Photo.ExposureTime"))
             exifProperties.insert(exposureTimeKey(), *exposure);
-        if (const std::optional<double> focalLength = exifNumber(exif, "Exif.Photo.FocalLength"))
+        if (const std::optional<double> focalLength = Exiv2Library::exifNumber(exif, "Exif.Photo.FocalLength"))
             exifProperties.insert(focalLengthKey(), *focalLength);
         if (const std::optional<QString> date = exifText(exif, "Exif.Photo.DateTimeOriginal"))
             exifProperties.insert(dateTimeOriginalKey(), *date);
         if (!exifProperties.isEmpty())
             properties.insert(exifDictionaryKey(), exifProperties);
     } catch (...) {
-        // exiv2 throws for data it does not recognise as an image.
+        // A value exiv2 cannot convert ends the reading.
         return std::nullopt;
     }
     return properties;

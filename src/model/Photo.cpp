@@ -199,6 +199,24 @@ int Photo::orientation() const
     return 1;
 }
 
+int Photo::previewOrientation() const
+{
+    if (const std::shared_ptr<PhotoVariant> source = bestVariantForRemotePreview())
+        if (const std::optional<int> orientation = source->orientation())
+            return *orientation;
+    return orientation();
+}
+
+std::optional<VKLShootingData> Photo::shootingData() const
+{
+    if (const std::shared_ptr<PhotoVariant> source = bestVariantForRemotePreview(); source && source->shootingData())
+        return source->shootingData();
+    for (const std::shared_ptr<PhotoVariant>& variant : variants())
+        if (variant->shootingData())
+            return variant->shootingData();
+    return std::nullopt;
+}
+
 QString Photo::description() const
 {
     QString text = QStringLiteral("Primary variant: ") + m_primary->fileName();

@@ -77,6 +77,12 @@ public:
     // file's, else 1 (upright). Camera thumbnails and previews carry none of their own, so whoever draws them
     // applies this.
     int orientation() const;
+    // How the preview is turned: the orientation the camera reported for the file the preview comes from
+    // (bestVariantForRemotePreview), else orientation(). A RAW file and its HEIF partner may differ: libheif
+    // hands out the HEIF image already turned.
+    int previewOrientation() const;
+    // The shooting settings of the shot: those of the file the preview comes from, else of any of its files.
+    std::optional<VKLShootingData> shootingData() const;
 
     // ---- Cache locations (computed once on first read; each can be assigned, an assigned none counts) ------
     Location cacheDirectory();

@@ -23,6 +23,8 @@ std::shared_ptr<PhotoVariant> PhotoVariant::create(std::shared_ptr<VKLFileSystem
     variant->m_dateCreated = file->dateCreated();
     if (const std::optional<int> orientation = file->orientation(); orientation && *orientation >= 1 && *orientation <= 8)
         variant->m_orientation = orientation;
+    if (std::optional<VKLShootingData> shooting = file->shootingData(); shooting && !shooting->isEmpty())
+        variant->m_shootingData = std::move(shooting);
     variant->m_remoteFolderPath = RemoteItemLocations::folderPath(file);
     variant->m_remoteItem = std::move(file);
     return variant;

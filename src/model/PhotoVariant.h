@@ -40,6 +40,8 @@ public:
     std::optional<QDateTime> dateCreated() const { return m_dateCreated; }
     // The EXIF orientation (1-8) the camera reported for the file, when it did.
     std::optional<int> orientation() const { return m_orientation; }
+    // The shooting settings the camera reported with the file's metadata, when it did.
+    const std::optional<VKLShootingData>& shootingData() const { return m_shootingData; }
     const QString& fileName() const { return m_fileName; }
     const QString& displayName() const { return m_displayName; }
     // The folder on the camera the scan found this file in ("/DCIM/100KESTR"), when it was recorded.
@@ -69,6 +71,7 @@ private:
     std::optional<qint64> m_size;
     std::optional<QDateTime> m_dateCreated;
     std::optional<int> m_orientation;
+    std::optional<VKLShootingData> m_shootingData;
     QString m_fileName;
     QString m_displayName;
     std::optional<QString> m_remoteFolderPath;

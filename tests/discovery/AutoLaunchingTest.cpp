@@ -96,7 +96,14 @@ protected:
     void connectVia(const QString& ssid, const std::optional<QString>& cameraAddress)
     {
         wifi->setCurrentNetwork(ssid);
-        autoLaunching->noteConnectedTo(AddressOnlyCamera(cameraAddress));
+        note(cameraAddress);
+    }
+    // Notes a connection and waits until the note is taken.
+    void note(const std::optional<QString>& cameraAddress)
+    {
+        bool noted = false;
+        autoLaunching->noteConnectedTo(AddressOnlyCamera(cameraAddress), [&noted] { noted = true; });
+        ASSERT_TRUE(runUntil([&] { return noted; }));
     }
 
     QTemporaryDir folder;
@@ -126,7 +133,7 @@ TEST_F(AutoLaunchingTest, WatchListKeepsCameraNetworksOnceInOrder)
 
     connectVia(QStringLiteral("DIRECT-ab:VX7"), std::nullopt); // a camera without an address
     wifi->setCurrentNetwork(std::nullopt);
-    autoLaunching->noteConnectedTo(AddressOnlyCamera(kCameraAddress));
+    note(kCameraAddress);
     EXPECT_EQ(changes, 2);
 
     // The list survives in the file, also with a single entry.
@@ -237,6 +244,47 @@ TEST_F(AutoLaunchingTest, LeavingInTheBackgroundReturnsAtOnceAndFinishesOnAWorke
     autoLaunching->disconnectFromCurrentWiFiNetworkInBackground([&] { finished = false; });
     EXPECT_TRUE(finished);
     ASSERT_TRUE(runUntil([&] { return !finished; }));
+}
+
+// The network's name comes from NetworkManager, which can take 20 s to answer: a connection's note reads it off
+// the GUI thread, and a leave asked for meanwhile waits for it and leaves the network it names.
+class StalledNetworkServiceWiFi : public SimulatedWiFi {
+public:
+    std::optional<QString> ssid() const override
+    {
+        if (gate.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            if (DispatchQueue::isMainThread())
+                readOnMainThreadWhileStalled = true;
+            // Bounded, so that a read on the GUI thread shows as a failure rather than a hang.
+            gate.wait_for(std::chrono::seconds(10));
+        }
+        return SimulatedWiFi::ssid();
+    }
+    mutable std::atomic<bool> readOnMainThreadWhileStalled = false;
+    std::promise<void> release;
+    std::shared_future<void> gate = release.get_future().share();
+};
+
+TEST_F(AutoLaunchingTest, NotingAConnectionReadsTheNetworkOffTheGuiThread)
+{
+    auto stalled = std::make_shared<StalledNetworkServiceWiFi>();
+    stalled->addNetwork({QStringLiteral("DIRECT-ab:VX7"), QStringLiteral("c"), kCameraAddress, std::nullopt});
+    stalled->setCurrentNetwork(QStringLiteral("DIRECT-ab:VX7"));
+    wifi = stalled;
+    bool noted = false;
+    autoLaunching->noteConnectedTo(AddressOnlyCamera(kCameraAddress), [&noted] { noted = true; });
+    bool left = false;
+    autoLaunching->disconnectFromCurrentWiFiNetworkInBackground([&left] { left = true; });
+    // Back here while the service stalls.
+    EXPECT_FALSE(noted);
+    EXPECT_TRUE(autoLaunching->watchedNetworkNames().isEmpty());
+
+    stalled->release.set_value();
+    ASSERT_TRUE(runUntil([&] { return noted && left; }));
+    EXPECT_FALSE(stalled->readOnMainThreadWhileStalled);
+    EXPECT_EQ(autoLaunching->watchedNetworkNames(), QStringList{QStringLiteral("DIRECT-ab:VX7")});
+    EXPECT_EQ(autoLaunching->cameraNetworkSSID(), QStringLiteral("DIRECT-ab:VX7"));
+    EXPECT_EQ(stalled->disassociateCount(), 1);
 }
 
 TEST_F(AutoLaunchingTest, FailedPowerOffSkipsPowerOn)
@@ -386,4 +434,35 @@ TEST_F(AutoLaunchingTest, HelperDoesNotLaunchForTheNetworkItStartsOn)
     vornakel::test::runFor(std::chrono::milliseconds(50));
     launcher.networkMayHaveChanged();
     EXPECT_EQ(launches, 0);
+}
+
+// NetworkManager's device is found after the helper starts: the network named then is the one the helper
+// started on, and only a later join launches the application.
+class LateDeviceWiFi : public SimulatedWiFi {
+public:
+    QString interfaceName() const override { return known ? SimulatedWiFi::interfaceName() : QString(); }
+    std::optional<QString> ssid() const override { return known ? SimulatedWiFi::ssid() : std::nullopt; }
+    bool known = false;
+};
+
+TEST_F(AutoLaunchingTest, HelperDoesNotLaunchForTheNetworkItsDeviceIsFoundOn)
+{
+    connectVia(QStringLiteral("DIRECT-ab:VX7"), kCameraAddress);
+    defaults.synchronize();
+    UserDefaults helperDefaults(defaults.filePath());
+    auto late = std::make_shared<LateDeviceWiFi>();
+    late->addNetwork({QStringLiteral("DIRECT-ab:VX7"), QStringLiteral("c"), kCameraAddress, std::nullopt});
+    late->addNetwork({QStringLiteral("Home"), QStringLiteral("h"), std::nullopt, QStringLiteral("192.168.1.1")});
+    late->setCurrentNetwork(QStringLiteral("DIRECT-ab:VX7"));
+    int launches = 0;
+    WatchedNetworkLauncher launcher(helperDefaults, late, [&] { ++launches; return true; });
+    launcher.start();
+    late->known = true;
+    launcher.networkMayHaveChanged();
+    EXPECT_EQ(launches, 0);
+    late->setCurrentNetwork(QStringLiteral("Home"));
+    launcher.networkMayHaveChanged();
+    late->setCurrentNetwork(QStringLiteral("DIRECT-ab:VX7"));
+    launcher.networkMayHaveChanged();
+    EXPECT_EQ(launches, 1);
 }

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -217,11 +218,23 @@ TEST_F(ImagePreviewTest, PreviewFromTheDeliveryQueueLandsOrIsDeclined)
 
 // With real (if short) animations the zoom in and out run to their end: the snapshot is handed over or
 // removed, the preview goes, and the grid gets the keys back.
+// Drawing a fading widget inside the fading preview made Qt warn on every preview, and leave the widget out.
+QStringList gPainterWarnings;
+void recordPainterWarnings(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    if (message.startsWith(QLatin1String("QPainter")))
+        gPainterWarnings << message;
+}
+
 TEST_F(ImagePreviewTest, AnimatedZoomInAndOutFinish)
 {
+    gPainterWarnings.clear();
+    const QtMessageHandler previousHandler = qInstallMessageHandler(recordPainterWarnings);
+    const auto restore = qScopeGuard([previousHandler] { qInstallMessageHandler(previousHandler); });
     grid->transitioning().setSpeed(0.1);
     grid->transitioning().setModifiers([] { return Qt::NoModifier; });
     auto file = feed.add("IMG_3.JPG", at(2026, 4, 10, 9, 0));
+    file->setShootingData(VKLShootingData{1.0 / 60, 2.8, 100, 50.0});
     file->setPreview({std::nullopt, test::jpegBytes(QSize(640, 480))});
     const PhotoPtr photo = deliverOne(file);
     ImagePreviewViewController* preview = open(photo);
@@ -240,6 +253,7 @@ TEST_F(ImagePreviewTest, AnimatedZoomInAndOutFinish)
             EXPECT_TRUE(widget == &grid->view() || widget->isHidden()) << widget->metaObject()->className();
         }
     }
+    EXPECT_EQ(gPainterWarnings, QStringList());
 }
 
 TEST_F(ImagePreviewTest, CachedPreviewIsShownWithoutAskingTheCamera)
@@ -280,6 +294,55 @@ TEST_F(ImagePreviewTest, FailedPreviewSaysSoInsteadOfSpinning)
         EXPECT_FALSE(preview->shootingData()) << c.title;
         preview->goBack();
         ASSERT_TRUE(runUntil([&] { return !grid->preview(); })) << c.title;
+    }
+}
+
+// The shooting line and the turn come from what the camera read from the shot's files when they loaded, not from
+// the preview image: a RAW file's embedded preview and a re-encoded HEIF preview carry no EXIF, and a HEIF
+// partner of a turned RAW file is handed out already upright.
+TEST_F(ImagePreviewTest, ShootingDataAndTurnComeFromTheFileThePreviewIsOf)
+{
+    const VKLShootingData settings{1.0 / 250, 5.6, 400, 35.0};
+    struct File {
+        const char* name;
+        std::optional<int> orientation;
+        bool reportsSettings;
+    };
+    struct Case {
+        const char* title;
+        std::vector<File> files;
+        QSize previewData;
+        QSize shown;
+    };
+    const std::vector<Case> cases = {
+        {"RAW+JPEG", {{"DSC_0001.NEF", 1, true}, {"DSC_0001.JPG", 1, false}}, QSize(300, 200), QSize(300, 200)},
+        {"HEIF", {{"IMG_0002.HEIC", 1, true}}, QSize(300, 200), QSize(300, 200)},
+        {"turned CR3 with an upright HEIF", {{"IMG_0003.CR3", 6, true}, {"IMG_0003.HIF", 1, true}}, QSize(200, 300),
+         QSize(200, 300)},
+    };
+    int minute = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        ++minute;
+        std::vector<std::shared_ptr<InProcessFile>> files;
+        for (const File& spec : c.files) {
+            auto file = feed.add(QString::fromLatin1(spec.name), at(2026, 4, 10, 9, minute));
+            file->setOrientation(spec.orientation);
+            if (spec.reportsSettings)
+                file->setShootingData(settings);
+            file->setPreview({std::nullopt, test::jpegBytes(c.previewData)});
+            files.push_back(file);
+        }
+        feed.deliver(*grid, files);
+        const PhotoPtr photo = grid->model().photoAt(GridIndex{0, 0});
+        ASSERT_EQ(photo->variants().size(), c.files.size());
+        ImagePreviewViewController* preview = open(photo);
+        ASSERT_TRUE(preview);
+        ASSERT_TRUE(runUntil([&] { return preview->shootingData().has_value(); }));
+        EXPECT_EQ(*preview->shootingData(), QStringLiteral("1/250 s  \u2022  f/5.6  \u2022  ISO 400  \u2022  35 mm"));
+        EXPECT_EQ(preview->image().size(), c.shown);
+        preview->goBack();
+        ASSERT_TRUE(runUntil([&] { return !grid->preview(); }));
     }
 }
 

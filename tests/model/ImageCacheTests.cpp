@@ -3,6 +3,7 @@
 #include "model/RemoteItemLocations.h"
 #include "support/InProcessCamera.h"
 #include "support/ScopedImageCache.h"
+#include "platform/core/DispatchQueue.h"
 #include "platform/core/PropertyList.h"
 #include "support/TestSupport.h"
 
@@ -15,6 +16,7 @@
 #include <QTimeZone>
 
 #include <ctime>
+#include <future>
 
 namespace vornakel {
 namespace {
@@ -240,6 +242,38 @@ TEST_F(PurgeTest, RemovesOnlyFoldersSeenMoreThanThirtyDaysAgo)
     EXPECT_TRUE(QFileInfo::exists(root.filePath("CAM/corrupt.cached")));
     EXPECT_TRUE(QFileInfo::exists(root.filePath("CAM/Upper.Cached")));
     EXPECT_EQ(ImageCache::purgeOutOfDateThumbnailsAndPreviews(std::nullopt, now), 0);
+}
+
+// The start-up purge reads every cached photo's record: it runs on a background thread, so the window never
+// waits for it, and a quit's stop flag ends it early.
+TEST_F(PurgeTest, RunsOffTheGuiThreadAndStopsWhenAsked)
+{
+    const qint64 old = ImageCache::kMaximumAgeSeconds * 2;
+    cacheFolder("CAM/first.cached", lastSeen(old));
+    cacheFolder("CAM/second.cached", lastSeen(old));
+    struct Outcome {
+        int removed = -1;
+        bool onMainThread = true;
+    };
+    const auto purge = [this](const std::shared_ptr<std::atomic<bool>>& stop) {
+        auto finished = std::make_shared<std::promise<Outcome>>();
+        std::future<Outcome> outcome = finished->get_future();
+        ImageCache::purgeOutOfDateThumbnailsAndPreviewsInBackground(root.path(), now, stop, [finished](int removed) {
+            finished->set_value({removed, DispatchQueue::isMainThread()});
+        });
+        // The GUI thread runs no event loop meanwhile: a purge that needed it would never end.
+        EXPECT_EQ(outcome.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+        return outcome.get();
+    };
+    const Outcome purged = purge(std::make_shared<std::atomic<bool>>(false));
+    EXPECT_EQ(purged.removed, 2);
+    EXPECT_FALSE(purged.onMainThread);
+    EXPECT_FALSE(QFileInfo::exists(root.filePath("CAM/first.cached")));
+
+    cacheFolder("CAM/third.cached", lastSeen(old));
+    const Outcome stopped = purge(std::make_shared<std::atomic<bool>>(true));
+    EXPECT_EQ(stopped.removed, 0);
+    EXPECT_TRUE(QFileInfo::exists(root.filePath("CAM/third.cached")));
 }
 
 // Mended: the purge never follows a link out of the cache and removes nothing outside it.

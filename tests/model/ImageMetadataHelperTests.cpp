@@ -1,4 +1,5 @@
 #include "model/ImageMetadataHelper.h"
+#include "samplecamera/HeifFileBuilder.h"
 #include "samplecamera/SampleCameraGenerator.h"
 #include "platform/core/DispatchQueue.h"
 #include "support/TestSupport.h"
@@ -366,6 +367,44 @@ TEST_F(ImageMetadataHelperTest, SampleCameraJpegHeifAndRawFiles)
             }
         }
     }
+}
+
+// A phone's HEIF file whose colour profile exiv2 rejects ("Not a valid ICC Profile") still gives its shooting
+// data: the EXIF block is read through libheif.
+TEST_F(ImageMetadataHelperTest, HeifWhoseColourProfileExivRejectsStillGivesItsExif)
+{
+    QImage picture(128, 64, QImage::Format_RGB888);
+    picture.fill(Qt::darkYellow);
+    const std::optional<tools::HevcPicture> coded = tools::encodeHevc(picture);
+    ASSERT_TRUE(coded);
+    tools::HeifItem image;
+    image.id = 1;
+    image.data = coded->data;
+    image.hevcConfiguration = coded->configuration;
+    image.spatialExtent = picture.size();
+    // A profile whose header gives a length other than its own.
+    image.iccProfile = QByteArray::fromHex("000010000000000002100000") + QByteArray(120, 'x');
+    tools::HeifItem exif;
+    exif.id = 2;
+    exif.type = QByteArrayLiteral("Exif");
+    exif.describes = 1;
+    tools::HeifExif tags;
+    tags.orientation = 6;
+    tags.dateTimeOriginal = QByteArrayLiteral("2021:07:08 09:10:11");
+    exif.data = tools::exifItemData(tags);
+    const QByteArray file = tools::buildHeif(1, {image, exif});
+
+    const std::optional<QVariantMap> properties = ImageMetadataHelper::propertiesFromData(file);
+    ASSERT_TRUE(properties);
+    EXPECT_EQ(properties->value("Orientation").toLongLong(), 6);
+    EXPECT_EQ(properties->value("PixelWidth").toLongLong(), 128);
+    EXPECT_EQ(properties->value("PixelHeight").toLongLong(), 64);
+    const QVariantMap shooting = properties->value("{Exif}").toMap();
+    EXPECT_EQ(shooting.value("ISOSpeedRatings").toList().value(0).toLongLong(), 400);
+    EXPECT_NEAR(shooting.value("FNumber").toDouble(), 5.6, 0.001);
+    EXPECT_NEAR(shooting.value("ExposureTime").toDouble(), 1.0 / 250, 1e-6);
+    EXPECT_NEAR(shooting.value("FocalLength").toDouble(), 35, 0.001);
+    EXPECT_EQ(shooting.value("DateTimeOriginal").toString(), QStringLiteral("2021:07:08 09:10:11"));
 }
 
 } // namespace

@@ -32,6 +32,8 @@ public:
     std::optional<QDateTime> dateCreated() const override { return m_dateCreated; }
     std::optional<int> orientation() const override { return m_orientation; }
     void setOrientation(std::optional<int> orientation) { m_orientation = orientation; }
+    std::optional<VKLShootingData> shootingData() const override { return m_shootingData; }
+    void setShootingData(std::optional<VKLShootingData> data) { m_shootingData = std::move(data); }
     // Files stand for images; folders do not.
     bool isKnownImageType() const override { return !std::is_base_of_v<VKLFileSystemFolderItem, Interface>; }
     bool metadataLoaded() const override { return true; }
@@ -51,6 +53,7 @@ protected:
     std::optional<QDateTime> m_dateCreated;
     uint64_t m_size;
     std::optional<int> m_orientation;
+    std::optional<VKLShootingData> m_shootingData;
 };
 
 using StaticFileItem = StaticItem<VKLFileSystemItem>;

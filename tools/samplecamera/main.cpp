@@ -1,10 +1,12 @@
 // vkl-sample-camera: writes a folder that the simulated camera serves as a camera's memory card.
 #include "samplecamera/CameraQRCodeImage.h"
+#include "samplecamera/HeifFileBuilder.h"
 #include "samplecamera/SampleCameraGenerator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QSaveFile>
 #include <QSettings>
 #include <QSet>
 #include <QTextStream>
@@ -78,9 +80,23 @@ int main(int argc, char** argv)
                                     QStringLiteral("Also write the camera's Wi-Fi QR code, as a webcam would see it, to this PNG "
                                                    "file (needs --wifi)."),
                                     QStringLiteral("FILE"));
-    parser.addOptions(
-        {output, shots, days, seed, rawShare, undatedShare, perFolder, size, fullSize, rawTypes, imageType, wifi, password, qrCode});
+    const QCommandLineOption overlayBomb(QStringLiteral("overlay-bomb"),
+                                         QStringLiteral("Only write a small HEIF file whose overlay canvas is far larger "
+                                                        "than the size it claims (a decoder's test input) to FILE."),
+                                         QStringLiteral("FILE"));
+    parser.addOptions({output, shots, days, seed, rawShare, undatedShare, perFolder, size, fullSize, rawTypes, imageType,
+                       wifi, password, qrCode, overlayBomb});
     parser.process(app);
+
+    if (parser.isSet(overlayBomb)) {
+        const QByteArray bytes = vornakel::tools::overlayCanvasBomb();
+        QSaveFile file(parser.value(overlayBomb));
+        if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+            err << "vkl-sample-camera: could not write " << parser.value(overlayBomb) << Qt::endl;
+            return 1;
+        }
+        return 0;
+    }
 
     if (!parser.positionalArguments().isEmpty()) {
         err << "Unexpected argument: " << parser.positionalArguments().constFirst() << Qt::endl;

@@ -22,6 +22,7 @@ void WatchedNetworkLauncher::start()
 {
     if (!m_wifi)
         return;
+    m_interfaceKnown = !m_wifi->interfaceName().isEmpty();
     m_lastSSID = m_wifi->ssid();
     connect(m_wifi.get(), &WiFiInterface::ssidChanged, this, &WatchedNetworkLauncher::networkMayHaveChanged);
     connect(m_wifi.get(), &WiFiInterface::linkChanged, this, &WatchedNetworkLauncher::networkMayHaveChanged);
@@ -29,6 +30,15 @@ void WatchedNetworkLauncher::start()
 
 void WatchedNetworkLauncher::networkMayHaveChanged()
 {
+    // An interface whose device is looked up in the background names its network only once it is known: that is
+    // the network the helper starts on, not one joined since.
+    if (!m_interfaceKnown) {
+        if (m_wifi->interfaceName().isEmpty())
+            return;
+        m_interfaceKnown = true;
+        m_lastSSID = m_wifi->ssid();
+        return;
+    }
     const auto ssid = m_wifi->ssid();
     if (ssid == m_lastSSID)
         return;

@@ -39,6 +39,7 @@ private:
     std::shared_ptr<WiFiInterface> m_wifi;
     Launch m_launch;
     std::optional<QString> m_lastSSID;
+    bool m_interfaceKnown = false;
     int m_launchCount = 0;
 };
 

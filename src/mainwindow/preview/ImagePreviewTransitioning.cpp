@@ -127,6 +127,7 @@ void ImagePreviewTransitioning::dismiss(ImagePreviewViewController* preview, QWi
                                        const std::optional<QRect>& targetFrame, std::function<void()> ended)
 {
     const int milliseconds = duration();
+    preview->finishFades();
     QGraphicsOpacityEffect* previewOpacity = opacityOf(preview, 1.0);
     std::vector<QPropertyAnimation*> animations{animation(previewOpacity, "opacity", 0.0)};
     QPointer<SnapshotView> snapshot;

@@ -25,26 +25,42 @@ constexpr int kBarHeight = 44;
 // Previews are decoded no larger than this on their longer side.
 constexpr int kPreviewDecodeSide = 2560;
 
-// Fades a widget in or out through an opacity effect; at 0 ms at once.
-void fade(QWidget* widget, qreal to, int milliseconds, std::function<void()> done = {})
+const QString kFadeName = QStringLiteral("fade");
+
+bool ancestorHasEffect(const QWidget* widget)
 {
-    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(widget->graphicsEffect());
-    if (!effect) {
-        effect = new QGraphicsOpacityEffect(widget);
-        effect->setOpacity(widget->isVisible() ? 1.0 : 0.0);
-        widget->setGraphicsEffect(effect);
-    }
-    if (milliseconds <= 0) {
-        effect->setOpacity(to);
+    for (const QWidget* ancestor = widget->parentWidget(); ancestor; ancestor = ancestor->parentWidget())
+        if (ancestor->graphicsEffect())
+            return true;
+    return false;
+}
+
+// Fades a widget from one opacity to another through an opacity effect, which goes again at the end: Qt cannot
+// draw an effect while drawing another one's source ("QPainter::begin: A paint device can only be painted by
+// one painter at a time", and the widget is left out), and the zoom fades the whole preview. So a fade of no
+// duration, or one inside a fading ancestor, takes its end state at once, without an effect.
+void fade(QWidget* widget, qreal from, qreal to, int milliseconds, std::function<void()> done = {})
+{
+    for (QPropertyAnimation* running : widget->findChildren<QPropertyAnimation*>(kFadeName, Qt::FindDirectChildrenOnly))
+        running->stop();
+    widget->setGraphicsEffect(nullptr);
+    if (milliseconds <= 0 || ancestorHasEffect(widget)) {
         if (done)
             done();
         return;
     }
+    auto* effect = new QGraphicsOpacityEffect(widget);
+    effect->setOpacity(from);
+    widget->setGraphicsEffect(effect);
     auto* animation = new QPropertyAnimation(effect, "opacity", widget);
+    animation->setObjectName(kFadeName);
     animation->setDuration(milliseconds);
     animation->setEndValue(to);
-    if (done)
-        QObject::connect(animation, &QPropertyAnimation::finished, widget, std::move(done));
+    QObject::connect(animation, &QPropertyAnimation::finished, widget, [widget, done = std::move(done)] {
+        widget->setGraphicsEffect(nullptr);
+        if (done)
+            done();
+    });
     animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
@@ -249,7 +265,7 @@ void ImagePreviewViewController::decodeOffMainThread(bool afterFetch)
             // Seen again: keeps the photo's cache folder from the purge of folders not seen for 30 days.
             photo->updateLastSeen(true);
             image = ImageMetadataHelper::decodeUpright(*data, QSize(kPreviewDecodeSide, kPreviewDecodeSide),
-                                                       photo->orientation());
+                                                       photo->previewOrientation());
         }
         const bool fetch = !cached && !afterFetch;
         DispatchQueue::main()->async([alive, self, image, fetch, path = location.value_or(QString())] {
@@ -303,24 +319,33 @@ void ImagePreviewViewController::showPreview(const QImage& image, const QString&
     m_loaded = true;
     m_imageView->setImage(image);
     hideLoading();
+    emit previewShown();
+    // The camera's own reading of the shot's files comes first: a cached preview may be re-encoded or a RAW
+    // file's embedded preview, either without EXIF. The preview's EXIF is asked only when the camera said nothing.
+    if (const std::optional<VKLShootingData> data = m_photo->shootingData()) {
+        showShootingData(shootingDataLine(*data));
+        return;
+    }
     const std::shared_ptr<std::atomic<bool>> alive = m_alive;
     ImagePreviewViewController* self = this;
     ImageMetadataHelper::loadMetadataFromImage(path, [alive, self, token = BackgroundWork::Token()](
                                                          std::optional<QVariantMap> properties) {
-        if (!*alive)
-            return;
-        self->m_shootingData = shootingDataLine(properties);
-        if (self->m_shootingData) {
-            self->m_metadataLabel->setText(*self->m_shootingData);
-            self->m_metadataLabel->show();
-            self->m_metadataLabel->raise();
-            self->layoutOverlays();
-            fade(self->m_metadataLabel, 0.0, 0);
-            fade(self->m_metadataLabel, 1.0, self->m_fadeMilliseconds);
-        }
-        emit self->shootingDataShown();
+        if (*alive)
+            self->showShootingData(shootingDataLine(properties));
     });
-    emit previewShown();
+}
+
+void ImagePreviewViewController::showShootingData(std::optional<QString> line)
+{
+    m_shootingData = std::move(line);
+    if (m_shootingData) {
+        m_metadataLabel->setText(*m_shootingData);
+        m_metadataLabel->show();
+        m_metadataLabel->raise();
+        layoutOverlays();
+        fade(m_metadataLabel, 0.0, 1.0, m_fadeMilliseconds);
+    }
+    emit shootingDataShown();
 }
 
 void ImagePreviewViewController::showUnavailable()
@@ -337,13 +362,13 @@ void ImagePreviewViewController::hideLoading()
     m_spinner->stop();
     QPointer<QWidget> snapshot = m_incomingSnapshot;
     m_incomingSnapshot = nullptr;
-    fade(m_loadingContainer, 0.0, m_loadingContainer->isVisible() ? m_fadeMilliseconds : 0,
+    fade(m_loadingContainer, 1.0, 0.0, m_loadingContainer->isVisible() ? m_fadeMilliseconds : 0,
          [container = QPointer<QWidget>(m_loadingContainer)] {
              if (container)
                  container->hide();
          });
     if (snapshot)
-        fade(snapshot, 0.0, m_fadeMilliseconds, [snapshot] {
+        fade(snapshot, 1.0, 0.0, m_fadeMilliseconds, [snapshot] {
             if (snapshot)
                 snapshot->deleteLater();
         });
@@ -361,12 +386,18 @@ bool ImagePreviewViewController::takeResponsibilityFor(QWidget* snapshot)
     m_loadingContainer->show();
     m_loadingContainer->raise();
     m_spinner->start();
-    fade(m_loadingContainer, 0.0, 0);
-    fade(m_loadingContainer, 1.0, m_fadeMilliseconds);
+    fade(m_loadingContainer, 0.0, 1.0, m_fadeMilliseconds);
     return true;
 }
 
 void ImagePreviewViewController::presentationEnded() { setFocus(Qt::OtherFocusReason); }
+
+void ImagePreviewViewController::finishFades()
+{
+    // Jumping to the end runs each fade's ending (hiding or deleting what faded out) and removes its effect.
+    for (QPropertyAnimation* running : findChildren<QPropertyAnimation*>(kFadeName))
+        running->setCurrentTime(running->duration());
+}
 
 // ---- Keys and dismissal -------------------------------------------------------------------------------------
 

@@ -44,6 +44,8 @@ public:
     bool takeResponsibilityFor(QWidget* snapshot);
     // The presentation ended: keyboard focus goes to the preview.
     void presentationEnded();
+    // Ends the fades inside the preview at their end state, before the preview itself is faded.
+    void finishFades();
 
     // Asks for dismissal, once; later calls do nothing.
     void goBack();
@@ -72,6 +74,7 @@ private:
     void decodeOffMainThread(bool afterFetch);
     void fetchFromCamera();
     void showPreview(const QImage& image, const QString& path);
+    void showShootingData(std::optional<QString> line);
     void showUnavailable();
     void hideLoading();
     void layoutOverlays();

@@ -33,4 +33,18 @@ std::optional<QString> shootingDataLine(const std::optional<QVariantMap>& proper
     return shown.join(shootingDataSeparator());
 }
 
+std::optional<QString> shootingDataLine(const VKLShootingData& data)
+{
+    QVariantMap exif;
+    if (data.exposureTime)
+        exif.insert(ImageMetadataHelper::exposureTimeKey(), *data.exposureTime);
+    if (data.fNumber)
+        exif.insert(ImageMetadataHelper::fNumberKey(), *data.fNumber);
+    if (data.iso)
+        exif.insert(ImageMetadataHelper::isoSpeedRatingsKey(), QVariantList{*data.iso});
+    if (data.focalLength)
+        exif.insert(ImageMetadataHelper::focalLengthKey(), *data.focalLength);
+    return shootingDataLine(QVariantMap{{ImageMetadataHelper::exifDictionaryKey(), exif}});
+}
+
 } // namespace vornakel

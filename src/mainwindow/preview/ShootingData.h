@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/camera/VKLCamera.h"
+
 #include <QString>
 #include <QVariantMap>
 
@@ -11,6 +13,8 @@ namespace vornakel {
 // length as the file recorded them, joined by "  •  "; a value that is missing or unusable is left out, and
 // none at all gives no line.
 std::optional<QString> shootingDataLine(const std::optional<QVariantMap>& properties);
+// The same line from the settings a camera reported with a file's metadata.
+std::optional<QString> shootingDataLine(const VKLShootingData& data);
 
 inline QString shootingDataSeparator() { return QStringLiteral("  \u2022  "); }
 

@@ -154,6 +154,16 @@ public:
     virtual std::shared_ptr<VKLCamera> camera() const = 0; // none once the camera is gone
 };
 
+// Shooting settings a camera reports with a file's metadata, as its EXIF records them; each none when unknown.
+struct VKLShootingData {
+    std::optional<double> exposureTime; // seconds
+    std::optional<double> fNumber;
+    std::optional<qint64> iso;
+    std::optional<double> focalLength;  // millimetres
+    bool isEmpty() const { return !exposureTime && !fNumber && !iso && !focalLength; }
+    bool operator==(const VKLShootingData&) const = default;
+};
+
 class VKLFileSystemItem : public std::enable_shared_from_this<VKLFileSystemItem> {
 public:
     using ItemPtr = std::shared_ptr<VKLFileSystemItem>;
@@ -177,6 +187,8 @@ public:
     // The EXIF orientation (1-8) the camera reports with the metadata; thumbnails and previews it hands out
     // carry none of their own. None when the camera does not know it.
     virtual std::optional<int> orientation() const { return std::nullopt; }
+    // The shooting settings the camera reports with the metadata; none when it reports none.
+    virtual std::optional<VKLShootingData> shootingData() const { return std::nullopt; }
     virtual bool isKnownImageType() const = 0;
     virtual bool metadataLoaded() const = 0;
     virtual std::shared_ptr<VKLFileStorage> storage() const = 0;

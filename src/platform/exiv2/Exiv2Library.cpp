@@ -1,5 +1,7 @@
 #include "platform/exiv2/Exiv2Library.h"
 
+#include <cmath>
+
 #include <QFile>
 
 #include <mutex>
@@ -56,6 +58,35 @@ ImagePtr openData(const QByteArray& bytes)
     } catch (const std::exception&) {
         return nullptr;
     }
+}
+
+std::optional<double> exifNumber(const Exiv2::ExifData& exif, const char* key)
+{
+    const auto found = exif.findKey(Exiv2::ExifKey(key));
+    if (found == exif.end() || found->count() == 0)
+        return std::nullopt;
+    if (found->typeId() == Exiv2::unsignedRational || found->typeId() == Exiv2::signedRational) {
+        const Exiv2::Rational value = found->toRational(0);
+        if (value.second == 0)
+            return std::nullopt;
+        return double(value.first) / double(value.second);
+    }
+    const double value = found->toFloat(0);
+    return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+}
+
+std::optional<qint64> isoSetting(const Exiv2::ExifData& exif)
+{
+    const auto found = Exiv2::isoSpeed(exif);
+    if (found == exif.end() || found->count() == 0)
+        return std::nullopt;
+    bool ok = false;
+    qint64 value = QString::fromStdString(found->print(&exif)).trimmed().toLongLong(&ok);
+    if (!ok)
+        value = qint64(found->toLong(0));
+    if (value <= 0 || value > 10'000'000)
+        return std::nullopt;
+    return value;
 }
 
 } // namespace vornakel::Exiv2Library

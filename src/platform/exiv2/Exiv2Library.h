@@ -9,6 +9,7 @@
 #include <exiv2/exiv2.hpp>
 
 #include <memory>
+#include <optional>
 
 namespace vornakel::Exiv2Library {
 
@@ -28,5 +29,12 @@ ImagePtr open(const QByteArray&) = delete;
 // The path as the file system spells it (QFile::encodeName), for names that are not valid text.
 ImagePtr openNativePath(const QByteArray& nativePath);
 ImagePtr openData(const QByteArray& bytes);
+
+// The entry's first value as a number (a rational divided out); none when it is missing, has no values, divides
+// by zero or is not finite.
+std::optional<double> exifNumber(const Exiv2::ExifData& exif, const char* key);
+// The ISO setting from the standard tags or the makers' notes (exiv2's easy-access reader; the printed form is
+// the decoded value for notes that encode it); none when absent or not a plausible setting (1 … 10,000,000).
+std::optional<qint64> isoSetting(const Exiv2::ExifData& exif);
 
 } // namespace vornakel::Exiv2Library

@@ -1,5 +1,7 @@
 #include "platform/wifi/NetworkManagerWiFi.h"
 
+#include "platform/core/DispatchQueue.h"
+
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -8,6 +10,7 @@
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
+#include <QPointer>
 #include <QThread>
 
 using NMConnectionSettings = QMap<QString, QVariantMap>;
@@ -30,8 +33,6 @@ const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Proper
 constexpr uint kDeviceTypeWifi = 2;
 constexpr uint kActiveConnectionActivated = 2;
 constexpr uint kActiveConnectionDeactivated = 4;
-// Joining a network includes the DHCP exchange; cameras answer slowly.
-constexpr int kActivationTimeoutMs = 45000;
 // A requested scan ends within a few seconds; NetworkManager then updates the device's LastScan.
 constexpr int kScanTimeoutMs = 10000;
 constexpr int kPollIntervalMs = 200;
@@ -65,6 +66,11 @@ std::optional<Error> errorOf(const QDBusMessage& reply, WiFiErrorCode code)
     return Error(wifiErrorDomain(), code, reply.errorMessage(), {{QStringLiteral("dbusError"), reply.errorName()}});
 }
 
+Error noDevice()
+{
+    return Error(wifiErrorDomain(), WiFiErrorNoInterface, QStringLiteral("NetworkManager has named no Wi-Fi device yet."));
+}
+
 QList<QString> objectPathsOf(const QDBusMessage& reply)
 {
     QList<QString> paths;
@@ -87,27 +93,65 @@ std::unique_ptr<NetworkManagerWiFi> NetworkManagerWiFi::create() { return create
 
 std::unique_ptr<NetworkManagerWiFi> NetworkManagerWiFi::create(const QDBusConnection& bus)
 {
+    // The bus itself answers this; NetworkManager, which may stall, is asked for its devices off this thread.
     if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(kService).value())
         return nullptr;
-    for (const QString& device : objectPathsOf(callOn(bus, kManagerPath, kManagerInterface, QStringLiteral("GetDevices")))) {
-        if (propertyOn(bus, device, kDeviceInterface, QStringLiteral("DeviceType")).toUInt() != kDeviceTypeWifi)
-            continue;
-        const QString name = propertyOn(bus, device, kDeviceInterface, QStringLiteral("Interface")).toString();
-        return std::unique_ptr<NetworkManagerWiFi>(new NetworkManagerWiFi(bus, device, name));
-    }
-    return nullptr;
+    std::unique_ptr<NetworkManagerWiFi> wifi(new NetworkManagerWiFi(bus));
+    const QPointer<NetworkManagerWiFi> self(wifi.get());
+    DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([bus, self] {
+        QString devicePath;
+        QString interfaceName;
+        for (const QString& device :
+             objectPathsOf(callOn(bus, kManagerPath, kManagerInterface, QStringLiteral("GetDevices")))) {
+            if (propertyOn(bus, device, kDeviceInterface, QStringLiteral("DeviceType")).toUInt() != kDeviceTypeWifi)
+                continue;
+            devicePath = device;
+            interfaceName = propertyOn(bus, device, kDeviceInterface, QStringLiteral("Interface")).toString();
+            break;
+        }
+        if (devicePath.isEmpty())
+            return;
+        DispatchQueue::main()->async([self, devicePath, interfaceName] {
+            if (self)
+                self->adoptDevice(devicePath, interfaceName);
+        });
+    });
+    return wifi;
 }
 
-NetworkManagerWiFi::NetworkManagerWiFi(const QDBusConnection& bus, QString devicePath, QString interfaceName)
-    : m_bus(bus), m_devicePath(std::move(devicePath)), m_interfaceName(std::move(interfaceName))
+NetworkManagerWiFi::NetworkManagerWiFi(const QDBusConnection& bus) : m_bus(bus)
 {
     qDBusRegisterMetaType<NMConnectionSettings>();
     // The scan request's list of names ("aay"); Qt does not register it for D-Bus by itself.
     qDBusRegisterMetaType<QList<QByteArray>>();
-    m_bus.connect(kService, m_devicePath, kPropertiesInterface, QStringLiteral("PropertiesChanged"), this,
-                SLOT(wirelessPropertiesChanged(QString, QVariantMap, QStringList)));
-    m_bus.connect(kService, m_devicePath, kDeviceInterface, QStringLiteral("StateChanged"), this,
-                SLOT(deviceStateChanged(uint, uint, uint)));
+}
+
+void NetworkManagerWiFi::adoptDevice(const QString& devicePath, const QString& interfaceName)
+{
+    {
+        std::lock_guard lock(m_deviceMutex);
+        m_devicePath = devicePath;
+        m_interfaceName = interfaceName;
+    }
+    m_bus.connect(kService, devicePath, kPropertiesInterface, QStringLiteral("PropertiesChanged"), this,
+                  SLOT(wirelessPropertiesChanged(QString, QVariantMap, QStringList)));
+    m_bus.connect(kService, devicePath, kDeviceInterface, QStringLiteral("StateChanged"), this,
+                  SLOT(deviceStateChanged(uint, uint, uint)));
+    // Whoever read the interface before it was known reads it again.
+    emit linkChanged(interfaceName);
+    emit ssidChanged(interfaceName);
+}
+
+QString NetworkManagerWiFi::interfaceName() const
+{
+    std::lock_guard lock(m_deviceMutex);
+    return m_interfaceName;
+}
+
+QString NetworkManagerWiFi::devicePath() const
+{
+    std::lock_guard lock(m_deviceMutex);
+    return m_devicePath;
 }
 
 NetworkManagerWiFi::~NetworkManagerWiFi() = default;
@@ -126,14 +170,17 @@ QVariant NetworkManagerWiFi::dbusProperty(const QString& path, const QString& in
 void NetworkManagerWiFi::wirelessPropertiesChanged(const QString& interface, const QVariantMap& changed, const QStringList&)
 {
     if (interface == kWirelessInterface && changed.contains(QStringLiteral("ActiveAccessPoint")))
-        emit ssidChanged(m_interfaceName);
+        emit ssidChanged(interfaceName());
 }
 
-void NetworkManagerWiFi::deviceStateChanged(uint, uint, uint) { emit linkChanged(m_interfaceName); }
+void NetworkManagerWiFi::deviceStateChanged(uint, uint, uint) { emit linkChanged(interfaceName()); }
 
 std::optional<QString> NetworkManagerWiFi::ssid() const
 {
-    const QString accessPoint = objectPath(dbusProperty(m_devicePath, kWirelessInterface, QStringLiteral("ActiveAccessPoint")));
+    const QString device = devicePath();
+    if (device.isEmpty())
+        return std::nullopt;
+    const QString accessPoint = objectPath(dbusProperty(device, kWirelessInterface, QStringLiteral("ActiveAccessPoint")));
     if (accessPoint.isEmpty())
         return std::nullopt;
     const QByteArray ssid = dbusProperty(accessPoint, kAccessPointInterface, QStringLiteral("Ssid")).toByteArray();
@@ -144,7 +191,10 @@ std::optional<QString> NetworkManagerWiFi::ssid() const
 
 std::optional<QString> NetworkManagerWiFi::gatewayAddress() const
 {
-    const QString config = objectPath(dbusProperty(m_devicePath, kDeviceInterface, QStringLiteral("Ip4Config")));
+    const QString device = devicePath();
+    if (device.isEmpty())
+        return std::nullopt;
+    const QString config = objectPath(dbusProperty(device, kDeviceInterface, QStringLiteral("Ip4Config")));
     if (config.isEmpty())
         return std::nullopt;
     const QString gateway = dbusProperty(config, kIp4ConfigInterface, QStringLiteral("Gateway")).toString();
@@ -161,20 +211,25 @@ bool NetworkManagerWiFi::powerOn() const
 WiFiScanResult NetworkManagerWiFi::scanForNetworks(const QString& name)
 {
     WiFiScanResult result;
+    const QString device = devicePath();
+    if (device.isEmpty()) {
+        result.error = noDevice();
+        return result;
+    }
     QVariantMap options;
     if (!name.isEmpty())
         options.insert(QStringLiteral("ssids"), QVariant::fromValue(QList<QByteArray>{name.toUtf8()}));
-    const QVariant lastScan = dbusProperty(m_devicePath, kWirelessInterface, QStringLiteral("LastScan"));
-    const QDBusMessage scan = call(m_devicePath, kWirelessInterface, QStringLiteral("RequestScan"), {options});
+    const QVariant lastScan = dbusProperty(device, kWirelessInterface, QStringLiteral("LastScan"));
+    const QDBusMessage scan = call(device, kWirelessInterface, QStringLiteral("RequestScan"), {options});
     // This runs on a worker thread; the scan's end shows only as a new LastScan value. A refused request (one
     // runs already) still leaves a fresh list shortly, so the wait is the same.
     if (lastScan.isValid()) {
         QDeadlineTimer deadline(kScanTimeoutMs);
         while (!deadline.hasExpired()
-               && dbusProperty(m_devicePath, kWirelessInterface, QStringLiteral("LastScan")) == lastScan)
+               && dbusProperty(device, kWirelessInterface, QStringLiteral("LastScan")) == lastScan)
             QThread::msleep(kPollIntervalMs);
     }
-    const QDBusMessage reply = call(m_devicePath, kWirelessInterface, QStringLiteral("GetAllAccessPoints"));
+    const QDBusMessage reply = call(device, kWirelessInterface, QStringLiteral("GetAllAccessPoints"));
     if (auto error = errorOf(reply, WiFiErrorScanFailed)) {
         result.error = error;
         return result;
@@ -193,6 +248,9 @@ WiFiScanResult NetworkManagerWiFi::scanForNetworks(const QString& name)
 
 std::optional<Error> NetworkManagerWiFi::associate(const WiFiNetwork& network, const QString& password)
 {
+    const QString device = devicePath();
+    if (device.isEmpty())
+        return noDevice();
     NMConnectionSettings settings;
     // A camera network is joined on request only, never automatically later.
     settings[QStringLiteral("connection")] = {{QStringLiteral("id"), network.ssid},
@@ -205,7 +263,7 @@ std::optional<Error> NetworkManagerWiFi::associate(const WiFiNetwork& network, c
         settings[QStringLiteral("802-11-wireless-security")] = {{QStringLiteral("key-mgmt"), QStringLiteral("wpa-psk")},
                                                                  {QStringLiteral("psk"), password}};
     }
-    const QVariantList arguments{QVariant::fromValue(settings), QVariant::fromValue(QDBusObjectPath(m_devicePath)),
+    const QVariantList arguments{QVariant::fromValue(settings), QVariant::fromValue(QDBusObjectPath(device)),
                                  QVariant::fromValue(QDBusObjectPath(network.handle.isEmpty() ? QStringLiteral("/") : network.handle))};
     // A volatile profile is not saved and goes away when the connection ends, so joins leave no profiles
     // behind; NetworkManager before 1.16 knows only the older call.
@@ -220,7 +278,7 @@ std::optional<Error> NetworkManagerWiFi::associate(const WiFiNetwork& network, c
     const QString active = reply.arguments().at(1).value<QDBusObjectPath>().path();
 
     // This runs on a worker thread; NetworkManager reports the outcome only as a property of the connection.
-    QDeadlineTimer deadline(kActivationTimeoutMs);
+    QDeadlineTimer deadline(m_activationTimeout);
     while (!deadline.hasExpired()) {
         const QVariant state = dbusProperty(active, kActiveConnectionInterface, QStringLiteral("State"));
         if (!state.isValid() || state.toUInt() == kActiveConnectionDeactivated)
@@ -229,10 +287,17 @@ std::optional<Error> NetworkManagerWiFi::associate(const WiFiNetwork& network, c
             return std::nullopt;
         QThread::msleep(kPollIntervalMs);
     }
+    // NetworkManager would go on trying and join later, while the user is told the join failed.
+    call(kManagerPath, kManagerInterface, QStringLiteral("DeactivateConnection"),
+         {QVariant::fromValue(QDBusObjectPath(active))});
     return Error(wifiErrorDomain(), WiFiErrorAssociationFailed, QStringLiteral("The connection timed out."));
 }
 
-void NetworkManagerWiFi::disassociate() { call(m_devicePath, kDeviceInterface, QStringLiteral("Disconnect")); }
+void NetworkManagerWiFi::disassociate()
+{
+    if (const QString device = devicePath(); !device.isEmpty())
+        call(device, kDeviceInterface, QStringLiteral("Disconnect"));
+}
 
 std::optional<Error> NetworkManagerWiFi::setPower(bool on)
 {

@@ -5,7 +5,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 
+#include <chrono>
 #include <memory>
+#include <mutex>
 
 namespace vornakel {
 
@@ -13,13 +15,14 @@ namespace vornakel {
 class NetworkManagerWiFi : public WiFiInterface {
     Q_OBJECT
 public:
-    // None when NetworkManager does not answer on the bus (the system bus unless given) or has no wireless
-    // device.
+    // None when NetworkManager is not on the bus (the system bus unless given). Its wireless device is looked up
+    // off the calling thread (NetworkManager may stall): until it is known the interface has no name, no network
+    // and no gateway, and scans and joins fail; once it is known `linkChanged` and `ssidChanged` follow.
     static std::unique_ptr<NetworkManagerWiFi> create();
     static std::unique_ptr<NetworkManagerWiFi> create(const QDBusConnection& bus);
     ~NetworkManagerWiFi() override;
 
-    QString interfaceName() const override { return m_interfaceName; }
+    QString interfaceName() const override;
     std::optional<QString> ssid() const override;
     std::optional<QString> gatewayAddress() const override;
     bool powerOn() const override;
@@ -29,20 +32,28 @@ public:
     void disassociate() override;
     std::optional<Error> setPower(bool on) override;
 
+    // How long a join may take before it is given up (and NetworkManager's activation cancelled).
+    void setActivationTimeout(std::chrono::milliseconds timeout) { m_activationTimeout = timeout; }
+
 private Q_SLOTS:
     void wirelessPropertiesChanged(const QString& interface, const QVariantMap& changed, const QStringList& invalidated);
     void deviceStateChanged(uint newState, uint oldState, uint reason);
 
 private:
-    NetworkManagerWiFi(const QDBusConnection& bus, QString devicePath, QString interfaceName);
+    explicit NetworkManagerWiFi(const QDBusConnection& bus);
+    void adoptDevice(const QString& devicePath, const QString& interfaceName);
+    QString devicePath() const;
 
     QDBusMessage call(const QString& path, const QString& interface, const QString& method,
                       const QVariantList& arguments = {}) const;
     QVariant dbusProperty(const QString& path, const QString& interface, const QString& name) const;
 
     QDBusConnection m_bus;
+    mutable std::mutex m_deviceMutex;
     QString m_devicePath;
     QString m_interfaceName;
+    // Joining a network includes the DHCP exchange; cameras answer slowly.
+    std::chrono::milliseconds m_activationTimeout{45000};
 };
 
 } // namespace vornakel

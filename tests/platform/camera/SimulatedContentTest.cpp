@@ -1,6 +1,7 @@
 #include "CameraTestSupport.h"
 
 #include "platform/camera/simulated/SimulatedContent.h"
+#include "samplecamera/HeifFileBuilder.h"
 #include "samplecamera/TiffWriter.h"
 #include "support/TestSupport.h"
 #include "platform/exiv2/Exiv2Library.h"
@@ -254,6 +255,79 @@ TEST(SimulatedContent, ReportsTheOrientationWithTheMetadata)
         EXPECT_EQ(file->orientation(), std::nullopt) << name << " before its metadata is loaded";
         EXPECT_EQ(awaitError([&](auto done) { file->loadMetadata(done); }), std::nullopt) << name;
         EXPECT_EQ(file->orientation(), orientation) << name;
+    }
+}
+
+// HEIF files as cameras and phones write them. The images served are decoded by libheif, which applies the
+// file's own rotation: a file with one must travel with no further orientation, or the grid and the preview
+// turn it a second time. Without a capture date, or with a colour profile exiv2 rejects, what was read stays.
+TEST(SimulatedContent, ReportsTheOrientationHeifImagesStillNeed)
+{
+    QImage stored(128, 64, QImage::Format_RGB888);
+    stored.fill(Qt::darkGreen);
+    const std::optional<tools::HevcPicture> coded = tools::encodeHevc(stored);
+    ASSERT_TRUE(coded);
+    const auto heif = [&coded](int rotation, const QByteArray& date, const QByteArray& iccProfile) {
+        tools::HeifItem image;
+        image.id = 1;
+        image.data = coded->data;
+        image.hevcConfiguration = coded->configuration;
+        image.spatialExtent = QSize(128, 64);
+        image.rotation = rotation;
+        image.iccProfile = iccProfile;
+        tools::HeifItem exif;
+        exif.id = 2;
+        exif.type = QByteArrayLiteral("Exif");
+        exif.describes = 1;
+        tools::HeifExif tags;
+        tags.orientation = 6;
+        tags.dateTimeOriginal = date;
+        exif.data = tools::exifItemData(tags);
+        return tools::buildHeif(1, {image, exif});
+    };
+    const QByteArray date = QByteArrayLiteral("2022:02:03 04:05:06");
+    const QByteArray rejectedProfile = QByteArray::fromHex("000010000000000002100000") + QByteArray(120, 'x');
+    const struct {
+        const char* name;
+        QByteArray data;
+        int orientation;
+        bool dated;
+        QSize served; // as the camera hands out the preview
+    } cases[] = {
+        // 270° anticlockwise is the quarter turn clockwise that EXIF orientation 6 asks for.
+        {"TURNED.HEIC", heif(270, date, {}), 1, true, QSize(64, 128)},
+        {"TURNED_UNDATED.HEIC", heif(270, {}, {}), 1, false, QSize(64, 128)},
+        {"EXIF_ONLY.HEIC", heif(0, date, {}), 6, true, QSize(128, 64)},
+        {"EXIF_ONLY_UNDATED.HEIC", heif(0, {}, {}), 6, false, QSize(128, 64)},
+        {"PROFILE.HEIC", heif(0, date, rejectedProfile), 6, true, QSize(128, 64)},
+    };
+    QTemporaryDir card;
+    for (const auto& c : cases) {
+        QFile file(card.filePath(QString::fromLatin1(c.name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(c.data), c.data.size());
+    }
+    SimulatedCameraOptions options;
+    options.startsInStorageMode = true;
+    auto camera = SimulatedCamera::fromFolder(card.path(), options);
+    const auto files = test::walkFiles(test::openStorage(*camera));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto item = test::findFile(files, QString::fromLatin1(c.name));
+        ASSERT_TRUE(item);
+        EXPECT_EQ(awaitError([&](auto done) { item->loadMetadata(done); }), std::nullopt);
+        EXPECT_EQ(item->orientation(), c.orientation);
+        ASSERT_TRUE(item->dateCreated());
+        if (c.dated) {
+            EXPECT_EQ(item->dateCreated()->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                      QStringLiteral("2022-02-03 04:05:06"));
+        }
+        const auto preview = test::fetchImage(item, true);
+        ASSERT_TRUE(preview.data);
+        EXPECT_EQ(QImage::fromData(*preview.data, "JPEG").size(), c.served);
+        const auto thumbnail = test::fetchImage(item, false);
+        ASSERT_TRUE(thumbnail.data);
+        EXPECT_EQ(QImage::fromData(*thumbnail.data, "JPEG").size(), c.served);
     }
 }
 

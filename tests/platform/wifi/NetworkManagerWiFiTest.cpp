@@ -67,6 +67,12 @@ public:
             wirelessEnabled = args.value(2).value<QDBusVariant>().variant().toBool();
             reply = message.createReply();
         } else if (member == QLatin1String("GetDevices")) {
+            if (devicesStall) {
+                // Answered only by `answerDevices`, as a NetworkManager that hangs would.
+                stalledDevices = message;
+                stalledConnection = std::make_unique<QDBusConnection>(connection);
+                return true;
+            }
             reply = message.createReply(QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(kDevice)}));
         } else if (member == QLatin1String("GetAllAccessPoints")) {
             reply = message.createReply(QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(kHomeAP), QDBusObjectPath(kCameraAP)}));
@@ -79,11 +85,15 @@ public:
             options = qdbus_cast<QVariantMap>(args.value(3));
             const QString ap = args.value(2).value<QDBusObjectPath>().path();
             const QString psk = settings.value(QStringLiteral("802-11-wireless-security")).value(QStringLiteral("psk")).toString();
-            activeState = psk == QLatin1String("campass") ? 2 : 4;
+            activeState = activationStalls ? 1 : psk == QLatin1String("campass") ? 2 : 4;
             if (activeState == 2)
                 setActiveAccessPoint(connection, ap);
             reply = message.createReply(QVariantList{QVariant::fromValue(QDBusObjectPath(kRoot + QStringLiteral("/Settings/4"))),
                                                      QVariant::fromValue(QDBusObjectPath(kActive)), QVariantMap()});
+        } else if (member == QLatin1String("DeactivateConnection")) {
+            deactivated << args.value(0).value<QDBusObjectPath>().path();
+            activeState = 4;
+            reply = message.createReply();
         } else if (member == QLatin1String("Disconnect")) {
             setActiveAccessPoint(connection, QStringLiteral("/"));
             reply = message.createReply();
@@ -103,6 +113,19 @@ public:
     bool wirelessEnabled = true;
     qint64 lastScan = 1000;
     uint activeState = 1;
+    bool activationStalls = false; // the connection stays "activating"
+    bool devicesStall = false;     // GetDevices is not answered until `answerDevices`
+    void answerDevices()
+    {
+        std::lock_guard lock(mutex);
+        if (stalledConnection)
+            stalledConnection->send(
+                stalledDevices.createReply(QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(kDevice)})));
+        stalledConnection.reset();
+    }
+    QDBusMessage stalledDevices;
+    std::unique_ptr<QDBusConnection> stalledConnection;
+    QStringList deactivated;
 
 private:
     QVariant property(const QString& path, const QString& name) const
@@ -196,6 +219,7 @@ TEST_F(NetworkManagerWiFiTest, ReadsScansJoinsAndLeavesThroughNetworkManager)
 {
     wifi = NetworkManagerWiFi::create(*bus);
     ASSERT_TRUE(wifi);
+    ASSERT_TRUE(runUntil([&] { return !wifi->interfaceName().isEmpty(); }));
     EXPECT_EQ(wifi->interfaceName(), QStringLiteral("wlp2s0"));
     EXPECT_EQ(wifi->ssid(), QStringLiteral("Home"));
     EXPECT_EQ(wifi->gatewayAddress(), QStringLiteral("10.0.0.1"));
@@ -237,4 +261,48 @@ TEST_F(NetworkManagerWiFiTest, ReadsScansJoinsAndLeavesThroughNetworkManager)
     EXPECT_EQ(wifi->gatewayAddress(), std::nullopt);
     EXPECT_EQ(wifi->setPower(false), std::nullopt);
     EXPECT_FALSE(wifi->powerOn());
+}
+
+// A join that NetworkManager never completes is given up, and its activation is cancelled: otherwise the
+// computer joins later while the pane shows the error.
+TEST_F(NetworkManagerWiFiTest, AJoinThatTimesOutCancelsItsActivation)
+{
+    wifi = NetworkManagerWiFi::create(*bus);
+    ASSERT_TRUE(wifi);
+    ASSERT_TRUE(runUntil([&] { return !wifi->interfaceName().isEmpty(); }));
+    wifi->setActivationTimeout(std::chrono::milliseconds(600));
+    {
+        std::lock_guard lock(fake->mutex);
+        fake->activationStalls = true;
+    }
+    const auto error = wifi->associate({QStringLiteral("DIRECT-ab:Café"), kCameraAP, 55}, QStringLiteral("campass"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, WiFiErrorAssociationFailed);
+    std::lock_guard lock(fake->mutex);
+    EXPECT_EQ(fake->deactivated, QStringList{kActive});
+    EXPECT_EQ(fake->activeState, 4u);
+}
+
+// NetworkManager that does not answer (it can stall for 20 s a call) must not hold the start of the program: the
+// device is looked up in the background and announced when it is known.
+TEST_F(NetworkManagerWiFiTest, StartsWithoutWaitingForAStalledNetworkManager)
+{
+    {
+        std::lock_guard lock(fake->mutex);
+        fake->devicesStall = true;
+    }
+    wifi = NetworkManagerWiFi::create(*bus);
+    ASSERT_TRUE(wifi);
+    int linkEvents = 0;
+    QObject::connect(wifi.get(), &WiFiInterface::linkChanged, [&] { ++linkEvents; });
+    EXPECT_EQ(wifi->interfaceName(), QString());
+    EXPECT_EQ(wifi->ssid(), std::nullopt);
+    ASSERT_TRUE(runUntil([&] {
+        std::lock_guard lock(fake->mutex);
+        return fake->stalledConnection != nullptr;
+    }));
+    QMetaObject::invokeMethod(fake, [this] { fake->answerDevices(); }, Qt::BlockingQueuedConnection);
+    ASSERT_TRUE(runUntil([&] { return linkEvents == 1; }));
+    EXPECT_EQ(wifi->interfaceName(), QStringLiteral("wlp2s0"));
+    EXPECT_EQ(wifi->ssid(), QStringLiteral("Home"));
 }

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <mutex>
 
 #include <dirent.h>
@@ -91,7 +92,20 @@ struct EmbeddedImages {
     QString dateTimeOriginal;
     QString offsetTimeOriginal;
     std::optional<int> orientation;
+    VKLShootingData shooting;
 };
+
+// The shooting settings as the EXIF records them; ISO also from the other standard tags and the makers' notes
+// (RAW files often keep it only there).
+VKLShootingData shootingDataOf(const Exiv2::ExifData& exif)
+{
+    VKLShootingData data;
+    data.exposureTime = Exiv2Library::exifNumber(exif, "Exif.Photo.ExposureTime");
+    data.fNumber = Exiv2Library::exifNumber(exif, "Exif.Photo.FNumber");
+    data.focalLength = Exiv2Library::exifNumber(exif, "Exif.Photo.FocalLength");
+    data.iso = Exiv2Library::isoSetting(exif);
+    return data;
+}
 
 QByteArray toByteArray(const Exiv2::byte* data, long size)
 {
@@ -122,6 +136,7 @@ EmbeddedImages readEmbedded(const QByteArray& nativePath, bool wantImages)
             if (value >= 1 && value <= 8)
                 result.orientation = int(value);
         }
+        result.shooting = shootingDataOf(exif);
         if (!wantImages)
             return result;
         Exiv2::ExifThumbC thumb(exif);
@@ -145,28 +160,55 @@ EmbeddedImages readEmbedded(const QByteArray& nativePath, bool wantImages)
     return result;
 }
 
-// The dates of a HEIF file whose EXIF exiv2 does not find (it reads only some item layouts), through libheif.
-EmbeddedImages heifExifDates(const QByteArray& nativePath)
+// The start of a file, where a HEIF file keeps its item descriptions; none when it cannot be read.
+std::optional<QByteArray> fileHead(const QByteArray& nativePath, qint64 bytes)
 {
-    Exiv2Library::initialize();
-    EmbeddedImages result;
-    const std::optional<QByteArray> data = readRegularFile(nativePath, kMaxDecodedFileSize);
-    const std::optional<QByteArray> tiff = data ? HeifImage::exifTiff(*data) : std::nullopt;
-    if (!tiff)
-        return result;
-    try {
-        Exiv2::ExifData exif;
-        Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte*>(tiff->constData()), uint32_t(tiff->size()));
-        auto date = exif.findKey(Exiv2::ExifKey("Exif.Photo.DateTimeOriginal"));
-        if (date != exif.end())
-            result.dateTimeOriginal = QString::fromStdString(date->toString());
-        auto offset = exif.findKey(Exiv2::ExifKey("Exif.Photo.OffsetTimeOriginal"));
-        if (offset != exif.end())
-            result.offsetTimeOriginal = QString::fromStdString(offset->toString());
-    } catch (const std::exception&) {
-        // Damaged EXIF gives no date; the file's time stands in.
+    const int fd = openRegularFile(nativePath);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return std::nullopt;
+    return file.read(bytes);
+}
+
+// What exiv2 left out of a HEIF file's metadata (it reads EXIF in some item layouts only, and gives up on a
+// whole file over a colour profile it rejects), through libheif; what exiv2 did read stays. The orientation
+// becomes the one the served images still need: libheif hands them out already turned by the file's own
+// rotation and mirroring, which say the same as the EXIF orientation, so a file with either needs no further
+// turn.
+void completeHeifMetadata(const QByteArray& nativePath, EmbeddedImages& embedded)
+{
+    constexpr qint64 kItemDescriptionBytes = 1024 * 1024;
+    if (embedded.dateTimeOriginal.isEmpty() || !embedded.orientation || embedded.shooting.isEmpty()) {
+        Exiv2Library::initialize();
+        const std::optional<QByteArray> data = readRegularFile(nativePath, kMaxDecodedFileSize);
+        const std::optional<QByteArray> tiff = data ? HeifImage::exifTiff(*data) : std::nullopt;
+        if (tiff) {
+            try {
+                Exiv2::ExifData exif;
+                Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte*>(tiff->constData()),
+                                          uint32_t(tiff->size()));
+                const auto text = [&exif](const char* key) {
+                    const auto found = exif.findKey(Exiv2::ExifKey(key));
+                    return found == exif.end() ? QString() : QString::fromStdString(found->toString());
+                };
+                if (embedded.dateTimeOriginal.isEmpty()) {
+                    embedded.dateTimeOriginal = text("Exif.Photo.DateTimeOriginal");
+                    embedded.offsetTimeOriginal = text("Exif.Photo.OffsetTimeOriginal");
+                }
+                const auto orientation = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+                if (!embedded.orientation && orientation != exif.end() && orientation->count() > 0
+                    && orientation->toLong(0) >= 1 && orientation->toLong(0) <= 8)
+                    embedded.orientation = int(orientation->toLong(0));
+                if (embedded.shooting.isEmpty())
+                    embedded.shooting = shootingDataOf(exif);
+            } catch (const std::exception&) {
+                // Damaged EXIF gives no date or orientation; the file's time stands in.
+            }
+        }
     }
-    return result;
+    const std::optional<QByteArray> head = fileHead(nativePath, kItemDescriptionBytes);
+    if (head && HeifImage::primaryHasOwnTransform(*head))
+        embedded.orientation = 1;
 }
 
 // A small generated image for in-memory files, made once per size.
@@ -286,6 +328,7 @@ public:
                     entry.size = metadata.value.size;
                     entry.dateCreated = metadata.value.dateCreated;
                     entry.orientation = metadata.value.orientation;
+                    entry.shootingData = metadata.value.shootingData;
                     entry.metadataLoaded = true;
                 }
             }
@@ -305,10 +348,12 @@ public:
         outcome.value.size = entry.isFolder ? 0 : static_cast<uint64_t>(info.st_size);
         if (!entry.isFolder && isKnownImageName(entry.name)) {
             EmbeddedImages embedded = readEmbedded(path, false);
-            if (embedded.dateTimeOriginal.isEmpty() && isHeifName(entry.name))
-                embedded = heifExifDates(path);
+            if (isHeifName(entry.name))
+                completeHeifMetadata(path, embedded);
             outcome.value.dateCreated = parseExifDateTime(embedded.dateTimeOriginal, embedded.offsetTimeOriginal);
             outcome.value.orientation = embedded.orientation;
+            if (!embedded.shooting.isEmpty())
+                outcome.value.shootingData = embedded.shooting;
         }
         if (!outcome.value.dateCreated) {
             outcome.value.dateCreated = QDateTime::fromMSecsSinceEpoch(
@@ -327,8 +372,9 @@ public:
         }
         const EmbeddedImages embedded = readEmbedded(path, true);
         // Only what decodes is served, and always as JPEG: an EXIF thumbnail may be stored as uncompressed TIFF
-        // strips, which a receiver expecting JPEG data would cache and never display.
-        if (!embedded.exifThumbnail.isEmpty()) {
+        // strips, which a receiver expecting JPEG data would cache and never display. A HEIF file's thumbnail
+        // comes from libheif, turned like its preview; an EXIF one in it would keep the stored orientation.
+        if (!embedded.exifThumbnail.isEmpty() && !isHeifName(entry.name)) {
             if (isJpegData(embedded.exifThumbnail) && !QImage::fromData(embedded.exifThumbnail).isNull()) {
                 outcome.value = embedded.exifThumbnail;
                 return outcome;
@@ -340,10 +386,10 @@ public:
         QImage image;
         if (isHeifName(entry.name)) {
             const std::optional<QByteArray> data = readRegularFile(path, kMaxDecodedFileSize);
-            std::optional<QImage> decoded = data ? HeifImage::decodeThumbnail(*data) : std::nullopt;
+            HeifImage::Decoded decoded = data ? HeifImage::decodeThumbnail(*data) : HeifImage::Decoded{};
             if (!decoded && data)
                 decoded = HeifImage::decodePrimary(*data, kThumbnailLongestSide);
-            image = decoded.value_or(QImage());
+            image = decoded.image.value_or(QImage());
         } else {
             image = decodedFile(entry, path);
         }
@@ -367,7 +413,7 @@ public:
             outcome.value = readRegularFile(path, kMaxDecodedFileSize).value_or(QByteArray());
         } else if (isHeifName(entry.name)) {
             const std::optional<QByteArray> data = readRegularFile(path, kMaxDecodedFileSize);
-            const std::optional<QImage> decoded = data ? HeifImage::decodePrimary(*data) : std::nullopt;
+            const HeifImage::Decoded decoded = data ? HeifImage::decodePrimary(*data) : HeifImage::Decoded{};
             if (decoded)
                 outcome.value = encodeJpeg(*decoded);
         } else {

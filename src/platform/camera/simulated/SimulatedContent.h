@@ -23,6 +23,7 @@ struct Entry {
     uint64_t size = 0;
     std::optional<QDateTime> dateCreated;
     std::optional<int> orientation;
+    std::optional<VKLShootingData> shootingData;
     bool metadataLoaded = false;
     // In-memory content: the node this entry stands for (owned by the content).
     const SimulatedCameraContent::Folder* folder = nullptr;
@@ -39,6 +40,7 @@ struct Metadata {
     uint64_t size = 0;
     std::optional<QDateTime> dateCreated;
     std::optional<int> orientation;
+    std::optional<VKLShootingData> shootingData;
 };
 
 // Reads a file's bytes in order; an empty array is the end, none a failure.

@@ -172,6 +172,11 @@ public:
         std::lock_guard lock(m_mutex);
         return m_entry.orientation;
     }
+    std::optional<VKLShootingData> shootingData() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_entry.shootingData;
+    }
     bool isKnownImageType() const override { return !m_entry.isFolder && isKnownImageName(m_entry.name); }
     bool metadataLoaded() const override
     {
@@ -199,6 +204,7 @@ public:
                         m_entry.size = outcome.value.size;
                         m_entry.dateCreated = outcome.value.dateCreated;
                         m_entry.orientation = outcome.value.orientation;
+                        m_entry.shootingData = outcome.value.shootingData;
                         m_entry.metadataLoaded = true;
                     }
                 }
