@@ -73,7 +73,6 @@ private:
     std::unordered_map<const Photo*, std::shared_ptr<Request>> m_inFlight;
     std::unordered_set<const Photo*> m_unavailable;
     std::unordered_set<const Photo*> m_onScreen;
-    std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
 };
 
 } // namespace vornakel

@@ -83,6 +83,14 @@ public:
         }
         post(waiter, *m_state);
     }
+    // As above, but dropped when `context` is gone by then (see DispatchQueue::async with a context).
+    void upon(QueuePtr queue, DispatchQueue::Context context, std::function<void(const T&)> block) const
+    {
+        upon(std::move(queue), [context = std::move(context), block = std::move(block)](const T& value) {
+            if (context)
+                block(value);
+        });
+    }
 
     // A deferred filled with both values once both are filled.
     template <typename U>

@@ -412,6 +412,28 @@ bool DispatchQueue::isMainThread()
     return app && QThread::currentThread() == app->thread();
 }
 
+namespace {
+
+DispatchQueue::Block boundTo(DispatchQueue::Context context, DispatchQueue::Block block)
+{
+    return [context = std::move(context), block = std::move(block)] {
+        if (context)
+            block();
+    };
+}
+
+} // namespace
+
+void DispatchQueue::async(Context context, Block block)
+{
+    async(boundTo(std::move(context), std::move(block)));
+}
+
+void DispatchQueue::asyncAfter(std::chrono::milliseconds delay, Context context, Block block)
+{
+    asyncAfter(delay, boundTo(std::move(context), std::move(block)));
+}
+
 void DispatchQueue::asyncAfter(std::chrono::milliseconds delay, Block block)
 {
     if (delay.count() <= 0) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <chrono>
@@ -42,6 +44,15 @@ public:
     // Runs the block once, after the delay, on this queue. The delay is timed on a thread of its own, so a
     // background queue's delayed block never waits for the GUI thread.
     void asyncAfter(std::chrono::milliseconds delay, Block block);
+
+    // As above, but the block is dropped when `context` is destroyed before it runs. Whether it still exists is
+    // asked right before the block runs, on this queue; so a context living on this queue's thread (a widget or
+    // controller for main()) cannot go away between the check and the block. A worker that posts for an object
+    // of the GUI thread passes a QPointer taken on the GUI thread, never a raw pointer it holds: the object may
+    // be destroyed while the worker runs.
+    using Context = QPointer<const QObject>;
+    void async(Context context, Block block);
+    void asyncAfter(std::chrono::milliseconds delay, Context context, Block block);
 
 protected:
     explicit DispatchQueue(QString label) : m_label(std::move(label)) {}

@@ -172,3 +172,57 @@ TEST(DispatchQueue, LabelsCarryTheProgramsPrefix)
     for (const QueuePtr& queue : {DispatchQueue::main(), DispatchQueue::global(DispatchQueue::QoS::Utility)})
         EXPECT_TRUE(queue->label().startsWith(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX "."))) << queue->label().toStdString();
 }
+
+TEST(DispatchQueue, BlocksBoundToAContextAreDroppedOnceItIsGone)
+{
+    // Each case posts two blocks with a context, destroys it or not before the loop turns, and then posts a
+    // marker without one, due last: once the marker has run, every block before it has run or been dropped.
+    struct Case {
+        const char* name;
+        bool delayed;
+        bool fromWorker;
+        bool destroy;
+    };
+    const Case cases[] = {
+        {"posted, context destroyed", false, false, true},
+        {"posted, context alive", false, false, false},
+        {"delayed, context destroyed", true, false, true},
+        {"delayed, context alive", true, false, false},
+        {"posted from a worker, context destroyed", false, true, true},
+        {"posted from a worker, context alive", false, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto context = std::make_unique<QObject>();
+        std::atomic<int> ran = 0;
+        std::atomic<bool> posted = false;
+        const auto post = [&c, &ran](DispatchQueue::Context guard) {
+            for (int i = 0; i < 2; ++i) {
+                if (c.delayed)
+                    DispatchQueue::main()->asyncAfter(std::chrono::milliseconds(5), guard, [&ran] { ++ran; });
+                else
+                    DispatchQueue::main()->async(guard, [&ran] { ++ran; });
+            }
+        };
+        if (c.fromWorker) {
+            // The guard is taken here, on the context's thread; the worker only holds it.
+            DispatchQueue::global()->async([&post, &posted, guard = DispatchQueue::Context(context.get())] {
+                post(guard);
+                posted = true;
+            });
+            // The context goes while the worker may still be posting.
+            if (c.destroy)
+                context.reset();
+            // The marker below is posted after the worker's blocks, so it runs after them.
+            ASSERT_TRUE(runUntil([&] { return posted.load(); }));
+        } else {
+            post(context.get());
+            if (c.destroy)
+                context.reset();
+        }
+        bool marker = false;
+        DispatchQueue::main()->asyncAfter(std::chrono::milliseconds(c.delayed ? 20 : 0), [&marker] { marker = true; });
+        ASSERT_TRUE(runUntil([&] { return marker; }));
+        EXPECT_EQ(ran.load(), c.destroy ? 0 : 2);
+    }
+}
