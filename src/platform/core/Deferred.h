@@ -92,19 +92,6 @@ public:
         });
     }
 
-    // A deferred filled with both values once both are filled.
-    template <typename U>
-    Deferred<std::pair<T, U>> and_(const Deferred<U>& other) const
-    {
-        Deferred<std::pair<T, U>> combined;
-        auto first = *this;
-        auto queue = DispatchQueue::global();
-        first.upon(queue, [combined, other, queue](const T& a) {
-            other.upon(queue, [combined, a](const U& b) { combined.fill(std::make_pair(a, b)); });
-        });
-        return combined;
-    }
-
 private:
     struct Waiter {
         QueuePtr queue;

@@ -23,10 +23,14 @@ public:
     // The GUI thread's queue. Blocks posted before the QCoreApplication exists are kept and run, in posting
     // order, once its event loop turns.
     static std::shared_ptr<DispatchQueue> main();
-    // The shared concurrent queue for a quality of service.
+    // The shared concurrent queue for a quality of service. Every queue but main() runs on one pool of threads,
+    // which starts the blocks of a higher quality of service first.
     static std::shared_ptr<DispatchQueue> global(QoS qos = QoS::Default);
-    // A new serial queue. Pending blocks keep it alive until they have run.
-    static std::shared_ptr<DispatchQueue> createSerial(const QString& label);
+    // A new serial queue, whose blocks the pool takes at `qos`. Pending blocks keep it alive until they have run.
+    static std::shared_ptr<DispatchQueue> createSerial(const QString& label, QoS qos = QoS::Default);
+    // How many blocks of the queues other than main() run at once: a thread per core, plus a few for blocks
+    // that wait rather than compute.
+    static size_t maximumConcurrentBlocks();
 
     // The label of the queue whose block the calling thread is running, empty when none.
     static QString currentLabel();

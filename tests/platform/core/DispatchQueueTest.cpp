@@ -1,12 +1,15 @@
 #include "platform/core/DispatchQueue.h"
 #include "support/TestSupport.h"
 
+#include <QScopeGuard>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <future>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace vornakel;
@@ -225,4 +228,52 @@ TEST(DispatchQueue, BlocksBoundToAContextAreDroppedOnceItIsGone)
         ASSERT_TRUE(runUntil([&] { return marker; }));
         EXPECT_EQ(ran.load(), c.destroy ? 0 : 2);
     }
+}
+
+TEST(DispatchQueue, InteractiveBlocksGoAheadOfQueuedBackgroundBlocks)
+{
+    // The first background blocks take every thread of the pool and hold it until the gate opens; the rest wait
+    // in the pool. An interactive block posted after all of them must be the next to start once a thread is
+    // free: each background block that starts after the gate waits for it, and gives up only if it never came.
+    constexpr int kBackground = 200;
+    const int width = int(DispatchQueue::maximumConcurrentBlocks());
+    ASSERT_LT(width, kBackground);
+    std::promise<void> opening;
+    std::promise<void> interactiveRan;
+    const std::shared_future<void> gate = opening.get_future().share();
+    const std::shared_future<void> interactive = interactiveRan.get_future().share();
+    std::atomic<int> started = 0;
+    std::atomic<int> finished = 0;
+    std::atomic<int> overtaken = 0;
+    std::atomic<int> finishedBeforeInteractive = -1;
+    bool opened = false;
+    const auto open = [&] {
+        if (!std::exchange(opened, true))
+            opening.set_value();
+    };
+    // However the test ends, no block is left waiting on what the test owns.
+    const auto drain = qScopeGuard([&] {
+        open();
+        runUntil([&] { return finished.load() == kBackground && finishedBeforeInteractive.load() >= 0; },
+                 std::chrono::seconds(60));
+    });
+    for (int i = 0; i < kBackground; ++i) {
+        DispatchQueue::global(DispatchQueue::QoS::Background)->async([&, gate, interactive, width] {
+            if (started++ < width)
+                gate.wait_for(std::chrono::seconds(30));
+            else if (interactive.wait_for(std::chrono::seconds(20)) != std::future_status::ready)
+                ++overtaken;
+            ++finished;
+        });
+    }
+    ASSERT_TRUE(runUntil([&] { return started.load() == width; }));
+    DispatchQueue::global(DispatchQueue::QoS::UserInteractive)->async([&] {
+        finishedBeforeInteractive = finished.load();
+        interactiveRan.set_value();
+    });
+    open();
+    ASSERT_TRUE(runUntil([&] { return finished.load() == kBackground && finishedBeforeInteractive.load() >= 0; },
+                         std::chrono::seconds(60)));
+    EXPECT_EQ(overtaken.load(), 0);
+    EXPECT_LE(finishedBeforeInteractive.load(), width) << "only the blocks that held a thread went first";
 }
