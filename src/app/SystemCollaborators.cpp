@@ -25,6 +25,8 @@
 #include <QPointer>
 #include <QLoggingCategory>
 
+#include <tuple>
+
 namespace vornakel {
 namespace {
 
@@ -36,7 +38,7 @@ public:
     // The watcher was built by the composition point; nothing is left to create.
     void createSharedWatcher() override {}
     // Failures are reported on the console by the policy object itself.
-    void enforceAutoLaunchSetting() override { m_autoLaunching.enforceAutoLaunchSetting(); }
+    void enforceAutoLaunchSetting() override { std::ignore = m_autoLaunching.enforceAutoLaunchSetting(); }
     void quitHelperIfRunning() override { m_autoLaunching.quitHelperIfRunning(); }
     bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>& camera) const override
     {

@@ -31,7 +31,7 @@ public:
     // has not opened its socket yet.
     virtual bool isRunning() const;
     // Starts the program detached from this process; an error when it cannot be started.
-    virtual std::optional<Error> launch();
+    [[nodiscard]] virtual std::optional<Error> launch();
     // Asks the running helper to quit; false when none answered.
     virtual bool requestQuit();
     // Asks the running instance to bring itself forward; false when none answered.
