@@ -4,7 +4,8 @@ function(vkl_target_warnings target)
     # The fuzz build uses another compiler; its warnings are not the gate.
     target_compile_options(${target} PRIVATE -Wall -Wextra)
   else()
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    # A dropped [[nodiscard]] result is an error even where -Werror is lifted for a file.
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror -Werror=unused-result)
   endif()
 endfunction()
 

@@ -26,6 +26,8 @@
 #include <QPointer>
 #include <QLoggingCategory>
 
+#include <tuple>
+
 namespace vornakel {
 namespace {
 
@@ -42,8 +44,9 @@ public:
     // Failures are reported on the console by the policy object itself.
     void enforceAutoLaunchSetting() override
     {
+        // The policy reports its own failures on the console.
         if (m_helperControl == HelperControl::followSetting)
-            m_autoLaunching.enforceAutoLaunchSetting();
+            std::ignore = m_autoLaunching.enforceAutoLaunchSetting();
     }
     void quitHelperIfRunning() override
     {

@@ -63,8 +63,11 @@ void PhotoVariantCopyOperation::syncWrittenFolders()
         std::lock_guard lock(gFoldersMutex);
         folders.swap(gFoldersToSync);
     }
-    for (const QString& folder : folders)
-        StagedFile::syncFolder(folder);
+    for (const QString& folder : folders) {
+        // The files are complete; only their names may not yet survive a power loss.
+        if (const auto error = StagedFile::syncFolder(folder))
+            qWarning("%s", qPrintable(error->description()));
+    }
 }
 
 QueuePtr PhotoVariantCopyOperation::photoOperationCallbackQueue()

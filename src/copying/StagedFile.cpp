@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+#include <tuple>
 
 namespace vornakel {
 namespace {
@@ -228,8 +229,10 @@ std::optional<Error> StagedFile::commit(const std::optional<QDateTime>& modifica
     }
     m_done = true;
     // The rename is only durable once the folder's entry is; a failure here leaves a complete file in place.
-    if (flushFolder)
-        syncFolder(QFileInfo(m_finalPath).path());
+    if (flushFolder) {
+        if (const auto folderError = syncFolder(QFileInfo(m_finalPath).path()))
+            qWarning("%s", qPrintable(folderError->description()));
+    }
     return std::nullopt;
 }
 
@@ -238,7 +241,8 @@ void StagedFile::discard()
     if (m_done)
         return;
     m_done = true;
-    closeFile();
+    // The temporary goes next, so how its closing went changes nothing.
+    std::ignore = closeFile();
     ::unlink(nativePath(m_temporaryPath).constData());
 }
 

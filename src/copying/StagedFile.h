@@ -23,7 +23,7 @@ namespace vornakel {
 class StagedFile {
 public:
     // Creates the missing folders up to the final name's folder and the temporary in it.
-    static std::variant<std::unique_ptr<StagedFile>, Error> create(const QString& finalPath);
+    [[nodiscard]] static std::variant<std::unique_ptr<StagedFile>, Error> create(const QString& finalPath);
     ~StagedFile();
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
@@ -34,17 +34,17 @@ public:
     bool isOpen() const { return m_fd >= 0; }
 
     // Writes all of the data; a failure (disk full, file too large, I/O error) leaves the file unusable.
-    std::optional<Error> write(const QByteArray& data);
+    [[nodiscard]] std::optional<Error> write(const QByteArray& data);
     // Flushes the data, sets the modification time (Linux keeps no settable creation time), closes the file and
     // renames it to the final name. Without `replaceExisting` an entry already at the final name (a file, a
     // folder, a symbolic link, dangling or not) makes the commit fail; with it, that entry itself is replaced
     // (a symbolic link is replaced, not followed). On failure the temporary is removed.
     // The new name is on disk once the folder is flushed: at once with `flushFolder`, else by `syncFolder` later
     // (a copy flushes each folder once, when it ends, rather than after every file).
-    std::optional<Error> commit(const std::optional<QDateTime>& modificationTime, bool replaceExisting,
+    [[nodiscard]] std::optional<Error> commit(const std::optional<QDateTime>& modificationTime, bool replaceExisting,
                                 bool flushFolder = true);
     // Flushes a folder's entries to disk.
-    static std::optional<Error> syncFolder(const QString& folder);
+    [[nodiscard]] static std::optional<Error> syncFolder(const QString& folder);
     // Closes and removes the temporary; does nothing after a commit or an earlier discard.
     void discard();
 
@@ -56,11 +56,11 @@ public:
                                std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 
     // Creates the folder and its missing parents.
-    static std::optional<Error> makeFolders(const QString& folder);
+    [[nodiscard]] static std::optional<Error> makeFolders(const QString& folder);
 
 private:
     StagedFile(QString finalPath, QString temporaryPath, int fd);
-    std::optional<Error> closeFile();
+    [[nodiscard]] std::optional<Error> closeFile();
 
     QString m_finalPath;
     QString m_temporaryPath;

@@ -41,26 +41,19 @@ Deferred<std::optional<Error>> associate(std::shared_ptr<WiFiInterface> interfac
 void join(std::shared_ptr<WiFiInterface> interface, const CameraWiFiDetails& details, QObject* receiver,
           std::function<void(std::optional<CameraNetworkJoinFailure>)> completion)
 {
-    QPointer<QObject> guard(receiver);
+    const DispatchQueue::Context guard(receiver);
     if (!interface) {
-        DispatchQueue::main()->async([guard, completion] {
-            if (guard)
-                completion(CameraNetworkJoinFailure::NoWiFiInterface);
-        });
+        DispatchQueue::main()->async(guard, [completion] { completion(CameraNetworkJoinFailure::NoWiFiInterface); });
         return;
     }
-    findNetwork(interface, details.ssid).upon(DispatchQueue::main(),
+    findNetwork(interface, details.ssid).upon(DispatchQueue::main(), guard,
         [interface, password = details.password, guard, completion](const std::optional<WiFiNetwork>& network) {
-            if (!guard)
-                return;
             if (!network) {
                 completion(CameraNetworkJoinFailure::NetworkNotFound);
                 return;
             }
-            associate(interface, *network, password).upon(DispatchQueue::main(),
-                [guard, completion](const std::optional<Error>& error) {
-                    if (!guard)
-                        return;
+            associate(interface, *network, password).upon(DispatchQueue::main(), guard,
+                [completion](const std::optional<Error>& error) {
                     completion(error ? std::optional(CameraNetworkJoinFailure::AssociationFailed) : std::nullopt);
                 });
         });

@@ -64,10 +64,11 @@ void QRFrameReader::offer(const GreyFrame& frame)
             return;
         m_worker->scanning = true;
     }
-    const std::weak_ptr<int> alive = m_alive;
+    // The guard is taken here, on the thread the reader lives and dies on.
+    const DispatchQueue::Context guard(this);
     QRFrameReader* const reader = this;
     const CameraQRDecoding* decoding = &m_decoding;
-    m_runScan([worker = m_worker, alive, reader, decoding] {
+    m_runScan([worker = m_worker, guard, reader, decoding] {
         for (;;) {
             GreyFrame frame;
             {
@@ -83,10 +84,7 @@ void QRFrameReader::offer(const GreyFrame& frame)
             std::vector<QByteArray> symbols = worker->scanner.scan(frame, QRCodeReader::cameraCode(*decoding));
             if (symbols.empty())
                 continue;
-            // Whether the reader still exists is asked on the main thread, where it is destroyed.
-            DispatchQueue::main()->async([alive, reader, decoding, symbols = std::move(symbols)] {
-                if (alive.expired())
-                    return;
+            DispatchQueue::main()->async(guard, [reader, decoding, symbols = std::move(symbols)] {
                 if (const auto details = QRCodeReader::detailsFromSymbols(symbols, *decoding))
                     emit reader->wifiDetailsScanned(*details);
             });

@@ -45,7 +45,6 @@ private:
     std::optional<std::chrono::steady_clock::time_point> m_lastScan;
     ScanRunner m_runScan;
     std::shared_ptr<Worker> m_worker;
-    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
 } // namespace vornakel

@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QLoggingCategory>
 
+#include <tuple>
+
 namespace vornakel {
 namespace {
 Q_LOGGING_CATEGORY(lcWifi, "vornakel.wifi")
@@ -54,8 +56,10 @@ void leaveCameraNetwork(WiFiInterface& interface, const QString& cameraNetworkSS
         return;
     interface.disassociate();
     // Switching the power off and on makes the system rejoin the user's preferred network.
-    if (!interface.setPower(false))
-        interface.setPower(true);
+    if (interface.setPower(false))
+        return;
+    if (const auto error = interface.setPower(true))
+        qWarning("Wi-Fi stays switched off after leaving the camera network: %s", qPrintable(error->description()));
 }
 
 } // namespace
@@ -127,7 +131,8 @@ bool WiFiNetworkAutoLaunching::shouldAutoLaunchWhenWatchedNetworksJoined() const
 void WiFiNetworkAutoLaunching::setShouldAutoLaunchWhenWatchedNetworksJoined(bool autoLaunch)
 {
     m_userDefaults.setBool(shouldAutoLaunchUserDefaultsKey, autoLaunch);
-    enforceAutoLaunchSetting();
+    // A failure is logged by the enforcing itself, and observers hear the state it left.
+    std::ignore = enforceAutoLaunchSetting();
 }
 
 std::optional<Error> WiFiNetworkAutoLaunching::enforceAutoLaunchSetting()

@@ -63,12 +63,12 @@ public:
 
     // Enables or disables the login item and starts or quits the helper to match the setting. A failure is
     // written to the console and returned; `isAutoLaunchActive` then tells what really runs.
-    std::optional<Error> enforceAutoLaunchSetting();
+    [[nodiscard]] std::optional<Error> enforceAutoLaunchSetting();
     // Whether the login item is enabled and the helper runs.
     bool isAutoLaunchActive() const;
 
     bool helperIsRunning() const;
-    std::optional<Error> launchHelperIfNeeded();
+    [[nodiscard]] std::optional<Error> launchHelperIfNeeded();
     void quitHelperIfRunning();
 
     // The watched network names, in the order first noted.

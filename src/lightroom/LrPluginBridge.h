@@ -89,8 +89,8 @@ public:
     // Asks the editor's first attributed instance to quit and calls back once it has, after the quit timeout, or
     // at once when none runs or it cannot be asked. Exactly one call back in every case.
     void quitLightroom(std::function<void()> callback);
-    std::optional<Error> installOrUpdatePlugin(const QString& source);
-    std::optional<Error> uninstallPlugin();
+    [[nodiscard]] std::optional<Error> installOrUpdatePlugin(const QString& source);
+    [[nodiscard]] std::optional<Error> uninstallPlugin();
 
     // Launches the editor unless it runs, waits for it to start, asks the plug-in to listen and connects with
     // a deadline; hides an editor it launched once the attempt is over. One call back with the outcome.

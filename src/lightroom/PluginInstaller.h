@@ -16,9 +16,9 @@ bool isInstalled(const QString& location);
 // Copies the plug-in folder `source` (a folder on disk or in the resources) to `location`. The copy is made
 // beside the location under a hidden name and swapped in by renames, so a failure at any step leaves whatever
 // was installed before in place and working.
-std::optional<Error> install(const QString& source, const QString& location);
+[[nodiscard]] std::optional<Error> install(const QString& source, const QString& location);
 
 // Removes the plug-in at `location`; nothing there is no error.
-std::optional<Error> uninstall(const QString& location);
+[[nodiscard]] std::optional<Error> uninstall(const QString& location);
 
 } // namespace vornakel::PluginInstaller

@@ -8,6 +8,7 @@
 #include <QLoggingCategory>
 
 #include <algorithm>
+#include <tuple>
 
 namespace vornakel {
 namespace {
@@ -74,7 +75,7 @@ PhotoSortingModel::PresetPtr PhotoSortingModel::createUserPreset(const UserDefin
     std::vector<PresetPtr> presets = m_userDefined;
     presets.push_back(created);
     setUserDefined(std::move(presets));
-    commitUserDefinedPresets(false);
+    saveUserDefinedPresets();
     return created;
 }
 
@@ -86,7 +87,7 @@ void PhotoSortingModel::removeUserPreset(const PresetPtr& preset)
     std::vector<PresetPtr> presets = m_userDefined;
     presets.erase(presets.begin() + (it - m_userDefined.begin()));
     setUserDefined(std::move(presets));
-    commitUserDefinedPresets(false);
+    saveUserDefinedPresets();
 }
 
 std::optional<Error> PhotoSortingModel::commitUserDefinedPresets(bool force)
@@ -103,9 +104,16 @@ std::optional<Error> PhotoSortingModel::commitUserDefinedPresets(bool force)
     return std::nullopt;
 }
 
+void PhotoSortingModel::saveUserDefinedPresets()
+{
+    // The failure is logged where it happens; the presets stay in memory and the next save writes them.
+    std::ignore = commitUserDefinedPresets(false);
+}
+
 void PhotoSortingModel::applicationWillTerminate()
 {
-    commitUserDefinedPresets(true);
+    // Logged where it happens; at quit there is nobody left to tell.
+    std::ignore = commitUserDefinedPresets(true);
 }
 
 PropertyList::Result<QByteArray> PhotoSortingModel::encodePresets(const std::vector<PresetPtr>& presets)

@@ -50,14 +50,16 @@ public:
 
     // Writes the user presets (always, an empty list too); with `force` the defaults are also flushed to disk.
     // Called after edits, and with force when the application quits.
-    std::optional<Error> commitUserDefinedPresets(bool force);
+    [[nodiscard]] std::optional<Error> commitUserDefinedPresets(bool force);
+    // Stores the user's presets after an edit; a failure is logged and the next save tries again.
+    void saveUserDefinedPresets();
     // The application's quit hook: a forced commit.
     void applicationWillTerminate();
 
     // The stored form of a preset list, and back. Decoding fails on data that is not an archive, names classes
     // of another build, or is not an array of presets.
-    static PropertyList::Result<QByteArray> encodePresets(const std::vector<PresetPtr>& presets);
-    static PropertyList::Result<std::vector<PresetPtr>> decodePresets(const QByteArray& data);
+    [[nodiscard]] static PropertyList::Result<QByteArray> encodePresets(const std::vector<PresetPtr>& presets);
+    [[nodiscard]] static PropertyList::Result<std::vector<PresetPtr>> decodePresets(const QByteArray& data);
 
 signals:
     void userDefinedChanged();

@@ -195,15 +195,11 @@ void CopyProgressViewController::startQueueIfAppropriate()
     };
     if (m_environment.defaults)
         m_queue->setStalledStreamTimeout(PhotoCopyQueue::stalledStreamTimeout(*m_environment.defaults));
-    m_queue->start(std::move(callbacks), [self](bool started) {
-        auto report = [self, started] {
-            if (self)
-                self->startCompleted(started);
-        };
-        if (DispatchQueue::isMainThread())
-            report();
-        else
-            DispatchQueue::main()->async(report);
+    m_queue->start(std::move(callbacks), [self, guard = DispatchQueue::Context(this)](bool started) {
+        if (!DispatchQueue::isMainThread())
+            DispatchQueue::main()->async(guard, [self, started] { self->startCompleted(started); });
+        else if (self)
+            self->startCompleted(started);
     });
 }
 

@@ -226,13 +226,13 @@ void FilenameConflictViewController::loadThumbnails()
     if (PhotoPtr photo = m_variant ? m_variant->photo() : nullptr) {
         // The camera answers on its delivery queue; the thumbnail is decoded there and shown on the main thread.
         photo->loadThumbnail([](const std::shared_ptr<Photo>&) { return true; },
-                             [self](const std::shared_ptr<Photo>& loaded) {
+                             [guard = DispatchQueue::Context(this), self](const std::shared_ptr<Photo>& loaded) {
                                  QImage image;
                                  if (loaded && loaded->thumbnailIsAvailable())
                                      if (auto reference = loaded->thumbnail())
                                          image = reference->image();
-                                 DispatchQueue::main()->async([self, image] {
-                                     if (self && !self->m_cameraThumbnailLoaded)
+                                 DispatchQueue::main()->async(guard, [self, image] {
+                                     if (!self->m_cameraThumbnailLoaded)
                                          self->showThumbnail(self->m_cameraThumbnail, self->m_cameraSpinner, image);
                                  });
                              });

@@ -118,11 +118,12 @@ void ManualCameraDiscoveryViewController::refreshSSID()
         return;
     }
     // Reading the network name asks the system's network service and may wait on it.
-    const QPointer<ManualCameraDiscoveryViewController> self(this);
-    DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([interface, self, request] {
+    const DispatchQueue::Context guard(this);
+    ManualCameraDiscoveryViewController* const self = this;
+    DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([interface, guard, self, request] {
         const std::optional<QString> ssid = interface->ssid();
-        DispatchQueue::main()->async([self, request, ssid] {
-            if (self && self->m_ssidRequest == request)
+        DispatchQueue::main()->async(guard, [self, request, ssid] {
+            if (self->m_ssidRequest == request)
                 self->updateUIWithSSIDWithNamed(ssid);
         });
     });

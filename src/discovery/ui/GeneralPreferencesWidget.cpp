@@ -11,6 +11,8 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <tuple>
+
 namespace vornakel {
 
 GeneralPreferencesWidget::GeneralPreferencesWidget(WiFiNetworkAutoLaunching& autoLaunching, QWidget* parent)
@@ -55,7 +57,8 @@ void GeneralPreferencesWidget::autoLaunchCheckboxChanged()
     // A tristate box in the mixed state counts as off.
     const bool on = m_autolaunchCheckbox->checkState() == Qt::Checked;
     m_autoLaunching.userDefaults().setBool(WiFiNetworkAutoLaunching::shouldAutoLaunchUserDefaultsKey, on);
-    m_autoLaunching.enforceAutoLaunchSetting();
+    // A failure is logged by the enforcing itself; the box below shows the state it left.
+    std::ignore = m_autoLaunching.enforceAutoLaunchSetting();
     updateAutoLaunchCheckbox();
 }
 

@@ -31,7 +31,6 @@ ThumbnailCache::ThumbnailCache(QSize box, qint64 byteLimit, QObject* parent)
 
 ThumbnailCache::~ThumbnailCache()
 {
-    *m_alive = false;
     for (auto& [photo, request] : m_inFlight)
         request->wanted = false;
 }
@@ -153,15 +152,12 @@ void ThumbnailCache::start(const std::shared_ptr<Request>& request) { decodeOffM
 void ThumbnailCache::decodeOffMainThread(const std::shared_ptr<Request>& request, bool afterFetch)
 {
     const QSize box = m_box;
-    const std::shared_ptr<std::atomic<bool>> alive = m_alive;
+    const DispatchQueue::Context guard(this);
     ThumbnailCache* self = this;
-    DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([request, afterFetch, box, alive, self,
+    DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([request, afterFetch, box, guard, self,
                                                                       token = BackgroundWork::Token()] {
-        const auto toMain = [alive, self](std::function<void(ThumbnailCache&)> work) {
-            DispatchQueue::main()->async([alive, self, work = std::move(work)] {
-                if (*alive)
-                    work(*self);
-            });
+        const auto toMain = [guard, self](std::function<void(ThumbnailCache&)> work) {
+            DispatchQueue::main()->async(guard, [self, work = std::move(work)] { work(*self); });
         };
         if (!request->wanted) {
             toMain([request](ThumbnailCache& cache) { cache.dropped(request); });
@@ -206,27 +202,22 @@ void ThumbnailCache::sendToCamera(const std::shared_ptr<Request>& request)
         dropped(request);
         return;
     }
-    const std::shared_ptr<std::atomic<bool>> alive = m_alive;
+    const DispatchQueue::Context guard(this);
     ThumbnailCache* self = this;
     request->photo->loadThumbnail(
         // Runs on whatever queue the camera asks on: reads the flag and nothing else.
-        [request, alive, self](const PhotoPtr&) {
+        [request, guard, self](const PhotoPtr&) {
             const bool wanted = request->wanted;
             if (!wanted)
-                DispatchQueue::main()->async([request, alive, self] {
-                    if (*alive)
-                        self->dropped(request);
-                });
+                DispatchQueue::main()->async(guard, [request, self] { self->dropped(request); });
             return wanted;
         },
         // Runs on the camera's delivery queue once the data is in the photo's cache folder, or was left out of
         // it because the grid no longer wanted it by then.
-        [request, alive, self](const Photo::LoadResult& result) {
+        [request, guard, self](const Photo::LoadResult& result) {
             const bool stored = !(result.error && result.error->domain == imageCacheErrorDomain()
                                   && result.error->code == ImageCacheErrorNoLongerWanted);
-            DispatchQueue::main()->async([request, alive, self, stored] {
-                if (!*alive)
-                    return;
+            DispatchQueue::main()->async(guard, [request, self, stored] {
                 if (stored)
                     self->decodeOffMainThread(request, true);
                 else

@@ -104,7 +104,6 @@ private:
     std::chrono::milliseconds m_cameraFetchDelay = kDefaultCameraFetchDelay;
     QElapsedTimer m_sinceWantedChanged;
     QTimer m_cameraFetchTimer;
-    std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
 };
 
 } // namespace vornakel

@@ -198,7 +198,6 @@ ImagePreviewViewController::ImagePreviewViewController(PhotoPtr photo, QWidget* 
 ImagePreviewViewController::~ImagePreviewViewController()
 {
     *m_wanted = false;
-    *m_alive = false;
 }
 
 QString ImagePreviewViewController::title() const
@@ -249,10 +248,10 @@ void ImagePreviewViewController::loadPreview()
 void ImagePreviewViewController::decodeOffMainThread(bool afterFetch)
 {
     const PhotoPtr photo = m_photo;
-    const std::shared_ptr<std::atomic<bool>> alive = m_alive;
+    const DispatchQueue::Context guard(this);
     const std::shared_ptr<std::atomic<bool>> wanted = m_wanted;
     ImagePreviewViewController* self = this;
-    DispatchQueue::global(DispatchQueue::QoS::UserInteractive)->async([photo, alive, wanted, self, afterFetch,
+    DispatchQueue::global(DispatchQueue::QoS::UserInteractive)->async([photo, guard, wanted, self, afterFetch,
                                                                         token = BackgroundWork::Token()] {
         if (!*wanted)
             return;
@@ -268,9 +267,7 @@ void ImagePreviewViewController::decodeOffMainThread(bool afterFetch)
                                                        photo->previewOrientation());
         }
         const bool fetch = !cached && !afterFetch;
-        DispatchQueue::main()->async([alive, self, image, fetch, path = location.value_or(QString())] {
-            if (!*alive)
-                return;
+        DispatchQueue::main()->async(guard, [self, image, fetch, path = location.value_or(QString())] {
             if (fetch)
                 self->fetchFromCamera();
             else if (image.isNull())
@@ -293,23 +290,20 @@ void ImagePreviewViewController::fetchFromCamera()
     m_loadingContainer->raise();
     m_spinner->start();
     const std::weak_ptr<Photo> weakPhoto = m_photo;
-    const std::shared_ptr<std::atomic<bool>> alive = m_alive;
+    const DispatchQueue::Context guard(this);
     const std::shared_ptr<std::atomic<bool>> wanted = m_wanted;
     ImagePreviewViewController* self = this;
     item->fetchPreview(
         // Asked on the camera's queue: reads the flag and nothing else.
         [wanted](const VKLFileSystemItem::ItemPtr&) { return wanted->load(); },
         // On the camera's delivery queue: store the data, then decode off the main thread.
-        [weakPhoto, alive, self](const VKLFileSystemItem::ItemPtr&, std::optional<Error> error,
+        [weakPhoto, guard, self](const VKLFileSystemItem::ItemPtr&, std::optional<Error> error,
                                  std::optional<QByteArray> data) {
             const PhotoPtr photo = weakPhoto.lock();
             if (!photo)
                 return;
-            photo->storePreviewData(error, data, [alive, self](const PhotoPtr&) {
-                DispatchQueue::main()->async([alive, self] {
-                    if (*alive)
-                        self->decodeOffMainThread(true);
-                });
+            photo->storePreviewData(error, data, [guard, self](const PhotoPtr&) {
+                DispatchQueue::main()->async(guard, [self] { self->decodeOffMainThread(true); });
             });
         });
 }
@@ -326,11 +320,11 @@ void ImagePreviewViewController::showPreview(const QImage& image, const QString&
         showShootingData(shootingDataLine(*data));
         return;
     }
-    const std::shared_ptr<std::atomic<bool>> alive = m_alive;
-    ImagePreviewViewController* self = this;
-    ImageMetadataHelper::loadMetadataFromImage(path, [alive, self, token = BackgroundWork::Token()](
+    // Delivered on the main queue, where the controller is destroyed.
+    const QPointer<ImagePreviewViewController> self(this);
+    ImageMetadataHelper::loadMetadataFromImage(path, [self, token = BackgroundWork::Token()](
                                                          std::optional<QVariantMap> properties) {
-        if (*alive)
+        if (self)
             self->showShootingData(shootingDataLine(properties));
     });
 }

@@ -81,7 +81,6 @@ private:
 
     PhotoPtr m_photo;
     std::shared_ptr<std::atomic<bool>> m_wanted = std::make_shared<std::atomic<bool>>(true);
-    std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
     bool m_loadStarted = false;
     bool m_loaded = false;
     bool m_isBeingDismissed = false;

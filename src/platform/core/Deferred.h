@@ -83,18 +83,13 @@ public:
         }
         post(waiter, *m_state);
     }
-
-    // A deferred filled with both values once both are filled.
-    template <typename U>
-    Deferred<std::pair<T, U>> and_(const Deferred<U>& other) const
+    // As above, but dropped when `context` is gone by then (see DispatchQueue::async with a context).
+    void upon(QueuePtr queue, DispatchQueue::Context context, std::function<void(const T&)> block) const
     {
-        Deferred<std::pair<T, U>> combined;
-        auto first = *this;
-        auto queue = DispatchQueue::global();
-        first.upon(queue, [combined, other, queue](const T& a) {
-            other.upon(queue, [combined, a](const U& b) { combined.fill(std::make_pair(a, b)); });
+        upon(std::move(queue), [context = std::move(context), block = std::move(block)](const T& value) {
+            if (context)
+                block(value);
         });
-        return combined;
     }
 
 private:

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QThread>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -20,10 +21,11 @@ namespace {
 
 thread_local const DispatchQueue* tCurrentQueue = nullptr;
 
-// The threads that run serial and global queues' blocks. Blocks may wait on futures filled elsewhere (the copy
-// thread waits for the main thread's conflict sheet), so the pool is wide rather than one thread per core; an
-// idle thread ends after a while. Blocks are handed over under the pool's own lock, so every hand-over is
-// ordered for the threads and for ThreadSanitizer alike.
+// The threads that run serial and global queues' blocks: one per core, plus room for the blocks that wait
+// without using a core (see kWaitingBlocks). A free thread takes the oldest block of the highest quality of
+// service, so interactive work never queues behind background work; an idle thread ends after a while. Blocks
+// are handed over under the pool's own lock, so every hand-over is ordered for the threads and for
+// ThreadSanitizer alike.
 class WorkerPool {
 public:
     static std::atomic<bool>& exiting()
@@ -49,13 +51,14 @@ public:
         return *pool;
     }
 
-    void start(std::function<void()> task)
+    void start(DispatchQueue::QoS qos, std::function<void()> task)
     {
         bool spawn = false;
         {
             std::lock_guard lock(m_mutex);
-            m_tasks.push_back(std::move(task));
-            spawn = m_tasks.size() > m_idle && m_threads < kMaximumThreads;
+            m_tasks[static_cast<size_t>(qos)].push_back(std::move(task));
+            ++m_queued;
+            spawn = m_queued > m_idle && m_threads < m_maximumThreads;
             if (spawn)
                 ++m_threads;
         }
@@ -65,25 +68,43 @@ public:
             m_wake.notify_one();
     }
 
+    size_t maximumThreads() const { return m_maximumThreads; }
+
 private:
-    static constexpr size_t kMaximumThreads = 64;
+    // Blocks that hold a thread while they wait rather than compute: a copy waiting for the user's answer to a
+    // name conflict, and the Wi-Fi queue polling the network service while it joins or scans. They must not
+    // take the cores from the rest.
+    static constexpr size_t kWaitingBlocks = 2;
     static constexpr std::chrono::seconds kIdleExpiry{10};
+
+    // The oldest block of the highest quality of service; the lock is held and a block is queued.
+    std::function<void()> takeNext()
+    {
+        for (auto& level : m_tasks) {
+            if (!level.empty()) {
+                std::function<void()> task = std::move(level.front());
+                level.pop_front();
+                --m_queued;
+                return task;
+            }
+        }
+        return {};
+    }
 
     void run()
     {
         std::unique_lock lock(m_mutex);
         for (;;) {
-            if (m_tasks.empty()) {
+            if (m_queued == 0) {
                 ++m_idle;
-                const bool woken = m_wake.wait_for(lock, kIdleExpiry, [this] { return !m_tasks.empty(); });
+                const bool woken = m_wake.wait_for(lock, kIdleExpiry, [this] { return m_queued > 0; });
                 --m_idle;
                 if (!woken) {
                     --m_threads;
                     return;
                 }
             }
-            std::function<void()> task = std::move(m_tasks.front());
-            m_tasks.pop_front();
+            std::function<void()> task = takeNext();
             ++m_running;
             lock.unlock();
             // Once the process is on its way out, blocks still waiting are dropped: what they would touch may
@@ -104,18 +125,23 @@ public:
     void quiesce(std::chrono::steady_clock::time_point deadline)
     {
         std::unique_lock lock(m_mutex);
-        for (std::function<void()>& task : m_tasks)
-            keepUnrun(std::move(task));
-        m_tasks.clear();
-        m_quiet.wait_until(lock, deadline, [this] { return m_running == 0 && m_tasks.empty(); });
+        for (auto& level : m_tasks) {
+            for (std::function<void()>& task : level)
+                keepUnrun(std::move(task));
+            level.clear();
+        }
+        m_queued = 0;
+        m_quiet.wait_until(lock, deadline, [this] { return m_running == 0 && m_queued == 0; });
     }
 
 private:
-
+    const size_t m_maximumThreads = size_t(std::max(1, QThread::idealThreadCount())) + kWaitingBlocks;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_quiet;
-    std::deque<std::function<void()>> m_tasks;
+    // One list per quality of service, highest first.
+    std::array<std::deque<std::function<void()>>, 5> m_tasks;
+    size_t m_queued = 0;
     size_t m_idle = 0;
     size_t m_threads = 0;
     size_t m_running = 0;
@@ -226,22 +252,25 @@ private:
 
 class GlobalQueue final : public DispatchQueue {
 public:
-    explicit GlobalQueue(QString label) : DispatchQueue(std::move(label)) {}
+    GlobalQueue(QString label, QoS qos) : DispatchQueue(std::move(label)), m_qos(qos) {}
     bool isConcurrent() const override { return true; }
     bool isCurrent() const override { return tCurrentQueue == this; }
 
     void async(Block block) override
     {
-        WorkerPool::instance().start([this, block = std::move(block)] {
+        WorkerPool::instance().start(m_qos, [this, block = std::move(block)] {
             ScopedCurrentQueue current(this);
             block();
         });
     }
+
+private:
+    const QoS m_qos;
 };
 
 class SerialQueue final : public DispatchQueue {
 public:
-    explicit SerialQueue(QString label) : DispatchQueue(std::move(label)) {}
+    SerialQueue(QString label, QoS qos) : DispatchQueue(std::move(label)), m_qos(qos) {}
     bool isConcurrent() const override { return false; }
     bool isCurrent() const override { return tCurrentQueue == this; }
 
@@ -259,7 +288,7 @@ public:
         if (startDrain) {
             // The drain holds the queue alive until its last pending block has run.
             auto self = std::static_pointer_cast<SerialQueue>(shared_from_this());
-            WorkerPool::instance().start([self] { self->drain(); });
+            WorkerPool::instance().start(m_qos, [self] { self->drain(); });
         }
     }
 
@@ -285,6 +314,7 @@ private:
         }
     }
 
+    const QoS m_qos;
     std::mutex m_mutex;
     std::deque<Block> m_pending;
     bool m_draining = false;
@@ -385,19 +415,21 @@ std::shared_ptr<DispatchQueue> DispatchQueue::main() { return mainQueue(); }
 std::shared_ptr<DispatchQueue> DispatchQueue::global(QoS qos)
 {
     static const std::array<std::shared_ptr<DispatchQueue>, 5> queues = {
-        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.user-interactive")),
-        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.user-initiated")),
-        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.default")),
-        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.utility")),
-        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.background")),
+        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.user-interactive"), QoS::UserInteractive),
+        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.user-initiated"), QoS::UserInitiated),
+        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.default"), QoS::Default),
+        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.utility"), QoS::Utility),
+        std::make_shared<GlobalQueue>(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX ".global.background"), QoS::Background),
     };
     return queues[static_cast<size_t>(qos)];
 }
 
-std::shared_ptr<DispatchQueue> DispatchQueue::createSerial(const QString& label)
+std::shared_ptr<DispatchQueue> DispatchQueue::createSerial(const QString& label, QoS qos)
 {
-    return std::make_shared<SerialQueue>(label);
+    return std::make_shared<SerialQueue>(label, qos);
 }
+
+size_t DispatchQueue::maximumConcurrentBlocks() { return WorkerPool::instance().maximumThreads(); }
 
 QString DispatchQueue::currentLabel()
 {
@@ -410,6 +442,28 @@ bool DispatchQueue::isMainThread()
 {
     QCoreApplication* app = QCoreApplication::instance();
     return app && QThread::currentThread() == app->thread();
+}
+
+namespace {
+
+DispatchQueue::Block boundTo(DispatchQueue::Context context, DispatchQueue::Block block)
+{
+    return [context = std::move(context), block = std::move(block)] {
+        if (context)
+            block();
+    };
+}
+
+} // namespace
+
+void DispatchQueue::async(Context context, Block block)
+{
+    async(boundTo(std::move(context), std::move(block)));
+}
+
+void DispatchQueue::asyncAfter(std::chrono::milliseconds delay, Context context, Block block)
+{
+    asyncAfter(delay, boundTo(std::move(context), std::move(block)));
 }
 
 void DispatchQueue::asyncAfter(std::chrono::milliseconds delay, Block block)

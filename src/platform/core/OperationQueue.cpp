@@ -1,6 +1,8 @@
 #include "platform/core/OperationQueue.h"
 
 #include <algorithm>
+#include <map>
+#include <unordered_map>
 
 namespace vornakel {
 
@@ -8,24 +10,43 @@ void Operation::addDependency(const OperationPtr& operation)
 {
     if (!operation || operation.get() == this)
         return;
-    std::lock_guard lock(m_mutex);
-    if (std::find(m_dependencies.begin(), m_dependencies.end(), operation) == m_dependencies.end())
-        m_dependencies.push_back(operation);
-}
-
-void Operation::removeDependency(const OperationPtr& operation)
-{
     {
         std::lock_guard lock(m_mutex);
-        m_dependencies.erase(std::remove(m_dependencies.begin(), m_dependencies.end(), operation), m_dependencies.end());
+        if (m_state != State::Pending
+            || std::find(m_dependencies.begin(), m_dependencies.end(), operation) != m_dependencies.end())
+            return;
+        m_dependencies.push_back(operation);
+        ++m_unfinishedDependencies;
     }
-    notifyObservers();
+    // Asked outside our own lock so that two operations never hold each other's locks.
+    if (!operation->addDependent(weak_from_this()))
+        dependencyFinished();
 }
 
-std::vector<OperationPtr> Operation::dependencies() const
+bool Operation::addDependent(const std::weak_ptr<Operation>& dependent)
 {
     std::lock_guard lock(m_mutex);
-    return m_dependencies;
+    if (m_state == State::Finished)
+        return false;
+    m_dependents.push_back(dependent);
+    return true;
+}
+
+void Operation::dependencyFinished()
+{
+    bool becameReady = false;
+    std::vector<OperationPtr> finished;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_unfinishedDependencies > 0)
+            --m_unfinishedDependencies;
+        // Finished dependencies are let go, so a long chain is never torn down one nested destructor per link.
+        if (m_unfinishedDependencies == 0)
+            finished.swap(m_dependencies);
+        becameReady = m_unfinishedDependencies == 0 && m_state == State::Pending && !m_cancelled;
+    }
+    if (becameReady)
+        notifyObserver();
 }
 
 void Operation::cancel()
@@ -37,7 +58,7 @@ void Operation::cancel()
         m_cancelled = true;
     }
     didCancel();
-    notifyObservers();
+    notifyObserver();
 }
 
 bool Operation::isCancelled() const
@@ -60,35 +81,22 @@ bool Operation::isFinished() const
 
 bool Operation::isReady() const
 {
-    std::vector<OperationPtr> dependencies;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_state != State::Pending)
-            return false;
-        if (m_cancelled)
-            return true;
-        dependencies = m_dependencies;
-    }
-    // Each dependency is asked outside our own lock so that two operations never hold each other's locks.
-    return std::all_of(dependencies.begin(), dependencies.end(), [](const OperationPtr& d) { return d->isFinished(); });
-}
-
-void Operation::setCompletionBlock(std::function<void()> block)
-{
     std::lock_guard lock(m_mutex);
-    m_completionBlock = std::move(block);
+    return m_state == State::Pending && (m_cancelled || m_unfinishedDependencies == 0);
 }
 
 void Operation::start()
 {
+    bool run = false;
     {
         std::lock_guard lock(m_mutex);
         if (m_state != State::Pending)
             return;
-        if (!m_cancelled)
+        run = !m_cancelled;
+        if (run)
             m_state = State::Executing;
     }
-    if (!isExecuting()) {
+    if (!run) {
         willFinishWithoutRunning();
         finish();
         return;
@@ -100,102 +108,102 @@ void Operation::start()
 
 void Operation::finish()
 {
-    std::vector<Observer> observers;
-    std::function<void()> completion;
+    std::vector<std::weak_ptr<Operation>> dependents;
+    std::vector<OperationPtr> dependencies;
+    Observer observer;
     {
         std::lock_guard lock(m_mutex);
         if (m_state == State::Finished)
             return;
         m_state = State::Finished;
-        observers.swap(m_observers);
-        completion = std::move(m_completionBlock);
-        m_completionBlock = nullptr;
+        dependents.swap(m_dependents);
+        dependencies.swap(m_dependencies);
+        observer = std::move(m_observer);
+        m_observer = nullptr;
     }
-    m_finishedCondition.notify_all();
-    for (auto& observer : observers)
+    for (const auto& weak : dependents) {
+        if (const OperationPtr dependent = weak.lock())
+            dependent->dependencyFinished();
+    }
+    if (observer)
         observer();
-    if (completion)
-        DispatchQueue::global()->async(std::move(completion));
 }
 
-void Operation::waitUntilFinished() const
-{
-    std::unique_lock lock(m_mutex);
-    m_finishedCondition.wait(lock, [this] { return m_state == State::Finished; });
-}
-
-void Operation::addObserver(Observer observer)
+bool Operation::setObserver(Observer observer)
 {
     std::lock_guard lock(m_mutex);
-    if (m_state != State::Finished)
-        m_observers.push_back(std::move(observer));
+    if (m_state != State::Pending || m_observer)
+        return false;
+    m_observer = std::move(observer);
+    return true;
 }
 
-void Operation::notifyObservers()
+void Operation::notifyObserver()
 {
-    std::vector<Observer> observers;
+    Observer observer;
     {
         std::lock_guard lock(m_mutex);
-        observers = m_observers;
+        observer = m_observer;
     }
-    for (auto& observer : observers)
+    if (observer)
         observer();
 }
 
-struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::State> {
+struct OperationQueue::State {
+    enum class Place { Waiting, Ready, Running };
+    struct Entry {
+        OperationPtr operation;
+        uint64_t order;
+        Place place;
+    };
+
     QueuePtr queue;
     mutable std::mutex mutex;
-    std::condition_variable emptyCondition;
-    std::vector<OperationPtr> pending;
-    std::vector<OperationPtr> running;
+    // Every operation added and not finished, and those of them ready to start, oldest first.
+    std::unordered_map<const Operation*, Entry> entries;
+    std::map<uint64_t, OperationPtr> ready;
+    size_t running = 0;
+    uint64_t nextOrder = 0;
     int maxConcurrent = kUnlimited;
-    QueuePtr emptyQueue;
-    std::function<void()> emptyHandler;
 
-    bool contains(const OperationPtr& operation) const
-    {
-        return std::find(pending.begin(), pending.end(), operation) != pending.end()
-            || std::find(running.begin(), running.end(), operation) != running.end();
-    }
-
-    // Starts what is ready, oldest first, within the concurrency limit; drops operations that finished
-    // without us (an asynchronous one finishing early) and reports when nothing is left.
-    void schedule()
+    // One operation changed (added, ready or finished): only it is looked at, then the oldest ready ones are
+    // started within the limit.
+    void changed(Operation* operation)
     {
         std::vector<OperationPtr> toStart;
-        bool becameEmpty = false;
-        QueuePtr handlerQueue;
-        std::function<void()> handler;
         {
             std::lock_guard lock(mutex);
-            const bool wasEmpty = pending.empty() && running.empty();
-            const auto finished = [](const OperationPtr& operation) { return operation->isFinished(); };
-            running.erase(std::remove_if(running.begin(), running.end(), finished), running.end());
-            pending.erase(std::remove_if(pending.begin(), pending.end(), finished), pending.end());
-            for (auto it = pending.begin(); it != pending.end();) {
-                if (maxConcurrent != kUnlimited && running.size() >= static_cast<size_t>(maxConcurrent))
-                    break;
-                if ((*it)->isReady()) {
-                    running.push_back(*it);
-                    toStart.push_back(*it);
-                    it = pending.erase(it);
-                } else {
-                    ++it;
-                }
-            }
-            becameEmpty = !wasEmpty && pending.empty() && running.empty();
-            if (becameEmpty) {
-                handlerQueue = emptyQueue;
-                handler = emptyHandler;
+            if (operation)
+                place(operation);
+            while (!ready.empty() && (maxConcurrent == kUnlimited || running < static_cast<size_t>(maxConcurrent))) {
+                auto next = ready.extract(ready.begin());
+                entries.at(next.mapped().get()).place = Place::Running;
+                ++running;
+                toStart.push_back(std::move(next.mapped()));
             }
         }
-        if (becameEmpty) {
-            emptyCondition.notify_all();
-            if (handlerQueue && handler)
-                handlerQueue->async(handler);
+        for (auto& each : toStart)
+            queue->async([each] { each->start(); });
+    }
+
+    // The lock is held.
+    void place(Operation* operation)
+    {
+        const auto it = entries.find(operation);
+        if (it == entries.end())
+            return;
+        Entry& entry = it->second;
+        if (operation->isFinished()) {
+            // Also one that finished without us: an asynchronous operation finishing early, or one started by hand.
+            if (entry.place == Place::Running)
+                --running;
+            else if (entry.place == Place::Ready)
+                ready.erase(entry.order);
+            entries.erase(it);
+        } else if (entry.place == Place::Waiting && operation->isReady()) {
+            entry.place = Place::Ready;
+            ready.emplace(entry.order, entry.operation);
         }
-        for (auto& operation : toStart)
-            queue->async([operation] { operation->start(); });
     }
 };
 
@@ -216,68 +224,47 @@ void OperationQueue::setMaxConcurrentOperationCount(int count)
         std::lock_guard lock(m_state->mutex);
         m_state->maxConcurrent = count < 1 ? kUnlimited : count;
     }
-    m_state->schedule();
-}
-
-int OperationQueue::maxConcurrentOperationCount() const
-{
-    std::lock_guard lock(m_state->mutex);
-    return m_state->maxConcurrent;
+    m_state->changed(nullptr);
 }
 
 bool OperationQueue::addOperation(const OperationPtr& operation)
 {
-    if (!operation || operation->isExecuting() || operation->isFinished())
+    if (!operation)
         return false;
+    Operation* const raw = operation.get();
     {
         std::lock_guard lock(m_state->mutex);
-        if (m_state->contains(operation))
+        if (!m_state->entries.emplace(raw, State::Entry{operation, m_state->nextOrder, State::Place::Waiting}).second)
             return false;
-        m_state->pending.push_back(operation);
+        ++m_state->nextOrder;
     }
-    // Observers hold the state strongly; the operation drops them when it finishes, which ends the cycle.
-    auto state = m_state;
-    operation->addObserver([state] { state->schedule(); });
-    for (const auto& dependency : operation->dependencies())
-        dependency->addObserver([state] { state->schedule(); });
-    m_state->schedule();
+    // The observer holds the state; the operation drops it when it finishes, which ends the cycle.
+    if (!operation->setObserver([state = m_state, raw] { state->changed(raw); })) {
+        std::lock_guard lock(m_state->mutex);
+        m_state->entries.erase(raw);
+        return false;
+    }
+    m_state->changed(raw);
     return true;
 }
 
 void OperationQueue::cancelAllOperations()
 {
-    for (const auto& operation : operations())
+    std::vector<OperationPtr> all;
+    {
+        std::lock_guard lock(m_state->mutex);
+        all.reserve(m_state->entries.size());
+        for (const auto& [raw, entry] : m_state->entries)
+            all.push_back(entry.operation);
+    }
+    for (const auto& operation : all)
         operation->cancel();
 }
 
 int OperationQueue::operationCount() const
 {
     std::lock_guard lock(m_state->mutex);
-    return static_cast<int>(m_state->pending.size() + m_state->running.size());
-}
-
-std::vector<OperationPtr> OperationQueue::operations() const
-{
-    std::lock_guard lock(m_state->mutex);
-    std::vector<OperationPtr> all = m_state->running;
-    all.insert(all.end(), m_state->pending.begin(), m_state->pending.end());
-    return all;
-}
-
-bool OperationQueue::waitUntilAllOperationsAreFinished()
-{
-    if (DispatchQueue::isMainThread())
-        return false;
-    std::unique_lock lock(m_state->mutex);
-    m_state->emptyCondition.wait(lock, [this] { return m_state->pending.empty() && m_state->running.empty(); });
-    return true;
-}
-
-void OperationQueue::setEmptyHandler(QueuePtr queue, std::function<void()> handler)
-{
-    std::lock_guard lock(m_state->mutex);
-    m_state->emptyQueue = std::move(queue);
-    m_state->emptyHandler = std::move(handler);
+    return static_cast<int>(m_state->entries.size());
 }
 
 } // namespace vornakel

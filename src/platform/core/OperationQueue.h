@@ -2,7 +2,6 @@
 
 #include "platform/core/DispatchQueue.h"
 
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,7 +15,7 @@ using OperationPtr = std::shared_ptr<Operation>;
 // A unit of work on an OperationQueue. A synchronous operation finishes when `main()` returns; an asynchronous one
 // (`isAsynchronous()` true) is executing from `main()` until it calls `finish()`. An operation is ready once
 // every dependency has finished, or once it is cancelled: a cancelled operation that has not started finishes
-// without running `main()`, so whatever depends on it goes ahead.
+// without running `main()`, so whatever depends on it goes ahead. Operations are owned by shared pointers.
 class Operation : public std::enable_shared_from_this<Operation> {
 public:
     Operation() = default;
@@ -24,32 +23,22 @@ public:
     Operation& operator=(const Operation&) = delete;
     virtual ~Operation() = default;
 
-    // Dependencies are kept alive by the operation; add them before the operation is queued.
+    // Dependencies are kept alive by the operation; add them before the operation is queued. A finishing
+    // operation tells the ones that depend on it, so nothing ever asks every dependency again.
     void addDependency(const OperationPtr& operation);
-    void removeDependency(const OperationPtr& operation);
-    std::vector<OperationPtr> dependencies() const;
 
     // Marks the operation cancelled; an executing one should notice, stop early and (if asynchronous) finish.
     void cancel();
     bool isCancelled() const;
     bool isExecuting() const;
-    bool isFinished() const;
+    // Virtual so that a subclass may watch who asks; an override answers what this one answers.
+    virtual bool isFinished() const;
     bool isReady() const;
     virtual bool isAsynchronous() const { return false; }
-
-    // Runs once the operation has finished, on a global queue.
-    void setCompletionBlock(std::function<void()> block);
 
     // Runs the operation on the calling thread (a cancelled one just finishes); queues call this once it is
     // ready. Does nothing when it was already started.
     void start();
-    // Blocks the calling thread until the operation has finished; never call it on a thread the operation needs.
-    void waitUntilFinished() const;
-
-    // Observers of cancelling and finishing, called on the thread that did it; queues use them to schedule.
-    // They are dropped once the operation has finished.
-    using Observer = std::function<void()>;
-    void addObserver(Observer observer);
 
 protected:
     // The work. The default does nothing.
@@ -64,41 +53,30 @@ protected:
     void finish();
 
 private:
+    friend class OperationQueue;
     enum class State { Pending, Executing, Finished };
+    using Observer = std::function<void()>;
 
-    void notifyObservers();
+    // Registers an operation that depends on this one; answers false when this one has finished already.
+    bool addDependent(const std::weak_ptr<Operation>& dependent);
+    void dependencyFinished();
+    // The queue that holds the operation hears, outside any lock, when it may have become ready and when it has
+    // finished; answers false when it is started, finished or held by a queue already.
+    bool setObserver(Observer observer);
+    void notifyObserver();
 
     mutable std::mutex m_mutex;
-    mutable std::condition_variable m_finishedCondition;
     State m_state = State::Pending;
     bool m_cancelled = false;
+    size_t m_unfinishedDependencies = 0;
     std::vector<OperationPtr> m_dependencies;
-    std::vector<Observer> m_observers;
-    std::function<void()> m_completionBlock;
-};
-
-// An operation that runs one block.
-class BlockOperation : public Operation {
-public:
-    explicit BlockOperation(std::function<void()> block) : m_block(std::move(block)) {}
-    static std::shared_ptr<BlockOperation> create(std::function<void()> block)
-    {
-        return std::make_shared<BlockOperation>(std::move(block));
-    }
-
-protected:
-    void main() override
-    {
-        if (m_block)
-            m_block();
-    }
-
-private:
-    std::function<void()> m_block;
+    std::vector<std::weak_ptr<Operation>> m_dependents;
+    Observer m_observer;
 };
 
 // Runs operations on a dispatch queue as they become ready, in the order they were added, at most
-// `maxConcurrentOperationCount` at a time (kUnlimited by default; 1 runs them one at a time).
+// `maxConcurrentOperationCount` at a time (kUnlimited by default; 1 runs them one at a time). Each change (an
+// operation added, ready or finished) costs the same however many operations wait.
 // Operations the queue holds finish even when the queue object is destroyed first: it cancels them.
 class OperationQueue {
 public:
@@ -110,23 +88,13 @@ public:
     OperationQueue& operator=(const OperationQueue&) = delete;
 
     void setMaxConcurrentOperationCount(int count);
-    int maxConcurrentOperationCount() const;
 
     // Queues an operation; answers false (and queues nothing) when it was already queued, started or finished.
     bool addOperation(const OperationPtr& operation);
-    void addOperation(std::function<void()> block) { addOperation(BlockOperation::create(std::move(block))); }
 
     void cancelAllOperations();
     // Operations added and not yet finished.
     int operationCount() const;
-    std::vector<OperationPtr> operations() const;
-
-    // Blocks until every operation added so far has finished. Answers false without waiting on the main thread,
-    // where operations that post back to it would never get to run.
-    bool waitUntilAllOperationsAreFinished();
-
-    // Runs the handler on `queue` whenever the last queued operation has finished.
-    void setEmptyHandler(QueuePtr queue, std::function<void()> handler);
 
 private:
     struct State;

@@ -29,13 +29,13 @@ inline QString errorDomain() { return appIdentifierPrefix() + QStringLiteral(".p
 enum ErrorCode { CorruptData = 1, UnsupportedValue = 2, WriteFailed = 3 };
 
 // Binary ("bplist00") encoding; a value outside the types above is an UnsupportedValue error.
-Result<QByteArray> toBinary(const QVariant& value);
+[[nodiscard]] Result<QByteArray> toBinary(const QVariant& value);
 // Reads binary or XML property lists; anything else, or a damaged file, is a CorruptData error.
-Result<QVariant> fromData(const QByteArray& data);
+[[nodiscard]] Result<QVariant> fromData(const QByteArray& data);
 
 // Reads and writes files; writing goes through a temporary file in the same folder renamed into place.
-Result<QVariant> readFile(const QString& path);
-std::optional<Error> writeBinaryFile(const QVariant& value, const QString& path);
+[[nodiscard]] Result<QVariant> readFile(const QString& path);
+[[nodiscard]] std::optional<Error> writeBinaryFile(const QVariant& value, const QString& path);
 
 } // namespace PropertyList
 } // namespace vornakel

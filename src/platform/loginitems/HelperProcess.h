@@ -32,7 +32,7 @@ public:
     // runtime folder or home has its socket elsewhere, and is still this user's helper).
     virtual bool isRunning() const;
     // Starts the program detached from this process; an error when it cannot be started.
-    virtual std::optional<Error> launch();
+    [[nodiscard]] virtual std::optional<Error> launch();
     // Asks the running helper to quit, and ends this user's other processes of the program; false when none
     // answered and none was ended.
     virtual bool requestQuit();

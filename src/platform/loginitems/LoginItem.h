@@ -19,7 +19,7 @@ public:
     QString entryPath() const;
     bool isEnabled() const;
     // Writes the entry atomically, or removes it; an error when the file system refuses.
-    std::optional<Error> setEnabled(bool enabled);
+    [[nodiscard]] std::optional<Error> setEnabled(bool enabled);
     // The entry's text.
     QString desktopEntry() const;
 

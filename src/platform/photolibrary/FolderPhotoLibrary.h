@@ -38,9 +38,9 @@ public:
     bool exists() const override;
     QString location() const override { return root(); }
 
-    ReferencedImportSetting referencedImportSetting() const override;
+    [[nodiscard]] ReferencedImportSetting referencedImportSetting() const override;
     void readReferencedImportSetting(SettingCompletion completion) override;
-    std::optional<Error> setReferencedImportSetting(bool referenced) override;
+    [[nodiscard]] std::optional<Error> setReferencedImportSetting(bool referenced) override;
 
     void findOrMakeAlbum(const QString& name, AlbumCompletion completion) override;
     void fetchAlbums(AlbumListCompletion completion) override;

@@ -68,10 +68,10 @@ public:
     virtual QString location() const = 0;
 
     // Reads the setting on the calling thread (a small file; not on the GUI thread).
-    virtual ReferencedImportSetting referencedImportSetting() const = 0;
+    [[nodiscard]] virtual ReferencedImportSetting referencedImportSetting() const = 0;
     // The same, read off the calling thread.
     virtual void readReferencedImportSetting(SettingCompletion completion) = 0;
-    virtual std::optional<Error> setReferencedImportSetting(bool referenced) = 0;
+    [[nodiscard]] virtual std::optional<Error> setReferencedImportSetting(bool referenced) = 0;
 
     // Finds the album with this name, or makes it; the name goes through sanitizedName() first.
     virtual void findOrMakeAlbum(const QString& name, AlbumCompletion completion) = 0;

@@ -27,7 +27,7 @@ public:
     explicit HelpBook(QString resourceFolder = QStringLiteral(":/help"), QString installFolder = defaultInstallFolder());
 
     // Copies the pages into the install folder, each through a temporary file renamed into place.
-    std::optional<Error> registerBooks();
+    [[nodiscard]] std::optional<Error> registerBooks();
     bool isRegistered() const { return m_registered; }
 
     // The page holding the anchor (its element with id or name equal to the anchor), with the anchor as the

@@ -27,7 +27,7 @@ public:
     virtual bool revealFile(const QString& path) = 0;
     // The desktop entry's file or the executable's path; none when the application is not installed.
     virtual std::optional<QString> locateApplication(const QString& application) const = 0;
-    virtual std::optional<Error> launchApplication(const QString& application, const QStringList& arguments = {}) = 0;
+    [[nodiscard]] virtual std::optional<Error> launchApplication(const QString& application, const QStringList& arguments = {}) = 0;
     // Process ids of running processes whose executable has this file name.
     virtual std::vector<qint64> runningProcesses(const QString& executableName) const = 0;
     // Asks every such process to quit (SIGTERM); answers whether one was asked.
@@ -44,7 +44,7 @@ public:
     bool openUrl(const QUrl& url) override;
     bool revealFile(const QString& path) override;
     std::optional<QString> locateApplication(const QString& application) const override;
-    std::optional<Error> launchApplication(const QString& application, const QStringList& arguments = {}) override;
+    [[nodiscard]] std::optional<Error> launchApplication(const QString& application, const QStringList& arguments = {}) override;
     std::vector<qint64> runningProcesses(const QString& executableName) const override;
     bool quitApplication(const QString& executableName) override;
 

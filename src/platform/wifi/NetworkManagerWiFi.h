@@ -28,9 +28,9 @@ public:
     bool powerOn() const override;
 
     WiFiScanResult scanForNetworks(const QString& name) override;
-    std::optional<Error> associate(const WiFiNetwork& network, const QString& password) override;
+    [[nodiscard]] std::optional<Error> associate(const WiFiNetwork& network, const QString& password) override;
     void disassociate() override;
-    std::optional<Error> setPower(bool on) override;
+    [[nodiscard]] std::optional<Error> setPower(bool on) override;
 
     // How long a join may take before it is given up (and NetworkManager's activation cancelled).
     void setActivationTimeout(std::chrono::milliseconds timeout) { m_activationTimeout = timeout; }

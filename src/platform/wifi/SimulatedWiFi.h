@@ -51,9 +51,9 @@ public:
     bool powerOn() const override;
 
     WiFiScanResult scanForNetworks(const QString& name) override;
-    std::optional<Error> associate(const WiFiNetwork& network, const QString& password) override;
+    [[nodiscard]] std::optional<Error> associate(const WiFiNetwork& network, const QString& password) override;
     void disassociate() override;
-    std::optional<Error> setPower(bool on) override;
+    [[nodiscard]] std::optional<Error> setPower(bool on) override;
 
 private:
     struct State {

@@ -41,9 +41,9 @@ public:
 
     // Networks of that name in range (all networks for an empty name).
     virtual WiFiScanResult scanForNetworks(const QString& name) = 0;
-    virtual std::optional<Error> associate(const WiFiNetwork& network, const QString& password) = 0;
+    [[nodiscard]] virtual std::optional<Error> associate(const WiFiNetwork& network, const QString& password) = 0;
     virtual void disassociate() = 0;
-    virtual std::optional<Error> setPower(bool on) = 0;
+    [[nodiscard]] virtual std::optional<Error> setPower(bool on) = 0;
 
 signals:
     void ssidChanged(const QString& interfaceName);

@@ -141,7 +141,7 @@ bool PhotoSortingPresetListModel::setData(const QModelIndex& index, const QVaria
     if (name.trimmed().isEmpty())
         return false; // a preset without a name could not be told apart in the menus
     preset->setName(name);
-    m_store.commitUserDefinedPresets(false);
+    m_store.saveUserDefinedPresets();
     return true;
 }
 

@@ -386,7 +386,7 @@ void PhotoSortingViewController::photoSortingRowRequestedAddRow(PhotoSortingRowV
         return;
     const UserDefinedSortingStepPtr added = m_currentPhotoSorting->addStep(row->step());
     // Saved at once: a folder level must not wait for the next edit (or a clean quit) to reach the disk.
-    m_store.commitUserDefinedPresets(false);
+    m_store.saveUserDefinedPresets();
     rebuildRowsWith(m_currentPhotoSorting);
     for (PhotoSortingRowViewController* shown : m_rows) {
         if (shown->step() == added)
@@ -399,13 +399,13 @@ void PhotoSortingViewController::photoSortingRowRequestedDeleteRow(PhotoSortingR
     if (!row->step() || isBuiltIn(m_currentPhotoSorting))
         return;
     m_currentPhotoSorting->remove(row->step());
-    m_store.commitUserDefinedPresets(false);
+    m_store.saveUserDefinedPresets();
     rebuildRowsWith(m_currentPhotoSorting);
 }
 
 void PhotoSortingViewController::photoSortingRowDidChangeValue()
 {
-    m_store.commitUserDefinedPresets(false);
+    m_store.saveUserDefinedPresets();
 }
 
 void PhotoSortingViewController::pointAtSelection(bool animated)

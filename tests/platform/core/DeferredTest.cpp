@@ -52,18 +52,3 @@ TEST(Deferred, UponRunsOnTheGivenQueueAndNeverInTheCallersStack)
     EXPECT_FALSE(after);
     EXPECT_TRUE(runUntil([&] { return after; }));
 }
-
-TEST(Deferred, AndFillsOnceBothSidesAreFilledWhateverTheOrder)
-{
-    Deferred<int> number;
-    Deferred<QString> text;
-    auto both = number.and_(text);
-    text.fill(QStringLiteral("b"));
-    vornakel::test::runFor(std::chrono::milliseconds(20));
-    EXPECT_FALSE(both.isFilled());
-    number.fill(1);
-    const auto value = both.waitFor(std::chrono::seconds(5));
-    ASSERT_TRUE(value.has_value());
-    EXPECT_EQ(value->first, 1);
-    EXPECT_EQ(value->second, QStringLiteral("b"));
-}

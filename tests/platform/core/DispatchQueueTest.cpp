@@ -1,12 +1,15 @@
 #include "platform/core/DispatchQueue.h"
 #include "support/TestSupport.h"
 
+#include <QScopeGuard>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <future>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace vornakel;
@@ -171,4 +174,106 @@ TEST(DispatchQueue, LabelsCarryTheProgramsPrefix)
 {
     for (const QueuePtr& queue : {DispatchQueue::main(), DispatchQueue::global(DispatchQueue::QoS::Utility)})
         EXPECT_TRUE(queue->label().startsWith(QStringLiteral(VKL_APP_IDENTIFIER_PREFIX "."))) << queue->label().toStdString();
+}
+
+TEST(DispatchQueue, BlocksBoundToAContextAreDroppedOnceItIsGone)
+{
+    // Each case posts two blocks with a context, destroys it or not before the loop turns, and then posts a
+    // marker without one, due last: once the marker has run, every block before it has run or been dropped.
+    struct Case {
+        const char* name;
+        bool delayed;
+        bool fromWorker;
+        bool destroy;
+    };
+    const Case cases[] = {
+        {"posted, context destroyed", false, false, true},
+        {"posted, context alive", false, false, false},
+        {"delayed, context destroyed", true, false, true},
+        {"delayed, context alive", true, false, false},
+        {"posted from a worker, context destroyed", false, true, true},
+        {"posted from a worker, context alive", false, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto context = std::make_unique<QObject>();
+        std::atomic<int> ran = 0;
+        std::atomic<bool> posted = false;
+        const auto post = [&c, &ran](DispatchQueue::Context guard) {
+            for (int i = 0; i < 2; ++i) {
+                if (c.delayed)
+                    DispatchQueue::main()->asyncAfter(std::chrono::milliseconds(5), guard, [&ran] { ++ran; });
+                else
+                    DispatchQueue::main()->async(guard, [&ran] { ++ran; });
+            }
+        };
+        if (c.fromWorker) {
+            // The guard is taken here, on the context's thread; the worker only holds it.
+            DispatchQueue::global()->async([&post, &posted, guard = DispatchQueue::Context(context.get())] {
+                post(guard);
+                posted = true;
+            });
+            // The context goes while the worker may still be posting.
+            if (c.destroy)
+                context.reset();
+            // The marker below is posted after the worker's blocks, so it runs after them.
+            ASSERT_TRUE(runUntil([&] { return posted.load(); }));
+        } else {
+            post(context.get());
+            if (c.destroy)
+                context.reset();
+        }
+        bool marker = false;
+        DispatchQueue::main()->asyncAfter(std::chrono::milliseconds(c.delayed ? 20 : 0), [&marker] { marker = true; });
+        ASSERT_TRUE(runUntil([&] { return marker; }));
+        EXPECT_EQ(ran.load(), c.destroy ? 0 : 2);
+    }
+}
+
+TEST(DispatchQueue, InteractiveBlocksGoAheadOfQueuedBackgroundBlocks)
+{
+    // The first background blocks take every thread of the pool and hold it until the gate opens; the rest wait
+    // in the pool. An interactive block posted after all of them must be the next to start once a thread is
+    // free: each background block that starts after the gate waits for it, and gives up only if it never came.
+    constexpr int kBackground = 200;
+    const int width = int(DispatchQueue::maximumConcurrentBlocks());
+    ASSERT_LT(width, kBackground);
+    std::promise<void> opening;
+    std::promise<void> interactiveRan;
+    const std::shared_future<void> gate = opening.get_future().share();
+    const std::shared_future<void> interactive = interactiveRan.get_future().share();
+    std::atomic<int> started = 0;
+    std::atomic<int> finished = 0;
+    std::atomic<int> overtaken = 0;
+    std::atomic<int> finishedBeforeInteractive = -1;
+    bool opened = false;
+    const auto open = [&] {
+        if (!std::exchange(opened, true))
+            opening.set_value();
+    };
+    // However the test ends, no block is left waiting on what the test owns.
+    const auto drain = qScopeGuard([&] {
+        open();
+        runUntil([&] { return finished.load() == kBackground && finishedBeforeInteractive.load() >= 0; },
+                 std::chrono::seconds(60));
+    });
+    for (int i = 0; i < kBackground; ++i) {
+        DispatchQueue::global(DispatchQueue::QoS::Background)->async([&, gate, interactive, width] {
+            if (started++ < width)
+                gate.wait_for(std::chrono::seconds(30));
+            else if (interactive.wait_for(std::chrono::seconds(20)) != std::future_status::ready)
+                ++overtaken;
+            ++finished;
+        });
+    }
+    ASSERT_TRUE(runUntil([&] { return started.load() == width; }));
+    DispatchQueue::global(DispatchQueue::QoS::UserInteractive)->async([&] {
+        finishedBeforeInteractive = finished.load();
+        interactiveRan.set_value();
+    });
+    open();
+    ASSERT_TRUE(runUntil([&] { return finished.load() == kBackground && finishedBeforeInteractive.load() >= 0; },
+                         std::chrono::seconds(60)));
+    EXPECT_EQ(overtaken.load(), 0);
+    EXPECT_LE(finishedBeforeInteractive.load(), width) << "only the blocks that held a thread went first";
 }

@@ -37,6 +37,22 @@ private:
     std::vector<int> m_entries;
 };
 
+// An operation that runs one block.
+class BlockOperation : public Operation {
+public:
+    explicit BlockOperation(std::function<void()> block) : m_block(std::move(block)) {}
+    static std::shared_ptr<BlockOperation> create(std::function<void()> block)
+    {
+        return std::make_shared<BlockOperation>(std::move(block));
+    }
+
+protected:
+    void main() override { m_block(); }
+
+private:
+    std::function<void()> m_block;
+};
+
 // An asynchronous operation that stays executing until the test completes it.
 class ManualOperation : public Operation {
 public:
@@ -76,14 +92,14 @@ TEST(OperationQueue, OneAtATimeRunsInAddingOrderWithoutOverlap)
     std::atomic<int> running = 0;
     std::atomic<int> mostRunning = 0;
     for (int i = 0; i < 20; ++i) {
-        queue.addOperation([&, i] {
+        queue.addOperation(BlockOperation::create([&, i] {
             const int now = ++running;
             mostRunning = std::max(mostRunning.load(), now);
             // Gives a second operation the chance to overlap if the limit were not kept.
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             journal.add(i);
             --running;
-        });
+        }));
     }
     ASSERT_TRUE(runUntil([&] { return journal.size() == 20; }));
     EXPECT_EQ(mostRunning.load(), 1);
@@ -98,14 +114,14 @@ TEST(OperationQueue, WithoutALimitOperationsRunSideBySide)
     std::atomic<int> arrived = 0;
     std::atomic<int> sawBoth = 0;
     for (int i = 0; i < 2; ++i) {
-        queue.addOperation([&] {
+        queue.addOperation(BlockOperation::create([&] {
             ++arrived;
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
             while (arrived < 2 && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::yield();
             if (arrived == 2)
                 ++sawBoth;
-        });
+        }));
     }
     ASSERT_TRUE(runUntil([&] { return queue.operationCount() == 0; }, std::chrono::seconds(10)));
     EXPECT_EQ(sawBoth.load(), 2);
@@ -117,10 +133,8 @@ TEST(OperationQueue, ACancelledOperationFinishesWithoutRunningAndLetsDependentsG
     queue.setMaxConcurrentOperationCount(1);
     auto blocker = std::make_shared<ManualOperation>();
     std::atomic<bool> cancelledRan = false;
-    std::atomic<bool> completionRan = false;
     std::atomic<bool> dependentRan = false;
     auto cancelled = BlockOperation::create([&] { cancelledRan = true; });
-    cancelled->setCompletionBlock([&] { completionRan = true; });
     auto dependent = BlockOperation::create([&] { dependentRan = true; });
     dependent->addDependency(cancelled);
     queue.addOperation(blocker);
@@ -134,7 +148,7 @@ TEST(OperationQueue, ACancelledOperationFinishesWithoutRunningAndLetsDependentsG
     EXPECT_FALSE(cancelled->isFinished()) << "it waits for its turn like any other";
     blocker->complete();
 
-    ASSERT_TRUE(runUntil([&] { return dependentRan.load() && completionRan.load(); }));
+    ASSERT_TRUE(runUntil([&] { return dependentRan.load(); }));
     EXPECT_FALSE(cancelledRan.load());
     EXPECT_TRUE(cancelled->isFinished());
     EXPECT_FALSE(cancelled->isExecuting());
@@ -194,53 +208,78 @@ TEST(OperationQueue, ChainedAsynchronousOperationsFinishOneAfterAnother)
     EXPECT_EQ(mostExecuting.load(), 1);
 }
 
-TEST(OperationQueue, ReportsWhenEmptyAndWaitsOffTheMainThread)
+TEST(OperationQueue, CountsWhatIsLeftAndQueuesAnOperationOnce)
 {
     OperationQueue queue;
-    std::atomic<int> emptied = 0;
-    std::atomic<bool> emptiedOnMain = false;
-    queue.setEmptyHandler(DispatchQueue::main(), [&] {
-        emptiedOnMain = DispatchQueue::isMainThread();
-        ++emptied;
-    });
     auto held = std::make_shared<ManualOperation>();
     auto journal = std::make_shared<Journal>();
-    queue.addOperation(held);
+    EXPECT_TRUE(queue.addOperation(held));
     for (int i = 0; i < 3; ++i)
-        queue.addOperation([journal, i] { journal->add(i); });
+        EXPECT_TRUE(queue.addOperation(BlockOperation::create([journal, i] { journal->add(i); })));
     EXPECT_FALSE(queue.addOperation(held)) << "an operation is queued once";
-    EXPECT_FALSE(queue.waitUntilAllOperationsAreFinished()) << "the main thread never blocks";
-
-    // What the waiting worker saw; `finished` is set last, so the rest is complete once it reads true.
-    struct Waiter {
-        std::atomic<bool> waited = false;
-        std::atomic<size_t> seenAfterWait = 0;
-        std::atomic<bool> finished = false;
-    };
-    auto waiter = std::make_shared<Waiter>();
-    DispatchQueue::global()->async([&queue, journal, waiter] {
-        waiter->waited = queue.waitUntilAllOperationsAreFinished();
-        waiter->seenAfterWait = journal->size();
-        waiter->finished = true;
-    });
-    // However the test ends, the worker is done with the queue before the queue goes away.
-    const auto joinWorker = qScopeGuard([&] {
-        held->complete();
-        runUntil([&] { return waiter->finished.load(); });
-    });
+    OperationQueue other;
+    EXPECT_FALSE(other.addOperation(held)) << "and by one queue";
 
     // The held operation keeps the queue from emptying however long the others take to be cleared away.
     ASSERT_TRUE(runUntil([&] { return held->started && journal->size() == 3 && queue.operationCount() == 1; }));
-    EXPECT_FALSE(waiter->finished.load());
-    EXPECT_EQ(emptied.load(), 0);
-
     held->complete();
-    ASSERT_TRUE(runUntil([&] { return waiter->finished.load() && emptied.load() == 1; }));
-    EXPECT_TRUE(waiter->waited.load());
-    EXPECT_EQ(waiter->seenAfterWait.load(), 3u);
-    EXPECT_TRUE(emptiedOnMain.load());
-    EXPECT_EQ(queue.operationCount(), 0);
+    ASSERT_TRUE(runUntil([&] { return queue.operationCount() == 0; }));
     EXPECT_FALSE(queue.addOperation(held)) << "a finished operation is not run again";
+}
+
+namespace {
+
+// Counts every question about its end, whoever asks: the queue's or a dependent's.
+class CountedOperation : public Operation {
+public:
+    CountedOperation(std::atomic<size_t>& questions, std::atomic<size_t>& ran) : m_questions(questions), m_ran(ran) {}
+    bool isFinished() const override
+    {
+        ++m_questions;
+        return Operation::isFinished();
+    }
+
+protected:
+    void main() override { ++m_ran; }
+
+private:
+    std::atomic<size_t>& m_questions;
+    std::atomic<size_t>& m_ran;
+};
+
+} // namespace
+
+TEST(OperationQueue, EachChangeCostsTheSameHoweverManyOperationsWait)
+{
+    // The copy's shape: thousands of operations, each after the one before, one at a time, all queued while the
+    // first is held. Asking every waiting operation on every change would ask about n * n / 2 times.
+    constexpr size_t kCount = 20000;
+    std::atomic<size_t> questions = 0;
+    std::atomic<size_t> ran = 0;
+    OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(1);
+    auto blocker = std::make_shared<ManualOperation>();
+    ASSERT_TRUE(queue.addOperation(blocker));
+    ASSERT_TRUE(runUntil([&] { return blocker->started.load(); }));
+    std::vector<OperationPtr> operations;
+    operations.reserve(kCount);
+    OperationPtr previous = blocker;
+    for (size_t i = 0; i < kCount; ++i) {
+        auto operation = std::make_shared<CountedOperation>(questions, ran);
+        operation->addDependency(previous);
+        ASSERT_TRUE(queue.addOperation(operation));
+        operations.push_back(operation);
+        previous = operation;
+    }
+    EXPECT_EQ(queue.operationCount(), int(kCount + 1));
+    const size_t whileAdding = questions.load();
+    EXPECT_LE(whileAdding, 2 * kCount) << "adding asks about the added operation only";
+
+    blocker->complete();
+    ASSERT_TRUE(runUntil([&] { return queue.operationCount() == 0; }, std::chrono::seconds(60)));
+    EXPECT_EQ(ran.load(), kCount);
+    // Each operation is asked a fixed number of times: when it is added, when it becomes ready, when it ends.
+    EXPECT_LE(questions.load() - whileAdding, 3 * kCount);
 }
 
 TEST(OperationQueue, CancellingAllOrDestroyingTheQueueFinishesWhatWasWaiting)

@@ -181,10 +181,12 @@ void LightroomDestinationPane::updateConfigurationDetailsFromLightroom(bool show
                     return;
                 }
                 // Whether each folder is there asks the disk, which may be a slow network volume.
-                DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([pane, generation, path, folders] {
+                // The guard is taken here, on the main thread, where the pane was just seen alive.
+                DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([guard = DispatchQueue::Context(pane.data()),
+                                                                                  pane, generation, path, folders] {
                     std::vector<QUrl> reachable = reachableFolders(*folders);
-                    DispatchQueue::main()->async([pane, generation, path, reachable = std::move(reachable)]() mutable {
-                        if (!pane || !pane->isCurrent(generation))
+                    DispatchQueue::main()->async(guard, [pane, generation, path, reachable = std::move(reachable)]() mutable {
+                        if (!pane->isCurrent(generation))
                             return;
                         pane->m_refreshTimer->stop();
                         pane->m_catalogUrl = QUrl::fromLocalFile(*path);

@@ -488,16 +488,16 @@ void SimulatedCameraDiscovery::scheduleReport(bool always)
     if (!m_searching)
         return;
     const uint64_t generation = m_searchGeneration;
-    DispatchQueue::main()->asyncAfter(m_reportDelay, [self = QPointer(this), generation, always] {
-        if (!self || !self->m_searching || generation != self->m_searchGeneration)
+    DispatchQueue::main()->asyncAfter(m_reportDelay, this, [this, generation, always] {
+        if (!m_searching || generation != m_searchGeneration)
             return;
-        Cameras current = self->reachableCameras();
-        if (!always && current == self->m_reported)
+        Cameras current = reachableCameras();
+        if (!always && current == m_reported)
             return;
-        self->m_reported = std::move(current);
+        m_reported = std::move(current);
         // An observer may change the list while it is being told; each gets this report's copy.
-        const Cameras reported = self->m_reported;
-        emit self->devicesChanged(reported);
+        const Cameras reported = m_reported;
+        emit devicesChanged(reported);
     });
 }
 
