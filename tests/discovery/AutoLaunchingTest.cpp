@@ -91,7 +91,7 @@ protected:
                                                                    std::move(fakeHelper));
         QObject::connect(autoLaunching.get(), &WiFiNetworkAutoLaunching::watchedNetworkNamesChanged, [this] { ++changes; });
     }
-    ~AutoLaunchingTest() override { loginItem->setEnabled(false); }
+    ~AutoLaunchingTest() override { EXPECT_EQ(loginItem->setEnabled(false), std::nullopt); }
 
     void connectVia(const QString& ssid, const std::optional<QString>& cameraAddress)
     {

@@ -7,6 +7,8 @@
 #include <QMutex>
 #include <QTcpServer>
 
+#include <gtest/gtest.h>
+
 namespace vornakel::test {
 namespace {
 
@@ -76,8 +78,9 @@ LrPluginBridge::Options BridgeFixture::options()
 
 tools::ReferenceEditorPeer& BridgeFixture::makePeer(tools::ReferenceEditorFaults faults)
 {
-    if (!bridge->pluginIsInstalled())
-        bridge->installOrUpdatePlugin(LrPluginBridge::bundledPluginLocation());
+    if (!bridge->pluginIsInstalled()) {
+        EXPECT_EQ(bridge->installOrUpdatePlugin(LrPluginBridge::bundledPluginLocation()), std::nullopt);
+    }
     tools::ReferenceEditorPeer::Options peerOptions;
     peerOptions.modulesFolder = home.filePath(QStringLiteral("Modules"));
     peerOptions.catalogFolder = home.filePath(QStringLiteral("Catalog"));

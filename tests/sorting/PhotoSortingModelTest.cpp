@@ -202,7 +202,7 @@ TEST_F(PhotoSortingModelTest, APresetStoredWithoutIdentifierKeepsOneAcrossLoads)
         auto defaults = openDefaults();
         auto model = openModel(*defaults);
         EXPECT_EQ(model->userDefined()[0]->presetId(), first);
-        model->commitUserDefinedPresets(false); // from here on the identifier is stored
+        EXPECT_EQ(model->commitUserDefinedPresets(false), std::nullopt); // from here on the identifier is stored
     }
     auto defaults = openDefaults();
     auto model = openModel(*defaults);

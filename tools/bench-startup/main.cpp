@@ -86,8 +86,12 @@ int main(int argc, char** argv)
     }
     QFile(runtime).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     // No Wi-Fi helper is started by a run.
-    PropertyList::writeBinaryFile(QVariantMap{{QStringLiteral("AutoLaunchWhenWatchedNetworksJoined"), false}},
-                                  configHome + QStringLiteral("/com.vornakel.zediriri-zir/UserDefaults.plist"));
+    if (const auto error = PropertyList::writeBinaryFile(
+            QVariantMap{{QStringLiteral("AutoLaunchWhenWatchedNetworksJoined"), false}},
+            configHome + QStringLiteral("/com.vornakel.zediriri-zir/UserDefaults.plist"))) {
+        std::fprintf(stderr, "could not write the settings: %s\n", qPrintable(error->description()));
+        return 1;
+    }
     std::printf("%d cached photos written in %.1f s\n", photos, filling.elapsed() / 1000.0);
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

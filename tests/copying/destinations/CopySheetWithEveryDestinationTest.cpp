@@ -32,7 +32,7 @@ TEST(CopySheetWithEveryDestination, FolderLibraryAndEditorEachWithTheirPane)
     auto library = std::make_shared<FakePhotoLibrary>();
     library->present = true;
     // The editor runs, with the plug-in installed, and serves one folder of its catalog.
-    editor.bridge->installOrUpdatePlugin(LrPluginBridge::bundledPluginLocation());
+    EXPECT_EQ(editor.bridge->installOrUpdatePlugin(LrPluginBridge::bundledPluginLocation()), std::nullopt);
     editor.applications.running[LrPluginBridge::defaultApplicationIdentifier()].push_back(7);
     tools::ReferenceEditorPeer::Options peerOptions;
     peerOptions.modulesFolder = editor.home.filePath(QStringLiteral("Modules"));

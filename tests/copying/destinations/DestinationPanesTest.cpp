@@ -40,8 +40,9 @@ protected:
     // folders: what the peer lists besides the folders of images it holds.
     void makePane(QStringList folders, tools::ReferenceEditorFaults faults = {}, bool installPlugin = true)
     {
-        if (installPlugin)
-            editor.bridge->installOrUpdatePlugin(LrPluginBridge::bundledPluginLocation());
+        if (installPlugin) {
+            EXPECT_EQ(editor.bridge->installOrUpdatePlugin(LrPluginBridge::bundledPluginLocation()), std::nullopt);
+        }
         tools::ReferenceEditorPeer::Options options;
         options.modulesFolder = editor.home.filePath(QStringLiteral("Modules"));
         options.catalogFolder = editor.home.filePath(QStringLiteral("Catalog"));
@@ -127,7 +128,7 @@ TEST_F(LightroomPaneTest, ThePluginGoneAfterTheLaunchButtonWasShownStillOffersIn
     pane->show();
     ASSERT_TRUE(waitFor(PaneState::notLaunched));
     EXPECT_EQ(pane->statusButton()->text(), text("LaunchLightroomButtonTitle"));
-    editor.bridge->uninstallPlugin();
+    EXPECT_EQ(editor.bridge->uninstallPlugin(), std::nullopt);
     pane->updateConfigurationDetailsFromLightroom(false, false);
     ASSERT_TRUE(waitFor(PaneState::noPlugin));
     EXPECT_EQ(pane->statusButton()->text(), text("InstallPluginButtonTitle"));
