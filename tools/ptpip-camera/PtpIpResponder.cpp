@@ -682,6 +682,19 @@ void PtpIpResponder::startObjectTransfer(Connection* connection, uint32_t transa
     pump(connection);
 }
 
+void PtpIpResponder::resumeLater(Connection* connection, uint32_t transaction, int milliseconds)
+{
+    // The connection may be gone, or busy with another transfer, by the time the wait ends.
+    QTimer::singleShot(milliseconds, this, [this, connection, transaction] {
+        if (std::none_of(m_connections.begin(), m_connections.end(), [&](const auto& each) { return each.get() == connection; }))
+            return;
+        if (connection->transfer && connection->transfer->transaction == transaction) {
+            connection->transfer->waiting = false;
+            pump(connection);
+        }
+    });
+}
+
 void PtpIpResponder::pump(Connection* connection)
 {
     while (connection->transfer && connection->socket) {
@@ -705,14 +718,7 @@ void PtpIpResponder::pump(Connection* connection)
             transfer.waiting = true;
             log(QStringLiteral("stream stalls after %1 bytes").arg(position));
             if (m_options.streamStallMs > 0) {
-                QTimer::singleShot(m_options.streamStallMs, this, [this, connection, tx = transfer.transaction] {
-                    if (std::none_of(m_connections.begin(), m_connections.end(), [&](const auto& each) { return each.get() == connection; }))
-                        return;
-                    if (connection->transfer && connection->transfer->transaction == tx) {
-                        connection->transfer->waiting = false;
-                        pump(connection);
-                    }
-                });
+                resumeLater(connection, transfer.transaction, m_options.streamStallMs);
             }
             return;
         }
@@ -721,14 +727,7 @@ void PtpIpResponder::pump(Connection* connection)
             const qint64 early = due - transfer.clock.elapsed();
             if (early > 0) {
                 transfer.waiting = true;
-                QTimer::singleShot(int(early), this, [this, connection, tx = transfer.transaction] {
-                    if (std::none_of(m_connections.begin(), m_connections.end(), [&](const auto& each) { return each.get() == connection; }))
-                        return;
-                    if (connection->transfer && connection->transfer->transaction == tx) {
-                        connection->transfer->waiting = false;
-                        pump(connection);
-                    }
-                });
+                resumeLater(connection, transfer.transaction, int(early));
                 return;
             }
         }

@@ -107,6 +107,8 @@ private:
     void startObjectTransfer(Connection* connection, uint32_t transaction, const Object& object, uint64_t offset,
                              uint64_t length, bool partial);
     void pump(Connection* connection);
+    // Takes a waiting transfer up again after a while, when it is still the connection's.
+    void resumeLater(Connection* connection, uint32_t transaction, int milliseconds);
     void closeConnection(Connection* connection);
     void log(const QString& line);
     const Object* objectOf(uint32_t handle) const;
