@@ -62,12 +62,30 @@ bool processIsAlive(qint64 processId)
     return state != 'Z' && state != 'X';
 }
 
+namespace {
+
+// The HOME a process was started with; empty when it cannot be read.
+QByteArray homeOf(qint64 processId)
+{
+    QFile environment(QStringLiteral("/proc/%1/environ").arg(processId));
+    if (!environment.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray& entry : environment.read(1 << 20).split('\0')) {
+        if (entry.startsWith("HOME="))
+            return entry.mid(5);
+    }
+    return {};
+}
+
+} // namespace
+
 QList<qint64> processesRunningProgram(const QString& program)
 {
     const QString wanted = QFileInfo(program).canonicalFilePath();
     if (wanted.isEmpty())
         return {};
     const qint64 self = QCoreApplication::applicationPid();
+    const QByteArray ourHome = qgetenv("HOME");
     QList<qint64> found;
     const QDir proc(QStringLiteral("/proc"));
     for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -82,7 +100,7 @@ QList<qint64> processesRunningProgram(const QString& program)
         // A program replaced on disk while it runs (an update) is still that program.
         if (executable.endsWith(QLatin1String(" (deleted)")))
             executable.chop(10);
-        if (executable == wanted && processIsAlive(processId))
+        if (executable == wanted && processIsAlive(processId) && homeOf(processId) == ourHome)
             found.append(processId);
     }
     return found;

@@ -48,8 +48,9 @@ private:
 
 // Whether a process of that id exists and has not ended (a zombie counts as ended).
 bool processIsAlive(qint64 processId);
-// The ids of this user's live processes that run the program file at `program` (after resolving links), this
-// process left out.
+// The ids of this user's live processes that run the program file at `program` (after resolving links) under
+// this process's home folder, this process left out. The home folder, like the socket's name, keeps apart the
+// sessions of one user that keep their settings in different homes (and test programs, each in its own home).
 QList<qint64> processesRunningProgram(const QString& program);
 
 // The running program's side: claims the socket, so that only one instance runs, and reports requests. The
