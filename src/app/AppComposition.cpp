@@ -63,9 +63,16 @@ AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCam
     // exiv2 is set up here, before any worker thread can reach it.
     Exiv2Library::initialize();
 
-    // The simulated Wi-Fi offers the simulated cameras' own networks.
-    SimulatedNetworkState::shared().setCameraNetworks(
-        SimulatedCameraDiscovery::networksOfCameraFolders(SimulatedCameraDiscovery::environmentCameraFolders()));
+    // The simulated Wi-Fi offers the simulated cameras' own networks, and those of the camera folders that a test
+    // camera under tools/ serves on 127.0.0.1 (VORNAKEL_SIMULATED_NETWORKS), so that their QR codes can be
+    // joined and the camera then found as the network's gateway.
+    auto networks = SimulatedCameraDiscovery::networksOfCameraFolders(SimulatedCameraDiscovery::environmentCameraFolders());
+    for (SimulatedCameraNetwork network : SimulatedCameraDiscovery::networksOfCameraFolders(
+             qEnvironmentVariable("VORNAKEL_SIMULATED_NETWORKS").split(QLatin1Char(':'), Qt::SkipEmptyParts))) {
+        network.cameraAddress = QStringLiteral("127.0.0.1");
+        networks.push_back(network);
+    }
+    SimulatedNetworkState::shared().setCameraNetworks(std::move(networks));
 
     VKLCameraDiscovery::setSharedInstance(m_cameraDiscovery.get());
 

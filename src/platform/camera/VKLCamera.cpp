@@ -149,6 +149,12 @@ Resolver& resolverSlot()
     return resolver;
 }
 
+QString& resolverInterfaceSlot()
+{
+    static QString name;
+    return name;
+}
+
 constexpr unsigned kRouteUp = 0x1;
 constexpr unsigned kRouteGateway = 0x2;
 
@@ -202,10 +208,19 @@ std::optional<QString> ipAddressOfGatewayForInterface(const QString& interfaceNa
     return gatewayFromRouteTable(QString::fromLatin1(file.readAll()), interfaceName);
 }
 
-void setGatewayResolver(std::function<std::optional<QString>(const QString&)> resolver)
+void setGatewayResolver(std::function<std::optional<QString>(const QString&)> resolver, QString interfaceName)
 {
     std::lock_guard lock(resolverMutex());
+    resolverInterfaceSlot() = resolver ? std::move(interfaceName) : QString();
     resolverSlot() = std::move(resolver);
+}
+
+std::optional<QString> resolvedInterfaceName()
+{
+    std::lock_guard lock(resolverMutex());
+    if (!resolverSlot() || resolverInterfaceSlot().isEmpty())
+        return std::nullopt;
+    return resolverInterfaceSlot();
 }
 
 } // namespace VKLNetworkConfigurationHelper

@@ -253,8 +253,11 @@ QueuePtr deliveryQueue();
 namespace VKLNetworkConfigurationHelper {
 // The IPv4 gateway of the named interface ("wlan0"), from the routing table; none when it has none.
 std::optional<QString> ipAddressOfGatewayForInterface(const QString& interfaceName);
-// Replaces the routing-table lookup (the simulated Wi-Fi answers for its own interface); empty restores it.
-void setGatewayResolver(std::function<std::optional<QString>(const QString&)> resolver);
+// Replaces the routing-table lookup (the simulated Wi-Fi answers for its own interface, named as
+// `interfaceName`, which then counts as a Wi-Fi interface); empty restores it.
+void setGatewayResolver(std::function<std::optional<QString>(const QString&)> resolver, QString interfaceName = {});
+// The Wi-Fi interface the installed resolver answers for; none without one.
+std::optional<QString> resolvedInterfaceName();
 // The gateway of the interface's default route in a routing table in the text form of /proc/net/route
 // (the route with the lowest metric when there are several); none when it has none.
 std::optional<QString> gatewayFromRouteTable(const QString& routeTable, const QString& interfaceName);

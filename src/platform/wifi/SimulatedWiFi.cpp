@@ -34,7 +34,7 @@ SimulatedWiFi::SimulatedWiFi(QString interfaceName, QObject* parent)
             return std::nullopt;
         std::lock_guard lock(state->mutex);
         return gatewayOf(state->current);
-    });
+    }, name);
 }
 
 SimulatedWiFi::~SimulatedWiFi()

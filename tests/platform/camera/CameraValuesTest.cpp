@@ -1,3 +1,4 @@
+#include "platform/camera/CameraAddresses.h"
 #include "platform/camera/VKLCamera.h"
 #include "support/TestSupport.h"
 
@@ -103,13 +104,57 @@ TEST(NetworkConfigurationHelper, AsksTheResolverWhileOneIsSet)
         if (interfaceName == QLatin1String("simwlan0"))
             return QStringLiteral("192.168.122.1");
         return std::nullopt;
-    });
+    }, QStringLiteral("simwlan0"));
     EXPECT_EQ(VKLNetworkConfigurationHelper::ipAddressOfGatewayForInterface(QStringLiteral("simwlan0")),
               QStringLiteral("192.168.122.1"));
+    EXPECT_EQ(CameraAddresses::wifiGateways(), QStringList{QStringLiteral("192.168.122.1")})
+        << "the simulated interface is the one Wi-Fi interface while it answers";
     EXPECT_EQ(VKLNetworkConfigurationHelper::ipAddressOfGatewayForInterface(QStringLiteral("eth0")), std::nullopt);
     VKLNetworkConfigurationHelper::setGatewayResolver({});
     EXPECT_EQ(VKLNetworkConfigurationHelper::ipAddressOfGatewayForInterface(QStringLiteral("no-such-interface")),
               std::nullopt);
+}
+
+TEST(CameraAddresses, ReadsListedEntriesWithAndWithoutAScheme)
+{
+    struct Case {
+        const char* list;
+        std::vector<CameraAddress> expected;
+    };
+    const QString ptpip = CameraAddresses::defaultScheme();
+    const Case cases[] = {
+        {"127.0.0.1:4000, 192.168.1.1", {{ptpip, QStringLiteral("127.0.0.1"), 4000}, {ptpip, QStringLiteral("192.168.1.1"), 0}}},
+        {"127.0.0.1:4000,ptpip://127.0.0.1:4000", {{ptpip, QStringLiteral("127.0.0.1"), 4000}}},
+        {"OLYMPUS://127.0.0.1:8080/, upnp://192.168.122.1",
+         {{QStringLiteral("olympus"), QStringLiteral("127.0.0.1"), 8080}, {QStringLiteral("upnp"), QStringLiteral("192.168.122.1"), 0}}},
+        {"camera.local:99999,,:80,10.0.0.1:x,://10.0.0.1,olympus://,olympus://../etc", {}},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.list);
+        EXPECT_EQ(CameraAddresses::parse(QString::fromLatin1(each.list)), each.expected);
+    }
+}
+
+TEST(CameraAddresses, EachBackendTakesItsOwnSchemeWithItsDefaultPort)
+{
+    qputenv("VORNAKEL_CAMERA_ADDRESSES", "127.0.0.1:4000,olympus://127.0.0.1,olympus://127.0.0.1:81");
+    const auto olympus = CameraAddresses::userListedFor(QStringLiteral("olympus"), 80);
+    const std::vector<CameraAddress> expected{{QStringLiteral("olympus"), QStringLiteral("127.0.0.1"), 80},
+                                              {QStringLiteral("olympus"), QStringLiteral("127.0.0.1"), 81}};
+    EXPECT_EQ(olympus, expected);
+    EXPECT_EQ(CameraAddresses::userListedFor(QStringLiteral("ptpip"), 15740).size(), 1u);
+    qunsetenv("VORNAKEL_CAMERA_ADDRESSES");
+}
+
+TEST(CameraAddresses, AGatewayPortIsTheMakersUnlessTheEnvironmentNamesAnother)
+{
+    qputenv("VORNAKEL_GATEWAY_PORTS", "olympus=18080, upnp = 18081,sony=x,panasonic=70000");
+    EXPECT_EQ(CameraAddresses::gatewayPort(QStringLiteral("olympus"), 80), 18080);
+    EXPECT_EQ(CameraAddresses::gatewayPort(QStringLiteral("upnp"), 64321), 18081);
+    EXPECT_EQ(CameraAddresses::gatewayPort(QStringLiteral("sony"), 64321), 64321);
+    EXPECT_EQ(CameraAddresses::gatewayPort(QStringLiteral("panasonic"), 60606), 60606);
+    EXPECT_EQ(CameraAddresses::gatewayPort(QStringLiteral("ptpip"), 15740), 15740);
+    qunsetenv("VORNAKEL_GATEWAY_PORTS");
 }
 
 } // namespace

@@ -200,23 +200,6 @@ TEST(PtpIpCamera, ASilentCameraIsLostWithinTheProbeBound)
     EXPECT_EQ(camera.camera->connectionState(), 0u);
 }
 
-TEST(PtpIpCameraDiscovery, ReadsTheListedAddresses)
-{
-    struct Case {
-        const char* list;
-        std::vector<std::pair<QString, quint16>> expected;
-    };
-    const Case cases[] = {
-        {"127.0.0.1:4000, 192.168.1.1", {{QStringLiteral("127.0.0.1"), 4000}, {QStringLiteral("192.168.1.1"), 15740}}},
-        {"127.0.0.1:4000,127.0.0.1:4000", {{QStringLiteral("127.0.0.1"), 4000}}},
-        {"camera.local:99999,,:80,10.0.0.1:x", {}},
-    };
-    for (const Case& each : cases) {
-        SCOPED_TRACE(each.list);
-        EXPECT_EQ(PtpIpCameraDiscovery::parseAddresses(QString::fromLatin1(each.list)), each.expected);
-    }
-}
-
 TEST(PtpIpCameraDiscovery, FindsTheCameraAtAListedAddressAndLosesItWhenItGoes)
 {
     auto responder = std::make_unique<tools::PtpIpResponder>(test::sampleCameraFolder(), tools::PtpIpResponderOptions{});

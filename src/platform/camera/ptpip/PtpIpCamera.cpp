@@ -1,12 +1,12 @@
 #include "platform/camera/ptpip/PtpIpCamera.h"
 
+#include "platform/camera/CameraAddresses.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/exiv2/Exiv2Library.h"
 #include "platform/imaging/ImageFileTypes.h"
 
 #include <exiv2/exiv2.hpp>
 
-#include <QNetworkInterface>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTimer>
@@ -839,30 +839,6 @@ PtpIpCameraDiscovery::PtpIpCameraDiscovery(QObject* parent) : VKLCameraDiscovery
 
 PtpIpCameraDiscovery::~PtpIpCameraDiscovery() = default;
 
-std::vector<std::pair<QString, quint16>> PtpIpCameraDiscovery::parseAddresses(const QString& list)
-{
-    std::vector<std::pair<QString, quint16>> result;
-    for (const QString& raw : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const QString entry = raw.trimmed();
-        QString host = entry;
-        quint16 port = kDefaultPort;
-        const int colon = entry.lastIndexOf(QLatin1Char(':'));
-        if (colon > 0 && entry.count(QLatin1Char(':')) == 1) {
-            bool ok = false;
-            const uint value = entry.mid(colon + 1).toUInt(&ok);
-            if (!ok || value == 0 || value > 65535)
-                continue;
-            host = entry.left(colon);
-            port = quint16(value);
-        }
-        if (host.isEmpty() || QHostAddress(host).isNull())
-            continue;
-        if (std::none_of(result.begin(), result.end(), [&](const auto& each) { return each.first == host && each.second == port; }))
-            result.emplace_back(host, port);
-    }
-    return result;
-}
-
 void PtpIpCameraDiscovery::beginSearching()
 {
     m_searching = true;
@@ -881,18 +857,12 @@ void PtpIpCameraDiscovery::probeAll()
     if (!m_searching)
         return;
     // The user's addresses first, then each Wi-Fi interface's gateway.
-    QString listed = qEnvironmentVariable("VORNAKEL_CAMERA_ADDRESSES");
-    const QStringList stored = UserDefaults::standard().stringArrayForKey(QStringLiteral("PTPIPCameraAddresses"));
-    if (!stored.isEmpty())
-        listed += QLatin1Char(',') + stored.join(QLatin1Char(','));
-    auto addresses = parseAddresses(listed);
-    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
-        if (interface.type() != QNetworkInterface::Wifi && !interface.name().startsWith(QLatin1String("wl")))
-            continue;
-        if (const auto gateway = VKLNetworkConfigurationHelper::ipAddressOfGatewayForInterface(interface.name())) {
-            if (std::none_of(addresses.begin(), addresses.end(), [&](const auto& each) { return each.first == *gateway; }))
-                addresses.emplace_back(*gateway, kDefaultPort);
-        }
+    std::vector<std::pair<QString, quint16>> addresses;
+    for (const CameraAddress& listed : CameraAddresses::userListedFor(backendName(), kDefaultPort))
+        addresses.emplace_back(listed.host, listed.port);
+    for (const QString& gateway : CameraAddresses::wifiGateways()) {
+        if (std::none_of(addresses.begin(), addresses.end(), [&](const auto& each) { return each.first == gateway; }))
+            addresses.emplace_back(gateway, CameraAddresses::gatewayPort(backendName(), kDefaultPort));
     }
     for (const auto& [host, port] : addresses) {
         const auto found = std::find_if(m_candidates.begin(), m_candidates.end(), [&](const auto& each) {

@@ -88,8 +88,8 @@ private:
     VKLPropertyProxies m_properties;
 };
 
-// Finds PTP/IP cameras: the addresses the user lists (VORNAKEL_CAMERA_ADDRESSES=host[:port],… and the user
-// default "PTPIPCameraAddresses"), then the gateway of each Wi-Fi interface (a camera's own access point).
+// Finds PTP/IP cameras: the addresses the user lists without a scheme or as "ptpip://" (CameraAddresses.h),
+// then the gateway of each Wi-Fi interface (a camera's own access point).
 // An address is a camera while a TCP connection to its port succeeds; one address is one camera. Main thread.
 class PtpIpCameraDiscovery : public VKLCameraDiscovery {
     Q_OBJECT
@@ -103,8 +103,6 @@ public:
     void stopSearching() override;
     Cameras cameras() const override { return m_reported; }
 
-    // host[:port] entries; a bad entry is left out.
-    static std::vector<std::pair<QString, quint16>> parseAddresses(const QString& list);
     void setProbeInterval(std::chrono::milliseconds interval) { m_interval = interval; }
 
 private:
