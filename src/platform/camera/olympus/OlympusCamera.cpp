@@ -1,0 +1,895 @@
+#include "platform/camera/olympus/OlympusCamera.h"
+
+#include "platform/camera/CameraAddresses.h"
+#include "platform/camera/olympus/OlympusHttpClient.h"
+#include "platform/camera/olympus/OlympusImageList.h"
+#include "platform/exiv2/Exiv2Library.h"
+#include "platform/imaging/ImageFileTypes.h"
+
+#include <exiv2/exiv2.hpp>
+
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <atomic>
+#include <mutex>
+
+Q_LOGGING_CATEGORY(lcOlympus, "vornakel.camera.olympus")
+
+namespace vornakel {
+
+using namespace olympus;
+
+namespace olympus {
+
+// What a connected camera's storage and items share. Touched on the main thread only.
+struct Session {
+    QPointer<HttpClient> http;
+    bool open = false; // false once disconnected or lost: new requests fail with 1001
+    // Asks the camera whether it is still there after a request's connection failed.
+    std::function<void(std::function<void(bool)>)> confirmAlive;
+};
+
+} // namespace olympus
+
+namespace {
+
+constexpr qint64 kMaxCameraInfo = 64 * 1024;
+constexpr qint64 kMaxThumbnail = 4 * 1024 * 1024;
+constexpr qint64 kMaxPreview = 32 * 1024 * 1024;
+// RAW files keep their previews near the start; this much is read to find the largest.
+constexpr qint64 kRawPreviewRead = 8 * 1024 * 1024;
+// A JPEG's EXIF block is at most 64 KB; a TIFF-based RAW file's tags sit near its start too.
+constexpr qint64 kMetadataRead = 256 * 1024;
+constexpr qsizetype kStreamChunk = 1024 * 1024;
+// Stream bytes handed to the delivery queue and not yet taken; past the high mark reading pauses.
+constexpr qint64 kStreamHighWater = 16 * 1024 * 1024;
+constexpr qint64 kStreamLowWater = 4 * 1024 * 1024;
+
+QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
+
+using SessionPtr = std::shared_ptr<Session>;
+using HandlePtr = std::shared_ptr<HttpClient::Handle>;
+
+bool isConnectionError(const std::optional<Error>& error)
+{
+    return error && (error->code == VKLErrorNotConnected || error->code == VKLErrorConnectionLost);
+}
+
+// Runs a request on the session's client, from any thread; the completion runs on the main thread. A request
+// whose connection failed is answered only once the camera was asked whether it is still there: 1002 when not.
+void run(const SessionPtr& session, HttpRequest request, HttpClient::Completion completion,
+         std::function<void(HandlePtr)> started = {})
+{
+    DispatchQueue::main()->async([session, request = std::move(request), completion = std::move(completion),
+                                  started = std::move(started)]() mutable {
+        if (!session->open || !session->http) {
+            completion(errorWithVKLErrorCode(VKLErrorNotConnected), {});
+            return;
+        }
+        auto handle = session->http->get(std::move(request), [session, completion](std::optional<Error> error, HttpResult result) {
+            if (!error || !result.transportFailed || !session->confirmAlive) {
+                completion(error, std::move(result));
+                return;
+            }
+            session->confirmAlive([completion, error, result](bool alive) {
+                completion(alive ? error : std::optional(errorWithVKLErrorCode(VKLErrorConnectionLost)), result);
+            });
+        });
+        if (started)
+            started(handle);
+    });
+}
+
+// The first `length` bytes of the file: a Range request, cut off there when the camera sends the whole file.
+void readHead(const SessionPtr& session, const QString& path, qint64 length,
+              std::function<void(std::optional<Error>, QByteArray)> completion)
+{
+    auto head = std::make_shared<QByteArray>();
+    HttpRequest request;
+    request.target = path;
+    request.rangeEnd = length - 1;
+    request.headers = [](int status, qint64) { return status == 200 || status == 206; };
+    request.sink = [head, length](const QByteArray& bytes) {
+        head->append(bytes.left(length - head->size()));
+        return head->size() < length;
+    };
+    run(session, std::move(request), [head, completion](std::optional<Error> error, HttpResult) {
+        if (error && error->code == VKLErrorCancelled)
+            error.reset(); // we stopped it: the bytes wanted are in
+        completion(error, error ? QByteArray() : *head);
+    });
+}
+
+// The largest embedded JPEG of a file's first bytes, or none.
+std::optional<QByteArray> largestEmbeddedJpeg(const QByteArray& bytes)
+{
+    try {
+        auto image = Exiv2Library::openData(bytes);
+        if (!image.get())
+            return std::nullopt;
+        image->readMetadata();
+        Exiv2::PreviewManager previews(*image);
+        std::optional<QByteArray> best;
+        for (const auto& properties : previews.getPreviewProperties()) {
+            if (properties.mimeType_ != "image/jpeg")
+                continue;
+            const Exiv2::PreviewImage preview = previews.getPreviewImage(properties);
+            if (preview.size() > 0 && (!best || qsizetype(preview.size()) > best->size()))
+                best = QByteArray(reinterpret_cast<const char*>(preview.pData()), qsizetype(preview.size()));
+        }
+        return best;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+struct ExifFacts {
+    std::optional<int> orientation;
+    std::optional<VKLShootingData> shooting;
+};
+
+ExifFacts exifFacts(const QByteArray& head)
+{
+    ExifFacts facts;
+    try {
+        auto image = Exiv2Library::openData(head);
+        if (!image.get())
+            return facts;
+        image->readMetadata();
+        const Exiv2::ExifData& exif = image->exifData();
+        const auto orientation = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        if (orientation != exif.end() && orientation->count() > 0 && orientation->toLong(0) >= 1 && orientation->toLong(0) <= 8)
+            facts.orientation = int(orientation->toLong(0));
+        VKLShootingData shooting;
+        shooting.exposureTime = Exiv2Library::exifNumber(exif, "Exif.Photo.ExposureTime");
+        shooting.fNumber = Exiv2Library::exifNumber(exif, "Exif.Photo.FNumber");
+        shooting.focalLength = Exiv2Library::exifNumber(exif, "Exif.Photo.FocalLength");
+        shooting.iso = Exiv2Library::isoSetting(exif);
+        if (!shooting.isEmpty())
+            facts.shooting = shooting;
+    } catch (const std::exception&) {
+        // A start of a file exiv2 cannot read carries no facts; the listing's stand.
+    }
+    return facts;
+}
+
+QString childPath(const QString& folder, const QString& name) { return folder + QLatin1Char('/') + name; }
+
+// ---- Items --------------------------------------------------------------------------------------------------
+
+struct ItemData {
+    QString path; // "/DCIM/100OLYMP/P1010001.JPG"
+    QString name;
+    uint64_t size = 0;
+    std::optional<QDateTime> date;
+    std::optional<int> orientation;
+    std::optional<VKLShootingData> shooting;
+    bool metadataLoaded = false;
+};
+
+struct StreamState {
+    VKLFileSystemItem::ItemPtr item;
+    VKLFileSystemItem::StreamContext context;
+    VKLFileSystemItem::StreamChunkBlock chunk;
+    QueuePtr deliveryQueue;
+    VKLFileSystemItem::StreamCompleteBlock complete;
+    QueuePtr completeQueue;
+    uint64_t expected = 0; // 0: not known
+    uint64_t received = 0; // main thread
+    QByteArray pending;    // main thread: bytes not yet handed on
+    HandlePtr handle;      // main thread
+    bool paused = false;   // main thread
+    std::atomic<bool> stopped{false};
+    std::atomic<qint64> inFlight{0};
+};
+
+void handOn(const std::shared_ptr<StreamState>& state, QByteArray bytes)
+{
+    state->inFlight += bytes.size();
+    if (state->inFlight > kStreamHighWater && !state->paused && state->handle) {
+        state->paused = true;
+        state->handle->setPaused(true);
+    }
+    state->deliveryQueue->async([state, bytes] {
+        const qint64 left = (state->inFlight -= bytes.size());
+        if (!state->stopped && state->chunk && state->chunk(state->item, bytes, state->context) == 1)
+            state->stopped = true;
+        if (left < kStreamLowWater) {
+            DispatchQueue::main()->async([state] {
+                if (state->paused && state->inFlight < kStreamLowWater) {
+                    state->paused = false;
+                    if (state->handle)
+                        state->handle->setPaused(false);
+                }
+            });
+        }
+    });
+}
+
+template <typename Base>
+class OlympusItemBase : public Base {
+public:
+    OlympusItemBase(SessionPtr session, std::weak_ptr<VKLFileStorage> storage, ItemData data)
+        : m_session(std::move(session)), m_storage(std::move(storage)), m_data(std::move(data))
+    {
+    }
+
+    std::optional<QString> name() const override { return m_data.name; }
+    uint64_t size() const override { return m_data.size; }
+    std::optional<QDateTime> dateCreated() const override { return m_data.date; }
+    std::optional<int> orientation() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_data.orientation;
+    }
+    std::optional<VKLShootingData> shootingData() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_data.shooting;
+    }
+    bool isKnownImageType() const override { return ImageFileTypes::isKnownImageName(m_data.name); }
+    bool metadataLoaded() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_data.metadataLoaded;
+    }
+    std::shared_ptr<VKLFileStorage> storage() const override { return m_storage.lock(); }
+
+    void loadMetadata(VKLFileSystemItem::ErrorCallback completion) override
+    {
+        auto self = this->shared_from_this();
+        if (metadataLoaded() || !isKnownImageType()) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_data.metadataLoaded = true;
+            }
+            DispatchQueue::main()->async([completion] {
+                if (completion)
+                    completion(std::nullopt);
+            });
+            return;
+        }
+        const qint64 length = m_data.size == 0 ? kMetadataRead : qint64(std::min<uint64_t>(m_data.size, kMetadataRead));
+        readHead(m_session, m_data.path, length, [this, self, completion](std::optional<Error> error, QByteArray head) {
+            // The listing gave name, size and date; what the file's start adds is welcome but not needed.
+            if (isConnectionError(error)) {
+                if (completion)
+                    completion(error);
+                return;
+            }
+            DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([this, self, completion, head] {
+                const ExifFacts facts = exifFacts(head);
+                {
+                    std::lock_guard lock(m_mutex);
+                    m_data.orientation = facts.orientation;
+                    m_data.shooting = facts.shooting;
+                    m_data.metadataLoaded = true;
+                }
+                DispatchQueue::main()->async([completion] {
+                    if (completion)
+                        completion(std::nullopt);
+                });
+            });
+        });
+    }
+
+    void fetchThumbnail(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery) override
+    {
+        fetchImage(std::move(preflight), std::move(delivery), false);
+    }
+    void fetchPreview(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery) override
+    {
+        fetchImage(std::move(preflight), std::move(delivery), true);
+    }
+
+    void streamItem(VKLFileSystemItem::StreamPreflightBlock preflight, QueuePtr preflightQueue,
+                    VKLFileSystemItem::StreamChunkBlock chunk, QueuePtr deliveryQueue,
+                    VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue) override;
+
+protected:
+    const SessionPtr& session() const { return m_session; }
+    const std::weak_ptr<VKLFileStorage>& storageRef() const { return m_storage; }
+    const QString& path() const { return m_data.path; }
+
+private:
+    void fetchImage(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery, bool preview);
+
+    SessionPtr m_session;
+    std::weak_ptr<VKLFileStorage> m_storage;
+    mutable std::mutex m_mutex;
+    ItemData m_data;
+};
+
+template <typename Base>
+void OlympusItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight,
+                                       VKLFileSystemItem::ImageDeliveryBlock delivery, bool preview)
+{
+    auto self = this->shared_from_this();
+    auto deliver = [self, delivery](std::optional<Error> error, std::optional<QByteArray> data) {
+        if (error && error->code == VKLErrorGeneric)
+            error = errorWithVKLErrorCode(VKLErrorReadFailed);
+        if (!error && (!data || data->isEmpty()))
+            error = errorWithVKLErrorCode(VKLErrorReadFailed);
+        VKLLibrary::deliveryQueue()->async([self, delivery, error, data] {
+            if (delivery)
+                delivery(self, error, error ? std::nullopt : data);
+        });
+    };
+    const bool raw = ImageFileTypes::kindOfFileName(m_data.name) == ImageFileTypes::Kind::raw;
+    VKLLibrary::deliveryQueue()->async([self, preflight, deliver, preview, raw, session = m_session, path = m_data.path,
+                                        size = m_data.size] {
+        if (preflight && !preflight(self))
+            return;
+        HttpRequest request;
+        request.target = preview ? QStringLiteral("/get_resizeimg.cgi?DIR=%1&size=%2").arg(path).arg(OlympusCamera::previewSize())
+                                 : QStringLiteral("/get_thumbnail.cgi?DIR=%1").arg(path);
+        request.maximumBytes = preview ? kMaxPreview : kMaxThumbnail;
+        run(session, std::move(request), [deliver, preview, raw, session, path, size](std::optional<Error> error, HttpResult result) {
+            if (!error || !preview || !raw || isConnectionError(error)) {
+                deliver(error, std::move(result.body));
+                return;
+            }
+            // A camera that will not resize a RAW file: the largest JPEG embedded in its start.
+            const qint64 length = size == 0 ? kRawPreviewRead : qint64(std::min<uint64_t>(size, kRawPreviewRead));
+            readHead(session, path, length, [deliver](std::optional<Error> error, QByteArray head) {
+                if (error) {
+                    deliver(error, std::nullopt);
+                    return;
+                }
+                DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([deliver, head] {
+                    deliver(std::nullopt, largestEmbeddedJpeg(head));
+                });
+            });
+        });
+    });
+}
+
+template <typename Base>
+void OlympusItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlock preflight, QueuePtr preflightQueue,
+                                       VKLFileSystemItem::StreamChunkBlock chunk, QueuePtr deliveryQueue,
+                                       VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue)
+{
+    auto state = std::make_shared<StreamState>();
+    state->item = this->shared_from_this();
+    state->chunk = std::move(chunk);
+    state->deliveryQueue = orMain(deliveryQueue);
+    state->complete = std::move(complete);
+    state->completeQueue = orMain(completeQueue);
+    state->expected = m_data.size;
+    auto finish = [state](std::optional<Error> error) {
+        // After every chunk handed on: the delivery queue is serial.
+        state->deliveryQueue->async([state, error] {
+            state->completeQueue->async([state, error] {
+                if (state->complete)
+                    state->complete(state->item, error, state->context);
+                state->chunk = nullptr;
+            });
+        });
+    };
+    orMain(preflightQueue)->async([state, preflight, finish, session = m_session, path = m_data.path] {
+        if (preflight)
+            state->context = preflight();
+        HttpRequest request;
+        request.target = path;
+        // A length other than the listed size is a different file, or a short one: not a copy.
+        request.headers = [state](int status, qint64 length) {
+            return status == 200 && (length < 0 || state->expected == 0 || uint64_t(length) == state->expected);
+        };
+        request.sink = [state](const QByteArray& bytes) {
+            if (state->stopped)
+                return false;
+            state->received += uint64_t(bytes.size());
+            if (state->expected != 0 && state->received > state->expected)
+                return false;
+            state->pending.append(bytes);
+            if (state->pending.size() >= kStreamChunk)
+                handOn(state, std::exchange(state->pending, {}));
+            return true;
+        };
+        run(session, std::move(request),
+            [state, finish](std::optional<Error> error, HttpResult) {
+                state->handle.reset();
+                if (error && error->code == VKLErrorCancelled && !state->stopped)
+                    error = errorWithVKLErrorCode(VKLErrorReadFailed); // stopped by us: more bytes than listed
+                else if (!error && state->expected != 0 && state->received != state->expected)
+                    error = errorWithVKLErrorCode(VKLErrorReadFailed); // a body that ended early
+                else if (error && (error->code == VKLErrorGeneric || error->code == VKLErrorFileNotFound))
+                    error = errorWithVKLErrorCode(VKLErrorReadFailed);
+                if (!state->pending.isEmpty() && !error)
+                    handOn(state, std::exchange(state->pending, {}));
+                // The chunk block's stop wins.
+                state->deliveryQueue->async([state, finish, error] {
+                    finish(state->stopped && !isConnectionError(error) ? std::optional(errorWithVKLErrorCode(VKLErrorCancelled)) : error);
+                });
+            },
+            [state](HandlePtr handle) { state->handle = std::move(handle); });
+    });
+}
+
+class OlympusFile final : public OlympusItemBase<VKLFileSystemItem> {
+public:
+    using OlympusItemBase::OlympusItemBase;
+};
+
+class OlympusFolder final : public OlympusItemBase<VKLFileSystemFolderItem> {
+public:
+    using OlympusItemBase::OlympusItemBase;
+
+    void loadChildren(ErrorCallback completion) override
+    {
+        auto self = std::static_pointer_cast<OlympusFolder>(shared_from_this());
+        HttpRequest request;
+        request.target = QStringLiteral("/get_imglist.cgi?DIR=%1").arg(path());
+        request.maximumBytes = ImageListLimits().maximumBytes;
+        run(session(), std::move(request), [self, completion](std::optional<Error> error, HttpResult result) {
+            auto fail = [completion](std::optional<Error> error) {
+                if (!isConnectionError(error))
+                    error = errorWithVKLErrorCode(VKLErrorListingFailed);
+                if (completion)
+                    completion(error);
+            };
+            if (error) {
+                fail(error);
+                return;
+            }
+            const auto parsed = parseImageList(result.body, self->path());
+            if (const QString* problem = std::get_if<QString>(&parsed)) {
+                qCWarning(lcOlympus).noquote() << *problem;
+                fail(errorWithVKLErrorCode(VKLErrorListingFailed));
+                return;
+            }
+            const ImageList& list = std::get<ImageList>(parsed);
+            if (list.skipped > 0)
+                qCInfo(lcOlympus) << "left out" << list.skipped << "unusable lines of the listing of" << self->path();
+            std::vector<ItemPtr> children;
+            children.reserve(list.entries.size());
+            for (const ImageListEntry& entry : list.entries) {
+                ItemData data;
+                data.path = childPath(self->path(), entry.name);
+                data.name = entry.name;
+                data.size = entry.size;
+                data.date = entry.date;
+                if (entry.isFolder())
+                    children.push_back(std::make_shared<OlympusFolder>(self->session(), self->storageRef(), data));
+                else
+                    children.push_back(std::make_shared<OlympusFile>(self->session(), self->storageRef(), data));
+            }
+            {
+                std::lock_guard lock(self->m_childrenMutex);
+                self->m_children = std::move(children);
+            }
+            if (completion)
+                completion(std::nullopt);
+        });
+    }
+
+    std::optional<std::vector<ItemPtr>> children() const override
+    {
+        std::lock_guard lock(m_childrenMutex);
+        return m_children;
+    }
+
+private:
+    mutable std::mutex m_childrenMutex;
+    std::optional<std::vector<ItemPtr>> m_children;
+};
+
+class OlympusStorage final : public VKLFileStorage {
+public:
+    explicit OlympusStorage(std::weak_ptr<VKLCamera> camera) : m_camera(std::move(camera)) {}
+    void setRoot(std::shared_ptr<VKLFileSystemFolderItem> root) { m_root = std::move(root); }
+    std::shared_ptr<VKLFileSystemFolderItem> rootDirectory() const override { return m_root; }
+    std::shared_ptr<VKLCamera> camera() const override { return m_camera.lock(); }
+
+private:
+    std::weak_ptr<VKLCamera> m_camera;
+    std::shared_ptr<VKLFileSystemFolderItem> m_root;
+};
+
+} // namespace
+
+// ---- Camera -------------------------------------------------------------------------------------------------
+
+std::shared_ptr<OlympusCamera> OlympusCamera::create(OlympusCameraOptions options)
+{
+    return std::shared_ptr<OlympusCamera>(new OlympusCamera(std::move(options)));
+}
+
+OlympusCamera::OlympusCamera(OlympusCameraOptions options) : m_options(std::move(options))
+{
+    m_displayName = QStringLiteral("Olympus camera at %1").arg(m_options.host);
+    m_pollTimer = new QTimer(this);
+    connect(m_pollTimer, &QTimer::timeout, this, &OlympusCamera::poll);
+}
+
+OlympusCamera::~OlympusCamera()
+{
+    if (m_session && m_session->http)
+        m_session->http->failAll(VKLErrorConnectionLost);
+}
+
+int OlympusCamera::requestCount() const
+{
+    return m_session && m_session->http ? m_session->http->requestCount() : 0;
+}
+
+std::optional<QString> OlympusCamera::modelFromCameraInfo(const QByteArray& body)
+{
+    // A few hundred bytes of XML; one element is wanted, so no XML reader (and no entity) is involved.
+    static const QRegularExpression model(QStringLiteral("<caminfo>.*<model>([^<&]{1,64})</model>"),
+                                          QRegularExpression::DotMatchesEverythingOption);
+    if (body.size() > kMaxCameraInfo)
+        return std::nullopt;
+    const auto match = model.match(QString::fromUtf8(body));
+    if (!match.hasMatch())
+        return std::nullopt;
+    QString name = match.captured(1).trimmed();
+    for (QChar& c : name) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = QLatin1Char(' ');
+    }
+    if (name.isEmpty())
+        return std::nullopt;
+    return name;
+}
+
+void OlympusCamera::setState(VKLConnectionState state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    if (state == VKLConnectionState::Connected)
+        m_pollTimer->start(m_options.pollInterval);
+    else
+        m_pollTimer->stop();
+    emit connectionStateChanged();
+}
+
+void OlympusCamera::connectWithClientName(const QString&, ConnectCompletion completion, InterventionCallback)
+{
+    std::weak_ptr<OlympusCamera> weak = std::static_pointer_cast<OlympusCamera>(shared_from_this());
+    DispatchQueue::main()->async([weak, completion] {
+        auto camera = weak.lock();
+        if (!camera)
+            return;
+        if (camera->m_state == VKLConnectionState::Connected) {
+            if (completion)
+                completion(std::nullopt, {});
+            return;
+        }
+        camera->m_connectCompletions.push_back(completion);
+        if (camera->m_state == VKLConnectionState::Connecting)
+            return;
+        camera->setState(VKLConnectionState::Connecting);
+        if (camera->m_session && camera->m_session->http) {
+            camera->m_session->http->failAll(VKLErrorConnectionLost);
+            camera->m_session->http->deleteLater();
+        }
+        auto session = std::make_shared<Session>();
+        camera->m_session = session;
+        session->http = new HttpClient(camera->m_options.host, camera->m_options.port, camera.get());
+        session->open = true;
+        session->confirmAlive = [weak, session](std::function<void(bool)> answer) {
+            auto camera = weak.lock();
+            if (!camera || camera->m_session != session) {
+                answer(false);
+                return;
+            }
+            camera->confirmAlive(std::move(answer));
+        };
+        HttpRequest request;
+        request.target = QStringLiteral("/get_caminfo.cgi");
+        request.maximumBytes = kMaxCameraInfo;
+        // The camera's access point answers at once or not at all; a camera that never answers is not waited for.
+        request.silenceTimeout = std::chrono::milliseconds(10000);
+        session->http->get(std::move(request), [weak, session](std::optional<Error> error, HttpResult result) {
+            auto camera = weak.lock();
+            if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+                return;
+            if (error) {
+                camera->finishConnecting(result.transportFailed ? errorWithVKLErrorCode(VKLErrorConnectionLost)
+                                                                : errorWithVKLErrorCode(VKLErrorGeneric));
+                return;
+            }
+            const auto model = modelFromCameraInfo(result.body);
+            if (!model) {
+                camera->finishConnecting(errorWithVKLErrorCode(VKLErrorGeneric));
+                return;
+            }
+            camera->m_displayName = *model;
+            camera->switchToPlay([weak, session](std::optional<Error> error) {
+                auto camera = weak.lock();
+                if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+                    return;
+                if (!error) {
+                    auto storage = std::make_shared<OlympusStorage>(weak);
+                    ItemData root;
+                    root.path = QStringLiteral("/DCIM");
+                    root.name = QStringLiteral("DCIM");
+                    root.metadataLoaded = true;
+                    storage->setRoot(std::make_shared<OlympusFolder>(session, std::weak_ptr<VKLFileStorage>(storage), root));
+                    camera->m_storages = {storage};
+                }
+                camera->finishConnecting(error);
+            });
+        });
+    });
+}
+
+void OlympusCamera::switchToPlay(std::function<void(std::optional<Error>)> done)
+{
+    HttpRequest request;
+    request.target = QStringLiteral("/switch_cammode.cgi?mode=play");
+    request.maximumBytes = kMaxCameraInfo;
+    run(m_session, std::move(request), [done](std::optional<Error> error, HttpResult) {
+        if (error && !isConnectionError(error))
+            error = errorWithVKLErrorCode(VKLErrorCommandCategoryRefused);
+        done(error);
+    });
+}
+
+void OlympusCamera::finishConnecting(std::optional<Error> error)
+{
+    std::vector<ConnectCompletion> completions = std::move(m_connectCompletions);
+    m_connectCompletions.clear();
+    if (error) {
+        if (m_session) {
+            m_session->open = false;
+            if (m_session->http)
+                m_session->http->failAll(VKLErrorConnectionLost);
+        }
+        m_storages.clear();
+        setState(VKLConnectionState::NotConnected);
+    } else {
+        m_currentCategories = VKLCommandCategoryStorageAccess;
+        setState(VKLConnectionState::Connected);
+    }
+    for (const auto& completion : completions) {
+        DispatchQueue::main()->async([completion, error] {
+            if (completion)
+                completion(error, {});
+        });
+    }
+}
+
+void OlympusCamera::poll()
+{
+    confirmAlive([](bool) {});
+}
+
+void OlympusCamera::confirmAlive(std::function<void(bool)> answer)
+{
+    m_pollWaiters.push_back(std::move(answer));
+    if (m_polling || !m_session || !m_session->http)
+        return;
+    if (m_state == VKLConnectionState::NotConnected) {
+        for (auto& waiter : std::exchange(m_pollWaiters, {}))
+            waiter(false);
+        return;
+    }
+    m_polling = true;
+    HttpRequest request;
+    request.target = QStringLiteral("/get_caminfo.cgi");
+    request.maximumBytes = kMaxCameraInfo;
+    request.silenceTimeout = m_options.pollTimeout;
+    std::weak_ptr<OlympusCamera> weak = std::static_pointer_cast<OlympusCamera>(shared_from_this());
+    auto session = m_session;
+    session->http->get(std::move(request), [weak, session](std::optional<Error> error, HttpResult result) {
+        auto camera = weak.lock();
+        if (!camera || camera->m_session != session)
+            return;
+        camera->m_polling = false;
+        // Any answer at all says the camera is there; only a failed connection or silence says it is gone.
+        const bool alive = !error || !result.transportFailed;
+        auto waiters = std::exchange(camera->m_pollWaiters, {});
+        if (!alive) {
+            qCInfo(lcOlympus) << "the camera at" << camera->m_options.host << "stopped answering:"
+                                << error->userInfo.value(QStringLiteral("NSDebugDescription")).toString();
+            camera->connectionLost();
+        }
+        for (auto& waiter : waiters)
+            waiter(alive);
+    });
+}
+
+void OlympusCamera::connectionLost()
+{
+    if (m_state == VKLConnectionState::Connecting) {
+        finishConnecting(errorWithVKLErrorCode(VKLErrorConnectionLost));
+        return;
+    }
+    if (m_session) {
+        m_session->open = false;
+        if (m_session->http)
+            m_session->http->failAll(VKLErrorConnectionLost);
+    }
+    m_currentCategories = 0;
+    m_storages.clear();
+    setState(VKLConnectionState::NotConnected);
+}
+
+bool OlympusCamera::supportsCommandCategories(uint32_t categories) const
+{
+    return categories == VKLCommandCategoryStorageAccess;
+}
+
+bool OlympusCamera::currentCommandCategoriesContainsCategory(uint32_t category) const
+{
+    return m_state == VKLConnectionState::Connected && category != 0 && (m_currentCategories & category) == category;
+}
+
+void OlympusCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallback callback)
+{
+    std::weak_ptr<OlympusCamera> weak = std::static_pointer_cast<OlympusCamera>(shared_from_this());
+    DispatchQueue::main()->async([weak, categories, callback] {
+        auto camera = weak.lock();
+        auto answer = [callback](std::optional<Error> error) {
+            if (callback)
+                callback(error);
+        };
+        if (!camera || camera->m_state != VKLConnectionState::Connected) {
+            answer(errorWithVKLErrorCode(VKLErrorNotConnected));
+            return;
+        }
+        if (!camera->supportsCommandCategories(categories)) {
+            answer(errorWithVKLErrorCode(VKLErrorCommandCategoryUnsupported));
+            return;
+        }
+        // The camera may have been put back into shooting mode on its own dial; play mode again.
+        camera->switchToPlay([weak, answer](std::optional<Error> error) {
+            if (auto camera = weak.lock(); camera && !error)
+                camera->m_currentCategories = VKLCommandCategoryStorageAccess;
+            answer(error);
+        });
+    });
+}
+
+void OlympusCamera::disconnect(ErrorCallback callback, QueuePtr callbackQueue)
+{
+    std::weak_ptr<OlympusCamera> weak = std::static_pointer_cast<OlympusCamera>(shared_from_this());
+    QueuePtr queue = orMain(callbackQueue);
+    DispatchQueue::main()->async([weak, callback, queue] {
+        if (auto camera = weak.lock()) {
+            if (camera->m_state == VKLConnectionState::Connecting)
+                camera->finishConnecting(errorWithVKLErrorCode(VKLErrorCancelled));
+            else
+                camera->connectionLost();
+        }
+        queue->async([callback] {
+            if (callback)
+                callback(std::nullopt);
+        });
+    });
+}
+
+unsigned OlympusCamera::connectionState() const { return static_cast<unsigned>(m_state); }
+
+std::optional<QString> OlympusCamera::friendlyIdentifier() const
+{
+    return QStringLiteral("olympus:%1:%2").arg(m_options.host).arg(m_options.port);
+}
+
+std::optional<QString> OlympusCamera::friendlyDisplayName() const { return m_displayName; }
+
+VKLCameraService OlympusCamera::service() const
+{
+    VKLCameraService service;
+    service.ipv4Address = m_options.host;
+    return service;
+}
+
+std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> OlympusCamera::storageDevices() const
+{
+    if (m_state != VKLConnectionState::Connected || !(m_currentCategories & VKLCommandCategoryStorageAccess))
+        return std::nullopt;
+    return m_storages;
+}
+
+std::shared_ptr<VKLPropertyProxy> OlympusCamera::proxyForProperty(unsigned propertyIdentifier)
+{
+    return m_properties.proxy(propertyIdentifier);
+}
+
+// ---- Discovery ----------------------------------------------------------------------------------------------
+
+struct OlympusCameraDiscovery::Candidate {
+    QString host;
+    quint16 port = 80;
+    std::shared_ptr<OlympusCamera> camera;
+    bool reachable = false;
+    std::unique_ptr<HttpClient> probe;
+};
+
+OlympusCameraDiscovery::OlympusCameraDiscovery(QObject* parent) : VKLCameraDiscovery(parent)
+{
+    m_timer = new QTimer(this);
+    connect(m_timer, &QTimer::timeout, this, &OlympusCameraDiscovery::probeAll);
+}
+
+OlympusCameraDiscovery::~OlympusCameraDiscovery() = default;
+
+void OlympusCameraDiscovery::beginSearching()
+{
+    m_searching = true;
+    probeAll();
+    m_timer->start(m_interval);
+}
+
+void OlympusCameraDiscovery::stopSearching()
+{
+    m_searching = false;
+    m_timer->stop();
+}
+
+void OlympusCameraDiscovery::probeAll()
+{
+    if (!m_searching)
+        return;
+    std::vector<std::pair<QString, quint16>> addresses;
+    for (const CameraAddress& listed : CameraAddresses::userListedFor(backendName(), 80))
+        addresses.emplace_back(listed.host, listed.port);
+    for (const QString& gateway : CameraAddresses::wifiGateways()) {
+        const quint16 port = CameraAddresses::gatewayPort(backendName(), 80);
+        if (std::none_of(addresses.begin(), addresses.end(), [&](const auto& each) { return each.first == gateway && each.second == port; }))
+            addresses.emplace_back(gateway, port);
+    }
+    for (const auto& [host, port] : addresses) {
+        const auto found = std::find_if(m_candidates.begin(), m_candidates.end(), [&](const auto& each) {
+            return each->host == host && each->port == port;
+        });
+        if (found == m_candidates.end()) {
+            auto candidate = std::make_unique<Candidate>();
+            candidate->host = host;
+            candidate->port = port;
+            m_candidates.push_back(std::move(candidate));
+        }
+    }
+    // Every candidate at once: a gateway that is no Olympus camera costs one short bound, not one per camera.
+    for (const auto& candidate : m_candidates) {
+        Candidate* raw = candidate.get();
+        if (raw->camera && raw->camera->connectionState() != 0)
+            continue; // connected or connecting: certainly there
+        if (raw->probe)
+            continue;
+        raw->probe = std::make_unique<HttpClient>(raw->host, raw->port);
+        HttpRequest request;
+        request.target = QStringLiteral("/get_caminfo.cgi");
+        request.maximumBytes = kMaxCameraInfo;
+        request.silenceTimeout = m_probeTimeout;
+        raw->probe->get(std::move(request), [this, raw](std::optional<Error> error, HttpResult result) {
+            const bool reachable = !error && OlympusCamera::modelFromCameraInfo(result.body).has_value();
+            // The client is inside its own callback; it goes once that returns.
+            if (raw->probe)
+                raw->probe.release()->deleteLater();
+            if (reachable && !raw->camera) {
+                OlympusCameraOptions options;
+                options.host = raw->host;
+                options.port = raw->port;
+                raw->camera = OlympusCamera::create(options);
+            }
+            if (raw->reachable != reachable) {
+                raw->reachable = reachable;
+                report();
+            }
+        });
+    }
+}
+
+void OlympusCameraDiscovery::report()
+{
+    if (!m_searching)
+        return;
+    Cameras cameras;
+    for (const auto& candidate : m_candidates) {
+        if (candidate->camera && (candidate->reachable || candidate->camera->connectionState() != 0))
+            cameras.push_back(candidate->camera);
+    }
+    if (cameras == m_reported)
+        return;
+    m_reported = cameras;
+    emit devicesChanged(cameras);
+}
+
+} // namespace vornakel

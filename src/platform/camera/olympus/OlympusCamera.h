@@ -1,0 +1,131 @@
+#pragma once
+
+// An Olympus camera (OM-D, PEN, TG, E-series) on its own access point, spoken to over HTTP, behind the camera
+// library's interface (VKLCamera.h).
+//
+// connect: `get_caminfo.cgi` names the model; `switch_cammode.cgi?mode=play` opens the card. There is no pairing
+//   prompt (the Wi-Fi password is the pairing) and no battery level over HTTP, so that proxy stays empty.
+// items: the card is /DCIM; each folder is one `get_imglist.cgi?DIR=…` (OlympusImageList.h), which gives name,
+//   size and date. Orientation and shooting data come with `loadMetadata` from a bounded read of the file's start
+//   (a Range request; a camera that ignores Range is cut off after the bytes wanted) through exiv2. Thumbnails are
+//   `get_thumbnail.cgi`, previews `get_resizeimg.cgi` at 1600 pixels, or for a RAW file the camera will not
+//   resize, the largest JPEG embedded in its start. A stream is a GET of the file, handed on as it arrives and
+//   aborted when the chunk block answers 1; a body shorter or longer than the listed size fails with 1014.
+// liveness: while connected the camera is polled (`get_caminfo.cgi`); a poll that fails or stays unanswered past
+//   its bound, or a request whose connection fails while a check poll fails too, is connection state 0, and every
+//   pending request fails with 1002.
+//
+// Threads: the HTTP client lives on the main thread; calls from elsewhere hop there first. Callbacks come on the
+// queues the interface names.
+
+#include "platform/camera/VKLCamera.h"
+
+#include <QPointer>
+
+#include <chrono>
+#include <memory>
+
+class QTimer;
+
+namespace vornakel {
+
+namespace olympus {
+class HttpClient;
+struct Session;
+}
+
+struct OlympusCameraOptions {
+    QString host;
+    quint16 port = 80;
+    // While connected the camera is asked this often whether it is there …
+    std::chrono::milliseconds pollInterval{2000};
+    // … and a poll unanswered for this long means it is gone.
+    std::chrono::milliseconds pollTimeout{3000};
+};
+
+class OlympusCamera : public VKLCamera {
+    Q_OBJECT
+public:
+    // The address of an Olympus camera on its own access point.
+    static QString accessPointAddress() { return QStringLiteral("192.168.0.10"); }
+    // The size asked of `get_resizeimg.cgi` for previews (the cameras offer 1024, 1600, 1920 and 2048).
+    static int previewSize() { return 1600; }
+
+    static std::shared_ptr<OlympusCamera> create(OlympusCameraOptions options);
+    ~OlympusCamera() override;
+
+    const OlympusCameraOptions& options() const { return m_options; }
+    // The HTTP requests made so far (for the benchmark).
+    int requestCount() const;
+
+    void connectWithClientName(const QString& clientName, ConnectCompletion completion,
+                               InterventionCallback userIntervention) override;
+    bool supportsCommandCategories(uint32_t categories) const override;
+    bool currentCommandCategoriesContainsCategory(uint32_t category) const override;
+    void setCurrentCommandCategories(uint32_t categories, ErrorCallback callback) override;
+    void disconnect(ErrorCallback callback, QueuePtr callbackQueue) override;
+    unsigned connectionState() const override;
+    std::optional<QString> friendlyIdentifier() const override;
+    std::optional<QString> friendlyDisplayName() const override;
+    VKLCameraService service() const override;
+    std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> storageDevices() const override;
+    std::shared_ptr<VKLPropertyProxy> proxyForProperty(unsigned propertyIdentifier) override;
+
+    // The model named in a `get_caminfo.cgi` answer; none when the answer is not an Olympus camera's.
+    static std::optional<QString> modelFromCameraInfo(const QByteArray& body);
+
+private:
+    explicit OlympusCamera(OlympusCameraOptions options);
+    void setState(VKLConnectionState state);
+    void finishConnecting(std::optional<Error> error);
+    void switchToPlay(std::function<void(std::optional<Error>)> done);
+    void poll();
+    void confirmAlive(std::function<void(bool)> answer);
+    void connectionLost();
+
+    OlympusCameraOptions m_options;
+    VKLConnectionState m_state = VKLConnectionState::NotConnected;
+    std::shared_ptr<olympus::Session> m_session;
+    std::vector<ConnectCompletion> m_connectCompletions;
+    uint32_t m_currentCategories = 0;
+    QString m_displayName;
+    std::vector<std::shared_ptr<VKLFileStorage>> m_storages;
+    VKLPropertyProxies m_properties;
+    QTimer* m_pollTimer = nullptr;
+    bool m_polling = false;
+    std::vector<std::function<void(bool)>> m_pollWaiters;
+};
+
+// Finds Olympus cameras: the addresses the user lists as "olympus://host[:port]" (CameraAddresses.h), then the
+// gateway of each Wi-Fi interface on the maker's port 80 (or VORNAKEL_GATEWAY_PORTS' "olympus="). Each address
+// is probed in parallel with a short bound: it is a camera while `get_caminfo.cgi` answers like an Olympus
+// camera. One address is one camera. Main thread.
+class OlympusCameraDiscovery : public VKLCameraDiscovery {
+    Q_OBJECT
+public:
+    static QString backendName() { return QStringLiteral("olympus"); }
+
+    explicit OlympusCameraDiscovery(QObject* parent = nullptr);
+    ~OlympusCameraDiscovery() override;
+
+    void beginSearching() override;
+    void stopSearching() override;
+    Cameras cameras() const override { return m_reported; }
+
+    void setProbeInterval(std::chrono::milliseconds interval) { m_interval = interval; }
+    void setProbeTimeout(std::chrono::milliseconds timeout) { m_probeTimeout = timeout; }
+
+private:
+    struct Candidate;
+    void probeAll();
+    void report();
+
+    std::vector<std::unique_ptr<Candidate>> m_candidates;
+    Cameras m_reported;
+    bool m_searching = false;
+    std::chrono::milliseconds m_interval{3000};
+    std::chrono::milliseconds m_probeTimeout{1500};
+    QTimer* m_timer = nullptr;
+};
+
+} // namespace vornakel
