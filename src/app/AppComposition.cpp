@@ -3,6 +3,7 @@
 #include "app/SystemCollaborators.h"
 #include "discovery/WiFiNetworkAutoLaunching.h"
 #include "lightroom/LrPluginBridge.h"
+#include "platform/camera/olympus/OlympusCamera.h"
 #include "platform/camera/ptpip/PtpIpCamera.h"
 #include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/core/UserDefaults.h"
@@ -24,6 +25,8 @@ CameraBackendRegistry AppComposition::cameraBackends()
     CameraBackendRegistry registry;
     // Real cameras are always searched for.
     registry.add(PtpIpCameraDiscovery::backendName(), [] { return std::make_unique<PtpIpCameraDiscovery>(); },
+                 [] { return true; });
+    registry.add(OlympusCameraDiscovery::backendName(), [] { return std::make_unique<OlympusCameraDiscovery>(); },
                  [] { return true; });
     // The simulated cameras join the default search only when the environment names camera folders.
     registry.add(SimulatedCameraDiscovery::backendName(), [] { return std::make_unique<SimulatedCameraDiscovery>(); },

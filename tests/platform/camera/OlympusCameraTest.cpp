@@ -4,6 +4,7 @@
 
 #include "olympus-camera/OlympusResponder.h"
 #include "platform/camera/olympus/OlympusCamera.h"
+#include "platform/camera/olympus/OlympusImageList.h"
 #include "support/TestSupport.h"
 
 #include <QFileInfo>
@@ -84,7 +85,7 @@ TEST(OlympusCamera, AnswersThatAreNoOlympusCameraInfoAreNoCamera)
         {QByteArray(), std::nullopt},
     };
     for (const auto& [body, model] : cases)
-        EXPECT_EQ(OlympusCamera::modelFromCameraInfo(body), model) << body.left(80).toStdString();
+        EXPECT_EQ(olympus::modelFromCameraInfo(body), model) << body.left(80).toStdString();
 }
 
 TEST(OlympusCamera, AHostileListingKeepsOnlySafeNamesAndAnEndlessOneFailsTheFolder)

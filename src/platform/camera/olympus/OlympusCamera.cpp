@@ -9,7 +9,6 @@
 #include <exiv2/exiv2.hpp>
 
 #include <QLoggingCategory>
-#include <QRegularExpression>
 #include <QTimer>
 
 #include <atomic>
@@ -35,7 +34,7 @@ struct Session {
 
 namespace {
 
-constexpr qint64 kMaxCameraInfo = 64 * 1024;
+constexpr qint64 kMaxCameraInfo = kMaximumCameraInfoBytes;
 constexpr qint64 kMaxThumbnail = 4 * 1024 * 1024;
 constexpr qint64 kMaxPreview = 32 * 1024 * 1024;
 // RAW files keep their previews near the start; this much is read to find the largest.
@@ -515,26 +514,6 @@ int OlympusCamera::requestCount() const
     return m_session && m_session->http ? m_session->http->requestCount() : 0;
 }
 
-std::optional<QString> OlympusCamera::modelFromCameraInfo(const QByteArray& body)
-{
-    // A few hundred bytes of XML; one element is wanted, so no XML reader (and no entity) is involved.
-    static const QRegularExpression model(QStringLiteral("<caminfo>.*<model>([^<&]{1,64})</model>"),
-                                          QRegularExpression::DotMatchesEverythingOption);
-    if (body.size() > kMaxCameraInfo)
-        return std::nullopt;
-    const auto match = model.match(QString::fromUtf8(body));
-    if (!match.hasMatch())
-        return std::nullopt;
-    QString name = match.captured(1).trimmed();
-    for (QChar& c : name) {
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
-            c = QLatin1Char(' ');
-    }
-    if (name.isEmpty())
-        return std::nullopt;
-    return name;
-}
-
 void OlympusCamera::setState(VKLConnectionState state)
 {
     if (m_state == state)
@@ -859,7 +838,7 @@ void OlympusCameraDiscovery::probeAll()
         request.maximumBytes = kMaxCameraInfo;
         request.silenceTimeout = m_probeTimeout;
         raw->probe->get(std::move(request), [this, raw](std::optional<Error> error, HttpResult result) {
-            const bool reachable = !error && OlympusCamera::modelFromCameraInfo(result.body).has_value();
+            const bool reachable = !error && modelFromCameraInfo(result.body).has_value();
             // The client is inside its own callback; it goes once that returns.
             if (raw->probe)
                 raw->probe.release()->deleteLater();

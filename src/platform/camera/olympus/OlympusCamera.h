@@ -71,9 +71,6 @@ public:
     std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> storageDevices() const override;
     std::shared_ptr<VKLPropertyProxy> proxyForProperty(unsigned propertyIdentifier) override;
 
-    // The model named in a `get_caminfo.cgi` answer; none when the answer is not an Olympus camera's.
-    static std::optional<QString> modelFromCameraInfo(const QByteArray& body);
-
 private:
     explicit OlympusCamera(OlympusCameraOptions options);
     void setState(VKLConnectionState state);

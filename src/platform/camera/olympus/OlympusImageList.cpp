@@ -3,6 +3,7 @@
 #include "platform/core/SafePathComponent.h"
 
 #include <QList>
+#include <QRegularExpression>
 #include <QSet>
 
 namespace vornakel::olympus {
@@ -115,6 +116,26 @@ std::variant<ImageList, QString> parseImageList(const QByteArray& body, const QS
         list.entries.push_back(std::move(entry));
     }
     return list;
+}
+
+std::optional<QString> modelFromCameraInfo(const QByteArray& body)
+{
+    // A few hundred bytes of XML; one element is wanted, so no XML reader (and no entity) is involved.
+    static const QRegularExpression model(QStringLiteral("<caminfo>.*<model>([^<&]{1,64})</model>"),
+                                          QRegularExpression::DotMatchesEverythingOption);
+    if (body.size() > kMaximumCameraInfoBytes)
+        return std::nullopt;
+    const auto match = model.match(QString::fromUtf8(body));
+    if (!match.hasMatch())
+        return std::nullopt;
+    QString name = match.captured(1).trimmed();
+    for (QChar& c : name) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = QLatin1Char(' ');
+    }
+    if (name.isEmpty())
+        return std::nullopt;
+    return name;
 }
 
 } // namespace vornakel::olympus

@@ -1,8 +1,9 @@
 #pragma once
 
-// What an Olympus camera's `get_imglist.cgi` answers: a "VER_100" line, then one CSV line per entry of the
-// folder asked for: folder, name, size, attributes, date and time as FAT fields. The body is hostile input:
-// it is read within bounds, and an entry that could not be asked for again safely is left out.
+// The answers of an Olympus camera that carry its text. `get_imglist.cgi` answers a "VER_100" line, then one CSV
+// line per entry of the folder asked for: folder, name, size, attributes, date and time as FAT fields;
+// `get_caminfo.cgi` a short XML text naming the model. Both are hostile input: they are read within bounds, and
+// an entry that could not be asked for again safely is left out.
 
 #include <QByteArray>
 #include <QDateTime>
@@ -49,5 +50,11 @@ std::optional<QDateTime> dateFromFat(uint64_t date, uint64_t time);
 // Whether a name from the camera is one plain file or folder name: not empty, not "." or "..", no '/', '\\' or
 // control character, and unchanged by the one path gate.
 bool isPlainName(const QString& name);
+
+// The longest `get_caminfo.cgi` answer read; a camera's is a few hundred bytes.
+inline constexpr qsizetype kMaximumCameraInfoBytes = 64 * 1024;
+
+// The model named in a `get_caminfo.cgi` answer; none when the answer is not an Olympus camera's.
+std::optional<QString> modelFromCameraInfo(const QByteArray& body);
 
 } // namespace vornakel::olympus
