@@ -5,6 +5,8 @@
 //
 // A backend adds its row to `kJourneys`: the scheme its addresses carry, how to start its test camera on a
 // folder, and the QR code its maker's cameras show (or none, for a camera found at a listed address).
+#include "discovery/CameraQRDecoding.h"
+#include "olympus-camera/OlympusResponder.h"
 #include "ptpip-camera/PtpIpResponder.h"
 #include "samplecamera/CameraQRCodeImage.h"
 #include "samplecamera/SampleCameraGenerator.h"
@@ -76,9 +78,42 @@ CameraCode sonyCode()
             QStringLiteral("W01:S:Vk7q;P:pässwort 1;C:ILCE-7M4;").toUtf8()};
 }
 
+TestCamera startOlympusCamera(const QString& folder)
+{
+    auto responder = std::make_unique<tools::OlympusResponder>(
+        folder, tools::OlympusResponderOptions::fromCameraOptions(SimulatedCameraOptions::fromFolder(folder)));
+    if (!responder->listen())
+        return {};
+    const quint16 port = responder->port();
+    return {std::move(responder), port};
+}
+
+// An Olympus body's code ("OIS1,<network>,<password>", both fields scrambled character by character with the
+// substitution table the app reads them with).
+CameraCode olympusCode()
+{
+    const auto scrambled = [](const QString& plain) {
+        QString text;
+        for (const QChar c : plain) {
+            for (const auto& [scrambledCharacter, plainCharacter] : CameraQRDecoding::defaultOlympusCipher()) {
+                if (plainCharacter == QString(c)) {
+                    text += scrambledCharacter;
+                    break;
+                }
+            }
+        }
+        return text;
+    };
+    const QString ssid = QStringLiteral("E-M10MKII-P-BHJ123");
+    const QString password = QStringLiteral("48213597");
+    return {ssid, password, (QStringLiteral("OIS1,") + scrambled(ssid) + QLatin1Char(',') + scrambled(password)).toUtf8()};
+}
+
 const Journey kJourneys[] = {
     {"PtpIpAfterQRJoin", QStringLiteral("ptpip"), startPtpIpCamera, sonyCode()},
     {"PtpIpAtListedAddress", QStringLiteral("ptpip"), startPtpIpCamera, std::nullopt},
+    {"OlympusAfterQRJoin", QStringLiteral("olympus"), startOlympusCamera, olympusCode()},
+    {"OlympusAtListedAddress", QStringLiteral("olympus"), startOlympusCamera, std::nullopt},
 };
 
 class CameraJourneyTest : public ::testing::TestWithParam<Journey> {

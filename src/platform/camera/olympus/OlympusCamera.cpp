@@ -1,17 +1,15 @@
 #include "platform/camera/olympus/OlympusCamera.h"
 
 #include "platform/camera/CameraAddresses.h"
+#include "platform/camera/network/CameraFileHead.h"
+#include "platform/camera/network/CameraFileStream.h"
 #include "platform/camera/olympus/OlympusHttpClient.h"
 #include "platform/camera/olympus/OlympusImageList.h"
-#include "platform/exiv2/Exiv2Library.h"
 #include "platform/imaging/ImageFileTypes.h"
-
-#include <exiv2/exiv2.hpp>
 
 #include <QLoggingCategory>
 #include <QTimer>
 
-#include <atomic>
 #include <mutex>
 
 Q_LOGGING_CATEGORY(lcOlympus, "vornakel.camera.olympus")
@@ -39,13 +37,9 @@ constexpr qint64 kMaxThumbnail = 4 * 1024 * 1024;
 constexpr qint64 kMaxPreview = 32 * 1024 * 1024;
 // RAW files keep their previews near the start; this much is read to find the largest.
 constexpr qint64 kRawPreviewRead = 8 * 1024 * 1024;
-// A JPEG's EXIF block is at most 64 KB; a TIFF-based RAW file's tags sit near its start too.
-constexpr qint64 kMetadataRead = 256 * 1024;
-constexpr qsizetype kStreamChunk = 1024 * 1024;
-// Stream bytes handed to the delivery queue and not yet taken; past the high mark reading pauses.
-constexpr qint64 kStreamHighWater = 16 * 1024 * 1024;
-constexpr qint64 kStreamLowWater = 4 * 1024 * 1024;
-
+// A JPEG's EXIF block is at most 64 KB, after at most a short JFIF block; a TIFF-based RAW file keeps its first
+// tags near its start too. Every file of the card is read this far, so it is kept small.
+constexpr qint64 kMetadataRead = 72 * 1024;
 QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
 
 using SessionPtr = std::shared_ptr<Session>;
@@ -101,59 +95,6 @@ void readHead(const SessionPtr& session, const QString& path, qint64 length,
     });
 }
 
-// The largest embedded JPEG of a file's first bytes, or none.
-std::optional<QByteArray> largestEmbeddedJpeg(const QByteArray& bytes)
-{
-    try {
-        auto image = Exiv2Library::openData(bytes);
-        if (!image.get())
-            return std::nullopt;
-        image->readMetadata();
-        Exiv2::PreviewManager previews(*image);
-        std::optional<QByteArray> best;
-        for (const auto& properties : previews.getPreviewProperties()) {
-            if (properties.mimeType_ != "image/jpeg")
-                continue;
-            const Exiv2::PreviewImage preview = previews.getPreviewImage(properties);
-            if (preview.size() > 0 && (!best || qsizetype(preview.size()) > best->size()))
-                best = QByteArray(reinterpret_cast<const char*>(preview.pData()), qsizetype(preview.size()));
-        }
-        return best;
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-struct ExifFacts {
-    std::optional<int> orientation;
-    std::optional<VKLShootingData> shooting;
-};
-
-ExifFacts exifFacts(const QByteArray& head)
-{
-    ExifFacts facts;
-    try {
-        auto image = Exiv2Library::openData(head);
-        if (!image.get())
-            return facts;
-        image->readMetadata();
-        const Exiv2::ExifData& exif = image->exifData();
-        const auto orientation = exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
-        if (orientation != exif.end() && orientation->count() > 0 && orientation->toLong(0) >= 1 && orientation->toLong(0) <= 8)
-            facts.orientation = int(orientation->toLong(0));
-        VKLShootingData shooting;
-        shooting.exposureTime = Exiv2Library::exifNumber(exif, "Exif.Photo.ExposureTime");
-        shooting.fNumber = Exiv2Library::exifNumber(exif, "Exif.Photo.FNumber");
-        shooting.focalLength = Exiv2Library::exifNumber(exif, "Exif.Photo.FocalLength");
-        shooting.iso = Exiv2Library::isoSetting(exif);
-        if (!shooting.isEmpty())
-            facts.shooting = shooting;
-    } catch (const std::exception&) {
-        // A start of a file exiv2 cannot read carries no facts; the listing's stand.
-    }
-    return facts;
-}
-
 QString childPath(const QString& folder, const QString& name) { return folder + QLatin1Char('/') + name; }
 
 // ---- Items --------------------------------------------------------------------------------------------------
@@ -167,45 +108,6 @@ struct ItemData {
     std::optional<VKLShootingData> shooting;
     bool metadataLoaded = false;
 };
-
-struct StreamState {
-    VKLFileSystemItem::ItemPtr item;
-    VKLFileSystemItem::StreamContext context;
-    VKLFileSystemItem::StreamChunkBlock chunk;
-    QueuePtr deliveryQueue;
-    VKLFileSystemItem::StreamCompleteBlock complete;
-    QueuePtr completeQueue;
-    uint64_t expected = 0; // 0: not known
-    uint64_t received = 0; // main thread
-    QByteArray pending;    // main thread: bytes not yet handed on
-    HandlePtr handle;      // main thread
-    bool paused = false;   // main thread
-    std::atomic<bool> stopped{false};
-    std::atomic<qint64> inFlight{0};
-};
-
-void handOn(const std::shared_ptr<StreamState>& state, QByteArray bytes)
-{
-    state->inFlight += bytes.size();
-    if (state->inFlight > kStreamHighWater && !state->paused && state->handle) {
-        state->paused = true;
-        state->handle->setPaused(true);
-    }
-    state->deliveryQueue->async([state, bytes] {
-        const qint64 left = (state->inFlight -= bytes.size());
-        if (!state->stopped && state->chunk && state->chunk(state->item, bytes, state->context) == 1)
-            state->stopped = true;
-        if (left < kStreamLowWater) {
-            DispatchQueue::main()->async([state] {
-                if (state->paused && state->inFlight < kStreamLowWater) {
-                    state->paused = false;
-                    if (state->handle)
-                        state->handle->setPaused(false);
-                }
-            });
-        }
-    });
-}
 
 template <typename Base>
 class OlympusItemBase : public Base {
@@ -259,7 +161,7 @@ public:
                 return;
             }
             DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([this, self, completion, head] {
-                const ExifFacts facts = exifFacts(head);
+                const CameraFileHead::ExifFacts facts = CameraFileHead::exifFacts(head);
                 {
                     std::lock_guard lock(m_mutex);
                     m_data.orientation = facts.orientation;
@@ -338,7 +240,7 @@ void OlympusItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflig
                     return;
                 }
                 DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([deliver, head] {
-                    deliver(std::nullopt, largestEmbeddedJpeg(head));
+                    deliver(std::nullopt, CameraFileHead::largestEmbeddedJpeg(head));
                 });
             });
         });
@@ -350,60 +252,22 @@ void OlympusItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlock p
                                        VKLFileSystemItem::StreamChunkBlock chunk, QueuePtr deliveryQueue,
                                        VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue)
 {
-    auto state = std::make_shared<StreamState>();
-    state->item = this->shared_from_this();
-    state->chunk = std::move(chunk);
-    state->deliveryQueue = orMain(deliveryQueue);
-    state->complete = std::move(complete);
-    state->completeQueue = orMain(completeQueue);
-    state->expected = m_data.size;
-    auto finish = [state](std::optional<Error> error) {
-        // After every chunk handed on: the delivery queue is serial.
-        state->deliveryQueue->async([state, error] {
-            state->completeQueue->async([state, error] {
-                if (state->complete)
-                    state->complete(state->item, error, state->context);
-                state->chunk = nullptr;
-            });
-        });
-    };
-    orMain(preflightQueue)->async([state, preflight, finish, session = m_session, path = m_data.path] {
-        if (preflight)
-            state->context = preflight();
+    auto stream = CameraFileStream::create(this->shared_from_this(), std::move(chunk), std::move(deliveryQueue),
+                                           std::move(complete), std::move(completeQueue), m_data.size);
+    stream->begin(std::move(preflight), std::move(preflightQueue), [stream, session = m_session, path = m_data.path,
+                                                                    expected = m_data.size] {
         HttpRequest request;
         request.target = path;
         // A length other than the listed size is a different file, or a short one: not a copy.
-        request.headers = [state](int status, qint64 length) {
-            return status == 200 && (length < 0 || state->expected == 0 || uint64_t(length) == state->expected);
+        request.headers = [expected](int status, qint64 length) {
+            return status == 200 && (length < 0 || expected == 0 || uint64_t(length) == expected);
         };
-        request.sink = [state](const QByteArray& bytes) {
-            if (state->stopped)
-                return false;
-            state->received += uint64_t(bytes.size());
-            if (state->expected != 0 && state->received > state->expected)
-                return false;
-            state->pending.append(bytes);
-            if (state->pending.size() >= kStreamChunk)
-                handOn(state, std::exchange(state->pending, {}));
-            return true;
-        };
+        request.sink = [stream](const QByteArray& bytes) { return stream->receive(bytes); };
         run(session, std::move(request),
-            [state, finish](std::optional<Error> error, HttpResult) {
-                state->handle.reset();
-                if (error && error->code == VKLErrorCancelled && !state->stopped)
-                    error = errorWithVKLErrorCode(VKLErrorReadFailed); // stopped by us: more bytes than listed
-                else if (!error && state->expected != 0 && state->received != state->expected)
-                    error = errorWithVKLErrorCode(VKLErrorReadFailed); // a body that ended early
-                else if (error && (error->code == VKLErrorGeneric || error->code == VKLErrorFileNotFound))
-                    error = errorWithVKLErrorCode(VKLErrorReadFailed);
-                if (!state->pending.isEmpty() && !error)
-                    handOn(state, std::exchange(state->pending, {}));
-                // The chunk block's stop wins.
-                state->deliveryQueue->async([state, finish, error] {
-                    finish(state->stopped && !isConnectionError(error) ? std::optional(errorWithVKLErrorCode(VKLErrorCancelled)) : error);
-                });
-            },
-            [state](HandlePtr handle) { state->handle = std::move(handle); });
+            [stream](std::optional<Error> error, HttpResult) { stream->end(error); },
+            [stream](HandlePtr handle) {
+                stream->setPauseHook([handle](bool paused) { handle->setPaused(paused); });
+            });
     });
 }
 
@@ -550,9 +414,10 @@ void OlympusCamera::connectWithClientName(const QString&, ConnectCompletion comp
         camera->m_session = session;
         session->http = new HttpClient(camera->m_options.host, camera->m_options.port, camera.get());
         session->open = true;
-        session->confirmAlive = [weak, session](std::function<void(bool)> answer) {
+        // The session keeps this block: it names the session weakly.
+        session->confirmAlive = [weak, weakSession = std::weak_ptr<Session>(session)](std::function<void(bool)> answer) {
             auto camera = weak.lock();
-            if (!camera || camera->m_session != session) {
+            if (!camera || !weakSession.lock() || camera->m_session != weakSession.lock()) {
                 answer(false);
                 return;
             }

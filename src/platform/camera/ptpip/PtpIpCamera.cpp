@@ -1,17 +1,15 @@
 #include "platform/camera/ptpip/PtpIpCamera.h"
 
 #include "platform/camera/CameraAddresses.h"
+#include "platform/camera/network/CameraFileHead.h"
+#include "platform/camera/network/CameraFileStream.h"
 #include "platform/core/UserDefaults.h"
-#include "platform/exiv2/Exiv2Library.h"
 #include "platform/imaging/ImageFileTypes.h"
-
-#include <exiv2/exiv2.hpp>
 
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <atomic>
 #include <mutex>
 
 namespace vornakel {
@@ -35,10 +33,6 @@ constexpr qint64 kMaxThumbnail = 4 * 1024 * 1024;
 constexpr qint64 kMaxJpegPreview = 64 * 1024 * 1024;
 // RAW files keep their previews near the start; this much is read to find the largest.
 constexpr qint64 kRawPreviewRead = 8 * 1024 * 1024;
-constexpr qsizetype kStreamChunk = 1024 * 1024;
-// Stream bytes handed to the delivery queue and not yet taken; past the high mark reading pauses.
-constexpr qint64 kStreamHighWater = 16 * 1024 * 1024;
-constexpr qint64 kStreamLowWater = 4 * 1024 * 1024;
 constexpr uint32_t kSessionId = 1;
 // An ObjectInfo dataset is a few hundred bytes; a camera sending more is broken.
 constexpr qint64 kMaxObjectInfo = 64 * 1024;
@@ -63,30 +57,6 @@ void run(const SessionPtr& session, uint16_t code, std::vector<uint32_t> paramet
 }
 
 bool isImageFormat(uint16_t format) { return format >= FormatUndefinedImage && format <= 0x38FF; }
-
-// The largest embedded JPEG of a file's first bytes, or none.
-std::optional<QByteArray> largestEmbeddedJpeg(const QByteArray& bytes)
-{
-    try {
-        auto image = Exiv2Library::openData(bytes);
-        if (!image.get())
-            return std::nullopt;
-        image->readMetadata();
-        Exiv2::PreviewManager previews(*image);
-        Exiv2::PreviewPropertiesList list = previews.getPreviewProperties();
-        std::optional<QByteArray> best;
-        for (const auto& properties : list) {
-            if (properties.mimeType_ != "image/jpeg")
-                continue;
-            const Exiv2::PreviewImage preview = previews.getPreviewImage(properties);
-            if (preview.size() > 0 && (!best || qsizetype(preview.size()) > best->size()))
-                best = QByteArray(reinterpret_cast<const char*>(preview.pData()), qsizetype(preview.size()));
-        }
-        return best;
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
 
 // ---- Items --------------------------------------------------------------------------------------------------
 
@@ -255,7 +225,7 @@ void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight
             }
             // exiv2 works off the main thread.
             DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([deliver, data = result.data] {
-                const auto jpeg = largestEmbeddedJpeg(data);
+                const auto jpeg = CameraFileHead::largestEmbeddedJpeg(data);
                 if (jpeg)
                     deliver(std::nullopt, *jpeg);
                 else
@@ -282,106 +252,24 @@ void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight
     });
 }
 
-struct StreamState {
-    VKLFileSystemItem::ItemPtr item;
-    VKLFileSystemItem::StreamContext context;
-    VKLFileSystemItem::StreamChunkBlock chunk;
-    QueuePtr deliveryQueue;
-    VKLFileSystemItem::StreamCompleteBlock complete;
-    QueuePtr completeQueue;
-    SessionPtr session;
-    uint64_t expected = 0; // 0: not known
-    uint64_t received = 0;
-    QByteArray pending; // main thread: bytes not yet handed on
-    std::atomic<bool> stopped{false};
-    std::atomic<qint64> inFlight{0};
-    bool paused = false; // main thread
-    std::optional<Error> error; // main thread: why the stream stopped on our side
-};
-
-void handOn(const std::shared_ptr<StreamState>& state, QByteArray bytes)
-{
-    state->inFlight += bytes.size();
-    if (state->inFlight > kStreamHighWater && !state->paused && state->session->connection) {
-        state->paused = true;
-        state->session->connection->setReadingPaused(true);
-    }
-    state->deliveryQueue->async([state, bytes] {
-        const qint64 left = (state->inFlight -= bytes.size());
-        if (!state->stopped && state->chunk && state->chunk(state->item, bytes, state->context) == 1)
-            state->stopped = true;
-        if (left < kStreamLowWater) {
-            DispatchQueue::main()->async([state] {
-                if (state->paused && state->inFlight < kStreamLowWater) {
-                    state->paused = false;
-                    if (state->session->connection)
-                        state->session->connection->setReadingPaused(false);
-                }
-            });
-        }
-    });
-}
-
 template <typename Base>
 void PtpIpItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlock preflight, QueuePtr preflightQueue,
                                      VKLFileSystemItem::StreamChunkBlock chunk, QueuePtr deliveryQueue,
                                      VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue)
 {
-    auto state = std::make_shared<StreamState>();
-    state->item = this->shared_from_this();
-    state->chunk = std::move(chunk);
-    state->deliveryQueue = orMain(deliveryQueue);
-    state->complete = std::move(complete);
-    state->completeQueue = orMain(completeQueue);
-    state->session = m_session;
-    state->expected = size();
-    const uint32_t object = m_data.handle;
-    auto finish = [state](std::optional<Error> error) {
-        // After every chunk handed on: the delivery queue is serial.
-        state->deliveryQueue->async([state, error] {
-            state->completeQueue->async([state, error] {
-                if (state->complete)
-                    state->complete(state->item, error, state->context);
-                state->chunk = nullptr;
+    auto stream = CameraFileStream::create(this->shared_from_this(), std::move(chunk), std::move(deliveryQueue),
+                                           std::move(complete), std::move(completeQueue), size());
+    stream->begin(std::move(preflight), std::move(preflightQueue), [stream, session = m_session, object = m_data.handle] {
+        DispatchQueue::main()->async([stream, session] {
+            QPointer<PtpIpConnection> connection = session->connection;
+            stream->setPauseHook([connection](bool paused) {
+                if (connection)
+                    connection->setReadingPaused(paused);
             });
         });
-    };
-    orMain(preflightQueue)->async([state, preflight, object, finish] {
-        if (preflight)
-            state->context = preflight();
-        run(state->session, OpGetObject, {object},
-            [state, finish](std::optional<Error> error, TransactionResult result) {
-                if (state->paused && state->session->connection)
-                    state->session->connection->setReadingPaused(false);
-                state->paused = false;
-                if (!state->pending.isEmpty() && !error)
-                    handOn(state, std::exchange(state->pending, {}));
-                if (state->error)
-                    error = state->error;
-                else if (!error && state->expected != 0 && result.dataBytes != state->expected)
-                    error = errorWithVKLErrorCode(VKLErrorReadFailed); // a short object is not a copy
-                else if (error && error->code == VKLErrorGeneric)
-                    error = errorWithVKLErrorCode(VKLErrorReadFailed);
-                // The chunk block's stop wins over the camera's answer to the cancel.
-                state->deliveryQueue->async([state, finish, error] {
-                    finish(state->stopped && !error ? std::optional(errorWithVKLErrorCode(VKLErrorCancelled)) : error);
-                });
-            },
-            [state](const QByteArray& bytes) {
-                if (state->stopped) {
-                    state->error = errorWithVKLErrorCode(VKLErrorCancelled);
-                    return false;
-                }
-                state->received += uint64_t(bytes.size());
-                if (state->expected != 0 && state->received > state->expected) {
-                    state->error = errorWithVKLErrorCode(VKLErrorReadFailed);
-                    return false;
-                }
-                state->pending.append(bytes);
-                if (state->pending.size() >= kStreamChunk)
-                    handOn(state, std::exchange(state->pending, {}));
-                return true;
-            });
+        run(session, OpGetObject, {object},
+            [stream](std::optional<Error> error, TransactionResult) { stream->end(error); },
+            [stream](const QByteArray& bytes) { return stream->receive(bytes); });
     });
 }
 

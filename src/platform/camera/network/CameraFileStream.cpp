@@ -1,0 +1,108 @@
+#include "platform/camera/network/CameraFileStream.h"
+
+namespace vornakel {
+
+namespace {
+
+constexpr qsizetype kStreamChunk = 1024 * 1024;
+// Stream bytes handed to the delivery queue and not yet taken; past the high mark reading pauses.
+constexpr qint64 kStreamHighWater = 16 * 1024 * 1024;
+constexpr qint64 kStreamLowWater = 4 * 1024 * 1024;
+
+QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
+
+} // namespace
+
+std::shared_ptr<CameraFileStream> CameraFileStream::create(VKLFileSystemItem::ItemPtr item, VKLFileSystemItem::StreamChunkBlock chunk,
+                                                           QueuePtr deliveryQueue, VKLFileSystemItem::StreamCompleteBlock complete,
+                                                           QueuePtr completeQueue, uint64_t expectedSize)
+{
+    std::shared_ptr<CameraFileStream> stream(new CameraFileStream());
+    stream->m_item = std::move(item);
+    stream->m_chunk = std::move(chunk);
+    stream->m_deliveryQueue = orMain(deliveryQueue);
+    stream->m_complete = std::move(complete);
+    stream->m_completeQueue = orMain(completeQueue);
+    stream->m_expected = expectedSize;
+    return stream;
+}
+
+void CameraFileStream::begin(VKLFileSystemItem::StreamPreflightBlock preflight, QueuePtr preflightQueue, std::function<void()> start)
+{
+    orMain(preflightQueue)->async([self = shared_from_this(), preflight, start] {
+        if (preflight)
+            self->m_context = preflight();
+        if (start)
+            start();
+    });
+}
+
+bool CameraFileStream::receive(const QByteArray& bytes)
+{
+    if (m_stopped) {
+        m_error = errorWithVKLErrorCode(VKLErrorCancelled);
+        return false;
+    }
+    m_received += uint64_t(bytes.size());
+    if (m_expected != 0 && m_received > m_expected) {
+        m_error = errorWithVKLErrorCode(VKLErrorReadFailed);
+        return false;
+    }
+    m_pending.append(bytes);
+    if (m_pending.size() >= kStreamChunk)
+        handOn(std::exchange(m_pending, {}));
+    return true;
+}
+
+void CameraFileStream::handOn(QByteArray bytes)
+{
+    m_inFlight += bytes.size();
+    if (m_inFlight > kStreamHighWater && !m_paused && m_pauseHook) {
+        m_paused = true;
+        m_pauseHook(true);
+    }
+    m_deliveryQueue->async([self = shared_from_this(), bytes] {
+        const qint64 left = (self->m_inFlight -= bytes.size());
+        if (!self->m_stopped && self->m_chunk && self->m_chunk(self->m_item, bytes, self->m_context) == 1)
+            self->m_stopped = true;
+        if (left < kStreamLowWater) {
+            DispatchQueue::main()->async([self] {
+                if (self->m_paused && self->m_inFlight < kStreamLowWater) {
+                    self->m_paused = false;
+                    if (self->m_pauseHook && !self->m_ended)
+                        self->m_pauseHook(false);
+                }
+            });
+        }
+    });
+}
+
+void CameraFileStream::end(std::optional<Error> error)
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    if (m_paused && m_pauseHook)
+        m_pauseHook(false);
+    m_paused = false;
+    m_pauseHook = nullptr;
+    if (m_error)
+        error = m_error;
+    else if (!error && m_expected != 0 && m_received != m_expected)
+        error = errorWithVKLErrorCode(VKLErrorReadFailed); // a short file is not a copy
+    else if (error && error->code == VKLErrorGeneric)
+        error = errorWithVKLErrorCode(VKLErrorReadFailed);
+    if (!m_pending.isEmpty() && !error)
+        handOn(std::exchange(m_pending, {}));
+    // After every chunk handed on (the delivery queue is serial); the chunk block's stop wins over the source's end.
+    m_deliveryQueue->async([self = shared_from_this(), error] {
+        const std::optional<Error> result = self->m_stopped && !error ? std::optional(errorWithVKLErrorCode(VKLErrorCancelled)) : error;
+        self->m_completeQueue->async([self, result] {
+            if (self->m_complete)
+                self->m_complete(self->m_item, result, self->m_context);
+            self->m_chunk = nullptr;
+        });
+    });
+}
+
+} // namespace vornakel
