@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 namespace vornakel {
 namespace {
 
@@ -178,6 +180,30 @@ TEST(OlympusCamera, ASilentCameraIsLostWithinThePollBoundWhileTheMainThreadRuns)
     ASSERT_TRUE(streamed->has_value());
     EXPECT_EQ((*streamed)->code, VKLErrorConnectionLost);
     EXPECT_GE(ticks, 10) << "the main thread kept turning while the camera was silent";
+}
+
+TEST(OlympusCamera, APollDoesNotWaitBehindACardsWorthOfThumbnails)
+{
+    OlympusCameraOptions options;
+    options.pollInterval = 100ms;
+    options.pollTimeout = 600ms;
+    auto camera = startCamera(with([](auto& o) { o.latencyMs = 150; }), options);
+    const auto root = test::openStorage(*camera.camera);
+    ASSERT_TRUE(root);
+    const auto files = test::walkFiles(root);
+    ASSERT_FALSE(files.empty());
+    // Several seconds of requests in line, each answered only after the camera's latency.
+    auto delivered = std::make_shared<std::atomic<int>>(0);
+    constexpr int kRequests = 40;
+    for (int i = 0; i < kRequests; ++i) {
+        files[size_t(i) % files.size()]->fetchThumbnail({}, [delivered](const auto&, std::optional<Error> error, auto) {
+            if (!error)
+                ++*delivered;
+        });
+    }
+    ASSERT_TRUE(runUntil([&] { return *delivered == kRequests || camera.camera->connectionState() == 0; }));
+    EXPECT_EQ(*delivered, kRequests);
+    EXPECT_EQ(camera.camera->connectionState(), 2u) << "a busy camera is not a lost one";
 }
 
 TEST(OlympusCamera, OrientationAndShootingDataComeFromTheFilesStartWithOrWithoutRange)

@@ -500,6 +500,9 @@ void OlympusCamera::finishConnecting(std::optional<Error> error)
 
 void OlympusCamera::poll()
 {
+    // A camera that answered anything lately is there.
+    if (m_session && m_session->http && m_session->http->answeredWithin(m_options.pollInterval))
+        return;
     confirmAlive([](bool) {});
 }
 
@@ -518,6 +521,7 @@ void OlympusCamera::confirmAlive(std::function<void(bool)> answer)
     request.target = QStringLiteral("/get_caminfo.cgi");
     request.maximumBytes = kMaxCameraInfo;
     request.silenceTimeout = m_options.pollTimeout;
+    request.urgent = true;
     std::weak_ptr<OlympusCamera> weak = std::static_pointer_cast<OlympusCamera>(shared_from_this());
     auto session = m_session;
     session->http->get(std::move(request), [weak, session](std::optional<Error> error, HttpResult result) {

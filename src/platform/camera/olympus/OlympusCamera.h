@@ -11,9 +11,10 @@
 //   `get_thumbnail.cgi`, previews `get_resizeimg.cgi` at 1600 pixels, or for a RAW file the camera will not
 //   resize, the largest JPEG embedded in its start. A stream is a GET of the file, handed on as it arrives and
 //   aborted when the chunk block answers 1; a body shorter or longer than the listed size fails with 1014.
-// liveness: while connected the camera is polled (`get_caminfo.cgi`); a poll that fails or stays unanswered past
-//   its bound, or a request whose connection fails while a check poll fails too, is connection state 0, and every
-//   pending request fails with 1002.
+// liveness: while connected, a camera that answered nothing for a poll interval is polled (`get_caminfo.cgi`, ahead
+//   of any waiting request); a poll that fails or stays unanswered past its bound, or a request whose connection
+//   fails while a check poll fails too, is connection state 0, and every pending request fails with 1002.
+// requests: at most two in flight (the cameras serve few connections), the others wait in order.
 //
 // Threads: the HTTP client lives on the main thread; calls from elsewhere hop there first. Callbacks come on the
 // queues the interface names.

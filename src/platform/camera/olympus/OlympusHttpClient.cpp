@@ -8,6 +8,8 @@
 #include <QNetworkRequest>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace vornakel::olympus {
 
 namespace {
@@ -36,8 +38,9 @@ struct HttpClient::Pending {
     std::optional<Error> stopped; // why we ended it ourselves
 };
 
-HttpClient::HttpClient(QString host, quint16 port, QObject* parent)
-    : QObject(parent), m_host(std::move(host)), m_port(port), m_manager(new QNetworkAccessManager(this))
+HttpClient::HttpClient(QString host, quint16 port, QObject* parent, int maximumInFlight)
+    : QObject(parent), m_host(std::move(host)), m_port(port), m_manager(new QNetworkAccessManager(this)),
+      m_maximumInFlight(std::max(1, maximumInFlight))
 {
     // A camera's address is reached directly, never through a proxy from the environment.
     m_manager->setProxy(QNetworkProxy::NoProxy);
@@ -57,6 +60,30 @@ HttpClient::~HttpClient()
 std::shared_ptr<HttpClient::Handle> HttpClient::get(HttpRequest request, Completion completion)
 {
     ++m_requestCount;
+    auto pending = std::make_shared<Pending>();
+    pending->request = std::move(request);
+    pending->completion = std::move(completion);
+    if (pending->request.urgent) {
+        start(pending);
+    } else {
+        m_waiting.push_back(pending);
+        startWaiting();
+    }
+    return std::make_shared<Handle>(pending, this);
+}
+
+void HttpClient::startWaiting()
+{
+    while (!m_waiting.empty() && qsizetype(m_pending.size()) < m_maximumInFlight) {
+        auto next = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        start(next);
+    }
+}
+
+void HttpClient::start(const std::shared_ptr<Pending>& pending)
+{
+    const HttpRequest& request = pending->request;
     QUrl url;
     url.setScheme(QStringLiteral("http"));
     url.setHost(m_host);
@@ -78,11 +105,8 @@ std::shared_ptr<HttpClient::Handle> HttpClient::get(HttpRequest request, Complet
         networkRequest.setRawHeader(QByteArrayLiteral("Range"), QByteArrayLiteral("bytes=0-") + QByteArray::number(*request.rangeEnd));
     networkRequest.setTransferTimeout(int(request.silenceTimeout.count()));
 
-    auto pending = std::make_shared<Pending>();
-    pending->request = std::move(request);
-    pending->completion = std::move(completion);
     QNetworkReply* reply = m_manager->get(networkRequest);
-    if (pending->request.sink)
+    if (request.sink)
         reply->setReadBufferSize(kStreamReadBuffer);
     pending->reply = reply;
     m_pending[reply] = pending;
@@ -92,7 +116,11 @@ std::shared_ptr<HttpClient::Handle> HttpClient::get(HttpRequest request, Complet
         pending->finished = true;
         finish(pending);
     });
-    return std::make_shared<Handle>(pending, this);
+}
+
+bool HttpClient::answeredWithin(std::chrono::milliseconds interval) const
+{
+    return m_lastAnswer.isValid() && m_lastAnswer.elapsed() < interval.count();
 }
 
 void HttpClient::readFrom(const std::shared_ptr<Pending>& pending)
@@ -101,6 +129,8 @@ void HttpClient::readFrom(const std::shared_ptr<Pending>& pending)
     if (!reply || pending->stopped || !pending->completion)
         return;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid())
+        m_lastAnswer.start();
     if (!pending->headersSeen && status.isValid()) {
         pending->headersSeen = true;
         pending->result.status = status.toInt();
@@ -174,6 +204,8 @@ void HttpClient::finish(const std::shared_ptr<Pending>& pending)
 void HttpClient::complete(const std::shared_ptr<Pending>& pending, std::optional<Error> error)
 {
     Completion completion = std::exchange(pending->completion, nullptr);
+    if (const auto waiting = std::find(m_waiting.begin(), m_waiting.end(), pending); waiting != m_waiting.end())
+        m_waiting.erase(waiting);
     if (QNetworkReply* reply = pending->reply) {
         m_pending.erase(reply);
         reply->disconnect(this);
@@ -183,15 +215,19 @@ void HttpClient::complete(const std::shared_ptr<Pending>& pending, std::optional
         reply->deleteLater();
     }
     pending->reply = nullptr;
+    // The next waiting request goes out after this completion has run (it may stop or add requests).
+    QMetaObject::invokeMethod(this, &HttpClient::startWaiting, Qt::QueuedConnection);
     if (completion)
         completion(error, std::move(pending->result));
 }
 
 void HttpClient::failAll(int code)
 {
-    auto pending = std::move(m_pending);
-    m_pending.clear();
-    for (auto& [reply, each] : pending) {
+    std::vector<std::shared_ptr<Pending>> all(m_waiting.begin(), m_waiting.end());
+    m_waiting.clear();
+    for (auto& [reply, each] : m_pending)
+        all.push_back(each);
+    for (auto& each : all) {
         each->stopped = failure(code);
         complete(each, each->stopped);
     }
@@ -203,7 +239,7 @@ void HttpClient::Handle::setPaused(bool paused)
     if (!pending || !m_client || !pending->completion || pending->paused == paused)
         return;
     pending->paused = paused;
-    if (!paused) {
+    if (!paused && pending->reply) {
         if (pending->finished)
             m_client->finish(pending);
         else

@@ -9,11 +9,13 @@
 #include "platform/core/Error.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -38,6 +40,9 @@ struct HttpRequest {
     qint64 maximumBytes = 1024 * 1024; // a gathered body past this fails the request
     std::optional<qint64> rangeEnd;    // asks for bytes 0 … rangeEnd (a camera may answer the whole file)
     std::chrono::milliseconds silenceTimeout{0}; // 0: none (only probes and polls give up on a silent camera)
+    // Goes before every waiting request, and past the bound on requests in flight (a poll must not wait behind a
+    // card's worth of thumbnails to learn whether the camera is there).
+    bool urgent = false;
     // Streaming: the status and announced length once the headers are in (false fails the request with 1014),
     // then the body as it arrives (false stops it: the request completes with 1004).
     std::function<bool(int status, qint64 contentLength)> headers;
@@ -50,7 +55,8 @@ public:
     using Completion = std::function<void(std::optional<Error>, HttpResult)>;
     class Handle;
 
-    HttpClient(QString host, quint16 port, QObject* parent = nullptr);
+    // The cameras serve few connections at once: past `maximumInFlight` requests the others wait their turn.
+    HttpClient(QString host, quint16 port, QObject* parent = nullptr, int maximumInFlight = 2);
     ~HttpClient() override;
 
     // Errors: 1005 for 404, 1000 for another HTTP status or a body past its bound, 1004 when stopped, 1002 when
@@ -60,12 +66,16 @@ public:
     // Ends every request in flight with the error code.
     void failAll(int code);
     int requestCount() const { return m_requestCount; }
+    // Whether any request has had an answer (headers or body bytes) within the last `interval`.
+    bool answeredWithin(std::chrono::milliseconds interval) const;
 
     QString host() const { return m_host; }
     quint16 port() const { return m_port; }
 
 private:
     struct Pending;
+    void start(const std::shared_ptr<Pending>& pending);
+    void startWaiting();
     void readFrom(const std::shared_ptr<Pending>& pending);
     void finish(const std::shared_ptr<Pending>& pending);
     void complete(const std::shared_ptr<Pending>& pending, std::optional<Error> error);
@@ -73,8 +83,11 @@ private:
     QString m_host;
     quint16 m_port;
     QNetworkAccessManager* m_manager;
-    std::map<QNetworkReply*, std::shared_ptr<Pending>> m_pending;
+    int m_maximumInFlight;
+    std::map<QNetworkReply*, std::shared_ptr<Pending>> m_pending; // in flight
+    std::deque<std::shared_ptr<Pending>> m_waiting;
     int m_requestCount = 0;
+    QElapsedTimer m_lastAnswer;
     friend class Handle;
 };
 
