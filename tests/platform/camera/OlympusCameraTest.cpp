@@ -186,7 +186,7 @@ TEST(OlympusCamera, APollDoesNotWaitBehindACardsWorthOfThumbnails)
 {
     OlympusCameraOptions options;
     options.pollInterval = 100ms;
-    options.pollTimeout = 600ms;
+    options.pollTimeout = 1000ms;
     auto camera = startCamera(with([](auto& o) { o.latencyMs = 150; }), options);
     const auto root = test::openStorage(*camera.camera);
     ASSERT_TRUE(root);
@@ -194,7 +194,7 @@ TEST(OlympusCamera, APollDoesNotWaitBehindACardsWorthOfThumbnails)
     ASSERT_FALSE(files.empty());
     // Several seconds of requests in line, each answered only after the camera's latency.
     auto delivered = std::make_shared<std::atomic<int>>(0);
-    constexpr int kRequests = 40;
+    constexpr int kRequests = 60;
     for (int i = 0; i < kRequests; ++i) {
         files[size_t(i) % files.size()]->fetchThumbnail({}, [delivered](const auto&, std::optional<Error> error, auto) {
             if (!error)
