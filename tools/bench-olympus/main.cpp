@@ -1,6 +1,7 @@
 // Measures the Olympus backend against the Olympus camera on 127.0.0.1 and prints, for each of a few runs: the
 // walk of a 5,000-file card with 20 ms added to every reply (against its bound of 1.1 × requests × latency + 1 s),
-// and the copy throughput of one large file on a link throttled to 10 MB/s; then the least and the median.
+// and the copy throughput of one large file on a link throttled to 10 MB/s; then the least and the median, and
+// the copy throughput on the unthrottled loopback.
 #include "olympus-camera/OlympusResponder.h"
 #include "platform/camera/olympus/OlympusCamera.h"
 
@@ -188,6 +189,9 @@ int main(int argc, char** argv)
                     copy.megabytesPerSecond, 100.0 * copy.megabytesPerSecond / (kThrottle / 1e6), copy.failed ? " FAILED" : "");
         copies.push_back(copy.megabytesPerSecond);
     }
+    const CopyFigures loopback = benchmarkCopy(0, 1'000'000'000);
+    std::printf("copy on the unthrottled loopback: 1 GB in %.2f s = %.1f MB/s%s\n", loopback.seconds,
+                loopback.megabytesPerSecond, loopback.failed ? " FAILED" : "");
     std::printf("walk: min %.2f s, median %.2f s\n", *std::min_element(walks.begin(), walks.end()), median(walks));
     std::printf("copy: min %.2f MB/s, median %.2f MB/s (%.1f%% of the link at the median)\n",
                 *std::min_element(copies.begin(), copies.end()), median(copies), 100.0 * median(copies) / (kThrottle / 1e6));

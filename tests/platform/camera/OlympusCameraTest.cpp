@@ -4,6 +4,7 @@
 
 #include "olympus-camera/OlympusResponder.h"
 #include "platform/camera/olympus/OlympusCamera.h"
+#include "platform/camera/olympus/OlympusHttpClient.h"
 #include "platform/camera/olympus/OlympusImageList.h"
 #include "support/TestSupport.h"
 
@@ -204,6 +205,37 @@ TEST(OlympusCamera, APollDoesNotWaitBehindACardsWorthOfThumbnails)
     ASSERT_TRUE(runUntil([&] { return *delivered == kRequests || camera.camera->connectionState() == 0; }));
     EXPECT_EQ(*delivered, kRequests);
     EXPECT_EQ(camera.camera->connectionState(), 2u) << "a busy camera is not a lost one";
+}
+
+TEST(OlympusHttpClient, ABodyThatEndsWhileReadingIsPausedIsHandedOnWhenReadingResumes)
+{
+    tools::OlympusResponder responder(test::sampleCameraFolder(), {});
+    ASSERT_TRUE(responder.listen());
+    const auto served = responder.files().front();
+    olympus::HttpClient client(QStringLiteral("127.0.0.1"), responder.port());
+    QByteArray body;
+    std::shared_ptr<olympus::HttpClient::Handle> handle;
+    bool paused = false;
+    std::optional<std::optional<Error>> completed;
+    olympus::HttpRequest request;
+    request.target = served.path;
+    request.sink = [&](const QByteArray& bytes) {
+        body += bytes;
+        if (!paused) {
+            paused = true;
+            handle->setPaused(true);
+        }
+        return true;
+    };
+    handle = client.get(std::move(request), [&](std::optional<Error> error, olympus::HttpResult) { completed = error; });
+    // The file is smaller than what Qt holds unread: the camera sends it all while reading is paused.
+    test::runFor(300ms);
+    EXPECT_TRUE(paused);
+    EXPECT_FALSE(completed.has_value()) << "nothing completes while paused";
+    handle->setPaused(false);
+    ASSERT_TRUE(runUntil([&] { return completed.has_value(); }));
+    EXPECT_EQ(*completed, std::nullopt);
+    EXPECT_EQ(uint64_t(body.size()), served.size);
 }
 
 TEST(OlympusCamera, OrientationAndShootingDataComeFromTheFilesStartWithOrWithoutRange)
