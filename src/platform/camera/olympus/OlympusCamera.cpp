@@ -501,21 +501,28 @@ void OlympusCamera::finishConnecting(std::optional<Error> error)
 void OlympusCamera::poll()
 {
     // A camera that answered anything lately is there.
-    if (m_session && m_session->http && m_session->http->answeredWithin(m_options.pollInterval))
+    if (m_polling || (m_session && m_session->http && m_session->http->answeredWithin(m_options.pollInterval)))
         return;
     confirmAlive([](bool) {});
 }
 
 void OlympusCamera::confirmAlive(std::function<void(bool)> answer)
 {
-    m_pollWaiters.push_back(std::move(answer));
-    if (m_polling || !m_session || !m_session->http)
-        return;
-    if (m_state == VKLConnectionState::NotConnected) {
-        for (auto& waiter : std::exchange(m_pollWaiters, {}))
-            waiter(false);
+    if (!m_session || !m_session->http || m_state == VKLConnectionState::NotConnected) {
+        answer(false);
         return;
     }
+    // A poll under way may have had its answer before whatever made this caller ask: it waits for the next one.
+    if (m_polling) {
+        m_laterPollWaiters.push_back(std::move(answer));
+        return;
+    }
+    m_pollWaiters.push_back(std::move(answer));
+    startPoll();
+}
+
+void OlympusCamera::startPoll()
+{
     m_polling = true;
     HttpRequest request;
     request.target = QStringLiteral("/get_caminfo.cgi");
@@ -532,13 +539,23 @@ void OlympusCamera::confirmAlive(std::function<void(bool)> answer)
         // Any answer at all says the camera is there; only a failed connection or silence says it is gone.
         const bool alive = !error || !result.transportFailed;
         auto waiters = std::exchange(camera->m_pollWaiters, {});
+        auto later = std::exchange(camera->m_laterPollWaiters, {});
         if (!alive) {
             qCInfo(lcOlympus) << "the camera at" << camera->m_options.host << "stopped answering:"
-                                << error->userInfo.value(QStringLiteral("NSDebugDescription")).toString();
+                              << error->userInfo.value(QStringLiteral("NSDebugDescription")).toString();
             camera->connectionLost();
+            waiters.insert(waiters.end(), std::make_move_iterator(later.begin()), std::make_move_iterator(later.end()));
+            later.clear();
         }
         for (auto& waiter : waiters)
             waiter(alive);
+        if (!later.empty() && camera->m_state != VKLConnectionState::NotConnected) {
+            camera->m_pollWaiters = std::move(later);
+            camera->startPoll();
+        } else {
+            for (auto& waiter : later)
+                waiter(false);
+        }
     });
 }
 

@@ -79,6 +79,7 @@ private:
     void switchToPlay(std::function<void(std::optional<Error>)> done);
     void poll();
     void confirmAlive(std::function<void(bool)> answer);
+    void startPoll();
     void connectionLost();
 
     OlympusCameraOptions m_options;
@@ -91,7 +92,8 @@ private:
     VKLPropertyProxies m_properties;
     QTimer* m_pollTimer = nullptr;
     bool m_polling = false;
-    std::vector<std::function<void(bool)>> m_pollWaiters;
+    std::vector<std::function<void(bool)>> m_pollWaiters;      // answered by the poll under way
+    std::vector<std::function<void(bool)>> m_laterPollWaiters; // answered by the one after it
 };
 
 // Finds Olympus cameras: the addresses the user lists as "olympus://host[:port]" (CameraAddresses.h), then the
