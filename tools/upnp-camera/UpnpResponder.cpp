@@ -243,7 +243,7 @@ void UpnpResponder::readFrom(Connection* connection)
     if (!connection->socket)
         return;
     connection->buffer.append(connection->socket->readAll());
-    if (connection->busy || m_frozen)
+    if (connection->busy)
         return;
     const qsizetype headEnd = connection->buffer.indexOf("\r\n\r\n");
     if (headEnd < 0) {

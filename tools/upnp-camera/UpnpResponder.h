@@ -45,7 +45,7 @@ struct UpnpResponderOptions {
     int streamStallMs = 0;
     qint64 streamShortByBytes = 0;       // an original ends this many bytes early, its Content-Length unchanged
     qint64 listedSizeDelta = 0;          // the listing states every file's size off by this much
-    QStringList streamFaultFiles;        // the stream faults apply to these names; empty: all
+    QStringList streamFaultFiles{};      // the stream faults apply to these names; empty: all
     bool endlessBrowse = false;          // a Browse reply never ends (markup without a close, for ever)
     QString descriptionPath = QStringLiteral("/DmsDescPush.xml");
     QString friendlyName = QStringLiteral("UPnP Test Camera");
