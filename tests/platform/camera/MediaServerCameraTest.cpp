@@ -352,3 +352,29 @@ TEST(SonyCameraDiscovery, FindsASonyMediaServerOnTheGatewayAndAnyListedMediaServ
 
 } // namespace
 } // namespace vornakel
+
+namespace vornakel {
+namespace {
+
+TEST(SonyCameraDiscovery, FindsACameraThatAnswersAnSsdpSearch)
+{
+    tools::UpnpResponderOptions options;
+    options.friendlyName = QStringLiteral("ILCE over SSDP");
+    options.descriptionPath = QStringLiteral("/somewhere/else.xml"); // only the answer's LOCATION leads there
+    tools::UpnpResponder sony(card(1, 2), options);
+    ASSERT_TRUE(sony.listen());
+    ASSERT_TRUE(sony.answerSearches());
+    SonyCameraDiscovery discovery;
+    discovery.setProbeInterval(200ms);
+    discovery.setSearchAddress(QHostAddress::LocalHost, sony.searchPort());
+    discovery.beginSearching();
+    ASSERT_TRUE(runUntil([&] { return !discovery.cameras().empty(); }));
+    const auto camera = discovery.cameras().front();
+    EXPECT_EQ(camera->friendlyDisplayName(), QStringLiteral("ILCE over SSDP"));
+    const auto root = test::openStorage(*camera);
+    ASSERT_TRUE(root);
+    EXPECT_EQ(test::walkFiles(root).size(), 2u);
+}
+
+} // namespace
+} // namespace vornakel
