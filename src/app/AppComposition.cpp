@@ -6,6 +6,7 @@
 #include "platform/camera/olympus/OlympusCamera.h"
 #include "platform/camera/ptpip/PtpIpCamera.h"
 #include "platform/camera/simulated/SimulatedCamera.h"
+#include "platform/camera/sony/SonyCameraDiscovery.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/exiv2/Exiv2Library.h"
 #include "platform/photolibrary/FolderPhotoLibrary.h"
@@ -27,6 +28,8 @@ CameraBackendRegistry AppComposition::cameraBackends()
     registry.add(PtpIpCameraDiscovery::backendName(), [] { return std::make_unique<PtpIpCameraDiscovery>(); },
                  [] { return true; });
     registry.add(OlympusCameraDiscovery::backendName(), [] { return std::make_unique<OlympusCameraDiscovery>(); },
+                 [] { return true; });
+    registry.add(SonyCameraDiscovery::backendName(), [] { return std::make_unique<SonyCameraDiscovery>(); },
                  [] { return true; });
     // The simulated cameras join the default search only when the environment names camera folders.
     registry.add(SimulatedCameraDiscovery::backendName(), [] { return std::make_unique<SimulatedCameraDiscovery>(); },

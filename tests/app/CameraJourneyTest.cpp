@@ -9,6 +9,7 @@
 #include "olympus-camera/OlympusResponder.h"
 #include "ptpip-camera/PtpIpResponder.h"
 #include "samplecamera/CameraQRCodeImage.h"
+#include "upnp-camera/UpnpResponder.h"
 #include "samplecamera/SampleCameraGenerator.h"
 #include "support/TestSupport.h"
 
@@ -70,6 +71,23 @@ TestCamera startPtpIpCamera(const QString& folder)
     return {std::move(responder), port};
 }
 
+TestCamera startSonyMediaServer(const QString& folder)
+{
+    auto responder = std::make_unique<tools::UpnpResponder>(
+        folder, tools::UpnpResponderOptions::fromCameraOptions(SimulatedCameraOptions::fromFolder(folder)));
+    if (!responder->listen())
+        return {};
+    const quint16 port = responder->port();
+    return {std::move(responder), port};
+}
+
+// An older Sony body's code, whose "send to smartphone" mode serves a UPnP media server.
+CameraCode sonyMediaServerCode()
+{
+    return {QStringLiteral("DIRECT-Qx3p:DSC-RX100M5"), QStringLiteral("s0ny&media"),
+            QStringLiteral("W01:S:Qx3p;P:s0ny&media;C:DSC-RX100M5;").toUtf8()};
+}
+
 // A Sony body's code ("W01:S:<network>;P:<password>;C:<model>;"): newer Sony bodies speak PTP/IP on their own
 // access point.
 CameraCode sonyCode()
@@ -114,6 +132,7 @@ const Journey kJourneys[] = {
     {"PtpIpAtListedAddress", QStringLiteral("ptpip"), startPtpIpCamera, std::nullopt},
     {"OlympusAfterQRJoin", QStringLiteral("olympus"), startOlympusCamera, olympusCode()},
     {"OlympusAtListedAddress", QStringLiteral("olympus"), startOlympusCamera, std::nullopt},
+    {"SonyMediaServerAfterQRJoin", QStringLiteral("sony"), startSonyMediaServer, sonyMediaServerCode()},
 };
 
 class CameraJourneyTest : public ::testing::TestWithParam<Journey> {

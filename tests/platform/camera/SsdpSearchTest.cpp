@@ -1,58 +1,26 @@
 // The SSDP search: what it sends, which answers it takes, and that a device that floods it or answers with
 // oversized datagrams costs bounded work. The device is a UDP socket on 127.0.0.1 reached with `searchAt`.
+#include "FakeSsdpDevice.h"
+
 #include "platform/camera/ssdp/SsdpSearch.h"
 #include "support/TestSupport.h"
 
-#include <QNetworkDatagram>
-#include <QUdpSocket>
-
 #include <gtest/gtest.h>
-
-#include <functional>
 
 using namespace vornakel;
 using namespace vornakel::test;
+using vornakel::test::FakeSsdpDevice;
+using vornakel::test::ssdpAnswer;
 using namespace std::chrono_literals;
 
 namespace {
-
-QByteArray answer(const QString& st, const QString& usn, const QString& location = QStringLiteral("http://127.0.0.1:49152/desc.xml"))
-{
-    return QStringLiteral("HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=1800\r\nEXT:\r\nLOCATION: %1\r\n"
-                          "SERVER: Camera OS/1.0 UPnP/1.0 Test/1.0\r\nST: %2\r\nUSN: %3\r\n\r\n")
-        .arg(location, st, usn)
-        .toUtf8();
-}
-
-// A device on 127.0.0.1 that answers each search with what `answers` gives for the request.
-class FakeDevice {
-public:
-    explicit FakeDevice(std::function<QList<QByteArray>(const QByteArray& request)> answers) : m_answers(std::move(answers))
-    {
-        m_socket.bind(QHostAddress::LocalHost, 0);
-        QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] {
-            while (m_socket.hasPendingDatagrams()) {
-                const QNetworkDatagram request = m_socket.receiveDatagram();
-                requests.push_back(request.data());
-                for (const QByteArray& reply : m_answers(request.data()))
-                    m_socket.writeDatagram(reply, request.senderAddress(), request.senderPort());
-            }
-        });
-    }
-    quint16 port() const { return m_socket.localPort(); }
-    QList<QByteArray> requests;
-
-private:
-    std::function<QList<QByteArray>(const QByteArray&)> m_answers;
-    QUdpSocket m_socket;
-};
 
 struct Found {
     std::vector<SsdpReply> replies;
     bool finished = false;
 };
 
-Found searchOnce(SsdpSearch& search, const FakeDevice& device, const QStringList& targets, std::chrono::milliseconds duration = 1500ms)
+Found searchOnce(SsdpSearch& search, const FakeSsdpDevice& device, const QStringList& targets, std::chrono::milliseconds duration = 1500ms)
 {
     Found found;
     QObject::connect(&search, &SsdpSearch::replyReceived, [&](const SsdpReply& reply) { found.replies.push_back(reply); });
@@ -71,7 +39,7 @@ TEST(SsdpSearchTest, ParsesAnswersAndAnnouncementsAndRefusesEverythingElse)
         std::optional<int> status;
         QString st;
     } cases[] = {
-        {"answer", answer(QStringLiteral("urn:microsoft-com:service:MtpNullService:1"), QStringLiteral("uuid:1::x")), 200,
+        {"answer", ssdpAnswer(QStringLiteral("urn:microsoft-com:service:MtpNullService:1"), QStringLiteral("uuid:1::x")), 200,
          QStringLiteral("urn:microsoft-com:service:MtpNullService:1")},
         {"lower-case names, bare newlines", "HTTP/1.1 200 OK\nst: upnp:rootdevice\nusn: uuid:2\n\n", 200, QStringLiteral("upnp:rootdevice")},
         {"announcement", "NOTIFY * HTTP/1.1\r\nNT: urn:x:service:Y:1\r\nNTS: ssdp:alive\r\nUSN: uuid:3\r\n\r\n", 0, QStringLiteral("urn:x:service:Y:1")},
@@ -93,7 +61,7 @@ TEST(SsdpSearchTest, ParsesAnswersAndAnnouncementsAndRefusesEverythingElse)
         EXPECT_EQ(reply->status, *each.status) << each.name;
         EXPECT_EQ(reply->searchTarget, each.st) << each.name;
     }
-    const auto full = SsdpSearch::parse(answer(QStringLiteral("st:1"), QStringLiteral("uuid:9::st:1"), QStringLiteral("http://10.0.0.5:1900/d.xml")));
+    const auto full = SsdpSearch::parse(ssdpAnswer(QStringLiteral("st:1"), QStringLiteral("uuid:9::st:1"), QStringLiteral("http://10.0.0.5:1900/d.xml")));
     ASSERT_TRUE(full);
     EXPECT_EQ(full->location, QStringLiteral("http://10.0.0.5:1900/d.xml"));
     EXPECT_EQ(full->uniqueServiceName, QStringLiteral("uuid:9::st:1"));
@@ -106,10 +74,10 @@ TEST(SsdpSearchTest, ParsesAnswersAndAnnouncementsAndRefusesEverythingElse)
 
 TEST(SsdpSearchTest, SearchesForEachTargetAndReportsADeviceOnceWhateverItRepeats)
 {
-    FakeDevice device([](const QByteArray& request) -> QList<QByteArray> {
+    FakeSsdpDevice device([](const QByteArray& request) -> QList<QByteArray> {
         if (!request.contains("ST: urn:microsoft-com:service:MtpNullService:1"))
             return {};
-        const QByteArray reply = answer(QStringLiteral("urn:microsoft-com:service:MtpNullService:1"), QStringLiteral("uuid:cam::mtp"));
+        const QByteArray reply = ssdpAnswer(QStringLiteral("urn:microsoft-com:service:MtpNullService:1"), QStringLiteral("uuid:cam::mtp"));
         return {reply, reply, "HTTP/1.1 404 Not Found\r\nST: x\r\n\r\n"};
     });
     SsdpSearch search;
@@ -132,11 +100,11 @@ TEST(SsdpSearchTest, SearchesForEachTargetAndReportsADeviceOnceWhateverItRepeats
 
 TEST(SsdpSearchTest, AFloodAndOversizedDatagramsAreDroppedAndTheSearchStillEnds)
 {
-    FakeDevice device([](const QByteArray&) {
+    FakeSsdpDevice device([](const QByteArray&) {
         QList<QByteArray> replies;
         replies.push_back("HTTP/1.1 200 OK\r\nST: a\r\nSERVER: " + QByteArray(60000, 'x') + "\r\n\r\n");
         for (int i = 0; i < SsdpSearch::kMaxReplies + 200; ++i)
-            replies.push_back(answer(QStringLiteral("st"), QStringLiteral("uuid:%1").arg(i)));
+            replies.push_back(ssdpAnswer(QStringLiteral("st"), QStringLiteral("uuid:%1").arg(i)));
         return replies;
     });
     SsdpSearch search;
@@ -151,7 +119,7 @@ TEST(SsdpSearchTest, AFloodAndOversizedDatagramsAreDroppedAndTheSearchStillEnds)
 
 TEST(SsdpSearchTest, StoppingEndsTheSearchWithoutFinishingIt)
 {
-    FakeDevice device([](const QByteArray&) { return QList<QByteArray>{}; });
+    FakeSsdpDevice device([](const QByteArray&) { return QList<QByteArray>{}; });
     SsdpSearch search;
     bool finished = false;
     QObject::connect(&search, &SsdpSearch::finished, [&] { finished = true; });
