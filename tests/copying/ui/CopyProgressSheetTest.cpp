@@ -515,9 +515,11 @@ TEST_F(CopyProgressSheetTest, TimeLeftCountsOnlyTheBytesStillToCopy)
                                          Photo::create(PhotoVariant::create(slow), nullptr)},
                                         {destination(QStringLiteral("folder")), FileGroupBehaviour::copyAll});
     auto record = start(queue, ConflictAnswer{FileNameConflictResolution::skip, true});
-    // Two skipped files leave nothing of theirs to copy; of the third, 200 of 1000 bytes have come.
-    EXPECT_TRUE(runUntil([&] { return queue->bytesRemaining() == 800; }))
+    // Two skipped files leave nothing of theirs to copy; of the third, 200 of 1000 bytes have come. The count can
+    // be read before the camera's side has parked the stream, so the stall is waited for too.
+    EXPECT_TRUE(runUntil([&] { return queue->bytesRemaining() == 800 && slow->isStalled(); }))
         << "remaining: " << queue->bytesRemaining().value_or(-1);
+    EXPECT_EQ(queue->bytesRemaining(), 800);
     EXPECT_TRUE(slow->resumeStream());
     ASSERT_TRUE(runUntil([&] { return record->queueFinished > 0; }));
     EXPECT_EQ(queue->bytesRemaining(), 0);
