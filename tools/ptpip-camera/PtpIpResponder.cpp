@@ -53,6 +53,9 @@ QString operationName(uint16_t code)
     case OpGetPartialObject: return QStringLiteral("GetPartialObject");
     case OpGetDevicePropDesc: return QStringLiteral("GetDevicePropDesc");
     case OpGetDevicePropValue: return QStringLiteral("GetDevicePropValue");
+    case OpGetObjectPropList: return QStringLiteral("GetObjectPropList");
+    case OpGetObjectPropValue: return QStringLiteral("GetObjectPropValue");
+    case OpGetPartialObject64: return QStringLiteral("GetPartialObject64");
     default: return QStringLiteral("0x%1").arg(code, 4, 16, QLatin1Char('0'));
     }
 }
@@ -64,6 +67,9 @@ struct PtpIpResponder::Object {
     uint32_t parent = 0; // 0 in the root
     simulated::Entry entry;
     uint16_t format = FormatUndefined;
+    // An object without a file: its `data`, or when that is empty `entry.size` bytes of a position pattern.
+    bool synthetic = false;
+    QByteArray data;
 };
 
 struct PtpIpResponder::Transfer {
@@ -80,6 +86,7 @@ struct PtpIpResponder::Transfer {
     // Open for the whole transfer: a folder camera's file, or an in-memory object's reader.
     std::shared_ptr<QFile> file;
     std::shared_ptr<simulated::ContentReader> reader;
+    uint64_t position = 0; // a synthetic object's next byte
 };
 
 struct PtpIpResponder::Connection {
@@ -151,12 +158,28 @@ void PtpIpResponder::build()
             object.parent = parent;
             object.entry = entry;
             object.format = entry.isFolder ? uint16_t(FormatAssociation) : formatOfName(entry.name);
+            // An in-memory file is served from its bytes, or its size of the same position pattern, without
+            // going through a reader from its start for every partial read.
+            if (entry.file) {
+                object.synthetic = true;
+                object.data = entry.file->data;
+            }
             m_objects.push_back(object);
             if (entry.isFolder)
                 walk(entry, object.handle);
         }
     };
     walk(m_content->root(), 0);
+    for (const auto& [name, size] : m_options.syntheticFiles) {
+        Object object;
+        object.handle = uint32_t(m_objects.size() + 1);
+        object.entry.name = name;
+        object.entry.relativePath = name;
+        object.entry.size = size;
+        object.format = formatOfName(name);
+        object.synthetic = true;
+        m_objects.push_back(object);
+    }
     connect(&m_server, &QTcpServer::newConnection, this, &PtpIpResponder::accept);
 }
 
@@ -176,7 +199,7 @@ std::vector<PtpIpResponder::ServedFile> PtpIpResponder::files() const
 
 const PtpIpResponder::Object* PtpIpResponder::objectOf(uint32_t handle) const
 {
-    if (handle == 0 || handle > m_objects.size())
+    if (handle == 0 || handle > m_objects.size() || m_storageRemoved)
         return nullptr;
     return &m_objects[handle - 1];
 }
@@ -390,6 +413,42 @@ void PtpIpResponder::setBatteryPercent(int percent)
     }
 }
 
+uint32_t PtpIpResponder::addFile(const QString& folderPath, const QString& name, const QByteArray& data)
+{
+    uint32_t parent = 0;
+    if (!folderPath.isEmpty()) {
+        const auto folder = std::find_if(m_objects.begin(), m_objects.end(), [&](const Object& each) {
+            return each.entry.isFolder && each.entry.relativePath == folderPath;
+        });
+        if (folder == m_objects.end())
+            return 0;
+        parent = folder->handle;
+    }
+    Object object;
+    object.handle = uint32_t(m_objects.size() + 1);
+    object.parent = parent;
+    object.entry.name = name;
+    object.entry.relativePath = folderPath.isEmpty() ? name : folderPath + QLatin1Char('/') + name;
+    object.entry.size = uint64_t(data.size());
+    object.entry.dateCreated = QDateTime::currentDateTime();
+    object.format = formatOfName(name);
+    object.synthetic = true;
+    object.data = data;
+    m_objects.push_back(object);
+    log(QStringLiteral("ObjectAdded 0x%1 %2").arg(object.handle, 0, 16).arg(object.entry.relativePath));
+    if (m_eventSocket)
+        m_eventSocket->write(encode(EventPacket{EventObjectAdded, 0xFFFFFFFF, {object.handle}}));
+    return object.handle;
+}
+
+void PtpIpResponder::removeStorage()
+{
+    m_storageRemoved = true;
+    log(QStringLiteral("StoreRemoved 0x%1").arg(kStorageId, 0, 16));
+    if (m_eventSocket)
+        m_eventSocket->write(encode(EventPacket{EventStoreRemoved, 0xFFFFFFFF, {kStorageId}}));
+}
+
 void PtpIpResponder::sendOnEventConnection(const QByteArray& bytes)
 {
     if (m_eventSocket)
@@ -448,7 +507,12 @@ void PtpIpResponder::runOperation(Connection* connection, const OperationRequest
         parameters << QStringLiteral("0x%1").arg(parameter, 0, 16);
     log(QStringLiteral("%1(%2) transaction %3").arg(operationName(request.code), parameters.join(QStringLiteral(", "))).arg(request.transactionId));
 
-    auto execute = [this, connection, request] {
+    QElapsedTimer arrived;
+    arrived.start();
+    auto execute = [this, connection, request, arrived] {
+        m_waitedNs += arrived.nsecsElapsed();
+        if (m_options.latencyMs > 0)
+            m_latencyBalanceNs = std::clamp<qint64>(m_latencyBalanceNs - arrived.nsecsElapsed(), -1000000000, 1000000000);
         if (std::none_of(m_connections.begin(), m_connections.end(), [&](const auto& each) { return each.get() == connection; }))
             return;
         if (m_replyOverride) {
@@ -470,6 +534,12 @@ void PtpIpResponder::runOperation(Connection* connection, const OperationRequest
             info.operations = {OpGetDeviceInfo, OpOpenSession, OpCloseSession, OpGetStorageIDs, OpGetStorageInfo,
                                OpGetObjectHandles, OpGetObjectInfo, OpGetObject, OpGetThumb, OpGetPartialObject,
                                OpGetDevicePropDesc, OpGetDevicePropValue};
+            if (m_options.objectPropList) {
+                info.operations.push_back(OpGetObjectPropValue);
+                info.operations.push_back(OpGetObjectPropList);
+            }
+            if (m_options.partialObject64)
+                info.operations.push_back(OpGetPartialObject64);
             info.events = {EventObjectAdded, EventObjectRemoved, EventStoreRemoved, EventDevicePropChanged};
             if (m_options.batteryPercent)
                 info.deviceProperties = {PropBatteryLevel};
@@ -496,7 +566,8 @@ void PtpIpResponder::runOperation(Connection* connection, const OperationRequest
             return;
         case OpGetStorageIDs: {
             DatasetWriter writer;
-            writer.u32Array({kStorageId});
+            // A slot without a card keeps its number with a low half of 0.
+            writer.u32Array({m_storageRemoved ? (kStorageId & 0xFFFF0000) : kStorageId});
             sendData(connection, tx, writer.data());
             respond(connection, tx, RespOK);
             return;
@@ -520,7 +591,7 @@ void PtpIpResponder::runOperation(Connection* connection, const OperationRequest
             const uint32_t storage = parameter(0);
             const uint32_t format = parameter(1);
             const uint32_t parent = parameter(2);
-            if (storage != kStorageId && storage != kAllStorages) {
+            if ((storage != kStorageId && storage != kAllStorages) || m_storageRemoved) {
                 respond(connection, tx, RespInvalidStorageID);
                 return;
             }
@@ -573,22 +644,94 @@ void PtpIpResponder::runOperation(Connection* connection, const OperationRequest
             respond(connection, tx, RespOK);
             return;
         }
-        case OpGetObject:
-        case OpGetPartialObject: {
-            const Object* object = objectOf(parameter(0));
-            if (!object || object->entry.isFolder) {
-                respond(connection, tx, RespInvalidObjectHandle);
+        case OpGetObjectPropList: {
+            if (!m_options.objectPropList) {
+                respond(connection, tx, RespOperationNotSupported);
                 return;
             }
-            const bool partial = request.code == OpGetPartialObject;
-            const uint64_t offset = partial ? parameter(1) : 0;
+            const uint32_t handle = parameter(0);
+            const uint32_t property = parameter(2);
+            const uint32_t depth = parameter(4);
+            std::vector<const Object*> objects;
+            if (handle == 0xFFFFFFFF) {
+                for (const Object& object : m_objects)
+                    objects.push_back(&object);
+            } else if (depth == 0) {
+                if (const Object* object = objectOf(handle))
+                    objects.push_back(object);
+            } else {
+                // The folder's objects (the root's for handle 0), one level down.
+                if (handle != 0 && (!objectOf(handle) || !objectOf(handle)->entry.isFolder)) {
+                    respond(connection, tx, RespInvalidObjectHandle);
+                    return;
+                }
+                for (const Object& object : m_objects) {
+                    if (object.parent == handle)
+                        objects.push_back(&object);
+                }
+            }
+            if (m_storageRemoved)
+                objects.clear();
+            std::vector<ObjectProperties> list;
+            for (const Object* object : objects) {
+                const ObjectInfo info = decodeObjectInfo(objectInfo(*object)).value_or(ObjectInfo{});
+                ObjectProperties properties;
+                properties.handle = object->handle;
+                const auto wanted = [&](uint16_t code) { return property == kAllObjectProperties || property == 0 || property == code; };
+                if (wanted(ObjectPropStorageId))
+                    properties.storageId = kStorageId;
+                if (wanted(ObjectPropFormat))
+                    properties.format = object->format;
+                if (wanted(ObjectPropSize))
+                    properties.size = object->entry.size;
+                if (wanted(ObjectPropFileName))
+                    properties.filename = object->entry.name;
+                if (wanted(ObjectPropDateCreated) && !info.captureDate.isEmpty())
+                    properties.dateCreated = info.captureDate;
+                if (wanted(ObjectPropDateModified) && !info.modificationDate.isEmpty())
+                    properties.dateModified = info.modificationDate;
+                if (wanted(ObjectPropParent))
+                    properties.parent = object->parent == 0 ? 0xFFFFFFFF : object->parent;
+                list.push_back(std::move(properties));
+            }
+            sendData(connection, tx, encodeObjectPropList(list));
+            respond(connection, tx, RespOK);
+            return;
+        }
+        case OpGetObjectPropValue: {
+            const Object* object = objectOf(parameter(0));
+            if (!m_options.objectPropList || !object) {
+                respond(connection, tx, m_options.objectPropList ? RespInvalidObjectHandle : RespOperationNotSupported);
+                return;
+            }
+            if (parameter(1) != ObjectPropSize) {
+                respond(connection, tx, RespObjectPropNotSupported);
+                return;
+            }
+            DatasetWriter writer;
+            writer.u64(object->entry.size);
+            sendData(connection, tx, writer.data());
+            respond(connection, tx, RespOK);
+            return;
+        }
+        case OpGetObject:
+        case OpGetPartialObject:
+        case OpGetPartialObject64: {
+            const Object* object = objectOf(parameter(0));
+            const bool wide = request.code == OpGetPartialObject64;
+            if (!object || object->entry.isFolder || (wide && !m_options.partialObject64)) {
+                respond(connection, tx, object && wide ? RespOperationNotSupported : RespInvalidObjectHandle);
+                return;
+            }
+            const bool partial = request.code != OpGetObject;
+            const uint64_t offset = !partial ? 0 : wide ? (uint64_t(parameter(2)) << 32 | parameter(1)) : parameter(1);
             if (offset > object->entry.size) {
                 respond(connection, tx, RespInvalidParameter);
                 return;
             }
             uint64_t length = object->entry.size - offset;
             if (partial)
-                length = std::min<uint64_t>(length, parameter(2));
+                length = std::min<uint64_t>(length, parameter(wide ? 3 : 2));
             startObjectTransfer(connection, tx, *object, offset, length, partial);
             return;
         }
@@ -616,15 +759,42 @@ void PtpIpResponder::runOperation(Connection* connection, const OperationRequest
             return;
         }
     };
-    // A precise timer: the added latency is what is measured, not the timer's slack.
-    if (m_options.latencyMs > 0)
-        QTimer::singleShot(m_options.latencyMs, Qt::PreciseTimer, this, execute);
-    else
+    // The added latency is what is measured, not the timer's slack: a busy machine wakes a timer late, so a reply
+    // that went out late takes its lateness off the next ones, and the replies keep the latency on average.
+    if (m_options.latencyMs > 0) {
+        const qint64 wanted = qint64(m_options.latencyMs) * 1000000;
+        const qint64 delayMs = std::max<qint64>(0, (wanted + m_latencyBalanceNs + 500000) / 1000000);
+        m_latencyBalanceNs += wanted;
+        QTimer::singleShot(std::chrono::milliseconds(delayMs), Qt::PreciseTimer, this, execute);
+    } else {
         execute();
+    }
 }
 
 qint64 PtpIpResponder::readObject(Transfer& transfer, char* into, qint64 maxBytes) const
 {
+    if (transfer.object->synthetic) {
+        const QByteArray& data = transfer.object->data;
+        if (!data.isEmpty()) {
+            std::copy_n(data.constData() + transfer.position, maxBytes, into);
+        } else {
+            // The pattern repeats every 251 bytes: copied from one period on, it costs what a file read would.
+            static const QByteArray period = [] {
+                QByteArray bytes(251 * 2, Qt::Uninitialized);
+                for (int i = 0; i < bytes.size(); ++i)
+                    bytes[i] = char(uint64_t(i) * 31 % 251);
+                return bytes;
+            }();
+            for (qint64 done = 0; done < maxBytes;) {
+                const qint64 phase = qint64((transfer.position + uint64_t(done)) % 251);
+                const qint64 count = std::min<qint64>(maxBytes - done, 251);
+                std::copy_n(period.constData() + phase, count, into + done);
+                done += count;
+            }
+        }
+        transfer.position += uint64_t(maxBytes);
+        return maxBytes;
+    }
     if (transfer.file)
         return transfer.file->read(into, maxBytes);
     if (!transfer.reader)
@@ -644,6 +814,10 @@ qint64 PtpIpResponder::readObject(Transfer& transfer, char* into, qint64 maxByte
 
 bool PtpIpResponder::openObject(Transfer& transfer, const Object& object, uint64_t offset) const
 {
+    if (object.synthetic) {
+        transfer.position = offset;
+        return true;
+    }
     if (!m_folderPath.isEmpty()) {
         transfer.file = std::make_shared<QFile>(
             QFile::decodeName(QFile::encodeName(m_folderPath) + '/' + object.entry.nativeRelativePath));

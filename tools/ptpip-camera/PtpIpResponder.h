@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QTcpServer>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -40,6 +41,14 @@ struct PtpIpResponderOptions {
     QStringList noThumbnailFiles;        // GetThumb answers "no thumbnail" for these names
     QStringList streamFaultFiles;        // the stream faults apply to these names; empty: all
     std::optional<int> batteryPercent = 75;
+    // GetDeviceInfo lists MTP's GetObjectPropList and GetObjectPropValue (the properties of a folder's objects
+    // in one reply, sizes in 64 bits).
+    bool objectPropList = false;
+    // GetDeviceInfo lists MTP's 64-bit partial read (GetPartialObject64).
+    bool partialObject64 = false;
+    // Objects of these sizes (without a file behind them: their bytes are a pattern of the position) in the
+    // storage's root, after the folder's own; sizes of 4 GiB or more show as 0xFFFFFFFF in ObjectInfo.
+    std::vector<std::pair<QString, uint64_t>> syntheticFiles;
     QString friendlyName = QStringLiteral("PTP/IP Test Camera");
     QString model = QStringLiteral("VK-IP1");
     bool log = false;                    // one line per operation on the diagnostics category
@@ -74,6 +83,11 @@ public:
     bool pairingPending() const;
     void setBatteryPercent(int percent); // sends DevicePropChanged on the event connection
     void dropConnections();              // as if the camera went out of range
+    // A new photo on the card (as after a shot): it joins the folder (a path from the root, "" for the root)
+    // and ObjectAdded goes out. Answers its handle, 0 when there is no such folder.
+    uint32_t addFile(const QString& folderPath, const QString& name, const QByteArray& data);
+    // The card is taken out: StoreRemoved goes out, and the storage and its objects are gone.
+    void removeStorage();
     // Answers an operation with these raw bytes instead of its reply, when the function gives some; the
     // responder then waits for the next request (as a broken or hostile camera would, or would not).
     using ReplyOverride = std::function<std::optional<QByteArray>(const ptpip::OperationRequest&)>;
@@ -86,6 +100,8 @@ public:
     QString lastClientName() const { return m_lastClientName; }
     QByteArray lastClientGuid() const { return m_lastClientGuid; }
     int operationCount() const { return m_operationCount; }
+    // How long operations waited in all before they were answered: the added latency as the timers kept it.
+    qint64 waitedNanoseconds() const { return m_waitedNs; }
     int connectionCount() const { return m_connectionCount; }
 
 signals:
@@ -120,7 +136,8 @@ private:
     std::shared_ptr<simulated::CameraContent> m_content;
     PtpIpResponderOptions m_options;
     QTcpServer m_server;
-    std::vector<Object> m_objects; // handle = index + 1
+    std::deque<Object> m_objects; // handle = index + 1; transfers point into it while it grows
+    bool m_storageRemoved = false;
     std::vector<std::unique_ptr<Connection>> m_connections;
     QPointer<QTcpSocket> m_commandSocket;
     QPointer<QTcpSocket> m_eventSocket;
@@ -133,6 +150,8 @@ private:
     bool m_frozen = false;
     qint64 m_dataBytesSent = 0;
     int m_operationCount = 0;
+    qint64 m_waitedNs = 0;
+    qint64 m_latencyBalanceNs = 0; // latency owed (positive) or given too much (negative) so far
     int m_connectionCount = 0;
 };
 

@@ -41,8 +41,11 @@ int main(int argc, char** argv)
     const QCommandLineOption noThumbnail(QStringLiteral("no-thumbnail"), QStringLiteral("Comma-separated names that have no thumbnail."), QStringLiteral("names"));
     const QCommandLineOption battery(QStringLiteral("battery"), QStringLiteral("Battery level in percent (-1: no battery property)."), QStringLiteral("percent"));
     const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("Log every operation."));
+    const QCommandLineOption propList(QStringLiteral("object-prop-list"), QStringLiteral("Offer MTP's GetObjectPropList and GetObjectPropValue."));
+    const QCommandLineOption partial64(QStringLiteral("partial-object-64"), QStringLiteral("Offer MTP's 64-bit partial read (GetPartialObject64)."));
+    const QCommandLineOption synthetic(QStringLiteral("synthetic"), QStringLiteral("Comma-separated NAME:SIZE objects in the root, their bytes a pattern (no file: sizes past 4 GiB cost nothing)."), QStringLiteral("objects"));
     parser.addOptions({port, latency, throughput, pairing, pairingKey, initFail, errorAfter, stallAfter, stallMs, faultFiles,
-                       dropAfter, dropAfterSeconds, noThumbnail, battery, log});
+                       dropAfter, dropAfterSeconds, noThumbnail, battery, log, propList, partial64, synthetic});
     parser.process(app);
     if (parser.positionalArguments().size() != 1 || !QFileInfo(parser.positionalArguments().first()).isDir()) {
         std::fprintf(stderr, "Give one camera folder.\n");
@@ -75,6 +78,18 @@ int main(int argc, char** argv)
         options.batteryPercent = percent < 0 ? std::nullopt : std::optional<int>(percent);
     }
     options.log = parser.isSet(log);
+    options.objectPropList = parser.isSet(propList);
+    options.partialObject64 = parser.isSet(partial64);
+    for (const QString& entry : names(synthetic, {})) {
+        bool ok = false;
+        const qulonglong size = entry.section(QLatin1Char(':'), -1).toULongLong(&ok);
+        const QString name = entry.section(QLatin1Char(':'), 0, -2);
+        if (!ok || name.isEmpty()) {
+            std::fprintf(stderr, "A synthetic object is NAME:SIZE, not \"%s\".\n", qPrintable(entry));
+            return 2;
+        }
+        options.syntheticFiles.emplace_back(name, uint64_t(size));
+    }
 
     PtpIpResponder responder(folder, options);
     if (!responder.listen(QHostAddress::LocalHost, quint16(parser.value(port).toUInt()))) {

@@ -12,7 +12,11 @@
 #include "upnp-camera/UpnpResponder.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -28,6 +32,7 @@ struct Faults {
     int connectError = 0;
     qint64 streamErrorAfterBytes = -1;
     qint64 streamStallAfterBytes = -1;
+    bool writableCard = false; // the camera serves a copy of the card that a test may add photos to
 };
 
 // A camera of one backend serving the sample card, with the few controls the tests need.
@@ -40,6 +45,9 @@ public:
     // What the maker's cameras lack, with the reason; the tests of it are skipped.
     virtual std::optional<std::string> lacksPairingPrompt() const { return std::nullopt; }
     virtual std::optional<std::string> lacksBattery() const { return std::nullopt; }
+    // Whether the test camera can take a new photo while connected, and the photo (needs `writableCard`).
+    virtual bool addsPhotos() const { return false; }
+    virtual bool addPhoto(const QString&, const QString&, const QByteArray&) { return false; }
 };
 
 class SimulatedHarness final : public Harness {
@@ -53,13 +61,36 @@ public:
         options.streamErrorAfterBytes = faults.streamErrorAfterBytes;
         options.streamStallAfterBytes = faults.streamStallAfterBytes;
         options.startsInStorageMode = true;
-        m_camera = SimulatedCamera::fromFolder(test::sampleCameraFolder(), options);
+        QString folder = test::sampleCameraFolder();
+        if (faults.writableCard) {
+            folder = m_copy.path();
+            copyTree(test::sampleCameraFolder(), folder);
+        }
+        m_camera = SimulatedCamera::fromFolder(folder, options);
     }
     std::shared_ptr<VKLCamera> camera() override { return m_camera; }
     void dropConnection() override { m_camera->dropConnection(); }
     void setBatteryLevel(int level) override { m_camera->setBatteryLevel(level); }
+    bool addsPhotos() const override { return true; }
+    bool addPhoto(const QString& folder, const QString& name, const QByteArray& bytes) override
+    {
+        QFile file(QDir(m_copy.path()).filePath(folder + QLatin1Char('/') + name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    }
 
 private:
+    static void copyTree(const QString& from, const QString& to)
+    {
+        QDirIterator files(from, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString path = files.next();
+            const QString target = QDir(to).filePath(QDir(from).relativeFilePath(path));
+            ASSERT_TRUE(QDir().mkpath(QFileInfo(target).path()));
+            ASSERT_TRUE(QFile::copy(path, target));
+        }
+    }
+
+    QTemporaryDir m_copy;
     std::shared_ptr<SimulatedCamera> m_camera;
 };
 
@@ -86,6 +117,11 @@ public:
     std::shared_ptr<VKLCamera> camera() override { return m_camera; }
     void dropConnection() override { m_responder->dropConnections(); }
     void setBatteryLevel(int level) override { m_responder->setBatteryPercent(100 - 25 * level); }
+    bool addsPhotos() const override { return true; }
+    bool addPhoto(const QString& folder, const QString& name, const QByteArray& bytes) override
+    {
+        return m_responder->addFile(folder, name, bytes) != 0;
+    }
     tools::PtpIpResponder& responder() { return *m_responder; }
 
 private:
@@ -178,6 +214,22 @@ TEST_P(CameraBackendBehaviour, WalksTheCardWithMetadataThumbnailsPreviewsAndExac
         EXPECT_EQ(item->size(), uint64_t(QFileInfo(path).size()));
         EXPECT_TRUE(item->dateCreated());
         EXPECT_TRUE(item->isKnownImageType()) << "a RAW file of the undefined format is known by its name";
+        // Orientation and shooting data as the file's EXIF has them.
+        const auto shot = std::find_if(sample.shots.begin(), sample.shots.end(), [&](const tools::SampleShot& each) {
+            return each.jpegPath == path || each.rawPath == path;
+        });
+        ASSERT_NE(shot, sample.shots.end());
+        if (shot->dated) {
+            EXPECT_EQ(item->dateCreated(), shot->captureTime);
+        }
+        EXPECT_EQ(item->orientation(), shot->orientation);
+        const auto shooting = item->shootingData();
+        ASSERT_TRUE(shooting);
+        EXPECT_EQ(shooting->iso, shot->iso);
+        ASSERT_TRUE(shooting->fNumber && shooting->exposureTime && shooting->focalLength);
+        EXPECT_NEAR(*shooting->fNumber, shot->fNumber, 0.05);
+        EXPECT_NEAR(*shooting->exposureTime, shot->exposureTime, shot->exposureTime * 0.01);
+        EXPECT_NEAR(*shooting->focalLength, shot->focalLength, 0.5);
 
         const auto thumbnail = test::fetchImage(item, false);
         EXPECT_EQ(thumbnail.error, std::nullopt);
@@ -273,6 +325,42 @@ TEST_P(CameraBackendBehaviour, ALostConnectionFailsWhatIsPendingAndEndsTheConnec
     const auto later = test::awaitError([&](auto done) { root->loadChildren(done); });
     ASSERT_TRUE(later);
     EXPECT_EQ(later->code, VKLErrorNotConnected);
+}
+
+TEST_P(CameraBackendBehaviour, APhotoTakenWhileConnectedIsInItsFolderFromTheNextListingOn)
+{
+    auto harness = make({.writableCard = true});
+    if (!harness->addsPhotos())
+        GTEST_SKIP() << "this test camera cannot take a photo while connected";
+    const auto root = test::openStorage(*harness->camera());
+    ASSERT_TRUE(root);
+    ASSERT_FALSE(test::walkFiles(root).empty());
+    // The folder as listed before the shot.
+    std::shared_ptr<VKLFileSystemFolderItem> folder = root;
+    for (const QString& name : {QStringLiteral("DCIM"), QStringLiteral("100VKLCM")}) {
+        ASSERT_EQ(test::awaitError([&](auto done) { folder->loadChildren(done); }), std::nullopt);
+        std::shared_ptr<VKLFileSystemFolderItem> next;
+        for (const auto& child : folder->children().value_or(std::vector<VKLFileSystemItem::ItemPtr>{})) {
+            if (child->name() == name)
+                next = std::dynamic_pointer_cast<VKLFileSystemFolderItem>(child);
+        }
+        ASSERT_TRUE(next) << name.toStdString();
+        folder = next;
+    }
+    ASSERT_EQ(test::awaitError([&](auto done) { folder->loadChildren(done); }), std::nullopt);
+    const size_t before = folder->children()->size();
+
+    const QByteArray photo = test::readFile(test::sampleCamera().shots.front().jpegPath);
+    ASSERT_TRUE(harness->addPhoto(QStringLiteral("DCIM/100VKLCM"), QStringLiteral("IMG_9001.JPG"), photo));
+    ASSERT_EQ(test::awaitError([&](auto done) { folder->loadChildren(done); }), std::nullopt);
+    const auto children = *folder->children();
+    EXPECT_EQ(children.size(), before + 1);
+    const auto added = test::findFile(children, QStringLiteral("IMG_9001.JPG"));
+    ASSERT_TRUE(added);
+    EXPECT_EQ(test::awaitError([&](auto done) { added->loadMetadata(done); }), std::nullopt);
+    EXPECT_EQ(added->size(), uint64_t(photo.size()));
+    EXPECT_TRUE(test::streamFile(added).data == photo);
+    EXPECT_EQ(harness->camera()->connectionState(), 2u);
 }
 
 TEST_P(CameraBackendBehaviour, BatteryLevelFollowsTheCamera)

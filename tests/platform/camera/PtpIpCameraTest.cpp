@@ -31,7 +31,7 @@ struct Camera {
     std::shared_ptr<PtpIpCamera> camera;
 };
 
-Camera startCamera(tools::PtpIpResponderOptions options = {}, ConnectionTimings timings = {})
+Camera startCamera(tools::PtpIpResponderOptions options = {}, ConnectionTimings timings = {}, uint32_t widePartSize = 0)
 {
     Camera result;
     result.responder = std::make_unique<tools::PtpIpResponder>(test::sampleCameraFolder(), options);
@@ -40,9 +40,38 @@ Camera startCamera(tools::PtpIpResponderOptions options = {}, ConnectionTimings 
     cameraOptions.host = QStringLiteral("127.0.0.1");
     cameraOptions.port = result.responder->port();
     cameraOptions.timings = timings;
+    if (widePartSize != 0)
+        cameraOptions.widePartSize = widePartSize;
     result.camera = PtpIpCamera::create(cameraOptions);
     return result;
 }
+
+// The operations the camera is asked for from now on, as its log names them ("GetObjectInfo(0x5) transaction 7").
+struct OperationLog {
+    explicit OperationLog(tools::PtpIpResponder& responder)
+    {
+        QObject::connect(&responder, &tools::PtpIpResponder::operationLogged, &receiver,
+                         [this](const QString& line) { lines.append(line); });
+    }
+    QObject receiver;
+    QStringList lines;
+};
+
+int countOperations(const QStringList& lines, const QString& name)
+{
+    return int(std::count_if(lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(name + QLatin1Char('(')); }));
+}
+
+// The synthetic objects' bytes: a pattern of the position.
+QByteArray patternAt(uint64_t position, qsizetype length)
+{
+    QByteArray bytes(length, Qt::Uninitialized);
+    for (qsizetype i = 0; i < length; ++i)
+        bytes[i] = char((position + uint64_t(i)) * 31 % 251);
+    return bytes;
+}
+
+constexpr uint64_t kHugeSize = 5ull * 1024 * 1024 * 1024;
 
 QByteArray objectInfoNamed(const QString& name)
 {
@@ -201,6 +230,176 @@ TEST(PtpIpCamera, ASilentCameraIsLostWithinTheProbeBound)
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, VKLErrorConnectionLost);
     EXPECT_EQ(camera.camera->connectionState(), 0u);
+}
+
+TEST(PtpIpCamera, ListsEachFolderWithOnePropertyListWhereTheCameraOffersIt)
+{
+    struct Listed {
+        QString name;
+        uint64_t size;
+        std::optional<QDateTime> date;
+        bool operator==(const Listed&) const = default;
+    };
+    struct Case {
+        const char* what;
+        bool propList;
+        bool propListFails;
+    };
+    const Case cases[] = {
+        {"one ObjectInfo per object", false, false},
+        {"one GetObjectPropList per folder", true, false},
+        {"a GetObjectPropList that fails: ObjectInfo instead", true, true},
+    };
+    std::optional<std::vector<Listed>> first;
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        tools::PtpIpResponderOptions options;
+        options.objectPropList = each.propList;
+        auto camera = startCamera(options);
+        if (each.propListFails) {
+            camera.responder->setReplyOverride([](const OperationRequest& request) -> std::optional<QByteArray> {
+                if (request.code != OpGetObjectPropList)
+                    return std::nullopt;
+                return encode(OperationResponse{RespGeneralError, request.transactionId, {}});
+            });
+        }
+        const auto root = test::openStorage(*camera.camera);
+        ASSERT_TRUE(root);
+        OperationLog log(*camera.responder);
+        std::vector<Listed> listed;
+        for (const auto& file : test::walkFiles(root))
+            listed.push_back({file->name().value_or(QString()), file->size(), file->dateCreated()});
+        ASSERT_EQ(listed.size(), size_t(test::sampleCamera().files.size()));
+        if (first)
+            EXPECT_TRUE(listed == *first) << "the same names, sizes and dates either way";
+        else
+            first = listed;
+        const int folders = countOperations(log.lines, QStringLiteral("GetObjectHandles"));
+        const int objectInfos = countOperations(log.lines, QStringLiteral("GetObjectInfo"));
+        if (each.propList && !each.propListFails) {
+            // The root's objects one by one, every other folder's in one reply.
+            EXPECT_EQ(countOperations(log.lines, QStringLiteral("GetObjectPropList")), folders - 1);
+            EXPECT_LT(objectInfos, int(listed.size()));
+        } else {
+            EXPECT_GT(objectInfos, int(listed.size()));
+        }
+    }
+}
+
+TEST(PtpIpCamera, ObjectsOf4GiBOrMoreStreamThroughThe64BitPartialReadOrFailPlainly)
+{
+    constexpr uint32_t kPart = 1024 * 1024;
+    for (const bool wideRead : {true, false}) {
+        SCOPED_TRACE(wideRead ? "with GetPartialObject64" : "without a 64-bit partial read");
+        tools::PtpIpResponderOptions options;
+        options.objectPropList = true; // the object size property tells the size in 64 bits
+        options.partialObject64 = wideRead;
+        options.syntheticFiles = {{QStringLiteral("HUGE.MOV"), kHugeSize}};
+        auto camera = startCamera(options, {}, kPart);
+        const auto root = test::openStorage(*camera.camera);
+        ASSERT_TRUE(root);
+        ASSERT_EQ(test::awaitError([&](auto done) { root->loadChildren(done); }), std::nullopt);
+        VKLFileSystemItem::ItemPtr huge;
+        for (const auto& child : root->children().value_or(std::vector<VKLFileSystemItem::ItemPtr>{})) {
+            if (child->name() == QStringLiteral("HUGE.MOV"))
+                huge = child;
+        }
+        ASSERT_TRUE(huge);
+        EXPECT_EQ(huge->size(), kHugeSize);
+
+        OperationLog log(*camera.responder);
+        // Three parts are enough to show the reads follow each other; then the copy stops.
+        const auto copy = test::streamFile(huge, DispatchQueue::createSerial(QStringLiteral("test.huge")), 3);
+        EXPECT_EQ(copy.completions, 1);
+        ASSERT_TRUE(copy.error);
+        EXPECT_EQ(countOperations(log.lines, QStringLiteral("GetObject")), 0) << "no 32-bit read of a 5 GiB object";
+        if (wideRead) {
+            EXPECT_EQ(copy.error->code, VKLErrorCancelled);
+            EXPECT_EQ(copy.data.size(), 3 * qsizetype(kPart));
+            EXPECT_TRUE(copy.data == patternAt(0, copy.data.size())) << "the parts in order";
+            EXPECT_GE(countOperations(log.lines, QStringLiteral("GetPartialObject64")), 2);
+        } else {
+            EXPECT_EQ(copy.error->code, VKLErrorReadFailed);
+            EXPECT_TRUE(copy.error->message.contains(QStringLiteral("4 GB"))) << copy.error->message.toStdString();
+            EXPECT_TRUE(copy.data.isEmpty());
+        }
+    }
+}
+
+TEST(PtpIpCamera, TheCameraServesPartsPast4GiBAtTheirOffset)
+{
+    tools::PtpIpResponderOptions options;
+    options.partialObject64 = true;
+    options.syntheticFiles = {{QStringLiteral("HUGE.MOV"), kHugeSize}};
+    tools::PtpIpResponder responder(test::sampleCameraFolder(), options);
+    ASSERT_TRUE(responder.listen());
+    PtpIpConnection connection;
+    std::optional<std::optional<Error>> initialized;
+    QObject::connect(&connection, &PtpIpConnection::initialized, [&](std::optional<Error> error) { initialized = error; });
+    connection.open(QStringLiteral("127.0.0.1"), responder.port(), QByteArray(16, 'g'), QStringLiteral("Vornakel"));
+    ASSERT_TRUE(runUntil([&] { return initialized.has_value(); }));
+    ASSERT_EQ(*initialized, std::nullopt);
+    const auto transact = [&](uint16_t code, std::vector<uint32_t> parameters) {
+        std::optional<std::pair<std::optional<Error>, TransactionResult>> result;
+        connection.transact(code, std::move(parameters), [&](std::optional<Error> error, TransactionResult answer) {
+            result.emplace(std::move(error), std::move(answer));
+        });
+        EXPECT_TRUE(runUntil([&] { return result.has_value(); }));
+        return result.value_or(std::pair<std::optional<Error>, TransactionResult>{});
+    };
+    ASSERT_EQ(transact(OpOpenSession, {1}).first, std::nullopt);
+    const auto handles = decodeUint32Array(transact(OpGetObjectHandles, {kAllStorages, 0, 0}).second.data);
+    ASSERT_TRUE(handles && !handles->empty());
+    const uint32_t huge = handles->back(); // the synthetic object comes after the folder's
+    const uint64_t offset = kHugeSize - 100;
+    const auto part = transact(OpGetPartialObject64, partialRead64Parameters(OpGetPartialObject64, huge, offset, 4096));
+    ASSERT_EQ(part.first, std::nullopt);
+    EXPECT_TRUE(part.second.data == patternAt(offset, 100)) << "the object's last 100 bytes, not the first";
+    EXPECT_EQ(part.second.parameters, std::vector<uint32_t>{100u});
+    connection.close();
+}
+
+TEST(PtpIpCamera, ACardTakenOutEndsWhatWaitsOnItAndLeavesTheStorageList)
+{
+    const auto& sample = test::sampleCamera();
+    ASSERT_GE(sample.files.size(), 2);
+    tools::PtpIpResponderOptions options;
+    options.dataPacketSize = 1024;
+    options.streamStallAfterBytes = 100; // the first file's stream stalls for good
+    options.streamFaultFiles = {QFileInfo(sample.files.front()).fileName()};
+    auto camera = startCamera(options);
+    const auto root = test::openStorage(*camera.camera);
+    ASSERT_TRUE(root);
+    const auto files = test::walkFiles(root);
+    ASSERT_GE(files.size(), 2u);
+    ASSERT_EQ(files.front()->name(), options.streamFaultFiles.front());
+    bool stalled = false;
+    QObject receiver;
+    QObject::connect(camera.responder.get(), &tools::PtpIpResponder::operationLogged, &receiver,
+                     [&](const QString& line) { stalled = stalled || line.startsWith(QStringLiteral("stream stalls")); });
+    std::optional<std::optional<Error>> streamed;
+    files.front()->streamItem(
+        {}, {}, [](const auto&, const QByteArray&, const auto&) { return 0; }, {},
+        [&](const auto&, std::optional<Error> error, const auto&) { streamed = error; }, {});
+    ASSERT_TRUE(runUntil([&] { return stalled; }));
+    EXPECT_FALSE(streamed.has_value());
+    std::optional<std::optional<Error>> queued;
+    files.back()->loadMetadata([&](std::optional<Error> error) { queued = error; }); // waits behind the stream
+
+    camera.responder->removeStorage();
+    ASSERT_TRUE(runUntil([&] { return streamed.has_value() && queued.has_value(); }));
+    for (const auto& error : {*streamed, *queued}) {
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, VKLErrorFileNotFound);
+        EXPECT_FALSE(error->message.isEmpty());
+    }
+    const auto storages = camera.camera->storageDevices();
+    ASSERT_TRUE(storages);
+    EXPECT_TRUE(storages->empty()) << "the card's storage left the list";
+    const auto later = test::awaitError([&](auto done) { root->loadChildren(done); });
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later->code, VKLErrorFileNotFound);
+    EXPECT_EQ(camera.camera->connectionState(), 2u) << "the camera itself is still there";
 }
 
 TEST(PtpIpCameraDiscovery, FindsTheCameraAtAListedAddressAndLosesItWhenItGoes)

@@ -115,6 +115,76 @@ TEST(PtpIpCodec, DatasetsRoundTripAndHostileOnesAreRefused)
     EXPECT_FALSE(decodeDeviceInfo(QByteArray(3, '\0')));
 }
 
+TEST(PtpIpCodec, ObjectPropListsGiveEachObjectsPropertiesAndHostileOnesAreRefused)
+{
+    ObjectProperties photo;
+    photo.handle = 7;
+    photo.storageId = 0x00010001;
+    photo.format = FormatExifJpeg;
+    photo.size = 5ull * 1024 * 1024 * 1024; // past what ObjectInfo's 32 bits hold
+    photo.filename = QStringLiteral("IMG_0001.JPG");
+    photo.dateCreated = QStringLiteral("20240511T134501");
+    photo.parent = 3;
+    ObjectProperties folder;
+    folder.handle = 3;
+    folder.format = FormatAssociation;
+    folder.filename = QStringLiteral("100VKLCM");
+    // Properties we do not read (an array and a string) come between the ones we do, and are skipped.
+    DatasetWriter extra;
+    extra.u32(7).u16(0xDC44).u16(0xFFFF).string(QStringLiteral("IMG_0001"));
+    extra.u32(7).u16(0xDC86).u16(0x4002).u32(3).u8(1).u8(2).u8(3);
+    const QByteArray listed = encodeObjectPropList({photo, folder});
+    DatasetReader countReader(listed);
+    const uint32_t count = countReader.u32();
+    DatasetWriter withExtra;
+    withExtra.u32(count + 2).bytes(extra.data()).bytes(listed.mid(4));
+
+    const auto decoded = decodeObjectPropList(withExtra.data());
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->size(), 2u);
+    EXPECT_EQ((*decoded)[0].handle, 7u);
+    EXPECT_EQ((*decoded)[0].size, photo.size);
+    EXPECT_EQ((*decoded)[0].filename, photo.filename);
+    EXPECT_EQ((*decoded)[0].parent, 3u);
+    const auto info = (*decoded)[0].toObjectInfo();
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->compressedSize, 0xFFFFFFFFu) << "as ObjectInfo says 4 GiB or more";
+    EXPECT_EQ(info->captureDate, photo.dateCreated);
+    EXPECT_EQ((*decoded)[1].format, FormatAssociation);
+
+    DatasetWriter lyingCount;
+    lyingCount.u32(1000000).u32(7).u16(ObjectPropFormat).u16(0x0004).u16(FormatExifJpeg);
+    DatasetWriter unknownType;
+    unknownType.u32(1).u32(7).u16(0xDC99).u16(0x0077).u32(0);
+    DatasetWriter nameNotAString;
+    nameNotAString.u32(1).u32(7).u16(ObjectPropFileName).u16(0x0006).u32(0);
+    DatasetWriter lyingArray;
+    lyingArray.u32(1).u32(7).u16(0xDC86).u16(0x4006).u32(0x40000000);
+    QByteArray cutShort = listed;
+    cutShort.chop(3);
+    EXPECT_FALSE(decodeObjectPropList(lyingCount.data())) << "a count larger than the data";
+    EXPECT_FALSE(decodeObjectPropList(unknownType.data())) << "a data type that cannot be skipped";
+    EXPECT_FALSE(decodeObjectPropList(nameNotAString.data())) << "a name that is a number";
+    EXPECT_FALSE(decodeObjectPropList(lyingArray.data())) << "an array longer than the data";
+    EXPECT_FALSE(decodeObjectPropList(cutShort)) << "a dataset cut short";
+}
+
+TEST(PtpIpCodec, PartialReadsPast4GiBSplitTheOffsetIntoTwoWords)
+{
+    struct Case {
+        uint16_t operation;
+        uint64_t offset;
+        std::vector<uint32_t> expected;
+    };
+    const Case cases[] = {
+        {OpGetPartialObject64, 0, {9, 0, 0, 4096}},
+        {OpGetPartialObject64, 0x100000010ull, {9, 0x10, 1, 4096}},
+        {OpNikonGetPartialObjectEx, 0x2FFFFFFFFull, {9, 0xFFFFFFFF, 2, 4096, 0}},
+    };
+    for (const Case& each : cases)
+        EXPECT_EQ(partialRead64Parameters(each.operation, 9, each.offset, 4096), each.expected) << each.offset;
+}
+
 TEST(PtpIpCodec, CaptureDatesReadAsCamerasWriteThem)
 {
     struct Case {

@@ -17,6 +17,8 @@ void decodeAsDatasets(const QByteArray& bytes)
     (void)decodeObjectInfo(bytes);
     (void)decodeUint32Array(bytes);
     (void)decodeDevicePropDescUint8Current(bytes);
+    (void)decodeObjectPropList(bytes);
+    (void)decodeUint64(bytes);
 }
 
 } // namespace

@@ -37,7 +37,7 @@ void CameraFileStream::begin(VKLFileSystemItem::StreamPreflightBlock preflight, 
     });
 }
 
-bool CameraFileStream::receive(const QByteArray& bytes)
+bool CameraFileStream::receive(QByteArrayView bytes)
 {
     if (m_stopped) {
         m_error = errorWithVKLErrorCode(VKLErrorCancelled);

@@ -30,7 +30,7 @@ public:
 
     // Bytes as they arrive; false when the source should stop: the chunk block answered 1 (the stream ends with
     // 1004), or more bytes came than listed (1014).
-    [[nodiscard]] bool receive(const QByteArray& bytes);
+    [[nodiscard]] bool receive(QByteArrayView bytes);
     // The source ended, with its error (none: it sent all it had). A length other than the listed size is 1014,
     // and so is any error of the generic code; the complete block then runs after every chunk handed on.
     void end(std::optional<Error> sourceError);

@@ -13,6 +13,8 @@
 #include <QTimer>
 
 #include <mutex>
+#include <set>
+#include <unordered_map>
 
 namespace vornakel {
 
@@ -25,6 +27,8 @@ struct Session {
     QPointer<PtpIpConnection> connection;
     DeviceInfo deviceInfo;
     bool open = false; // false once disconnected or lost: new requests fail with 1001
+    std::set<uint32_t> removedStorages; // cards taken out: requests on them fail at once
+    uint32_t widePartSize = 32 * 1024 * 1024;
 };
 
 } // namespace ptpip
@@ -38,24 +42,50 @@ constexpr qint64 kRawPreviewRead = 8 * 1024 * 1024;
 constexpr uint32_t kSessionId = 1;
 // An ObjectInfo dataset is a few hundred bytes; a camera sending more is broken.
 constexpr qint64 kMaxObjectInfo = 64 * 1024;
+// An object's properties in a GetObjectPropList reply take about 200 bytes; this much per object is plenty.
+constexpr qint64 kMaxPropListPerObject = 4 * 1024;
+constexpr qint64 kMaxPropList = 64 * 1024 * 1024;
+// The start of an image file read for its orientation and shooting data: a JPEG keeps them in its APP1
+// segment, which is at most 64 KiB, and TIFF-based RAW files in the first directories.
+constexpr qint64 kMetadataHead = 64 * 1024 + 256;
+constexpr uint32_t kSizeUnknown32 = 0xFFFFFFFF;
 
 QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
 
 using SessionPtr = std::shared_ptr<Session>;
 using Completion = PtpIpConnection::Completion;
 
+// What requests on a card that was taken out end with.
+Error cardRemovedError()
+{
+    Error error = errorWithVKLErrorCode(VKLErrorFileNotFound);
+    error.message = QStringLiteral("The memory card was taken out of the camera.");
+    return error;
+}
+
 // Runs an operation on the session's connection, from any thread; the completion runs on the main thread.
+// `storageId` names the storage it reads (0: none): once that card is out it fails at once.
 void run(const SessionPtr& session, uint16_t code, std::vector<uint32_t> parameters, Completion completion,
-         PtpIpConnection::DataSink sink = {}, qint64 maxData = 8 * 1024 * 1024)
+         PtpIpConnection::DataSink sink = {}, qint64 maxData = 8 * 1024 * 1024, uint32_t storageId = 0)
 {
     DispatchQueue::main()->async([session, code, parameters = std::move(parameters), completion = std::move(completion),
-                                  sink = std::move(sink), maxData]() mutable {
+                                  sink = std::move(sink), maxData, storageId]() mutable {
         if (!session->open || !session->connection) {
             completion(errorWithVKLErrorCode(VKLErrorNotConnected), {});
             return;
         }
-        session->connection->transact(code, std::move(parameters), std::move(completion), std::move(sink), maxData);
+        if (storageId != 0 && session->removedStorages.count(storageId)) {
+            completion(cardRemovedError(), {});
+            return;
+        }
+        session->connection->transact(code, std::move(parameters), std::move(completion), std::move(sink), maxData,
+                                      storageId);
     });
+}
+
+bool isConnectionError(const std::optional<Error>& error)
+{
+    return error && (error->code == VKLErrorNotConnected || error->code == VKLErrorConnectionLost);
 }
 
 bool isImageFormat(uint16_t format) { return format >= FormatUndefinedImage && format <= 0x38FF; }
@@ -66,8 +96,39 @@ struct ObjectData {
     uint32_t storageId = 0;
     uint32_t handle = 0; // kRootParent for a storage's root
     std::optional<ObjectInfo> info;
+    std::optional<uint64_t> wideSize; // the size of an object of 4 GiB or more, where the camera tells it
+    bool headRead = false;            // the file's start was looked at for orientation and shooting data
+    std::optional<int> orientation;
+    std::optional<VKLShootingData> shooting;
 };
 
+// Asks a camera that offers a way to for the 64-bit size of an object whose ObjectInfo says 4 GiB or more.
+void fetchWideSize(const SessionPtr& session, uint32_t storageId, uint32_t handle,
+                   std::function<void(std::optional<uint64_t>)> done)
+{
+    const DeviceInfo& device = session->deviceInfo;
+    const auto decoded = [done](std::optional<Error> error, TransactionResult result) {
+        done(error ? std::nullopt : decodeUint64(result.data));
+    };
+    if (device.supportsOperation(OpGetObjectPropValue))
+        run(session, OpGetObjectPropValue, {handle, ObjectPropSize}, decoded, {}, 64, storageId);
+    else if (device.supportsOperation(OpNikonGetObjectSize))
+        run(session, OpNikonGetObjectSize, {handle}, decoded, {}, 64, storageId);
+    else
+        DispatchQueue::main()->async([done] { done(std::nullopt); });
+}
+
+// The 64-bit partial read the camera offers, or 0.
+uint16_t widePartialRead(const DeviceInfo& device)
+{
+    if (device.supportsOperation(OpGetPartialObject64))
+        return OpGetPartialObject64;
+    if (device.supportsOperation(OpNikonGetPartialObjectEx))
+        return OpNikonGetPartialObjectEx;
+    return 0;
+}
+
+class PtpIpStorage;
 
 template <typename Base>
 class PtpIpItemBase : public Base {
@@ -87,7 +148,7 @@ public:
     uint64_t size() const override
     {
         std::lock_guard lock(m_mutex);
-        return m_data.info && m_data.info->compressedSize != 0xFFFFFFFF ? m_data.info->compressedSize : 0;
+        return sizeLocked();
     }
     std::optional<QDateTime> dateCreated() const override
     {
@@ -98,19 +159,27 @@ public:
             return date;
         return parsePtpDate(m_data.info->modificationDate);
     }
+    std::optional<int> orientation() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_data.orientation;
+    }
+    std::optional<VKLShootingData> shootingData() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_data.shooting;
+    }
     bool isKnownImageType() const override
     {
         std::lock_guard lock(m_mutex);
-        if (!m_data.info || m_data.info->format == FormatAssociation)
-            return false;
-        // RAW files come with the undefined format: their names tell.
-        return ImageFileTypes::isKnownImageName(m_data.info->filename)
-            || (isImageFormat(m_data.info->format) && m_data.info->format != FormatUndefinedImage);
+        return isKnownImageLocked();
     }
+    // Name, size and date come with the listing; an image file's orientation and shooting data with
+    // loadMetadata, from the file's start, where the camera offers partial reads.
     bool metadataLoaded() const override
     {
         std::lock_guard lock(m_mutex);
-        return m_data.info.has_value();
+        return m_data.info.has_value() && (m_data.headRead || !wantsHeadLocked());
     }
     std::shared_ptr<VKLFileStorage> storage() const override { return m_storage.lock(); }
 
@@ -122,6 +191,15 @@ public:
                 if (completion)
                     completion(std::nullopt);
             });
+            return;
+        }
+        bool haveInfo = false;
+        {
+            std::lock_guard lock(m_mutex);
+            haveInfo = m_data.info.has_value();
+        }
+        if (haveInfo) {
+            readHead(std::move(completion));
             return;
         }
         run(m_session, OpGetObjectInfo, {m_data.handle}, [this, self, completion](std::optional<Error> error, TransactionResult result) {
@@ -136,9 +214,13 @@ public:
             }
             if (error && error->code == VKLErrorGeneric)
                 error = errorWithVKLErrorCode(VKLErrorMetadataUnavailable);
-            if (completion)
-                completion(error);
-        }, {}, kMaxObjectInfo);
+            if (error || metadataLoaded()) {
+                if (completion)
+                    completion(error);
+                return;
+            }
+            readHead(completion);
+        }, {}, kMaxObjectInfo, m_data.storageId);
     }
 
     void fetchThumbnail(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery) override
@@ -161,6 +243,54 @@ protected:
     const std::weak_ptr<VKLFileStorage>& storageRef() const { return m_storage; }
 
 private:
+    uint64_t sizeLocked() const
+    {
+        if (m_data.wideSize)
+            return *m_data.wideSize;
+        return m_data.info && m_data.info->compressedSize != kSizeUnknown32 ? m_data.info->compressedSize : 0;
+    }
+    bool isKnownImageLocked() const
+    {
+        if (!m_data.info || m_data.info->format == FormatAssociation)
+            return false;
+        // RAW files come with the undefined format: their names tell.
+        return ImageFileTypes::isKnownImageName(m_data.info->filename)
+            || (isImageFormat(m_data.info->format) && m_data.info->format != FormatUndefinedImage);
+    }
+    bool wantsHeadLocked() const
+    {
+        return isKnownImageLocked() && m_session->deviceInfo.supportsOperation(OpGetPartialObject);
+    }
+    // Reads the file's start for its orientation and shooting data (exiv2 works off the main thread). A file
+    // whose start says nothing still has its metadata: only a lost connection or a card taken out fail.
+    void readHead(VKLFileSystemItem::ErrorCallback completion)
+    {
+        auto self = this->shared_from_this();
+        const uint64_t size = this->size();
+        const uint32_t length = uint32_t(size == 0 ? kMetadataHead : std::min<uint64_t>(size, kMetadataHead));
+        run(m_session, OpGetPartialObject, {m_data.handle, 0, length},
+            [this, self, completion](std::optional<Error> error, TransactionResult result) {
+                if (isConnectionError(error) || (error && error->code == VKLErrorFileNotFound)) {
+                    if (completion)
+                        completion(error);
+                    return;
+                }
+                DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([this, self, completion, error, data = result.data] {
+                    const CameraFileHead::ExifFacts found = error ? CameraFileHead::ExifFacts{} : CameraFileHead::exifFacts(data);
+                    {
+                        std::lock_guard lock(m_mutex);
+                        m_data.orientation = found.orientation;
+                        m_data.shooting = found.shooting;
+                        m_data.headRead = true;
+                    }
+                    DispatchQueue::main()->async([completion] {
+                        if (completion)
+                            completion(std::nullopt);
+                    });
+                });
+            }, {}, length, m_data.storageId);
+    }
+
     void fetchImage(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery, bool preview);
 
     SessionPtr m_session;
@@ -189,7 +319,7 @@ void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight
             format = m_data.info->format;
     }
     VKLLibrary::deliveryQueue()->async([self, preflight, deliver, preview, name, size, format, session = m_session,
-                                        handle = m_data.handle] {
+                                        handle = m_data.handle, storage = m_data.storageId] {
         if (preflight && !preflight(self))
             return;
         const auto failed = [deliver](int code) { deliver(errorWithVKLErrorCode(code), std::nullopt); };
@@ -201,7 +331,7 @@ void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight
                     failed(VKLErrorReadFailed);
                 else
                     deliver(std::nullopt, result.data);
-            }, {}, kMaxThumbnail);
+            }, {}, kMaxThumbnail, storage);
             return;
         }
         const bool jpeg = format == FormatExifJpeg || format == FormatJfif
@@ -213,7 +343,7 @@ void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight
             }
             run(session, OpGetObject, {handle}, [deliver](std::optional<Error> error, TransactionResult result) {
                 deliver(error, result.data);
-            }, {}, kMaxJpegPreview);
+            }, {}, kMaxJpegPreview, storage);
             return;
         }
         // A RAW (or other) file: its embedded preview, from a bounded read of its start.
@@ -234,7 +364,7 @@ void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight
             });
         };
         if (partial) {
-            run(session, OpGetPartialObject, {handle, 0, length}, extract, {}, length);
+            run(session, OpGetPartialObject, {handle, 0, length}, extract, {}, length, storage);
         } else {
             // Without partial reads the object's data phase is cut after the bytes we want.
             auto gathered = std::make_shared<QByteArray>();
@@ -245,12 +375,34 @@ void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight
                     result.data = *gathered;
                     extract(error, std::move(result));
                 },
-                [gathered, length](const QByteArray& bytes) {
-                    gathered->append(bytes.left(qsizetype(length) - gathered->size()));
+                [gathered, length](QByteArrayView bytes) {
+                    gathered->append(bytes.first(std::min(bytes.size(), qsizetype(length) - gathered->size())));
                     return gathered->size() < qsizetype(length);
-                });
+                }, 8 * 1024 * 1024, storage);
         }
     });
+}
+
+// Reads the stream's next part: the whole object with GetObject, or from what came so far on with the 64-bit
+// partial read `wideRead`. Main thread.
+void requestStreamPart(const std::shared_ptr<CameraFileStream>& stream, const SessionPtr& session, uint32_t handle,
+                       uint32_t storageId, uint16_t wideRead, uint64_t expected)
+{
+    const uint64_t offset = stream->received();
+    const uint16_t code = wideRead ? wideRead : uint16_t(OpGetObject);
+    std::vector<uint32_t> parameters = wideRead ? partialRead64Parameters(wideRead, handle, offset, session->widePartSize)
+                                                : std::vector<uint32_t>{handle};
+    run(session, code, std::move(parameters),
+        [stream, session, handle, storageId, wideRead, expected, offset](std::optional<Error> error, TransactionResult) {
+            // A part that came whole, short of the object's end: the next one follows (a stop shows in it).
+            if (!error && wideRead && stream->received() - offset == session->widePartSize
+                && (expected == 0 || stream->received() < expected)) {
+                requestStreamPart(stream, session, handle, storageId, wideRead, expected);
+                return;
+            }
+            stream->end(error);
+        },
+        [stream](QByteArrayView bytes) { return stream->receive(bytes); }, 8 * 1024 * 1024, storageId);
 }
 
 template <typename Base>
@@ -258,19 +410,38 @@ void PtpIpItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlock pre
                                      VKLFileSystemItem::StreamChunkBlock chunk, QueuePtr deliveryQueue,
                                      VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue)
 {
+    uint64_t expected = 0;
+    bool wide = false;
+    {
+        std::lock_guard lock(m_mutex);
+        expected = sizeLocked();
+        wide = m_data.info && m_data.info->compressedSize == kSizeUnknown32;
+    }
     auto stream = CameraFileStream::create(this->shared_from_this(), std::move(chunk), std::move(deliveryQueue),
-                                           std::move(complete), std::move(completeQueue), size());
-    stream->begin(std::move(preflight), std::move(preflightQueue), [stream, session = m_session, object = m_data.handle] {
-        DispatchQueue::main()->async([stream, session] {
+                                           std::move(complete), std::move(completeQueue), expected);
+    stream->begin(std::move(preflight), std::move(preflightQueue),
+                  [stream, session = m_session, handle = m_data.handle, storage = m_data.storageId, wide, expected] {
+        DispatchQueue::main()->async([stream, session, handle, storage, wide, expected] {
             QPointer<PtpIpConnection> connection = session->connection;
             stream->setPauseHook([connection](bool paused) {
                 if (connection)
                     connection->setReadingPaused(paused);
             });
+            // An object of 4 GiB or more: GetObject's 32-bit counts would wrap on many cameras and make a wrong
+            // copy, so it takes a 64-bit partial read or fails plainly.
+            uint16_t wideRead = 0;
+            if (wide) {
+                wideRead = widePartialRead(session->deviceInfo);
+                if (!wideRead) {
+                    Error error = errorWithVKLErrorCode(VKLErrorReadFailed);
+                    error.message = QStringLiteral("The file is 4 GB or larger, and the camera offers no way to read "
+                                                   "files that large over the network.");
+                    stream->end(error);
+                    return;
+                }
+            }
+            requestStreamPart(stream, session, handle, storage, wideRead, expected);
         });
-        run(session, OpGetObject, {object},
-            [stream](std::optional<Error> error, TransactionResult) { stream->end(error); },
-            [stream](const QByteArray& bytes) { return stream->receive(bytes); });
     });
 }
 
@@ -289,66 +460,46 @@ public:
         const uint32_t parent = handle();
         const uint32_t storage = storageId();
         const auto failed = [completion](std::optional<Error> error) {
-            if (error && error->code != VKLErrorNotConnected && error->code != VKLErrorConnectionLost)
+            if (error && error->code != VKLErrorNotConnected && error->code != VKLErrorConnectionLost
+                && error->code != VKLErrorFileNotFound)
                 error = errorWithVKLErrorCode(VKLErrorListingFailed);
             if (completion)
                 completion(error);
         };
         run(session(), OpGetObjectHandles, {storage, 0, parent},
-            [self, storage, completion, failed](std::optional<Error> error, TransactionResult result) {
-                const auto handles = error ? std::nullopt : decodeUint32Array(result.data);
+            [self, parent, storage, completion, failed](std::optional<Error> error, TransactionResult result) {
+                auto handles = error ? std::nullopt : decodeUint32Array(result.data);
                 if (!handles) {
                     failed(error ? error : std::optional(errorWithVKLErrorCode(VKLErrorListingFailed)));
                     return;
                 }
-                struct Gather {
-                    std::vector<std::optional<ObjectInfo>> infos;
-                    size_t left = 0;
-                    std::optional<Error> error;
-                };
                 auto gather = std::make_shared<Gather>();
-                gather->infos.resize(handles->size());
-                gather->left = handles->size();
-                auto done = [self, storage, gather, handles = *handles, completion, failed] {
-                    if (gather->error) {
-                        failed(gather->error);
-                        return;
-                    }
-                    std::vector<ItemPtr> children;
-                    for (size_t i = 0; i < handles.size(); ++i) {
-                        if (!gather->infos[i] || handles[i] == 0 || handles[i] == kRootParent)
-                            continue;
-                        ObjectData data{storage, handles[i], gather->infos[i]};
-                        if (gather->infos[i]->format == FormatAssociation)
-                            children.push_back(std::make_shared<PtpIpFolder>(self->session(), self->storageRef(), data));
-                        else
-                            children.push_back(std::make_shared<PtpIpFile>(self->session(), self->storageRef(), data));
-                    }
-                    {
-                        std::lock_guard lock(self->m_childrenMutex);
-                        self->m_children = std::move(children);
-                    }
-                    if (completion)
-                        completion(std::nullopt);
-                };
-                if (handles->empty()) {
-                    done();
+                gather->handles = std::move(*handles);
+                gather->objects.resize(gather->handles.size());
+                gather->completion = completion;
+                gather->failed = failed;
+                // A folder's objects in one reply where the camera lists them so (the root's few are asked one
+                // by one: cameras differ in what a list of the root covers).
+                if (parent != kRootParent && !gather->handles.empty()
+                    && self->session()->deviceInfo.supportsOperation(OpGetObjectPropList)) {
+                    const qint64 bound = std::min<qint64>(kMaxPropList, 64 * 1024 + qint64(gather->handles.size()) * kMaxPropListPerObject);
+                    run(self->session(), OpGetObjectPropList, {parent, 0, kAllObjectProperties, 0, 1},
+                        [self, gather](std::optional<Error> error, TransactionResult result) {
+                            if (isConnectionError(error) || (error && error->code == VKLErrorFileNotFound)) {
+                                gather->failed(error);
+                                return;
+                            }
+                            // Decoding thousands of objects is no work for the GUI thread.
+                            DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([self, gather, error, data = result.data] {
+                                if (!error)
+                                    gather->take(decodeObjectPropList(data));
+                                DispatchQueue::main()->async([self, gather] { self->completeObjects(gather); });
+                            });
+                        }, {}, bound, storage);
                     return;
                 }
-                for (size_t i = 0; i < handles->size(); ++i) {
-                    run(self->session(), OpGetObjectInfo, {(*handles)[i]},
-                        [gather, i, done](std::optional<Error> error, TransactionResult result) {
-                            // A vanished object, or one whose dataset is unreadable (a name that is not UTF-16),
-                            // is left out; anything else fails the listing.
-                            if (error && error->code != VKLErrorFileNotFound && !gather->error)
-                                gather->error = error;
-                            else if (!error)
-                                gather->infos[i] = decodeObjectInfo(result.data);
-                            if (--gather->left == 0)
-                                done();
-                        }, {}, kMaxObjectInfo);
-                }
-            });
+                self->completeObjects(gather);
+            }, {}, 8 * 1024 * 1024, storage);
     }
 
     std::optional<std::vector<ItemPtr>> children() const override
@@ -358,8 +509,122 @@ public:
     }
 
 private:
+    struct Gather {
+        std::vector<uint32_t> handles;
+        std::vector<ObjectData> objects; // by the handles' order; no info yet: still to ask for
+        size_t left = 0;
+        std::optional<Error> error;
+        ErrorCallback completion;
+        std::function<void(std::optional<Error>)> failed;
+
+        // Takes what a property list gave for the listed handles; others stay to be asked for.
+        void take(const std::optional<std::vector<ObjectProperties>>& list)
+        {
+            if (!list)
+                return;
+            std::unordered_map<uint32_t, const ObjectProperties*> byHandle;
+            for (const ObjectProperties& each : *list)
+                byHandle.emplace(each.handle, &each);
+            for (size_t i = 0; i < handles.size(); ++i) {
+                const auto found = byHandle.find(handles[i]);
+                if (found == byHandle.end())
+                    continue;
+                // A file without its size or a date is asked for again: the day it goes under depends on it.
+                const ObjectProperties& listed = *found->second;
+                const bool folder = listed.format == FormatAssociation;
+                if (!folder && (!listed.size || (!listed.dateCreated && !listed.dateModified)))
+                    continue;
+                objects[i].info = listed.toObjectInfo();
+                if (found->second->size && *found->second->size >= kSizeUnknown32)
+                    objects[i].wideSize = found->second->size;
+            }
+        }
+    };
+
+    // Asks for what the listing still lacks (ObjectInfo, and the size of objects of 4 GiB or more), then
+    // makes the children.
+    void completeObjects(const std::shared_ptr<Gather>& gather)
+    {
+        auto self = std::static_pointer_cast<PtpIpFolder>(shared_from_this());
+        const uint32_t storage = storageId();
+        std::vector<size_t> missing;
+        for (size_t i = 0; i < gather->handles.size(); ++i) {
+            if (!gather->objects[i].info)
+                missing.push_back(i);
+        }
+        gather->left = missing.size() + 1;
+        const auto oneDone = [self, gather] {
+            if (--gather->left == 0)
+                self->makeChildren(*gather);
+        };
+        for (size_t i : missing) {
+            run(session(), OpGetObjectInfo, {gather->handles[i]},
+                [self, gather, i, storage, oneDone](std::optional<Error> error, TransactionResult result) {
+                    // A vanished object, or one whose dataset is unreadable (a name that is not UTF-16), is left
+                    // out; anything else fails the listing.
+                    if (error && error->code != VKLErrorFileNotFound && !gather->error)
+                        gather->error = error;
+                    else if (!error)
+                        gather->objects[i].info = decodeObjectInfo(result.data);
+                    const auto& info = gather->objects[i].info;
+                    if (!gather->error && info && info->compressedSize == kSizeUnknown32 && info->format != FormatAssociation) {
+                        fetchWideSize(self->session(), storage, gather->handles[i], [gather, i, oneDone](std::optional<uint64_t> size) {
+                            if (size && *size >= kSizeUnknown32)
+                                gather->objects[i].wideSize = size;
+                            oneDone();
+                        });
+                        return;
+                    }
+                    oneDone();
+                }, {}, kMaxObjectInfo, storage);
+        }
+        oneDone();
+    }
+
+    void makeChildren(Gather& gather)
+    {
+        if (gather.error) {
+            gather.failed(gather.error);
+            return;
+        }
+        std::vector<ItemPtr> children;
+        children.reserve(gather.handles.size());
+        for (size_t i = 0; i < gather.handles.size(); ++i) {
+            const uint32_t child = gather.handles[i];
+            if (!gather.objects[i].info || child == 0 || child == kRootParent)
+                continue;
+            ObjectData data = std::move(gather.objects[i]);
+            data.storageId = storageId();
+            data.handle = child;
+            if (data.info->format == FormatAssociation)
+                children.push_back(std::make_shared<PtpIpFolder>(session(), storageRef(), std::move(data)));
+            else
+                children.push_back(std::make_shared<PtpIpFile>(session(), storageRef(), std::move(data)));
+        }
+        {
+            std::lock_guard lock(m_childrenMutex);
+            m_children = std::move(children);
+        }
+        if (gather.completion)
+            gather.completion(std::nullopt);
+    }
+
     mutable std::mutex m_childrenMutex;
     std::optional<std::vector<ItemPtr>> m_children;
+};
+
+class PtpIpStorage final : public VKLFileStorage, public std::enable_shared_from_this<PtpIpStorage> {
+public:
+    PtpIpStorage(std::weak_ptr<VKLCamera> camera, uint32_t id) : m_camera(std::move(camera)), m_id(id) {}
+    void setRoot(std::shared_ptr<VKLFileSystemFolderItem> root) { m_root = std::move(root); }
+    std::shared_ptr<VKLFileSystemFolderItem> rootDirectory() const override { return m_root; }
+    std::shared_ptr<VKLCamera> camera() const override { return m_camera.lock(); }
+    uint32_t id() const { return m_id; }
+
+private:
+    std::weak_ptr<VKLCamera> m_camera;
+    uint32_t m_id = 0;
+    std::shared_ptr<VKLFileSystemFolderItem> m_root;
 };
 
 } // namespace
@@ -430,6 +695,7 @@ void PtpIpCamera::connectWithClientName(const QString& clientName, ConnectComple
     if (m_session && m_session->connection)
         m_session->connection->deleteLater();
     auto session = std::make_shared<Session>();
+    session->widePartSize = std::max<uint32_t>(1, m_options.widePartSize);
     m_session = session;
     auto* connection = new PtpIpConnection(m_options.timings, this);
     session->connection = connection;
@@ -526,9 +792,11 @@ void PtpIpCamera::afterHandshake()
                     // A storage ID whose low half is 0 names a slot without a card.
                     if ((id & 0xFFFF) == 0)
                         continue;
-                    auto storage = std::make_shared<CameraStorage>(weak);
-                    storage->setRoot(std::make_shared<PtpIpFolder>(session, std::weak_ptr<VKLFileStorage>(storage),
-                                                                   ObjectData{id, kRootParent, std::nullopt}));
+                    auto storage = std::make_shared<PtpIpStorage>(weak, id);
+                    ObjectData root;
+                    root.storageId = id;
+                    root.handle = kRootParent;
+                    storage->setRoot(std::make_shared<PtpIpFolder>(session, std::weak_ptr<VKLFileStorage>(storage), root));
                     camera->m_storages.push_back(storage);
                 }
                 if (!session->deviceInfo.model.isEmpty() && camera->m_displayName.startsWith(QStringLiteral("Camera at ")))
@@ -597,8 +865,21 @@ void PtpIpCamera::readBatteryLevel()
 
 void PtpIpCamera::handleEvent(uint16_t code, const std::vector<uint32_t>& parameters)
 {
-    if (code == EventDevicePropChanged && !parameters.empty() && parameters[0] == PropBatteryLevel)
+    if (code == EventDevicePropChanged && !parameters.empty() && parameters[0] == PropBatteryLevel) {
         readBatteryLevel();
+    } else if (code == EventStoreRemoved && !parameters.empty() && m_session) {
+        // The card is out: its storage leaves the list, and what waits on it fails now rather than on a camera
+        // that may never answer a read from a card it no longer has.
+        const uint32_t id = parameters[0];
+        m_session->removedStorages.insert(id);
+        if (m_session->connection)
+            m_session->connection->failOperationsOnStorage(id, cardRemovedError());
+        std::erase_if(m_storages, [id](const std::shared_ptr<VKLFileStorage>& storage) {
+            return static_cast<PtpIpStorage*>(storage.get())->id() == id;
+        });
+    }
+    // ObjectAdded needs nothing here: a folder lists what the camera holds each time it is listed, so the new
+    // photo is among its children from the next listing on.
 }
 
 bool PtpIpCamera::supportsCommandCategories(uint32_t categories) const

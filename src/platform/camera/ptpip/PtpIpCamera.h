@@ -9,9 +9,17 @@
 //   Fail "rejected" is 1010, "busy" 1012. Then GetDeviceInfo and OpenSession; the storages, battery level
 //   (property 0x5001 in percent, as the five levels) and events follow from there.
 // items: folders and files from GetObjectHandles per storage and parent and GetObjectInfo per object (files
-//   come with their metadata); thumbnails from GetThumb; previews are the JPEG itself or, for RAW files, the
+//   come with name, size and date); thumbnails from GetThumb; previews are the JPEG itself or, for RAW files, the
 //   largest embedded JPEG of the file's first bytes (GetPartialObject); streams are GetObject's data phase,
-//   handed on as it arrives and cancelled when the chunk block answers 1.
+//   handed on as it arrives and cancelled when the chunk block answers 1. Where GetDeviceInfo lists
+//   GetObjectPropList, a folder's objects come in one reply instead of one ObjectInfo each. An image file's
+//   orientation and shooting data come with loadMetadata (until then its metadata is not loaded), from a
+//   bounded partial read of its start through exiv2. An object of 4 GiB or more (ObjectInfo's size 0xFFFFFFFF) takes its size from the object size
+//   property where offered and streams through a 64-bit partial read (MTP's GetPartialObject64 or Nikon's
+//   GetPartialObjectEx); without one its stream fails plainly rather than making a wrong copy.
+// events: DevicePropChanged for the battery level; StoreRemoved takes the storage out of the list and fails
+//   what waits on it with 1005 ("the memory card was taken out"); ObjectAdded needs nothing, as every listing
+//   asks the camera afresh, so a new photo is among its folder's children from the next listing on.
 // a connection reset, a closed connection, or a camera silent past its probe is connection state 0 at
 //   once, and every pending request fails with 1002.
 //
@@ -46,6 +54,8 @@ struct PtpIpCameraOptions {
     QByteArray guid; // 16 bytes; empty: the one kept in the user defaults
     std::chrono::milliseconds pairingPromptAfter{1000};
     ptpip::ConnectionTimings timings;
+    // Objects of 4 GiB or more are read in parts of this size with the camera's 64-bit partial read.
+    uint32_t widePartSize = 32 * 1024 * 1024;
 };
 
 class PtpIpCamera : public VKLCamera {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 namespace vornakel::ptpip {
 
@@ -136,7 +137,34 @@ void PacketReader::append(const QByteArray& bytes)
         m_buffer.append(bytes);
 }
 
+void PacketReader::appendFrom(QIODevice& device)
+{
+    const qint64 available = device.bytesAvailable();
+    if (available <= 0)
+        return;
+    if (m_offset > 0 && (m_offset == m_buffer.size() || m_offset >= m_buffer.size() / 2)) {
+        m_buffer.remove(0, m_offset);
+        m_offset = 0;
+    }
+    // A little more than is waiting is asked for: a socket whose read buffer filled up stops reading from the
+    // network until a read asks it for more than it holds.
+    constexpr qint64 kMore = 64 * 1024;
+    const qsizetype before = m_buffer.size();
+    m_buffer.resize(before + qsizetype(available + kMore));
+    const qint64 read = device.read(m_buffer.data() + before, available + kMore);
+    m_buffer.resize(before + qsizetype(std::max<qint64>(read, 0)));
+}
+
 PacketReader::Status PacketReader::next(Packet& packet)
+{
+    QByteArrayView payload;
+    const Status status = next(packet.type, payload);
+    if (status == Status::Ready)
+        packet.payload = payload.toByteArray();
+    return status;
+}
+
+PacketReader::Status PacketReader::next(PacketType& packetType, QByteArrayView& payload)
 {
     if (!m_error.isEmpty())
         return Status::Failed;
@@ -157,8 +185,8 @@ PacketReader::Status PacketReader::next(Packet& packet)
     }
     if (buffered() < qsizetype(length))
         return Status::NeedMore;
-    packet.type = PacketType(type);
-    packet.payload = QByteArray(start + kHeaderSize, qsizetype(length - kHeaderSize));
+    packetType = PacketType(type);
+    payload = QByteArrayView(start + kHeaderSize, qsizetype(length - kHeaderSize));
     m_offset += length;
     return Status::Ready;
 }
@@ -605,6 +633,205 @@ std::optional<std::vector<uint32_t>> decodeUint32Array(const QByteArray& data)
     if (!reader.ok())
         return std::nullopt;
     return values;
+}
+
+namespace {
+
+enum DataType : uint16_t {
+    TypeInt8 = 0x0001,
+    TypeUint8 = 0x0002,
+    TypeUint16 = 0x0004,
+    TypeUint32 = 0x0006,
+    TypeUint64 = 0x0008,
+    TypeUint128 = 0x000A,
+    TypeArrayFirst = 0x4001,
+    TypeArrayLast = 0x400A,
+    TypeString = 0xFFFF,
+};
+
+// The size of one value of a simple type (0x0001 … 0x000A are 1, 1, 2, 2, 4, 4, 8, 8, 16, 16 bytes).
+int simpleTypeSize(uint16_t type)
+{
+    if (type < TypeInt8 || type > TypeUint128)
+        return 0;
+    return 1 << ((type - 1) / 2);
+}
+
+// Skips a value we do not read; false for a type we do not know.
+bool skipValue(DatasetReader& reader, uint16_t type)
+{
+    if (type == TypeString) {
+        reader.string();
+        return reader.ok();
+    }
+    if (type >= TypeArrayFirst && type <= TypeArrayLast) {
+        const uint32_t count = reader.u32();
+        const int size = simpleTypeSize(uint16_t(type - 0x4000));
+        if (!reader.ok() || qint64(count) * size > reader.remaining())
+            return false;
+        for (qint64 i = 0; i < qint64(count) * size; ++i)
+            reader.u8();
+        return reader.ok();
+    }
+    const int size = simpleTypeSize(type);
+    if (size == 0)
+        return false;
+    for (int i = 0; i < size; ++i)
+        reader.u8();
+    return reader.ok();
+}
+
+// An unsigned value of any simple unsigned or signed type up to 64 bits; none for other types.
+std::optional<uint64_t> readInteger(DatasetReader& reader, uint16_t type)
+{
+    switch (simpleTypeSize(type)) {
+    case 1: return reader.u8();
+    case 2: return reader.u16();
+    case 4: return reader.u32();
+    case 8: return reader.u64();
+    default: return std::nullopt;
+    }
+}
+
+} // namespace
+
+std::optional<ObjectInfo> ObjectProperties::toObjectInfo() const
+{
+    if (!filename || !format)
+        return std::nullopt;
+    ObjectInfo info;
+    info.storageId = storageId.value_or(0);
+    info.format = *format;
+    info.compressedSize = size ? uint32_t(std::min<uint64_t>(*size, 0xFFFFFFFF)) : 0;
+    info.parentObject = parent.value_or(0);
+    info.filename = *filename;
+    info.captureDate = dateCreated.value_or(QString());
+    info.modificationDate = dateModified.value_or(QString());
+    return info;
+}
+
+std::optional<std::vector<ObjectProperties>> decodeObjectPropList(const QByteArray& data)
+{
+    DatasetReader reader(data);
+    const uint32_t count = reader.u32();
+    // An element is at least a handle, a code, a type and one byte.
+    if (!reader.ok() || qint64(count) * 9 > reader.remaining())
+        return std::nullopt;
+    std::vector<ObjectProperties> objects;
+    std::unordered_map<uint32_t, size_t> indexOf;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t handle = reader.u32();
+        const uint16_t code = reader.u16();
+        const uint16_t type = reader.u16();
+        if (!reader.ok())
+            return std::nullopt;
+        auto [found, added] = indexOf.try_emplace(handle, objects.size());
+        if (added) {
+            objects.emplace_back();
+            objects.back().handle = handle;
+        }
+        ObjectProperties& object = objects[found->second];
+        const bool integer = simpleTypeSize(type) > 0 && simpleTypeSize(type) <= 8;
+        switch (code) {
+        case ObjectPropFileName:
+        case ObjectPropDateCreated:
+        case ObjectPropDateModified: {
+            if (type != TypeString)
+                return std::nullopt;
+            const QString text = reader.string();
+            if (code == ObjectPropFileName)
+                object.filename = text;
+            else if (code == ObjectPropDateCreated)
+                object.dateCreated = text;
+            else
+                object.dateModified = text;
+            break;
+        }
+        case ObjectPropStorageId:
+        case ObjectPropFormat:
+        case ObjectPropSize:
+        case ObjectPropParent: {
+            if (!integer)
+                return std::nullopt;
+            const uint64_t value = *readInteger(reader, type);
+            if (code == ObjectPropStorageId)
+                object.storageId = uint32_t(value);
+            else if (code == ObjectPropFormat)
+                object.format = uint16_t(value);
+            else if (code == ObjectPropSize)
+                object.size = value;
+            else
+                object.parent = uint32_t(value);
+            break;
+        }
+        default:
+            if (!skipValue(reader, type))
+                return std::nullopt;
+        }
+        if (!reader.ok())
+            return std::nullopt;
+    }
+    return objects;
+}
+
+QByteArray encodeObjectPropList(const std::vector<ObjectProperties>& objects)
+{
+    DatasetWriter body;
+    uint32_t count = 0;
+    const auto element = [&](uint32_t handle, uint16_t code, uint16_t type) {
+        body.u32(handle).u16(code).u16(type);
+        ++count;
+    };
+    for (const ObjectProperties& object : objects) {
+        if (object.storageId) {
+            element(object.handle, ObjectPropStorageId, TypeUint32);
+            body.u32(*object.storageId);
+        }
+        if (object.format) {
+            element(object.handle, ObjectPropFormat, TypeUint16);
+            body.u16(*object.format);
+        }
+        if (object.size) {
+            element(object.handle, ObjectPropSize, TypeUint64);
+            body.u64(*object.size);
+        }
+        if (object.filename) {
+            element(object.handle, ObjectPropFileName, TypeString);
+            body.string(*object.filename);
+        }
+        if (object.dateCreated) {
+            element(object.handle, ObjectPropDateCreated, TypeString);
+            body.string(*object.dateCreated);
+        }
+        if (object.dateModified) {
+            element(object.handle, ObjectPropDateModified, TypeString);
+            body.string(*object.dateModified);
+        }
+        if (object.parent) {
+            element(object.handle, ObjectPropParent, TypeUint32);
+            body.u32(*object.parent);
+        }
+    }
+    DatasetWriter writer;
+    writer.u32(count).bytes(body.data());
+    return writer.data();
+}
+
+std::optional<uint64_t> decodeUint64(const QByteArray& data)
+{
+    DatasetReader reader(data);
+    const uint64_t value = reader.u64();
+    if (!reader.ok())
+        return std::nullopt;
+    return value;
+}
+
+std::vector<uint32_t> partialRead64Parameters(uint16_t operation, uint32_t handle, uint64_t offset, uint32_t length)
+{
+    std::vector<uint32_t> parameters{handle, uint32_t(offset & 0xFFFFFFFF), uint32_t(offset >> 32), length};
+    if (operation == OpNikonGetPartialObjectEx)
+        parameters.push_back(0); // the length's high half
+    return parameters;
 }
 
 std::optional<uint8_t> decodeDevicePropDescUint8Current(const QByteArray& data)

@@ -5,6 +5,8 @@
 // has and against fixed bounds, and answers none (or an error) rather than trusting a count.
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QIODevice>
 #include <QDateTime>
 #include <QString>
 
@@ -59,6 +61,15 @@ enum OperationCode : uint16_t {
     OpGetDevicePropDesc = 0x1014,
     OpGetDevicePropValue = 0x1015,
     OpGetPartialObject = 0x101B,
+    // MTP's object properties, which some cameras offer beside PTP's datasets.
+    OpGetObjectPropValue = 0x9803,
+    OpGetObjectPropList = 0x9805,
+    // Partial reads with 64-bit offsets, for objects of 4 GiB or more: MTP's extension (handle, offset low,
+    // offset high, length) and Nikon's (handle, offset low, offset high, length low, length high).
+    OpGetPartialObject64 = 0x95C1,
+    OpNikonGetPartialObjectEx = 0x9431,
+    // Nikon's 64-bit object size (handle; the size comes as the data).
+    OpNikonGetObjectSize = 0x9421,
 };
 
 enum ResponseCode : uint16_t {
@@ -78,6 +89,7 @@ enum ResponseCode : uint16_t {
     RespInvalidParameter = 0x201D,
     RespSessionAlreadyOpen = 0x201E,
     RespTransactionCancelled = 0x201F,
+    RespObjectPropNotSupported = 0xA80A,
 };
 
 enum EventCode : uint16_t {
@@ -105,6 +117,19 @@ enum ObjectFormat : uint16_t {
 
 enum DeviceProperty : uint16_t { PropBatteryLevel = 0x5001 };
 
+enum ObjectProperty : uint16_t {
+    ObjectPropStorageId = 0xDC01,
+    ObjectPropFormat = 0xDC02,
+    ObjectPropProtectionStatus = 0xDC03,
+    ObjectPropSize = 0xDC04,
+    ObjectPropFileName = 0xDC07,
+    ObjectPropDateCreated = 0xDC08,
+    ObjectPropDateModified = 0xDC09,
+    ObjectPropParent = 0xDC0B,
+};
+// GetObjectPropList's property parameter for every property of the objects.
+constexpr uint32_t kAllObjectProperties = 0xFFFFFFFF;
+
 constexpr uint32_t kAllStorages = 0xFFFFFFFF;
 constexpr uint32_t kRootParent = 0xFFFFFFFF;
 constexpr uint64_t kUnknownDataLength = 0xFFFFFFFFFFFFFFFFull;
@@ -125,7 +150,11 @@ public:
     enum class Status { NeedMore, Ready, Failed };
 
     void append(const QByteArray& bytes);
+    // Reads what the device has straight into the buffer (no copy in between).
+    void appendFrom(QIODevice& device);
     Status next(Packet& packet);
+    // As `next`, without copying the payload: the view points into the buffer and holds until the next append.
+    Status next(PacketType& type, QByteArrayView& payload);
     QString error() const { return m_error; }
     qsizetype buffered() const { return m_buffer.size() - m_offset; }
 
@@ -304,6 +333,22 @@ struct DevicePropDescUint8 {
 
 constexpr uint32_t kMaxArrayCount = 1 << 20;
 
+// The properties of one object from an ObjectPropList dataset; each none when the list left it out.
+struct ObjectProperties {
+    uint32_t handle = 0;
+    std::optional<uint32_t> storageId;
+    std::optional<uint16_t> format;
+    std::optional<uint64_t> size;
+    std::optional<QString> filename;
+    std::optional<QString> dateCreated;
+    std::optional<QString> dateModified;
+    std::optional<uint32_t> parent;
+
+    // As an ObjectInfo, for objects whose list gave at least a name and a format; a size of 4 GiB or more
+    // becomes 0xFFFFFFFF there, as the dataset says it.
+    std::optional<ObjectInfo> toObjectInfo() const;
+};
+
 QByteArray encode(const DeviceInfo& info);
 QByteArray encode(const StorageInfo& info);
 QByteArray encode(const ObjectInfo& info);
@@ -312,6 +357,15 @@ std::optional<DeviceInfo> decodeDeviceInfo(const QByteArray& data);
 std::optional<StorageInfo> decodeStorageInfo(const QByteArray& data);
 std::optional<ObjectInfo> decodeObjectInfo(const QByteArray& data);
 std::optional<std::vector<uint32_t>> decodeUint32Array(const QByteArray& data);
+// An ObjectPropList dataset (count, then handle, property, data type and value per element), objects in the
+// order of their first element. Properties we do not read are skipped by their data type; an unknown data type,
+// a count larger than the bytes could hold or a value past the end is none.
+std::optional<std::vector<ObjectProperties>> decodeObjectPropList(const QByteArray& data);
+QByteArray encodeObjectPropList(const std::vector<ObjectProperties>& objects);
+// A 64-bit value sent as a data phase (GetObjectPropValue of the object size, Nikon's GetObjectSize).
+std::optional<uint64_t> decodeUint64(const QByteArray& data);
+// The parameters of a 64-bit partial read (OpGetPartialObject64 or OpNikonGetPartialObjectEx).
+std::vector<uint32_t> partialRead64Parameters(uint16_t operation, uint32_t handle, uint64_t offset, uint32_t length);
 // The current value of a property description whose value is one unsigned byte (data type 0x0002).
 std::optional<uint8_t> decodeDevicePropDescUint8Current(const QByteArray& data);
 

@@ -4,6 +4,7 @@
 
 #include <QLoggingCategory>
 #include <QTcpSocket>
+#include <QtEndian>
 
 Q_LOGGING_CATEGORY(lcPtpIp, "vornakel.camera.ptpip")
 
@@ -94,17 +95,18 @@ void PtpIpConnection::readCommand()
     if (!m_command || m_readingPaused)
         return;
     noteActivity();
-    m_commandReader.append(m_command->readAll());
-    Packet packet;
+    m_commandReader.appendFrom(*m_command);
+    PacketType type{};
+    QByteArrayView payload;
     while (m_command && !m_readingPaused) {
-        const auto status = m_commandReader.next(packet);
+        const auto status = m_commandReader.next(type, payload);
         if (status == PacketReader::Status::NeedMore)
             return;
         if (status == PacketReader::Status::Failed) {
             fail(m_commandReader.error(), VKLErrorConnectionLost);
             return;
         }
-        handleCommandPacket(packet);
+        handleCommandPacket(type, payload);
     }
 }
 
@@ -150,8 +152,11 @@ void PtpIpConnection::readEvents()
     }
 }
 
-void PtpIpConnection::handleCommandPacket(const Packet& packet)
+void PtpIpConnection::handleCommandPacket(PacketType type, QByteArrayView view)
 {
+    // Data is handed on from the reader's buffer; the few words of other packets are copied.
+    const bool data = type == PacketType::Data || type == PacketType::EndData;
+    Packet packet{type, data ? QByteArray() : view.toByteArray()};
     switch (packet.type) {
     case PacketType::InitCommandAck: {
         if (m_state != State::AwaitingAck)
@@ -225,28 +230,28 @@ void PtpIpConnection::handleCommandPacket(const Packet& packet)
         return;
     }
     if (packet.type == PacketType::Data || packet.type == PacketType::EndData) {
-        const auto data = decodeData(packet.payload);
-        if (!data || data->transactionId != front.id) {
+        if (view.size() < 4 || qFromLittleEndian<quint32>(view.data()) != front.id) {
             fail(QStringLiteral("The camera's data belongs to another transaction."), VKLErrorConnectionLost);
             return;
         }
-        front.result.dataBytes += uint64_t(data->bytes.size());
+        const QByteArrayView bytes = view.sliced(4);
+        front.result.dataBytes += uint64_t(bytes.size());
         if (front.announced && front.result.dataBytes > *front.announced) {
             fail(QStringLiteral("The camera sent more data than it announced."), VKLErrorConnectionLost);
             return;
         }
-        if (front.cancelled || data->bytes.isEmpty())
+        if (front.cancelled || bytes.isEmpty())
             return;
         if (front.sink) {
-            if (!front.sink(data->bytes))
-                cancelFront();
+            if (!front.sink(bytes))
+                cancelFront(errorWithVKLErrorCode(VKLErrorCancelled));
             return;
         }
-        if (front.result.data.size() + data->bytes.size() > front.maxData) {
+        if (front.result.data.size() + bytes.size() > front.maxData) {
             fail(QStringLiteral("The camera sent more than %1 bytes for a dataset.").arg(front.maxData), VKLErrorConnectionLost);
             return;
         }
-        front.result.data.append(data->bytes);
+        front.result.data.append(bytes);
         return;
     }
     const auto response = decodeOperationResponse(packet.payload);
@@ -265,7 +270,7 @@ void PtpIpConnection::handleCommandPacket(const Packet& packet)
                                          : std::optional<Error>(errorForResponse(response->code, VKLErrorGeneric)));
 }
 
-void PtpIpConnection::cancelFront()
+void PtpIpConnection::cancelFront(Error error)
 {
     Transaction& front = m_queue.front();
     front.cancelled = true;
@@ -275,7 +280,31 @@ void PtpIpConnection::cancelFront()
     front.completion = nullptr;
     front.sink = nullptr;
     if (completion)
-        completion(errorWithVKLErrorCode(VKLErrorCancelled), std::move(front.result));
+        completion(std::move(error), std::move(front.result));
+}
+
+void PtpIpConnection::failOperationsOnStorage(uint32_t storageId, const Error& error)
+{
+    if (storageId == 0 || m_state == State::Closed)
+        return;
+    // Completions run after the queue is settled: they may queue further operations.
+    const bool frontUnderWay = !m_queue.empty() && m_queue.front().sent && !m_queue.front().cancelled
+        && m_queue.front().storageId == storageId;
+    std::vector<Completion> failed;
+    for (auto it = m_queue.begin(); it != m_queue.end();) {
+        if (it->storageId == storageId && !it->sent) {
+            failed.push_back(std::move(it->completion));
+            it = m_queue.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (frontUnderWay)
+        cancelFront(error);
+    for (Completion& completion : failed) {
+        if (completion)
+            completion(error, {});
+    }
 }
 
 void PtpIpConnection::finishFront(std::optional<Error> error)
@@ -288,7 +317,7 @@ void PtpIpConnection::finishFront(std::optional<Error> error)
 }
 
 void PtpIpConnection::transact(uint16_t code, std::vector<uint32_t> parameters, Completion completion, DataSink sink,
-                               qint64 maxData)
+                               qint64 maxData, uint32_t storageId)
 {
     if (m_state == State::Closed) {
         if (completion)
@@ -301,6 +330,7 @@ void PtpIpConnection::transact(uint16_t code, std::vector<uint32_t> parameters, 
     transaction.completion = std::move(completion);
     transaction.sink = std::move(sink);
     transaction.maxData = maxData;
+    transaction.storageId = storageId;
     m_queue.push_back(std::move(transaction));
     sendNext();
 }

@@ -46,7 +46,7 @@ public:
     enum class State { Idle, Connecting, AwaitingAck, OpeningEvents, Ready, Closed };
 
     // Answer false to stop the data phase (the transaction is cancelled and completes with error 1004).
-    using DataSink = std::function<bool(const QByteArray& bytes)>;
+    using DataSink = std::function<bool(QByteArrayView bytes)>; // the bytes hold during the call only
     using Completion = std::function<void(std::optional<Error>, TransactionResult)>;
 
     explicit PtpIpConnection(ConnectionTimings timings = {}, QObject* parent = nullptr);
@@ -61,8 +61,12 @@ public:
 
     // Queues an operation. Without a sink the data phase is gathered up to `maxData` bytes (more is an error);
     // with one it is handed on as it arrives.
+    // `storageId` names the storage the operation reads (0: none), so that a card taken out can end it.
     void transact(uint16_t code, std::vector<uint32_t> parameters, Completion completion, DataSink sink = {},
-                  qint64 maxData = 8 * 1024 * 1024);
+                  qint64 maxData = 8 * 1024 * 1024, uint32_t storageId = 0);
+    // Ends every operation on the storage with the error: those waiting at once, the one under way by a
+    // cancel (the camera's late answer to it is dropped).
+    void failOperationsOnStorage(uint32_t storageId, const Error& error);
     // Reading stops while paused (the data stays with the camera and TCP holds it back).
     void setReadingPaused(bool paused);
     // Both connections close; pending operations fail with 1002 (`lost` is not emitted for a close asked for).
@@ -82,6 +86,7 @@ private:
         Completion completion;
         DataSink sink;
         qint64 maxData = 0;
+        uint32_t storageId = 0;
         uint32_t id = 0;
         bool sent = false;
         bool cancelled = false;
@@ -91,13 +96,13 @@ private:
 
     void readCommand();
     void readEvents();
-    void handleCommandPacket(const Packet& packet);
+    void handleCommandPacket(PacketType type, QByteArrayView payload);
     void sendNext();
     void fail(const QString& reason, int code);
     void finishFront(std::optional<Error> error);
     void watchdog();
     void noteActivity();
-    void cancelFront();
+    void cancelFront(Error error);
 
     ConnectionTimings m_timings;
     State m_state = State::Idle;
