@@ -32,7 +32,7 @@ PanasonicCamCgi::PanasonicCamCgi(PanasonicCamCgiOptions options, QObject* parent
 {
 }
 
-void PanasonicCamCgi::handle(const QUrlQuery& query, const QByteArray& sessionHeader, Respond respond)
+PanasonicCamCgi::Reply PanasonicCamCgi::handle(const QUrlQuery& query, const QByteArray& sessionHeader)
 {
     ++m_requestCount;
     Reply reply;
@@ -50,7 +50,7 @@ void PanasonicCamCgi::handle(const QUrlQuery& query, const QByteArray& sessionHe
         qCInfo(lcPanasonicCamera).noquote() << line;
         emit requestLogged(line);
     }
-    QTimer::singleShot(m_options.latencyMs, this, [respond, reply] { respond(reply); });
+    return reply;
 }
 
 PanasonicCamCgi::Reply PanasonicCamCgi::answer(const QUrlQuery& query, const QByteArray& sessionHeader)

@@ -2,7 +2,8 @@
 
 // The control page of a LUMIX camera (cam.cgi), as a test camera answers it: the access request with the
 // camera's own prompt to its user, playback mode and the state with the battery. A piece without a server of
-// its own: an HTTP responder hands it each cam.cgi request and sends what it answers. Main thread only.
+// its own: an HTTP responder hands it each cam.cgi request and sends what it answers (after the link's
+// latency). Main thread only.
 
 #include <QByteArray>
 #include <QObject>
@@ -15,7 +16,6 @@
 namespace vornakel::tools {
 
 struct PanasonicCamCgiOptions {
-    int latencyMs = 0;                    // added before every reply
     int accessPromptMs = 0;               // a new client is asked about this long on the camera, then accepted
     bool accessHeldUntilAnswered = false; // … or until `answerAccess` is called
     enum class AccessFault { none, refused, busy };
@@ -34,15 +34,13 @@ public:
         QByteArray contentType = "text/xml";
         QByteArray body;
     };
-    using Respond = std::function<void(Reply)>;
 
     explicit PanasonicCamCgi(PanasonicCamCgiOptions options, QObject* parent = nullptr);
 
     PanasonicCamCgiOptions& options() { return m_options; }
 
-    // Answers one request (its query, and the session header it carried); `respond` runs once, on the main
-    // thread, possibly later.
-    void handle(const QUrlQuery& query, const QByteArray& sessionHeader, Respond respond);
+    // Answers one request: its query, and the session header it carried.
+    Reply handle(const QUrlQuery& query, const QByteArray& sessionHeader);
 
     // Test controls.
     // A held access prompt is answered: accepted, or refused.

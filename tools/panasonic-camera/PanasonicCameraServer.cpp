@@ -28,7 +28,6 @@ QByteArray reasonOf(int status)
 struct PanasonicCameraServer::Connection {
     QPointer<QTcpSocket> socket;
     QByteArray buffer;
-    bool busy = false; // a reply is under way; the next request waits in the buffer
 };
 
 PanasonicCameraServer::PanasonicCameraServer(PanasonicCamCgiOptions options, QObject* parent)
@@ -86,7 +85,7 @@ void PanasonicCameraServer::readFrom(Connection* connection)
     if (m_frozen || !connection->socket)
         return;
     connection->buffer += connection->socket->readAll();
-    while (!connection->busy) {
+    while (connection->socket && !m_frozen) {
         const qsizetype end = connection->buffer.indexOf("\r\n\r\n");
         if (end < 0) {
             if (connection->buffer.size() > kMaxHead)
@@ -118,19 +117,8 @@ void PanasonicCameraServer::serve(Connection* connection, const QByteArray& head
         send(connection, 404, "text/plain", "not found");
         return;
     }
-    connection->busy = true;
-    QPointer<QTcpSocket> socket = connection->socket;
-    m_camCgi->handle(QUrlQuery(url), session, [this, socket](PanasonicCamCgi::Reply reply) {
-        // The connection may have gone meanwhile.
-        const auto found = std::find_if(m_connections.begin(), m_connections.end(),
-                                        [&](const auto& each) { return socket && each->socket == socket; });
-        if (found == m_connections.end() || m_frozen)
-            return;
-        Connection* connection = found->get();
-        connection->busy = false;
-        send(connection, reply.status, reply.contentType, reply.body);
-        readFrom(connection);
-    });
+    const PanasonicCamCgi::Reply reply = m_camCgi->handle(QUrlQuery(url), session);
+    send(connection, reply.status, reply.contentType, reply.body);
 }
 
 void PanasonicCameraServer::send(Connection* connection, int status, const QByteArray& contentType, const QByteArray& body)

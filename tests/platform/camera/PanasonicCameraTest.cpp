@@ -108,14 +108,12 @@ TEST(PanasonicReplies, BatteryFromPercentageElseBars)
 
 // The test camera's control page and a camera of the backend pointed at it.
 struct Lumix {
-    explicit Lumix(tools::PanasonicCamCgiOptions options = {}, PanasonicTimings timings = {})
+    explicit Lumix(tools::PanasonicCamCgiOptions options = {}, PanasonicCameraOptions cameraOptions = {})
         : server(std::move(options))
     {
         EXPECT_TRUE(server.listen());
-        PanasonicCameraOptions cameraOptions;
         cameraOptions.host = QStringLiteral("127.0.0.1");
         cameraOptions.camCgiPort = server.port();
-        cameraOptions.timings = timings;
         camera = PanasonicCamera::create(cameraOptions);
     }
 
@@ -157,7 +155,7 @@ TEST(PanasonicCamera, AsksForAccessWithTheKeptGuidAndOurNameThenEntersPlayback)
     EXPECT_EQ(lumix.camera->connectionState(), 2u);
     EXPECT_EQ(lumix.server.camCgi().lastClientName(), QStringLiteral("Vornakel"));
     const QString guid = lumix.server.camCgi().lastClientGuid();
-    EXPECT_EQ(guid, PanasonicCamera::clientGuid());
+    EXPECT_EQ(guid, PanasonicAccess::clientGuid());
     EXPECT_EQ(UserDefaults::standard().stringForKey(QStringLiteral("PanasonicClientGUID")), guid);
     EXPECT_EQ(lumix.camera->friendlyDisplayName(), QStringLiteral("VK1-5A3C21"));
     EXPECT_EQ(lumix.camera->proxyForProperty(VKLPropertyBatteryLevel)->value(), 1) << "4 bars of 5";
@@ -211,7 +209,7 @@ TEST(PanasonicCamera, TheCamerasOwnPromptAcceptedRejectedCancelledOrBusy)
 
 TEST(PanasonicCamera, APromptNeverAnsweredWaitsForTheUserNotForATimer)
 {
-    Lumix lumix({.accessHeldUntilAnswered = true}, {.requestTimeout = 1000ms});
+    Lumix lumix({.accessHeldUntilAnswered = true}, {.access = {.requestTimeout = 1000ms}});
     std::function<void()> cancel;
     std::optional<std::optional<Error>> result;
     lumix.camera->connectWithClientName(
@@ -245,7 +243,7 @@ TEST(PanasonicCamera, AFailingStatePollIsALostConnectionAndTheBatteryFollowsTheP
     };
     for (const Case& each : {Case{"gone", false}, Case{"frozen", true}}) {
         SCOPED_TRACE(each.what);
-        Lumix lumix({}, {.statePollInterval = 100ms, .requestTimeout = 1000ms});
+        Lumix lumix({}, {.access = {.requestTimeout = 1000ms}, .statePollInterval = 100ms});
         ASSERT_EQ(lumix.connect().error, std::nullopt);
         const auto battery = lumix.camera->proxyForProperty(VKLPropertyBatteryLevel);
         lumix.server.camCgi().setBatteryBars(2);

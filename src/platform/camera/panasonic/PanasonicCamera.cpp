@@ -3,12 +3,9 @@
 #include "platform/camera/CameraAddresses.h"
 #include "platform/camera/panasonic/PanasonicCamCgiClient.h"
 #include "platform/camera/panasonic/PanasonicReplies.h"
-#include "platform/core/UserDefaults.h"
 
 #include <QLoggingCategory>
-#include <QUuid>
 
-#include <mutex>
 
 Q_LOGGING_CATEGORY(lcPanasonic, "vornakel.camera.panasonic")
 
@@ -19,14 +16,6 @@ using namespace panasonic;
 namespace {
 
 QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
-
-PanasonicCamCgiClient::Query query(std::initializer_list<std::pair<const char*, QString>> items)
-{
-    PanasonicCamCgiClient::Query result;
-    for (const auto& [key, value] : items)
-        result.append({QString::fromLatin1(key), value});
-    return result;
-}
 
 } // namespace
 
@@ -44,22 +33,8 @@ PanasonicCamera::PanasonicCamera(PanasonicCameraOptions options) : m_options(std
 
 PanasonicCamera::~PanasonicCamera()
 {
-    if (m_client)
-        m_client->close();
-}
-
-QString PanasonicCamera::clientGuid()
-{
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
-    UserDefaults& defaults = UserDefaults::standard();
-    const QString key = QStringLiteral("PanasonicClientGUID");
-    QString guid = defaults.stringForKey(key);
-    if (QUuid::fromString(guid).isNull()) {
-        guid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-        defaults.setValue(key, guid);
-    }
-    return guid;
+    if (m_access)
+        m_access->close();
 }
 
 void PanasonicCamera::setState(VKLConnectionState state)
@@ -84,154 +59,36 @@ void PanasonicCamera::connectWithClientName(const QString& clientName, ConnectCo
     if (m_state == VKLConnectionState::Connecting)
         return;
     setState(VKLConnectionState::Connecting);
-    m_intervention = std::move(userIntervention);
-    m_clientName = clientName;
-    m_cameraAsking = m_promptDue = m_promptShown = false;
-    if (m_client) {
-        m_client->close();
-        m_client->deleteLater();
+    if (m_access) {
+        m_access->close();
+        m_access->deleteLater();
     }
-    m_client = new PanasonicCamCgiClient(m_options.host, m_options.camCgiPort, m_options.timings.requestTimeout, this);
+    m_access = new PanasonicAccess(m_options.host, m_options.camCgiPort, m_options.access, this);
     const int attempt = ++m_attempt;
-    QTimer::singleShot(m_options.timings.pairingPromptAfter, this, [this, attempt] {
-        if (!isAttempt(attempt))
-            return;
-        m_promptDue = true;
-        showPrompt(attempt);
-    });
-    askForAccess(attempt);
-}
-
-void PanasonicCamera::askForAccess(int attempt)
-{
-    const QString guid = m_options.guid.isEmpty() ? clientGuid() : m_options.guid;
-    std::weak_ptr<PanasonicCamera> weak = std::static_pointer_cast<PanasonicCamera>(shared_from_this());
-    m_client->get(query({{"mode", QStringLiteral("accctrl")}, {"type", QStringLiteral("req_acc")}, {"value", guid},
-                         {"value2", m_clientName}}),
-                  [weak, attempt](std::optional<Error> error, const QByteArray& body) {
-                      auto camera = weak.lock();
-                      if (!camera || !camera->isAttempt(attempt))
-                          return;
-                      if (error) {
-                          camera->finishConnecting(error);
-                          return;
-                      }
-                      camera->accessAnswered(attempt, parseAccessReply(body));
-                  });
-}
-
-void PanasonicCamera::accessAnswered(int attempt, const AccessReply& reply)
-{
-    switch (reply.answer) {
-    case AccessAnswer::granted:
-        if (!reply.session.isEmpty())
-            m_client->setSession(reply.session);
-        if (!reply.cameraName.isEmpty())
-            m_displayName = reply.cameraName;
-        enterPlayback(attempt);
-        return;
-    case AccessAnswer::pending:
-        // The camera asks its user (or is still deciding): the same request again, for as long as it takes.
-        m_cameraAsking = true;
-        showPrompt(attempt);
-        QTimer::singleShot(m_options.timings.accessPollInterval, this, [this, attempt] {
-            if (isAttempt(attempt))
-                askForAccess(attempt);
-        });
-        return;
-    case AccessAnswer::refused:
-        finishConnecting(errorWithVKLErrorCode(VKLErrorPairingRejected));
-        return;
-    case AccessAnswer::busy:
-        finishConnecting(errorWithVKLErrorCode(VKLErrorBusy));
-        return;
-    case AccessAnswer::other:
-        qCWarning(lcPanasonic) << "access request answered with" << reply.result;
-        finishConnecting(errorWithVKLErrorCode(VKLErrorGeneric));
-        return;
-    }
-}
-
-void PanasonicCamera::showPrompt(int attempt)
-{
-    if (m_promptShown || !m_cameraAsking || !m_promptDue || !isAttempt(attempt))
-        return;
-    m_promptShown = true;
-    if (!m_intervention)
-        return;
-    std::weak_ptr<PanasonicCamera> weak = std::static_pointer_cast<PanasonicCamera>(shared_from_this());
-    m_intervention(true, [weak, attempt] {
-        DispatchQueue::main()->async([weak, attempt] {
-            auto camera = weak.lock();
-            if (camera && camera->isAttempt(attempt))
-                camera->finishConnecting(errorWithVKLErrorCode(VKLErrorPairingRejected));
-        });
-    });
-}
-
-void PanasonicCamera::enterPlayback(int attempt)
-{
-    std::weak_ptr<PanasonicCamera> weak = std::static_pointer_cast<PanasonicCamera>(shared_from_this());
-    m_client->get(query({{"mode", QStringLiteral("camcmd")}, {"value", QStringLiteral("playmode")}}),
-                  [weak, attempt](std::optional<Error> error, const QByteArray& body) {
-                      auto camera = weak.lock();
-                      if (!camera || !camera->isAttempt(attempt))
-                          return;
-                      if (error) {
-                          camera->finishConnecting(error);
-                          return;
-                      }
-                      // Some bodies answer a mode change with an error and change all the same: the state tells.
-                      const auto reply = parseCamReply(body);
-                      if (!reply || reply->result != QLatin1String("ok"))
-                          qCInfo(lcPanasonic) << "playback mode answered with" << (reply ? reply->result : QStringLiteral("an unreadable reply"));
-                      camera->readFirstState(attempt);
-                  });
-}
-
-void PanasonicCamera::readFirstState(int attempt)
-{
-    std::weak_ptr<PanasonicCamera> weak = std::static_pointer_cast<PanasonicCamera>(shared_from_this());
-    m_client->get(query({{"mode", QStringLiteral("getstate")}}), [weak, attempt](std::optional<Error> error, const QByteArray& body) {
-        auto camera = weak.lock();
-        if (!camera || !camera->isAttempt(attempt))
-            return;
-        if (error) {
-            camera->finishConnecting(error);
-            return;
-        }
-        const auto reply = parseCamReply(body);
-        if (!reply || reply->result != QLatin1String("ok")) {
-            camera->finishConnecting(errorWithVKLErrorCode(VKLErrorGeneric));
-            return;
-        }
-        const auto mode = reply->state.find(QStringLiteral("cammode"));
-        if (mode != reply->state.end() && mode->second != QLatin1String("play")) {
-            // The card is served in playback only.
-            camera->finishConnecting(errorWithVKLErrorCode(VKLErrorCommandCategoryRefused));
-            return;
-        }
-        camera->m_properties.batteryLevel()->setValue(batteryLevelFromState(reply->state));
-        camera->finishConnecting(std::nullopt);
-    });
+    m_access->open(clientName, m_options.guid, std::move(userIntervention),
+                   [this, attempt](std::optional<Error> error, PanasonicAccess::Granted granted) {
+                       if (attempt != m_attempt || m_state != VKLConnectionState::Connecting)
+                           return;
+                       if (!granted.cameraName.isEmpty())
+                           m_displayName = granted.cameraName;
+                       if (!error)
+                           m_properties.batteryLevel()->setValue(granted.batteryLevel);
+                       finishConnecting(error);
+                   });
 }
 
 void PanasonicCamera::finishConnecting(std::optional<Error> error)
 {
-    if (m_promptShown && m_intervention)
-        m_intervention(false, {});
-    m_promptShown = false;
-    m_intervention = nullptr;
     std::vector<ConnectCompletion> completions = std::move(m_connectCompletions);
     m_connectCompletions.clear();
     if (error) {
-        if (m_client)
-            m_client->close();
+        if (m_access)
+            m_access->close();
         setState(VKLConnectionState::NotConnected);
     } else {
         m_currentCategories = VKLCommandCategoryStorageAccess;
         setState(VKLConnectionState::Connected);
-        m_pollTimer.start(m_options.timings.statePollInterval);
+        m_pollTimer.start(m_options.statePollInterval);
     }
     for (const auto& completion : completions) {
         DispatchQueue::main()->async([completion, error] {
@@ -243,27 +100,25 @@ void PanasonicCamera::finishConnecting(std::optional<Error> error)
 
 void PanasonicCamera::pollState()
 {
-    if (m_state != VKLConnectionState::Connected || !m_client || m_pollOut)
+    if (m_state != VKLConnectionState::Connected || !m_access || m_pollOut)
         return;
     m_pollOut = true;
     std::weak_ptr<PanasonicCamera> weak = std::static_pointer_cast<PanasonicCamera>(shared_from_this());
     const int attempt = m_attempt;
-    m_client->get(query({{"mode", QStringLiteral("getstate")}}), [weak, attempt](std::optional<Error> error, const QByteArray& body) {
+    m_access->readState([weak, attempt](std::optional<Error> error, std::optional<int> batteryLevel) {
         auto camera = weak.lock();
         if (!camera || camera->m_attempt != attempt)
             return;
         camera->m_pollOut = false;
         if (camera->m_state != VKLConnectionState::Connected)
             return;
-        const auto reply = error ? std::nullopt : parseCamReply(body);
-        if (!reply) {
-            qCInfo(lcPanasonic) << "the camera stopped answering:" << (error ? error->description() : QStringLiteral("unreadable state"));
+        if (error) {
+            qCInfo(lcPanasonic) << "the camera stopped answering:" << error->description();
             camera->connectionLost();
             return;
         }
-        if (reply->result == QLatin1String("ok"))
-            camera->m_properties.batteryLevel()->setValue(batteryLevelFromState(reply->state));
-        camera->m_pollTimer.start(camera->m_options.timings.statePollInterval);
+        camera->m_properties.batteryLevel()->setValue(batteryLevel);
+        camera->m_pollTimer.start(camera->m_options.statePollInterval);
     });
 }
 
@@ -275,8 +130,8 @@ void PanasonicCamera::connectionLost()
     }
     m_pollTimer.stop();
     m_pollOut = false;
-    if (m_client)
-        m_client->close();
+    if (m_access)
+        m_access->close();
     m_currentCategories = 0;
     m_storages.clear();
     m_properties.batteryLevel()->setValue(std::nullopt);

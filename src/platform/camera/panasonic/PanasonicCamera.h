@@ -16,6 +16,7 @@
 // queues the interface names.
 
 #include "platform/camera/VKLCamera.h"
+#include "platform/camera/panasonic/PanasonicAccess.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -26,25 +27,14 @@
 namespace vornakel {
 
 class PanasonicCamCgiClient;
-namespace panasonic {
-struct AccessReply;
-}
-
-struct PanasonicTimings {
-    std::chrono::milliseconds pairingPromptAfter{1000};
-    // How soon a camera that is asking its user is asked again.
-    std::chrono::milliseconds accessPollInterval{500};
-    // How often the state is read while connected (the camera also takes it as a sign of life).
-    std::chrono::milliseconds statePollInterval{3000};
-    // No byte of a reply for this long: the camera is gone.
-    std::chrono::milliseconds requestTimeout{5000};
-};
 
 struct PanasonicCameraOptions {
-    QString host;
+    QString host = {};
     quint16 camCgiPort = 80;
-    QString guid; // empty: the one kept in the user defaults
-    PanasonicTimings timings;
+    QString guid = {}; // empty: the one kept in the user defaults
+    PanasonicAccessTimings access;
+    // How often the state is read while connected (the camera also takes it as a sign of life).
+    std::chrono::milliseconds statePollInterval{3000};
 };
 
 class PanasonicCamera : public VKLCamera {
@@ -68,32 +58,18 @@ public:
     std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> storageDevices() const override;
     std::shared_ptr<VKLPropertyProxy> proxyForProperty(unsigned propertyIdentifier) override;
 
-    // The GUID this computer introduces itself with ("4D454930-…" form): made once, then kept in the user defaults.
-    static QString clientGuid();
-
 private:
     explicit PanasonicCamera(PanasonicCameraOptions options);
     void setState(VKLConnectionState state);
-    void askForAccess(int attempt);
-    void accessAnswered(int attempt, const panasonic::AccessReply& reply);
-    void showPrompt(int attempt);
-    void enterPlayback(int attempt);
-    void readFirstState(int attempt);
     void finishConnecting(std::optional<Error> error);
     void pollState();
     void connectionLost();
-    bool isAttempt(int attempt) const { return attempt == m_attempt && m_state == VKLConnectionState::Connecting; }
 
     PanasonicCameraOptions m_options;
     VKLConnectionState m_state = VKLConnectionState::NotConnected;
-    QPointer<PanasonicCamCgiClient> m_client;
+    QPointer<PanasonicAccess> m_access;
     int m_attempt = 0;
-    QString m_clientName;
     std::vector<ConnectCompletion> m_connectCompletions;
-    InterventionCallback m_intervention;
-    bool m_cameraAsking = false; // the camera answered that it asks its user
-    bool m_promptDue = false;    // the short wait before the prompt is over
-    bool m_promptShown = false;
     uint32_t m_currentCategories = 0;
     QString m_displayName;
     std::vector<std::shared_ptr<VKLFileStorage>> m_storages;
