@@ -5,6 +5,7 @@
 #include "lightroom/LrPluginBridge.h"
 #include "platform/camera/ptpip/PtpIpCamera.h"
 #include "platform/camera/simulated/SimulatedCamera.h"
+#include "platform/camera/sony/SonyCameraDiscovery.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/exiv2/Exiv2Library.h"
 #include "platform/photolibrary/FolderPhotoLibrary.h"
@@ -24,6 +25,8 @@ CameraBackendRegistry AppComposition::cameraBackends()
     CameraBackendRegistry registry;
     // Real cameras are always searched for.
     registry.add(PtpIpCameraDiscovery::backendName(), [] { return std::make_unique<PtpIpCameraDiscovery>(); },
+                 [] { return true; });
+    registry.add(SonyCameraDiscovery::backendName(), [] { return std::make_unique<SonyCameraDiscovery>(); },
                  [] { return true; });
     // The simulated cameras join the default search only when the environment names camera folders.
     registry.add(SimulatedCameraDiscovery::backendName(), [] { return std::make_unique<SimulatedCameraDiscovery>(); },

@@ -1,10 +1,12 @@
-// The same behaviour, checked against every camera backend: the simulated camera, and the PTP/IP backend
-// talking to the PTP/IP camera under tools/ over 127.0.0.1.
+// The same behaviour, checked against every camera backend: the simulated camera, the PTP/IP backend talking to
+// the PTP/IP camera under tools/ over 127.0.0.1, and the Sony media-server backend talking to the UPnP camera.
 #include "CameraTestSupport.h"
 
 #include "platform/camera/ptpip/PtpIpCamera.h"
 #include "platform/camera/simulated/SimulatedCamera.h"
+#include "platform/camera/upnp/MediaServerCamera.h"
 #include "ptpip-camera/PtpIpResponder.h"
+#include "upnp-camera/UpnpResponder.h"
 #include "support/TestSupport.h"
 
 #include <QFileInfo>
@@ -32,6 +34,9 @@ public:
     virtual std::shared_ptr<VKLCamera> camera() = 0;
     virtual void dropConnection() = 0;
     virtual void setBatteryLevel(int level) = 0;
+    // What the maker's cameras lack, with the reason; the tests of it are skipped.
+    virtual std::optional<std::string> lacksPairingPrompt() const { return std::nullopt; }
+    virtual std::optional<std::string> lacksBattery() const { return std::nullopt; }
 };
 
 class SimulatedHarness final : public Harness {
@@ -85,6 +90,35 @@ private:
     std::shared_ptr<PtpIpCamera> m_camera;
 };
 
+// A Sony camera in its "send to smartphone" mode: a UPnP media server, no pairing prompt, no battery.
+class SonyHarness final : public Harness {
+public:
+    explicit SonyHarness(const Faults& faults)
+    {
+        tools::UpnpResponderOptions options;
+        options.streamErrorAfterBytes = faults.streamErrorAfterBytes;
+        options.streamStallAfterBytes = faults.streamStallAfterBytes;
+        m_responder = std::make_unique<tools::UpnpResponder>(test::sampleCameraFolder(), options);
+        EXPECT_TRUE(m_responder->listen());
+        MediaServerCameraOptions cameraOptions;
+        cameraOptions.descriptionUrl = QUrl(m_responder->descriptionUrl());
+        cameraOptions.identifierScheme = QStringLiteral("sony");
+        m_camera = MediaServerCamera::create(cameraOptions);
+    }
+    std::shared_ptr<VKLCamera> camera() override { return m_camera; }
+    void dropConnection() override { m_responder->dropConnections(); }
+    void setBatteryLevel(int) override {}
+    std::optional<std::string> lacksPairingPrompt() const override
+    {
+        return "the Wi-Fi password is the pairing: the media server asks nothing";
+    }
+    std::optional<std::string> lacksBattery() const override { return "the media server reports no battery"; }
+
+private:
+    std::unique_ptr<tools::UpnpResponder> m_responder;
+    std::shared_ptr<MediaServerCamera> m_camera;
+};
+
 using Factory = std::unique_ptr<Harness> (*)(const Faults&);
 
 struct Backend {
@@ -135,6 +169,8 @@ TEST_P(CameraBackendBehaviour, WalksTheCardWithMetadataThumbnailsPreviewsAndExac
 
 TEST_P(CameraBackendBehaviour, PairingPromptAcceptedRejectedOrCancelled)
 {
+    if (const auto reason = make()->lacksPairingPrompt())
+        GTEST_SKIP() << *reason;
     struct Case {
         const char* what;
         Faults faults;
@@ -214,6 +250,8 @@ TEST_P(CameraBackendBehaviour, ALostConnectionFailsWhatIsPendingAndEndsTheConnec
 TEST_P(CameraBackendBehaviour, BatteryLevelFollowsTheCamera)
 {
     auto harness = make();
+    if (const auto reason = harness->lacksBattery())
+        GTEST_SKIP() << *reason;
     ASSERT_TRUE(test::openStorage(*harness->camera()));
     const auto battery = harness->camera()->proxyForProperty(VKLPropertyBatteryLevel);
     for (int level : {3, 1, 4}) {
@@ -228,6 +266,9 @@ INSTANTIATE_TEST_SUITE_P(Backends, CameraBackendBehaviour,
                                            }},
                                            Backend{"ptpip", [](const Faults& faults) -> std::unique_ptr<Harness> {
                                                return std::make_unique<PtpIpHarness>(faults);
+                                           }},
+                                           Backend{"sony", [](const Faults& faults) -> std::unique_ptr<Harness> {
+                                               return std::make_unique<SonyHarness>(faults);
                                            }}),
                          [](const ::testing::TestParamInfo<Backend>& info) { return std::string(info.param.name); });
 

@@ -1,0 +1,788 @@
+#include "platform/camera/upnp/MediaServerCamera.h"
+
+#include "platform/core/SafePathComponent.h"
+#include "platform/imaging/ImageFileTypes.h"
+
+#include <QFileInfo>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QTimer>
+
+#include <atomic>
+#include <mutex>
+
+namespace vornakel {
+
+using namespace upnp;
+
+namespace upnp {
+
+// What a connected camera's storage and items share. Touched on the main thread only.
+struct MediaServerSession {
+    QPointer<ContentDirectoryClient> client;
+    bool open = false; // false once disconnected or lost: new requests fail with 1001
+    std::weak_ptr<MediaServerCamera> camera;
+
+    // A request broke at the network level: asks the camera whether it is still there.
+    void checkAlive(std::function<void(bool)> then) const
+    {
+        auto owner = camera.lock();
+        if (!owner || !open) {
+            then(false);
+            return;
+        }
+        owner->checkAlive(std::move(then));
+    }
+};
+
+} // namespace upnp
+
+namespace {
+
+constexpr qint64 kMaxThumbnail = 4 * 1024 * 1024;
+constexpr qint64 kMaxPreview = 64 * 1024 * 1024;
+constexpr qsizetype kStreamChunk = 1024 * 1024;
+constexpr qint64 kReadBuffer = 1024 * 1024;
+// Stream bytes handed to the delivery queue and not yet taken; past the high mark reading pauses.
+constexpr qint64 kStreamHighWater = 16 * 1024 * 1024;
+constexpr qint64 kStreamLowWater = 4 * 1024 * 1024;
+
+using SessionPtr = std::shared_ptr<MediaServerSession>;
+
+QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
+
+// Runs on the main thread with the session's client, or with none once the session is closed (a request made
+// then fails with 1001; those in flight when the camera was lost fail with 1002).
+void onMain(const SessionPtr& session, std::function<void(ContentDirectoryClient*)> work)
+{
+    DispatchQueue::main()->async([session, work = std::move(work)] {
+        work(session->open && session->client && !session->client->failure() ? session->client.data() : nullptr);
+    });
+}
+
+Error notConnected() { return errorWithVKLErrorCode(VKLErrorNotConnected); }
+
+// The error a request reports: one that broke at the network level is the camera's loss when the camera no
+// longer answers, and `failureCode` (with the cause) while it still does.
+void settle(const SessionPtr& session, std::optional<Error> error, int failureCode, std::function<void(std::optional<Error>)> then)
+{
+    if (error && session->client && session->client->failure()) {
+        then(session->client->failure());
+        return;
+    }
+    if (!error || (error->code != VKLErrorConnectionLost && error->code != VKLErrorTimeout)) {
+        then(error);
+        return;
+    }
+    session->checkAlive([session, error, failureCode, then](bool alive) {
+        if (!alive) {
+            then(session->client && session->client->failure() ? *session->client->failure() : errorWithVKLErrorCode(VKLErrorConnectionLost));
+            return;
+        }
+        Error failed = errorWithVKLErrorCode(failureCode);
+        failed.message = error->message;
+        then(failed);
+    });
+}
+
+bool isReducedProfile(const QString& profile)
+{
+    return profile.startsWith(QLatin1String("JPEG_TN")) || profile == QLatin1String("JPEG_SM")
+        || profile == QLatin1String("JPEG_MED") || profile.startsWith(QLatin1String("PNG_TN")) || profile.endsWith(QLatin1String("_ICO"));
+}
+
+qint64 pixelsOf(const Resource& resource)
+{
+    return resource.resolution ? qint64(resource.resolution->width()) * resource.resolution->height() : -1;
+}
+
+int profileRank(const QString& profile)
+{
+    if (profile.startsWith(QLatin1String("JPEG_TN")))
+        return 1;
+    if (profile == QLatin1String("JPEG_SM"))
+        return 2;
+    if (profile == QLatin1String("JPEG_MED"))
+        return 3;
+    if (profile == QLatin1String("JPEG_LRG"))
+        return 4;
+    return 0;
+}
+
+bool isJpeg(const Resource& resource) { return resource.mimeType == QLatin1String("image/jpeg"); }
+
+// The resources of one item the camera serves: which one is the file, its thumbnail and its preview.
+struct ItemResources {
+    std::optional<Resource> original;
+    QUrl thumbnail;
+    QUrl preview;
+    qint64 previewLimit = kMaxPreview;
+};
+
+ItemResources chooseResources(const DidlObject& object)
+{
+    ItemResources chosen;
+    const auto& resources = object.resources;
+    const Resource* original = nullptr;
+    for (const Resource& each : resources) {
+        if (isReducedProfile(each.dlnaProfile))
+            continue;
+        if (!original || each.size.value_or(0) > original->size.value_or(0)
+            || (each.size.value_or(0) == original->size.value_or(0) && pixelsOf(each) > pixelsOf(*original)))
+            original = &each;
+    }
+    if (!original && !resources.empty())
+        original = &resources.front();
+    if (!original)
+        return chosen;
+    chosen.original = *original;
+
+    const Resource* thumbnail = nullptr;
+    const Resource* preview = nullptr;
+    for (const Resource& each : resources) {
+        if (&each == original || !isJpeg(each))
+            continue;
+        if (each.dlnaProfile.startsWith(QLatin1String("JPEG_TN"))) {
+            if (!thumbnail || !thumbnail->dlnaProfile.startsWith(QLatin1String("JPEG_TN")))
+                thumbnail = &each;
+            continue;
+        }
+        const auto larger = [](const Resource& a, const Resource& b) {
+            return pixelsOf(a) != pixelsOf(b) ? pixelsOf(a) > pixelsOf(b) : profileRank(a.dlnaProfile) > profileRank(b.dlnaProfile);
+        };
+        if (!preview || larger(each, *preview))
+            preview = &each;
+        if (!thumbnail || (!thumbnail->dlnaProfile.startsWith(QLatin1String("JPEG_TN")) && larger(*thumbnail, each)))
+            thumbnail = &each;
+    }
+    if (thumbnail && thumbnail->dlnaProfile.startsWith(QLatin1String("JPEG_TN")))
+        chosen.thumbnail = thumbnail->url;
+    else if (object.albumArt.isValid())
+        chosen.thumbnail = object.albumArt;
+    else if (thumbnail)
+        chosen.thumbnail = thumbnail->url;
+    if (preview)
+        chosen.preview = preview->url;
+    else if (isJpeg(*original) && original->size.value_or(0) <= quint64(kMaxPreview))
+        chosen.preview = original->url;
+    return chosen;
+}
+
+// A file name from the camera's title (or its URL), through the one path gate.
+QString fileNameOf(const DidlObject& object, const std::optional<Resource>& original)
+{
+    QString name = object.title;
+    if (name.isEmpty() && original)
+        name = original->url.fileName();
+    if (!object.isContainer && QFileInfo(name).suffix().isEmpty() && original && isJpeg(*original))
+        name += QStringLiteral(".JPG");
+    return safePathComponent(name);
+}
+
+// ---- Items --------------------------------------------------------------------------------------------------
+
+template <typename Base>
+class MediaServerItemBase : public Base {
+public:
+    MediaServerItemBase(SessionPtr session, std::weak_ptr<VKLFileStorage> storage, DidlObject object)
+        : m_session(std::move(session)), m_storage(std::move(storage)), m_object(std::move(object)),
+          m_resources(chooseResources(m_object)), m_name(fileNameOf(m_object, m_resources.original))
+    {
+    }
+
+    std::optional<QString> name() const override { return m_name; }
+    uint64_t size() const override { return m_resources.original ? m_resources.original->size.value_or(0) : 0; }
+    std::optional<QDateTime> dateCreated() const override { return m_object.date; }
+    bool isKnownImageType() const override
+    {
+        return !m_object.isContainer && ImageFileTypes::isKnownImageName(m_name);
+    }
+    bool metadataLoaded() const override { return true; }
+    std::shared_ptr<VKLFileStorage> storage() const override { return m_storage.lock(); }
+
+    void loadMetadata(VKLFileSystemItem::ErrorCallback completion) override
+    {
+        // Everything the camera tells about an item comes with its listing.
+        DispatchQueue::main()->async([completion] {
+            if (completion)
+                completion(std::nullopt);
+        });
+    }
+    void fetchThumbnail(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery) override
+    {
+        fetchImage(std::move(preflight), std::move(delivery), m_resources.thumbnail, kMaxThumbnail);
+    }
+    void fetchPreview(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery) override
+    {
+        fetchImage(std::move(preflight), std::move(delivery), m_resources.preview, m_resources.previewLimit);
+    }
+    void streamItem(VKLFileSystemItem::StreamPreflightBlock preflight, QueuePtr preflightQueue,
+                    VKLFileSystemItem::StreamChunkBlock chunk, QueuePtr deliveryQueue,
+                    VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue) override;
+
+protected:
+    const SessionPtr& session() const { return m_session; }
+    const std::weak_ptr<VKLFileStorage>& storageRef() const { return m_storage; }
+    const DidlObject& object() const { return m_object; }
+
+private:
+    void fetchImage(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery,
+                    QUrl url, qint64 limit)
+    {
+        auto self = this->shared_from_this();
+        auto deliver = [self, delivery](std::optional<Error> error, std::optional<QByteArray> data) {
+            VKLLibrary::deliveryQueue()->async([self, delivery, error, data] {
+                if (delivery)
+                    delivery(self, error, error ? std::nullopt : data);
+            });
+        };
+        VKLLibrary::deliveryQueue()->async([self, preflight, deliver, url, limit, session = m_session] {
+            if (preflight && !preflight(self))
+                return;
+            onMain(session, [session, deliver, url, limit](ContentDirectoryClient* client) {
+                if (!client) {
+                    deliver(notConnected(), std::nullopt);
+                    return;
+                }
+                if (!url.isValid()) {
+                    Error error = errorWithVKLErrorCode(VKLErrorReadFailed);
+                    error.message = QStringLiteral("the camera lists no such image for this file");
+                    deliver(error, std::nullopt);
+                    return;
+                }
+                client->get(url, limit, [session, deliver](std::optional<Error> error, QByteArray data) {
+                    if (!error && data.isEmpty())
+                        error = errorWithVKLErrorCode(VKLErrorReadFailed);
+                    settle(session, error, VKLErrorReadFailed, [deliver, data](std::optional<Error> error) {
+                        deliver(error, data);
+                    });
+                });
+            });
+        });
+    }
+
+    SessionPtr m_session;
+    std::weak_ptr<VKLFileStorage> m_storage;
+    DidlObject m_object;
+    ItemResources m_resources;
+    QString m_name;
+};
+
+struct StreamState {
+    VKLFileSystemItem::ItemPtr item;
+    VKLFileSystemItem::StreamContext context;
+    VKLFileSystemItem::StreamChunkBlock chunk;
+    QueuePtr deliveryQueue;
+    VKLFileSystemItem::StreamCompleteBlock complete;
+    QueuePtr completeQueue;
+    SessionPtr session;
+    QUrl url;
+    uint64_t expected = 0; // 0: not known
+    // Main thread from here on, but for the two atomics.
+    uint64_t received = 0;
+    QPointer<QNetworkReply> reply;
+    QByteArray pending; // bytes not yet handed on
+    std::atomic<bool> stopped{false};
+    std::atomic<qint64> inFlight{0};
+    bool paused = false;
+    bool replyFinished = false;
+    bool settled = false;
+    std::optional<Error> error; // why the stream stopped on our side
+};
+
+void finishStream(const std::shared_ptr<StreamState>& state, std::optional<Error> error)
+{
+    // After every chunk handed on: the delivery queue is serial.
+    state->deliveryQueue->async([state, error] {
+        state->completeQueue->async([state, error] {
+            if (state->complete)
+                state->complete(state->item, error, state->context);
+            state->chunk = nullptr;
+        });
+    });
+}
+
+void drain(const std::shared_ptr<StreamState>& state);
+
+void handOn(const std::shared_ptr<StreamState>& state, QByteArray bytes)
+{
+    state->inFlight += bytes.size();
+    if (state->inFlight > kStreamHighWater)
+        state->paused = true;
+    state->deliveryQueue->async([state, bytes] {
+        const qint64 left = (state->inFlight -= bytes.size());
+        if (!state->stopped && state->chunk && state->chunk(state->item, bytes, state->context) == 1) {
+            state->stopped = true;
+            DispatchQueue::main()->async([state] {
+                if (state->reply && !state->replyFinished)
+                    state->reply->abort();
+            });
+        }
+        if (left < kStreamLowWater) {
+            DispatchQueue::main()->async([state] {
+                if (state->paused && state->inFlight < kStreamLowWater) {
+                    state->paused = false;
+                    drain(state);
+                }
+            });
+        }
+    });
+}
+
+void failStream(const std::shared_ptr<StreamState>& state, int code, const QString& message)
+{
+    if (!state->error) {
+        Error error = errorWithVKLErrorCode(code);
+        error.message = message;
+        state->error = error;
+    }
+    if (state->reply && !state->replyFinished)
+        state->reply->abort();
+}
+
+void settleStream(const std::shared_ptr<StreamState>& state)
+{
+    if (state->settled || !state->replyFinished || (!state->error && !state->stopped && state->reply && state->reply->bytesAvailable() > 0))
+        return;
+    state->settled = true;
+    QNetworkReply* reply = state->reply;
+    std::optional<Error> error = state->error;
+    if (!error && state->stopped)
+        error = errorWithVKLErrorCode(VKLErrorCancelled);
+    if (!error && reply)
+        error = ContentDirectoryClient::errorOfReply(reply, VKLErrorReadFailed);
+    if (!error && state->expected != 0 && state->received != state->expected) {
+        error = errorWithVKLErrorCode(VKLErrorReadFailed);
+        error->message = QStringLiteral("%1: %2 bytes arrived, the camera lists %3").arg(state->url.toString()).arg(state->received).arg(state->expected);
+    }
+    if (reply)
+        reply->deleteLater();
+    if (!error && !state->pending.isEmpty())
+        handOn(state, std::exchange(state->pending, {}));
+    settle(state->session, error, VKLErrorReadFailed, [state](std::optional<Error> error) { finishStream(state, error); });
+}
+
+void drain(const std::shared_ptr<StreamState>& state)
+{
+    QNetworkReply* reply = state->reply;
+    while (reply && !state->error && !state->paused && reply->bytesAvailable() > 0) {
+        if (state->stopped) {
+            failStream(state, VKLErrorCancelled, {});
+            break;
+        }
+        const QByteArray bytes = reply->read(std::min<qint64>(reply->bytesAvailable(), kStreamChunk));
+        state->received += uint64_t(bytes.size());
+        if (state->expected != 0 && state->received > state->expected) {
+            failStream(state, VKLErrorReadFailed, QStringLiteral("%1: more bytes than the camera lists").arg(state->url.toString()));
+            break;
+        }
+        state->pending.append(bytes);
+        if (state->pending.size() >= kStreamChunk)
+            handOn(state, std::exchange(state->pending, {}));
+    }
+    settleStream(state);
+}
+
+template <typename Base>
+void MediaServerItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlock preflight, QueuePtr preflightQueue,
+                                           VKLFileSystemItem::StreamChunkBlock chunk, QueuePtr deliveryQueue,
+                                           VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue)
+{
+    auto state = std::make_shared<StreamState>();
+    state->item = this->shared_from_this();
+    state->chunk = std::move(chunk);
+    state->deliveryQueue = orMain(deliveryQueue);
+    state->complete = std::move(complete);
+    state->completeQueue = orMain(completeQueue);
+    state->session = m_session;
+    state->expected = size();
+    if (m_resources.original)
+        state->url = m_resources.original->url;
+    orMain(preflightQueue)->async([state, preflight] {
+        if (preflight)
+            state->context = preflight();
+        onMain(state->session, [state](ContentDirectoryClient* client) {
+            if (!client) {
+                finishStream(state, notConnected());
+                return;
+            }
+            QNetworkReply* reply = client->openStream(state->url);
+            state->reply = reply;
+            reply->setReadBufferSize(kReadBuffer);
+            QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [state, reply] {
+                const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+                const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                if (status == 200 && state->expected != 0 && length.isValid() && length.toULongLong() != state->expected) {
+                    failStream(state, VKLErrorReadFailed, QStringLiteral("%1: the camera sends %2 bytes and lists %3")
+                                                              .arg(state->url.toString()).arg(length.toULongLong()).arg(state->expected));
+                }
+            });
+            QObject::connect(reply, &QNetworkReply::readyRead, reply, [state] { drain(state); });
+            QObject::connect(reply, &QNetworkReply::finished, reply, [state] {
+                state->replyFinished = true;
+                drain(state);
+            });
+        });
+    });
+}
+
+class MediaServerFile final : public MediaServerItemBase<VKLFileSystemItem> {
+public:
+    using MediaServerItemBase::MediaServerItemBase;
+};
+
+class MediaServerFolder final : public MediaServerItemBase<VKLFileSystemFolderItem> {
+public:
+    using MediaServerItemBase::MediaServerItemBase;
+
+    void loadChildren(ErrorCallback completion) override
+    {
+        auto self = std::static_pointer_cast<MediaServerFolder>(shared_from_this());
+        onMain(session(), [self, completion](ContentDirectoryClient* client) {
+            if (!client) {
+                if (completion)
+                    completion(notConnected());
+                return;
+            }
+            client->browseChildren(self->object().id, [self, completion](std::optional<Error> error, std::vector<DidlObject> objects) {
+                if (error) {
+                    settle(self->session(), error, VKLErrorListingFailed, [completion](std::optional<Error> error) {
+                        if (completion)
+                            completion(error);
+                    });
+                    return;
+                }
+                std::vector<ItemPtr> children;
+                children.reserve(objects.size());
+                for (DidlObject& object : objects) {
+                    if (object.isContainer)
+                        children.push_back(std::make_shared<MediaServerFolder>(self->session(), self->storageRef(), std::move(object)));
+                    else if (!object.resources.empty())
+                        children.push_back(std::make_shared<MediaServerFile>(self->session(), self->storageRef(), std::move(object)));
+                }
+                {
+                    std::lock_guard lock(self->m_childrenMutex);
+                    self->m_children = std::move(children);
+                }
+                if (completion)
+                    completion(std::nullopt);
+            });
+        });
+    }
+
+    std::optional<std::vector<ItemPtr>> children() const override
+    {
+        std::lock_guard lock(m_childrenMutex);
+        return m_children;
+    }
+
+private:
+    mutable std::mutex m_childrenMutex;
+    std::optional<std::vector<ItemPtr>> m_children;
+};
+
+class MediaServerStorage final : public VKLFileStorage {
+public:
+    explicit MediaServerStorage(std::weak_ptr<VKLCamera> camera) : m_camera(std::move(camera)) {}
+    void setRoot(std::shared_ptr<VKLFileSystemFolderItem> root) { m_root = std::move(root); }
+    std::shared_ptr<VKLFileSystemFolderItem> rootDirectory() const override { return m_root; }
+    std::shared_ptr<VKLCamera> camera() const override { return m_camera.lock(); }
+
+private:
+    std::weak_ptr<VKLCamera> m_camera;
+    std::shared_ptr<VKLFileSystemFolderItem> m_root;
+};
+
+} // namespace
+
+// ---- Camera -------------------------------------------------------------------------------------------------
+
+std::shared_ptr<MediaServerCamera> MediaServerCamera::create(MediaServerCameraOptions options)
+{
+    return std::shared_ptr<MediaServerCamera>(new MediaServerCamera(std::move(options)));
+}
+
+MediaServerCamera::MediaServerCamera(MediaServerCameraOptions options) : m_options(std::move(options))
+{
+    m_network = new QNetworkAccessManager(this);
+    // A camera's access point is reached directly, never through the desktop's proxy.
+    m_network->setProxy(QNetworkProxy::NoProxy);
+    m_pollTimer = new QTimer(this);
+    connect(m_pollTimer, &QTimer::timeout, this, &MediaServerCamera::pollNow);
+}
+
+MediaServerCamera::~MediaServerCamera()
+{
+    if (m_session && m_session->client)
+        m_session->client->failAll(errorWithVKLErrorCode(VKLErrorNotConnected));
+}
+
+int MediaServerCamera::requestCount() const
+{
+    return m_session && m_session->client ? m_session->client->requestCount() : 0;
+}
+
+void MediaServerCamera::setState(VKLConnectionState state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    emit connectionStateChanged();
+}
+
+void MediaServerCamera::prepareConnection(const QString&, const InterventionCallback&, std::function<void(std::optional<Error>)> done)
+{
+    QTimer::singleShot(0, this, [done] { done(std::nullopt); });
+}
+
+void MediaServerCamera::connectWithClientName(const QString& clientName, ConnectCompletion completion,
+                                              InterventionCallback userIntervention)
+{
+    std::weak_ptr<MediaServerCamera> weak = std::static_pointer_cast<MediaServerCamera>(shared_from_this());
+    DispatchQueue::main()->async([weak, clientName, completion, userIntervention] {
+        auto camera = weak.lock();
+        if (!camera) {
+            if (completion)
+                completion(notConnected(), {});
+            return;
+        }
+        if (camera->m_state == VKLConnectionState::Connected) {
+            if (completion)
+                completion(std::nullopt, {});
+            return;
+        }
+        camera->m_connectCompletions.push_back(completion);
+        if (camera->m_state == VKLConnectionState::Connecting)
+            return;
+        camera->setState(VKLConnectionState::Connecting);
+        auto session = std::make_shared<MediaServerSession>();
+        session->camera = weak;
+        camera->m_session = session;
+        camera->prepareConnection(clientName, userIntervention, [weak, session](std::optional<Error> error) {
+            auto camera = weak.lock();
+            if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+                return;
+            if (error)
+                camera->finishConnecting(error);
+            else
+                camera->openMediaServer();
+        });
+    });
+}
+
+void MediaServerCamera::openMediaServer()
+{
+    auto session = m_session;
+    std::weak_ptr<MediaServerCamera> weak = std::static_pointer_cast<MediaServerCamera>(shared_from_this());
+    auto open = [weak, session](const DeviceDescription& description) {
+        auto camera = weak.lock();
+        if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+            return;
+        const auto contentDirectory = description.contentDirectory();
+        if (!contentDirectory) {
+            Error error = errorWithVKLErrorCode(VKLErrorCommandCategoryUnsupported);
+            error.message = QStringLiteral("%1 has no ContentDirectory service").arg(camera->m_options.descriptionUrl.toString());
+            camera->finishConnecting(error);
+            return;
+        }
+        camera->m_options.description = description;
+        session->client = new ContentDirectoryClient(camera->m_network, contentDirectory->controlUrl,
+                                                     camera->m_options.contentDirectory, camera.get());
+        session->open = true;
+        auto storage = std::make_shared<MediaServerStorage>(weak);
+        DidlObject root;
+        root.isContainer = true;
+        root.id = camera->m_options.rootObjectId;
+        storage->setRoot(std::make_shared<MediaServerFolder>(session, std::weak_ptr<VKLFileStorage>(storage), root));
+        camera->m_storages = {storage};
+        camera->finishConnecting(std::nullopt);
+    };
+    if (m_options.description) {
+        open(*m_options.description);
+        return;
+    }
+    ContentDirectoryClient::fetchDescription(
+        m_network, m_options.descriptionUrl, m_options.descriptionTimeout, this,
+        [this, session, open](std::optional<Error> error, std::optional<DeviceDescription> description) {
+            if (m_session != session || m_state != VKLConnectionState::Connecting)
+                return;
+            if (error || !description)
+                finishConnecting(error ? error : std::optional(errorWithVKLErrorCode(VKLErrorGeneric)));
+            else
+                open(*description);
+        });
+}
+
+void MediaServerCamera::finishConnecting(std::optional<Error> error)
+{
+    std::vector<ConnectCompletion> completions = std::move(m_connectCompletions);
+    m_connectCompletions.clear();
+    if (error) {
+        if (m_session) {
+            m_session->open = false;
+            if (m_session->client)
+                m_session->client->failAll(errorWithVKLErrorCode(VKLErrorNotConnected));
+        }
+        m_storages.clear();
+        setState(VKLConnectionState::NotConnected);
+        connectionEnded();
+    } else {
+        m_currentCategories = VKLCommandCategoryStorageAccess;
+        setState(VKLConnectionState::Connected);
+        m_pollTimer->start(m_options.pollInterval);
+    }
+    for (const auto& completion : completions) {
+        DispatchQueue::main()->async([completion, error] {
+            if (completion)
+                completion(error, {});
+        });
+    }
+}
+
+void MediaServerCamera::connectionLost()
+{
+    if (m_state == VKLConnectionState::Connecting) {
+        finishConnecting(errorWithVKLErrorCode(VKLErrorConnectionLost));
+        return;
+    }
+    if (m_state == VKLConnectionState::NotConnected)
+        return;
+    m_pollTimer->stop();
+    if (m_session) {
+        m_session->open = false;
+        if (m_session->client)
+            m_session->client->failAll(errorWithVKLErrorCode(VKLErrorConnectionLost));
+    }
+    m_currentCategories = 0;
+    m_storages.clear();
+    m_properties.batteryLevel()->setValue(std::nullopt);
+    m_properties.powerSource()->setValue(std::nullopt);
+    setState(VKLConnectionState::NotConnected);
+    connectionEnded();
+}
+
+void MediaServerCamera::poll(std::function<void(bool)> done)
+{
+    ContentDirectoryClient::fetchDescription(
+        m_network, m_options.descriptionUrl, m_options.pollTimeout, this,
+        [done](std::optional<Error> error, std::optional<DeviceDescription>) {
+            done(!error || (error->code != VKLErrorConnectionLost && error->code != VKLErrorTimeout));
+        });
+}
+
+void MediaServerCamera::pollNow() { checkAlive({}); }
+
+void MediaServerCamera::checkAlive(std::function<void(bool)> then)
+{
+    if (then)
+        m_pollWaiters.push_back(std::move(then));
+    if (m_polling)
+        return;
+    if (m_state != VKLConnectionState::Connected) {
+        for (const auto& waiter : std::exchange(m_pollWaiters, {}))
+            waiter(false);
+        return;
+    }
+    m_polling = true;
+    auto session = m_session;
+    poll([this, session](bool alive) {
+        m_polling = false;
+        if (!alive && m_session == session)
+            connectionLost();
+        const bool answer = alive && m_session == session && m_state == VKLConnectionState::Connected;
+        for (const auto& waiter : std::exchange(m_pollWaiters, {}))
+            waiter(answer);
+    });
+}
+
+bool MediaServerCamera::supportsCommandCategories(uint32_t categories) const
+{
+    return categories == VKLCommandCategoryStorageAccess;
+}
+
+bool MediaServerCamera::currentCommandCategoriesContainsCategory(uint32_t category) const
+{
+    return m_state == VKLConnectionState::Connected && category != 0 && (m_currentCategories & category) == category;
+}
+
+void MediaServerCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallback callback)
+{
+    std::weak_ptr<MediaServerCamera> weak = std::static_pointer_cast<MediaServerCamera>(shared_from_this());
+    DispatchQueue::main()->async([weak, categories, callback] {
+        auto camera = weak.lock();
+        std::optional<Error> error;
+        if (!camera || camera->m_state != VKLConnectionState::Connected)
+            error = notConnected();
+        else if (!camera->supportsCommandCategories(categories))
+            error = errorWithVKLErrorCode(VKLErrorCommandCategoryUnsupported);
+        else
+            camera->m_currentCategories = categories;
+        if (callback)
+            callback(error);
+    });
+}
+
+void MediaServerCamera::disconnect(ErrorCallback callback, QueuePtr callbackQueue)
+{
+    std::weak_ptr<MediaServerCamera> weak = std::static_pointer_cast<MediaServerCamera>(shared_from_this());
+    QueuePtr queue = orMain(callbackQueue);
+    DispatchQueue::main()->async([weak, callback, queue] {
+        if (auto camera = weak.lock()) {
+            if (camera->m_state == VKLConnectionState::Connecting) {
+                camera->finishConnecting(errorWithVKLErrorCode(VKLErrorCancelled));
+            } else if (camera->m_state == VKLConnectionState::Connected) {
+                camera->m_pollTimer->stop();
+                if (camera->m_session) {
+                    camera->m_session->open = false;
+                    if (camera->m_session->client)
+                        camera->m_session->client->failAll(notConnected());
+                }
+                camera->m_currentCategories = 0;
+                camera->m_storages.clear();
+                camera->setState(VKLConnectionState::NotConnected);
+                camera->connectionEnded();
+            }
+        }
+        queue->async([callback] {
+            if (callback)
+                callback(std::nullopt);
+        });
+    });
+}
+
+unsigned MediaServerCamera::connectionState() const { return static_cast<unsigned>(m_state); }
+
+std::optional<QString> MediaServerCamera::friendlyIdentifier() const
+{
+    return QStringLiteral("%1:%2:%3").arg(m_options.identifierScheme, m_options.descriptionUrl.host()).arg(m_options.descriptionUrl.port(80));
+}
+
+std::optional<QString> MediaServerCamera::friendlyDisplayName() const
+{
+    if (!m_options.displayName.isEmpty())
+        return m_options.displayName;
+    if (m_options.description && !m_options.description->friendlyName.isEmpty())
+        return truncatedToUtf8Bytes(m_options.description->friendlyName.simplified(), 128);
+    return QStringLiteral("Camera at %1").arg(m_options.descriptionUrl.host());
+}
+
+VKLCameraService MediaServerCamera::service() const
+{
+    VKLCameraService service;
+    service.ipv4Address = m_options.descriptionUrl.host();
+    return service;
+}
+
+std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> MediaServerCamera::storageDevices() const
+{
+    if (m_state != VKLConnectionState::Connected || !(m_currentCategories & VKLCommandCategoryStorageAccess))
+        return std::nullopt;
+    return m_storages;
+}
+
+std::shared_ptr<VKLPropertyProxy> MediaServerCamera::proxyForProperty(unsigned propertyIdentifier)
+{
+    return m_properties.proxy(propertyIdentifier);
+}
+
+} // namespace vornakel

@@ -1,0 +1,117 @@
+#pragma once
+
+// A camera whose card is served by a UPnP media server (Sony's "send to smartphone", Panasonic's image app
+// mode), behind the camera library's interface (VKLCamera.h), on the ContentDirectory client.
+//
+// connect: the maker's own steps first (`prepareConnection`: Panasonic's access request; none by default), then
+//   the device description and its ContentDirectory service. One storage whose root is the object `rootObjectId`.
+// items: folders are containers, files are items; the walk is Browse of each container, all pages. A file's
+//   name is its title through the one path gate (safePathComponent); its size and date are those of its
+//   original resource and its dc:date, all known from the listing. The original is the resource that is not a
+//   thumbnail or small preview, the largest where there are several. Thumbnails are the JPEG_TN resource (else
+//   the album art, else the smallest JPEG); previews the largest JPEG that is not the original (else the
+//   original when it is a JPEG of at most 64 MB).
+// streams: a GET of the original, chunks handed on as they arrive, reading paused while the delivery queue is
+//   behind; a stop aborts the GET. A GET whose length differs from the listed size, that ends early, or that
+//   breaks fails with 1014 while the camera still answers.
+// connection lost: the description is polled while connected; a failing poll (or a request that breaks while
+//   the poll then fails) is connection state 0 at once, and every pending request fails with 1002.
+//
+// Threads: the network lives on the main thread; calls from elsewhere hop there first. Callbacks come on the
+// queues the interface names.
+
+#include "platform/camera/VKLCamera.h"
+#include "platform/camera/upnp/ContentDirectoryClient.h"
+
+#include <QNetworkAccessManager>
+#include <QPointer>
+
+#include <chrono>
+#include <memory>
+
+class QTimer;
+
+namespace vornakel {
+
+namespace upnp {
+struct MediaServerSession;
+}
+
+struct MediaServerCameraOptions {
+    QUrl descriptionUrl;                            // http://host:port/path
+    QString identifierScheme = QStringLiteral("upnp"); // friendlyIdentifier is "scheme:host:port"
+    QString displayName;                            // empty: the description's friendly name
+    QString rootObjectId = QStringLiteral("0");
+    std::optional<upnp::DeviceDescription> description; // known already (from discovery): not read again
+    upnp::ContentDirectoryOptions contentDirectory;
+    std::chrono::milliseconds descriptionTimeout{5000};
+    std::chrono::milliseconds pollInterval{3000};
+    std::chrono::milliseconds pollTimeout{5000};
+};
+
+class MediaServerCamera : public VKLCamera {
+    Q_OBJECT
+public:
+    static std::shared_ptr<MediaServerCamera> create(MediaServerCameraOptions options);
+    ~MediaServerCamera() override;
+
+    const MediaServerCameraOptions& options() const { return m_options; }
+    // The description read when connecting (or given); none before.
+    const std::optional<upnp::DeviceDescription>& description() const { return m_options.description; }
+    // Browse pages and GETs of the current connection, for benchmarks.
+    int requestCount() const;
+
+    void connectWithClientName(const QString& clientName, ConnectCompletion completion,
+                               InterventionCallback userIntervention) override;
+    bool supportsCommandCategories(uint32_t categories) const override;
+    bool currentCommandCategoriesContainsCategory(uint32_t category) const override;
+    void setCurrentCommandCategories(uint32_t categories, ErrorCallback callback) override;
+    void disconnect(ErrorCallback callback, QueuePtr callbackQueue) override;
+    unsigned connectionState() const override;
+    std::optional<QString> friendlyIdentifier() const override;
+    std::optional<QString> friendlyDisplayName() const override;
+    VKLCameraService service() const override;
+    std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> storageDevices() const override;
+    std::shared_ptr<VKLPropertyProxy> proxyForProperty(unsigned propertyIdentifier) override;
+
+protected:
+    explicit MediaServerCamera(MediaServerCameraOptions options);
+
+    // A maker's steps before the media server is used (an access request that may show the camera's own
+    // prompt through `intervention`); `done` runs once, on the main thread. None by default.
+    virtual void prepareConnection(const QString& clientName, const InterventionCallback& intervention,
+                                   std::function<void(std::optional<Error>)> done);
+    // Whether the camera is still there; `done` runs once on the main thread. By default a GET of the
+    // description within the poll time-out. A maker may poll its own state (and read its battery) instead.
+    virtual void poll(std::function<void(bool alive)> done);
+    // A maker's steps when the connection ends (by either side); none by default.
+    virtual void connectionEnded() {}
+
+    QNetworkAccessManager& network() { return *m_network; }
+    VKLPropertyProxies& properties() { return m_properties; }
+    // Ends the connection as lost: state 0 and every pending request fails with 1002.
+    void connectionLost();
+
+private:
+    friend struct upnp::MediaServerSession;
+    void setState(VKLConnectionState state);
+    void finishConnecting(std::optional<Error> error);
+    void openMediaServer();
+    void pollNow();
+    // A request broke at the network level: the camera is asked at once whether it is still there.
+    void checkAlive(std::function<void(bool alive)> then);
+
+    MediaServerCameraOptions m_options;
+    QNetworkAccessManager* m_network = nullptr;
+    VKLConnectionState m_state = VKLConnectionState::NotConnected;
+    std::shared_ptr<upnp::MediaServerSession> m_session;
+    std::vector<ConnectCompletion> m_connectCompletions;
+    uint32_t m_currentCategories = 0;
+    std::vector<std::shared_ptr<VKLFileStorage>> m_storages;
+    VKLPropertyProxies m_properties;
+    QTimer* m_pollTimer = nullptr;
+    bool m_polling = false;
+    std::vector<std::function<void(bool)>> m_pollWaiters;
+};
+
+} // namespace vornakel

@@ -1,0 +1,611 @@
+#include "upnp-camera/UpnpResponder.h"
+
+#include "platform/camera/simulated/SimulatedContent.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcUpnpCamera, "vornakel.upnpcamera")
+
+namespace vornakel::tools {
+
+namespace {
+
+constexpr qint64 kMaxRequestHead = 64 * 1024;
+constexpr qint64 kMaxRequestBody = 1024 * 1024;
+// More than this much unsent keeps the responder from queueing further body bytes.
+constexpr qint64 kMaxQueuedBytes = 1024 * 1024;
+constexpr qint64 kReadPiece = 256 * 1024;
+
+QByteArray statusText(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 500: return "Internal Server Error";
+    default: return "Status";
+    }
+}
+
+// The MIME type and DLNA profile a camera gives a file of this name.
+QPair<QString, QString> mimeOfName(const QString& name)
+{
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
+        return {QStringLiteral("image/jpeg"), QStringLiteral("JPEG_LRG")};
+    if (suffix == QLatin1String("arw"))
+        return {QStringLiteral("image/x-sony-arw"), {}};
+    if (suffix == QLatin1String("hif") || suffix == QLatin1String("heic") || suffix == QLatin1String("heif"))
+        return {QStringLiteral("image/heif"), {}};
+    return {QStringLiteral("application/octet-stream"), {}};
+}
+
+QString protocolInfo(const QString& mime, const QString& profile)
+{
+    return QStringLiteral("http-get:*:%1:%2").arg(mime, profile.isEmpty() ? QStringLiteral("*")
+                                                                          : QStringLiteral("DLNA.ORG_PN=%1;DLNA.ORG_OP=01").arg(profile));
+}
+
+} // namespace
+
+struct UpnpResponder::Object {
+    QString id;
+    QString parentId;
+    simulated::Entry entry;
+    std::vector<size_t> children; // indexes
+};
+
+struct UpnpResponder::Connection {
+    QPointer<QTcpSocket> socket;
+    QByteArray buffer;
+    bool busy = false;       // a request is being answered
+    bool closeAfter = false; // the client asked for "Connection: close", or the reply has no length
+    // A body sent as the socket drains: an original, or an endless Browse reply.
+    struct Body {
+        std::shared_ptr<simulated::ContentReader> reader; // none: endless markup
+        qint64 remaining = 0;
+        qint64 sent = 0;
+        qint64 resetAt = -1;  // the connection is reset after this many bytes
+        qint64 closeAt = -1;  // … or closed in good order
+        qint64 stallAt = -1;
+        bool stalled = false;
+        bool waiting = false; // a paced or stalled pump is scheduled
+        QElapsedTimer clock;
+        QByteArray pending;
+    };
+    std::optional<Body> body;
+};
+
+UpnpResponderOptions UpnpResponderOptions::fromCameraOptions(const SimulatedCameraOptions& camera)
+{
+    UpnpResponderOptions options;
+    options.latencyMs = std::max(0, camera.latencyMs);
+    options.throughputBytesPerSecond = std::max<qint64>(0, camera.throughputBytesPerSecond);
+    options.streamErrorAfterBytes = camera.streamErrorAfterBytes;
+    options.streamStallAfterBytes = camera.streamStallAfterBytes;
+    options.streamStallMs = camera.streamStallMs;
+    options.streamShortByBytes = std::max<qint64>(0, camera.streamShortByBytes);
+    options.streamFaultFiles = camera.streamFaultFiles;
+    if (!camera.friendlyDisplayName.isEmpty())
+        options.friendlyName = camera.friendlyDisplayName;
+    return options;
+}
+
+UpnpResponder::UpnpResponder(const QString& folderPath, UpnpResponderOptions options, QObject* parent)
+    : QObject(parent), m_content(simulated::CameraContent::onDisk(QDir(folderPath).absolutePath())), m_options(std::move(options))
+{
+    build();
+}
+
+UpnpResponder::UpnpResponder(SimulatedCameraContent content, UpnpResponderOptions options, QObject* parent)
+    : QObject(parent), m_content(simulated::CameraContent::inMemory(std::move(content))), m_options(std::move(options))
+{
+    build();
+}
+
+UpnpResponder::~UpnpResponder()
+{
+    for (auto& connection : m_connections) {
+        if (connection->socket)
+            connection->socket->disconnect(this);
+    }
+}
+
+void UpnpResponder::build()
+{
+    Object root;
+    root.id = QStringLiteral("0");
+    root.parentId = QStringLiteral("-1");
+    root.entry = m_content->root();
+    m_objects.push_back(root);
+    std::function<void(size_t)> walk = [&](size_t folder) {
+        const auto listing = m_content->list(m_objects[folder].entry, true);
+        if (listing.error)
+            return;
+        for (const simulated::Entry& entry : listing.value) {
+            Object object;
+            object.id = QString::number(m_objects.size());
+            object.parentId = m_objects[folder].id;
+            object.entry = entry;
+            const size_t index = m_objects.size();
+            m_objects.push_back(object);
+            m_objects[folder].children.push_back(index);
+            if (entry.isFolder)
+                walk(index);
+        }
+    };
+    walk(0);
+    connect(&m_server, &QTcpServer::newConnection, this, &UpnpResponder::accept);
+}
+
+bool UpnpResponder::listen(const QHostAddress& address, quint16 port)
+{
+    if (!m_server.listen(address, port))
+        return false;
+    m_port = m_server.serverPort();
+    return true;
+}
+
+QString UpnpResponder::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+
+QString UpnpResponder::descriptionUrl() const { return baseUrl() + m_options.descriptionPath; }
+
+std::vector<UpnpResponder::ServedFile> UpnpResponder::files() const
+{
+    std::vector<ServedFile> result;
+    for (const Object& object : m_objects) {
+        if (!object.entry.isFolder && !object.entry.relativePath.isEmpty())
+            result.push_back({object.entry.relativePath, object.entry.size});
+    }
+    return result;
+}
+
+const UpnpResponder::Object* UpnpResponder::objectOf(const QString& id) const
+{
+    bool ok = false;
+    const qulonglong index = id.toULongLong(&ok);
+    if (!ok || index >= m_objects.size())
+        return nullptr;
+    return &m_objects[index];
+}
+
+void UpnpResponder::log(const QString& line)
+{
+    if (m_options.log)
+        qCInfo(lcUpnpCamera).noquote() << line;
+    emit requestLogged(line);
+}
+
+void UpnpResponder::accept()
+{
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        auto connection = std::make_unique<Connection>();
+        connection->socket = socket;
+        Connection* raw = connection.get();
+        m_connections.push_back(std::move(connection));
+        socket->setParent(this);
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        connect(socket, &QTcpSocket::readyRead, this, [this, raw] { readFrom(raw); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, raw] { pump(raw); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, raw] { closeConnection(raw); });
+    }
+}
+
+void UpnpResponder::closeConnection(Connection* connection)
+{
+    const auto found = std::find_if(m_connections.begin(), m_connections.end(),
+                                    [&](const auto& each) { return each.get() == connection; });
+    if (found == m_connections.end())
+        return;
+    std::unique_ptr<Connection> owned = std::move(*found);
+    m_connections.erase(found);
+    if (owned->socket) {
+        owned->socket->disconnect(this);
+        owned->socket->close();
+        owned->socket->deleteLater();
+    }
+}
+
+void UpnpResponder::dropConnections()
+{
+    log(QStringLiteral("dropping the connections and refusing new ones"));
+    m_server.close();
+    while (!m_connections.empty()) {
+        Connection* connection = m_connections.front().get();
+        if (connection->socket)
+            connection->socket->abort();
+        closeConnection(connection);
+    }
+}
+
+void UpnpResponder::later(Connection* connection, int milliseconds, std::function<void()> then)
+{
+    QPointer<QTcpSocket> socket = connection->socket;
+    QTimer::singleShot(std::max(0, milliseconds), this, [this, connection, socket, then] {
+        const bool alive = socket && std::any_of(m_connections.begin(), m_connections.end(),
+                                                 [&](const auto& each) { return each.get() == connection; });
+        if (alive)
+            then();
+    });
+}
+
+void UpnpResponder::readFrom(Connection* connection)
+{
+    if (!connection->socket)
+        return;
+    connection->buffer.append(connection->socket->readAll());
+    if (connection->busy || m_frozen)
+        return;
+    const qsizetype headEnd = connection->buffer.indexOf("\r\n\r\n");
+    if (headEnd < 0) {
+        if (connection->buffer.size() > kMaxRequestHead)
+            closeConnection(connection);
+        return;
+    }
+    const QList<QByteArray> lines = connection->buffer.left(headEnd).split('\n');
+    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+    HttpRequest request;
+    if (requestLine.size() != 3) {
+        closeConnection(connection);
+        return;
+    }
+    request.method = requestLine[0];
+    const QUrl target(QString::fromLatin1(requestLine[1]));
+    request.path = target.path();
+    request.query = QUrlQuery(target);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon > 0)
+            request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+    }
+    const qint64 length = request.headers.value("content-length", "0").toLongLong();
+    if (length < 0 || length > kMaxRequestBody) {
+        closeConnection(connection);
+        return;
+    }
+    if (connection->buffer.size() < headEnd + 4 + length)
+        return;
+    request.body = connection->buffer.mid(headEnd + 4, length);
+    connection->buffer.remove(0, headEnd + 4 + length);
+    connection->closeAfter = request.headers.value("connection").toLower() == "close";
+    connection->busy = true;
+    ++m_requestCount;
+    later(connection, m_options.latencyMs, [this, connection, request] { handle(connection, request); });
+}
+
+void UpnpResponder::finishRequest(Connection* connection)
+{
+    connection->busy = false;
+    connection->body.reset();
+    if (connection->closeAfter) {
+        if (connection->socket)
+            connection->socket->disconnectFromHost();
+        return;
+    }
+    // A request that came while this one was answered.
+    if (!connection->buffer.isEmpty())
+        later(connection, 0, [this, connection] { readFrom(connection); });
+}
+
+void UpnpResponder::handle(Connection* connection, HttpRequest request)
+{
+    if (m_frozen)
+        return;
+    for (const Handler& handler : m_handlers) {
+        if (auto reply = handler(request)) {
+            log(QStringLiteral("%1 %2 → %3").arg(QString::fromLatin1(request.method), request.path).arg(reply->status));
+            send(connection, *reply);
+            return;
+        }
+    }
+    if (auto reply = mediaServerReply(connection, request)) {
+        log(QStringLiteral("%1 %2 → %3").arg(QString::fromLatin1(request.method), request.path).arg(reply->status));
+        send(connection, *reply);
+    }
+}
+
+std::optional<HttpReply> UpnpResponder::mediaServerReply(Connection* connection, const HttpRequest& request)
+{
+    const bool isDescription = request.path == m_options.descriptionPath;
+    if (!isDescription && m_gate && !m_gate(request))
+        return HttpReply{403, "text/plain", "access not granted", {}};
+    if (isDescription && request.method == "GET")
+        return descriptionReply();
+    if (request.path == QLatin1String("/upnp/control/ContentDirectory")) {
+        if (request.method != "POST")
+            return HttpReply{405, "text/plain", {}, {}};
+        return browseReply(request);
+    }
+    if (request.path.startsWith(QLatin1String("/res/")) && request.method == "GET") {
+        if (startResource(connection, request))
+            return std::nullopt;
+    }
+    return HttpReply{404, "text/plain", "not found", {}};
+}
+
+HttpReply UpnpResponder::descriptionReply() const
+{
+    QByteArray xml;
+    QXmlStreamWriter writer(&xml);
+    writer.writeStartDocument();
+    writer.writeDefaultNamespace(QStringLiteral("urn:schemas-upnp-org:device-1-0"));
+    writer.writeStartElement(QStringLiteral("root"));
+    writer.writeStartElement(QStringLiteral("specVersion"));
+    writer.writeTextElement(QStringLiteral("major"), QStringLiteral("1"));
+    writer.writeTextElement(QStringLiteral("minor"), QStringLiteral("0"));
+    writer.writeEndElement();
+    writer.writeStartElement(QStringLiteral("device"));
+    writer.writeTextElement(QStringLiteral("deviceType"), upnp::mediaServerDeviceType());
+    writer.writeTextElement(QStringLiteral("friendlyName"), m_options.friendlyName);
+    writer.writeTextElement(QStringLiteral("manufacturer"), m_options.manufacturer);
+    writer.writeTextElement(QStringLiteral("modelName"), m_options.modelName);
+    writer.writeTextElement(QStringLiteral("UDN"), QStringLiteral("uuid:00000000-0000-1010-8000-%1").arg(m_port, 12, 10, QLatin1Char('0')));
+    writer.writeStartElement(QStringLiteral("serviceList"));
+    writer.writeStartElement(QStringLiteral("service"));
+    writer.writeTextElement(QStringLiteral("serviceType"), upnp::contentDirectoryServiceType());
+    writer.writeTextElement(QStringLiteral("serviceId"), QStringLiteral("urn:upnp-org:serviceId:ContentDirectory"));
+    writer.writeTextElement(QStringLiteral("SCPDURL"), QStringLiteral("/CdsDesc.xml"));
+    writer.writeTextElement(QStringLiteral("controlURL"), QStringLiteral("/upnp/control/ContentDirectory"));
+    writer.writeTextElement(QStringLiteral("eventSubURL"), QStringLiteral("/upnp/event/ContentDirectory"));
+    writer.writeEndDocument();
+    return HttpReply{200, "text/xml; charset=\"utf-8\"", xml, {}};
+}
+
+QString UpnpResponder::listing(const Object& folder, quint32 start, quint32 count, quint32* returned) const
+{
+    QString didl;
+    QXmlStreamWriter writer(&didl);
+    writer.writeStartElement(QStringLiteral("DIDL-Lite"));
+    writer.writeDefaultNamespace(QStringLiteral("urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/"));
+    writer.writeNamespace(QStringLiteral("http://purl.org/dc/elements/1.1/"), QStringLiteral("dc"));
+    writer.writeNamespace(QStringLiteral("urn:schemas-upnp-org:metadata-1-0/upnp/"), QStringLiteral("upnp"));
+    const QString dc = QStringLiteral("http://purl.org/dc/elements/1.1/");
+    const QString upnpNs = QStringLiteral("urn:schemas-upnp-org:metadata-1-0/upnp/");
+    *returned = 0;
+    for (size_t i = start; i < folder.children.size() && *returned < count; ++i, ++*returned) {
+        const Object& child = m_objects[folder.children[i]];
+        const simulated::Entry& entry = child.entry;
+        writer.writeStartElement(entry.isFolder ? QStringLiteral("container") : QStringLiteral("item"));
+        writer.writeAttribute(QStringLiteral("id"), child.id);
+        writer.writeAttribute(QStringLiteral("parentID"), child.parentId);
+        writer.writeAttribute(QStringLiteral("restricted"), QStringLiteral("1"));
+        if (entry.isFolder)
+            writer.writeAttribute(QStringLiteral("childCount"), QString::number(child.children.size()));
+        writer.writeTextElement(dc, QStringLiteral("title"), entry.name);
+        if (entry.isFolder) {
+            writer.writeTextElement(upnpNs, QStringLiteral("class"), QStringLiteral("object.container.storageFolder"));
+            writer.writeEndElement();
+            continue;
+        }
+        writer.writeTextElement(upnpNs, QStringLiteral("class"), QStringLiteral("object.item.imageItem.photo"));
+        if (entry.dateCreated)
+            writer.writeTextElement(dc, QStringLiteral("date"), entry.dateCreated->toString(Qt::ISODate));
+        const auto [mime, profile] = mimeOfName(entry.name);
+        const QString resources = baseUrl() + QStringLiteral("/res/") + child.id;
+        writer.writeStartElement(QStringLiteral("res"));
+        writer.writeAttribute(QStringLiteral("protocolInfo"), protocolInfo(mime, profile));
+        writer.writeAttribute(QStringLiteral("size"), QString::number(qint64(entry.size) + m_options.listedSizeDelta));
+        writer.writeCharacters(resources + QStringLiteral("/orig"));
+        writer.writeEndElement();
+        if (simulated::isKnownImageName(entry.name)) {
+            writer.writeStartElement(QStringLiteral("res"));
+            writer.writeAttribute(QStringLiteral("protocolInfo"), protocolInfo(QStringLiteral("image/jpeg"), QStringLiteral("JPEG_TN")));
+            writer.writeCharacters(resources + QStringLiteral("/tn"));
+            writer.writeEndElement();
+            writer.writeStartElement(QStringLiteral("res"));
+            writer.writeAttribute(QStringLiteral("protocolInfo"), protocolInfo(QStringLiteral("image/jpeg"), QStringLiteral("JPEG_SM")));
+            writer.writeCharacters(resources + QStringLiteral("/sm"));
+            writer.writeEndElement();
+        }
+        writer.writeEndElement();
+    }
+    writer.writeEndElement();
+    return didl;
+}
+
+HttpReply UpnpResponder::browseReply(const HttpRequest& request)
+{
+    ++m_browseCount;
+    const auto browse = upnp::parseBrowseRequest(request.body);
+    if (!browse)
+        return HttpReply{400, "text/plain", "unreadable Browse", {}};
+    if (m_browseOverride) {
+        if (auto body = m_browseOverride(*browse))
+            return HttpReply{200, "text/xml; charset=\"utf-8\"", *body, {}};
+    }
+    const Object* folder = objectOf(browse->objectId);
+    if (!folder || !folder->entry.isFolder || browse->browseFlag != QLatin1String("BrowseDirectChildren")) {
+        const QByteArray fault =
+            "<?xml version=\"1.0\"?><s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><s:Fault>"
+            "<faultcode>s:Client</faultcode><faultstring>UPnPError</faultstring><detail><UPnPError "
+            "xmlns=\"urn:schemas-upnp-org:control-1-0\"><errorCode>701</errorCode><errorDescription>No such object"
+            "</errorDescription></UPnPError></detail></s:Fault></s:Body></s:Envelope>";
+        return HttpReply{500, "text/xml; charset=\"utf-8\"", fault, {}};
+    }
+    quint32 count = browse->requestedCount == 0 ? quint32(folder->children.size()) : browse->requestedCount;
+    if (m_options.maxPageSize > 0)
+        count = std::min(count, m_options.maxPageSize);
+    quint32 returned = 0;
+    const QString didl = listing(*folder, browse->startingIndex, count, &returned);
+    QByteArray xml;
+    QXmlStreamWriter writer(&xml);
+    const QString soap = QStringLiteral("http://schemas.xmlsoap.org/soap/envelope/");
+    writer.writeStartDocument();
+    writer.writeNamespace(soap, QStringLiteral("s"));
+    writer.writeStartElement(soap, QStringLiteral("Envelope"));
+    writer.writeStartElement(soap, QStringLiteral("Body"));
+    writer.writeNamespace(upnp::contentDirectoryServiceType(), QStringLiteral("u"));
+    writer.writeStartElement(upnp::contentDirectoryServiceType(), QStringLiteral("BrowseResponse"));
+    writer.writeTextElement(QStringLiteral("Result"), didl);
+    writer.writeTextElement(QStringLiteral("NumberReturned"), QString::number(returned));
+    writer.writeTextElement(QStringLiteral("TotalMatches"), QString::number(folder->children.size()));
+    writer.writeTextElement(QStringLiteral("UpdateID"), QStringLiteral("1"));
+    writer.writeEndDocument();
+    log(QStringLiteral("Browse %1 from %2: %3 of %4").arg(browse->objectId).arg(browse->startingIndex).arg(returned).arg(folder->children.size()));
+    return HttpReply{200, "text/xml; charset=\"utf-8\"", xml, {}};
+}
+
+bool UpnpResponder::startResource(Connection* connection, const HttpRequest& request)
+{
+    const QStringList parts = request.path.split(QLatin1Char('/'), Qt::SkipEmptyParts); // res, id, kind
+    const Object* object = parts.size() == 3 ? objectOf(parts[1]) : nullptr;
+    if (!object || object->entry.isFolder)
+        return false;
+    const QString& kind = parts[2];
+    if (kind == QLatin1String("tn") || kind == QLatin1String("sm")) {
+        const auto image = kind == QLatin1String("tn") ? m_content->thumbnail(object->entry) : m_content->preview(object->entry);
+        if (image.error || image.value.isEmpty())
+            return false;
+        log(QStringLiteral("GET %1 → 200 (%2 bytes)").arg(request.path).arg(image.value.size()));
+        send(connection, HttpReply{200, "image/jpeg", image.value, {}});
+        return true;
+    }
+    if (kind != QLatin1String("orig"))
+        return false;
+    std::shared_ptr<simulated::ContentReader> reader = m_content->open(object->entry);
+    if (!reader)
+        return false;
+    const qint64 size = qint64(object->entry.size);
+    Connection::Body body;
+    body.reader = std::move(reader);
+    body.remaining = size;
+    const bool faults = m_options.streamFaultFiles.isEmpty() || m_options.streamFaultFiles.contains(object->entry.name);
+    if (faults) {
+        body.resetAt = m_options.streamErrorAfterBytes;
+        body.stallAt = m_options.streamStallAfterBytes;
+        if (m_options.streamShortByBytes > 0)
+            body.closeAt = std::max<qint64>(0, size - m_options.streamShortByBytes);
+    }
+    body.clock.start();
+    log(QStringLiteral("GET %1 → 200 (%2 bytes)").arg(request.path).arg(size));
+    connection->body = std::move(body);
+    sendHead(connection, 200, mimeOfName(object->entry.name).first.toLatin1(), size);
+    pump(connection);
+    return true;
+}
+
+void UpnpResponder::sendHead(Connection* connection, int status, const QByteArray& contentType, qint64 length,
+                             const QList<QPair<QByteArray, QByteArray>>& headers)
+{
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + statusText(status) + "\r\n";
+    head += "Server: Linux/4.0 UPnP/1.0 VornakelTestCamera/1.0\r\nContent-Type: " + contentType + "\r\n";
+    if (length >= 0)
+        head += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    else
+        connection->closeAfter = true;
+    for (const auto& [name, value] : headers)
+        head += name + ": " + value + "\r\n";
+    if (connection->closeAfter)
+        head += "Connection: close\r\n";
+    head += "\r\n";
+    connection->socket->write(head);
+}
+
+void UpnpResponder::send(Connection* connection, const HttpReply& reply)
+{
+    if (!connection->socket)
+        return;
+    if (m_options.endlessBrowse && reply.contentType.startsWith("text/xml") && reply.body.contains("BrowseResponse")) {
+        Connection::Body body;
+        body.remaining = -1;
+        body.clock.start();
+        connection->body = std::move(body);
+        sendHead(connection, 200, reply.contentType, -1);
+        connection->socket->write("<?xml version=\"1.0\"?><s:Envelope><s:Body><u:BrowseResponse><Result>");
+        pump(connection);
+        return;
+    }
+    sendHead(connection, reply.status, reply.contentType, reply.body.size(), reply.headers);
+    connection->socket->write(reply.body);
+    m_bodyBytesSent += reply.body.size();
+    finishRequest(connection);
+}
+
+void UpnpResponder::pump(Connection* connection)
+{
+    if (!connection->body || !connection->socket || m_frozen)
+        return;
+    Connection::Body& body = *connection->body;
+    if (body.waiting || body.stalled)
+        return;
+    QTcpSocket* socket = connection->socket;
+    while (socket->bytesToWrite() < kMaxQueuedBytes) {
+        if (body.remaining == 0) {
+            finishRequest(connection);
+            return;
+        }
+        if (body.resetAt >= 0 && body.sent >= body.resetAt) {
+            log(QStringLiteral("resetting the connection after %1 bytes").arg(body.sent));
+            socket->abort();
+            closeConnection(connection);
+            return;
+        }
+        if (body.closeAt >= 0 && body.sent >= body.closeAt) {
+            log(QStringLiteral("ending the body early after %1 bytes").arg(body.sent));
+            socket->disconnectFromHost();
+            return;
+        }
+        if (body.stallAt >= 0 && body.sent >= body.stallAt) {
+            body.stallAt = -1;
+            body.stalled = true;
+            log(QStringLiteral("stalling after %1 bytes").arg(body.sent));
+            if (m_options.streamStallMs > 0) {
+                later(connection, m_options.streamStallMs, [this, connection] {
+                    if (connection->body) {
+                        connection->body->stalled = false;
+                        pump(connection);
+                    }
+                });
+            }
+            return;
+        }
+        qint64 piece = kReadPiece;
+        if (m_options.throughputBytesPerSecond > 0) {
+            const qint64 allowed = m_options.throughputBytesPerSecond * std::max<qint64>(1, body.clock.elapsed()) / 1000 - body.sent;
+            if (allowed <= 0) {
+                body.waiting = true;
+                later(connection, 5, [this, connection] {
+                    if (connection->body) {
+                        connection->body->waiting = false;
+                        pump(connection);
+                    }
+                });
+                return;
+            }
+            piece = std::min(piece, allowed);
+        }
+        for (qint64 limit : {body.resetAt, body.closeAt, body.stallAt}) {
+            if (limit >= 0)
+                piece = std::min(piece, limit - body.sent);
+        }
+        QByteArray bytes;
+        if (!body.reader) {
+            bytes = QByteArray(piece, '<');
+        } else {
+            if (body.remaining > 0)
+                piece = std::min(piece, body.remaining);
+            const auto read = body.reader->read(piece);
+            if (!read || read->isEmpty()) {
+                socket->abort(); // the file went away under us: as a camera would, the connection breaks
+                closeConnection(connection);
+                return;
+            }
+            bytes = *read;
+            body.remaining -= bytes.size();
+        }
+        body.sent += bytes.size();
+        m_bodyBytesSent += bytes.size();
+        socket->write(bytes);
+    }
+}
+
+} // namespace vornakel::tools
