@@ -2,7 +2,7 @@
 // mode and state requests against the test camera under tools/ on 127.0.0.1.
 #include "CameraTestSupport.h"
 
-#include "panasonic-camera/PanasonicCameraServer.h"
+#include "panasonic-camera/PanasonicResponder.h"
 #include "platform/camera/panasonic/PanasonicCamera.h"
 #include "platform/camera/panasonic/PanasonicReplies.h"
 #include "platform/core/UserDefaults.h"
@@ -106,14 +106,16 @@ TEST(PanasonicReplies, BatteryFromPercentageElseBars)
     }
 }
 
-// The test camera's control page and a camera of the backend pointed at it.
+// The test LUMIX (control page and media server) and a camera of the backend pointed at it.
 struct Lumix {
-    explicit Lumix(tools::PanasonicCamCgiOptions options = {}, PanasonicCameraOptions cameraOptions = {})
-        : server(std::move(options))
+    explicit Lumix(tools::PanasonicCamCgiOptions options = {}, PanasonicAccessTimings access = {},
+                   std::chrono::milliseconds pollInterval = 3000ms)
+        : server(test::sampleCameraFolder(), {}, std::move(options))
     {
         EXPECT_TRUE(server.listen());
-        cameraOptions.host = QStringLiteral("127.0.0.1");
-        cameraOptions.camCgiPort = server.port();
+        PanasonicCameraOptions cameraOptions = PanasonicCamera::optionsFor(QUrl(server.descriptionUrl()));
+        cameraOptions.access = access;
+        cameraOptions.mediaServer.pollInterval = pollInterval;
         camera = PanasonicCamera::create(cameraOptions);
     }
 
@@ -140,7 +142,7 @@ struct Lumix {
         return outcome;
     }
 
-    tools::PanasonicCameraServer server;
+    tools::PanasonicResponder server;
     std::shared_ptr<PanasonicCamera> camera;
 };
 
@@ -158,6 +160,8 @@ TEST(PanasonicCamera, AsksForAccessWithTheKeptGuidAndOurNameThenEntersPlayback)
     EXPECT_EQ(guid, PanasonicAccess::clientGuid());
     EXPECT_EQ(UserDefaults::standard().stringForKey(QStringLiteral("PanasonicClientGUID")), guid);
     EXPECT_EQ(lumix.camera->friendlyDisplayName(), QStringLiteral("VK1-5A3C21"));
+    ASSERT_TRUE(lumix.camera->storageDevices());
+    EXPECT_EQ(lumix.camera->storageDevices()->size(), 1u) << "the card, through the media server";
     EXPECT_EQ(lumix.camera->proxyForProperty(VKLPropertyBatteryLevel)->value(), 1) << "4 bars of 5";
     EXPECT_TRUE(lumix.camera->currentCommandCategoriesContainsCategory(VKLCommandCategoryStorageAccess));
     EXPECT_FALSE(lumix.camera->supportsCommandCategories(VKLCommandCategoryRemoteShooting));
@@ -209,7 +213,7 @@ TEST(PanasonicCamera, TheCamerasOwnPromptAcceptedRejectedCancelledOrBusy)
 
 TEST(PanasonicCamera, APromptNeverAnsweredWaitsForTheUserNotForATimer)
 {
-    Lumix lumix({.accessHeldUntilAnswered = true}, {.access = {.requestTimeout = 1000ms}});
+    Lumix lumix({.accessHeldUntilAnswered = true}, {.requestTimeout = 1000ms});
     std::function<void()> cancel;
     std::optional<std::optional<Error>> result;
     lumix.camera->connectWithClientName(
@@ -243,7 +247,7 @@ TEST(PanasonicCamera, AFailingStatePollIsALostConnectionAndTheBatteryFollowsTheP
     };
     for (const Case& each : {Case{"gone", false}, Case{"frozen", true}}) {
         SCOPED_TRACE(each.what);
-        Lumix lumix({}, {.access = {.requestTimeout = 1000ms}, .statePollInterval = 100ms});
+        Lumix lumix({}, {.requestTimeout = 1000ms}, 100ms);
         ASSERT_EQ(lumix.connect().error, std::nullopt);
         const auto battery = lumix.camera->proxyForProperty(VKLPropertyBatteryLevel);
         lumix.server.camCgi().setBatteryBars(2);
@@ -251,9 +255,9 @@ TEST(PanasonicCamera, AFailingStatePollIsALostConnectionAndTheBatteryFollowsTheP
         int changes = 0;
         QObject::connect(lumix.camera.get(), &VKLCamera::connectionStateChanged, [&] { ++changes; });
         if (each.freeze)
-            lumix.server.setFrozen(true);
+            lumix.server.mediaServer().setFrozen(true);
         else
-            lumix.server.dropConnections();
+            lumix.server.mediaServer().dropConnections();
         ASSERT_TRUE(runUntil([&] { return lumix.camera->connectionState() == 0; }));
         EXPECT_EQ(changes, 1);
         EXPECT_EQ(battery->value(), std::nullopt);
@@ -268,10 +272,7 @@ TEST(PanasonicCamera, AnUnreachableOrForeignCameraFailsTheConnection)
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
     const quint16 port = closed.serverPort();
     closed.close();
-    PanasonicCameraOptions options;
-    options.host = QStringLiteral("127.0.0.1");
-    options.camCgiPort = port;
-    auto camera = PanasonicCamera::create(options);
+    auto camera = PanasonicCamera::create(PanasonicCamera::optionsFor(QUrl(QStringLiteral("http://127.0.0.1:%1/Server0/ddd").arg(port))));
     EXPECT_EQ(codeOf(test::connectCamera(*camera)), VKLErrorConnectionLost);
 
     // A control page that answers in words no LUMIX uses.
@@ -284,11 +285,14 @@ TEST(PanasonicCamera, AnUnreachableOrForeignCameraFailsTheConnection)
 TEST(PanasonicCameraDiscovery, FindsAListedLumixAndNotAnotherServer)
 {
     Lumix lumix;
-    // A TCP server that accepts and never answers, like a gateway that is no camera.
+    // A TCP server that accepts and never answers, like a gateway that is no camera, and another maker's media
+    // server.
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
-    qputenv("VORNAKEL_CAMERA_ADDRESSES", QStringLiteral("panasonic://127.0.0.1:%1,panasonic://127.0.0.1:%2,127.0.0.1:%1")
-                                             .arg(lumix.server.port()).arg(silent.serverPort()).toUtf8());
+    tools::UpnpResponder sony(test::sampleCameraFolder(), {});
+    ASSERT_TRUE(sony.listen());
+    qputenv("VORNAKEL_CAMERA_ADDRESSES", QStringLiteral("panasonic://127.0.0.1:%1,panasonic://127.0.0.1:%2,panasonic://127.0.0.1:%3,127.0.0.1:%1")
+                                             .arg(lumix.server.port()).arg(silent.serverPort()).arg(sony.port()).toUtf8());
     PanasonicCameraDiscovery discovery;
     discovery.beginSearching();
     ASSERT_TRUE(runUntil([&] { return !discovery.cameras().empty(); }));
@@ -296,7 +300,7 @@ TEST(PanasonicCameraDiscovery, FindsAListedLumixAndNotAnotherServer)
     ASSERT_EQ(discovery.cameras().size(), 1u);
     auto camera = std::dynamic_pointer_cast<PanasonicCamera>(discovery.cameras().front());
     ASSERT_TRUE(camera);
-    EXPECT_EQ(camera->options().camCgiPort, lumix.server.port());
+    EXPECT_EQ(camera->panasonicOptions().camCgiPort, lumix.server.port());
     EXPECT_EQ(test::connectCamera(*camera), std::nullopt);
     qunsetenv("VORNAKEL_CAMERA_ADDRESSES");
 }

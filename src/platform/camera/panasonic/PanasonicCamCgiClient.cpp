@@ -45,14 +45,16 @@ void PanasonicCamCgiClient::get(const Query& query, Completion completion)
     if (!m_session.isEmpty())
         request.setRawHeader("X-SESSION_ID", m_session.toLatin1());
     QNetworkReply* reply = m_network->get(request);
+    m_pending[reply] = completion;
     auto tooLong = std::make_shared<bool>(false);
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply, tooLong](qint64 received, qint64 total) {
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply, tooLong](qint64 received, qint64 total) {
         if (received > panasonic::kMaxReplyBytes || total > panasonic::kMaxReplyBytes) {
             *tooLong = true;
             reply->abort();
         }
     });
-    connect(reply, &QNetworkReply::finished, this, [reply, tooLong, completion] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, tooLong, completion] {
+        m_pending.erase(reply);
         reply->deleteLater();
         if (*tooLong) {
             completion(errorWithVKLErrorCode(VKLErrorGeneric), {});
@@ -74,9 +76,13 @@ void PanasonicCamCgiClient::get(const Query& query, Completion completion)
 void PanasonicCamCgiClient::close()
 {
     m_closed = true;
-    // Aborting finishes each reply at once, with its completion.
-    for (QNetworkReply* reply : m_network->findChildren<QNetworkReply*>())
+    // The completions are posted, never run inside the caller's stack (which may be its owner's destructor).
+    for (auto& [reply, completion] : std::exchange(m_pending, {})) {
+        reply->disconnect(this);
         reply->abort();
+        reply->deleteLater();
+        DispatchQueue::main()->async([completion] { completion(errorWithVKLErrorCode(VKLErrorConnectionLost), {}); });
+    }
 }
 
 } // namespace vornakel

@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 
 class QNetworkAccessManager;
@@ -38,7 +39,7 @@ public:
 
     // The completion runs on the main thread, unless the client was closed first (then it fails with 1002).
     void get(const Query& query, Completion completion);
-    // Aborts every request under way; their completions get 1002. Later requests fail at once.
+    // Aborts every request under way; their completions get 1002, posted. Later requests fail at once.
     void close();
     bool isClosed() const { return m_closed; }
 
@@ -49,6 +50,7 @@ private:
     QString m_session;
     QNetworkAccessManager* m_network = nullptr;
     bool m_closed = false;
+    std::map<QNetworkReply*, Completion> m_pending;
 };
 
 } // namespace vornakel

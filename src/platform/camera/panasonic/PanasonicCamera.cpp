@@ -1,34 +1,42 @@
 #include "platform/camera/panasonic/PanasonicCamera.h"
 
 #include "platform/camera/CameraAddresses.h"
-#include "platform/camera/panasonic/PanasonicCamCgiClient.h"
-#include "platform/camera/panasonic/PanasonicReplies.h"
+#include "platform/camera/upnp/ContentDirectoryClient.h"
 
 #include <QLoggingCategory>
+#include <QNetworkProxy>
+#include <QTimer>
 
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcPanasonic, "vornakel.camera.panasonic")
 
 namespace vornakel {
 
-using namespace panasonic;
+bool PanasonicCamera::isPanasonicMediaServer(const upnp::DeviceDescription& description)
+{
+    return description.manufacturer.contains(QLatin1String("Panasonic"), Qt::CaseInsensitive) && description.contentDirectory();
+}
 
-namespace {
-
-QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
-
-} // namespace
+PanasonicCameraOptions PanasonicCamera::optionsFor(const QUrl& descriptionUrl, std::optional<upnp::DeviceDescription> description)
+{
+    PanasonicCameraOptions options;
+    options.mediaServer.descriptionUrl = descriptionUrl;
+    options.mediaServer.identifierScheme = PanasonicCameraDiscovery::backendName();
+    options.mediaServer.description = std::move(description);
+    const int port = descriptionUrl.port(kMediaServerPort);
+    options.camCgiPort = port == kMediaServerPort ? 80 : quint16(port);
+    return options;
+}
 
 std::shared_ptr<PanasonicCamera> PanasonicCamera::create(PanasonicCameraOptions options)
 {
     return std::shared_ptr<PanasonicCamera>(new PanasonicCamera(std::move(options)));
 }
 
-PanasonicCamera::PanasonicCamera(PanasonicCameraOptions options) : m_options(std::move(options))
+PanasonicCamera::PanasonicCamera(PanasonicCameraOptions options)
+    : MediaServerCamera(options.mediaServer), m_panasonic(std::move(options))
 {
-    m_displayName = QStringLiteral("LUMIX at %1").arg(m_options.host);
-    m_pollTimer.setSingleShot(true);
-    connect(&m_pollTimer, &QTimer::timeout, this, &PanasonicCamera::pollState);
 }
 
 PanasonicCamera::~PanasonicCamera()
@@ -37,194 +45,66 @@ PanasonicCamera::~PanasonicCamera()
         m_access->close();
 }
 
-void PanasonicCamera::setState(VKLConnectionState state)
+void PanasonicCamera::prepareConnection(const QString& clientName, const InterventionCallback& intervention,
+                                        std::function<void(std::optional<Error>)> done)
 {
-    if (m_state == state)
-        return;
-    m_state = state;
-    emit connectionStateChanged();
-}
-
-void PanasonicCamera::connectWithClientName(const QString& clientName, ConnectCompletion completion,
-                                            InterventionCallback userIntervention)
-{
-    if (m_state == VKLConnectionState::Connected) {
-        DispatchQueue::main()->async([completion] {
-            if (completion)
-                completion(std::nullopt, {});
-        });
-        return;
-    }
-    m_connectCompletions.push_back(std::move(completion));
-    if (m_state == VKLConnectionState::Connecting)
-        return;
-    setState(VKLConnectionState::Connecting);
     if (m_access) {
         m_access->close();
         m_access->deleteLater();
     }
-    m_access = new PanasonicAccess(m_options.host, m_options.camCgiPort, m_options.access, this);
-    const int attempt = ++m_attempt;
-    m_access->open(clientName, m_options.guid, std::move(userIntervention),
-                   [this, attempt](std::optional<Error> error, PanasonicAccess::Granted granted) {
-                       if (attempt != m_attempt || m_state != VKLConnectionState::Connecting)
+    m_access = new PanasonicAccess(m_panasonic.mediaServer.descriptionUrl.host(), m_panasonic.camCgiPort, m_panasonic.access, this);
+    QPointer<PanasonicAccess> access = m_access;
+    std::weak_ptr<PanasonicCamera> weak = std::static_pointer_cast<PanasonicCamera>(shared_from_this());
+    m_access->open(clientName, m_panasonic.guid, intervention,
+                   [weak, access, done](std::optional<Error> error, PanasonicAccess::Granted granted) {
+                       auto camera = weak.lock();
+                       if (!camera || access != camera->m_access)
                            return;
-                       if (!granted.cameraName.isEmpty())
-                           m_displayName = granted.cameraName;
                        if (!error)
-                           m_properties.batteryLevel()->setValue(granted.batteryLevel);
-                       finishConnecting(error);
+                           camera->properties().batteryLevel()->setValue(granted.batteryLevel);
+                       done(error);
                    });
 }
 
-void PanasonicCamera::finishConnecting(std::optional<Error> error)
+void PanasonicCamera::poll(std::function<void(bool)> done)
 {
-    std::vector<ConnectCompletion> completions = std::move(m_connectCompletions);
-    m_connectCompletions.clear();
-    if (error) {
-        if (m_access)
-            m_access->close();
-        setState(VKLConnectionState::NotConnected);
-    } else {
-        m_currentCategories = VKLCommandCategoryStorageAccess;
-        setState(VKLConnectionState::Connected);
-        m_pollTimer.start(m_options.statePollInterval);
-    }
-    for (const auto& completion : completions) {
-        DispatchQueue::main()->async([completion, error] {
-            if (completion)
-                completion(error, {});
-        });
-    }
-}
-
-void PanasonicCamera::pollState()
-{
-    if (m_state != VKLConnectionState::Connected || !m_access || m_pollOut)
+    if (!m_access) {
+        QTimer::singleShot(0, this, [done] { done(false); });
         return;
-    m_pollOut = true;
+    }
+    QPointer<PanasonicAccess> access = m_access;
     std::weak_ptr<PanasonicCamera> weak = std::static_pointer_cast<PanasonicCamera>(shared_from_this());
-    const int attempt = m_attempt;
-    m_access->readState([weak, attempt](std::optional<Error> error, std::optional<int> batteryLevel) {
+    m_access->readState([weak, access, done](std::optional<Error> error, std::optional<int> batteryLevel) {
         auto camera = weak.lock();
-        if (!camera || camera->m_attempt != attempt)
+        if (!camera)
             return;
-        camera->m_pollOut = false;
-        if (camera->m_state != VKLConnectionState::Connected)
-            return;
-        if (error) {
+        if (error)
             qCInfo(lcPanasonic) << "the camera stopped answering:" << error->description();
-            camera->connectionLost();
-            return;
-        }
-        camera->m_properties.batteryLevel()->setValue(batteryLevel);
-        camera->m_pollTimer.start(camera->m_options.statePollInterval);
+        else if (access == camera->m_access)
+            camera->properties().batteryLevel()->setValue(batteryLevel);
+        done(!error);
     });
 }
 
-void PanasonicCamera::connectionLost()
+void PanasonicCamera::connectionEnded()
 {
-    if (m_state == VKLConnectionState::Connecting) {
-        finishConnecting(errorWithVKLErrorCode(VKLErrorConnectionLost));
-        return;
-    }
-    m_pollTimer.stop();
-    m_pollOut = false;
     if (m_access)
         m_access->close();
-    m_currentCategories = 0;
-    m_storages.clear();
-    m_properties.batteryLevel()->setValue(std::nullopt);
-    m_properties.powerSource()->setValue(std::nullopt);
-    setState(VKLConnectionState::NotConnected);
-}
-
-bool PanasonicCamera::supportsCommandCategories(uint32_t categories) const
-{
-    // Remote shooting needs the live view stream, which this program does not take.
-    return categories == VKLCommandCategoryStorageAccess;
-}
-
-bool PanasonicCamera::currentCommandCategoriesContainsCategory(uint32_t category) const
-{
-    return m_state == VKLConnectionState::Connected && category != 0 && (m_currentCategories & category) == category;
-}
-
-void PanasonicCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallback callback)
-{
-    std::weak_ptr<PanasonicCamera> weak = std::static_pointer_cast<PanasonicCamera>(shared_from_this());
-    DispatchQueue::main()->async([weak, categories, callback] {
-        auto camera = weak.lock();
-        std::optional<Error> error;
-        if (!camera || camera->m_state != VKLConnectionState::Connected)
-            error = errorWithVKLErrorCode(VKLErrorNotConnected);
-        else if (!camera->supportsCommandCategories(categories))
-            error = errorWithVKLErrorCode(VKLErrorCommandCategoryUnsupported);
-        else
-            camera->m_currentCategories = categories;
-        if (callback)
-            callback(error);
-    });
-}
-
-void PanasonicCamera::disconnect(ErrorCallback callback, QueuePtr callbackQueue)
-{
-    std::weak_ptr<PanasonicCamera> weak = std::static_pointer_cast<PanasonicCamera>(shared_from_this());
-    QueuePtr queue = orMain(callbackQueue);
-    DispatchQueue::main()->async([weak, callback, queue] {
-        if (auto camera = weak.lock()) {
-            if (camera->m_state == VKLConnectionState::Connecting)
-                camera->finishConnecting(errorWithVKLErrorCode(VKLErrorCancelled));
-            else if (camera->m_state == VKLConnectionState::Connected)
-                camera->connectionLost();
-        }
-        queue->async([callback] {
-            if (callback)
-                callback(std::nullopt);
-        });
-    });
-}
-
-unsigned PanasonicCamera::connectionState() const { return static_cast<unsigned>(m_state); }
-
-std::optional<QString> PanasonicCamera::friendlyIdentifier() const
-{
-    return QStringLiteral("panasonic:%1:%2").arg(m_options.host).arg(m_options.camCgiPort);
-}
-
-std::optional<QString> PanasonicCamera::friendlyDisplayName() const { return m_displayName; }
-
-VKLCameraService PanasonicCamera::service() const
-{
-    VKLCameraService service;
-    service.ipv4Address = m_options.host;
-    return service;
-}
-
-std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> PanasonicCamera::storageDevices() const
-{
-    if (m_state != VKLConnectionState::Connected || !(m_currentCategories & VKLCommandCategoryStorageAccess))
-        return std::nullopt;
-    return m_storages;
-}
-
-std::shared_ptr<VKLPropertyProxy> PanasonicCamera::proxyForProperty(unsigned propertyIdentifier)
-{
-    return m_properties.proxy(propertyIdentifier);
 }
 
 // ---- Discovery ----------------------------------------------------------------------------------------------
 
 struct PanasonicCameraDiscovery::Candidate {
     QString host;
-    quint16 port = kCamCgiPort;
+    quint16 port = PanasonicCamera::kMediaServerPort;
     std::shared_ptr<PanasonicCamera> camera;
     bool reachable = false;
-    QPointer<PanasonicCamCgiClient> probe;
+    bool probing = false;
 };
 
 PanasonicCameraDiscovery::PanasonicCameraDiscovery(QObject* parent) : VKLCameraDiscovery(parent)
 {
+    m_network.setProxy(QNetworkProxy::NoProxy);
     m_timer = new QTimer(this);
     connect(m_timer, &QTimer::timeout, this, &PanasonicCameraDiscovery::probeAll);
 }
@@ -249,11 +129,13 @@ void PanasonicCameraDiscovery::probeAll()
     if (!m_searching)
         return;
     std::vector<std::pair<QString, quint16>> addresses;
-    for (const CameraAddress& listed : CameraAddresses::userListedFor(backendName(), kCamCgiPort))
+    for (const CameraAddress& listed : CameraAddresses::userListedFor(backendName(), PanasonicCamera::kMediaServerPort))
         addresses.emplace_back(listed.host, listed.port);
+    const quint16 gatewayPort = CameraAddresses::gatewayPort(backendName(), PanasonicCamera::kMediaServerPort);
     for (const QString& gateway : CameraAddresses::wifiGateways()) {
-        if (std::none_of(addresses.begin(), addresses.end(), [&](const auto& each) { return each.first == gateway; }))
-            addresses.emplace_back(gateway, CameraAddresses::gatewayPort(backendName(), kCamCgiPort));
+        const std::pair<QString, quint16> address{gateway, gatewayPort};
+        if (std::find(addresses.begin(), addresses.end(), address) == addresses.end())
+            addresses.push_back(address);
     }
     for (const auto& [host, port] : addresses) {
         const auto found = std::find_if(m_candidates.begin(), m_candidates.end(), [&](const auto& each) {
@@ -268,29 +150,20 @@ void PanasonicCameraDiscovery::probeAll()
     }
     for (const auto& candidate : m_candidates) {
         Candidate* raw = candidate.get();
-        if ((raw->camera && raw->camera->connectionState() != 0) || raw->probe)
-            continue; // connected or connecting: certainly there; or a probe is out
-        // A short bound: a gateway that is no LUMIX may not answer at all.
-        auto* probe = new PanasonicCamCgiClient(raw->host, raw->port, std::chrono::milliseconds(1500), this);
-        raw->probe = probe;
-        probe->get({{QStringLiteral("mode"), QStringLiteral("getstate")}}, [this, raw, probe](std::optional<Error> error, const QByteArray& body) {
-            if (raw->probe != probe)
-                return;
-            raw->probe = nullptr;
-            probe->deleteLater();
-            // Any reply of the control page's own form is a LUMIX, whether or not it lets us in yet.
-            const bool reachable = !error && parseCamReply(body).has_value();
-            if (reachable && !raw->camera) {
-                PanasonicCameraOptions options;
-                options.host = raw->host;
-                options.camCgiPort = raw->port;
-                raw->camera = PanasonicCamera::create(options);
-            }
-            if (raw->reachable != reachable) {
-                raw->reachable = reachable;
-                report();
-            }
-        });
+        if (raw->probing || (raw->camera && raw->camera->connectionState() != 0))
+            continue; // connected or connecting: certainly there
+        raw->probing = true;
+        upnp::probeMediaServer(&m_network, raw->host, raw->port, PanasonicCamera::descriptionPaths(), m_timeout, this,
+                               &PanasonicCamera::isPanasonicMediaServer, [this, raw](std::optional<upnp::FoundMediaServer> found) {
+                                   raw->probing = false;
+                                   if (found && (!raw->camera || raw->camera->options().descriptionUrl != found->descriptionUrl))
+                                       raw->camera = PanasonicCamera::create(PanasonicCamera::optionsFor(found->descriptionUrl, found->description));
+                                   const bool reachable = found.has_value();
+                                   if (raw->reachable != reachable) {
+                                       raw->reachable = reachable;
+                                       report();
+                                   }
+                               });
     }
 }
 

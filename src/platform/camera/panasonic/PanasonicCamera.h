@@ -1,86 +1,69 @@
 #pragma once
 
-// A LUMIX camera on its own access point (or the user's network), behind the camera library's interface
-// (VKLCamera.h). The camera is reached on two doors: its control page (cam.cgi, port 80) for access, mode and
-// state, and its UPnP media server for the card.
+// A LUMIX camera in its image-app mode, on its own access point (192.168.54.1, the gateway) or the user's
+// network, behind the camera library's interface (VKLCamera.h). The camera has two doors: its control page
+// (cam.cgi, port 80) for access, mode and state, and its UPnP media server (port 60606) for the card.
 //
-// connect: the access request with the GUID this computer keeps in the user defaults ("PanasonicClientGUID")
-//   and the client name. While the camera asks its user (it answers "under research" and is asked again), the
-//   pairing prompt callback gets, after `pairingPromptAfter`, a block that cancels (the connection ends with
-//   1010). A refusal is 1010, a camera held by another device 1012. Then playback mode and the first state.
-// battery: from the state reply (percentage, else bars), read again on every poll.
-// a poll of the state that fails (no answer within the request bound, a reset or refused connection) is
-//   connection state 0 at once; every request under way fails with 1002.
+// connect: the access steps of PanasonicAccess.h (the access request with the camera's own prompt to its user,
+//   shown here as the pairing prompt; a refusal is 1010, a camera held by another device 1012; playback mode;
+//   the first state), then the media server as every media-server camera opens it (MediaServerCamera.h): the
+//   walk, thumbnails, previews and files through its ContentDirectory.
+// battery: from the state reply, read again on every poll.
+// connection lost: the state is what is polled while connected (the camera takes it as a sign of life too); a
+//   poll that fails is connection state 0 at once, and every pending request fails with 1002.
 //
-// Threads: everything lives on the main thread; calls from elsewhere hop there first. Callbacks come on the
-// queues the interface names.
+// Threads: as MediaServerCamera: everything on the main thread, callbacks on the queues the interface names.
 
-#include "platform/camera/VKLCamera.h"
 #include "platform/camera/panasonic/PanasonicAccess.h"
+#include "platform/camera/upnp/MediaServerCamera.h"
 
 #include <QPointer>
-#include <QTimer>
-
-#include <chrono>
-#include <memory>
+#include <QStringList>
 
 namespace vornakel {
 
-class PanasonicCamCgiClient;
-
 struct PanasonicCameraOptions {
-    QString host = {};
+    MediaServerCameraOptions mediaServer; // its description URL names the camera's host
     quint16 camCgiPort = 80;
     QString guid = {}; // empty: the one kept in the user defaults
     PanasonicAccessTimings access;
-    // How often the state is read while connected (the camera also takes it as a sign of life).
-    std::chrono::milliseconds statePollInterval{3000};
 };
 
-class PanasonicCamera : public VKLCamera {
+class PanasonicCamera final : public MediaServerCamera {
     Q_OBJECT
 public:
+    static constexpr quint16 kMediaServerPort = 60606;
+    // Where LUMIX bodies keep the media server's description: older bodies, then newer ones.
+    static QStringList descriptionPaths() { return {QStringLiteral("/Server0/ddd"), QStringLiteral("/Lumix/Server0/ddd")}; }
+    static bool isPanasonicMediaServer(const upnp::DeviceDescription& description);
+    // The options for a camera whose media server describes itself at `descriptionUrl`. The control page is on
+    // port 80 when the media server is on the maker's port, and beside the media server otherwise (as the test
+    // camera under tools/ serves both).
+    static PanasonicCameraOptions optionsFor(const QUrl& descriptionUrl, std::optional<upnp::DeviceDescription> description = {});
+
     static std::shared_ptr<PanasonicCamera> create(PanasonicCameraOptions options);
     ~PanasonicCamera() override;
 
-    const PanasonicCameraOptions& options() const { return m_options; }
+    const PanasonicCameraOptions& panasonicOptions() const { return m_panasonic; }
 
-    void connectWithClientName(const QString& clientName, ConnectCompletion completion,
-                               InterventionCallback userIntervention) override;
-    bool supportsCommandCategories(uint32_t categories) const override;
-    bool currentCommandCategoriesContainsCategory(uint32_t category) const override;
-    void setCurrentCommandCategories(uint32_t categories, ErrorCallback callback) override;
-    void disconnect(ErrorCallback callback, QueuePtr callbackQueue) override;
-    unsigned connectionState() const override;
-    std::optional<QString> friendlyIdentifier() const override;
-    std::optional<QString> friendlyDisplayName() const override;
-    VKLCameraService service() const override;
-    std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> storageDevices() const override;
-    std::shared_ptr<VKLPropertyProxy> proxyForProperty(unsigned propertyIdentifier) override;
+protected:
+    void prepareConnection(const QString& clientName, const InterventionCallback& intervention,
+                           std::function<void(std::optional<Error>)> done) override;
+    void poll(std::function<void(bool alive)> done) override;
+    void connectionEnded() override;
 
 private:
     explicit PanasonicCamera(PanasonicCameraOptions options);
-    void setState(VKLConnectionState state);
-    void finishConnecting(std::optional<Error> error);
-    void pollState();
-    void connectionLost();
 
-    PanasonicCameraOptions m_options;
-    VKLConnectionState m_state = VKLConnectionState::NotConnected;
+    PanasonicCameraOptions m_panasonic;
     QPointer<PanasonicAccess> m_access;
-    int m_attempt = 0;
-    std::vector<ConnectCompletion> m_connectCompletions;
-    uint32_t m_currentCategories = 0;
-    QString m_displayName;
-    std::vector<std::shared_ptr<VKLFileStorage>> m_storages;
-    VKLPropertyProxies m_properties;
-    QTimer m_pollTimer;
-    bool m_pollOut = false;
 };
 
-// Finds LUMIX cameras: the addresses the user lists as "panasonic://host[:port]" (CameraAddresses.h), then the
-// gateway of each Wi-Fi interface. An address is a camera while its control page answers the state request
-// with a camera's reply; the probes run in parallel with a short time-out. Main thread.
+// Finds LUMIX cameras: the addresses the user lists as "panasonic://host[:port]" (CameraAddresses.h; the port is
+// the media server's), then each Wi-Fi gateway on the maker's media-server port (VORNAKEL_GATEWAY_PORTS
+// "panasonic=…" names another). All probes run at once with a short time-out and are repeated while searching;
+// an address counts while its media server describes itself as Panasonic's. Each address is one camera, kept
+// while it answers or is connected. Main thread.
 class PanasonicCameraDiscovery : public VKLCameraDiscovery {
     Q_OBJECT
 public:
@@ -94,16 +77,19 @@ public:
     Cameras cameras() const override { return m_reported; }
 
     void setProbeInterval(std::chrono::milliseconds interval) { m_interval = interval; }
+    void setProbeTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
 
 private:
     struct Candidate;
     void probeAll();
     void report();
 
+    QNetworkAccessManager m_network;
     std::vector<std::unique_ptr<Candidate>> m_candidates;
     Cameras m_reported;
     bool m_searching = false;
     std::chrono::milliseconds m_interval{3000};
+    std::chrono::milliseconds m_timeout{1500};
     QTimer* m_timer = nullptr;
 };
 
