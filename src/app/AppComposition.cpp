@@ -3,6 +3,7 @@
 #include "app/SystemCollaborators.h"
 #include "discovery/WiFiNetworkAutoLaunching.h"
 #include "lightroom/LrPluginBridge.h"
+#include "platform/camera/panasonic/PanasonicCamera.h"
 #include "platform/camera/ptpip/PtpIpCamera.h"
 #include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/camera/sony/SonyCameraDiscovery.h"
@@ -27,6 +28,8 @@ CameraBackendRegistry AppComposition::cameraBackends()
     registry.add(PtpIpCameraDiscovery::backendName(), [] { return std::make_unique<PtpIpCameraDiscovery>(); },
                  [] { return true; });
     registry.add(SonyCameraDiscovery::backendName(), [] { return std::make_unique<SonyCameraDiscovery>(); },
+                 [] { return true; });
+    registry.add(PanasonicCameraDiscovery::backendName(), [] { return std::make_unique<PanasonicCameraDiscovery>(); },
                  [] { return true; });
     // The simulated cameras join the default search only when the environment names camera folders.
     registry.add(SimulatedCameraDiscovery::backendName(), [] { return std::make_unique<SimulatedCameraDiscovery>(); },
