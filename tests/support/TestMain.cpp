@@ -41,6 +41,13 @@ int main(int argc, char** argv)
     QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
 
+    // Network tests stay on this computer: the camera searches send nothing to the network's multicast groups
+    // unless a test points them at 127.0.0.1, and ask no system service.
+    for (const char* variable : {"VORNAKEL_SSDP_ADDRESS", "VORNAKEL_DNSSD"}) {
+        if (qEnvironmentVariableIsEmpty(variable))
+            qputenv(variable, "off");
+    }
+
     QApplication app(argc, argv);
     QApplication::setOrganizationDomain(QStringLiteral("vornakel.com"));
     QApplication::setApplicationName(QStringLiteral("Vornakel Transfer Tests"));

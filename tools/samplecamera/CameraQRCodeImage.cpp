@@ -6,9 +6,8 @@
 
 namespace vornakel::tools {
 
-QImage cameraQRCodeImage(const QString& model, const QString& ssid, const QString& password, int pixelsPerModule)
+QImage qrCodeImage(const QByteArray& payload, int pixelsPerModule)
 {
-    const QByteArray payload = QStringLiteral("MDL:%1\r\nSSID:%2\r\nPW:%3\r\n").arg(model, ssid, password).toUtf8();
     QRcode* code = QRcode_encodeData(int(payload.size()), reinterpret_cast<const unsigned char*>(payload.constData()),
                                      0, QR_ECLEVEL_M);
     if (!code)
@@ -26,6 +25,11 @@ QImage cameraQRCodeImage(const QString& model, const QString& ssid, const QStrin
     painter.end();
     QRcode_free(code);
     return image;
+}
+
+QImage cameraQRCodeImage(const QString& model, const QString& ssid, const QString& password, int pixelsPerModule)
+{
+    return qrCodeImage(QStringLiteral("MDL:%1\r\nSSID:%2\r\nPW:%3\r\n").arg(model, ssid, password).toUtf8(), pixelsPerModule);
 }
 
 QImage webcamFrameWithCode(const QImage& code, QSize frameSize)

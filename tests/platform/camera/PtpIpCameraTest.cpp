@@ -1,6 +1,7 @@
 // The PTP/IP backend against a broken or hostile camera, its discovery, and the PTP/IP camera under tools/
 // checked by an independent client (gphoto2).
 #include "CameraTestSupport.h"
+#include "FakeSsdpDevice.h"
 
 #include "platform/camera/ptpip/PtpIpCamera.h"
 #include "platform/core/UserDefaults.h"
@@ -218,6 +219,53 @@ TEST(PtpIpCameraDiscovery, FindsTheCameraAtAListedAddressAndLosesItWhenItGoes)
     EXPECT_TRUE(runUntil([&] { return reported.empty(); }));
     discovery.stopSearching();
     qunsetenv("VORNAKEL_CAMERA_ADDRESSES");
+}
+
+// A camera that announces MTP/IP over SSDP is found where its answer came from; a router's answer is no camera,
+// and a camera found both by SSDP and at a listed address is one camera.
+TEST(PtpIpCameraDiscovery, FindsACameraThatAnswersTheSsdpSearchOnceHoweverManyWaysFindIt)
+{
+    tools::PtpIpResponder responder(test::sampleCameraFolder(), tools::PtpIpResponderOptions{});
+    ASSERT_TRUE(responder.listen());
+    const QString mtp = QStringLiteral("urn:microsoft-com:service:MtpNullService:1");
+    bool cameraAnswers = false;
+    test::FakeSsdpDevice network([&](const QByteArray& request) {
+        QList<QByteArray> answers{test::ssdpAnswer(QStringLiteral("upnp:rootdevice"), QStringLiteral("uuid:router::upnp:rootdevice"))};
+        if (cameraAnswers && request.contains(mtp.toUtf8()))
+            answers.push_back(test::ssdpAnswer(mtp, QStringLiteral("uuid:00000000-0001-0010-8000-000000000001::") + mtp));
+        return answers;
+    });
+    const struct {
+        const char* name;
+        bool listed;
+    } cases[] = {{"found by SSDP only", false}, {"found by SSDP and listed", true}};
+    for (const auto& each : cases) {
+        cameraAnswers = false;
+        if (each.listed)
+            qputenv("VORNAKEL_CAMERA_ADDRESSES", QStringLiteral("127.0.0.1:%1").arg(responder.port()).toLatin1());
+        PtpIpCameraDiscovery discovery;
+        discovery.setProbeInterval(100ms);
+        discovery.setSsdpSearchAddress(QHostAddress::LocalHost, network.port(), responder.port());
+        QObject receiver;
+        VKLCameraDiscovery::Cameras reported;
+        discovery.addDevicesChangedObserver(&receiver, [&](const auto& cameras) { reported = cameras; });
+        discovery.beginSearching();
+        if (!each.listed) {
+            ASSERT_TRUE(runUntil([&] { return network.requests.size() >= 2; })) << each.name;
+            test::runFor(300ms);
+            EXPECT_TRUE(reported.empty()) << "a router is no camera";
+        }
+        cameraAnswers = true;
+        ASSERT_TRUE(runUntil([&] { return !reported.empty(); })) << each.name;
+        // Later searches find it again; it stays one camera.
+        const int searches = int(network.requests.size());
+        ASSERT_TRUE(runUntil([&] { return network.requests.size() >= searches + 4; })) << each.name;
+        test::runFor(200ms);
+        ASSERT_EQ(reported.size(), 1u) << each.name;
+        EXPECT_EQ(reported.front()->service().ipv4Address, QStringLiteral("127.0.0.1")) << each.name;
+        discovery.stopSearching();
+        qunsetenv("VORNAKEL_CAMERA_ADDRESSES");
+    }
 }
 
 TEST(PtpIpCamera, BatteryPercentagesMapToTheFiveLevels)

@@ -1,6 +1,7 @@
 #include "platform/camera/ptpip/PtpIpCamera.h"
 
 #include "platform/camera/CameraAddresses.h"
+#include "platform/camera/ssdp/SsdpSearch.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/exiv2/Exiv2Library.h"
 #include "platform/imaging/ImageFileTypes.h"
@@ -835,6 +836,68 @@ PtpIpCameraDiscovery::PtpIpCameraDiscovery(QObject* parent) : VKLCameraDiscovery
 {
     m_timer = new QTimer(this);
     connect(m_timer, &QTimer::timeout, this, &PtpIpCameraDiscovery::probeAll);
+    m_ssdp = new SsdpSearch(this);
+    connect(m_ssdp, &SsdpSearch::replyReceived, this, [this](const SsdpReply& reply) {
+        const QStringList targets = ssdpSearchTargets();
+        const auto offers = [&](const QString& text) {
+            return std::any_of(targets.begin(), targets.end(),
+                               [&](const QString& target) { return text.contains(target, Qt::CaseInsensitive); });
+        };
+        if (!reply.alive || !(offers(reply.searchTarget) || offers(reply.uniqueServiceName)))
+            return;
+        // The camera is where the answer came from: the address in LOCATION is the camera's word only.
+        bool isIPv4 = false;
+        const QHostAddress sender(reply.sender.toIPv4Address(&isIPv4));
+        if (isIPv4)
+            addFoundAddress(sender.toString(), m_ssdpCameraPort);
+    });
+    const QString ssdpAddress = qEnvironmentVariable(qPrintable(ssdpAddressVariable()));
+    if (ssdpAddress == QLatin1String("off")) {
+        m_ssdpEnabled = false;
+    } else if (!ssdpAddress.isEmpty()) {
+        const std::vector<CameraAddress> parsed = CameraAddresses::parse(ssdpAddress);
+        if (!parsed.empty())
+            m_ssdpAddress = std::make_pair(QHostAddress(parsed.front().host), parsed.front().port ? parsed.front().port : SsdpSearch::kPort);
+    }
+}
+
+QStringList PtpIpCameraDiscovery::ssdpSearchTargets()
+{
+    return {QStringLiteral("urn:microsoft-com:service:MtpNullService:1"),
+            QStringLiteral("urn:schemas-canon-com:service:ICPO-WFTEOSSystemService:1")};
+}
+
+void PtpIpCameraDiscovery::setSsdpSearchAddress(const QHostAddress& address, quint16 port, quint16 cameraPort)
+{
+    m_ssdpAddress = std::make_pair(address, port);
+    m_ssdpCameraPort = cameraPort;
+    m_ssdpEnabled = true;
+}
+
+void PtpIpCameraDiscovery::addFoundAddress(const QString& host, quint16 port)
+{
+    // Bounded: a network that answers with ever new addresses keeps only the newest.
+    constexpr size_t kMaxFound = 32;
+    const auto entry = std::make_pair(host, port);
+    if (std::find(m_found.begin(), m_found.end(), entry) != m_found.end())
+        return;
+    if (m_found.size() >= kMaxFound)
+        m_found.erase(m_found.begin());
+    m_found.push_back(entry);
+    probeAll();
+}
+
+void PtpIpCameraDiscovery::searchNetwork()
+{
+    if (!m_ssdpEnabled || m_ssdp->isSearching())
+        return;
+    // Shorter than the probe interval, so one search ends before the next begins.
+    const auto duration = std::clamp(m_interval - std::chrono::milliseconds(500), std::chrono::milliseconds(1000),
+                                     std::chrono::milliseconds(3000));
+    if (m_ssdpAddress)
+        m_ssdp->searchAt(m_ssdpAddress->first, m_ssdpAddress->second, ssdpSearchTargets(), duration);
+    else
+        m_ssdp->search(ssdpSearchTargets(), duration);
 }
 
 PtpIpCameraDiscovery::~PtpIpCameraDiscovery() = default;
@@ -850,19 +913,25 @@ void PtpIpCameraDiscovery::stopSearching()
 {
     m_searching = false;
     m_timer->stop();
+    m_ssdp->stop();
 }
 
 void PtpIpCameraDiscovery::probeAll()
 {
     if (!m_searching)
         return;
-    // The user's addresses first, then each Wi-Fi interface's gateway.
+    searchNetwork();
+    // The user's addresses first, then each Wi-Fi interface's gateway, then what the network searches found.
     std::vector<std::pair<QString, quint16>> addresses;
     for (const CameraAddress& listed : CameraAddresses::userListedFor(backendName(), kDefaultPort))
         addresses.emplace_back(listed.host, listed.port);
     for (const QString& gateway : CameraAddresses::wifiGateways()) {
         if (std::none_of(addresses.begin(), addresses.end(), [&](const auto& each) { return each.first == gateway; }))
             addresses.emplace_back(gateway, CameraAddresses::gatewayPort(backendName(), kDefaultPort));
+    }
+    for (const auto& found : m_found) {
+        if (std::find(addresses.begin(), addresses.end(), found) == addresses.end())
+            addresses.push_back(found);
     }
     for (const auto& [host, port] : addresses) {
         const auto found = std::find_if(m_candidates.begin(), m_candidates.end(), [&](const auto& each) {

@@ -21,13 +21,17 @@
 #include "platform/camera/VKLCamera.h"
 #include "platform/camera/ptpip/PtpIpConnection.h"
 
+#include <QHostAddress>
 #include <QPointer>
 
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace vornakel {
+
+class SsdpSearch;
 
 namespace ptpip {
 struct Session;
@@ -89,8 +93,10 @@ private:
 };
 
 // Finds PTP/IP cameras: the addresses the user lists without a scheme or as "ptpip://" (CameraAddresses.h),
-// then the gateway of each Wi-Fi interface (a camera's own access point).
-// An address is a camera while a TCP connection to its port succeeds; one address is one camera. Main thread.
+// the gateway of each Wi-Fi interface (a camera's own access point), and the cameras that announce a PTP/IP
+// service on the network (SSDP answers for the services in `ssdpSearchTargets()`).
+// An address is a camera while a TCP connection to its port succeeds; one address is one camera, however many
+// ways found it. Main thread.
 class PtpIpCameraDiscovery : public VKLCameraDiscovery {
     Q_OBJECT
 public:
@@ -105,12 +111,30 @@ public:
 
     void setProbeInterval(std::chrono::milliseconds interval) { m_interval = interval; }
 
+    // The SSDP services of cameras that take PTP/IP connections from a computer: MTP/IP's (Sony, Nikon and
+    // others in their "connect to computer" modes) and Canon's EOS Utility service.
+    static QStringList ssdpSearchTargets();
+    // The variable that turns the SSDP search off ("off") or sends it to one address instead of the multicast
+    // group ("127.0.0.1:1900"), for tests that must stay on this computer.
+    static QString ssdpAddressVariable() { return QStringLiteral("VORNAKEL_SSDP_ADDRESS"); }
+    // For tests: the SSDP search goes to this address instead, and the cameras it finds are tried on
+    // `cameraPort` instead of PTP/IP's.
+    void setSsdpSearchAddress(const QHostAddress& address, quint16 port, quint16 cameraPort);
+    // An address a search of the network found (SSDP, DNS-SD); kept for the searches that follow.
+    void addFoundAddress(const QString& host, quint16 port);
+
 private:
     struct Candidate;
     void probeAll();
     void report();
+    void searchNetwork();
 
     std::vector<std::unique_ptr<Candidate>> m_candidates;
+    std::vector<std::pair<QString, quint16>> m_found; // by the network searches, newest last
+    SsdpSearch* m_ssdp = nullptr;
+    std::optional<std::pair<QHostAddress, quint16>> m_ssdpAddress;
+    quint16 m_ssdpCameraPort = ptpip::kDefaultPort;
+    bool m_ssdpEnabled = true;
     Cameras m_reported;
     bool m_searching = false;
     std::chrono::milliseconds m_interval{3000};
