@@ -5,6 +5,7 @@
 //
 // A backend adds its row to `kJourneys`: the scheme its addresses carry, how to start its test camera on a
 // folder, and the QR code its maker's cameras show (or none, for a camera found at a listed address).
+#include "panasonic-camera/PanasonicResponder.h"
 #include "ptpip-camera/PtpIpResponder.h"
 #include "samplecamera/CameraQRCodeImage.h"
 #include "samplecamera/SampleCameraGenerator.h"
@@ -76,9 +77,31 @@ CameraCode sonyCode()
             QStringLiteral("W01:S:Vk7q;P:pässwort 1;C:ILCE-7M4;").toUtf8()};
 }
 
+// A LUMIX in its image-app mode: its media server and control page on one port, asking its user for a few seconds
+// before it lets the app in (the app shows its pairing prompt meanwhile).
+TestCamera startPanasonicCamera(const QString& folder)
+{
+    tools::PanasonicCamCgiOptions camCgi;
+    camCgi.accessPromptMs = 2500;
+    auto responder = std::make_unique<tools::PanasonicResponder>(
+        folder, tools::UpnpResponderOptions::fromCameraOptions(SimulatedCameraOptions::fromFolder(folder)), camCgi);
+    if (!responder->listen())
+        return {};
+    const quint16 port = responder->port();
+    return {std::move(responder), port};
+}
+
+// A LUMIX's code ("MDL:<model>\r\nSSID:<network>\r\nPW:<password>\r\n").
+CameraCode panasonicCode()
+{
+    return {QStringLiteral("GH5-5A3C21"), QStringLiteral("lumix pw 7"),
+            QByteArray("MDL:DC-GH5\r\nSSID:GH5-5A3C21\r\nPW:lumix pw 7\r\n")};
+}
+
 const Journey kJourneys[] = {
     {"PtpIpAfterQRJoin", QStringLiteral("ptpip"), startPtpIpCamera, sonyCode()},
     {"PtpIpAtListedAddress", QStringLiteral("ptpip"), startPtpIpCamera, std::nullopt},
+    {"PanasonicAfterQRJoin", QStringLiteral("panasonic"), startPanasonicCamera, panasonicCode()},
 };
 
 class CameraJourneyTest : public ::testing::TestWithParam<Journey> {
