@@ -8,6 +8,7 @@
 #include "panasonic-camera/PanasonicResponder.h"
 #include "ptpip-camera/PtpIpResponder.h"
 #include "samplecamera/CameraQRCodeImage.h"
+#include "upnp-camera/UpnpResponder.h"
 #include "samplecamera/SampleCameraGenerator.h"
 #include "support/TestSupport.h"
 
@@ -69,6 +70,23 @@ TestCamera startPtpIpCamera(const QString& folder)
     return {std::move(responder), port};
 }
 
+TestCamera startSonyMediaServer(const QString& folder)
+{
+    auto responder = std::make_unique<tools::UpnpResponder>(
+        folder, tools::UpnpResponderOptions::fromCameraOptions(SimulatedCameraOptions::fromFolder(folder)));
+    if (!responder->listen())
+        return {};
+    const quint16 port = responder->port();
+    return {std::move(responder), port};
+}
+
+// An older Sony body's code, whose "send to smartphone" mode serves a UPnP media server.
+CameraCode sonyMediaServerCode()
+{
+    return {QStringLiteral("DIRECT-Qx3p:DSC-RX100M5"), QStringLiteral("s0ny&media"),
+            QStringLiteral("W01:S:Qx3p;P:s0ny&media;C:DSC-RX100M5;").toUtf8()};
+}
+
 // A Sony body's code ("W01:S:<network>;P:<password>;C:<model>;"): newer Sony bodies speak PTP/IP on their own
 // access point.
 CameraCode sonyCode()
@@ -101,6 +119,7 @@ CameraCode panasonicCode()
 const Journey kJourneys[] = {
     {"PtpIpAfterQRJoin", QStringLiteral("ptpip"), startPtpIpCamera, sonyCode()},
     {"PtpIpAtListedAddress", QStringLiteral("ptpip"), startPtpIpCamera, std::nullopt},
+    {"SonyMediaServerAfterQRJoin", QStringLiteral("sony"), startSonyMediaServer, sonyMediaServerCode()},
     {"PanasonicAfterQRJoin", QStringLiteral("panasonic"), startPanasonicCamera, panasonicCode()},
 };
 

@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QNetworkDatagram>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <QTimer>
 #include <QXmlStreamWriter>
 
@@ -155,6 +157,40 @@ bool UpnpResponder::listen(const QHostAddress& address, quint16 port)
     return true;
 }
 
+bool UpnpResponder::answerSearches(const QHostAddress& address, quint16 port)
+{
+    if (!m_search) {
+        m_search = new QUdpSocket(this);
+        connect(m_search, &QUdpSocket::readyRead, this, &UpnpResponder::answerSearch);
+    }
+    return m_search->bind(address, port);
+}
+
+quint16 UpnpResponder::searchPort() const { return m_search ? m_search->localPort() : 0; }
+
+void UpnpResponder::answerSearch()
+{
+    while (m_search->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_search->receiveDatagram(8192);
+        const QByteArray data = datagram.data();
+        if (!data.startsWith("M-SEARCH * HTTP/1.1") || m_frozen || !m_server.isListening())
+            continue;
+        QByteArray target;
+        for (const QByteArray& line : data.split('\n')) {
+            if (line.toLower().startsWith("st:"))
+                target = line.mid(3).trimmed();
+        }
+        if (target != "ssdp:all" && target != "upnp:rootdevice" && target != upnp::mediaServerDeviceType().toLatin1())
+            continue;
+        const QByteArray type = target == "ssdp:all" ? upnp::mediaServerDeviceType().toLatin1() : target;
+        const QByteArray answer = "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=1800\r\nEXT:\r\nLOCATION: " + descriptionUrl().toLatin1()
+            + "\r\nSERVER: Linux/4.0 UPnP/1.0 VornakelTestCamera/1.0\r\nST: " + type + "\r\nUSN: uuid:00000000-0000-1010-8000-"
+            + QByteArray::number(m_port).rightJustified(12, '0') + "::" + type + "\r\n\r\n";
+        m_search->writeDatagram(answer, datagram.senderAddress(), quint16(datagram.senderPort()));
+        log(QStringLiteral("answered an SSDP search for %1").arg(QString::fromLatin1(target)));
+    }
+}
+
 QString UpnpResponder::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
 
 QString UpnpResponder::descriptionUrl() const { return baseUrl() + m_options.descriptionPath; }
@@ -243,7 +279,7 @@ void UpnpResponder::readFrom(Connection* connection)
     if (!connection->socket)
         return;
     connection->buffer.append(connection->socket->readAll());
-    if (connection->busy || m_frozen)
+    if (connection->busy)
         return;
     const qsizetype headEnd = connection->buffer.indexOf("\r\n\r\n");
     if (headEnd < 0) {

@@ -27,6 +27,7 @@
 #include <vector>
 
 class QTcpSocket;
+class QUdpSocket;
 
 namespace vornakel::simulated {
 class CameraContent;
@@ -45,7 +46,7 @@ struct UpnpResponderOptions {
     int streamStallMs = 0;
     qint64 streamShortByBytes = 0;       // an original ends this many bytes early, its Content-Length unchanged
     qint64 listedSizeDelta = 0;          // the listing states every file's size off by this much
-    QStringList streamFaultFiles;        // the stream faults apply to these names; empty: all
+    QStringList streamFaultFiles{};      // the stream faults apply to these names; empty: all
     bool endlessBrowse = false;          // a Browse reply never ends (markup without a close, for ever)
     QString descriptionPath = QStringLiteral("/DmsDescPush.xml");
     QString friendlyName = QStringLiteral("UPnP Test Camera");
@@ -82,6 +83,10 @@ public:
     // Port 0 takes a free port; false when the address cannot be bound.
     bool listen(const QHostAddress& address = QHostAddress::LocalHost, quint16 port = 0);
     quint16 port() const { return m_port; }
+    // Answers SSDP searches (M-SEARCH for ssdp:all, upnp:rootdevice or a media server) sent to this UDP port of
+    // the address, with the description's URL; port 0 takes a free port. False when it cannot be bound.
+    bool answerSearches(const QHostAddress& address = QHostAddress::LocalHost, quint16 port = 0);
+    quint16 searchPort() const;
     QString descriptionUrl() const;
     UpnpResponderOptions& options() { return m_options; }
 
@@ -119,6 +124,7 @@ private:
 
     void build();
     void accept();
+    void answerSearch();
     void readFrom(Connection* connection);
     void handle(Connection* connection, HttpRequest request);
     std::optional<HttpReply> mediaServerReply(Connection* connection, const HttpRequest& request);
@@ -141,6 +147,7 @@ private:
     UpnpResponderOptions m_options;
     QTcpServer m_server;
     quint16 m_port = 0;
+    QUdpSocket* m_search = nullptr;
     std::vector<Object> m_objects; // id = index; 0 is the root
     std::vector<std::unique_ptr<Connection>> m_connections;
     std::vector<Handler> m_handlers;

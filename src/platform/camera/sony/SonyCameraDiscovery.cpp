@@ -1,6 +1,7 @@
 #include "platform/camera/sony/SonyCameraDiscovery.h"
 
 #include "platform/camera/CameraAddresses.h"
+#include "platform/camera/ssdp/SsdpSearch.h"
 #include "platform/camera/upnp/ContentDirectoryClient.h"
 #include "platform/camera/upnp/MediaServerCamera.h"
 
@@ -14,6 +15,7 @@ namespace vornakel {
 struct SonyCameraDiscovery::Candidate {
     QString host;
     quint16 port = kMakersPort;
+    QString path;        // the description's path from an SSDP answer; empty: Sony's usual paths
     bool listed = false; // the user's entry rather than a gateway
     std::shared_ptr<MediaServerCamera> camera;
     bool reachable = false;
@@ -30,6 +32,48 @@ SonyCameraDiscovery::SonyCameraDiscovery(QObject* parent) : VKLCameraDiscovery(p
     m_network.setProxy(QNetworkProxy::NoProxy);
     m_timer = new QTimer(this);
     connect(m_timer, &QTimer::timeout, this, &SonyCameraDiscovery::probeAll);
+    m_ssdp = new SsdpSearch(this);
+    connect(m_ssdp, &SsdpSearch::replyReceived, this, [this](const SsdpReply& reply) {
+        // Only a description on the host that answered: an answer cannot send the probe elsewhere.
+        const QUrl location(reply.location);
+        const QHostAddress host(location.host());
+        if (!m_searching || !reply.alive || location.scheme() != QLatin1String("http") || host.isNull()
+            || !host.isEqual(reply.sender, QHostAddress::ConvertV4MappedToIPv4) || location.port() <= 0)
+            return;
+        candidate(host.toString(), quint16(location.port()), location.path(), false);
+        probeAll();
+    });
+}
+
+SonyCameraDiscovery::Candidate& SonyCameraDiscovery::candidate(const QString& host, quint16 port, const QString& path, bool listed)
+{
+    const auto found = std::find_if(m_candidates.begin(), m_candidates.end(), [&](const auto& each) {
+        return each->host == host && each->port == port;
+    });
+    if (found != m_candidates.end()) {
+        if (!path.isEmpty())
+            (*found)->path = path;
+        return **found;
+    }
+    auto added = std::make_unique<Candidate>();
+    added->host = host;
+    added->port = port;
+    added->path = path;
+    added->listed = listed;
+    m_candidates.push_back(std::move(added));
+    return *m_candidates.back();
+}
+
+void SonyCameraDiscovery::searchWithSsdp()
+{
+    if (m_ssdp->isSearching())
+        return;
+    const QStringList targets{upnp::mediaServerDeviceType()};
+    const auto duration = std::min<std::chrono::milliseconds>(m_interval, std::chrono::seconds(2));
+    if (m_searchPort != 0)
+        m_ssdp->searchAt(m_searchAddress, m_searchPort, targets, duration);
+    else
+        m_ssdp->search(targets, duration);
 }
 
 SonyCameraDiscovery::~SonyCameraDiscovery() = default;
@@ -45,37 +89,19 @@ void SonyCameraDiscovery::stopSearching()
 {
     m_searching = false;
     m_timer->stop();
+    m_ssdp->stop();
 }
 
 void SonyCameraDiscovery::probeAll()
 {
     if (!m_searching)
         return;
-    struct Address {
-        QString host;
-        quint16 port;
-        bool listed;
-    };
-    std::vector<Address> addresses;
     for (const CameraAddress& listed : CameraAddresses::userListedFor(listedScheme(), kMakersPort))
-        addresses.push_back({listed.host, listed.port, true});
+        candidate(listed.host, listed.port, {}, true).listed = true;
     const quint16 gatewayPort = CameraAddresses::gatewayPort(backendName(), kMakersPort);
-    for (const QString& gateway : CameraAddresses::wifiGateways()) {
-        if (std::none_of(addresses.begin(), addresses.end(), [&](const Address& each) { return each.host == gateway && each.port == gatewayPort; }))
-            addresses.push_back({gateway, gatewayPort, false});
-    }
-    for (const Address& address : addresses) {
-        const auto found = std::find_if(m_candidates.begin(), m_candidates.end(), [&](const auto& each) {
-            return each->host == address.host && each->port == address.port;
-        });
-        if (found == m_candidates.end()) {
-            auto candidate = std::make_unique<Candidate>();
-            candidate->host = address.host;
-            candidate->port = address.port;
-            candidate->listed = address.listed;
-            m_candidates.push_back(std::move(candidate));
-        }
-    }
+    for (const QString& gateway : CameraAddresses::wifiGateways())
+        candidate(gateway, gatewayPort, {}, false);
+    searchWithSsdp();
     for (const auto& candidate : m_candidates) {
         Candidate* raw = candidate.get();
         if (raw->probing || (raw->camera && raw->camera->connectionState() != 0))
@@ -83,7 +109,7 @@ void SonyCameraDiscovery::probeAll()
         raw->probing = true;
         const bool listed = raw->listed;
         upnp::probeMediaServer(
-            &m_network, raw->host, raw->port, descriptionPaths(), m_timeout, this,
+            &m_network, raw->host, raw->port, raw->path.isEmpty() ? descriptionPaths() : QStringList{raw->path}, m_timeout, this,
             [listed](const upnp::DeviceDescription& description) {
                 if (isSonyMediaServer(description))
                     return true;

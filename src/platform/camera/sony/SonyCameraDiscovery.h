@@ -6,11 +6,14 @@
 // address the user lists as "upnp://host[:port]" (CameraAddresses.h). All probes run at once with a short
 // time-out and are repeated while searching. A gateway counts when its description is a Sony media server; a
 // listed address when it is any media server that no other maker's backend takes (Panasonic's). Each address
-// is one camera (MediaServerCamera.h), kept while it answers or is connected. Main thread.
+// is one camera (MediaServerCamera.h), kept while it answers or is connected. Where the network carries
+// multicast, an SSDP search for media servers runs with each round too: an answer whose description URL is on
+// the answering host and whose description is a Sony media server is a camera as well. Main thread.
 
 #include "platform/camera/VKLCamera.h"
 #include "platform/camera/upnp/UpnpXml.h"
 
+#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QStringList>
 
@@ -21,6 +24,8 @@
 class QTimer;
 
 namespace vornakel {
+
+class SsdpSearch;
 
 class SonyCameraDiscovery : public VKLCameraDiscovery {
     Q_OBJECT
@@ -42,9 +47,17 @@ public:
 
     void setProbeInterval(std::chrono::milliseconds interval) { m_interval = interval; }
     void setProbeTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
+    // Sends the SSDP search to this address and port instead of the multicast group (a test camera).
+    void setSearchAddress(const QHostAddress& address, quint16 port)
+    {
+        m_searchAddress = address;
+        m_searchPort = port;
+    }
 
 private:
     struct Candidate;
+    Candidate& candidate(const QString& host, quint16 port, const QString& path, bool listed);
+    void searchWithSsdp();
     void probeAll();
     void report();
 
@@ -55,6 +68,9 @@ private:
     std::chrono::milliseconds m_interval{3000};
     std::chrono::milliseconds m_timeout{1500};
     QTimer* m_timer = nullptr;
+    SsdpSearch* m_ssdp = nullptr;
+    QHostAddress m_searchAddress;
+    quint16 m_searchPort = 0;
 };
 
 } // namespace vornakel

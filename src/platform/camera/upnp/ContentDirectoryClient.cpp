@@ -89,7 +89,7 @@ void ContentDirectoryClient::collect(QNetworkReply* reply, qint64 maxBytes, int 
     auto body = std::make_shared<QByteArray>();
     auto tooLarge = std::make_shared<bool>(false);
     const auto take = [reply, body, tooLarge, maxBytes] {
-        if (*tooLarge)
+        if (*tooLarge || !reply->isOpen())
             return;
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (body->size() + reply->bytesAvailable() > maxBytes || (length.isValid() && length.toLongLong() > maxBytes)) {
@@ -136,7 +136,7 @@ void ContentDirectoryClient::fetchDescription(QNetworkAccessManager* network, co
         reply->deleteLater();
         if (!guard)
             return;
-        if (!*tooLarge)
+        if (!*tooLarge && reply->isOpen())
             body->append(reply->readAll());
         std::optional<Error> error = *tooLarge
             ? std::optional(withMessage(VKLErrorGeneric, QStringLiteral("%1: the description is too large").arg(url.toString())))

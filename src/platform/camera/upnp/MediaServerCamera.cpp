@@ -342,7 +342,8 @@ void failStream(const std::shared_ptr<StreamState>& state, int code, const QStri
 
 void settleStream(const std::shared_ptr<StreamState>& state)
 {
-    if (state->settled || !state->replyFinished || (!state->error && !state->stopped && state->reply && state->reply->bytesAvailable() > 0))
+    if (state->settled || !state->replyFinished
+        || (!state->error && !state->stopped && state->reply && state->reply->isOpen() && state->reply->bytesAvailable() > 0))
         return;
     state->settled = true;
     QNetworkReply* reply = state->reply;
@@ -365,7 +366,7 @@ void settleStream(const std::shared_ptr<StreamState>& state)
 void drain(const std::shared_ptr<StreamState>& state)
 {
     QNetworkReply* reply = state->reply;
-    while (reply && !state->error && !state->paused && reply->bytesAvailable() > 0) {
+    while (reply && reply->isOpen() && !state->error && !state->paused && reply->bytesAvailable() > 0) {
         if (state->stopped) {
             failStream(state, VKLErrorCancelled, {});
             break;
