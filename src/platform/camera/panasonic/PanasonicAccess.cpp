@@ -71,20 +71,24 @@ void PanasonicAccess::open(const QString& clientName, const QString& guid, VKLCa
     ask();
 }
 
-void PanasonicAccess::ask()
+void PanasonicAccess::step(const PanasonicCamCgiClient::Query& query, std::function<void(const QByteArray&)> then)
 {
     const int attempt = m_attempt;
     QPointer<PanasonicAccess> self = this;
-    m_client->get(query({{"mode", QStringLiteral("accctrl")}, {"type", QStringLiteral("req_acc")}, {"value", m_guid},
-                         {"value2", m_clientName}}),
-                  [self, attempt](std::optional<Error> error, const QByteArray& body) {
-                      if (!self || attempt != self->m_attempt || !self->m_done)
-                          return;
-                      if (error)
-                          self->finishOpen(error);
-                      else
-                          self->answered(parseAccessReply(body));
-                  });
+    m_client->get(query, [self, attempt, then](std::optional<Error> error, const QByteArray& body) {
+        if (!self || attempt != self->m_attempt || !self->m_done)
+            return;
+        if (error)
+            self->finishOpen(error);
+        else
+            then(body);
+    });
+}
+
+void PanasonicAccess::ask()
+{
+    step(query({{"mode", QStringLiteral("accctrl")}, {"type", QStringLiteral("req_acc")}, {"value", m_guid}, {"value2", m_clientName}}),
+         [this](const QByteArray& body) { answered(parseAccessReply(body)); });
 }
 
 void PanasonicAccess::answered(const AccessReply& reply)
@@ -139,49 +143,31 @@ void PanasonicAccess::showPrompt()
 
 void PanasonicAccess::enterPlayback()
 {
-    const int attempt = m_attempt;
-    QPointer<PanasonicAccess> self = this;
-    m_client->get(query({{"mode", QStringLiteral("camcmd")}, {"value", QStringLiteral("playmode")}}),
-                  [self, attempt](std::optional<Error> error, const QByteArray& body) {
-                      if (!self || attempt != self->m_attempt || !self->m_done)
-                          return;
-                      if (error) {
-                          self->finishOpen(error);
-                          return;
-                      }
-                      // Some bodies answer a mode change with an error and change all the same: the state tells.
-                      const auto reply = parseCamReply(body);
-                      if (!reply || reply->result != QLatin1String("ok"))
-                          qCInfo(lcPanasonicAccess) << "playback mode answered with"
-                                                    << (reply ? reply->result : QStringLiteral("an unreadable reply"));
-                      self->readFirstState();
-                  });
+    step(query({{"mode", QStringLiteral("camcmd")}, {"value", QStringLiteral("playmode")}}), [this](const QByteArray& body) {
+        // Some bodies answer a mode change with an error and change all the same: the state tells.
+        const auto reply = parseCamReply(body);
+        if (!reply || reply->result != QLatin1String("ok"))
+            qCInfo(lcPanasonicAccess) << "playback mode answered with" << (reply ? reply->result : QStringLiteral("an unreadable reply"));
+        readFirstState();
+    });
 }
 
 void PanasonicAccess::readFirstState()
 {
-    const int attempt = m_attempt;
-    QPointer<PanasonicAccess> self = this;
-    m_client->get(query({{"mode", QStringLiteral("getstate")}}), [self, attempt](std::optional<Error> error, const QByteArray& body) {
-        if (!self || attempt != self->m_attempt || !self->m_done)
-            return;
-        if (error) {
-            self->finishOpen(error);
-            return;
-        }
+    step(query({{"mode", QStringLiteral("getstate")}}), [this](const QByteArray& body) {
         const auto reply = parseCamReply(body);
         if (!reply || reply->result != QLatin1String("ok")) {
-            self->finishOpen(errorWithVKLErrorCode(VKLErrorGeneric));
+            finishOpen(errorWithVKLErrorCode(VKLErrorGeneric));
             return;
         }
         const auto mode = reply->state.find(QStringLiteral("cammode"));
         if (mode != reply->state.end() && mode->second != QLatin1String("play")) {
             // The card is served in playback only.
-            self->finishOpen(errorWithVKLErrorCode(VKLErrorCommandCategoryRefused));
+            finishOpen(errorWithVKLErrorCode(VKLErrorCommandCategoryRefused));
             return;
         }
-        self->m_granted.batteryLevel = batteryLevelFromState(reply->state);
-        self->finishOpen(std::nullopt);
+        m_granted.batteryLevel = batteryLevelFromState(reply->state);
+        finishOpen(std::nullopt);
     });
 }
 

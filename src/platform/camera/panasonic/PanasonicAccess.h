@@ -14,6 +14,7 @@
 // Lives on the main thread and never blocks it.
 
 #include "platform/camera/VKLCamera.h"
+#include "platform/camera/panasonic/PanasonicCamCgiClient.h"
 
 #include <QObject>
 #include <QPointer>
@@ -23,7 +24,6 @@
 
 namespace vornakel {
 
-class PanasonicCamCgiClient;
 namespace panasonic {
 struct AccessReply;
 }
@@ -59,6 +59,8 @@ public:
     static QString clientGuid();
 
 private:
+    // One request of the open under way: `then` gets the reply's body; a failed request ends the open.
+    void step(const PanasonicCamCgiClient::Query& query, std::function<void(const QByteArray&)> then);
     void ask();
     void answered(const panasonic::AccessReply& reply);
     void showPrompt();

@@ -1,13 +1,9 @@
 #include "platform/camera/panasonic/PanasonicCamera.h"
 
-#include "platform/camera/CameraAddresses.h"
-#include "platform/camera/upnp/ContentDirectoryClient.h"
 
 #include <QLoggingCategory>
-#include <QNetworkProxy>
 #include <QTimer>
 
-#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcPanasonic, "vornakel.camera.panasonic")
 
@@ -94,92 +90,24 @@ void PanasonicCamera::connectionEnded()
 
 // ---- Discovery ----------------------------------------------------------------------------------------------
 
-struct PanasonicCameraDiscovery::Candidate {
-    QString host;
-    quint16 port = PanasonicCamera::kMediaServerPort;
-    std::shared_ptr<PanasonicCamera> camera;
-    bool reachable = false;
-    bool probing = false;
-};
+namespace {
 
-PanasonicCameraDiscovery::PanasonicCameraDiscovery(QObject* parent) : VKLCameraDiscovery(parent)
+MediaServerMaker lumix()
 {
-    m_network.setProxy(QNetworkProxy::NoProxy);
-    m_timer = new QTimer(this);
-    connect(m_timer, &QTimer::timeout, this, &PanasonicCameraDiscovery::probeAll);
+    MediaServerMaker maker;
+    maker.backendName = PanasonicCameraDiscovery::backendName();
+    maker.listedScheme = PanasonicCameraDiscovery::backendName();
+    maker.port = PanasonicCamera::kMediaServerPort;
+    maker.descriptionPaths = PanasonicCamera::descriptionPaths();
+    maker.accepts = [](const upnp::DeviceDescription& description, bool) { return PanasonicCamera::isPanasonicMediaServer(description); };
+    maker.makeCamera = [](const upnp::FoundMediaServer& found) -> std::shared_ptr<MediaServerCamera> {
+        return PanasonicCamera::create(PanasonicCamera::optionsFor(found.descriptionUrl, found.description));
+    };
+    return maker;
 }
 
-PanasonicCameraDiscovery::~PanasonicCameraDiscovery() = default;
+} // namespace
 
-void PanasonicCameraDiscovery::beginSearching()
-{
-    m_searching = true;
-    probeAll();
-    m_timer->start(m_interval);
-}
-
-void PanasonicCameraDiscovery::stopSearching()
-{
-    m_searching = false;
-    m_timer->stop();
-}
-
-void PanasonicCameraDiscovery::probeAll()
-{
-    if (!m_searching)
-        return;
-    std::vector<std::pair<QString, quint16>> addresses;
-    for (const CameraAddress& listed : CameraAddresses::userListedFor(backendName(), PanasonicCamera::kMediaServerPort))
-        addresses.emplace_back(listed.host, listed.port);
-    const quint16 gatewayPort = CameraAddresses::gatewayPort(backendName(), PanasonicCamera::kMediaServerPort);
-    for (const QString& gateway : CameraAddresses::wifiGateways()) {
-        const std::pair<QString, quint16> address{gateway, gatewayPort};
-        if (std::find(addresses.begin(), addresses.end(), address) == addresses.end())
-            addresses.push_back(address);
-    }
-    for (const auto& [host, port] : addresses) {
-        const auto found = std::find_if(m_candidates.begin(), m_candidates.end(), [&](const auto& each) {
-            return each->host == host && each->port == port;
-        });
-        if (found == m_candidates.end()) {
-            auto candidate = std::make_unique<Candidate>();
-            candidate->host = host;
-            candidate->port = port;
-            m_candidates.push_back(std::move(candidate));
-        }
-    }
-    for (const auto& candidate : m_candidates) {
-        Candidate* raw = candidate.get();
-        if (raw->probing || (raw->camera && raw->camera->connectionState() != 0))
-            continue; // connected or connecting: certainly there
-        raw->probing = true;
-        upnp::probeMediaServer(&m_network, raw->host, raw->port, PanasonicCamera::descriptionPaths(), m_timeout, this,
-                               &PanasonicCamera::isPanasonicMediaServer, [this, raw](std::optional<upnp::FoundMediaServer> found) {
-                                   raw->probing = false;
-                                   if (found && (!raw->camera || raw->camera->options().descriptionUrl != found->descriptionUrl))
-                                       raw->camera = PanasonicCamera::create(PanasonicCamera::optionsFor(found->descriptionUrl, found->description));
-                                   const bool reachable = found.has_value();
-                                   if (raw->reachable != reachable) {
-                                       raw->reachable = reachable;
-                                       report();
-                                   }
-                               });
-    }
-}
-
-void PanasonicCameraDiscovery::report()
-{
-    if (!m_searching)
-        return;
-    Cameras cameras;
-    for (const auto& candidate : m_candidates) {
-        if (candidate->camera && (candidate->reachable || candidate->camera->connectionState() != 0))
-            cameras.push_back(candidate->camera);
-    }
-    if (cameras == m_reported)
-        return;
-    m_reported = cameras;
-    emit devicesChanged(cameras);
-}
+PanasonicCameraDiscovery::PanasonicCameraDiscovery(QObject* parent) : MediaServerCameraDiscovery(lumix(), parent) {}
 
 } // namespace vornakel

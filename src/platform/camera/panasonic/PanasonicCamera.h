@@ -16,6 +16,7 @@
 
 #include "platform/camera/panasonic/PanasonicAccess.h"
 #include "platform/camera/upnp/MediaServerCamera.h"
+#include "platform/camera/upnp/MediaServerCameraDiscovery.h"
 
 #include <QPointer>
 #include <QStringList>
@@ -59,38 +60,15 @@ private:
     QPointer<PanasonicAccess> m_access;
 };
 
-// Finds LUMIX cameras: the addresses the user lists as "panasonic://host[:port]" (CameraAddresses.h; the port is
-// the media server's), then each Wi-Fi gateway on the maker's media-server port (VORNAKEL_GATEWAY_PORTS
-// "panasonic=…" names another). All probes run at once with a short time-out and are repeated while searching;
-// an address counts while its media server describes itself as Panasonic's. Each address is one camera, kept
-// while it answers or is connected. Main thread.
-class PanasonicCameraDiscovery : public VKLCameraDiscovery {
+// Finds LUMIX cameras (MediaServerCameraDiscovery.h): the addresses the user lists as "panasonic://host[:port]"
+// (the port is the media server's), each Wi-Fi gateway on the maker's media-server port, and the media servers
+// that answer an SSDP search; an address counts while its media server describes itself as Panasonic's.
+class PanasonicCameraDiscovery : public MediaServerCameraDiscovery {
     Q_OBJECT
 public:
     static QString backendName() { return QStringLiteral("panasonic"); }
 
     explicit PanasonicCameraDiscovery(QObject* parent = nullptr);
-    ~PanasonicCameraDiscovery() override;
-
-    void beginSearching() override;
-    void stopSearching() override;
-    Cameras cameras() const override { return m_reported; }
-
-    void setProbeInterval(std::chrono::milliseconds interval) { m_interval = interval; }
-    void setProbeTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
-
-private:
-    struct Candidate;
-    void probeAll();
-    void report();
-
-    QNetworkAccessManager m_network;
-    std::vector<std::unique_ptr<Candidate>> m_candidates;
-    Cameras m_reported;
-    bool m_searching = false;
-    std::chrono::milliseconds m_interval{3000};
-    std::chrono::milliseconds m_timeout{1500};
-    QTimer* m_timer = nullptr;
 };
 
 } // namespace vornakel
