@@ -3,12 +3,14 @@
 #include "CameraTestSupport.h"
 
 #include "panasonic-camera/PanasonicResponder.h"
+#include "platform/camera/panasonic/PanasonicCamCgiClient.h"
 #include "platform/camera/panasonic/PanasonicCamera.h"
 #include "platform/camera/panasonic/PanasonicReplies.h"
 #include "platform/core/UserDefaults.h"
 #include "support/TestSupport.h"
 
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -280,6 +282,37 @@ TEST(PanasonicCamera, AnUnreachableOrForeignCameraFailsTheConnection)
     foreign.server.camCgi().setReplyOverride([](const QUrlQuery&) { return std::optional<QByteArray>("<html>hello</html>"); });
     EXPECT_EQ(codeOf(foreign.connect().error), VKLErrorGeneric);
     EXPECT_EQ(foreign.camera->connectionState(), 0u);
+}
+
+TEST(PanasonicCamCgiClient, AReplyWithoutAnEndIsCutAtTheBound)
+{
+    // A peer that sends a reply head and then bytes for as long as they are taken.
+    QTcpServer endless;
+    ASSERT_TRUE(endless.listen(QHostAddress::LocalHost));
+    qint64 sent = 0;
+    QObject::connect(&endless, &QTcpServer::newConnection, [&] {
+        QTcpSocket* socket = endless.nextPendingConnection();
+        const auto more = [socket, &sent] {
+            while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 256 * 1024 && sent < 512LL * 1024 * 1024) {
+                sent += socket->write(QByteArray(64 * 1024, 'x'));
+            }
+        };
+        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, more);
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, more] {
+            socket->readAll();
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n<camrply><result>");
+            more();
+        });
+    });
+    PanasonicCamCgiClient client(QStringLiteral("127.0.0.1"), endless.serverPort(), 5000ms);
+    std::optional<std::optional<Error>> result;
+    client.get({{QStringLiteral("mode"), QStringLiteral("getstate")}}, [&](std::optional<Error> error, const QByteArray& body) {
+        result = error;
+        EXPECT_TRUE(body.isEmpty());
+    });
+    ASSERT_TRUE(runUntil([&] { return result.has_value(); }));
+    EXPECT_EQ(codeOf(*result), VKLErrorGeneric);
+    EXPECT_LT(sent, 64LL * 1024 * 1024) << "the reply was given up on near its bound, not read on";
 }
 
 TEST(PanasonicCameraDiscovery, FindsAListedLumixAndNotAnotherServer)
