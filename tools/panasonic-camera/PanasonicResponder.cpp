@@ -14,10 +14,21 @@ UpnpResponderOptions PanasonicResponder::mediaServerOptions(UpnpResponderOptions
 
 PanasonicResponder::PanasonicResponder(const QString& folderPath, UpnpResponderOptions mediaServer,
                                        PanasonicCamCgiOptions camCgi, QObject* parent)
-    : QObject(parent)
+    : QObject(parent), m_mediaServer(new UpnpResponder(folderPath, mediaServerOptions(std::move(mediaServer)), this))
+{
+    hostCamCgi(std::move(camCgi));
+}
+
+PanasonicResponder::PanasonicResponder(SimulatedCameraContent content, UpnpResponderOptions mediaServer,
+                                       PanasonicCamCgiOptions camCgi, QObject* parent)
+    : QObject(parent), m_mediaServer(new UpnpResponder(std::move(content), mediaServerOptions(std::move(mediaServer)), this))
+{
+    hostCamCgi(std::move(camCgi));
+}
+
+void PanasonicResponder::hostCamCgi(PanasonicCamCgiOptions camCgi)
 {
     m_camCgi = new PanasonicCamCgi(std::move(camCgi), this);
-    m_mediaServer = new UpnpResponder(folderPath, mediaServerOptions(std::move(mediaServer)), this);
     PanasonicCamCgi* camCgiPage = m_camCgi;
     m_mediaServer->addHandler([camCgiPage](const HttpRequest& request) -> std::optional<HttpReply> {
         if (request.path != QLatin1String("/cam.cgi"))

@@ -17,7 +17,10 @@ public:
     // The media server's options made a LUMIX's: its description path, maker and names.
     static UpnpResponderOptions mediaServerOptions(UpnpResponderOptions options);
 
+    // Serves a camera folder or an in-memory listing.
     PanasonicResponder(const QString& folderPath, UpnpResponderOptions mediaServer, PanasonicCamCgiOptions camCgi,
+                       QObject* parent = nullptr);
+    PanasonicResponder(SimulatedCameraContent content, UpnpResponderOptions mediaServer, PanasonicCamCgiOptions camCgi,
                        QObject* parent = nullptr);
     ~PanasonicResponder() override;
 
@@ -28,6 +31,9 @@ public:
     PanasonicCamCgi& camCgi() { return *m_camCgi; }
 
 private:
+    // Puts the control page beside the media server and closes the card until access is granted.
+    void hostCamCgi(PanasonicCamCgiOptions camCgi);
+
     PanasonicCamCgi* m_camCgi = nullptr;
     UpnpResponder* m_mediaServer = nullptr;
 };
