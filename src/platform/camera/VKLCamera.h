@@ -154,6 +154,20 @@ public:
     virtual std::shared_ptr<VKLCamera> camera() const = 0; // none once the camera is gone
 };
 
+// A camera's storage as the network backends have it: a root folder made after the storage (its items point
+// back at it), and the camera, weakly.
+class CameraStorage final : public VKLFileStorage {
+public:
+    explicit CameraStorage(std::weak_ptr<VKLCamera> camera) : m_camera(std::move(camera)) {}
+    void setRoot(std::shared_ptr<VKLFileSystemFolderItem> root) { m_root = std::move(root); }
+    std::shared_ptr<VKLFileSystemFolderItem> rootDirectory() const override { return m_root; }
+    std::shared_ptr<VKLCamera> camera() const override { return m_camera.lock(); }
+
+private:
+    std::weak_ptr<VKLCamera> m_camera;
+    std::shared_ptr<VKLFileSystemFolderItem> m_root;
+};
+
 // Shooting settings a camera reports with a file's metadata, as its EXIF records them; each none when unknown.
 struct VKLShootingData {
     std::optional<double> exposureTime; // seconds

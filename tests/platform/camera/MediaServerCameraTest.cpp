@@ -256,6 +256,22 @@ TEST(MediaServerCamera, AFileWhoseLengthDiffersFromTheListingFails)
     }
 }
 
+TEST(MediaServerCamera, AStopFromTheChunkBlockEndsTheStreamAsCancelledAndTheCameraGoesOn)
+{
+    auto setup = start(std::make_unique<tools::UpnpResponder>(card(1, 2, 8 * 1024 * 1024), tools::UpnpResponderOptions{}));
+    ASSERT_TRUE(setup.root);
+    const auto files = test::walkFiles(setup.root);
+    ASSERT_EQ(files.size(), 2u);
+    const auto stopped = test::streamFile(files.front(), DispatchQueue::createSerial(QStringLiteral("test.stream")), 1);
+    ASSERT_TRUE(stopped.error);
+    EXPECT_EQ(stopped.error->code, VKLErrorCancelled);
+    EXPECT_EQ(stopped.completions, 1);
+    EXPECT_LT(stopped.data.size(), 8 * 1024 * 1024);
+    const auto whole = test::streamFile(files.back());
+    EXPECT_EQ(whole.error, std::nullopt);
+    EXPECT_EQ(whole.data.size(), 8 * 1024 * 1024);
+}
+
 TEST(MediaServerCamera, ACameraDroppingMidWalkEndsTheWalkOnAnErrorAndTheConnection)
 {
     tools::UpnpResponderOptions options;

@@ -1,6 +1,7 @@
 #include "platform/camera/ptpip/PtpIpCamera.h"
 
 #include "platform/camera/CameraAddresses.h"
+#include "platform/camera/StreamDelivery.h"
 #include "platform/camera/ssdp/SsdpSearch.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/exiv2/Exiv2Library.h"
@@ -37,9 +38,6 @@ constexpr qint64 kMaxJpegPreview = 64 * 1024 * 1024;
 // RAW files keep their previews near the start; this much is read to find the largest.
 constexpr qint64 kRawPreviewRead = 8 * 1024 * 1024;
 constexpr qsizetype kStreamChunk = 1024 * 1024;
-// Stream bytes handed to the delivery queue and not yet taken; past the high mark reading pauses.
-constexpr qint64 kStreamHighWater = 16 * 1024 * 1024;
-constexpr qint64 kStreamLowWater = 4 * 1024 * 1024;
 constexpr uint32_t kSessionId = 1;
 // An ObjectInfo dataset is a few hundred bytes; a camera sending more is broken.
 constexpr qint64 kMaxObjectInfo = 64 * 1024;
@@ -97,7 +95,6 @@ struct ObjectData {
     std::optional<ObjectInfo> info;
 };
 
-class PtpIpStorage;
 
 template <typename Base>
 class PtpIpItemBase : public Base {
@@ -283,45 +280,15 @@ void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight
     });
 }
 
+// A stream's reading side: GetObject's data phase and what it has brought so far. Main thread.
 struct StreamState {
-    VKLFileSystemItem::ItemPtr item;
-    VKLFileSystemItem::StreamContext context;
-    VKLFileSystemItem::StreamChunkBlock chunk;
-    QueuePtr deliveryQueue;
-    VKLFileSystemItem::StreamCompleteBlock complete;
-    QueuePtr completeQueue;
+    std::shared_ptr<StreamDelivery> delivery;
     SessionPtr session;
     uint64_t expected = 0; // 0: not known
     uint64_t received = 0;
-    QByteArray pending; // main thread: bytes not yet handed on
-    std::atomic<bool> stopped{false};
-    std::atomic<qint64> inFlight{0};
-    bool paused = false; // main thread
-    std::optional<Error> error; // main thread: why the stream stopped on our side
+    QByteArray pending; // bytes not yet handed on
+    std::optional<Error> error; // why the stream stopped on our side
 };
-
-void handOn(const std::shared_ptr<StreamState>& state, QByteArray bytes)
-{
-    state->inFlight += bytes.size();
-    if (state->inFlight > kStreamHighWater && !state->paused && state->session->connection) {
-        state->paused = true;
-        state->session->connection->setReadingPaused(true);
-    }
-    state->deliveryQueue->async([state, bytes] {
-        const qint64 left = (state->inFlight -= bytes.size());
-        if (!state->stopped && state->chunk && state->chunk(state->item, bytes, state->context) == 1)
-            state->stopped = true;
-        if (left < kStreamLowWater) {
-            DispatchQueue::main()->async([state] {
-                if (state->paused && state->inFlight < kStreamLowWater) {
-                    state->paused = false;
-                    if (state->session->connection)
-                        state->session->connection->setReadingPaused(false);
-                }
-            });
-        }
-    });
-}
 
 template <typename Base>
 void PtpIpItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlock preflight, QueuePtr preflightQueue,
@@ -329,47 +296,31 @@ void PtpIpItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlock pre
                                      VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue)
 {
     auto state = std::make_shared<StreamState>();
-    state->item = this->shared_from_this();
-    state->chunk = std::move(chunk);
-    state->deliveryQueue = orMain(deliveryQueue);
-    state->complete = std::move(complete);
-    state->completeQueue = orMain(completeQueue);
+    state->delivery = StreamDelivery::create(this->shared_from_this(), std::move(chunk), std::move(deliveryQueue),
+                                             std::move(complete), std::move(completeQueue));
     state->session = m_session;
     state->expected = size();
     const uint32_t object = m_data.handle;
-    auto finish = [state](std::optional<Error> error) {
-        // After every chunk handed on: the delivery queue is serial.
-        state->deliveryQueue->async([state, error] {
-            state->completeQueue->async([state, error] {
-                if (state->complete)
-                    state->complete(state->item, error, state->context);
-                state->chunk = nullptr;
-            });
-        });
-    };
-    orMain(preflightQueue)->async([state, preflight, object, finish] {
-        if (preflight)
-            state->context = preflight();
+    state->delivery->setPauseHandler([session = m_session](bool paused) {
+        if (session->connection)
+            session->connection->setReadingPaused(paused);
+    });
+    state->delivery->begin(std::move(preflight), std::move(preflightQueue), [state, object] {
         run(state->session, OpGetObject, {object},
-            [state, finish](std::optional<Error> error, TransactionResult result) {
-                if (state->paused && state->session->connection)
-                    state->session->connection->setReadingPaused(false);
-                state->paused = false;
+            [state](std::optional<Error> error, TransactionResult result) {
+                state->delivery->releasePause();
                 if (!state->pending.isEmpty() && !error)
-                    handOn(state, std::exchange(state->pending, {}));
+                    state->delivery->handOn(std::exchange(state->pending, {}));
                 if (state->error)
                     error = state->error;
                 else if (!error && state->expected != 0 && result.dataBytes != state->expected)
                     error = errorWithVKLErrorCode(VKLErrorReadFailed); // a short object is not a copy
                 else if (error && error->code == VKLErrorGeneric)
                     error = errorWithVKLErrorCode(VKLErrorReadFailed);
-                // The chunk block's stop wins over the camera's answer to the cancel.
-                state->deliveryQueue->async([state, finish, error] {
-                    finish(state->stopped && !error ? std::optional(errorWithVKLErrorCode(VKLErrorCancelled)) : error);
-                });
+                state->delivery->finish(error);
             },
             [state](const QByteArray& bytes) {
-                if (state->stopped) {
+                if (state->delivery->stopped()) {
                     state->error = errorWithVKLErrorCode(VKLErrorCancelled);
                     return false;
                 }
@@ -380,7 +331,7 @@ void PtpIpItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlock pre
                 }
                 state->pending.append(bytes);
                 if (state->pending.size() >= kStreamChunk)
-                    handOn(state, std::exchange(state->pending, {}));
+                    state->delivery->handOn(std::exchange(state->pending, {}));
                 return true;
             });
     });
@@ -472,18 +423,6 @@ public:
 private:
     mutable std::mutex m_childrenMutex;
     std::optional<std::vector<ItemPtr>> m_children;
-};
-
-class PtpIpStorage final : public VKLFileStorage, public std::enable_shared_from_this<PtpIpStorage> {
-public:
-    PtpIpStorage(std::weak_ptr<VKLCamera> camera) : m_camera(std::move(camera)) {}
-    void setRoot(std::shared_ptr<VKLFileSystemFolderItem> root) { m_root = std::move(root); }
-    std::shared_ptr<VKLFileSystemFolderItem> rootDirectory() const override { return m_root; }
-    std::shared_ptr<VKLCamera> camera() const override { return m_camera.lock(); }
-
-private:
-    std::weak_ptr<VKLCamera> m_camera;
-    std::shared_ptr<VKLFileSystemFolderItem> m_root;
 };
 
 } // namespace
@@ -650,7 +589,7 @@ void PtpIpCamera::afterHandshake()
                     // A storage ID whose low half is 0 names a slot without a card.
                     if ((id & 0xFFFF) == 0)
                         continue;
-                    auto storage = std::make_shared<PtpIpStorage>(weak);
+                    auto storage = std::make_shared<CameraStorage>(weak);
                     storage->setRoot(std::make_shared<PtpIpFolder>(session, std::weak_ptr<VKLFileStorage>(storage),
                                                                    ObjectData{id, kRootParent, std::nullopt}));
                     camera->m_storages.push_back(storage);

@@ -1,5 +1,6 @@
 #include "platform/camera/upnp/MediaServerCamera.h"
 
+#include "platform/camera/StreamDelivery.h"
 #include "platform/core/SafePathComponent.h"
 #include "platform/imaging/ImageFileTypes.h"
 
@@ -43,9 +44,6 @@ constexpr qint64 kMaxThumbnail = 4 * 1024 * 1024;
 constexpr qint64 kMaxPreview = 64 * 1024 * 1024;
 constexpr qsizetype kStreamChunk = 1024 * 1024;
 constexpr qint64 kReadBuffer = 1024 * 1024;
-// Stream bytes handed to the delivery queue and not yet taken; past the high mark reading pauses.
-constexpr qint64 kStreamHighWater = 16 * 1024 * 1024;
-constexpr qint64 kStreamLowWater = 4 * 1024 * 1024;
 
 using SessionPtr = std::shared_ptr<MediaServerSession>;
 
@@ -268,66 +266,19 @@ private:
     QString m_name;
 };
 
+// A stream's reading side: the GET of the original and what it has brought so far. Main thread.
 struct StreamState {
-    VKLFileSystemItem::ItemPtr item;
-    VKLFileSystemItem::StreamContext context;
-    VKLFileSystemItem::StreamChunkBlock chunk;
-    QueuePtr deliveryQueue;
-    VKLFileSystemItem::StreamCompleteBlock complete;
-    QueuePtr completeQueue;
+    std::shared_ptr<StreamDelivery> delivery;
     SessionPtr session;
     QUrl url;
     uint64_t expected = 0; // 0: not known
-    // Main thread from here on, but for the two atomics.
     uint64_t received = 0;
     QPointer<QNetworkReply> reply;
     QByteArray pending; // bytes not yet handed on
-    std::atomic<bool> stopped{false};
-    std::atomic<qint64> inFlight{0};
-    bool paused = false;
     bool replyFinished = false;
     bool settled = false;
     std::optional<Error> error; // why the stream stopped on our side
 };
-
-void finishStream(const std::shared_ptr<StreamState>& state, std::optional<Error> error)
-{
-    // After every chunk handed on: the delivery queue is serial.
-    state->deliveryQueue->async([state, error] {
-        state->completeQueue->async([state, error] {
-            if (state->complete)
-                state->complete(state->item, error, state->context);
-            state->chunk = nullptr;
-        });
-    });
-}
-
-void drain(const std::shared_ptr<StreamState>& state);
-
-void handOn(const std::shared_ptr<StreamState>& state, QByteArray bytes)
-{
-    state->inFlight += bytes.size();
-    if (state->inFlight > kStreamHighWater)
-        state->paused = true;
-    state->deliveryQueue->async([state, bytes] {
-        const qint64 left = (state->inFlight -= bytes.size());
-        if (!state->stopped && state->chunk && state->chunk(state->item, bytes, state->context) == 1) {
-            state->stopped = true;
-            DispatchQueue::main()->async([state] {
-                if (state->reply && !state->replyFinished)
-                    state->reply->abort();
-            });
-        }
-        if (left < kStreamLowWater) {
-            DispatchQueue::main()->async([state] {
-                if (state->paused && state->inFlight < kStreamLowWater) {
-                    state->paused = false;
-                    drain(state);
-                }
-            });
-        }
-    });
-}
 
 void failStream(const std::shared_ptr<StreamState>& state, int code, const QString& message)
 {
@@ -340,34 +291,45 @@ void failStream(const std::shared_ptr<StreamState>& state, int code, const QStri
         state->reply->abort();
 }
 
+// The stream's outcome once the GET is over and every byte read.
+std::optional<Error> outcomeOf(const StreamState& state)
+{
+    if (state.error)
+        return state.error;
+    if (state.delivery->stopped())
+        return errorWithVKLErrorCode(VKLErrorCancelled);
+    if (state.reply) {
+        if (auto error = ContentDirectoryClient::errorOfReply(state.reply, VKLErrorReadFailed))
+            return error;
+    }
+    if (state.expected != 0 && state.received != state.expected) {
+        Error error = errorWithVKLErrorCode(VKLErrorReadFailed);
+        error.message = QStringLiteral("%1: %2 bytes arrived, the camera lists %3").arg(state.url.toString()).arg(state.received).arg(state.expected);
+        return error;
+    }
+    return std::nullopt;
+}
+
 void settleStream(const std::shared_ptr<StreamState>& state)
 {
-    if (state->settled || !state->replyFinished
-        || (!state->error && !state->stopped && state->reply && state->reply->isOpen() && state->reply->bytesAvailable() > 0))
+    const bool unread = state->reply && state->reply->isOpen() && state->reply->bytesAvailable() > 0;
+    if (state->settled || !state->replyFinished || (!state->error && !state->delivery->stopped() && unread))
         return;
     state->settled = true;
-    QNetworkReply* reply = state->reply;
-    std::optional<Error> error = state->error;
-    if (!error && state->stopped)
-        error = errorWithVKLErrorCode(VKLErrorCancelled);
-    if (!error && reply)
-        error = ContentDirectoryClient::errorOfReply(reply, VKLErrorReadFailed);
-    if (!error && state->expected != 0 && state->received != state->expected) {
-        error = errorWithVKLErrorCode(VKLErrorReadFailed);
-        error->message = QStringLiteral("%1: %2 bytes arrived, the camera lists %3").arg(state->url.toString()).arg(state->received).arg(state->expected);
-    }
-    if (reply)
-        reply->deleteLater();
+    state->delivery->releasePause();
+    const std::optional<Error> error = outcomeOf(*state);
+    if (state->reply)
+        state->reply->deleteLater();
     if (!error && !state->pending.isEmpty())
-        handOn(state, std::exchange(state->pending, {}));
-    settle(state->session, error, VKLErrorReadFailed, [state](std::optional<Error> error) { finishStream(state, error); });
+        state->delivery->handOn(std::exchange(state->pending, {}));
+    settle(state->session, error, VKLErrorReadFailed, [delivery = state->delivery](std::optional<Error> error) { delivery->finish(error); });
 }
 
 void drain(const std::shared_ptr<StreamState>& state)
 {
     QNetworkReply* reply = state->reply;
-    while (reply && reply->isOpen() && !state->error && !state->paused && reply->bytesAvailable() > 0) {
-        if (state->stopped) {
+    while (reply && reply->isOpen() && !state->error && !state->delivery->paused() && reply->bytesAvailable() > 0) {
+        if (state->delivery->stopped()) {
             failStream(state, VKLErrorCancelled, {});
             break;
         }
@@ -379,7 +341,7 @@ void drain(const std::shared_ptr<StreamState>& state)
         }
         state->pending.append(bytes);
         if (state->pending.size() >= kStreamChunk)
-            handOn(state, std::exchange(state->pending, {}));
+            state->delivery->handOn(std::exchange(state->pending, {}));
     }
     settleStream(state);
 }
@@ -390,39 +352,45 @@ void MediaServerItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlo
                                            VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue)
 {
     auto state = std::make_shared<StreamState>();
-    state->item = this->shared_from_this();
-    state->chunk = std::move(chunk);
-    state->deliveryQueue = orMain(deliveryQueue);
-    state->complete = std::move(complete);
-    state->completeQueue = orMain(completeQueue);
+    state->delivery = StreamDelivery::create(this->shared_from_this(), std::move(chunk), std::move(deliveryQueue),
+                                             std::move(complete), std::move(completeQueue));
     state->session = m_session;
     state->expected = size();
     if (m_resources.original)
         state->url = m_resources.original->url;
-    orMain(preflightQueue)->async([state, preflight] {
-        if (preflight)
-            state->context = preflight();
-        onMain(state->session, [state](ContentDirectoryClient* client) {
-            if (!client) {
-                finishStream(state, notConnected());
-                return;
+    std::weak_ptr<StreamState> weak = state;
+    // Reading pauses by not reading: the reply's bounded buffer then holds the socket back.
+    state->delivery->setPauseHandler([weak](bool paused) {
+        if (auto state = weak.lock(); state && !paused)
+            drain(state);
+    });
+    state->delivery->setStopHandler([weak] {
+        if (auto state = weak.lock(); state && state->reply && !state->replyFinished)
+            state->reply->abort();
+    });
+    state->delivery->begin(std::move(preflight), std::move(preflightQueue), [state] {
+        ContentDirectoryClient* client = state->session->open && state->session->client && !state->session->client->failure()
+            ? state->session->client.data()
+            : nullptr;
+        if (!client) {
+            state->delivery->finish(notConnected());
+            return;
+        }
+        QNetworkReply* reply = client->openStream(state->url);
+        state->reply = reply;
+        reply->setReadBufferSize(kReadBuffer);
+        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [state, reply] {
+            const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            if (status == 200 && state->expected != 0 && length.isValid() && length.toULongLong() != state->expected) {
+                failStream(state, VKLErrorReadFailed, QStringLiteral("%1: the camera sends %2 bytes and lists %3")
+                                                          .arg(state->url.toString()).arg(length.toULongLong()).arg(state->expected));
             }
-            QNetworkReply* reply = client->openStream(state->url);
-            state->reply = reply;
-            reply->setReadBufferSize(kReadBuffer);
-            QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [state, reply] {
-                const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-                const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-                if (status == 200 && state->expected != 0 && length.isValid() && length.toULongLong() != state->expected) {
-                    failStream(state, VKLErrorReadFailed, QStringLiteral("%1: the camera sends %2 bytes and lists %3")
-                                                              .arg(state->url.toString()).arg(length.toULongLong()).arg(state->expected));
-                }
-            });
-            QObject::connect(reply, &QNetworkReply::readyRead, reply, [state] { drain(state); });
-            QObject::connect(reply, &QNetworkReply::finished, reply, [state] {
-                state->replyFinished = true;
-                drain(state);
-            });
+        });
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [state] { drain(state); });
+        QObject::connect(reply, &QNetworkReply::finished, reply, [state] {
+            state->replyFinished = true;
+            drain(state);
         });
     });
 }
@@ -480,18 +448,6 @@ public:
 private:
     mutable std::mutex m_childrenMutex;
     std::optional<std::vector<ItemPtr>> m_children;
-};
-
-class MediaServerStorage final : public VKLFileStorage {
-public:
-    explicit MediaServerStorage(std::weak_ptr<VKLCamera> camera) : m_camera(std::move(camera)) {}
-    void setRoot(std::shared_ptr<VKLFileSystemFolderItem> root) { m_root = std::move(root); }
-    std::shared_ptr<VKLFileSystemFolderItem> rootDirectory() const override { return m_root; }
-    std::shared_ptr<VKLCamera> camera() const override { return m_camera.lock(); }
-
-private:
-    std::weak_ptr<VKLCamera> m_camera;
-    std::shared_ptr<VKLFileSystemFolderItem> m_root;
 };
 
 } // namespace
@@ -590,7 +546,7 @@ void MediaServerCamera::openMediaServer()
         session->client = new ContentDirectoryClient(camera->m_network, contentDirectory->controlUrl,
                                                      camera->m_options.contentDirectory, camera.get());
         session->open = true;
-        auto storage = std::make_shared<MediaServerStorage>(weak);
+        auto storage = std::make_shared<CameraStorage>(weak);
         DidlObject root;
         root.isContainer = true;
         root.id = camera->m_options.rootObjectId;
