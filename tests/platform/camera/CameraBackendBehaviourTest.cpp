@@ -272,7 +272,7 @@ TEST_P(CameraBackendBehaviour, ALostConnectionFailsWhatIsPendingAndEndsTheConnec
     harness->dropConnection();
     ASSERT_TRUE(runUntil([&] { return streamed.has_value(); }));
     ASSERT_TRUE(streamed->has_value());
-    EXPECT_EQ((*streamed)->code, VKLErrorConnectionLost);
+    EXPECT_EQ((*streamed)->code, VKLErrorConnectionLost) << (*streamed)->message.toStdString();
     ASSERT_TRUE(runUntil([&] { return harness->camera()->connectionState() == 0; }));
     const auto later = test::awaitError([&](auto done) { root->loadChildren(done); });
     ASSERT_TRUE(later);

@@ -111,8 +111,8 @@ TEST(PanasonicReplies, BatteryFromPercentageElseBars)
 // The test LUMIX (control page and media server) and a camera of the backend pointed at it.
 struct Lumix {
     explicit Lumix(tools::PanasonicCamCgiOptions options = {}, PanasonicAccessTimings access = {},
-                   std::chrono::milliseconds pollInterval = 3000ms)
-        : server(test::sampleCameraFolder(), {}, std::move(options))
+                   std::chrono::milliseconds pollInterval = 3000ms, tools::UpnpResponderOptions mediaServer = {})
+        : server(test::sampleCameraFolder(), std::move(mediaServer), std::move(options))
     {
         EXPECT_TRUE(server.listen());
         PanasonicCameraOptions cameraOptions = PanasonicCamera::optionsFor(QUrl(server.descriptionUrl()));
@@ -265,6 +265,33 @@ TEST(PanasonicCamera, AFailingStatePollIsALostConnectionAndTheBatteryFollowsTheP
         EXPECT_EQ(battery->value(), std::nullopt);
         EXPECT_EQ(lumix.camera->storageDevices(), std::nullopt);
     }
+}
+
+TEST(PanasonicCamera, AFileThatBreaksWhileTheStateGoesUnansweredIsALostConnection)
+{
+    // The original's body breaks off short of its length; meanwhile the camera no longer answers its state, which
+    // is what tells whether it is still there.
+    tools::UpnpResponderOptions mediaServer;
+    mediaServer.streamShortByBytes = 1000;
+    Lumix lumix({}, {}, 60s, mediaServer);
+    const auto root = test::openStorage(*lumix.camera);
+    ASSERT_TRUE(root);
+    const auto files = test::walkFiles(root);
+    ASSERT_FALSE(files.empty());
+    lumix.server.camCgi().setReplyOverride([](const QUrlQuery&) { return std::optional<QByteArray>("gone"); });
+    const auto copy = test::streamFile(files.front());
+    ASSERT_TRUE(copy.error);
+    EXPECT_EQ(copy.error->code, VKLErrorConnectionLost) << copy.error->message.toStdString();
+    EXPECT_EQ(lumix.camera->connectionState(), 0u);
+
+    // While the camera answers, the same short file is a failed read and the camera stays.
+    Lumix answering({}, {}, 60s, mediaServer);
+    const auto answeringFiles = test::walkFiles(test::openStorage(*answering.camera));
+    ASSERT_FALSE(answeringFiles.empty());
+    const auto failed = test::streamFile(answeringFiles.front());
+    ASSERT_TRUE(failed.error);
+    EXPECT_EQ(failed.error->code, VKLErrorReadFailed);
+    EXPECT_EQ(answering.camera->connectionState(), 2u);
 }
 
 TEST(PanasonicCamera, AnUnreachableOrForeignCameraFailsTheConnection)
