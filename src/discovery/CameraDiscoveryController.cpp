@@ -144,24 +144,9 @@ void CameraDiscoveryController::cameraConnected(const std::shared_ptr<VKLCamera>
 {
     if (m_noteConnected)
         m_noteConnected(camera);
-    const QPointer<CameraDiscoveryController> self(this);
-    const uint64_t attempt = m_attempt;
-    m_scanner.scan(camera, &CameraPhotoLoad::passesWalkFilter,
-                   [self, attempt, camera](std::optional<CameraFileScanning::Items> items,
-                                           std::optional<CameraFileScanning::ScanError>) {
-                       if (self && self->isCurrentAttempt(attempt) && self->m_busy)
-                           self->handleScanResult(camera, std::move(items));
-                   });
-}
-
-void CameraDiscoveryController::handleScanResult(const std::shared_ptr<VKLCamera>& camera,
-                                                 std::optional<CameraFileScanning::Items> items)
-{
-    if (!items || items->empty()) {
-        fail(FailureReason::noImages);
-        return;
-    }
-    const std::shared_ptr<CameraPhotoLoad> load = CameraPhotoLoad::create(camera, *items);
+    // The load walks the camera itself and loads each folder as it is listed, so the first photos show while
+    // a large card is still being listed.
+    const std::shared_ptr<CameraPhotoLoad> load = CameraPhotoLoad::createWalking(camera);
     m_load = load;
     connect(load.get(), &CameraPhotoLoad::photosChanged, this, &CameraDiscoveryController::handleLoadedPhotos);
     connect(load.get(), &CameraPhotoLoad::completed, this, &CameraDiscoveryController::handleLoadCompleted);

@@ -75,7 +75,6 @@ private:
     void connectTo(const std::shared_ptr<VKLCamera>& camera);
     void connectionResult(const std::shared_ptr<VKLCamera>& camera, const std::optional<Error>& error);
     void cameraConnected(const std::shared_ptr<VKLCamera>& camera);
-    void handleScanResult(const std::shared_ptr<VKLCamera>& camera, std::optional<CameraFileScanning::Items> items);
     void handleLoadedPhotos();
     void handleLoadCompleted();
     void fail(FailureReason reason);
@@ -84,7 +83,6 @@ private:
     bool isCurrentAttempt(uint64_t attempt) const { return attempt == m_attempt && !m_handedOver; }
 
     NoteConnected m_noteConnected;
-    CameraFileScanning m_scanner;
     CameraDiscoveryView m_currentView;
     bool m_busy = false;
     // A failed attempt's camera is being released before its error shows.

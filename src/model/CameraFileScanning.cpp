@@ -22,6 +22,7 @@ struct CameraFileScanning::Walk : std::enable_shared_from_this<Walk> {
     std::weak_ptr<int> scanner;
     Filter filter;
     Completion completion;
+    Progress progress;
     std::vector<Folder> pending; // top is the next folder to list
     Items found;
     StepLoop requests;
@@ -54,6 +55,7 @@ struct CameraFileScanning::Walk : std::enable_shared_from_this<Walk> {
         }
         const std::optional<Items> children = folder.item->children();
         std::vector<Folder> subfolders;
+        Items listed;
         if (children) {
             for (const ItemPtr& child : *children) {
                 if (!child)
@@ -63,9 +65,15 @@ struct CameraFileScanning::Walk : std::enable_shared_from_this<Walk> {
                                                                     child->name().value_or(QString())});
                 } else if (!filter || filter(child)) {
                     RemoteItemLocations::record(child, folder.path);
-                    found.push_back(child);
+                    listed.push_back(child);
                 }
             }
+        }
+        found.insert(found.end(), listed.begin(), listed.end());
+        if (progress && !listed.empty()) {
+            progress(listed);
+            if (scanner.expired())
+                return; // the listener let the walk go
         }
         // Pushed in reverse so that the first subfolder is listed next: depth-first, in children order.
         std::move(subfolders.rbegin(), subfolders.rend(), std::back_inserter(pending));
@@ -84,7 +92,8 @@ struct CameraFileScanning::Walk : std::enable_shared_from_this<Walk> {
 CameraFileScanning::CameraFileScanning() = default;
 CameraFileScanning::~CameraFileScanning() = default;
 
-void CameraFileScanning::scan(const std::shared_ptr<VKLCamera>& camera, Filter filter, Completion completion)
+void CameraFileScanning::scan(const std::shared_ptr<VKLCamera>& camera, Filter filter, Completion completion,
+                              Progress progress)
 {
     const std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> storages =
         camera ? camera->storageDevices() : std::nullopt;
@@ -97,6 +106,7 @@ void CameraFileScanning::scan(const std::shared_ptr<VKLCamera>& camera, Filter f
     walk->scanner = m_alive;
     walk->filter = std::move(filter);
     walk->completion = std::move(completion);
+    walk->progress = std::move(progress);
     // Storages are walked in list order, so their roots go on the stack last-first.
     for (size_t index = storages->size(); index-- > 0;) {
         const std::shared_ptr<VKLFileStorage>& storage = (*storages)[index];

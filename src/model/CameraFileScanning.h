@@ -32,6 +32,8 @@ public:
     using Filter = std::function<bool(const ItemPtr&)>;
     // (files, none) on success, possibly empty; (none, error) on failure.
     using Completion = std::function<void(std::optional<Items>, std::optional<ScanError>)>;
+    // The files one folder's listing added, as soon as it is listed (never empty).
+    using Progress = std::function<void(const Items& files)>;
 
     CameraFileScanning();
     ~CameraFileScanning();
@@ -43,7 +45,9 @@ public:
     // rest from the camera's callbacks. Once this scanner is destroyed, a running walk stops without reporting.
     // The walk keeps its folders on a heap stack and tolerates a camera that answers synchronously, so neither
     // deep trees nor huge folders grow the call stack.
-    void scan(const std::shared_ptr<VKLCamera>& camera, Filter filter, Completion completion);
+    // `progress`, when given, hears each folder's files as the walk lists them, before the completion hears
+    // them all.
+    void scan(const std::shared_ptr<VKLCamera>& camera, Filter filter, Completion completion, Progress progress = {});
 
     // One photo per file, except that a RAW and a JPEG file of the same name (without extension, case
     // sensitive) created less than 10 seconds apart, and alone under that name, become one photo with the RAW

@@ -14,6 +14,15 @@ std::shared_ptr<CameraPhotoLoad> CameraPhotoLoad::create(std::shared_ptr<VKLCame
     return load;
 }
 
+std::shared_ptr<CameraPhotoLoad> CameraPhotoLoad::createWalking(std::shared_ptr<VKLCamera> camera, int chunkSize)
+{
+    std::shared_ptr<CameraPhotoLoad> load(new CameraPhotoLoad(std::move(camera)));
+    load->m_chunkSize = chunkSize;
+    load->m_scanner = std::make_unique<CameraFileScanning>();
+    load->m_walkEnded = false;
+    return load;
+}
+
 bool CameraPhotoLoad::passesWalkFilter(const CameraFileScanning::ItemPtr& item)
 {
     return item && (item->isKnownImageType() || !item->metadataLoaded());
@@ -24,6 +33,10 @@ void CameraPhotoLoad::start()
     if (m_started)
         return;
     m_started = true;
+    if (m_scanner) {
+        walk();
+        return;
+    }
     // The delivery's callbacks may outlive this load (the chain ends after the request in flight); while one
     // runs it holds the load, so a receiver may let go of it from inside a signal.
     const std::weak_ptr<CameraPhotoLoad> weakSelf = weak_from_this();
@@ -36,6 +49,59 @@ void CameraPhotoLoad::start()
             if (const auto self = weakSelf.lock())
                 self->handleCompletion(finished);
         });
+}
+
+void CameraPhotoLoad::walk()
+{
+    // The scanner reports only while it lives, and it lives as long as this load.
+    m_scanner->scan(
+        m_camera, &CameraPhotoLoad::passesWalkFilter,
+        [this](std::optional<CameraFileScanning::Items>, std::optional<CameraFileScanning::ScanError> error) {
+            m_walkEnded = true;
+            m_walkFailed = error.has_value();
+            if (!m_delivering)
+                deliverNext();
+        },
+        [this](const CameraFileScanning::Items& files) {
+            m_listed.push_back(files);
+            if (!m_delivering)
+                deliverNext();
+        });
+}
+
+void CameraPhotoLoad::deliverNext()
+{
+    if (m_listed.empty()) {
+        if (m_walkEnded && !m_completed)
+            handleCompletion(!m_walkFailed);
+        return;
+    }
+    m_delivering = true;
+    m_delivery = FileSystemItemMetadataDelivery::create(m_listed.front(), m_chunkSize);
+    m_listed.pop_front();
+    const std::weak_ptr<CameraPhotoLoad> weakSelf = weak_from_this();
+    m_delivery->startLoading(
+        [weakSelf](const FileSystemItemMetadataDelivery::Items& files) {
+            if (const auto self = weakSelf.lock())
+                self->handleChunk(files);
+        },
+        [weakSelf](bool finished) {
+            if (const auto self = weakSelf.lock())
+                self->handleDeliveryEnded(finished);
+        });
+}
+
+void CameraPhotoLoad::handleDeliveryEnded(bool finished)
+{
+    m_delivering = false;
+    if (!finished) {
+        // The camera stopped answering: what the walk lists from here on cannot be loaded either.
+        m_listed.clear();
+        m_scanner.reset();
+        handleCompletion(false);
+        return;
+    }
+    deliverNext();
 }
 
 void CameraPhotoLoad::handleChunk(const CameraFileScanning::Items& files)

@@ -5,6 +5,7 @@
 
 #include <QObject>
 
+#include <deque>
 #include <memory>
 
 namespace vornakel {
@@ -22,6 +23,13 @@ public:
     static std::shared_ptr<CameraPhotoLoad> create(std::shared_ptr<VKLCamera> camera,
                                                    const CameraFileScanning::Items& files,
                                                    int chunkSize = kDeliveryChunkSize);
+    // A load that walks the camera's storages itself (with `passesWalkFilter`) and loads each folder's files
+    // as soon as the walk has listed it, so the first photos (and their thumbnails) come while the rest of a
+    // large card is still being listed. It completes once the walk and every metadata request have ended; a
+    // walk that fails completes it with what was found until then. The walk belongs to the load: it goes on
+    // when the load changes hands, and stops when the load goes.
+    static std::shared_ptr<CameraPhotoLoad> createWalking(std::shared_ptr<VKLCamera> camera,
+                                                          int chunkSize = kDeliveryChunkSize);
     ~CameraPhotoLoad() override;
 
     // Starts loading; the first chunk may be reported before this returns (files whose metadata was already
@@ -48,9 +56,19 @@ private:
     explicit CameraPhotoLoad(std::shared_ptr<VKLCamera> camera);
     void handleChunk(const CameraFileScanning::Items& files);
     void handleCompletion(bool finished);
+    void walk();
+    // Loads the next listed folder's files once the delivery before has ended.
+    void deliverNext();
+    void handleDeliveryEnded(bool finished);
 
     std::shared_ptr<VKLCamera> m_camera;
     std::shared_ptr<FileSystemItemMetadataDelivery> m_delivery;
+    int m_chunkSize = kDeliveryChunkSize;
+    std::unique_ptr<CameraFileScanning> m_scanner; // a walking load's walk
+    std::deque<CameraFileScanning::Items> m_listed; // folders listed, not yet handed to a delivery
+    bool m_walkEnded = true;
+    bool m_walkFailed = false;
+    bool m_delivering = false;
     PhotoGrouping m_grouping;
     bool m_started = false;
     bool m_completed = false;

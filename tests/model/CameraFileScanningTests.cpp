@@ -1,4 +1,5 @@
 #include "model/CameraFileScanning.h"
+#include "model/CameraPhotoLoad.h"
 #include "support/InProcessCamera.h"
 #include "support/TestSupport.h"
 
@@ -124,6 +125,44 @@ TEST_P(ScanTest, ListingErrorDiscardsEverythingAndStopsTheWalk)
     ASSERT_TRUE(result.error->cameraError);
     EXPECT_EQ(result.error->cameraError->code, int(VKLErrorListingFailed));
     EXPECT_EQ(options->log->requests, (QStringList{"list:root", "list:bad"}));
+}
+
+// A load that walks the camera itself shows each folder's photos before the next folder is listed, so a large
+// card's first photos (and their thumbnails) do not wait for the whole walk; a folder that cannot be listed
+// ends the load with the photos found before it.
+TEST_P(ScanTest, AWalkingLoadShowsEachFolderBeforeTheNextIsListed)
+{
+    for (const bool secondFails : {false, true}) {
+        SCOPED_TRACE(secondFails ? "the second folder cannot be listed" : "both folders listed");
+        camera = std::make_shared<InProcessCamera>();
+        auto dcim = addStorage(QStringLiteral("card"))->addFolder(QStringLiteral("DCIM"));
+        const QDateTime day(QDate(2026, 3, 1), QTime(10, 0));
+        auto first = dcim->addFolder(QStringLiteral("100TEST"));
+        auto second = dcim->addFolder(QStringLiteral("101TEST"));
+        for (int i = 1; i <= 4; ++i)
+            (i <= 2 ? first : second)->addFile(QStringLiteral("IMG_%1.JPG").arg(i), day.addSecs(i))->setLoaded(true);
+        second->setListingError(secondFails);
+
+        const auto load = CameraPhotoLoad::createWalking(camera);
+        size_t shown = 0;
+        std::optional<size_t> shownWhenSecondListed;
+        options->log->onRequest = [&](const QString& request) {
+            if (request == QLatin1String("list:101TEST"))
+                shownWhenSecondListed = shown;
+        };
+        std::optional<bool> completed;
+        QObject::connect(load.get(), &CameraPhotoLoad::photosChanged,
+                         [&](const PhotoGrouping::Update& update) { shown += update.added.size() - update.removed.size(); });
+        QObject::connect(load.get(), &CameraPhotoLoad::completed, [&](bool finished) { completed = finished; });
+        load->start();
+        ASSERT_TRUE(test::runUntil([&] { return completed.has_value(); }));
+        ASSERT_TRUE(shownWhenSecondListed);
+        EXPECT_EQ(*shownWhenSecondListed, 2u);
+        EXPECT_EQ(shown, secondFails ? 2u : 4u);
+        EXPECT_EQ(*completed, !secondFails);
+        EXPECT_EQ(load->photoCount(), shown);
+        options->log->onRequest = nullptr;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(PostedAndSynchronous, ScanTest, ::testing::Bool());

@@ -13,7 +13,7 @@
 namespace vornakel::test {
 
 // Connects to the camera and answers its photos, metadata loaded, by file name.
-inline std::vector<PhotoPtr> photosOf(const std::shared_ptr<SimulatedCamera>& camera)
+inline std::vector<PhotoPtr> photosOf(const std::shared_ptr<VKLCamera>& camera)
 {
     std::optional<std::optional<Error>> connected;
     camera->connectWithClientName(QStringLiteral("test"), [&](std::optional<Error> error, auto) { connected = error; }, {});

@@ -7,6 +7,9 @@
 // the CPU time and the bytes written from the camera being found until the cache has nothing left to fetch, the
 // thumbnails cached and a digest of which ones (the same on every run of the same scroll); BENCH_LIST_CACHED=1
 // lists them.
+// "--ptpip" measures instead, through the PTP/IP backend and the PTP/IP camera on 127.0.0.1 with 2 ms added per
+// reply, the time from "camera found" to the first thumbnail on screen in the grid (and to the connection, the
+// first photo and the last), on the sample camera and on one of 2,000 shots.
 #include "discovery/ui/CameraDiscoveryViewController.h"
 #include "mainwindow/CameraScreens.h"
 #include "mainwindow/MainWindowController.h"
@@ -15,7 +18,9 @@
 #include "mainwindow/grid/ImageGridViewController.h"
 #include "mainwindow/grid/ThumbnailCache.h"
 #include "model/Photo.h"
+#include "platform/camera/ptpip/PtpIpCamera.h"
 #include "platform/camera/simulated/SimulatedCamera.h"
+#include "ptpip-camera/PtpIpResponder.h"
 #include "platform/core/UserDefaults.h"
 #include "samplecamera/SampleCameraGenerator.h"
 #include "support/NoGatewayPolicy.h"
@@ -262,13 +267,155 @@ SimulatedCameraContent largeCard(int files)
     return content;
 }
 
+// Through the PTP/IP backend: the camera folder served on 127.0.0.1 with `latencyMs` added per reply, found at
+// its listed address, connected through the discovery screen, shown in the photo grid (with the window's
+// animation, as the app shows it).
+struct PtpIpFigures {
+    std::optional<qint64> connectedMs, firstPhotoMs, firstThumbnailMs, firstThumbnailShownMs, lastPhotoMs;
+    int operationsAtFirstThumbnail = 0;
+    size_t photos = 0;
+};
+
+// Notes the first paint of the grid after a thumbnail arrived.
+class GridPaintWatch : public QObject {
+public:
+    QWidget* grid = nullptr;
+    bool armed = false;
+    std::optional<qint64> painted;
+    QElapsedTimer* clock = nullptr;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (armed && !painted && grid && event->type() == QEvent::Paint && watched->isWidgetType()
+            && (watched == grid || grid->isAncestorOf(static_cast<QWidget*>(watched))))
+            painted = clock->elapsed();
+        return false;
+    }
+};
+
+PtpIpFigures runPtpIp(const QString& folder, int latencyMs, size_t expectedPhotos, const QString& cacheFolder)
+{
+    Photo::setImageCachesDirectory(cacheFolder);
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath(QStringLiteral("defaults.ini")));
+    test::NoGatewayPolicy wifi;
+    tools::PtpIpResponderOptions options = tools::PtpIpResponderOptions::fromCameraOptions(SimulatedCameraOptions::fromFolder(folder));
+    options.latencyMs = latencyMs;
+    tools::PtpIpResponder responder(folder, options);
+    PtpIpFigures figures;
+    if (!responder.listen())
+        return figures;
+    qputenv("VORNAKEL_CAMERA_ADDRESSES", QStringLiteral("127.0.0.1:%1").arg(responder.port()).toLatin1());
+    PtpIpCameraDiscovery discovery;
+    discovery.setProbeInterval(std::chrono::milliseconds(200));
+
+    CameraDiscoveryEnvironment discoveryEnvironment;
+    discoveryEnvironment.discovery = &discovery;
+    ConnectedCameraEnvironment connected;
+    connected.wifi = &wifi;
+    connected.defaults = &defaults;
+    ImageGridViewController* photoGrid = nullptr;
+    connected.makeBrowser = [&photoGrid](QWidget*) -> std::unique_ptr<PhotoBrowser> {
+        auto made = std::make_unique<ImageGridViewController>();
+        photoGrid = made.get();
+        return made;
+    };
+    CameraScreens screens(std::move(discoveryEnvironment), std::move(connected));
+    MainWindowController window(screens.makeDiscovery(), wifi, defaults, [] {});
+    window.window()->show();
+
+    QElapsedTimer clock;
+    GridPaintWatch paints;
+    paints.clock = &clock;
+    qApp->installEventFilter(&paints);
+    bool found = false;
+    QObject observing;
+    discovery.addDevicesChangedObserver(&observing, [&](const auto& cameras) {
+        if (!found && !cameras.empty()) {
+            found = true;
+            clock.start();
+        }
+    });
+    bool watchingThumbnails = false;
+    QTimer poll;
+    poll.setInterval(1);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* view = qobject_cast<MainViewController*>(window.contentViewController());
+        if (!found || !view)
+            return;
+        if (!figures.connectedMs && view->camera() && view->camera()->connectionState() == 2)
+            figures.connectedMs = clock.elapsed();
+        if (photoGrid && !watchingThumbnails) {
+            watchingThumbnails = true;
+            paints.grid = photoGrid->widget();
+            QObject::connect(&photoGrid->thumbnails(), &ThumbnailCache::thumbnailChanged, &observing, [&](const Photo* photo) {
+                if (!figures.firstThumbnailMs && !photoGrid->thumbnails().thumbnail(photo).isNull()) {
+                    figures.firstThumbnailMs = clock.elapsed();
+                    figures.operationsAtFirstThumbnail = responder.operationCount();
+                    paints.armed = true;
+                }
+            });
+        }
+        const size_t shown = view->imageGrid()->shownPhotos().size();
+        if (!figures.firstPhotoMs && shown > 0)
+            figures.firstPhotoMs = clock.elapsed();
+        if (!figures.lastPhotoMs && view->imageDeliveryHasCompleted() && shown >= expectedPhotos) {
+            figures.lastPhotoMs = clock.elapsed();
+            figures.photos = shown;
+        }
+        if (figures.lastPhotoMs && paints.painted)
+            QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    });
+    poll.start();
+    QTimer::singleShot(120000, qApp, [] { QCoreApplication::exit(1); });
+    discovery.beginSearching();
+    QCoreApplication::exec();
+    qApp->removeEventFilter(&paints);
+    discovery.stopSearching();
+    figures.firstThumbnailShownMs = paints.painted;
+    qunsetenv("VORNAKEL_CAMERA_ADDRESSES");
+    return figures;
+}
+
+void printPtpIp(const char* name, const PtpIpFigures& f)
+{
+    const auto ms = [](const std::optional<qint64>& value) { return value ? QByteArray::number(*value) : QByteArray("-"); };
+    std::printf("%s: after \"camera found\": connected %s ms, first photo in the grid %s ms, first thumbnail "
+                "arrived %s ms (after %d camera operations) and on screen %s ms, last of %zu photos %s ms\n",
+                name, ms(f.connectedMs).constData(), ms(f.firstPhotoMs).constData(), ms(f.firstThumbnailMs).constData(),
+                f.operationsAtFirstThumbnail, ms(f.firstThumbnailShownMs).constData(), f.photos, ms(f.lastPhotoMs).constData());
+}
+
+int benchmarkPtpIp(const QTemporaryDir& dir)
+{
+    constexpr int kLatencyMs = 2;
+    for (const int shots : {120, 2000}) {
+        tools::SampleCameraSpec spec;
+        spec.outputFolder = dir.filePath(QStringLiteral("ptpip-%1").arg(shots));
+        spec.shots = shots;
+        spec.shotsPerFolder = 500;
+        const auto sample = tools::generateSampleCamera(spec);
+        if (!sample.ok()) {
+            std::fprintf(stderr, "sample camera: %s\n", qPrintable(sample.error));
+            return 1;
+        }
+        const QByteArray name = QStringLiteral("PTP/IP, %1 shots, %2 ms per reply").arg(shots).arg(kLatencyMs).toUtf8();
+        printPtpIp(name.constData(), runPtpIp(spec.outputFolder, kLatencyMs, size_t(shots),
+                                              dir.filePath(QStringLiteral("ptpip-cache-%1").arg(shots))));
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("VORNAKEL_SSDP_ADDRESS", "off");
+    qputenv("VORNAKEL_DNSSD", "off");
     QApplication app(argc, argv);
     QTemporaryDir dir;
+    if (QCoreApplication::arguments().contains(QStringLiteral("--ptpip")))
+        return benchmarkPtpIp(dir);
 
     tools::SampleCameraSpec spec;
     spec.outputFolder = dir.filePath(QStringLiteral("sample"));

@@ -390,6 +390,11 @@ TEST(SonyCameraDiscovery, FindsACameraThatAnswersAnSsdpSearch)
     const auto root = test::openStorage(*camera);
     ASSERT_TRUE(root);
     EXPECT_EQ(test::walkFiles(root).size(), 2u);
+
+    // Gone out of range: the connection is lost, and the camera leaves the list once its probe fails.
+    sony.dropConnections();
+    EXPECT_TRUE(runUntil([&] { return camera->connectionState() == 0u; }));
+    EXPECT_TRUE(runUntil([&] { return discovery.cameras().empty(); }));
 }
 
 } // namespace

@@ -1,11 +1,13 @@
 // The PTP/IP backend against a broken or hostile camera, its discovery, and the PTP/IP camera under tools/
 // checked by an independent client (gphoto2).
 #include "CameraTestSupport.h"
+#include "FakeAvahi.h"
 #include "FakeSsdpDevice.h"
 
 #include "platform/camera/ptpip/PtpIpCamera.h"
 #include "platform/core/UserDefaults.h"
 #include "ptpip-camera/PtpIpResponder.h"
+#include "support/PrivateBusDaemon.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -266,6 +268,48 @@ TEST(PtpIpCameraDiscovery, FindsACameraThatAnswersTheSsdpSearchOnceHoweverManyWa
         discovery.stopSearching();
         qunsetenv("VORNAKEL_CAMERA_ADDRESSES");
     }
+}
+
+// A camera that announces "_ptp._tcp" over DNS-SD is found at the address Avahi resolves; found that way, by
+// SSDP and at a listed address all at once, it is still one camera.
+TEST(PtpIpCameraDiscovery, FindsACameraThatAnnouncesPtpOverDnsSd)
+{
+    if (!test::PrivateBusDaemon::isInstalled())
+        GTEST_SKIP() << "dbus-daemon is not installed";
+    test::PrivateBusDaemon daemon;
+    ASSERT_TRUE(daemon.start());
+    tools::PtpIpResponder responder(test::sampleCameraFolder(), tools::PtpIpResponderOptions{});
+    ASSERT_TRUE(responder.listen());
+    test::FakeAvahi avahi(daemon.address());
+    avahi.services = {{QStringLiteral("PTP/IP Test Camera"), QStringLiteral("_ptp._tcp"), QStringLiteral("127.0.0.1"), responder.port()}};
+    ASSERT_TRUE(avahi.start());
+    const QString mtp = QStringLiteral("urn:microsoft-com:service:MtpNullService:1");
+    test::FakeSsdpDevice network([&](const QByteArray&) { return QList<QByteArray>{test::ssdpAnswer(mtp, QStringLiteral("uuid:1::") + mtp)}; });
+    const QDBusConnection bus = QDBusConnection::connectToBus(daemon.address(), QStringLiteral("discovery-client"));
+    for (const bool everyWay : {false, true}) {
+        if (everyWay)
+            qputenv("VORNAKEL_CAMERA_ADDRESSES", QStringLiteral("127.0.0.1:%1").arg(responder.port()).toLatin1());
+        PtpIpCameraDiscovery discovery;
+        discovery.setProbeInterval(100ms);
+        discovery.setDnsSdBus(bus);
+        if (everyWay)
+            discovery.setSsdpSearchAddress(QHostAddress::LocalHost, network.port(), responder.port());
+        QObject receiver;
+        VKLCameraDiscovery::Cameras reported;
+        discovery.addDevicesChangedObserver(&receiver, [&](const auto& cameras) { reported = cameras; });
+        const int resolvesBefore = avahi.resolves;
+        discovery.beginSearching();
+        ASSERT_TRUE(runUntil([&] { return !reported.empty() && avahi.resolves > resolvesBefore; })) << everyWay;
+        if (everyWay) {
+            ASSERT_TRUE(runUntil([&] { return network.requests.size() >= 4; }));
+        }
+        test::runFor(300ms);
+        ASSERT_EQ(reported.size(), 1u) << everyWay;
+        EXPECT_EQ(reported.front()->service().ipv4Address, QStringLiteral("127.0.0.1"));
+        discovery.stopSearching();
+        qunsetenv("VORNAKEL_CAMERA_ADDRESSES");
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("discovery-client"));
 }
 
 TEST(PtpIpCamera, BatteryPercentagesMapToTheFiveLevels)

@@ -2,6 +2,7 @@
 
 #include "platform/camera/CameraAddresses.h"
 #include "platform/camera/StreamDelivery.h"
+#include "platform/camera/dnssd/AvahiServiceBrowser.h"
 #include "platform/camera/ssdp/SsdpSearch.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/exiv2/Exiv2Library.h"
@@ -813,6 +814,16 @@ void PtpIpCameraDiscovery::setSsdpSearchAddress(const QHostAddress& address, qui
     m_ssdpEnabled = true;
 }
 
+void PtpIpCameraDiscovery::setDnsSdBus(const QDBusConnection& bus)
+{
+    delete m_dnsSd;
+    m_dnsSd = new AvahiServiceBrowser(bus, QStringLiteral("_ptp._tcp"), this);
+    connect(m_dnsSd, &AvahiServiceBrowser::serviceResolved, this,
+            [this](const DnsSdService& service) { addFoundAddress(service.address, service.port); });
+    if (m_searching)
+        m_dnsSd->start();
+}
+
 void PtpIpCameraDiscovery::addFoundAddress(const QString& host, quint16 port)
 {
     // Bounded: a network that answers with ever new addresses keeps only the newest.
@@ -844,6 +855,10 @@ PtpIpCameraDiscovery::~PtpIpCameraDiscovery() = default;
 void PtpIpCameraDiscovery::beginSearching()
 {
     m_searching = true;
+    if (!m_dnsSd && qEnvironmentVariable(qPrintable(dnsSdVariable())) != QLatin1String("off"))
+        setDnsSdBus(QDBusConnection::systemBus());
+    if (m_dnsSd)
+        m_dnsSd->start();
     probeAll();
     m_timer->start(m_interval);
 }
@@ -853,6 +868,8 @@ void PtpIpCameraDiscovery::stopSearching()
     m_searching = false;
     m_timer->stop();
     m_ssdp->stop();
+    if (m_dnsSd)
+        m_dnsSd->stop();
 }
 
 void PtpIpCameraDiscovery::probeAll()

@@ -24,6 +24,8 @@
 #include <QHostAddress>
 #include <QPointer>
 
+class QDBusConnection;
+
 #include <chrono>
 #include <map>
 #include <memory>
@@ -31,6 +33,7 @@
 
 namespace vornakel {
 
+class AvahiServiceBrowser;
 class SsdpSearch;
 
 namespace ptpip {
@@ -94,7 +97,8 @@ private:
 
 // Finds PTP/IP cameras: the addresses the user lists without a scheme or as "ptpip://" (CameraAddresses.h),
 // the gateway of each Wi-Fi interface (a camera's own access point), and the cameras that announce a PTP/IP
-// service on the network (SSDP answers for the services in `ssdpSearchTargets()`).
+// service on the network (SSDP answers for the services in `ssdpSearchTargets()`, and DNS-SD's "_ptp._tcp"
+// through Avahi where it runs).
 // An address is a camera while a TCP connection to its port succeeds; one address is one camera, however many
 // ways found it. Main thread.
 class PtpIpCameraDiscovery : public VKLCameraDiscovery {
@@ -120,6 +124,10 @@ public:
     // For tests: the SSDP search goes to this address instead, and the cameras it finds are tried on
     // `cameraPort` instead of PTP/IP's.
     void setSsdpSearchAddress(const QHostAddress& address, quint16 port, quint16 cameraPort);
+    // The variable that turns the DNS-SD browse through Avahi off ("off").
+    static QString dnsSdVariable() { return QStringLiteral("VORNAKEL_DNSSD"); }
+    // For tests: DNS-SD asks the Avahi on this bus instead of the system bus's.
+    void setDnsSdBus(const QDBusConnection& bus);
     // An address a search of the network found (SSDP, DNS-SD); kept for the searches that follow.
     void addFoundAddress(const QString& host, quint16 port);
 
@@ -135,6 +143,7 @@ private:
     std::optional<std::pair<QHostAddress, quint16>> m_ssdpAddress;
     quint16 m_ssdpCameraPort = ptpip::kDefaultPort;
     bool m_ssdpEnabled = true;
+    AvahiServiceBrowser* m_dnsSd = nullptr; // made when the search begins, unless turned off
     Cameras m_reported;
     bool m_searching = false;
     std::chrono::milliseconds m_interval{3000};
