@@ -4,6 +4,7 @@
 #include "discovery/WiFiNetworkAutoLaunching.h"
 #include "lightroom/LrPluginBridge.h"
 #include "platform/camera/olympus/OlympusCamera.h"
+#include "platform/camera/panasonic/PanasonicCamera.h"
 #include "platform/camera/ptpip/PtpIpCamera.h"
 #include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/camera/sony/SonyCameraDiscovery.h"
@@ -30,6 +31,8 @@ CameraBackendRegistry AppComposition::cameraBackends()
     registry.add(OlympusCameraDiscovery::backendName(), [] { return std::make_unique<OlympusCameraDiscovery>(); },
                  [] { return true; });
     registry.add(SonyCameraDiscovery::backendName(), [] { return std::make_unique<SonyCameraDiscovery>(); },
+                 [] { return true; });
+    registry.add(PanasonicCameraDiscovery::backendName(), [] { return std::make_unique<PanasonicCameraDiscovery>(); },
                  [] { return true; });
     // The simulated cameras join the default search only when the environment names camera folders.
     registry.add(SimulatedCameraDiscovery::backendName(), [] { return std::make_unique<SimulatedCameraDiscovery>(); },

@@ -7,6 +7,7 @@
 // folder, and the QR code its maker's cameras show (or none, for a camera found at a listed address).
 #include "discovery/CameraQRDecoding.h"
 #include "olympus-camera/OlympusResponder.h"
+#include "panasonic-camera/PanasonicResponder.h"
 #include "ptpip-camera/PtpIpResponder.h"
 #include "samplecamera/CameraQRCodeImage.h"
 #include "upnp-camera/UpnpResponder.h"
@@ -127,12 +128,34 @@ CameraCode olympusCode()
     return {ssid, password, (QStringLiteral("OIS1,") + scrambled(ssid) + QLatin1Char(',') + scrambled(password)).toUtf8()};
 }
 
+// A LUMIX in its image-app mode: its media server and control page on one port, asking its user for a few seconds
+// before it lets the app in (the app shows its pairing prompt meanwhile).
+TestCamera startPanasonicCamera(const QString& folder)
+{
+    tools::PanasonicCamCgiOptions camCgi;
+    camCgi.accessPromptMs = 2500;
+    auto responder = std::make_unique<tools::PanasonicResponder>(
+        folder, tools::UpnpResponderOptions::fromCameraOptions(SimulatedCameraOptions::fromFolder(folder)), camCgi);
+    if (!responder->listen())
+        return {};
+    const quint16 port = responder->port();
+    return {std::move(responder), port};
+}
+
+// A LUMIX's code ("MDL:<model>\r\nSSID:<network>\r\nPW:<password>\r\n").
+CameraCode panasonicCode()
+{
+    return {QStringLiteral("GH5-5A3C21"), QStringLiteral("lumix pw 7"),
+            QByteArray("MDL:DC-GH5\r\nSSID:GH5-5A3C21\r\nPW:lumix pw 7\r\n")};
+}
+
 const Journey kJourneys[] = {
     {"PtpIpAfterQRJoin", QStringLiteral("ptpip"), startPtpIpCamera, sonyCode()},
     {"PtpIpAtListedAddress", QStringLiteral("ptpip"), startPtpIpCamera, std::nullopt},
     {"OlympusAfterQRJoin", QStringLiteral("olympus"), startOlympusCamera, olympusCode()},
     {"OlympusAtListedAddress", QStringLiteral("olympus"), startOlympusCamera, std::nullopt},
     {"SonyMediaServerAfterQRJoin", QStringLiteral("sony"), startSonyMediaServer, sonyMediaServerCode()},
+    {"PanasonicAfterQRJoin", QStringLiteral("panasonic"), startPanasonicCamera, panasonicCode()},
 };
 
 class CameraJourneyTest : public ::testing::TestWithParam<Journey> {

@@ -2,7 +2,9 @@
 // (minimum and median) with the load average: the walk of a 5,000-file card with 20 ms added per reply
 // (against its bound of 1.1 × requests × latency + 1 s), in short folders and in long ones that take several
 // Browse pages, and the copy throughput of one large file on a link throttled to 10 MB/s and on the
-// unthrottled loopback.
+// unthrottled loopback. With --panasonic the camera is a LUMIX (its access steps first, its state polled).
+#include "panasonic-camera/PanasonicResponder.h"
+#include "platform/camera/panasonic/PanasonicCamera.h"
 #include "platform/camera/upnp/MediaServerCamera.h"
 #include "upnp-camera/UpnpResponder.h"
 
@@ -19,6 +21,7 @@ using namespace vornakel;
 namespace {
 
 constexpr int kRuns = 3;
+bool gPanasonic = false;
 
 bool runUntil(const std::function<bool()>& condition, int timeoutMs)
 {
@@ -39,7 +42,8 @@ QString loadAverage()
 }
 
 struct Rig {
-    std::unique_ptr<tools::UpnpResponder> responder;
+    std::unique_ptr<QObject> server;
+    tools::UpnpResponder* responder = nullptr;
     std::shared_ptr<MediaServerCamera> camera;
     std::shared_ptr<VKLFileSystemFolderItem> root;
 };
@@ -47,11 +51,23 @@ struct Rig {
 Rig connect(SimulatedCameraContent content, tools::UpnpResponderOptions options)
 {
     Rig rig;
-    rig.responder = std::make_unique<tools::UpnpResponder>(std::move(content), options);
+    if (gPanasonic) {
+        auto lumix = std::make_unique<tools::PanasonicResponder>(std::move(content), options, tools::PanasonicCamCgiOptions{});
+        rig.responder = &lumix->mediaServer();
+        rig.server = std::move(lumix);
+    } else {
+        auto mediaServer = std::make_unique<tools::UpnpResponder>(std::move(content), options);
+        rig.responder = mediaServer.get();
+        rig.server = std::move(mediaServer);
+    }
     rig.responder->listen();
-    MediaServerCameraOptions cameraOptions;
-    cameraOptions.descriptionUrl = QUrl(rig.responder->descriptionUrl());
-    rig.camera = MediaServerCamera::create(cameraOptions);
+    if (gPanasonic) {
+        rig.camera = PanasonicCamera::create(PanasonicCamera::optionsFor(QUrl(rig.responder->descriptionUrl())));
+    } else {
+        MediaServerCameraOptions cameraOptions;
+        cameraOptions.descriptionUrl = QUrl(rig.responder->descriptionUrl());
+        rig.camera = MediaServerCamera::create(cameraOptions);
+    }
     bool done = false;
     rig.camera->connectWithClientName(QStringLiteral("Vornakel"), [&](std::optional<Error>, auto) { done = true; }, {});
     runUntil([&] { return done; }, 30000);
@@ -167,6 +183,8 @@ void benchmarkCopy(qint64 throughput, qint64 bytes)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    gPanasonic = QCoreApplication::arguments().contains(QStringLiteral("--panasonic"));
+    std::printf("camera: %s\n", gPanasonic ? "LUMIX (access steps, then the media server)" : "media server");
     std::printf("load average before: %s\n", qPrintable(loadAverage()));
     benchmarkWalk(50, 100);
     benchmarkWalk(5, 1000);

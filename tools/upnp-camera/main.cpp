@@ -2,19 +2,29 @@
 // "send to smartphone" mode serves its card, so that the application can be pointed at it:
 //   vkl-upnp-camera FOLDER --port 64321 --log
 //   VORNAKEL_CAMERA_ADDRESSES=upnp://127.0.0.1:64321 vornakel-transfer
+// With --panasonic it is a LUMIX in its image-app mode instead: the media server with the camera's control page
+// (cam.cgi: access request and prompt, playback mode, state) on the same port:
+//   vkl-upnp-camera FOLDER --panasonic --port 60606 --access-prompt-seconds 3
+//   VORNAKEL_CAMERA_ADDRESSES=panasonic://127.0.0.1:60606 vornakel-transfer
 // The folder's "camera.ini" sets the defaults (latency, throughput, stream faults, name); the options below
 // override them.
+#include "panasonic-camera/PanasonicResponder.h"
 #include "upnp-camera/UpnpResponder.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
+#include <unistd.h>
 
 using vornakel::tools::UpnpResponder;
 using vornakel::tools::UpnpResponderOptions;
+using vornakel::tools::PanasonicCamCgiOptions;
+using vornakel::tools::PanasonicResponder;
 
 int main(int argc, char** argv)
 {
@@ -38,8 +48,13 @@ int main(int argc, char** argv)
     const QCommandLineOption dropAfterSeconds(QStringLiteral("drop-after-seconds"), QStringLiteral("Reset every connection and refuse new ones this long after start."), QStringLiteral("seconds"));
     const QCommandLineOption name(QStringLiteral("name"), QStringLiteral("The camera's friendly name."), QStringLiteral("name"));
     const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("Log every request."));
+    const QCommandLineOption panasonic(QStringLiteral("panasonic"), QStringLiteral("Be a LUMIX: its media server and its control page (cam.cgi)."));
+    const QCommandLineOption accessPrompt(QStringLiteral("access-prompt-seconds"), QStringLiteral("LUMIX: ask the user this long before letting a new client in."), QStringLiteral("seconds"));
+    const QCommandLineOption accessKey(QStringLiteral("access-key"), QStringLiteral("LUMIX: ask until a line is typed: \"y\" lets the client in, anything else refuses."));
+    const QCommandLineOption accessFault(QStringLiteral("access-fault"), QStringLiteral("LUMIX: answer every access request so: refused or busy."), QStringLiteral("fault"));
+    const QCommandLineOption batteryBars(QStringLiteral("battery-bars"), QStringLiteral("LUMIX: battery bars of 5 (-1: none)."), QStringLiteral("bars"));
     parser.addOptions({port, latency, throughput, pageSize, errorAfter, stallAfter, stallMs, shortBy, sizeDelta, faultFiles,
-                       endless, dropAfterSeconds, name, log});
+                       endless, dropAfterSeconds, name, log, panasonic, accessPrompt, accessKey, accessFault, batteryBars});
     parser.process(app);
     if (parser.positionalArguments().size() != 1 || !QFileInfo(parser.positionalArguments().first()).isDir()) {
         std::fprintf(stderr, "Give one camera folder.\n");
@@ -65,7 +80,26 @@ int main(int argc, char** argv)
         options.friendlyName = parser.value(name);
     options.log = parser.isSet(log);
 
-    UpnpResponder responder(folder, options);
+    std::unique_ptr<PanasonicResponder> lumix;
+    std::unique_ptr<UpnpResponder> mediaServer;
+    if (parser.isSet(panasonic)) {
+        PanasonicCamCgiOptions camCgi;
+        camCgi.accessPromptMs = int(parser.value(accessPrompt).toDouble() * 1000);
+        camCgi.accessHeldUntilAnswered = parser.isSet(accessKey);
+        if (parser.isSet(accessFault)) {
+            camCgi.accessFault = parser.value(accessFault) == QLatin1String("busy") ? PanasonicCamCgiOptions::AccessFault::busy
+                                                                                   : PanasonicCamCgiOptions::AccessFault::refused;
+        }
+        if (parser.isSet(batteryBars)) {
+            const int bars = parser.value(batteryBars).toInt();
+            camCgi.batteryBars = bars < 0 ? std::nullopt : std::optional<int>(bars);
+        }
+        camCgi.log = options.log;
+        lumix = std::make_unique<PanasonicResponder>(folder, options, camCgi);
+    } else {
+        mediaServer = std::make_unique<UpnpResponder>(folder, options);
+    }
+    UpnpResponder& responder = lumix ? lumix->mediaServer() : *mediaServer;
     if (!responder.listen(QHostAddress::LocalHost, quint16(parser.value(port).toUInt()))) {
         std::fprintf(stderr, "Cannot listen on 127.0.0.1:%s.\n", qPrintable(parser.value(port)));
         return 1;
@@ -73,6 +107,17 @@ int main(int argc, char** argv)
     std::fprintf(stdout, "Serving %zu files of %s at %s\n", responder.files().size(), qPrintable(folder),
                  qPrintable(responder.descriptionUrl()));
     std::fflush(stdout);
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char line[64] = {};
+        const ssize_t count = ::read(STDIN_FILENO, line, sizeof line - 1);
+        if (count <= 0) {
+            input.setEnabled(false);
+            return;
+        }
+        if (lumix && lumix->camCgi().accessPending())
+            lumix->camCgi().answerAccess(line[0] == 'y' || line[0] == 'Y');
+    });
     if (parser.isSet(dropAfterSeconds))
         QTimer::singleShot(int(parser.value(dropAfterSeconds).toDouble() * 1000), &responder, [&] { responder.dropConnections(); });
     return app.exec();

@@ -1,10 +1,13 @@
 // The same behaviour, checked against every camera backend: the simulated camera, the PTP/IP backend talking to
-// the PTP/IP camera under tools/ over 127.0.0.1, the Olympus backend talking to the Olympus camera there, and
-// the Sony media-server backend talking to the UPnP camera.
+// the PTP/IP camera under tools/ over 127.0.0.1, the Olympus backend talking to the Olympus camera there,
+// the Sony media-server backend talking to the UPnP camera, and the LUMIX backend talking to the UPnP camera with
+// a LUMIX's control page.
 #include "CameraTestSupport.h"
 
 #include "olympus-camera/OlympusResponder.h"
+#include "panasonic-camera/PanasonicResponder.h"
 #include "platform/camera/olympus/OlympusCamera.h"
+#include "platform/camera/panasonic/PanasonicCamera.h"
 #include "platform/camera/ptpip/PtpIpCamera.h"
 #include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/camera/upnp/MediaServerCamera.h"
@@ -181,6 +184,35 @@ public:
 private:
     std::unique_ptr<tools::UpnpResponder> m_responder;
     std::shared_ptr<MediaServerCamera> m_camera;
+};
+
+// A LUMIX in its image-app mode: the access request with the camera's own prompt, then its media server.
+class PanasonicHarness final : public Harness {
+public:
+    explicit PanasonicHarness(const Faults& faults)
+    {
+        tools::UpnpResponderOptions mediaServer;
+        mediaServer.streamErrorAfterBytes = faults.streamErrorAfterBytes;
+        mediaServer.streamStallAfterBytes = faults.streamStallAfterBytes;
+        tools::PanasonicCamCgiOptions camCgi;
+        camCgi.accessPromptMs = faults.pairingPrompt ? faults.pairingMs : 0;
+        if (faults.connectError == VKLErrorPairingRejected)
+            camCgi.accessFault = tools::PanasonicCamCgiOptions::AccessFault::refused;
+        else if (faults.connectError == VKLErrorBusy)
+            camCgi.accessFault = tools::PanasonicCamCgiOptions::AccessFault::busy;
+        m_responder = std::make_unique<tools::PanasonicResponder>(test::sampleCameraFolder(), mediaServer, camCgi);
+        EXPECT_TRUE(m_responder->listen());
+        PanasonicCameraOptions options = PanasonicCamera::optionsFor(QUrl(m_responder->descriptionUrl()));
+        options.mediaServer.pollInterval = std::chrono::milliseconds(200);
+        m_camera = PanasonicCamera::create(options);
+    }
+    std::shared_ptr<VKLCamera> camera() override { return m_camera; }
+    void dropConnection() override { m_responder->mediaServer().dropConnections(); }
+    void setBatteryLevel(int level) override { m_responder->camCgi().setBatteryBars(5 - level); }
+
+private:
+    std::unique_ptr<tools::PanasonicResponder> m_responder;
+    std::shared_ptr<PanasonicCamera> m_camera;
 };
 
 using Factory = std::unique_ptr<Harness> (*)(const Faults&);
@@ -388,6 +420,9 @@ INSTANTIATE_TEST_SUITE_P(Backends, CameraBackendBehaviour,
                                            }},
                                            Backend{"sony", [](const Faults& faults) -> std::unique_ptr<Harness> {
                                                return std::make_unique<SonyHarness>(faults);
+                                           }},
+                                           Backend{"panasonic", [](const Faults& faults) -> std::unique_ptr<Harness> {
+                                               return std::make_unique<PanasonicHarness>(faults);
                                            }}),
                          [](const ::testing::TestParamInfo<Backend>& info) { return std::string(info.param.name); });
 

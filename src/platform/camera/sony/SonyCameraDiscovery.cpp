@@ -1,152 +1,41 @@
 #include "platform/camera/sony/SonyCameraDiscovery.h"
 
-#include "platform/camera/CameraAddresses.h"
-#include "platform/camera/ssdp/SsdpSearch.h"
-#include "platform/camera/upnp/ContentDirectoryClient.h"
 #include "platform/camera/upnp/MediaServerCamera.h"
-
-#include <QNetworkProxy>
-#include <QTimer>
-
-#include <algorithm>
 
 namespace vornakel {
 
-struct SonyCameraDiscovery::Candidate {
-    QString host;
-    quint16 port = kMakersPort;
-    QString path;        // the description's path from an SSDP answer; empty: Sony's usual paths
-    bool listed = false; // the user's entry rather than a gateway
-    std::shared_ptr<MediaServerCamera> camera;
-    bool reachable = false;
-    bool probing = false;
-};
+namespace {
+
+MediaServerMaker sony()
+{
+    MediaServerMaker maker;
+    maker.backendName = SonyCameraDiscovery::backendName();
+    maker.listedScheme = SonyCameraDiscovery::listedScheme();
+    maker.port = SonyCameraDiscovery::kMakersPort;
+    maker.descriptionPaths = SonyCameraDiscovery::descriptionPaths();
+    maker.accepts = [](const upnp::DeviceDescription& description, bool listed) {
+        if (SonyCameraDiscovery::isSonyMediaServer(description))
+            return true;
+        // A listed address may be any media server, but not one another maker's backend takes.
+        return listed && !description.manufacturer.contains(QLatin1String("Panasonic"), Qt::CaseInsensitive);
+    };
+    maker.makeCamera = [](const upnp::FoundMediaServer& found) {
+        MediaServerCameraOptions options;
+        options.descriptionUrl = found.descriptionUrl;
+        options.identifierScheme = SonyCameraDiscovery::backendName();
+        options.displayName = found.description.friendlyName.simplified().left(128);
+        return MediaServerCamera::create(options);
+    };
+    return maker;
+}
+
+} // namespace
 
 bool SonyCameraDiscovery::isSonyMediaServer(const upnp::DeviceDescription& description)
 {
     return description.manufacturer.contains(QLatin1String("Sony"), Qt::CaseInsensitive) && description.contentDirectory();
 }
 
-SonyCameraDiscovery::SonyCameraDiscovery(QObject* parent) : VKLCameraDiscovery(parent)
-{
-    m_network.setProxy(QNetworkProxy::NoProxy);
-    m_timer = new QTimer(this);
-    connect(m_timer, &QTimer::timeout, this, &SonyCameraDiscovery::probeAll);
-    m_ssdp = new SsdpSearch(this);
-    connect(m_ssdp, &SsdpSearch::replyReceived, this, [this](const SsdpReply& reply) {
-        // Only a description on the host that answered: an answer cannot send the probe elsewhere.
-        const QUrl location(reply.location);
-        const QHostAddress host(location.host());
-        if (!m_searching || !reply.alive || location.scheme() != QLatin1String("http") || host.isNull()
-            || !host.isEqual(reply.sender, QHostAddress::ConvertV4MappedToIPv4) || location.port() <= 0)
-            return;
-        candidate(host.toString(), quint16(location.port()), location.path(), false);
-        probeAll();
-    });
-}
-
-SonyCameraDiscovery::Candidate& SonyCameraDiscovery::candidate(const QString& host, quint16 port, const QString& path, bool listed)
-{
-    const auto found = std::find_if(m_candidates.begin(), m_candidates.end(), [&](const auto& each) {
-        return each->host == host && each->port == port;
-    });
-    if (found != m_candidates.end()) {
-        if (!path.isEmpty())
-            (*found)->path = path;
-        return **found;
-    }
-    auto added = std::make_unique<Candidate>();
-    added->host = host;
-    added->port = port;
-    added->path = path;
-    added->listed = listed;
-    m_candidates.push_back(std::move(added));
-    return *m_candidates.back();
-}
-
-void SonyCameraDiscovery::searchWithSsdp()
-{
-    if (m_ssdp->isSearching())
-        return;
-    const QStringList targets{upnp::mediaServerDeviceType()};
-    const auto duration = std::min<std::chrono::milliseconds>(m_interval, std::chrono::seconds(2));
-    if (m_searchPort != 0)
-        m_ssdp->searchAt(m_searchAddress, m_searchPort, targets, duration);
-    else
-        m_ssdp->search(targets, duration);
-}
-
-SonyCameraDiscovery::~SonyCameraDiscovery() = default;
-
-void SonyCameraDiscovery::beginSearching()
-{
-    m_searching = true;
-    probeAll();
-    m_timer->start(m_interval);
-}
-
-void SonyCameraDiscovery::stopSearching()
-{
-    m_searching = false;
-    m_timer->stop();
-    m_ssdp->stop();
-}
-
-void SonyCameraDiscovery::probeAll()
-{
-    if (!m_searching)
-        return;
-    for (const CameraAddress& listed : CameraAddresses::userListedFor(listedScheme(), kMakersPort))
-        candidate(listed.host, listed.port, {}, true).listed = true;
-    const quint16 gatewayPort = CameraAddresses::gatewayPort(backendName(), kMakersPort);
-    for (const QString& gateway : CameraAddresses::wifiGateways())
-        candidate(gateway, gatewayPort, {}, false);
-    searchWithSsdp();
-    for (const auto& candidate : m_candidates) {
-        Candidate* raw = candidate.get();
-        if (raw->probing || (raw->camera && raw->camera->connectionState() != 0))
-            continue; // connected or connecting: certainly there
-        raw->probing = true;
-        const bool listed = raw->listed;
-        upnp::probeMediaServer(
-            &m_network, raw->host, raw->port, raw->path.isEmpty() ? descriptionPaths() : QStringList{raw->path}, m_timeout, this,
-            [listed](const upnp::DeviceDescription& description) {
-                if (isSonyMediaServer(description))
-                    return true;
-                // A listed address may be any media server, but not one another maker's backend takes.
-                return listed && !description.manufacturer.contains(QLatin1String("Panasonic"), Qt::CaseInsensitive);
-            },
-            [this, raw](std::optional<upnp::FoundMediaServer> found) {
-                raw->probing = false;
-                if (found && (!raw->camera || raw->camera->options().descriptionUrl != found->descriptionUrl)) {
-                    MediaServerCameraOptions options;
-                    options.descriptionUrl = found->descriptionUrl;
-                    options.identifierScheme = backendName();
-                    options.displayName = found->description.friendlyName.simplified().left(128);
-                    raw->camera = MediaServerCamera::create(options);
-                }
-                const bool reachable = found.has_value();
-                if (raw->reachable != reachable) {
-                    raw->reachable = reachable;
-                    report();
-                }
-            });
-    }
-}
-
-void SonyCameraDiscovery::report()
-{
-    if (!m_searching)
-        return;
-    Cameras cameras;
-    for (const auto& candidate : m_candidates) {
-        if (candidate->camera && (candidate->reachable || candidate->camera->connectionState() != 0))
-            cameras.push_back(candidate->camera);
-    }
-    if (cameras == m_reported)
-        return;
-    m_reported = cameras;
-    emit devicesChanged(cameras);
-}
+SonyCameraDiscovery::SonyCameraDiscovery(QObject* parent) : MediaServerCameraDiscovery(sony(), parent) {}
 
 } // namespace vornakel

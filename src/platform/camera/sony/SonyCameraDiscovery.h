@@ -10,24 +10,11 @@
 // multicast, an SSDP search for media servers runs with each round too: an answer whose description URL is on
 // the answering host and whose description is a Sony media server is a camera as well. Main thread.
 
-#include "platform/camera/VKLCamera.h"
-#include "platform/camera/upnp/UpnpXml.h"
-
-#include <QHostAddress>
-#include <QNetworkAccessManager>
-#include <QStringList>
-
-#include <chrono>
-#include <memory>
-#include <vector>
-
-class QTimer;
+#include "platform/camera/upnp/MediaServerCameraDiscovery.h"
 
 namespace vornakel {
 
-class SsdpSearch;
-
-class SonyCameraDiscovery : public VKLCameraDiscovery {
+class SonyCameraDiscovery : public MediaServerCameraDiscovery {
     Q_OBJECT
 public:
     static QString backendName() { return QStringLiteral("sony"); }
@@ -39,38 +26,6 @@ public:
     static bool isSonyMediaServer(const upnp::DeviceDescription& description);
 
     explicit SonyCameraDiscovery(QObject* parent = nullptr);
-    ~SonyCameraDiscovery() override;
-
-    void beginSearching() override;
-    void stopSearching() override;
-    Cameras cameras() const override { return m_reported; }
-
-    void setProbeInterval(std::chrono::milliseconds interval) { m_interval = interval; }
-    void setProbeTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
-    // Sends the SSDP search to this address and port instead of the multicast group (a test camera).
-    void setSearchAddress(const QHostAddress& address, quint16 port)
-    {
-        m_searchAddress = address;
-        m_searchPort = port;
-    }
-
-private:
-    struct Candidate;
-    Candidate& candidate(const QString& host, quint16 port, const QString& path, bool listed);
-    void searchWithSsdp();
-    void probeAll();
-    void report();
-
-    QNetworkAccessManager m_network;
-    std::vector<std::unique_ptr<Candidate>> m_candidates;
-    Cameras m_reported;
-    bool m_searching = false;
-    std::chrono::milliseconds m_interval{3000};
-    std::chrono::milliseconds m_timeout{1500};
-    QTimer* m_timer = nullptr;
-    SsdpSearch* m_ssdp = nullptr;
-    QHostAddress m_searchAddress;
-    quint16 m_searchPort = 0;
 };
 
 } // namespace vornakel

@@ -322,7 +322,12 @@ void settleStream(const std::shared_ptr<StreamState>& state)
         state->reply->deleteLater();
     if (!error && !state->pending.isEmpty())
         state->delivery->handOn(std::exchange(state->pending, {}));
-    settle(state->session, error, VKLErrorReadFailed, [delivery = state->delivery](std::optional<Error> error) { delivery->finish(error); });
+    // A body that ended early without an error of the network may be the camera going away (a reset can read as
+    // the end of the body): it is the camera's loss when the camera no longer answers.
+    std::optional<Error> settled = error;
+    if (error && error->code == VKLErrorReadFailed && !state->error && state->expected != 0 && state->received < state->expected)
+        settled = Error(error->domain, VKLErrorConnectionLost, error->message);
+    settle(state->session, settled, VKLErrorReadFailed, [delivery = state->delivery](std::optional<Error> error) { delivery->finish(error); });
 }
 
 void drain(const std::shared_ptr<StreamState>& state)

@@ -1,0 +1,88 @@
+#include "platform/camera/panasonic/PanasonicCamCgiClient.h"
+
+#include "platform/camera/VKLCamera.h"
+#include "platform/camera/panasonic/PanasonicReplies.h"
+#include "platform/core/DispatchQueue.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <memory>
+
+namespace vornakel {
+
+PanasonicCamCgiClient::PanasonicCamCgiClient(QString host, quint16 port, std::chrono::milliseconds timeout, QObject* parent)
+    : QObject(parent), m_host(std::move(host)), m_port(port), m_timeout(timeout)
+{
+    m_network = new QNetworkAccessManager(this);
+    // The camera is on the link itself: a proxy from the environment would never reach it.
+    m_network->setProxy(QNetworkProxy::NoProxy);
+}
+
+PanasonicCamCgiClient::~PanasonicCamCgiClient() { close(); }
+
+void PanasonicCamCgiClient::get(const Query& query, Completion completion)
+{
+    if (m_closed) {
+        DispatchQueue::main()->async([completion] { completion(errorWithVKLErrorCode(VKLErrorConnectionLost), {}); });
+        return;
+    }
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(m_host);
+    url.setPort(m_port);
+    url.setPath(QStringLiteral("/cam.cgi"));
+    QUrlQuery urlQuery;
+    for (const auto& [key, value] : query)
+        urlQuery.addQueryItem(key, QString::fromLatin1(QUrl::toPercentEncoding(value)));
+    url.setQuery(urlQuery);
+    QNetworkRequest request(url);
+    request.setTransferTimeout(int(m_timeout.count()));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    if (!m_session.isEmpty())
+        request.setRawHeader("X-SESSION_ID", m_session.toLatin1());
+    QNetworkReply* reply = m_network->get(request);
+    m_pending[reply] = completion;
+    auto tooLong = std::make_shared<bool>(false);
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply, tooLong](qint64 received, qint64 total) {
+        if (received > panasonic::kMaxReplyBytes || total > panasonic::kMaxReplyBytes) {
+            *tooLong = true;
+            reply->abort();
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, tooLong, completion] {
+        m_pending.erase(reply);
+        reply->deleteLater();
+        if (*tooLong) {
+            completion(errorWithVKLErrorCode(VKLErrorGeneric), {});
+            return;
+        }
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (reply->error() != QNetworkReply::NoError && status == 0) {
+            completion(errorWithVKLErrorCode(VKLErrorConnectionLost), {});
+            return;
+        }
+        if (status != 200) {
+            completion(errorWithVKLErrorCode(VKLErrorGeneric), {});
+            return;
+        }
+        completion(std::nullopt, reply->read(panasonic::kMaxReplyBytes + 1));
+    });
+}
+
+void PanasonicCamCgiClient::close()
+{
+    m_closed = true;
+    // The completions are posted, never run inside the caller's stack (which may be its owner's destructor).
+    for (auto& [reply, completion] : std::exchange(m_pending, {})) {
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+        DispatchQueue::main()->async([completion] { completion(errorWithVKLErrorCode(VKLErrorConnectionLost), {}); });
+    }
+}
+
+} // namespace vornakel
