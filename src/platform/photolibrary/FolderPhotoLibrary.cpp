@@ -47,9 +47,9 @@ ReferencedImportSetting readSetting(const QString& path)
     if (!QFileInfo::exists(path))
         return libraryError(PhotoLibrary::SettingMissing, QStringLiteral("The library has no settings file."));
     auto contents = PropertyList::readFile(path);
-    if (const auto* error = std::get_if<Error>(&contents))
-        return libraryError(PhotoLibrary::SettingUnreadable, error->description());
-    const QVariant& value = std::get<QVariant>(contents);
+    if (!contents)
+        return libraryError(PhotoLibrary::SettingUnreadable, contents.error().description());
+    const QVariant& value = *contents;
     if (value.typeId() != QMetaType::QVariantMap)
         return libraryError(PhotoLibrary::SettingUnreadable, QStringLiteral("The library's settings are not a dictionary."));
     const QVariantMap settings = value.toMap();
@@ -255,10 +255,9 @@ PhotoLibraryResult<ImportedPhoto> recordReferences(const std::vector<QString>& f
     QVariantList entries;
     if (QFileInfo::exists(referencesPath)) {
         auto contents = PropertyList::readFile(referencesPath);
-        const QVariant* value = std::get_if<QVariant>(&contents);
-        if (!value || value->typeId() != QMetaType::QVariantList)
+        if (!contents || contents->typeId() != QMetaType::QVariantList)
             return libraryError(PhotoLibrary::ImportFailed, QStringLiteral("The library's list of referenced files is unreadable."));
-        entries = value->toList();
+        entries = contents->toList();
     }
     if (!QDir().mkpath(QFileInfo(referencesPath).absolutePath()))
         return libraryError(PhotoLibrary::ImportFailed, QStringLiteral("Cannot make the library's own folder."));
@@ -408,11 +407,10 @@ std::optional<Error> FolderPhotoLibrary::setReferencedImportSetting(bool referen
     QVariantMap settings;
     if (QFileInfo::exists(path)) {
         auto contents = PropertyList::readFile(path);
-        const QVariant* value = std::get_if<QVariant>(&contents);
         // Other settings may live in the file; rather than lose them, leave a file we cannot read alone.
-        if (!value || value->typeId() != QMetaType::QVariantMap)
+        if (!contents || contents->typeId() != QMetaType::QVariantMap)
             return libraryError(SettingWriteFailed, QStringLiteral("The library's settings file is unreadable; it was left as it is."));
-        settings = value->toMap();
+        settings = contents->toMap();
     }
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return libraryError(SettingWriteFailed, QStringLiteral("Cannot make the library's own folder."));

@@ -340,8 +340,8 @@ TEST_F(FolderPhotoLibraryTest, ReferencedImportRecordsTheFilesWhereTheyAre)
     EXPECT_TRUE(filesIn(into.location).isEmpty());
 
     auto references = PropertyList::readFile(library->referencesPath());
-    ASSERT_TRUE(std::holds_alternative<QVariant>(references));
-    const QVariantList entries = std::get<QVariant>(references).toList();
+    ASSERT_TRUE(references.hasValue());
+    const QVariantList entries = references->toList();
     ASSERT_EQ(entries.size(), 2);
     EXPECT_EQ(entries[0].toMap().value(QStringLiteral("Files")), (QVariantList{raw, jpeg}));
     EXPECT_EQ(entries[0].toMap().value(QStringLiteral("Album")), QStringLiteral("Imports"));
@@ -356,7 +356,7 @@ TEST_F(FolderPhotoLibraryTest, ReferencedImportRecordsTheFilesWhereTheyAre)
 
 TEST_F(FolderPhotoLibraryTest, ReadingTheSettingTellsFalseFromUnknown)
 {
-    const auto plist = [](const QVariant& value) { return std::get<QByteArray>(PropertyList::toBinary(value)); };
+    const auto plist = [](const QVariant& value) { return PropertyList::toBinary(value).value(); };
     const QString key = FolderPhotoLibrary::referencedImportKey();
     const struct {
         const char* what;
@@ -397,11 +397,11 @@ TEST_F(FolderPhotoLibraryTest, ReadingTheSettingTellsFalseFromUnknown)
 TEST_F(FolderPhotoLibraryTest, WritingTheSettingKeepsTheRestOfTheFile)
 {
     const QString key = FolderPhotoLibrary::referencedImportKey();
-    ASSERT_TRUE(writeFile(library->settingsPath(), std::get<QByteArray>(PropertyList::toBinary(QVariantMap{{QStringLiteral("Other"), 7}}))));
+    ASSERT_TRUE(writeFile(library->settingsPath(), PropertyList::toBinary(QVariantMap{{QStringLiteral("Other"), 7}}).value()));
     ASSERT_EQ(library->setReferencedImportSetting(false), std::nullopt);
     auto contents = PropertyList::readFile(library->settingsPath());
-    ASSERT_TRUE(std::holds_alternative<QVariant>(contents));
-    EXPECT_EQ(std::get<QVariant>(contents).toMap(), (QVariantMap{{QStringLiteral("Other"), qint64(7)}, {key, false}}));
+    ASSERT_TRUE(contents.hasValue());
+    EXPECT_EQ(contents->toMap(), (QVariantMap{{QStringLiteral("Other"), qint64(7)}, {key, false}}));
     EXPECT_TRUE(confirmsOwnCopies(library->referencedImportSetting()));
 
     ASSERT_TRUE(writeFile(library->settingsPath(), "damaged"));
