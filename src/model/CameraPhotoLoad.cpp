@@ -32,9 +32,9 @@ void CameraPhotoLoad::start()
             if (const auto self = weakSelf.lock())
                 self->handleChunk(files);
         },
-        [weakSelf](bool finished) {
+        [weakSelf](const Result<void>& outcome) {
             if (const auto self = weakSelf.lock())
-                self->handleCompletion(finished);
+                self->handleCompletion(outcome.hasValue());
         });
 }
 

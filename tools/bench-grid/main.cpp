@@ -183,7 +183,7 @@ int main(int argc, char** argv)
                 applyTimes.add(applied - grouped);
                 paintTimes.add(elapsed - applied);
             },
-            [&](bool) { done = true; });
+            [&](const Result<void>&) { done = true; });
         waitFor([&] { return done; });
         // The first chunk waits for its paint on purpose; the slowest of the others is the one that counts.
         size_t slowest = 1;
