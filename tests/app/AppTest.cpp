@@ -533,12 +533,16 @@ TEST(AppVersionTest, ApplicationInfoCarriesVersionAndBuild)
 TEST(AppComposition, SharedAccessorsHandOutWhatItBuiltWhileItLives)
 {
     qputenv("VKL_WIFI", "simulated");
-    QString error;
-    EXPECT_FALSE(AppComposition::create(QStringLiteral("no-such-backend"), &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("no-such-backend"))) << error.toStdString();
+    const auto refused = AppComposition::create(QStringLiteral("no-such-backend"));
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error(), Error(AppComposition::errorDomain(), AppComposition::UnknownCameraBackend));
+    EXPECT_TRUE(refused.error().message.contains(QStringLiteral("no-such-backend")))
+        << refused.error().message.toStdString();
 
     qputenv(qPrintable(AppComposition::cameraBackendVariable()), "simulated");
-    auto composition = AppComposition::create(QString(), &error);
+    auto composed = AppComposition::create(QString());
+    ASSERT_TRUE(composed) << composed.error().description().toStdString();
+    std::unique_ptr<AppComposition> composition = std::move(composed).value();
     ASSERT_TRUE(composition);
     EXPECT_EQ(composition->cameraBackendName(), QStringLiteral("simulated"));
     EXPECT_EQ(&VKLCameraDiscovery::sharedInstance(), &composition->cameraDiscovery());
