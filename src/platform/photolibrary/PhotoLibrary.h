@@ -53,8 +53,8 @@ public:
 
     virtual ~PhotoLibrary() = default;
 
-    // The library the program uses: the folder library in the user's Pictures folder unless one was installed
-    // (tests install a fake; nullptr restores the default).
+    // The library the composition point (or a test) installed; asking before one was installed ends the program.
+    // nullptr takes it back.
     static std::shared_ptr<PhotoLibrary> shared();
     static void setShared(std::shared_ptr<PhotoLibrary> library);
 
