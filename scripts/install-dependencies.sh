@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libxcb1-dev qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6opengl6-dev qt6-qpa-plugins
+  libxcb1-dev qt6-base-dev qt6-base-dev-tools qt6-base-private-dev qt6-multimedia-dev libqt6opengl6-dev qt6-qpa-plugins
   libzbar-dev libexiv2-dev libheif-dev libplist-dev libplist-utils libqrencode-dev
   qt6-image-formats-plugins
   libgtest-dev libgmock-dev

@@ -40,7 +40,7 @@ CameraBackendRegistry AppComposition::cameraBackends()
     return registry;
 }
 
-QString AppComposition::chosenCameraBackend(const QString& requested, QString* error)
+Result<QString> AppComposition::chosenCameraBackend(const QString& requested)
 {
     const CameraBackendRegistry registry = cameraBackends();
     QString name = requested.isEmpty() ? qEnvironmentVariable(qPrintable(cameraBackendVariable())) : requested;
@@ -49,20 +49,22 @@ QString AppComposition::chosenCameraBackend(const QString& requested, QString* e
     if (registry.contains(name))
         return name;
     const QStringList names = QStringList{CameraBackendRegistry::defaultName()} + registry.names();
-    if (error) {
-        *error = QStringLiteral("There is no camera backend named \"%1\"; choose one of: %2.")
-                     .arg(name, names.join(QStringLiteral(", ")));
-    }
-    return {};
+    return Error(errorDomain(), UnknownCameraBackend,
+                 QStringLiteral("There is no camera backend named \"%1\"; choose one of: %2.")
+                     .arg(name, names.join(QStringLiteral(", "))));
 }
 
-std::unique_ptr<AppComposition> AppComposition::create(const QString& cameraBackend, QString* error, Run run)
+Result<std::unique_ptr<AppComposition>> AppComposition::create(const QString& cameraBackend, Run run)
 {
-    const QString name = chosenCameraBackend(cameraBackend, error);
-    std::unique_ptr<VKLCameraDiscovery> discovery = name.isEmpty() ? nullptr : cameraBackends().create(name);
-    if (!discovery)
-        return nullptr;
-    return std::unique_ptr<AppComposition>(new AppComposition(name, std::move(discovery), run));
+    Result<QString> name = chosenCameraBackend(cameraBackend);
+    if (!name)
+        return name.error();
+    std::unique_ptr<VKLCameraDiscovery> discovery = cameraBackends().create(*name);
+    if (!discovery) {
+        return Error(errorDomain(), UnknownCameraBackend,
+                     QStringLiteral("The camera backend \"%1\" could not be made.").arg(*name));
+    }
+    return std::unique_ptr<AppComposition>(new AppComposition(std::move(name).value(), std::move(discovery), run));
 }
 
 AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCameraDiscovery> discovery, Run run)

@@ -5,6 +5,8 @@
 #include "mainwindow/CameraScreens.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
 #include "platform/camera/CameraBackendRegistry.h"
+#include "platform/core/Error.h"
+#include "platform/core/Result.h"
 
 #include <QString>
 
@@ -37,16 +39,20 @@ public:
     // The backends this program carries; the first is the default.
     static CameraBackendRegistry cameraBackends();
 
+    static QString errorDomain() { return appIdentifierPrefix() + QStringLiteral(".composition"); }
+    enum ErrorCode { UnknownCameraBackend = 1 };
+
     // The backend to build for the name given on the command line: an empty name takes the environment
-    // variable's, else the default backend. Empty, with the reason in `error`, for a backend not carried.
-    static QString chosenCameraBackend(const QString& requested, QString* error);
+    // variable's, else the default backend. An UnknownCameraBackend error, whose message names the backends
+    // carried, for a backend not carried.
+    [[nodiscard]] static Result<QString> chosenCameraBackend(const QString& requested);
     // How the application was started. A scripted run (the smoke test, the screenshots) leaves the user's login
     // item and Wi-Fi watcher helper alone: the helper outlives the application, and a run that only checks the
     // program must leave nothing behind.
     enum class Run { interactive, scripted };
-    // None, with the reason in `error`, when the chosen backend is not one of `cameraBackends()`.
-    static std::unique_ptr<AppComposition> create(const QString& cameraBackend, QString* error,
-                                                  Run run = Run::interactive);
+    // An UnknownCameraBackend error when the chosen backend is not one of `cameraBackends()`.
+    [[nodiscard]] static Result<std::unique_ptr<AppComposition>> create(const QString& cameraBackend,
+                                                                        Run run = Run::interactive);
     ~AppComposition();
 
     AppComposition(const AppComposition&) = delete;

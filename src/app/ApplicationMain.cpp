@@ -83,10 +83,9 @@ int runApplication(int argc, char** argv, const ApplicationHooks& hooks)
     parser.process(app);
 
     // A backend the program does not carry is refused before anything else happens.
-    QString compositionError;
-    const QString cameraBackendName = AppComposition::chosenCameraBackend(parser.value(cameraBackend), &compositionError);
-    if (cameraBackendName.isEmpty()) {
-        std::fprintf(stderr, "%s\n", qPrintable(compositionError));
+    const Result<QString> cameraBackendName = AppComposition::chosenCameraBackend(parser.value(cameraBackend));
+    if (!cameraBackendName) {
+        std::fprintf(stderr, "%s\n", qPrintable(cameraBackendName.error().message));
         return 2;
     }
 
@@ -101,12 +100,13 @@ int runApplication(int argc, char** argv, const ApplicationHooks& hooks)
         qCWarning(lcApp, "Another instance seems to be running but does not answer; starting anyway.");
     }
 
-    const std::unique_ptr<AppComposition> composition = AppComposition::create(
-        cameraBackendName, &compositionError, hooks.scripted ? AppComposition::Run::scripted : AppComposition::Run::interactive);
-    if (!composition) {
-        std::fprintf(stderr, "%s\n", qPrintable(compositionError));
+    Result<std::unique_ptr<AppComposition>> composed = AppComposition::create(
+        *cameraBackendName, hooks.scripted ? AppComposition::Run::scripted : AppComposition::Run::interactive);
+    if (!composed) {
+        std::fprintf(stderr, "%s\n", qPrintable(composed.error().message));
         return 2;
     }
+    const std::unique_ptr<AppComposition> composition = std::move(composed).value();
 
     AppDelegate delegate(composition->collaborators());
     // The defaults are registered before any window exists.

@@ -251,12 +251,12 @@ std::shared_ptr<void> PhotoVariantCopyOperation::preflight()
     }
     // Missing folders on the way are made with the temporary.
     auto created = StagedFile::create(*destination);
-    if (auto* failure = std::get_if<Error>(&created)) {
-        failUnlessFailed(*failure);
+    if (!created) {
+        failUnlessFailed(created.error());
         cancel();
         return nullptr;
     }
-    m_file = std::move(std::get<std::unique_ptr<StagedFile>>(created));
+    m_file = std::move(created).value();
     return m_file;
 }
 

@@ -98,7 +98,7 @@ std::optional<Error> StagedFile::makeFolders(const QString& folder)
     return std::nullopt;
 }
 
-std::variant<std::unique_ptr<StagedFile>, Error> StagedFile::create(const QString& finalPath)
+Result<std::unique_ptr<StagedFile>> StagedFile::create(const QString& finalPath)
 {
     ignoreFileSizeSignal();
     const QFileInfo info(finalPath);

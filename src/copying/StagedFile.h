@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/Error.h"
+#include "platform/core/Result.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -9,7 +10,6 @@
 #include <chrono>
 #include <memory>
 #include <optional>
-#include <variant>
 
 namespace vornakel {
 
@@ -23,7 +23,7 @@ namespace vornakel {
 class StagedFile {
 public:
     // Creates the missing folders up to the final name's folder and the temporary in it.
-    [[nodiscard]] static std::variant<std::unique_ptr<StagedFile>, Error> create(const QString& finalPath);
+    [[nodiscard]] static Result<std::unique_ptr<StagedFile>> create(const QString& finalPath);
     ~StagedFile();
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;

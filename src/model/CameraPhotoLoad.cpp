@@ -45,9 +45,9 @@ void CameraPhotoLoad::start()
             if (const auto self = weakSelf.lock())
                 self->handleChunk(files);
         },
-        [weakSelf](bool finished) {
+        [weakSelf](const Result<void>& outcome) {
             if (const auto self = weakSelf.lock())
-                self->handleCompletion(finished);
+                self->handleCompletion(outcome.hasValue());
         });
 }
 
@@ -85,9 +85,9 @@ void CameraPhotoLoad::deliverNext()
             if (const auto self = weakSelf.lock())
                 self->handleChunk(files);
         },
-        [weakSelf](bool finished) {
+        [weakSelf](const Result<void>& outcome) {
             if (const auto self = weakSelf.lock())
-                self->handleDeliveryEnded(finished);
+                self->handleDeliveryEnded(outcome.hasValue());
         });
 }
 

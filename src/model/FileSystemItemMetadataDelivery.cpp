@@ -72,7 +72,7 @@ struct FileSystemItemMetadataDelivery::Chain : std::enable_shared_from_this<Chai
         completion = nullptr;
         delivery = nullptr;
         if (done)
-            done(Outcome{error});
+            done(error ? Result<void>(*error) : Result<void>());
     }
 };
 
@@ -96,7 +96,7 @@ void FileSystemItemMetadataDelivery::startLoading(Delivery delivery, Completion 
         if (delivery)
             delivery(m_loadedItems);
         if (completion)
-            completion(Outcome{});
+            completion(Result<void>());
         return;
     }
     if (!m_loadedItems.empty() && delivery)

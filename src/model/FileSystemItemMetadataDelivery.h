@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/camera/VKLCamera.h"
+#include "platform/core/Result.h"
 
 #include <functional>
 #include <memory>
@@ -19,14 +20,8 @@ public:
     using ItemPtr = std::shared_ptr<VKLFileSystemItem>;
     using Items = std::vector<ItemPtr>;
     using Delivery = std::function<void(const Items&)>;
-    // How loading ended: finished, or stopped with the error that says why. It reads as "finished" where
-    // that is all a caller needs.
-    struct Outcome {
-        std::optional<Error> error;
-        bool finished() const { return !error; }
-        operator bool() const { return finished(); }
-    };
-    using Completion = std::function<void(const Outcome& outcome)>;
+    // How loading ended: finished, or stopped with the error that says why.
+    using Completion = std::function<void(const Result<void>& outcome)>;
 
     // Sorts the items into those already loaded and those to load, in input order.
     static std::shared_ptr<FileSystemItemMetadataDelivery> create(const Items& items, int deliveryChunkSize);

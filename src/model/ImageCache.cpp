@@ -24,11 +24,10 @@ bool isLastSeenOutOfDate(const QString& folder, const QDateTime& now)
     const QFileInfo record(folder + QLatin1Char('/') + Photo::cacheMetadataFileName());
     if (record.isSymLink() || !record.isFile())
         return false;
-    const PropertyList::Result<QVariant> contents = PropertyList::readFile(record.filePath());
-    const QVariant* root = std::get_if<QVariant>(&contents);
-    if (!root || root->typeId() != QMetaType::QVariantMap)
+    const Result<QVariant> contents = PropertyList::readFile(record.filePath());
+    if (!contents || contents->typeId() != QMetaType::QVariantMap)
         return false;
-    const QVariant lastSeen = root->toMap().value(Photo::cacheMetadataLastSeenKey());
+    const QVariant lastSeen = contents->toMap().value(Photo::cacheMetadataLastSeenKey());
     if (lastSeen.typeId() != QMetaType::QDateTime || !lastSeen.toDateTime().isValid())
         return false;
     return lastSeen.toDateTime().msecsTo(now) > kMaximumAgeSeconds * 1000;

@@ -403,12 +403,11 @@ void Photo::updateLastSeen(bool onlyIfExists)
     if (onlyIfExists && !isCacheFile(record))
         return;
     const QVariantMap contents{{cacheMetadataLastSeenKey(), now()}};
-    const PropertyList::Result<QByteArray> data = PropertyList::toBinary(contents);
-    const QByteArray* bytes = std::get_if<QByteArray>(&data);
-    if (!bytes || !makeCacheFolder(*directory))
+    const Result<QByteArray> data = PropertyList::toBinary(contents);
+    if (!data || !makeCacheFolder(*directory))
         return;
     // A record that cannot be written only shortens the folder's life; the cache can be rebuilt.
-    [[maybe_unused]] const std::optional<Error> ignored = writeCacheFileAt(record, *bytes);
+    [[maybe_unused]] const std::optional<Error> ignored = writeCacheFileAt(record, *data);
 }
 
 std::shared_ptr<const ImageReference> Photo::thumbnail()

@@ -93,12 +93,12 @@ void PhotoSortingModel::removeUserPreset(const PresetPtr& preset)
 std::optional<Error> PhotoSortingModel::commitUserDefinedPresets(bool force)
 {
     auto data = encodePresets(m_userDefined);
-    if (const Error* error = std::get_if<Error>(&data)) {
+    if (!data) {
         // Leave what is stored untouched rather than replace it with nothing.
-        qCWarning(lcSorting).noquote() << "Could not store the sorting presets:" << error->description();
-        return *error;
+        qCWarning(lcSorting).noquote() << "Could not store the sorting presets:" << data.error().description();
+        return data.error();
     }
-    m_defaults.setValue(userDefinedPresetsUserDefaultsKey(), std::get<QByteArray>(data));
+    m_defaults.setValue(userDefinedPresetsUserDefaultsKey(), *data);
     if (force)
         m_defaults.synchronize();
     return std::nullopt;
@@ -116,7 +116,7 @@ void PhotoSortingModel::applicationWillTerminate()
     std::ignore = commitUserDefinedPresets(true);
 }
 
-PropertyList::Result<QByteArray> PhotoSortingModel::encodePresets(const std::vector<PresetPtr>& presets)
+Result<QByteArray> PhotoSortingModel::encodePresets(const std::vector<PresetPtr>& presets)
 {
     QVariantList root;
     root.reserve(qsizetype(presets.size()));
@@ -125,16 +125,17 @@ PropertyList::Result<QByteArray> PhotoSortingModel::encodePresets(const std::vec
     return KeyedArchive::archive(root);
 }
 
-PropertyList::Result<std::vector<PhotoSortingModel::PresetPtr>> PhotoSortingModel::decodePresets(
+Result<std::vector<PhotoSortingModel::PresetPtr>> PhotoSortingModel::decodePresets(
     const QByteArray& data)
 {
     auto unarchived = KeyedArchive::unarchive(data, isReadableClass);
-    if (const Error* error = std::get_if<Error>(&unarchived)) {
-        if (error->domain == KeyedArchive::errorDomain() && error->code == KeyedArchive::UnknownClass)
-            return Error(errorDomain(), UnknownClass, error->message, error->userInfo);
-        return *error;
+    if (!unarchived) {
+        const Error& error = unarchived.error();
+        if (error.domain == KeyedArchive::errorDomain() && error.code == KeyedArchive::UnknownClass)
+            return Error(errorDomain(), UnknownClass, error.message, error.userInfo);
+        return error;
     }
-    const QVariant& root = std::get<QVariant>(unarchived);
+    const QVariant& root = *unarchived;
     if (root.typeId() != QMetaType::QVariantList)
         return Error(errorDomain(), NotAPresetList, QStringLiteral("The archive does not hold a list of presets"));
 
@@ -167,11 +168,11 @@ void PhotoSortingModel::load()
         if (stored.toByteArray().isEmpty())
             return;
         auto decoded = decodePresets(stored.toByteArray());
-        if (auto* presets = std::get_if<std::vector<PresetPtr>>(&decoded)) {
-            setUserDefined(std::move(*presets));
+        if (decoded) {
+            setUserDefined(std::move(decoded).value());
             return;
         }
-        failure = std::get<Error>(decoded);
+        failure = decoded.error();
     }
 
     // The next commit replaces the stored value; keep the user's presets aside instead of losing them silently.

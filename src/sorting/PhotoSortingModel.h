@@ -58,8 +58,8 @@ public:
 
     // The stored form of a preset list, and back. Decoding fails on data that is not an archive, names classes
     // of another build, or is not an array of presets.
-    [[nodiscard]] static PropertyList::Result<QByteArray> encodePresets(const std::vector<PresetPtr>& presets);
-    [[nodiscard]] static PropertyList::Result<std::vector<PresetPtr>> decodePresets(const QByteArray& data);
+    [[nodiscard]] static Result<QByteArray> encodePresets(const std::vector<PresetPtr>& presets);
+    [[nodiscard]] static Result<std::vector<PresetPtr>> decodePresets(const QByteArray& data);
 
 signals:
     void userDefinedChanged();

@@ -120,7 +120,7 @@ QString tokenPasteboardType()
     return QStringLiteral("TokenType");
 }
 
-PropertyList::Result<QByteArray> tokenPasteboardData(const QVariantList& representedObjects)
+Result<QByteArray> tokenPasteboardData(const QVariantList& representedObjects)
 {
     return KeyedArchive::archive(QVariant(representedObjects));
 }
@@ -128,14 +128,13 @@ PropertyList::Result<QByteArray> tokenPasteboardData(const QVariantList& represe
 std::optional<QVariantList> representedObjectsFromTokenPasteboardData(const QByteArray& data)
 {
     const auto root = KeyedArchive::unarchive(data);
-    const QVariant* value = std::get_if<QVariant>(&root);
-    if (!value || value->typeId() != QMetaType::QVariantList)
+    if (!root || root->typeId() != QMetaType::QVariantList)
         return std::nullopt;
     // Another program may put anything under this type. Whatever is read here ends up in a stored preset, and
     // an object this program cannot archive again would make the whole preset list unreadable at the next
     // launch, so only literals and tokens (rewritten in their canonical form) get through.
     QVariantList objects;
-    for (const QVariant& element : value->toList()) {
+    for (const QVariant& element : root->toList()) {
         if (element.typeId() == QMetaType::QString)
             objects.append(element.toString());
         else if (const auto token = photoSortingToken(element))

@@ -64,7 +64,7 @@ std::optional<QString> displayString(const QVariant& representedObject);
 // The clipboard form of a run of pattern elements: type "TokenType", whose data is a keyed archive of the
 // element array (strings and token objects, in pattern order).
 QString tokenPasteboardType(); // "TokenType"
-[[nodiscard]] PropertyList::Result<QByteArray> tokenPasteboardData(const QVariantList& representedObjects);
+[[nodiscard]] Result<QByteArray> tokenPasteboardData(const QVariantList& representedObjects);
 // The elements read back; none unless the data is an archive whose root is an array. Only strings and valid
 // token objects are kept; anything else another program put there is dropped.
 std::optional<QVariantList> representedObjectsFromTokenPasteboardData(const QByteArray& data);

@@ -13,9 +13,14 @@
 #include "platform/photolibrary/PhotoLibrary.h"
 #include "platform/wifi/WiFiInterface.h"
 #include "sorting/PhotoSortingModel.h"
+#include "platform/services/HelpBook.h"
+#include "platform/services/RunningApplications.h"
+#include "platform/services/SoftwareUpdater.h"
 #include "platform/services/Workspace.h"
 #include "sorting/editor/PhotoSortingMenuBuilder.h"
+#include "support/FakeRunningApplications.h"
 #include "support/RecordingWorkspace.h"
+#include "support/TestComposition.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
@@ -150,6 +155,7 @@ protected:
     RecordingVendor vendor;
     RecordingHelp help;
     RecordingWorkspace workspace;
+    test::FakeRunningApplications applications;
     FixedVersions versions;
     std::unique_ptr<WiFiNetworkAutoLaunching> autoLaunching = WiFiNetworkAutoLaunching::create(
         defaults, [] { return std::shared_ptr<WiFiInterface>(); }, dir.filePath(QStringLiteral("no-helper")));
@@ -157,6 +163,7 @@ protected:
     LrPluginBridge bridge{[this] {
         LrPluginBridge::Options options = LrPluginBridge::standardOptions(defaults);
         options.workspace = &workspace;
+        options.applications = &applications;
         return options;
     }()};
 };
@@ -500,8 +507,8 @@ TEST(AboutTest, AcknowledgementsNameEachLibraryAndLicence)
 TEST(FeedbackDialogTest, SavesReportRevealsItAndLocksTheForm)
 {
     QTemporaryDir dir;
-    RecordingWorkspace workspace;
-    Workspace::setShared(&workspace);
+    test::TestComposition composition;
+    const std::vector<QString>& revealed = composition.workspace.revealed;
     FeedbackDialog dialog(QStringLiteral("1.0.0"), nullptr, dir.filePath(QStringLiteral("Feedback")));
     EXPECT_FALSE(dialog.saveButton()->isEnabled()) << "nothing to send yet";
     dialog.messageEdit()->setPlainText(QStringLiteral("Please add a dark grid."));
@@ -509,12 +516,11 @@ TEST(FeedbackDialogTest, SavesReportRevealsItAndLocksTheForm)
     ASSERT_TRUE(dialog.saveButton()->isEnabled());
 
     dialog.saveButton()->click();
-    Workspace::setShared(nullptr);
 
     const QStringList files = QDir(dir.filePath(QStringLiteral("Feedback"))).entryList(QDir::Files);
     ASSERT_EQ(files.size(), 1);
-    ASSERT_EQ(workspace.revealed.size(), 1u);
-    EXPECT_EQ(QFileInfo(workspace.revealed[0]).fileName(), files[0]);
+    ASSERT_EQ(revealed.size(), 1u);
+    EXPECT_EQ(QFileInfo(revealed[0]).fileName(), files[0]);
     EXPECT_TRUE(dialog.statusLabel()->text().contains(files[0]));
     EXPECT_FALSE(dialog.saveButton()->isEnabled()) << "a report is saved once";
     EXPECT_TRUE(dialog.messageEdit()->isReadOnly());
@@ -533,12 +539,16 @@ TEST(AppVersionTest, ApplicationInfoCarriesVersionAndBuild)
 TEST(AppComposition, SharedAccessorsHandOutWhatItBuiltWhileItLives)
 {
     qputenv("VKL_WIFI", "simulated");
-    QString error;
-    EXPECT_FALSE(AppComposition::create(QStringLiteral("no-such-backend"), &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("no-such-backend"))) << error.toStdString();
+    const auto refused = AppComposition::create(QStringLiteral("no-such-backend"));
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error(), Error(AppComposition::errorDomain(), AppComposition::UnknownCameraBackend));
+    EXPECT_TRUE(refused.error().message.contains(QStringLiteral("no-such-backend")))
+        << refused.error().message.toStdString();
 
     qputenv(qPrintable(AppComposition::cameraBackendVariable()), "simulated");
-    auto composition = AppComposition::create(QString(), &error);
+    auto composed = AppComposition::create(QString());
+    ASSERT_TRUE(composed) << composed.error().description().toStdString();
+    std::unique_ptr<AppComposition> composition = std::move(composed).value();
     ASSERT_TRUE(composition);
     EXPECT_EQ(composition->cameraBackendName(), QStringLiteral("simulated"));
     EXPECT_EQ(&VKLCameraDiscovery::sharedInstance(), &composition->cameraDiscovery());
@@ -562,6 +572,11 @@ TEST(AppCompositionDeathTest, SharedAccessorsFailLoudlyWhenNothingWasInstalled)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(LrPluginBridge::shared(), "LrPluginBridge::shared\\(\\) was asked for before a bridge was installed");
     EXPECT_DEATH(WiFiNetworkAutoLaunching::shared(), "before a policy was installed");
+    EXPECT_DEATH(Workspace::shared(), "before a workspace was installed");
+    EXPECT_DEATH(RunningApplications::shared(), "before a watcher was installed");
+    EXPECT_DEATH(HelpBook::shared(), "before a book was installed");
+    EXPECT_DEATH(SoftwareUpdater::shared(), "before an updater was installed");
+    EXPECT_DEATH(PhotoLibrary::shared(), "before a library was installed");
 }
 
 } // namespace

@@ -158,8 +158,8 @@ TEST(StagedFile, WritesWholeFilesUnderTheFinalNameOnlyAndRemovesLeftovers)
     // A staged file that is dropped takes its temporary with it; the final name never appears.
     {
         auto created = StagedFile::create(fixture.outFile("IMG_0002.JPG"));
-        ASSERT_TRUE(std::holds_alternative<std::unique_ptr<StagedFile>>(created));
-        auto& file = std::get<std::unique_ptr<StagedFile>>(created);
+        ASSERT_TRUE(created.hasValue());
+        auto& file = created.value();
         EXPECT_FALSE(file->write("partial"));
         EXPECT_EQ(CopyFixture::temporaries(fixture.entries()).size(), 1);
     }
@@ -167,8 +167,8 @@ TEST(StagedFile, WritesWholeFilesUnderTheFinalNameOnlyAndRemovesLeftovers)
 
     // A file larger than a few write-behind windows arrives whole.
     auto created = StagedFile::create(fixture.outFile("BIG.ARW"));
-    ASSERT_TRUE(std::holds_alternative<std::unique_ptr<StagedFile>>(created));
-    auto& big = std::get<std::unique_ptr<StagedFile>>(created);
+    ASSERT_TRUE(created.hasValue());
+    auto& big = created.value();
     const QByteArray content = CopyFixture::pattern(13 * 1024 * 1024 + 17);
     for (qsizetype offset = 0; offset < content.size(); offset += 1024 * 1024)
         ASSERT_FALSE(big->write(content.mid(offset, 1024 * 1024)));

@@ -4,7 +4,7 @@
 #include "PhotoFeed.h"
 
 #include "mainwindow/CameraBatteryStatusView.h"
-#include "mainwindow/grid/BackgroundWork.h"
+#include "support/BackgroundWorkCounter.h"
 #include "mainwindow/grid/ImageGridView.h"
 #include "mainwindow/grid/ImageGridViewController.h"
 #include "mainwindow/preview/ImagePreviewTransitioning.h"
@@ -81,6 +81,7 @@ class BrowsingScreenshotTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        test::backgroundWork(); // counts the work this test posts
         ImageGridOptions options;
         options.calendar.clock = [] { return at(2026, 4, 10, 15, 0); };
         options.calendar.timeZone = QTimeZone::utc();
@@ -120,7 +121,7 @@ protected:
     }
 
     // Decoding still under way must not outlive the test's folders (or the process).
-    void TearDown() override { EXPECT_TRUE(runUntil([] { return BackgroundWork::running() == 0; })); }
+    void TearDown() override { EXPECT_TRUE(runUntil([] { return test::backgroundWork().running() == 0; })); }
 
     test::PhotoFeed feed;
     std::unique_ptr<ImageGridViewController> grid;

@@ -7,7 +7,7 @@
 #include "mainwindow/MainViewController.h"
 #include "mainwindow/MainWindowController.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
-#include "mainwindow/grid/BackgroundWork.h"
+#include "support/BackgroundWorkCounter.h"
 #include "mainwindow/grid/ImageGridViewController.h"
 #include "mainwindow/grid/ThumbnailCache.h"
 #include "model/CameraPhotoLoad.h"
@@ -34,6 +34,7 @@ using test::NoGatewayPolicy;
 
 TEST(GridInConnectedViewTest, ShowsEveryShotUprightWithItsThumbnail)
 {
+    test::backgroundWork(); // counts the work this test posts
     QTemporaryDir dir;
     const test::ScopedImageCache cache(dir.filePath(QStringLiteral("cache")));
     tools::SampleCameraSpec spec;
@@ -105,7 +106,7 @@ TEST(GridInConnectedViewTest, ShowsEveryShotUprightWithItsThumbnail)
     QDir().mkpath(QStringLiteral(VKL_SCREENSHOT_DIR));
     EXPECT_TRUE(window.window()->grab().toImage().save(QStringLiteral(VKL_SCREENSHOT_DIR "/connected-view-grid.png")));
 
-    EXPECT_TRUE(runUntil([] { return BackgroundWork::running() == 0; }));
+    EXPECT_TRUE(runUntil([] { return test::backgroundWork().running() == 0; }));
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "PhotoFeed.h"
 
 #include "mainwindow/grid/ImageGridItem.h"
-#include "mainwindow/grid/BackgroundWork.h"
+#include "support/BackgroundWorkCounter.h"
 #include "mainwindow/grid/ImageGridView.h"
 #include "mainwindow/grid/ImageGridViewController.h"
 #include "mainwindow/grid/ThumbnailCache.h"
@@ -87,6 +87,7 @@ class ImageGridTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        test::backgroundWork(); // counts the work this test posts
         ImageGridOptions options;
         options.calendar.clock = [] { return at(2026, 4, 10, 12, 0); };
         options.calendar.timeZone = QTimeZone::utc();
@@ -103,7 +104,7 @@ protected:
         grid->widget()->show();
     }
     // Decoding still under way must not outlive the test's folders (or the process).
-    void TearDown() override { EXPECT_TRUE(runUntil([] { return BackgroundWork::running() == 0; })); }
+    void TearDown() override { EXPECT_TRUE(runUntil([] { return test::backgroundWork().running() == 0; })); }
     virtual void customise(ImageGridOptions&) {}
 
     std::shared_ptr<HeldFile> addHeld(const QString& name, QDateTime date)
@@ -235,7 +236,7 @@ TEST_F(ImageGridTest, LateThumbnailLandsInThePhotosCurrentCell)
     EXPECT_FALSE(onMainThread.empty());
     for (bool main : onMainThread)
         EXPECT_TRUE(main);
-    EXPECT_EQ(ThumbnailCache::mainThreadDecodes(), 0);
+    EXPECT_EQ(test::backgroundWork().mainThreadDecodes(), 0);
     EXPECT_EQ(first[0]->requests(), 1);
     for (const auto& file : first)
         file->drop();
@@ -314,7 +315,7 @@ TEST_F(ImageGridTest, OnlyTheSettledScreenAndTheOneBelowAreFetchedInGridOrder)
     view().viewport()->repaint();
     // Every cell's look at the disk cache has come back; what waits for the camera waits for the screen to settle.
     ASSERT_TRUE(runUntil([&] {
-        return BackgroundWork::running() == 0
+        return test::backgroundWork().running() == 0
                && grid->thumbnails().requestsAwaitingCamera() == grid->thumbnails().requestsInFlight();
     }));
     const auto thumbnailRequests = [&] {

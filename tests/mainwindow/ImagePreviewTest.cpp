@@ -1,6 +1,6 @@
 #include "PhotoFeed.h"
 
-#include "mainwindow/grid/BackgroundWork.h"
+#include "support/BackgroundWorkCounter.h"
 #include "mainwindow/grid/ImageGridView.h"
 #include "mainwindow/grid/ImageGridViewController.h"
 #include "mainwindow/preview/ImagePreviewTransitioning.h"
@@ -120,6 +120,7 @@ class ImagePreviewTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        test::backgroundWork(); // counts the work this test posts
         ImageGridOptions options;
         options.calendar.clock = [] { return at(2026, 4, 10, 12, 0); };
         options.calendar.timeZone = QTimeZone::utc();
@@ -131,7 +132,7 @@ protected:
     }
 
     // Decoding still under way must not outlive the test's folders (or the process).
-    void TearDown() override { EXPECT_TRUE(runUntil([] { return BackgroundWork::running() == 0; })); }
+    void TearDown() override { EXPECT_TRUE(runUntil([] { return test::backgroundWork().running() == 0; })); }
     PhotoPtr deliverOne(const std::shared_ptr<InProcessFile>& file)
     {
         feed.deliver(*grid, {file});

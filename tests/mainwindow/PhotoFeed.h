@@ -93,7 +93,7 @@ public:
                 const PhotoGrouping::Update update = m_grouping.add(chunk);
                 apply(update);
             },
-            [&done](bool) { done = true; });
+            [&done](const Result<void>&) { done = true; });
         ASSERT_TRUE(runUntil([&] { return done; }));
     }
     void deliver(PhotoBrowser& browser, std::vector<std::shared_ptr<InProcessFile>> order = {})

@@ -66,10 +66,10 @@ protected:
     std::shared_ptr<LoadRun> start(const std::shared_ptr<FileSystemItemMetadataDelivery>& delivery)
     {
         auto run = std::make_shared<LoadRun>();
-        delivery->startLoading(recorder(run), [run](const FileSystemItemMetadataDelivery::Outcome& outcome) {
-            run->completion = outcome.finished();
-            if (outcome.error)
-                run->errorCode = outcome.error->code;
+        delivery->startLoading(recorder(run), [run](const Result<void>& outcome) {
+            run->completion = outcome.hasValue();
+            if (!outcome)
+                run->errorCode = outcome.error().code;
             ++run->completions;
         });
         return run;
@@ -161,9 +161,9 @@ TEST_P(MetadataDeliveryTest, OwnerLettingGoInsideADeliveryStopsBeforeTheNextRequ
             ++deliveries;
             delivery.reset();
         },
-        [&](const FileSystemItemMetadataDelivery::Outcome& outcome) {
-            result = outcome;
-            error = outcome.error;
+        [&](const Result<void>& outcome) {
+            result = outcome.hasValue();
+            error = outcome.failure();
         });
     ASSERT_TRUE(test::runUntil([&] { return result.has_value(); }));
     EXPECT_FALSE(*result);
@@ -187,7 +187,7 @@ TEST(MetadataDeliveryChain, CancelWhileItem15InFlightDropsTheUnfinishedChunk)
     std::vector<int> sizes;
     std::optional<bool> result;
     delivery->startLoading([&](const Items& chunk) { sizes.push_back(int(chunk.size())); },
-                           [&](bool finished) { result = finished; });
+                           [&](const Result<void>& outcome) { result = outcome.hasValue(); });
     ASSERT_TRUE(test::runUntil([&] { return result.has_value(); }));
     EXPECT_FALSE(*result);
     EXPECT_EQ(sizes, std::vector<int>{10});
@@ -202,7 +202,7 @@ TEST(MetadataDeliveryChain, OwnerGoneEndsAfterTheRequestInFlight)
     auto delivery = FileSystemItemMetadataDelivery::create(items, 10);
     int deliveries = 0;
     std::optional<bool> result;
-    delivery->startLoading([&](const Items&) { ++deliveries; }, [&](bool finished) { result = finished; });
+    delivery->startLoading([&](const Items&) { ++deliveries; }, [&](const Result<void>& outcome) { result = outcome.hasValue(); });
     options->log->onRequest = [&](const QString& request) {
         if (request == QLatin1String("meta:f2"))
             delivery.reset();
@@ -221,7 +221,7 @@ TEST(MetadataDeliveryChain, HundredThousandSynchronousAnswersDoNotRecurse)
     auto delivery = FileSystemItemMetadataDelivery::create(items, 10);
     size_t delivered = 0;
     std::optional<bool> result;
-    delivery->startLoading([&](const Items& chunk) { delivered += chunk.size(); }, [&](bool finished) { result = finished; });
+    delivery->startLoading([&](const Items& chunk) { delivered += chunk.size(); }, [&](const Result<void>& outcome) { result = outcome.hasValue(); });
     ASSERT_TRUE(result.has_value());
     EXPECT_TRUE(*result);
     EXPECT_EQ(delivered, 100000u);
@@ -249,7 +249,7 @@ TEST(MetadataDeliveryChain, PairSplitBetweenPreloadedAndLaterChunkGroupsAsOnePho
     auto delivery = FileSystemItemMetadataDelivery::create(items, 2);
     PhotoGrouping grouping;
     std::optional<bool> result;
-    delivery->startLoading([&](const Items& chunk) { grouping.add(chunk); }, [&](bool finished) { result = finished; });
+    delivery->startLoading([&](const Items& chunk) { grouping.add(chunk); }, [&](const Result<void>& outcome) { result = outcome.hasValue(); });
     ASSERT_TRUE(test::runUntil([&] { return result.has_value(); }));
     ASSERT_EQ(grouping.photoCount(), 4u);
     int pairs = 0;

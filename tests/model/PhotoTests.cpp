@@ -167,9 +167,9 @@ protected:
     std::optional<QDateTime> lastSeen(const PhotoPtr& p)
     {
         const auto contents = PropertyList::readFile(*p->cacheDirectory() + "/Metadata.plist");
-        if (!std::holds_alternative<QVariant>(contents))
+        if (!contents.hasValue())
             return std::nullopt;
-        const QVariantMap map = std::get<QVariant>(contents).toMap();
+        const QVariantMap map = contents.value().toMap();
         EXPECT_EQ(map.size(), 1);
         return map.value("LastSeen").toDateTime();
     }

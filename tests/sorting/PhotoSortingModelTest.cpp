@@ -34,7 +34,7 @@ protected:
     QVariantMap stored() const
     {
         auto read = PropertyList::readFile(settingsPath());
-        return std::holds_alternative<QVariant>(read) ? std::get<QVariant>(read).toMap() : QVariantMap();
+        return read.hasValue() ? read.value().toMap() : QVariantMap();
     }
     // Writes a value as an earlier launch left it.
     void store(const QVariant& value)
@@ -45,8 +45,8 @@ protected:
     static QByteArray archived(const QVariant& root)
     {
         auto data = KeyedArchive::archive(root);
-        EXPECT_TRUE(std::holds_alternative<QByteArray>(data));
-        return std::holds_alternative<QByteArray>(data) ? std::get<QByteArray>(data) : QByteArray();
+        EXPECT_TRUE(data.hasValue());
+        return data.hasValue() ? data.value() : QByteArray();
     }
 
     QTemporaryDir m_dir;
@@ -90,8 +90,8 @@ TEST_F(PhotoSortingModelTest, CreatingAndRemovingNotifyOnceAndStoreTheWholeList)
     EXPECT_EQ(changed, 2);
     EXPECT_EQ(model->userDefined(), (std::vector<PresetPtr>{first, second}));
     auto stored = PhotoSortingModel::decodePresets(defaults->dataForKey(kKey));
-    ASSERT_TRUE(std::holds_alternative<std::vector<PresetPtr>>(stored));
-    EXPECT_EQ(std::get<std::vector<PresetPtr>>(stored).size(), 2u);
+    ASSERT_TRUE(stored.hasValue());
+    EXPECT_EQ(stored.value().size(), 2u);
 
     // A built-in preset, or a preset the store does not hold, is not removed and nothing is written.
     defaults->removeObject(kKey);
@@ -106,8 +106,8 @@ TEST_F(PhotoSortingModelTest, CreatingAndRemovingNotifyOnceAndStoreTheWholeList)
     EXPECT_TRUE(model->userDefined().empty());
     // Removing the last preset stores an empty list rather than removing the key.
     stored = PhotoSortingModel::decodePresets(defaults->dataForKey(kKey));
-    ASSERT_TRUE(std::holds_alternative<std::vector<PresetPtr>>(stored));
-    EXPECT_TRUE(std::get<std::vector<PresetPtr>>(stored).empty());
+    ASSERT_TRUE(stored.hasValue());
+    EXPECT_TRUE(stored.value().empty());
 }
 
 TEST_F(PhotoSortingModelTest, AStoreReopenedFromDiskHasEqualPresets)
@@ -219,19 +219,19 @@ TEST_F(PhotoSortingModelTest, DeeplySharedArchivesDecodeAndStoreAgainAtOnce)
         QFile file(QStringLiteral(VKL_PRESET_SEEDS_DIR "/%1.archive").arg(QLatin1String(name)));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         auto decoded = PhotoSortingModel::decodePresets(file.readAll());
-        ASSERT_TRUE((std::holds_alternative<std::vector<PresetPtr>>(decoded)));
-        const auto& presets = std::get<std::vector<PresetPtr>>(decoded);
+        ASSERT_TRUE(decoded.hasValue());
+        const auto& presets = decoded.value();
         ASSERT_EQ(presets.size(), 1u);
         EXPECT_EQ(presets[0]->name(), QStringLiteral("Shared"));
         EXPECT_FALSE(presets[0]->presetId().isEmpty());
 
         auto encoded = PhotoSortingModel::encodePresets(presets);
-        ASSERT_TRUE(std::holds_alternative<QByteArray>(encoded));
+        ASSERT_TRUE(encoded.hasValue());
         // Stored again, the archive stays as small as it came.
-        EXPECT_LT(std::get<QByteArray>(encoded).size(), 4 * file.size());
-        auto again = PhotoSortingModel::decodePresets(std::get<QByteArray>(encoded));
-        ASSERT_TRUE((std::holds_alternative<std::vector<PresetPtr>>(again)));
-        EXPECT_EQ(std::get<std::vector<PresetPtr>>(again)[0]->presetId(), presets[0]->presetId());
+        EXPECT_LT(encoded.value().size(), 4 * file.size());
+        auto again = PhotoSortingModel::decodePresets(encoded.value());
+        ASSERT_TRUE(again.hasValue());
+        EXPECT_EQ(again.value()[0]->presetId(), presets[0]->presetId());
     }
 }
 

@@ -43,7 +43,7 @@ public:
 
     void findOrMakeAlbum(const QString& name, AlbumCompletion completion) override
     {
-        PhotoLibraryResult<PhotoAlbum> result = Error(errorDomain(), InvalidName);
+        Result<PhotoAlbum> result = Error(errorDomain(), InvalidName);
         {
             std::lock_guard lock(mutex);
             albumRequests.push_back(name);
@@ -82,7 +82,7 @@ public:
 
     void fetchAlbums(AlbumListCompletion completion) override
     {
-        PhotoLibraryResult<std::vector<PhotoAlbum>> result = std::vector<PhotoAlbum>{};
+        Result<std::vector<PhotoAlbum>> result = std::vector<PhotoAlbum>{};
         {
             std::lock_guard lock(mutex);
             if (albumError)
@@ -95,14 +95,14 @@ public:
 
     void importPhoto(const std::vector<QString>& files, const std::optional<PhotoAlbum>& album, ImportCompletion completion) override
     {
-        PhotoLibraryResult<ImportedPhoto> result = ImportedPhoto{};
+        Result<ImportedPhoto> result = ImportedPhoto{};
         {
             std::lock_guard lock(mutex);
             importRequests.push_back(Import{files, album});
             if (importError) {
                 result = *importError;
             } else {
-                const bool referenced = std::holds_alternative<bool>(setting) && std::get<bool>(setting);
+                const bool referenced = setting.valueOr(false);
                 ImportedPhoto imported{files, !referenced};
                 if (!referenced && album) {
                     for (QString& file : imported.files)

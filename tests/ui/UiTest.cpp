@@ -8,6 +8,7 @@
 #include "ui/NoClickThroughView.h"
 #include "ui/WindowDragging.h"
 
+#include "support/TestComposition.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -207,25 +208,10 @@ TEST(NoClickThroughViewTest, SwallowsPresses)
 
 // ---- Help button ----------------------------------------------------------------------------------------
 
-class RecordingWorkspace : public Workspace {
-public:
-    bool openUrl(const QUrl& url) override
-    {
-        opened.push_back(url);
-        return true;
-    }
-    bool revealFile(const QString&) override { return true; }
-    std::optional<QString> locateApplication(const QString&) const override { return std::nullopt; }
-    std::optional<Error> launchApplication(const QString&, const QStringList&) override { return std::nullopt; }
-    std::vector<qint64> runningProcesses(const QString&) const override { return {}; }
-    bool quitApplication(const QString&) override { return false; }
-    std::vector<QUrl> opened;
-};
-
 TEST(HelpAnchorButtonTest, OpensItsAnchorInTheAppHelpBook)
 {
-    RecordingWorkspace workspace;
-    Workspace::setShared(&workspace);
+    test::TestComposition composition;
+    const std::vector<QUrl>& opened = composition.workspace.opened;
     HelpAnchorButton button;
     EXPECT_EQ(HelpAnchorButton::helpBookName(), QStringLiteral("com.vornakel.zediriri-zir.help"));
 
@@ -233,13 +219,12 @@ TEST(HelpAnchorButtonTest, OpensItsAnchorInTheAppHelpBook)
     button.setAnchorName(QStringLiteral("Help_CopyLightroom"));
     button.setup(); // wiring again must not open twice
     button.click();
-    Workspace::setShared(nullptr);
 
-    ASSERT_EQ(workspace.opened.size(), 2u);
-    EXPECT_TRUE(workspace.opened[0].toLocalFile().endsWith(QStringLiteral("/index.html")));
-    EXPECT_TRUE(workspace.opened[0].fragment().isEmpty());
-    EXPECT_TRUE(workspace.opened[1].toLocalFile().endsWith(QStringLiteral("/copy-lightroom.html")));
-    EXPECT_EQ(workspace.opened[1].fragment(), QStringLiteral("Help_CopyLightroom"));
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_TRUE(opened[0].toLocalFile().endsWith(QStringLiteral("/index.html")));
+    EXPECT_TRUE(opened[0].fragment().isEmpty());
+    EXPECT_TRUE(opened[1].toLocalFile().endsWith(QStringLiteral("/copy-lightroom.html")));
+    EXPECT_EQ(opened[1].fragment(), QStringLiteral("Help_CopyLightroom"));
 }
 
 // ---- Drawn lines ----------------------------------------------------------------------------------------

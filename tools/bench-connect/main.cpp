@@ -14,7 +14,7 @@
 #include "mainwindow/CameraScreens.h"
 #include "mainwindow/MainWindowController.h"
 #include "mainwindow/WiFiNetworkPolicy.h"
-#include "mainwindow/grid/BackgroundWork.h"
+#include "support/BackgroundWorkCounter.h"
 #include "mainwindow/grid/ImageGridViewController.h"
 #include "mainwindow/grid/ThumbnailCache.h"
 #include "model/Photo.h"
@@ -210,7 +210,7 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
                 QTimer::singleShot(50, qApp, [] { QCoreApplication::exit(0); });
         }
         if (grid && figures.lastPhotoMs && photoGrid && !figures.cacheQuietMs) {
-            const bool idle = photoGrid->thumbnails().requestsInFlight() == 0 && BackgroundWork::running() == 0;
+            const bool idle = photoGrid->thumbnails().requestsInFlight() == 0 && test::backgroundWork().running() == 0;
             if (!idle)
                 idleSince.reset();
             else if (!idleSince)
@@ -414,6 +414,7 @@ int main(int argc, char** argv)
     qputenv("VORNAKEL_DNSSD", "off");
     QApplication app(argc, argv);
     QTemporaryDir dir;
+    test::backgroundWork(); // counts the grid's worker blocks from here on
     if (QCoreApplication::arguments().contains(QStringLiteral("--ptpip")))
         return benchmarkPtpIp(dir);
 

@@ -12,6 +12,7 @@
 #include "mainwindow/grid/ThumbnailCache.h"
 #include "model/CameraFileScanning.h"
 #include "model/FileSystemItemMetadataDelivery.h"
+#include "support/BackgroundWorkCounter.h"
 #include "support/InProcessCamera.h"
 
 #include <QApplication>
@@ -92,6 +93,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    test::backgroundWork(); // counts the grid's worker blocks from here on
     const int photoCount = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 20000;
     QTemporaryDir cache;
     Photo::setImageCachesDirectory(cache.path());
@@ -183,7 +185,7 @@ int main(int argc, char** argv)
                 applyTimes.add(applied - grouped);
                 paintTimes.add(elapsed - applied);
             },
-            [&](bool) { done = true; });
+            [&](const Result<void>&) { done = true; });
         waitFor([&] { return done; });
         // The first chunk waits for its paint on purpose; the slowest of the others is the one that counts.
         size_t slowest = 1;
@@ -256,7 +258,7 @@ int main(int argc, char** argv)
         grid.view().viewport()->repaint();
         waitFor([&] { return grid.thumbnails().requestsInFlight() == 0; });
     }
-    const int decodesBefore = ThumbnailCache::mainThreadDecodes();
+    const int decodesBefore = test::backgroundWork().mainThreadDecodes();
     Stats frames;
     for (int round = 0; round < 4; ++round)
         for (int value = top; value <= bar->maximum(); value += 40) {
@@ -269,6 +271,6 @@ int main(int argc, char** argv)
     std::printf("scroll frame with cached thumbnails: max %.2f ms, median %.2f ms over %zu frames; decodes on "
                 "the main thread %d   (target <= 16 ms, none)\n",
                 frames.max(), frames.percentile(0.5), frames.samples.size(),
-                ThumbnailCache::mainThreadDecodes() - decodesBefore);
+                test::backgroundWork().mainThreadDecodes() - decodesBefore);
     return 0;
 }

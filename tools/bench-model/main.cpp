@@ -144,8 +144,8 @@ Figures run(int fileCount, int latencyMs)
         delivery = FileSystemItemMetadataDelivery::create(*items, 10);
         toLoad = delivery->itemsToLoad().size();
         delivery->startLoading([&](const CameraFileScanning::Items& chunk) { grouping.add(chunk); },
-                               [&](bool finished) {
-                                   figures.ok = finished;
+                               [&](const Result<void>& outcome) {
+                                   figures.ok = outcome.hasValue();
                                    done = true;
                                });
     });

@@ -112,9 +112,9 @@ void OlympusResponder::build()
     // The card's root holds DCIM; the camera serves DCIM and what is below it.
     std::function<void(const simulated::Entry&, const QString&)> walk = [&](const simulated::Entry& folder, const QString& path) {
         const auto listing = m_content->list(folder, true);
-        if (listing.error)
+        if (!listing)
             return;
-        for (const simulated::Entry& entry : listing.value) {
+        for (const simulated::Entry& entry : *listing) {
             if (path.isEmpty() && (!entry.isFolder || entry.name != QLatin1String("DCIM")))
                 continue;
             const QString childPath = path + QLatin1Char('/') + entry.name;
@@ -349,10 +349,10 @@ void OlympusResponder::answer(Connection* connection, const QByteArray& target)
             return;
         }
         const auto image = resize ? m_content->preview(node->entry) : m_content->thumbnail(node->entry);
-        if (image.error || image.value.isEmpty())
+        if (!image || image->isEmpty())
             respond(connection, 404, "text/plain", {});
         else
-            respond(connection, 200, "image/jpeg", image.value);
+            respond(connection, 200, "image/jpeg", *image);
     } else {
         respond(connection, 404, "text/plain", {});
     }

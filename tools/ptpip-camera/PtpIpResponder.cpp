@@ -150,9 +150,9 @@ void PtpIpResponder::build()
     // Folders first, each followed by what it holds, in the listing's order.
     std::function<void(const simulated::Entry&, uint32_t)> walk = [&](const simulated::Entry& folder, uint32_t parent) {
         const auto listing = m_content->list(folder, true);
-        if (listing.error)
+        if (!listing)
             return;
-        for (const simulated::Entry& entry : listing.value) {
+        for (const simulated::Entry& entry : *listing) {
             Object object;
             object.handle = uint32_t(m_objects.size() + 1);
             object.parent = parent;
@@ -636,11 +636,11 @@ void PtpIpResponder::runOperation(Connection* connection, const OperationRequest
                 return;
             }
             const auto thumbnail = m_content->thumbnail(object->entry);
-            if (thumbnail.error || thumbnail.value.isEmpty()) {
+            if (!thumbnail || thumbnail->isEmpty()) {
                 respond(connection, tx, RespNoThumbnailPresent);
                 return;
             }
-            sendData(connection, tx, thumbnail.value);
+            sendData(connection, tx, *thumbnail);
             respond(connection, tx, RespOK);
             return;
         }

@@ -131,9 +131,9 @@ void UpnpResponder::build()
     m_objects.push_back(root);
     std::function<void(size_t)> walk = [&](size_t folder) {
         const auto listing = m_content->list(m_objects[folder].entry, true);
-        if (listing.error)
+        if (!listing)
             return;
-        for (const simulated::Entry& entry : listing.value) {
+        for (const simulated::Entry& entry : listing.value()) {
             Object object;
             object.id = QString::number(m_objects.size());
             object.parentId = m_objects[folder].id;
@@ -499,10 +499,10 @@ bool UpnpResponder::startResource(Connection* connection, const HttpRequest& req
     const QString& kind = parts[2];
     if (kind == QLatin1String("tn") || kind == QLatin1String("sm")) {
         const auto image = kind == QLatin1String("tn") ? m_content->thumbnail(object->entry) : m_content->preview(object->entry);
-        if (image.error || image.value.isEmpty())
+        if (!image || image.value().isEmpty())
             return false;
-        log(QStringLiteral("GET %1 → 200 (%2 bytes)").arg(request.path).arg(image.value.size()));
-        send(connection, HttpReply{200, "image/jpeg", image.value, {}});
+        log(QStringLiteral("GET %1 → 200 (%2 bytes)").arg(request.path).arg(image.value().size()));
+        send(connection, HttpReply{200, "image/jpeg", image.value(), {}});
         return true;
     }
     if (kind != QLatin1String("orig"))

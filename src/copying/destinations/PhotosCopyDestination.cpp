@@ -112,11 +112,10 @@ void PhotosCopyDestination::refreshReferencedImportSetting()
 
 void PhotosCopyDestination::applySetting(const ReferencedImportSetting& setting)
 {
-    const bool* value = std::get_if<bool>(&setting);
-    if (!value)
+    if (!setting)
         return;
-    const bool changed = *value != m_usesReferencedImport;
-    m_usesReferencedImport = *value;
+    const bool changed = setting.value() != m_usesReferencedImport;
+    m_usesReferencedImport = setting.value();
     applyCopyRule();
     if (changed)
         emit photosUsesReferencedImportChanged(m_usesReferencedImport);
@@ -129,8 +128,8 @@ void PhotosCopyDestination::applyCopyRule()
 }
 
 template <typename T>
-std::function<void(const PhotoLibraryResult<T>&)>
-PhotosCopyDestination::withDeadline(std::function<void(const PhotoLibraryResult<T>&)> done)
+std::function<void(const Result<T>&)>
+PhotosCopyDestination::withDeadline(std::function<void(const Result<T>&)> done)
 {
     auto answered = std::make_shared<bool>(false);
     QTimer::singleShot(m_libraryTimeout, this, [answered, done] {
@@ -138,7 +137,7 @@ PhotosCopyDestination::withDeadline(std::function<void(const PhotoLibraryResult<
             return;
         done(Error(PhotoLibrary::errorDomain(), PhotoLibrary::TimedOut));
     });
-    return [answered, done](const PhotoLibraryResult<T>& result) {
+    return [answered, done](const Result<T>& result) {
         if (std::exchange(*answered, true))
             return;
         done(result);
@@ -273,23 +272,22 @@ void PhotosCopyDestination::performPostCopyOperation(const std::shared_ptr<Photo
         }
         self->m_library->importPhoto(files, self->m_sessionAlbum,
                                      self->withDeadline<ImportedPhoto>([weak, files, names, photoKey, completionHandler](
-                                                                           const PhotoLibraryResult<ImportedPhoto>& result) {
+                                                                           const Result<ImportedPhoto>& result) {
             auto self = std::static_pointer_cast<PhotosCopyDestination>(weak.lock());
-            const ImportedPhoto* imported = std::get_if<ImportedPhoto>(&result);
             if (self) {
-                if (!imported) {
+                if (!result) {
                     self->m_photosNotImported.insert(photoKey);
-                    const Error& error = std::get<Error>(result);
+                    const Error& error = result.error();
                     const QString why = error.message.isEmpty() ? error.description() : error.message;
                     for (const QString& name : names)
                         self->m_problems.push_back(
                             {name, GeneralUI::format(QStringLiteral("PhotosImportFailedReason"), {why})});
-                } else if (imported->libraryOwnsCopies && self->m_sessionLibraryOwnsCopies && self->m_sessionFolderIsOurs) {
+                } else if (result->libraryOwnsCopies && self->m_sessionLibraryOwnsCopies && self->m_sessionFolderIsOurs) {
                     self->m_filesToRemove.insert(self->m_filesToRemove.end(), files.begin(), files.end());
                 }
             }
             if (completionHandler)
-                completionHandler(imported != nullptr);
+                completionHandler(result.hasValue());
         }));
     };
     if (!m_addToAlbum || m_albumLookup == AlbumLookup::answered) {
@@ -303,13 +301,13 @@ void PhotosCopyDestination::performPostCopyOperation(const std::shared_ptr<Photo
         return;
     m_albumLookup = AlbumLookup::pending;
     m_library->findOrMakeAlbum(GeneralUI::text(QStringLiteral("PhotosImportAlbumName")),
-                               withDeadline<PhotoAlbum>([weak](const PhotoLibraryResult<PhotoAlbum>& result) {
+                               withDeadline<PhotoAlbum>([weak](const Result<PhotoAlbum>& result) {
         auto self = std::static_pointer_cast<PhotosCopyDestination>(weak.lock());
         if (!self)
             return;
         // No album (it could not be found or made in time): the photos go into the library without one.
-        if (const PhotoAlbum* album = std::get_if<PhotoAlbum>(&result))
-            self->m_sessionAlbum = *album;
+        if (result)
+            self->m_sessionAlbum = *result;
         self->m_albumLookup = AlbumLookup::answered;
         std::vector<std::function<void()>> waiting;
         waiting.swap(self->m_waitingForAlbum);

@@ -99,7 +99,7 @@ private:
     void cleanUpSessionFolder();
     // The completion, called once: with the library's answer, or with a time-out error when none came in time.
     template <typename T>
-    std::function<void(const PhotoLibraryResult<T>&)> withDeadline(std::function<void(const PhotoLibraryResult<T>&)> done);
+    std::function<void(const Result<T>&)> withDeadline(std::function<void(const Result<T>&)> done);
 
     std::shared_ptr<PhotoLibrary> m_library;
     UserDefaults& m_defaults;

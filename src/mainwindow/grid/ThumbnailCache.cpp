@@ -8,11 +8,6 @@
 #include <limits>
 
 namespace vornakel {
-namespace {
-
-std::atomic<int> g_mainThreadDecodes{0};
-
-} // namespace
 
 struct ThumbnailCache::Request {
     explicit Request(PhotoPtr p) : photo(std::move(p)) {}
@@ -34,8 +29,6 @@ ThumbnailCache::~ThumbnailCache()
     for (auto& [photo, request] : m_inFlight)
         request->wanted = false;
 }
-
-int ThumbnailCache::mainThreadDecodes() { return g_mainThreadDecodes; }
 
 QImage ThumbnailCache::thumbnail(const Photo* photo)
 {
@@ -172,8 +165,7 @@ void ThumbnailCache::decodeOffMainThread(const std::shared_ptr<Request>& request
                 toMain([request](ThumbnailCache& cache) { cache.fetchFromCamera(request); });
             return;
         }
-        if (DispatchQueue::isMainThread())
-            ++g_mainThreadDecodes;
+        BackgroundWork::noteDecoding();
         // Read through the cache, which follows no link put in the file's place.
         const std::optional<QByteArray> data = file->data();
         QImage image = data ? ImageMetadataHelper::decodeUpright(*data, box, request->photo->orientation()) : QImage();

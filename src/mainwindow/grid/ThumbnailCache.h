@@ -67,8 +67,6 @@ public:
     qint64 byteLimit() const { return m_byteLimit; }
     size_t imageCount() const { return m_images.size(); }
     size_t requestsInFlight() const { return m_inFlight.size(); }
-    // How many decodes ran on the main thread: none, by design; the benchmark prints it.
-    static int mainThreadDecodes();
     void setBox(QSize box) { m_box = box; }
 
 signals:

@@ -200,7 +200,7 @@ public:
     Unarchiver(QVariantList objects, const ClassFilter& allowedClass)
         : m_objects(std::move(objects)), m_allowedClass(allowedClass) {}
 
-    PropertyList::Result<QVariant> decode(const QVariant& reference, int depth)
+    Result<QVariant> decode(const QVariant& reference, int depth)
     {
         if (reference.metaType() != QMetaType::fromType<PlistUid>())
             return corrupt(QStringLiteral("Expected an object reference."));
@@ -216,13 +216,13 @@ public:
         m_inProgress.insert(uid);
         auto result = decodeObject(m_objects.at(qsizetype(uid)), depth);
         m_inProgress.remove(uid);
-        if (auto* value = std::get_if<QVariant>(&result))
-            m_decoded.insert(uid, *value);
+        if (result)
+            m_decoded.insert(uid, *result);
         return result;
     }
 
 private:
-    PropertyList::Result<QVariant> decodeObject(const QVariant& stored, int depth)
+    Result<QVariant> decodeObject(const QVariant& stored, int depth)
     {
         switch (stored.typeId()) {
         case QMetaType::QString:
@@ -239,9 +239,9 @@ private:
         }
         const QVariantMap object = stored.toMap();
         auto classes = classChain(object.value(kClassKey));
-        if (auto* error = std::get_if<Error>(&classes))
-            return *error;
-        const QStringList& chain = std::get<QStringList>(classes);
+        if (!classes)
+            return classes.error();
+        const QStringList& chain = *classes;
         const QString& name = chain.first();
         if (m_allowedClass && !m_allowedClass(name))
             return Error(errorDomain(), UnknownClass, QStringLiteral("The archive holds an unknown class: %1").arg(name),
@@ -271,9 +271,9 @@ private:
             const QVariant& field = it.value();
             if (field.metaType() == QMetaType::fromType<PlistUid>()) {
                 auto value = decode(field, depth + 1);
-                if (auto* error = std::get_if<Error>(&value))
-                    return *error;
-                decoded->fields.insert(it.key(), std::get<QVariant>(std::move(value)));
+                if (!value)
+                    return value.error();
+                decoded->fields.insert(it.key(), std::move(value).value());
             } else if (isInlineNumber(field) || field.typeId() == QMetaType::QByteArray) {
                 // Numbers and raw bytes (encodeBytes:length:) are stored in place.
                 decoded->fields.insert(it.key(), field);
@@ -284,7 +284,7 @@ private:
         return QVariant::fromValue(decoded);
     }
 
-    PropertyList::Result<QStringList> classChain(const QVariant& reference)
+    Result<QStringList> classChain(const QVariant& reference)
     {
         if (reference.metaType() != QMetaType::fromType<PlistUid>())
             return corrupt(QStringLiteral("An archived object names no class."));
@@ -311,21 +311,21 @@ private:
         return chain;
     }
 
-    PropertyList::Result<QVariant> decodeList(const QVariant& references, int depth)
+    Result<QVariant> decodeList(const QVariant& references, int depth)
     {
         if (references.typeId() != QMetaType::QVariantList)
             return corrupt(QStringLiteral("An array object has no elements."));
         QVariantList list;
         for (const QVariant& reference : references.toList()) {
             auto element = decode(reference, depth + 1);
-            if (auto* error = std::get_if<Error>(&element))
-                return *error;
-            list.append(std::get<QVariant>(std::move(element)));
+            if (!element)
+                return element.error();
+            list.append(std::move(element).value());
         }
         return QVariant(list);
     }
 
-    PropertyList::Result<QVariant> decodeDictionary(const QVariantMap& object, int depth)
+    Result<QVariant> decodeDictionary(const QVariantMap& object, int depth)
     {
         const QVariant keys = object.value(kKeysField);
         const QVariant values = object.value(kObjectsField);
@@ -337,14 +337,14 @@ private:
         QVariantMap map;
         for (qsizetype i = 0; i < keyList.size(); ++i) {
             auto key = decode(keyList.at(i), depth + 1);
-            if (auto* error = std::get_if<Error>(&key))
-                return *error;
-            if (std::get<QVariant>(key).typeId() != QMetaType::QString)
+            if (!key)
+                return key.error();
+            if (key->typeId() != QMetaType::QString)
                 return corrupt(QStringLiteral("A dictionary key is not a string."));
             auto value = decode(valueList.at(i), depth + 1);
-            if (auto* error = std::get_if<Error>(&value))
-                return *error;
-            map.insert(std::get<QVariant>(key).toString(), std::get<QVariant>(std::move(value)));
+            if (!value)
+                return value.error();
+            map.insert(key->toString(), std::move(value).value());
         }
         return QVariant(map);
     }
@@ -357,24 +357,24 @@ private:
 
 } // namespace
 
-PropertyList::Result<QByteArray> archive(const QVariant& root)
+Result<QByteArray> archive(const QVariant& root)
 {
     Archiver archiver;
     PlistUid rootUid;
     if (auto error = archiver.encode(root, 0, &rootUid))
         return *error;
     auto encoded = PropertyList::toBinary(archiver.archive(rootUid));
-    if (auto* error = std::get_if<Error>(&encoded))
-        return unsupported(error->message);
+    if (!encoded)
+        return unsupported(encoded.error().message);
     return encoded;
 }
 
-PropertyList::Result<QVariant> unarchive(const QByteArray& data, const ClassFilter& allowedClass)
+Result<QVariant> unarchive(const QByteArray& data, const ClassFilter& allowedClass)
 {
     auto parsed = PropertyList::fromData(data);
-    if (auto* error = std::get_if<Error>(&parsed))
-        return Error(errorDomain(), NotAnArchive, error->message);
-    const QVariant& plist = std::get<QVariant>(parsed);
+    if (!parsed)
+        return Error(errorDomain(), NotAnArchive, parsed.error().message);
+    const QVariant& plist = *parsed;
     const QVariantMap archive = plist.toMap();
     if (plist.typeId() != QMetaType::QVariantMap || archive.value(kArchiverKey).toString() != kArchiverName)
         return Error(errorDomain(), NotAnArchive, QStringLiteral("The data is not a keyed archive."));

@@ -35,14 +35,14 @@ using ClassFilter = std::function<bool(const QString& className)>;
 
 // Archives a root value (usually a QVariantList of ArchivedObjectPtr, or one ArchivedObjectPtr). A list, dictionary
 // or object that appears in several places is written once and referenced from each.
-[[nodiscard]] PropertyList::Result<QByteArray> archive(const QVariant& root);
+[[nodiscard]] Result<QByteArray> archive(const QVariant& root);
 // Decodes an archive back into the same value tree: NSString → QString, NSNumber → qint64/double/bool,
 // NSData → QByteArray, NSArray/NSMutableArray → QVariantList, NSDictionary/NSMutableDictionary → QVariantMap,
 // "$null" → invalid QVariant, any other class → ArchivedObjectPtr. Shared references decode to the same
 // object; cycles, dangling UIDs and malformed structures are errors, never crashes. Each archived object is decoded
 // once however often it is referenced, so the work grows with the archive's size, not with its expansion. An object
 // whose class the filter refuses is an UnknownClass error naming the class in userInfo["className"].
-[[nodiscard]] PropertyList::Result<QVariant> unarchive(const QByteArray& data, const ClassFilter& allowedClass = {});
+[[nodiscard]] Result<QVariant> unarchive(const QByteArray& data, const ClassFilter& allowedClass = {});
 
 } // namespace KeyedArchive
 } // namespace vornakel

@@ -321,9 +321,9 @@ Converted toVariant(plist_t node, int depth, bool fromXml)
         list.reserve(size);
         for (uint32_t i = 0; i < size; ++i) {
             Converted element = toVariant(plist_array_get_item(node, i), depth + 1, fromXml);
-            if (auto* error = std::get_if<Error>(&element))
-                return *error;
-            list.append(std::get<QVariant>(std::move(element)));
+            if (!element)
+                return element.error();
+            list.append(std::move(element).value());
         }
         return QVariant(list);
     }
@@ -352,9 +352,9 @@ Converted toVariant(plist_t node, int depth, bool fromXml)
             const QString keyText = QString::fromUtf8(key ? key : "");
             std::free(key);
             Converted element = toVariant(value, depth + 1, fromXml);
-            if (auto* error = std::get_if<Error>(&element))
-                return *error;
-            map.insert(keyText, std::get<QVariant>(std::move(element)));
+            if (!element)
+                return element.error();
+            map.insert(keyText, std::move(element).value());
         }
         return QVariant(map);
     }
@@ -428,9 +428,9 @@ Result<PlistPtr> toNode(const QVariant& value, int depth)
         PlistPtr array(plist_new_array());
         for (const QVariant& element : value.toList()) {
             auto node = toNode(element, depth + 1);
-            if (auto* error = std::get_if<Error>(&node))
-                return *error;
-            plist_array_append_item(array.get(), std::get<PlistPtr>(node).release());
+            if (!node)
+                return node.error();
+            plist_array_append_item(array.get(), node->release());
         }
         return array;
     }
@@ -442,9 +442,9 @@ Result<PlistPtr> toNode(const QVariant& value, int depth)
             if (it.key().contains(QChar(0)))
                 return unsupported(QStringLiteral("Keys with NUL characters cannot be stored."));
             auto node = toNode(it.value(), depth + 1);
-            if (auto* error = std::get_if<Error>(&node))
-                return *error;
-            plist_dict_set_item(dictionary.get(), it.key().toUtf8().constData(), std::get<PlistPtr>(node).release());
+            if (!node)
+                return node.error();
+            plist_dict_set_item(dictionary.get(), it.key().toUtf8().constData(), node->release());
         }
         return dictionary;
     }
@@ -459,11 +459,11 @@ Result<PlistPtr> toNode(const QVariant& value, int depth)
 Result<QByteArray> toBinary(const QVariant& value)
 {
     auto node = toNode(value, 0);
-    if (auto* error = std::get_if<Error>(&node))
-        return *error;
+    if (!node)
+        return node.error();
     char* bytes = nullptr;
     uint32_t length = 0;
-    plist_to_bin(std::get<PlistPtr>(node).get(), &bytes, &length);
+    plist_to_bin(node->get(), &bytes, &length);
     if (!bytes)
         return unsupported(QStringLiteral("The value could not be encoded."));
     QByteArray result(bytes, static_cast<qsizetype>(length));
@@ -508,11 +508,11 @@ Result<QVariant> readFile(const QString& path)
 std::optional<Error> writeBinaryFile(const QVariant& value, const QString& path)
 {
     auto encoded = toBinary(value);
-    if (auto* error = std::get_if<Error>(&encoded))
-        return *error;
+    if (!encoded)
+        return encoded.error();
     // Replaces a link at the path instead of writing to where it points.
     const QFileInfo file(path);
-    if (auto error = ConfinedFile::replace(file.absolutePath(), file.absoluteFilePath(), std::get<QByteArray>(encoded),
+    if (auto error = ConfinedFile::replace(file.absolutePath(), file.absoluteFilePath(), *encoded,
                                            ConfinedFile::Durability::durable))
         return Error(errorDomain(), WriteFailed, QStringLiteral("Cannot write %1: %2").arg(path, error->message),
                      {{QStringLiteral("errno"), error->code}});

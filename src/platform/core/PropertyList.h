@@ -1,13 +1,14 @@
 #pragma once
 
 #include "platform/core/Error.h"
+#include "platform/core/Result.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QMetaType>
 #include <QVariant>
 
-#include <variant>
+#include <optional>
 
 namespace vornakel {
 
@@ -21,9 +22,6 @@ struct PlistUid {
 // QVariantList, QVariantMap (string keys) and PlistUid. Binary form through libplist; dates count seconds from
 // 2001-01-01 00:00:00 UTC as the format does.
 namespace PropertyList {
-
-template <typename T>
-using Result = std::variant<T, Error>;
 
 inline QString errorDomain() { return appIdentifierPrefix() + QStringLiteral(".property-list"); }
 enum ErrorCode { CorruptData = 1, UnsupportedValue = 2, WriteFailed = 3 };

@@ -39,16 +39,16 @@ std::optional<QVariant> storable(const QVariant& value)
         object->fields.insert(kUrlBaseField, QVariant());
         object->fields.insert(kUrlRelativeField, value.toUrl().toString(QUrl::FullyEncoded));
         auto archived = KeyedArchive::archive(QVariant::fromValue(object));
-        if (auto* data = std::get_if<QByteArray>(&archived))
-            return QVariant(*data);
+        if (archived)
+            return QVariant(*archived);
         return std::nullopt;
     }
     auto encoded = PropertyList::toBinary(value);
-    if (std::holds_alternative<Error>(encoded))
+    if (!encoded)
         return std::nullopt;
-    auto decoded = PropertyList::fromData(std::get<QByteArray>(encoded));
-    if (auto* normal = std::get_if<QVariant>(&decoded))
-        return *normal;
+    auto decoded = PropertyList::fromData(*encoded);
+    if (decoded)
+        return *decoded;
     return std::nullopt;
 }
 
@@ -108,16 +108,14 @@ QVariantMap UserDefaults::readStoredValues()
     // Read only as a regular file: a FIFO in its place would block the application for ever.
     int errorNumber = 0;
     const std::optional<QByteArray> contents = readRegularFile(m_filePath, kMaxFileSize, &errorNumber);
-    PropertyList::Result<QVariant> read =
-        contents ? PropertyList::fromData(*contents)
-                 : PropertyList::Result<QVariant>(Error(PropertyList::errorDomain(), PropertyList::CorruptData,
-                                                        unreadableFileReason(errorNumber)));
-    if (auto* root = std::get_if<QVariant>(&read); root && root->typeId() == QMetaType::QVariantMap)
-        return root->toMap();
+    Result<QVariant> read = contents ? PropertyList::fromData(*contents)
+                                     : Result<QVariant>(Error(PropertyList::errorDomain(), PropertyList::CorruptData,
+                                                              unreadableFileReason(errorNumber)));
+    if (read && read->typeId() == QMetaType::QVariantMap)
+        return read->toMap();
 
     // Writing over a file we cannot read would lose whatever the user had; keep it for a person to look at.
-    const QString problem = std::holds_alternative<Error>(read) ? std::get<Error>(read).description()
-                                                                 : QStringLiteral("it does not hold a dictionary");
+    const QString problem = !read ? read.error().description() : QStringLiteral("it does not hold a dictionary");
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
     QString aside = m_filePath + QStringLiteral(".unreadable-") + stamp;
     for (int counter = 2; QFileInfo::exists(aside); ++counter)
@@ -286,10 +284,9 @@ QUrl UserDefaults::urlForKey(const QString& key) const
     if (value.typeId() != QMetaType::QByteArray)
         return {};
     auto unarchived = KeyedArchive::unarchive(value.toByteArray());
-    const auto* root = std::get_if<QVariant>(&unarchived);
-    if (!root || root->metaType() != QMetaType::fromType<ArchivedObjectPtr>())
+    if (!unarchived || unarchived->metaType() != QMetaType::fromType<ArchivedObjectPtr>())
         return {};
-    const ArchivedObjectPtr url = root->value<ArchivedObjectPtr>();
+    const ArchivedObjectPtr url = unarchived->value<ArchivedObjectPtr>();
     if (!url || url->className() != kUrlClass)
         return {};
     const QVariant relative = url->fields.value(kUrlRelativeField);

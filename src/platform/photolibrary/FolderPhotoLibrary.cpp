@@ -47,9 +47,9 @@ ReferencedImportSetting readSetting(const QString& path)
     if (!QFileInfo::exists(path))
         return libraryError(PhotoLibrary::SettingMissing, QStringLiteral("The library has no settings file."));
     auto contents = PropertyList::readFile(path);
-    if (const auto* error = std::get_if<Error>(&contents))
-        return libraryError(PhotoLibrary::SettingUnreadable, error->description());
-    const QVariant& value = std::get<QVariant>(contents);
+    if (!contents)
+        return libraryError(PhotoLibrary::SettingUnreadable, contents.error().description());
+    const QVariant& value = *contents;
     if (value.typeId() != QMetaType::QVariantMap)
         return libraryError(PhotoLibrary::SettingUnreadable, QStringLiteral("The library's settings are not a dictionary."));
     const QVariantMap settings = value.toMap();
@@ -180,7 +180,7 @@ std::optional<std::vector<QString>> freeNames(const QString& folder, const std::
     return result;
 }
 
-PhotoLibraryResult<ImportedPhoto> moveIntoFolder(const std::vector<QString>& files, const QString& folder)
+Result<ImportedPhoto> moveIntoFolder(const std::vector<QString>& files, const QString& folder)
 {
     const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
     std::vector<QString> names;
@@ -242,7 +242,7 @@ PhotoLibraryResult<ImportedPhoto> moveIntoFolder(const std::vector<QString>& fil
     return libraryError(PhotoLibrary::ImportFailed, QStringLiteral("The names in %1 kept changing during the import.").arg(folder));
 }
 
-PhotoLibraryResult<ImportedPhoto> recordReferences(const std::vector<QString>& files, const QString& album, const QString& referencesPath)
+Result<ImportedPhoto> recordReferences(const std::vector<QString>& files, const QString& album, const QString& referencesPath)
 {
     ImportedPhoto imported;
     imported.libraryOwnsCopies = false;
@@ -255,10 +255,9 @@ PhotoLibraryResult<ImportedPhoto> recordReferences(const std::vector<QString>& f
     QVariantList entries;
     if (QFileInfo::exists(referencesPath)) {
         auto contents = PropertyList::readFile(referencesPath);
-        const QVariant* value = std::get_if<QVariant>(&contents);
-        if (!value || value->typeId() != QMetaType::QVariantList)
+        if (!contents || contents->typeId() != QMetaType::QVariantList)
             return libraryError(PhotoLibrary::ImportFailed, QStringLiteral("The library's list of referenced files is unreadable."));
-        entries = value->toList();
+        entries = contents->toList();
     }
     if (!QDir().mkpath(QFileInfo(referencesPath).absolutePath()))
         return libraryError(PhotoLibrary::ImportFailed, QStringLiteral("Cannot make the library's own folder."));
@@ -271,7 +270,7 @@ PhotoLibraryResult<ImportedPhoto> recordReferences(const std::vector<QString>& f
     return imported;
 }
 
-PhotoLibraryResult<ImportedPhoto> importFiles(const QString& root, const std::vector<QString>& files,
+Result<ImportedPhoto> importFiles(const QString& root, const std::vector<QString>& files,
                                               const std::optional<PhotoAlbum>& album)
 {
     if (!isDirectory(root))
@@ -304,7 +303,7 @@ PhotoLibraryResult<ImportedPhoto> importFiles(const QString& root, const std::ve
     // A library whose setting cannot be read imports the way it does by default: it keeps copies.
     const QString libraryFolder = root + u'/' + kLibraryFolder;
     const ReferencedImportSetting setting = readSetting(libraryFolder + u'/' + kSettingsFile);
-    const bool referenced = std::holds_alternative<bool>(setting) && std::get<bool>(setting);
+    const bool referenced = setting.valueOr(false);
     if (sources.empty()) {
         ImportedPhoto nothing;
         nothing.libraryOwnsCopies = !referenced;
@@ -315,7 +314,7 @@ PhotoLibraryResult<ImportedPhoto> importFiles(const QString& root, const std::ve
     return moveIntoFolder(sources, folder);
 }
 
-PhotoLibraryResult<PhotoAlbum> findOrMakeAlbumIn(const QString& root, const QString& requestedName)
+Result<PhotoAlbum> findOrMakeAlbumIn(const QString& root, const QString& requestedName)
 {
     const auto name = PhotoLibrary::sanitizedName(requestedName);
     if (!name)
@@ -331,7 +330,7 @@ PhotoLibraryResult<PhotoAlbum> findOrMakeAlbumIn(const QString& root, const QStr
     return PhotoAlbum{*name, path};
 }
 
-PhotoLibraryResult<std::vector<PhotoAlbum>> albumsIn(const QString& root)
+Result<std::vector<PhotoAlbum>> albumsIn(const QString& root)
 {
     if (!isDirectory(root))
         return libraryError(PhotoLibrary::LibraryMissing, QStringLiteral("The photo library %1 is not there.").arg(root));
@@ -408,11 +407,10 @@ std::optional<Error> FolderPhotoLibrary::setReferencedImportSetting(bool referen
     QVariantMap settings;
     if (QFileInfo::exists(path)) {
         auto contents = PropertyList::readFile(path);
-        const QVariant* value = std::get_if<QVariant>(&contents);
         // Other settings may live in the file; rather than lose them, leave a file we cannot read alone.
-        if (!value || value->typeId() != QMetaType::QVariantMap)
+        if (!contents || contents->typeId() != QMetaType::QVariantMap)
             return libraryError(SettingWriteFailed, QStringLiteral("The library's settings file is unreadable; it was left as it is."));
-        settings = value->toMap();
+        settings = contents->toMap();
     }
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return libraryError(SettingWriteFailed, QStringLiteral("Cannot make the library's own folder."));
@@ -424,19 +422,19 @@ std::optional<Error> FolderPhotoLibrary::setReferencedImportSetting(bool referen
 
 void FolderPhotoLibrary::findOrMakeAlbum(const QString& name, AlbumCompletion completion)
 {
-    submit<PhotoLibraryResult<PhotoAlbum>>([root = root(), name] { return findOrMakeAlbumIn(root, name); },
+    submit<Result<PhotoAlbum>>([root = root(), name] { return findOrMakeAlbumIn(root, name); },
                                            std::move(completion));
 }
 
 void FolderPhotoLibrary::fetchAlbums(AlbumListCompletion completion)
 {
-    submit<PhotoLibraryResult<std::vector<PhotoAlbum>>>([root = root()] { return albumsIn(root); }, std::move(completion));
+    submit<Result<std::vector<PhotoAlbum>>>([root = root()] { return albumsIn(root); }, std::move(completion));
 }
 
 void FolderPhotoLibrary::importPhoto(const std::vector<QString>& files, const std::optional<PhotoAlbum>& album,
                                      ImportCompletion completion)
 {
-    submit<PhotoLibraryResult<ImportedPhoto>>([root = root(), files, album] { return importFiles(root, files, album); },
+    submit<Result<ImportedPhoto>>([root = root(), files, album] { return importFiles(root, files, album); },
                                               std::move(completion));
 }
 

@@ -1,6 +1,5 @@
 #include "platform/photolibrary/PhotoLibrary.h"
 
-#include "platform/photolibrary/FolderPhotoLibrary.h"
 
 #include <mutex>
 
@@ -34,9 +33,9 @@ void stripLeadingDotsAndBlanks(QString& name)
 std::shared_ptr<PhotoLibrary> PhotoLibrary::shared()
 {
     std::lock_guard lock(sharedMutex());
-    auto& library = sharedSlot();
+    const std::shared_ptr<PhotoLibrary>& library = sharedSlot();
     if (!library)
-        library = std::make_shared<FolderPhotoLibrary>();
+        qFatal("PhotoLibrary::shared() was asked for before a library was installed with PhotoLibrary::setShared()");
     return library;
 }
 

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "platform/core/Error.h"
+#include "platform/core/Result.h"
 
 #include <QString>
 
 #include <functional>
 #include <memory>
 #include <optional>
-#include <variant>
 #include <vector>
 
 namespace vornakel {
@@ -32,16 +32,12 @@ struct ImportedPhoto {
 
 // The library's "import by reference" setting as read, or why it could not be read. Missing and unreadable
 // are errors, never false: only a setting that was really read as false says the library keeps its own copies.
-using ReferencedImportSetting = std::variant<bool, Error>;
+using ReferencedImportSetting = Result<bool>;
 
 inline bool confirmsOwnCopies(const ReferencedImportSetting& setting)
 {
-    const bool* value = std::get_if<bool>(&setting);
-    return value && !*value;
+    return setting.hasValue() && !setting.value();
 }
-
-template <typename T>
-using PhotoLibraryResult = std::variant<T, Error>;
 
 // The user's photo library: albums and imports. Album lookup and imports are asynchronous: the work runs one
 // request after another off the calling thread, and the completion runs exactly once on the library's
@@ -50,15 +46,15 @@ using PhotoLibraryResult = std::variant<T, Error>;
 // dropped, so an import that timed out before it started moved nothing; one already under way is finished.
 class PhotoLibrary {
 public:
-    using AlbumCompletion = std::function<void(const PhotoLibraryResult<PhotoAlbum>&)>;
-    using AlbumListCompletion = std::function<void(const PhotoLibraryResult<std::vector<PhotoAlbum>>&)>;
-    using ImportCompletion = std::function<void(const PhotoLibraryResult<ImportedPhoto>&)>;
+    using AlbumCompletion = std::function<void(const Result<PhotoAlbum>&)>;
+    using AlbumListCompletion = std::function<void(const Result<std::vector<PhotoAlbum>>&)>;
+    using ImportCompletion = std::function<void(const Result<ImportedPhoto>&)>;
     using SettingCompletion = std::function<void(const ReferencedImportSetting&)>;
 
     virtual ~PhotoLibrary() = default;
 
-    // The library the program uses: the folder library in the user's Pictures folder unless one was installed
-    // (tests install a fake; nullptr restores the default).
+    // The library the composition point (or a test) installed; asking before one was installed ends the program.
+    // nullptr takes it back.
     static std::shared_ptr<PhotoLibrary> shared();
     static void setShared(std::shared_ptr<PhotoLibrary> library);
 

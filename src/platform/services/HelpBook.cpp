@@ -44,10 +44,9 @@ HelpBook* gInstalledBook = nullptr;
 
 HelpBook& HelpBook::shared()
 {
-    if (gInstalledBook)
-        return *gInstalledBook;
-    static HelpBook book;
-    return book;
+    if (!gInstalledBook)
+        qFatal("HelpBook::shared() was asked for before a book was installed with HelpBook::setShared()");
+    return *gInstalledBook;
 }
 
 void HelpBook::setShared(HelpBook* book) { gInstalledBook = book; }

@@ -20,7 +20,7 @@ public:
     // "<XDG cache>/com.vornakel.zediriri-zir/Help".
     static QString defaultInstallFolder();
 
-    // The book the application's composition point installed; until then one made on first use.
+    // The book the composition point (or a test) installed; asking before one was installed ends the program.
     static HelpBook& shared();
     static void setShared(HelpBook* book);
 

@@ -49,8 +49,10 @@ QStringList processArguments(const QString& procEntry)
 
 RunningApplications& RunningApplications::shared()
 {
-    static SystemRunningApplications system;
-    return gInstalled ? *gInstalled : system;
+    if (!gInstalled)
+        qFatal("RunningApplications::shared() was asked for before a watcher was installed with "
+               "RunningApplications::setShared()");
+    return *gInstalled;
 }
 
 void RunningApplications::setShared(RunningApplications* applications)

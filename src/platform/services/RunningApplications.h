@@ -14,7 +14,8 @@ class RunningApplications {
 public:
     virtual ~RunningApplications() = default;
 
-    // The instances the program uses; tests may install their own (nullptr restores the system one).
+    // The instances the composition point (or a test) installed; asking before one was installed ends the
+    // program. nullptr takes it back.
     static RunningApplications& shared();
     static void setShared(RunningApplications* applications);
 

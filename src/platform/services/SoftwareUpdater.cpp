@@ -10,10 +10,10 @@ SoftwareUpdater* gInstalledUpdater = nullptr;
 
 SoftwareUpdater& SoftwareUpdater::shared()
 {
-    if (gInstalledUpdater)
-        return *gInstalledUpdater;
-    static SoftwareUpdater updater;
-    return updater;
+    if (!gInstalledUpdater)
+        qFatal("SoftwareUpdater::shared() was asked for before an updater was installed with "
+               "SoftwareUpdater::setShared()");
+    return *gInstalledUpdater;
 }
 
 void SoftwareUpdater::setShared(SoftwareUpdater* updater) { gInstalledUpdater = updater; }

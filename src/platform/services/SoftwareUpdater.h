@@ -14,7 +14,7 @@ public:
     enum class CheckResult { UpToDate };
     using CheckCompletion = std::function<void(CheckResult)>;
 
-    // The updater the application's composition point installed; until then one made on first use.
+    // The updater the composition point (or a test) installed; asking before one was installed ends the program.
     static SoftwareUpdater& shared();
     static void setShared(SoftwareUpdater* updater);
 

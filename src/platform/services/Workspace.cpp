@@ -33,8 +33,9 @@ bool looksLikeDesktopId(const QString& application)
 
 Workspace& Workspace::shared()
 {
-    static SystemWorkspace system;
-    return gInstalled ? *gInstalled : system;
+    if (!gInstalled)
+        qFatal("Workspace::shared() was asked for before a workspace was installed with Workspace::setShared()");
+    return *gInstalled;
 }
 
 void Workspace::setShared(Workspace* workspace)

@@ -18,7 +18,8 @@ class Workspace {
 public:
     virtual ~Workspace() = default;
 
-    // The workspace the composition point (or a test) installed; nullptr restores the system one.
+    // The workspace the composition point (or a test) installed; asking before one was installed ends the program.
+    // nullptr takes it back.
     static Workspace& shared();
     static void setShared(Workspace* workspace);
 

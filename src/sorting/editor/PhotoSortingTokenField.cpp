@@ -108,6 +108,9 @@ void PhotoSortingTokenField::setObjectValue(const QVariantList& objects)
     ensureCursorVisible();
     updateGeometry();
     update();
+    // A screen reader is told of a new value as of an edit, so that what it read stays right; for the owner it is
+    // no edit, and textDidChange stays quiet.
+    notifyAccessibleTextChange();
 }
 
 void PhotoSortingTokenField::setEditable(bool editable)
@@ -356,10 +359,12 @@ std::vector<std::pair<int, QString>> PhotoSortingTokenField::tokenTitles() const
 
 void PhotoSortingTokenField::notifyAccessibleTextChange()
 {
+    // Kept while nobody listens too: a screen reader that starts later is told what changed from what it read.
+    const QString text = displayedText();
+    const QString before = std::exchange(m_accessibleText, text);
     if (!QAccessible::isActive())
         return;
-    const QString text = displayedText();
-    QAccessibleTextUpdateEvent update(this, 0, std::exchange(m_accessibleText, text), text);
+    QAccessibleTextUpdateEvent update(this, 0, before, text);
     QAccessible::updateAccessibility(&update);
     // The tokens are the field's children: a change may add or remove some.
     tokenFieldChildrenChanged(this);

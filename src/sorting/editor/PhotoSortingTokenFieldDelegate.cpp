@@ -29,8 +29,9 @@ QString tokenMimeType()
 void writeRepresentedObjects(const QVariantList& representedObjects, QMimeData& mimeData)
 {
     auto data = tokenPasteboardData(representedObjects);
-    if (const QByteArray* bytes = std::get_if<QByteArray>(&data))
-        mimeData.setData(tokenMimeType(), *bytes);
+    // Tokens that cannot be archived still go out as their text below.
+    if (data)
+        mimeData.setData(tokenMimeType(), *data);
     QString text;
     for (const QVariant& object : representedObjects)
         text += displayString(object).value_or(QString());

@@ -77,13 +77,13 @@ QVariant asVariant(const ArchivedObjectPtr& object) { return QVariant::fromValue
 
 // The value of a result that is expected to succeed; an error fails the test and gives an empty value.
 template <typename T>
-T valueOrFailure(PropertyList::Result<T> result)
+T valueOrFailure(Result<T> result)
 {
-    if (auto* error = std::get_if<Error>(&result)) {
-        ADD_FAILURE() << error->description().toStdString();
+    if (!result) {
+        ADD_FAILURE() << result.error().description().toStdString();
         return {};
     }
-    return std::get<T>(std::move(result));
+    return std::move(result).value();
 }
 
 QVariant unarchived(const QByteArray& data) { return valueOrFailure(KeyedArchive::unarchive(data)); }
@@ -104,7 +104,7 @@ QByteArray archiveOf(const QVariantList& objects, const QVariant& top = QVariant
                         {QStringLiteral("$objects"), objects}};
     if (top.isValid())
         archive.insert(QStringLiteral("$top"), top);
-    return std::get<QByteArray>(PropertyList::toBinary(archive));
+    return PropertyList::toBinary(archive).value();
 }
 
 } // namespace
@@ -137,7 +137,7 @@ TEST(KeyedArchive, SharedObjectsAreStoredOnceAndDecodeToOneObject)
                                        asVariant(preset(QStringLiteral("B"), {}, shared))};
     const QByteArray data = archived(root);
 
-    const QVariantList objects = std::get<QVariant>(PropertyList::fromData(data)).toMap().value(QStringLiteral("$objects")).toList();
+    const QVariantList objects = PropertyList::fromData(data).value().toMap().value(QStringLiteral("$objects")).toList();
     const auto stepCount = std::count_if(objects.begin(), objects.end(), [](const QVariant& object) {
         return object.toMap().contains(QStringLiteral("tokenObjects"));
     });
@@ -157,7 +157,7 @@ TEST(KeyedArchive, WritesTheStandardLayout)
 {
     const QVariant root = QVariantList{asVariant(preset(QStringLiteral("Flat"), {}, step({token(0)})))};
     const QByteArray data = archived(root);
-    const QVariantMap archive = std::get<QVariant>(PropertyList::fromData(data)).toMap();
+    const QVariantMap archive = PropertyList::fromData(data).value().toMap();
     EXPECT_EQ(archive.value(QStringLiteral("$archiver")), QVariant(QStringLiteral("NSKeyedArchiver")));
     EXPECT_EQ(archive.value(QStringLiteral("$version")), QVariant(qint64(100000)));
     const QVariantList objects = archive.value(QStringLiteral("$objects")).toList();
@@ -246,9 +246,9 @@ TEST(KeyedArchive, RejectsDamagedArchivesAndOtherData)
     const std::tuple<const char*, QByteArray, KeyedArchive::ErrorCode> cases[] = {
         {"garbage", QByteArray("definitely not an archive"), KeyedArchive::NotAnArchive},
         {"property list that is not a dictionary",
-         std::get<QByteArray>(PropertyList::toBinary(QVariantList{QStringLiteral("$null")})), KeyedArchive::NotAnArchive},
+         PropertyList::toBinary(QVariantList{QStringLiteral("$null")}).value(), KeyedArchive::NotAnArchive},
         {"another archiver",
-         std::get<QByteArray>(PropertyList::toBinary(QVariantMap{{QStringLiteral("$archiver"), QStringLiteral("Other")}})),
+         PropertyList::toBinary(QVariantMap{{QStringLiteral("$archiver"), QStringLiteral("Other")}}).value(),
          KeyedArchive::NotAnArchive},
         {"no $top", archiveOf({QStringLiteral("$null"), QStringLiteral("x")}, QVariant()), KeyedArchive::CorruptArchive},
         {"$top without root", archiveOf({QStringLiteral("$null")}, QVariantMap{{QStringLiteral("other"), uid(0)}}),
@@ -296,8 +296,8 @@ TEST(KeyedArchive, RejectsDamagedArchivesAndOtherData)
     for (const auto& [name, data, code] : cases) {
         SCOPED_TRACE(name);
         auto result = KeyedArchive::unarchive(data);
-        ASSERT_TRUE(std::holds_alternative<Error>(result));
-        EXPECT_EQ(std::get<Error>(result), Error(KeyedArchive::errorDomain(), code));
+        ASSERT_FALSE(result.hasValue());
+        EXPECT_EQ(result.error(), Error(KeyedArchive::errorDomain(), code));
     }
 }
 
@@ -318,8 +318,8 @@ TEST(KeyedArchive, RefusesWhatItCouldNotReadBack)
     for (const auto& [name, root] : cases) {
         SCOPED_TRACE(name);
         auto result = KeyedArchive::archive(root);
-        ASSERT_TRUE(std::holds_alternative<Error>(result));
-        EXPECT_EQ(std::get<Error>(result), Error(KeyedArchive::errorDomain(), KeyedArchive::UnsupportedValue));
+        ASSERT_FALSE(result.hasValue());
+        EXPECT_EQ(result.error(), Error(KeyedArchive::errorDomain(), KeyedArchive::UnsupportedValue));
     }
     looping->fields.clear();
 }

@@ -25,25 +25,22 @@ QDateTime utc(int year, int month, int day, int hour = 0, int minute = 0, int se
 QVariant roundTrip(const QVariant& value)
 {
     auto encoded = PropertyList::toBinary(value);
-    if (auto* error = std::get_if<Error>(&encoded)) {
-        ADD_FAILURE() << "encoding failed: " << error->description().toStdString();
+    if (!encoded) {
+        ADD_FAILURE() << "encoding failed: " << encoded.error().description().toStdString();
         return {};
     }
-    EXPECT_TRUE(std::get<QByteArray>(encoded).startsWith("bplist00"));
-    auto decoded = PropertyList::fromData(std::get<QByteArray>(encoded));
-    if (auto* error = std::get_if<Error>(&decoded)) {
-        ADD_FAILURE() << "decoding failed: " << error->description().toStdString();
+    EXPECT_TRUE(encoded.value().startsWith("bplist00"));
+    auto decoded = PropertyList::fromData(encoded.value());
+    if (!decoded) {
+        ADD_FAILURE() << "decoding failed: " << decoded.error().description().toStdString();
         return {};
     }
-    return std::get<QVariant>(decoded);
+    return decoded.value();
 }
 
 std::optional<Error> decodingError(const QByteArray& data)
 {
-    auto decoded = PropertyList::fromData(data);
-    if (auto* error = std::get_if<Error>(&decoded))
-        return *error;
-    return std::nullopt;
+    return PropertyList::fromData(data).failure();
 }
 
 // Assembles a binary property list from raw object encodings, so a test can state exactly what is damaged.
@@ -158,8 +155,8 @@ TEST(PropertyList, RefusesValuesItCannotStoreFaithfully)
     for (const QVariant& value : cases) {
         SCOPED_TRACE(value.typeName() ? value.typeName() : "invalid");
         auto encoded = PropertyList::toBinary(value);
-        ASSERT_TRUE(std::holds_alternative<Error>(encoded));
-        EXPECT_EQ(std::get<Error>(encoded), Error(PropertyList::errorDomain(), PropertyList::UnsupportedValue));
+        ASSERT_FALSE(encoded.hasValue());
+        EXPECT_EQ(encoded.error(), Error(PropertyList::errorDomain(), PropertyList::UnsupportedValue));
     }
 }
 
@@ -179,8 +176,8 @@ TEST(PropertyList, ReadsXmlPropertyLists)
 </plist>
 )";
     auto decoded = PropertyList::fromData(xml);
-    ASSERT_TRUE(std::holds_alternative<QVariant>(decoded));
-    const QVariantMap map = std::get<QVariant>(decoded).toMap();
+    ASSERT_TRUE(decoded.hasValue());
+    const QVariantMap map = decoded.value().toMap();
     EXPECT_EQ(map.value(QStringLiteral("LastSeen")), QVariant(utc(2001, 1, 1, 0, 1, 40)));
     EXPECT_EQ(map.value(QStringLiteral("count")), QVariant(qint64(-12)));
     EXPECT_EQ(map.value(QStringLiteral("ratio")), QVariant(0.25));
@@ -218,7 +215,7 @@ TEST(PropertyList, RejectsDamagedOrForeignData)
 {
     BinaryPlist valid;
     valid.objects = {BinaryPlist::array({1, 2}), BinaryPlist::ascii("a"), BinaryPlist::ascii("b")};
-    ASSERT_EQ(std::get<QVariant>(PropertyList::fromData(valid.build())),
+    ASSERT_EQ(PropertyList::fromData(valid.build()).value(),
               QVariant(QVariantList{QStringLiteral("a"), QStringLiteral("b")}));
 
     BinaryPlist selfContaining;
@@ -286,7 +283,7 @@ TEST(PropertyList, EveryTruncationOfAValidFileIsRejectedWithoutHarm)
 {
     auto encoded = PropertyList::toBinary(QVariantMap{{QStringLiteral("LastSeen"), utc(2024, 1, 2)},
                                                       {QStringLiteral("list"), QVariantList{qint64(1), QStringLiteral("ü")}}});
-    const QByteArray data = std::get<QByteArray>(encoded);
+    const QByteArray data = encoded.value();
     for (qsizetype length = 0; length < data.size(); ++length) {
         SCOPED_TRACE(length);
         EXPECT_TRUE(decodingError(data.left(length)).has_value());
@@ -301,17 +298,17 @@ TEST(PropertyList, WritesFilesThroughATemporaryAndReadsThemBack)
     const QVariantMap second{{QStringLiteral("LastSeen"), utc(2020, 6, 2)}};
     ASSERT_FALSE(PropertyList::writeBinaryFile(first, path));
     ASSERT_FALSE(PropertyList::writeBinaryFile(second, path));
-    EXPECT_EQ(std::get<QVariant>(PropertyList::readFile(path)), QVariant(second));
+    EXPECT_EQ(PropertyList::readFile(path).value(), QVariant(second));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Metadata.plist")});
 
     // A value that cannot be encoded leaves the existing file as it was.
     EXPECT_EQ(PropertyList::writeBinaryFile(QVariant(QPoint()), path)->code, PropertyList::UnsupportedValue);
-    EXPECT_EQ(std::get<QVariant>(PropertyList::readFile(path)), QVariant(second));
+    EXPECT_EQ(PropertyList::readFile(path).value(), QVariant(second));
 
     const auto missingFolder = PropertyList::writeBinaryFile(first, dir.filePath(QStringLiteral("missing/Metadata.plist")));
     ASSERT_TRUE(missingFolder.has_value());
     EXPECT_EQ(missingFolder->code, PropertyList::WriteFailed);
     auto missingFile = PropertyList::readFile(dir.filePath(QStringLiteral("none.plist")));
-    ASSERT_TRUE(std::holds_alternative<Error>(missingFile));
-    EXPECT_EQ(std::get<Error>(missingFile).code, PropertyList::CorruptData);
+    ASSERT_FALSE(missingFile.hasValue());
+    EXPECT_EQ(missingFile.error().code, PropertyList::CorruptData);
 }

@@ -171,7 +171,7 @@ TEST_F(UserDefaultsTest, AnUnreadableFileIsSetAsideAndTheDefaultsApply)
         {"not a property list", QByteArray("[General]\nWatchedSSIDs=A\n")},
         {"truncated binary list", QByteArray("bplist00\xd1\x01\x02", 11)},
         {"empty file", QByteArray()},
-        {"a list, not a dictionary", std::get<QByteArray>(PropertyList::toBinary(QVariantList{1, 2}))},
+        {"a list, not a dictionary", PropertyList::toBinary(QVariantList{1, 2}).value()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -280,7 +280,7 @@ TEST_F(UserDefaultsTest, TheWarningAboutAnUnreadableFileSaysWhy)
          [](const QString& file) {
              QFile created(file);
              ASSERT_TRUE(created.open(QIODevice::WriteOnly));
-             created.write(std::get<QByteArray>(PropertyList::toBinary(QVariantMap{{QStringLiteral("A"), 1}})));
+             created.write(PropertyList::toBinary(QVariantMap{{QStringLiteral("A"), 1}}).value());
              created.close();
              ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0), 0);
          },
@@ -314,7 +314,7 @@ TEST_F(UserDefaultsTest, SavingReplacesALinkAtTheFileInsteadOfWritingThroughIt)
 {
     QTemporaryDir outside;
     const QString decoyPath = outside.filePath(QStringLiteral("decoy.plist"));
-    const QByteArray decoy = std::get<QByteArray>(PropertyList::toBinary(QVariantMap{{QStringLiteral("Decoy"), 1}}));
+    const QByteArray decoy = PropertyList::toBinary(QVariantMap{{QStringLiteral("Decoy"), 1}}).value();
     QFile decoyFile(decoyPath);
     ASSERT_TRUE(decoyFile.open(QIODevice::WriteOnly));
     decoyFile.write(decoy);

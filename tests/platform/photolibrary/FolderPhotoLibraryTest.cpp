@@ -39,10 +39,10 @@ std::optional<T> answerOf(Request request, std::chrono::milliseconds timeout = s
 }
 
 template <typename T>
-std::optional<int> errorCode(const std::variant<T, Error>& result)
+std::optional<int> errorCode(const Result<T>& result)
 {
-    if (const auto* error = std::get_if<Error>(&result))
-        return error->code;
+    if (!result)
+        return result.error().code;
     return std::nullopt;
 }
 
@@ -78,14 +78,14 @@ protected:
 
     PhotoAlbum album(const QString& name)
     {
-        auto answer = answerOf<PhotoLibraryResult<PhotoAlbum>>([&](auto done) { library->findOrMakeAlbum(name, done); });
-        EXPECT_TRUE(answer && std::holds_alternative<PhotoAlbum>(*answer));
-        return answer && std::holds_alternative<PhotoAlbum>(*answer) ? std::get<PhotoAlbum>(*answer) : PhotoAlbum{};
+        auto answer = answerOf<Result<PhotoAlbum>>([&](auto done) { library->findOrMakeAlbum(name, done); });
+        EXPECT_TRUE(answer && answer->hasValue());
+        return answer && answer->hasValue() ? answer->value() : PhotoAlbum{};
     }
 
-    PhotoLibraryResult<ImportedPhoto> import(const std::vector<QString>& files, const std::optional<PhotoAlbum>& into)
+    Result<ImportedPhoto> import(const std::vector<QString>& files, const std::optional<PhotoAlbum>& into)
     {
-        auto answer = answerOf<PhotoLibraryResult<ImportedPhoto>>([&](auto done) { library->importPhoto(files, into, done); });
+        auto answer = answerOf<Result<ImportedPhoto>>([&](auto done) { library->importPhoto(files, into, done); });
         if (!answer)
             return Error(QStringLiteral("test"), -1, QStringLiteral("no answer"));
         return *answer;
@@ -161,9 +161,9 @@ TEST_F(FolderPhotoLibraryTest, FindsOrMakesAnAlbumOnceAndKeepsItInsideTheLibrary
     EXPECT_EQ(QFileInfo(escaping.location).absolutePath(), root);
     EXPECT_FALSE(QFileInfo::exists(tempPath(QStringLiteral("escaped"))));
 
-    auto listed = answerOf<PhotoLibraryResult<std::vector<PhotoAlbum>>>([&](auto done) { library->fetchAlbums(done); });
-    ASSERT_TRUE(listed && std::holds_alternative<std::vector<PhotoAlbum>>(*listed));
-    EXPECT_EQ(std::get<std::vector<PhotoAlbum>>(*listed), (std::vector<PhotoAlbum>{escaping, first}));
+    auto listed = answerOf<Result<std::vector<PhotoAlbum>>>([&](auto done) { library->fetchAlbums(done); });
+    ASSERT_TRUE(listed && listed->hasValue());
+    EXPECT_EQ(listed->value(), (std::vector<PhotoAlbum>{escaping, first}));
 }
 
 TEST_F(FolderPhotoLibraryTest, AlbumErrors)
@@ -183,7 +183,7 @@ TEST_F(FolderPhotoLibraryTest, AlbumErrors)
     for (const auto& c : cases) {
         SCOPED_TRACE((c.root + u' ' + c.album).toStdString());
         library->setRoot(c.root);
-        const auto answer = answerOf<PhotoLibraryResult<PhotoAlbum>>([&](auto done) { library->findOrMakeAlbum(c.album, done); });
+        const auto answer = answerOf<Result<PhotoAlbum>>([&](auto done) { library->findOrMakeAlbum(c.album, done); });
         ASSERT_TRUE(answer);
         EXPECT_EQ(errorCode(*answer), c.code);
         EXPECT_EQ(library->exists(), c.root == root);
@@ -203,8 +203,8 @@ TEST_F(FolderPhotoLibraryTest, ImportMovesEveryVariantOfAPhotoIntoTheAlbum)
     }
 
     const auto result = import({raw, jpeg}, into);
-    ASSERT_TRUE(std::holds_alternative<ImportedPhoto>(result)) << std::get<Error>(result).description().toStdString();
-    const ImportedPhoto& imported = std::get<ImportedPhoto>(result);
+    ASSERT_TRUE(result.hasValue()) << result.error().description().toStdString();
+    const ImportedPhoto& imported = result.value();
     EXPECT_TRUE(imported.libraryOwnsCopies);
     EXPECT_EQ(imported.files, (std::vector<QString>{into.location + QStringLiteral("/IMG_0001.CR2"),
                                                     into.location + QStringLiteral("/IMG_0001.JPG")}));
@@ -214,11 +214,11 @@ TEST_F(FolderPhotoLibraryTest, ImportMovesEveryVariantOfAPhotoIntoTheAlbum)
 
     // Without an album the photo goes to the top of the library.
     const auto loose = import({sessionFile(QStringLiteral("IMG_0002.JPG"), "2")}, std::nullopt);
-    ASSERT_TRUE(std::holds_alternative<ImportedPhoto>(loose));
-    EXPECT_EQ(std::get<ImportedPhoto>(loose).files, std::vector<QString>{root + QStringLiteral("/IMG_0002.JPG")});
+    ASSERT_TRUE(loose.hasValue());
+    EXPECT_EQ(loose.value().files, std::vector<QString>{root + QStringLiteral("/IMG_0002.JPG")});
 
     // A photo whose files were all skipped is an import of nothing, not an error.
-    EXPECT_TRUE(std::holds_alternative<ImportedPhoto>(import({}, into)));
+    EXPECT_TRUE(import({}, into).hasValue());
 }
 
 TEST_F(FolderPhotoLibraryTest, ClashingNamesGetOneFreeNumberForAllVariantsAndNothingIsOverwritten)
@@ -231,16 +231,16 @@ TEST_F(FolderPhotoLibraryTest, ClashingNamesGetOneFreeNumberForAllVariantsAndNot
     const QString raw = sessionFile(QStringLiteral("IMG_0001.CR2"), "new raw");
     const QString jpeg = sessionFile(QStringLiteral("IMG_0001.JPG"), "new jpeg");
     const auto photo = import({raw, jpeg}, into);
-    ASSERT_TRUE(std::holds_alternative<ImportedPhoto>(photo));
-    EXPECT_EQ(std::get<ImportedPhoto>(photo).files, (std::vector<QString>{into.location + QStringLiteral("/IMG_0001 3.CR2"),
+    ASSERT_TRUE(photo.hasValue());
+    EXPECT_EQ(photo.value().files, (std::vector<QString>{into.location + QStringLiteral("/IMG_0001 3.CR2"),
                                                                           into.location + QStringLiteral("/IMG_0001 3.JPG")}));
 
     // Two files of one import with the same name (from different folders) and a name without an extension.
     const QString other = tempPath(QStringLiteral("other/IMG_0001.JPG"));
     ASSERT_TRUE(writeFile(other, "other jpeg"));
     const auto twins = import({sessionFile(QStringLiteral("IMG_0001.JPG"), "twin jpeg"), other, sessionFile(QStringLiteral("Notes"), "n")}, into);
-    ASSERT_TRUE(std::holds_alternative<ImportedPhoto>(twins));
-    EXPECT_EQ(std::get<ImportedPhoto>(twins).files, (std::vector<QString>{into.location + QStringLiteral("/IMG_0001 2.JPG"),
+    ASSERT_TRUE(twins.hasValue());
+    EXPECT_EQ(twins.value().files, (std::vector<QString>{into.location + QStringLiteral("/IMG_0001 2.JPG"),
                                                                           into.location + QStringLiteral("/IMG_0001 4.JPG"),
                                                                           into.location + QStringLiteral("/Notes 2")}));
 
@@ -257,8 +257,8 @@ TEST_F(FolderPhotoLibraryTest, AFileAlreadyInTheAlbumStaysWhereItIs)
     const QString inside = into.location + QStringLiteral("/IMG_0007.JPG");
     ASSERT_TRUE(writeFile(inside, "here"));
     const auto result = import({inside}, into);
-    ASSERT_TRUE(std::holds_alternative<ImportedPhoto>(result));
-    EXPECT_EQ(std::get<ImportedPhoto>(result).files, std::vector<QString>{inside});
+    ASSERT_TRUE(result.hasValue());
+    EXPECT_EQ(result.value().files, std::vector<QString>{inside});
     EXPECT_EQ(filesIn(into.location), QStringList{QStringLiteral("IMG_0007.JPG")});
 }
 
@@ -313,8 +313,8 @@ TEST_F(FolderPhotoLibraryTest, ImportAcrossFileSystemsCopiesThenRemovesTheOrigin
         ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(taken, QFileDevice::FileModificationTime));
     }
     const auto result = import({source}, into);
-    ASSERT_TRUE(std::holds_alternative<ImportedPhoto>(result));
-    EXPECT_EQ(std::get<ImportedPhoto>(result).files, std::vector<QString>{into.location + QStringLiteral("/IMG_0001 2.JPG")});
+    ASSERT_TRUE(result.hasValue());
+    EXPECT_EQ(result.value().files, std::vector<QString>{into.location + QStringLiteral("/IMG_0001 2.JPG")});
     EXPECT_EQ(readFile(into.location + QStringLiteral("/IMG_0001 2.JPG")), QByteArray(3 << 20, 'n'));
     EXPECT_EQ(QFileInfo(into.location + QStringLiteral("/IMG_0001 2.JPG")).lastModified(), taken);
     EXPECT_EQ(readFile(into.location + QStringLiteral("/IMG_0001.JPG")), "old");
@@ -332,16 +332,16 @@ TEST_F(FolderPhotoLibraryTest, ReferencedImportRecordsTheFilesWhereTheyAre)
     const QString loose = sessionFile(QStringLiteral("IMG_0002.JPG"), "loose");
 
     const auto first = import({raw, jpeg}, into);
-    ASSERT_TRUE(std::holds_alternative<ImportedPhoto>(first));
-    EXPECT_FALSE(std::get<ImportedPhoto>(first).libraryOwnsCopies);
-    EXPECT_EQ(std::get<ImportedPhoto>(first).files, (std::vector<QString>{raw, jpeg}));
-    ASSERT_TRUE(std::holds_alternative<ImportedPhoto>(import({loose}, std::nullopt)));
+    ASSERT_TRUE(first.hasValue());
+    EXPECT_FALSE(first.value().libraryOwnsCopies);
+    EXPECT_EQ(first.value().files, (std::vector<QString>{raw, jpeg}));
+    ASSERT_TRUE(import({loose}, std::nullopt).hasValue());
     EXPECT_EQ(filesIn(session).size(), 3);
     EXPECT_TRUE(filesIn(into.location).isEmpty());
 
     auto references = PropertyList::readFile(library->referencesPath());
-    ASSERT_TRUE(std::holds_alternative<QVariant>(references));
-    const QVariantList entries = std::get<QVariant>(references).toList();
+    ASSERT_TRUE(references.hasValue());
+    const QVariantList entries = references->toList();
     ASSERT_EQ(entries.size(), 2);
     EXPECT_EQ(entries[0].toMap().value(QStringLiteral("Files")), (QVariantList{raw, jpeg}));
     EXPECT_EQ(entries[0].toMap().value(QStringLiteral("Album")), QStringLiteral("Imports"));
@@ -356,7 +356,7 @@ TEST_F(FolderPhotoLibraryTest, ReferencedImportRecordsTheFilesWhereTheyAre)
 
 TEST_F(FolderPhotoLibraryTest, ReadingTheSettingTellsFalseFromUnknown)
 {
-    const auto plist = [](const QVariant& value) { return std::get<QByteArray>(PropertyList::toBinary(value)); };
+    const auto plist = [](const QVariant& value) { return PropertyList::toBinary(value).value(); };
     const QString key = FolderPhotoLibrary::referencedImportKey();
     const struct {
         const char* what;
@@ -381,8 +381,8 @@ TEST_F(FolderPhotoLibraryTest, ReadingTheSettingTellsFalseFromUnknown)
         }
         const ReferencedImportSetting setting = library->referencedImportSetting();
         if (const bool* expected = std::get_if<bool>(&c.expected)) {
-            ASSERT_TRUE(std::holds_alternative<bool>(setting));
-            EXPECT_EQ(std::get<bool>(setting), *expected);
+            ASSERT_TRUE(setting.hasValue());
+            EXPECT_EQ(setting.value(), *expected);
             EXPECT_EQ(confirmsOwnCopies(setting), !*expected);
         } else {
             EXPECT_EQ(errorCode(setting), std::get<int>(c.expected));
@@ -390,18 +390,18 @@ TEST_F(FolderPhotoLibraryTest, ReadingTheSettingTellsFalseFromUnknown)
         }
         const auto asynchronous = answerOf<ReferencedImportSetting>([&](auto done) { library->readReferencedImportSetting(done); });
         ASSERT_TRUE(asynchronous);
-        EXPECT_EQ(asynchronous->index(), setting.index());
+        EXPECT_EQ(asynchronous->hasValue(), setting.hasValue());
     }
 }
 
 TEST_F(FolderPhotoLibraryTest, WritingTheSettingKeepsTheRestOfTheFile)
 {
     const QString key = FolderPhotoLibrary::referencedImportKey();
-    ASSERT_TRUE(writeFile(library->settingsPath(), std::get<QByteArray>(PropertyList::toBinary(QVariantMap{{QStringLiteral("Other"), 7}}))));
+    ASSERT_TRUE(writeFile(library->settingsPath(), PropertyList::toBinary(QVariantMap{{QStringLiteral("Other"), 7}}).value()));
     ASSERT_EQ(library->setReferencedImportSetting(false), std::nullopt);
     auto contents = PropertyList::readFile(library->settingsPath());
-    ASSERT_TRUE(std::holds_alternative<QVariant>(contents));
-    EXPECT_EQ(std::get<QVariant>(contents).toMap(), (QVariantMap{{QStringLiteral("Other"), qint64(7)}, {key, false}}));
+    ASSERT_TRUE(contents.hasValue());
+    EXPECT_EQ(contents->toMap(), (QVariantMap{{QStringLiteral("Other"), qint64(7)}, {key, false}}));
     EXPECT_TRUE(confirmsOwnCopies(library->referencedImportSetting()));
 
     ASSERT_TRUE(writeFile(library->settingsPath(), "damaged"));
@@ -427,11 +427,11 @@ TEST_F(FolderPhotoLibraryTest, AnImportStuckBehindAHungRequestTimesOutAndIsNotCa
     ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
 
     std::optional<ReferencedImportSetting> setting;
-    std::optional<PhotoLibraryResult<ImportedPhoto>> imported;
+    std::optional<Result<ImportedPhoto>> imported;
     library->setTimeout(std::chrono::milliseconds(60000));
     library->readReferencedImportSetting([&](const ReferencedImportSetting& value) { setting = value; });
     library->setTimeout(std::chrono::milliseconds(200));
-    library->importPhoto({raw}, into, [&](const PhotoLibraryResult<ImportedPhoto>& value) { imported = value; });
+    library->importPhoto({raw}, into, [&](const Result<ImportedPhoto>& value) { imported = value; });
     ASSERT_TRUE(runUntil([&] { return imported.has_value(); }));
     EXPECT_EQ(errorCode(*imported), PhotoLibrary::TimedOut);
     EXPECT_FALSE(setting);
@@ -444,7 +444,7 @@ TEST_F(FolderPhotoLibraryTest, AnImportStuckBehindAHungRequestTimesOutAndIsNotCa
     ASSERT_TRUE(runUntil([&] { return setting.has_value(); }));
     EXPECT_EQ(errorCode(*setting), PhotoLibrary::SettingUnreadable);
     library->setTimeout(std::chrono::milliseconds(10000));
-    const auto after = answerOf<PhotoLibraryResult<std::vector<PhotoAlbum>>>([&](auto done) { library->fetchAlbums(done); });
+    const auto after = answerOf<Result<std::vector<PhotoAlbum>>>([&](auto done) { library->fetchAlbums(done); });
     ASSERT_TRUE(after);
     EXPECT_EQ(readFile(raw), "raw");
     EXPECT_TRUE(filesIn(into.location).isEmpty());

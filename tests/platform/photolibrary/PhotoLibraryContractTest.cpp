@@ -55,21 +55,22 @@ TEST(PhotoLibraryContract, TheFakeAnswersAsTheFolderLibraryDoes)
         ASSERT_EQ(library->setReferencedImportSetting(false), std::nullopt);
         EXPECT_TRUE(confirmsOwnCopies(library->referencedImportSetting()));
 
-        const auto first = answer<PhotoLibraryResult<PhotoAlbum>>([&](auto done) { library->findOrMakeAlbum(QStringLiteral("../Trips"), done); });
-        const auto again = answer<PhotoLibraryResult<PhotoAlbum>>([&](auto done) { library->findOrMakeAlbum(QStringLiteral("-Trips"), done); });
-        ASSERT_TRUE(first && again && std::holds_alternative<PhotoAlbum>(*first));
-        EXPECT_EQ(std::get<PhotoAlbum>(*first).name, QStringLiteral("-Trips"));
-        EXPECT_EQ(*again, *first);
-        const auto unnamed = answer<PhotoLibraryResult<PhotoAlbum>>([&](auto done) { library->findOrMakeAlbum(QStringLiteral(".."), done); });
-        ASSERT_TRUE(unnamed && std::holds_alternative<Error>(*unnamed));
-        EXPECT_EQ(std::get<Error>(*unnamed).code, PhotoLibrary::InvalidName);
+        const auto first = answer<Result<PhotoAlbum>>([&](auto done) { library->findOrMakeAlbum(QStringLiteral("../Trips"), done); });
+        const auto again = answer<Result<PhotoAlbum>>([&](auto done) { library->findOrMakeAlbum(QStringLiteral("-Trips"), done); });
+        ASSERT_TRUE(first && again && first->hasValue());
+        EXPECT_EQ(first->value().name, QStringLiteral("-Trips"));
+        ASSERT_TRUE(again->hasValue());
+        EXPECT_EQ(again->value(), first->value());
+        const auto unnamed = answer<Result<PhotoAlbum>>([&](auto done) { library->findOrMakeAlbum(QStringLiteral(".."), done); });
+        ASSERT_TRUE(unnamed && !unnamed->hasValue());
+        EXPECT_EQ(unnamed->error().code, PhotoLibrary::InvalidName);
 
-        const auto imported = answer<PhotoLibraryResult<ImportedPhoto>>(
-            [&](auto done) { library->importPhoto({photo}, std::get<PhotoAlbum>(*first), done); });
-        ASSERT_TRUE(imported && std::holds_alternative<ImportedPhoto>(*imported));
-        EXPECT_TRUE(std::get<ImportedPhoto>(*imported).libraryOwnsCopies);
-        EXPECT_EQ(std::get<ImportedPhoto>(*imported).files,
-                  std::vector<QString>{std::get<PhotoAlbum>(*first).location + QStringLiteral("/IMG_0001.JPG")});
+        const auto imported = answer<Result<ImportedPhoto>>(
+            [&](auto done) { library->importPhoto({photo}, first->value(), done); });
+        ASSERT_TRUE(imported && imported->hasValue());
+        EXPECT_TRUE(imported->value().libraryOwnsCopies);
+        EXPECT_EQ(imported->value().files,
+                  std::vector<QString>{first->value().location + QStringLiteral("/IMG_0001.JPG")});
     }
 }
 
@@ -77,13 +78,13 @@ TEST(PhotoLibraryContract, TheFakeRecordsAndFailsOnRequest)
 {
     FakePhotoLibrary library;
     library.importError = Error(PhotoLibrary::errorDomain(), PhotoLibrary::ImportFailed);
-    const auto failed = answer<PhotoLibraryResult<ImportedPhoto>>([&](auto done) { library.importPhoto({QStringLiteral("/a.jpg")}, std::nullopt, done); });
-    ASSERT_TRUE(failed && std::holds_alternative<Error>(*failed));
+    const auto failed = answer<Result<ImportedPhoto>>([&](auto done) { library.importPhoto({QStringLiteral("/a.jpg")}, std::nullopt, done); });
+    ASSERT_TRUE(failed && !failed->hasValue());
     library.importError.reset();
     library.albumError = Error(PhotoLibrary::errorDomain(), PhotoLibrary::TimedOut);
-    const auto noAlbum = answer<PhotoLibraryResult<PhotoAlbum>>([&](auto done) { library.findOrMakeAlbum(QStringLiteral("Trips"), done); });
-    ASSERT_TRUE(noAlbum && std::holds_alternative<Error>(*noAlbum));
-    EXPECT_EQ(std::get<Error>(*noAlbum).code, PhotoLibrary::TimedOut);
+    const auto noAlbum = answer<Result<PhotoAlbum>>([&](auto done) { library.findOrMakeAlbum(QStringLiteral("Trips"), done); });
+    ASSERT_TRUE(noAlbum && !noAlbum->hasValue());
+    EXPECT_EQ(noAlbum->error().code, PhotoLibrary::TimedOut);
 
     std::lock_guard lock(library.mutex);
     EXPECT_EQ(library.importRequests.size(), 1u);

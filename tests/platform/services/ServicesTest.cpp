@@ -133,8 +133,9 @@ TEST(HelpBookErrorsTest, MissingPagesAreAnError)
 
 TEST(SoftwareUpdaterTest, ReportsUpToDateLaterOnMainQueue)
 {
+    SoftwareUpdater updater;
     bool reported = false;
-    SoftwareUpdater::shared().checkForUpdates([&](SoftwareUpdater::CheckResult result) {
+    updater.checkForUpdates([&](SoftwareUpdater::CheckResult result) {
         EXPECT_EQ(result, SoftwareUpdater::CheckResult::UpToDate);
         EXPECT_TRUE(DispatchQueue::isMainThread());
         reported = true;
@@ -145,11 +146,12 @@ TEST(SoftwareUpdaterTest, ReportsUpToDateLaterOnMainQueue)
 
 TEST(SoftwareUpdaterTest, DelegateIsDroppedWithItsContext)
 {
+    SoftwareUpdater updater;
     auto context = std::make_unique<QObject>();
-    SoftwareUpdater::shared().setWillInstallUpdateHandler(context.get(), [] {});
-    EXPECT_TRUE(SoftwareUpdater::shared().hasWillInstallUpdateHandler());
+    updater.setWillInstallUpdateHandler(context.get(), [] {});
+    EXPECT_TRUE(updater.hasWillInstallUpdateHandler());
     context.reset();
-    EXPECT_FALSE(SoftwareUpdater::shared().hasWillInstallUpdateHandler());
+    EXPECT_FALSE(updater.hasWillInstallUpdateHandler());
 }
 
 TEST(SystemWorkspaceTest, LocatesDesktopEntriesAndExecutables)

@@ -291,9 +291,9 @@ TEST_F(PresetEditorTest, PasteOfForeignObjectsKeepsThePresetsLoadable)
     const QVariantList clip{QVariant::fromValue(foreign), QStringLiteral("x"), QVariant(qint64(3)),
                             token(T::oneDigitDay)};
     const auto data = KeyedArchive::archive(QVariant(clip));
-    ASSERT_TRUE(std::holds_alternative<QByteArray>(data));
+    ASSERT_TRUE(data.hasValue());
     auto* mime = new QMimeData;
-    mime->setData(PhotoSortingTokenFieldDelegate::tokenMimeType(), std::get<QByteArray>(data));
+    mime->setData(PhotoSortingTokenFieldDelegate::tokenMimeType(), data.value());
     QApplication::clipboard()->setMimeData(mime);
 
     field(1)->setFocus();

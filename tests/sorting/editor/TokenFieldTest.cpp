@@ -1,4 +1,5 @@
 #include "EditorTestSupport.h"
+#include "support/AccessibilityRecorder.h"
 #include "support/TestSupport.h"
 
 #include "platform/core/KeyedArchive.h"
@@ -15,6 +16,9 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+
+#include <algorithm>
+#include <iterator>
 
 namespace vornakel {
 namespace {
@@ -283,6 +287,58 @@ TEST_F(TokenFieldTest, AssistiveTechnologyReadsTheTextAndEachTokenByName)
     editable->deleteText(int(QStringLiteral("My Trip-").size()), int(QStringLiteral("My Trip-").size() + year.size()));
     EXPECT_EQ(field->childCount(), 1) << "the removed token is no child any more";
     EXPECT_EQ(field->child(0)->text(QAccessible::Name), month);
+}
+
+// What a screen reader is told while the field changes: the text before and after each change (so that what it
+// read stays right), the tokens as children that come and go, and the caret as the arrow keys move it.
+TEST_F(TokenFieldTest, AScreenReaderIsToldEachChangeOfTheTextTheTokensAndTheCaret)
+{
+    using Event = test::AccessibilityRecorder::Event;
+    const QString year = Delegate::displayString(token(T::fourDigitYear)).value_or(QString());
+    ASSERT_FALSE(year.isEmpty());
+    test::AccessibilityRecorder recorder;
+    ASSERT_TRUE(QAccessible::isActive());
+    const auto ofType = [](const std::vector<Event>& events, QAccessible::Event type) {
+        std::vector<Event> found;
+        std::copy_if(events.begin(), events.end(), std::back_inserter(found), [&](const Event& e) { return e.type == type; });
+        return found;
+    };
+    const auto reordered = [&](const std::vector<Event>& events) { return !ofType(events, QAccessible::ObjectReorder).empty(); };
+
+    // A value the program sets is told as a change too, and is what the next change starts from.
+    m_field->setObjectValue({QStringLiteral("Trip-"), token(T::fourDigitYear)});
+    std::vector<Event> events = recorder.take();
+    std::vector<Event> updates = ofType(events, QAccessible::TextUpdated);
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(updates[0].textRemoved, QString());
+    EXPECT_EQ(updates[0].textInserted, QStringLiteral("Trip-") + year);
+    EXPECT_TRUE(reordered(events)) << "the token is a new child";
+
+    QTest::keyClicks(m_field, QStringLiteral("x"));
+    updates = ofType(recorder.take(), QAccessible::TextUpdated);
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(updates[0].textRemoved, QStringLiteral("Trip-") + year);
+    EXPECT_EQ(updates[0].textInserted, QStringLiteral("Trip-") + year + QStringLiteral("x"));
+
+    // The caret steps over the x, then over the whole token.
+    QTest::keyClick(m_field, Qt::Key_Left);
+    std::vector<Event> moves = ofType(recorder.take(), QAccessible::TextCaretMoved);
+    ASSERT_FALSE(moves.empty());
+    EXPECT_EQ(moves.back().position, int((QStringLiteral("Trip-") + year).size()));
+    QTest::keyClick(m_field, Qt::Key_Left);
+    moves = ofType(recorder.take(), QAccessible::TextCaretMoved);
+    ASSERT_FALSE(moves.empty());
+    EXPECT_EQ(moves.back().position, int(QStringLiteral("Trip-").size()));
+
+    // Deleting the token takes its child away; the text is told without it.
+    QTest::keyClick(m_field, Qt::Key_Delete);
+    events = recorder.take();
+    updates = ofType(events, QAccessible::TextUpdated);
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(updates[0].textRemoved, QStringLiteral("Trip-") + year + QStringLiteral("x"));
+    EXPECT_EQ(updates[0].textInserted, QStringLiteral("Trip-x"));
+    EXPECT_TRUE(reordered(events));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(m_field)->childCount(), 0);
 }
 
 TEST(PhotoSortingRowTest, ModesShowTheirParts)

@@ -52,8 +52,8 @@ bool sameValue(const QVariant& a, const QVariant& b)
 std::optional<QVariant> decode(const QByteArray& bytes)
 {
     auto decoded = PropertyList::fromData(bytes);
-    if (auto* value = std::get_if<QVariant>(&decoded))
-        return *value;
+    if (decoded)
+        return *decoded;
     return std::nullopt;
 }
 
@@ -65,15 +65,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!value)
         return 0;
     auto encoded = PropertyList::toBinary(*value);
-    if (!std::holds_alternative<QByteArray>(encoded))
+    if (!encoded.hasValue())
         return 0;
-    const auto again = decode(std::get<QByteArray>(encoded));
+    const auto again = decode(encoded.value());
     if (!again)
         __builtin_trap();
     auto reencoded = PropertyList::toBinary(*again);
-    if (!std::holds_alternative<QByteArray>(reencoded))
+    if (!reencoded.hasValue())
         __builtin_trap();
-    const auto third = decode(std::get<QByteArray>(reencoded));
+    const auto third = decode(reencoded.value());
     if (!third || !sameValue(*again, *third))
         __builtin_trap();
     return 0;

@@ -11,16 +11,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     auto decoded = PhotoSortingModel::decodePresets(bytes);
-    const auto* presets = std::get_if<std::vector<PhotoSortingModel::PresetPtr>>(&decoded);
-    if (!presets)
+    if (!decoded)
         return 0;
-    auto encoded = PhotoSortingModel::encodePresets(*presets);
-    const auto* archive = std::get_if<QByteArray>(&encoded);
-    if (!archive)
+    auto encoded = PhotoSortingModel::encodePresets(*decoded);
+    if (!encoded)
         return 0;
-    auto again = PhotoSortingModel::decodePresets(*archive);
-    const auto* reread = std::get_if<std::vector<PhotoSortingModel::PresetPtr>>(&again);
-    if (!reread || reread->size() != presets->size())
+    auto again = PhotoSortingModel::decodePresets(*encoded);
+    if (!again || again->size() != decoded->size())
         __builtin_trap();
     return 0;
 }

@@ -286,15 +286,13 @@ public:
         return entry;
     }
 
-    Outcome<std::vector<Entry>> list(const Entry& folder, bool withMetadata) const override
+    Result<std::vector<Entry>> list(const Entry& folder, bool withMetadata) const override
     {
-        Outcome<std::vector<Entry>> outcome;
+        std::vector<Entry> entries;
         // Listed with the file system's own bytes: Qt's listing leaves out names that are not valid UTF-8.
         DIR* dir = folder.isFolder ? ::opendir(pathOf(folder).constData()) : nullptr;
-        if (!dir) {
-            outcome.error = makeError(VKLErrorListingFailed);
-            return outcome;
-        }
+        if (!dir)
+            return makeError(VKLErrorListingFailed);
         const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, &::closedir);
         while (const dirent* child = ::readdir(dir)) {
             const QByteArray nativeName(child->d_name);
@@ -316,72 +314,66 @@ public:
             entry.nativeRelativePath = joinNativePath(folder.nativeRelativePath, nativeName);
             entry.isFolder = S_ISDIR(info.st_mode);
             entry.size = entry.isFolder ? 0 : static_cast<uint64_t>(info.st_size);
-            outcome.value.push_back(std::move(entry));
+            entries.push_back(std::move(entry));
         }
-        std::sort(outcome.value.begin(), outcome.value.end(), [](const Entry& a, const Entry& b) {
+        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
             return a.name != b.name ? a.name < b.name : a.nativeRelativePath < b.nativeRelativePath;
         });
         if (withMetadata) {
-            for (Entry& entry : outcome.value) {
-                const Outcome<Metadata> metadata = readMetadata(entry);
-                if (!metadata.error) {
-                    entry.size = metadata.value.size;
-                    entry.dateCreated = metadata.value.dateCreated;
-                    entry.orientation = metadata.value.orientation;
-                    entry.shootingData = metadata.value.shootingData;
+            for (Entry& entry : entries) {
+                // An entry whose metadata cannot be read is listed without it, to be read on its own later.
+                const Result<Metadata> metadata = readMetadata(entry);
+                if (metadata) {
+                    entry.size = metadata->size;
+                    entry.dateCreated = metadata->dateCreated;
+                    entry.orientation = metadata->orientation;
+                    entry.shootingData = metadata->shootingData;
                     entry.metadataLoaded = true;
                 }
             }
         }
-        return outcome;
+        return entries;
     }
 
-    Outcome<Metadata> readMetadata(const Entry& entry) const override
+    Result<Metadata> readMetadata(const Entry& entry) const override
     {
-        Outcome<Metadata> outcome;
         const QByteArray path = pathOf(entry);
         struct stat info {};
-        if (::stat(path.constData(), &info) != 0) {
-            outcome.error = makeError(VKLErrorFileNotFound);
-            return outcome;
-        }
-        outcome.value.size = entry.isFolder ? 0 : static_cast<uint64_t>(info.st_size);
+        if (::stat(path.constData(), &info) != 0)
+            return makeError(VKLErrorFileNotFound);
+        Metadata metadata;
+        metadata.size = entry.isFolder ? 0 : static_cast<uint64_t>(info.st_size);
         if (!entry.isFolder && isKnownImageName(entry.name)) {
             EmbeddedImages embedded = readEmbedded(path, false);
             if (isHeifName(entry.name))
                 completeHeifMetadata(path, embedded);
-            outcome.value.dateCreated = parseExifDateTime(embedded.dateTimeOriginal, embedded.offsetTimeOriginal);
-            outcome.value.orientation = embedded.orientation;
+            metadata.dateCreated = parseExifDateTime(embedded.dateTimeOriginal, embedded.offsetTimeOriginal);
+            metadata.orientation = embedded.orientation;
             if (!embedded.shooting.isEmpty())
-                outcome.value.shootingData = embedded.shooting;
+                metadata.shootingData = embedded.shooting;
         }
-        if (!outcome.value.dateCreated) {
-            outcome.value.dateCreated = QDateTime::fromMSecsSinceEpoch(
+        if (!metadata.dateCreated) {
+            metadata.dateCreated = QDateTime::fromMSecsSinceEpoch(
                 qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000);
         }
-        return outcome;
+        return metadata;
     }
 
-    Outcome<QByteArray> thumbnail(const Entry& entry) const override
+    Result<QByteArray> thumbnail(const Entry& entry) const override
     {
-        Outcome<QByteArray> outcome;
         const QByteArray path = pathOf(entry);
-        if (entry.isFolder || !isRegularFile(path)) {
-            outcome.error = makeError(VKLErrorFileNotFound);
-            return outcome;
-        }
+        if (entry.isFolder || !isRegularFile(path))
+            return makeError(VKLErrorFileNotFound);
         const EmbeddedImages embedded = readEmbedded(path, true);
         // Only what decodes is served, and always as JPEG: an EXIF thumbnail may be stored as uncompressed TIFF
         // strips, which a receiver expecting JPEG data would cache and never display. A HEIF file's thumbnail
         // comes from libheif, turned like its preview; an EXIF one in it would keep the stored orientation.
         if (!embedded.exifThumbnail.isEmpty() && !isHeifName(entry.name)) {
-            if (isJpegData(embedded.exifThumbnail) && !QImage::fromData(embedded.exifThumbnail).isNull()) {
-                outcome.value = embedded.exifThumbnail;
-                return outcome;
-            }
-            outcome.value = scaledJpeg(QImage::fromData(embedded.exifThumbnail));
-            if (!outcome.value.isEmpty())
-                return outcome;
+            if (isJpegData(embedded.exifThumbnail) && !QImage::fromData(embedded.exifThumbnail).isNull())
+                return embedded.exifThumbnail;
+            QByteArray scaled = scaledJpeg(QImage::fromData(embedded.exifThumbnail));
+            if (!scaled.isEmpty())
+                return scaled;
         }
         QImage image;
         if (isHeifName(entry.name)) {
@@ -395,36 +387,34 @@ public:
         }
         if (image.isNull() && !embedded.smallestPreview.isEmpty())
             image = QImage::fromData(embedded.smallestPreview);
-        outcome.value = scaledJpeg(image);
-        if (outcome.value.isEmpty())
-            outcome.error = makeError(VKLErrorReadFailed);
-        return outcome;
+        QByteArray scaled = scaledJpeg(image);
+        if (scaled.isEmpty())
+            return makeError(VKLErrorReadFailed);
+        return scaled;
     }
 
-    Outcome<QByteArray> preview(const Entry& entry) const override
+    Result<QByteArray> preview(const Entry& entry) const override
     {
-        Outcome<QByteArray> outcome;
         const QByteArray path = pathOf(entry);
-        if (entry.isFolder || !isRegularFile(path)) {
-            outcome.error = makeError(VKLErrorFileNotFound);
-            return outcome;
-        }
+        if (entry.isFolder || !isRegularFile(path))
+            return makeError(VKLErrorFileNotFound);
+        QByteArray preview;
         if (isJpegName(entry.name)) {
-            outcome.value = readRegularFile(path, kMaxDecodedFileSize).value_or(QByteArray());
+            preview = readRegularFile(path, kMaxDecodedFileSize).value_or(QByteArray());
         } else if (isHeifName(entry.name)) {
             const std::optional<QByteArray> data = readRegularFile(path, kMaxDecodedFileSize);
             const HeifImage::Decoded decoded = data ? HeifImage::decodePrimary(*data) : HeifImage::Decoded{};
             if (decoded)
-                outcome.value = encodeJpeg(*decoded);
+                preview = encodeJpeg(*decoded);
         } else {
             const EmbeddedImages embedded = readEmbedded(path, true);
-            outcome.value = embedded.largestPreview;
-            if (outcome.value.isEmpty())
-                outcome.value = encodeJpeg(decodedFile(entry, path));
+            preview = embedded.largestPreview;
+            if (preview.isEmpty())
+                preview = encodeJpeg(decodedFile(entry, path));
         }
-        if (outcome.value.isEmpty())
-            outcome.error = makeError(VKLErrorReadFailed);
-        return outcome;
+        if (preview.isEmpty())
+            return makeError(VKLErrorReadFailed);
+        return preview;
     }
 
     std::unique_ptr<ContentReader> open(const Entry& entry) const override
@@ -503,15 +493,13 @@ public:
         return entry;
     }
 
-    Outcome<std::vector<Entry>> list(const Entry& folder, bool withMetadata) const override
+    Result<std::vector<Entry>> list(const Entry& folder, bool withMetadata) const override
     {
-        Outcome<std::vector<Entry>> outcome;
-        if (!folder.folder) {
-            outcome.error = makeError(VKLErrorListingFailed);
-            return outcome;
-        }
+        if (!folder.folder)
+            return makeError(VKLErrorListingFailed);
         const auto& node = *folder.folder;
-        outcome.value.reserve(node.folders.size() + node.files.size());
+        std::vector<Entry> entries;
+        entries.reserve(node.folders.size() + node.files.size());
         for (const auto& child : node.folders) {
             Entry entry;
             entry.name = child.name;
@@ -519,7 +507,7 @@ public:
             entry.isFolder = true;
             entry.folder = &child;
             entry.metadataLoaded = withMetadata;
-            outcome.value.push_back(std::move(entry));
+            entries.push_back(std::move(entry));
         }
         for (const auto& child : node.files) {
             Entry entry;
@@ -531,23 +519,23 @@ public:
                 entry.dateCreated = child.dateCreated;
                 entry.metadataLoaded = true;
             }
-            outcome.value.push_back(std::move(entry));
+            entries.push_back(std::move(entry));
         }
-        return outcome;
+        return entries;
     }
 
-    Outcome<Metadata> readMetadata(const Entry& entry) const override
+    Result<Metadata> readMetadata(const Entry& entry) const override
     {
-        Outcome<Metadata> outcome;
+        Metadata metadata;
         if (entry.file) {
-            outcome.value.size = sizeOf(*entry.file);
-            outcome.value.dateCreated = entry.file->dateCreated;
+            metadata.size = sizeOf(*entry.file);
+            metadata.dateCreated = entry.file->dateCreated;
         }
-        return outcome;
+        return metadata;
     }
 
-    Outcome<QByteArray> thumbnail(const Entry& entry) const override { return image(entry, false); }
-    Outcome<QByteArray> preview(const Entry& entry) const override { return image(entry, true); }
+    Result<QByteArray> thumbnail(const Entry& entry) const override { return image(entry, false); }
+    Result<QByteArray> preview(const Entry& entry) const override { return image(entry, true); }
 
     std::unique_ptr<ContentReader> open(const Entry& entry) const override
     {
@@ -562,14 +550,11 @@ private:
         return file.data.isEmpty() ? file.size : static_cast<uint64_t>(file.data.size());
     }
 
-    Outcome<QByteArray> image(const Entry& entry, bool large) const
+    Result<QByteArray> image(const Entry& entry, bool large) const
     {
-        Outcome<QByteArray> outcome;
         if (!entry.file)
-            outcome.error = makeError(VKLErrorFileNotFound);
-        else
-            outcome.value = generatedJpeg(large);
-        return outcome;
+            return makeError(VKLErrorFileNotFound);
+        return generatedJpeg(large);
     }
 
     const SimulatedCameraContent m_content;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/camera/simulated/SimulatedCamera.h"
+#include "platform/core/Result.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -30,12 +31,6 @@ struct Entry {
     const SimulatedCameraContent::File* file = nullptr;
 };
 
-template <typename T>
-struct Outcome {
-    T value{};
-    std::optional<Error> error;
-};
-
 struct Metadata {
     uint64_t size = 0;
     std::optional<QDateTime> dateCreated;
@@ -57,10 +52,10 @@ public:
     virtual ~CameraContent() = default;
     virtual Entry root() const = 0;
     // With `withMetadata` the entries come with their metadata loaded.
-    virtual Outcome<std::vector<Entry>> list(const Entry& folder, bool withMetadata) const = 0;
-    virtual Outcome<Metadata> readMetadata(const Entry& entry) const = 0;
-    virtual Outcome<QByteArray> thumbnail(const Entry& entry) const = 0;
-    virtual Outcome<QByteArray> preview(const Entry& entry) const = 0;
+    virtual Result<std::vector<Entry>> list(const Entry& folder, bool withMetadata) const = 0;
+    virtual Result<Metadata> readMetadata(const Entry& entry) const = 0;
+    virtual Result<QByteArray> thumbnail(const Entry& entry) const = 0;
+    virtual Result<QByteArray> preview(const Entry& entry) const = 0;
     virtual std::unique_ptr<ContentReader> open(const Entry& entry) const = 0;
 
     static std::shared_ptr<CameraContent> onDisk(const QString& rootPath);

@@ -197,14 +197,14 @@ public:
                 if (!error && core->options.metadataFailures.contains(m_entry.name))
                     error = errorWithVKLErrorCode(VKLErrorMetadataUnavailable);
                 if (!error) {
-                    const Outcome<Metadata> outcome = core->content->readMetadata(m_entry);
-                    error = outcome.error;
-                    if (!error) {
+                    const Result<Metadata> metadata = core->content->readMetadata(m_entry);
+                    error = metadata.failure();
+                    if (metadata) {
                         std::lock_guard lock(m_mutex);
-                        m_entry.size = outcome.value.size;
-                        m_entry.dateCreated = outcome.value.dateCreated;
-                        m_entry.orientation = outcome.value.orientation;
-                        m_entry.shootingData = outcome.value.shootingData;
+                        m_entry.size = metadata->size;
+                        m_entry.dateCreated = metadata->dateCreated;
+                        m_entry.orientation = metadata->orientation;
+                        m_entry.shootingData = metadata->shootingData;
                         m_entry.metadataLoaded = true;
                     }
                 }
@@ -304,15 +304,15 @@ private:
                         done();
                         return;
                     }
-                    const Outcome<QByteArray> outcome =
+                    const Result<QByteArray> image =
                         preview ? core->content->preview(m_entry) : core->content->thumbnail(m_entry);
                     const auto delay = core->link->transferDelay(std::chrono::steady_clock::now(), 0,
-                                                                 outcome.value.size());
-                    core->link->queue()->asyncAfter(delay, [core, epoch, connected, deliver, outcome, done] {
+                                                                 image ? image->size() : 0);
+                    core->link->queue()->asyncAfter(delay, [core, epoch, connected, deliver, image, done] {
                         if (auto error = linkError(*core, epoch, connected))
                             deliver(error, std::nullopt);
                         else
-                            deliver(outcome.error, outcome.value);
+                            deliver(image.failure(), image.valueOr(QByteArray()));
                         done();
                     });
                 });
@@ -348,13 +348,13 @@ public:
                 if (!error && self->isListingError())
                     error = errorWithVKLErrorCode(VKLErrorListingFailed);
                 if (!error) {
-                    Outcome<std::vector<Entry>> outcome =
+                    Result<std::vector<Entry>> listing =
                         coreRef->content->list(self->entry(), coreRef->options.metadataPreloaded);
-                    error = outcome.error;
-                    if (!error) {
+                    error = listing.failure();
+                    if (listing) {
                         std::vector<ItemPtr> children;
-                        children.reserve(outcome.value.size());
-                        for (Entry& child : outcome.value) {
+                        children.reserve(listing->size());
+                        for (Entry& child : *listing) {
                             if (child.isFolder)
                                 children.push_back(std::make_shared<FolderItem>(coreRef, self->storageRef(), epoch, std::move(child)));
                             else
