@@ -19,6 +19,9 @@ std::shared_ptr<CameraPhotoLoad> CameraPhotoLoad::createWalking(std::shared_ptr<
     std::shared_ptr<CameraPhotoLoad> load(new CameraPhotoLoad(std::move(camera)));
     load->m_chunkSize = chunkSize;
     load->m_scanner = std::make_unique<CameraFileScanning>();
+    // The newest shots first: they fill the top of the grid, whose thumbnails are asked for once it holds
+    // still, and the older folders' photos land below it.
+    load->m_scanner->setFolderOrder(CameraFileScanning::FolderOrder::lastFirst);
     load->m_walkEnded = false;
     return load;
 }

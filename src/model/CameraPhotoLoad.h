@@ -25,7 +25,7 @@ public:
                                                    int chunkSize = kDeliveryChunkSize);
     // A load that walks the camera's storages itself (with `passesWalkFilter`) and loads each folder's files
     // as soon as the walk has listed it, so the first photos (and their thumbnails) come while the rest of a
-    // large card is still being listed. It completes once the walk and every metadata request have ended; a
+    // large card is still being listed. The walk takes a folder's last subfolder first (the newest shots). It completes once the walk and every metadata request have ended; a
     // walk that fails completes it with what was found until then. The walk belongs to the load: it goes on
     // when the load changes hands, and stops when the load goes.
     static std::shared_ptr<CameraPhotoLoad> createWalking(std::shared_ptr<VKLCamera> camera,

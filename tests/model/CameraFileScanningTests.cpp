@@ -127,9 +127,9 @@ TEST_P(ScanTest, ListingErrorDiscardsEverythingAndStopsTheWalk)
     EXPECT_EQ(options->log->requests, (QStringList{"list:root", "list:bad"}));
 }
 
-// A load that walks the camera itself shows each folder's photos before the next folder is listed, so a large
-// card's first photos (and their thumbnails) do not wait for the whole walk; a folder that cannot be listed
-// ends the load with the photos found before it.
+// A load that walks the camera itself shows each folder's photos before the next folder is listed, newest
+// folder first, so a large card's first photos (and their thumbnails) do not wait for the whole walk; a folder
+// that cannot be listed ends the load with the photos found before it.
 TEST_P(ScanTest, AWalkingLoadShowsEachFolderBeforeTheNextIsListed)
 {
     for (const bool secondFails : {false, true}) {
@@ -137,8 +137,8 @@ TEST_P(ScanTest, AWalkingLoadShowsEachFolderBeforeTheNextIsListed)
         camera = std::make_shared<InProcessCamera>();
         auto dcim = addStorage(QStringLiteral("card"))->addFolder(QStringLiteral("DCIM"));
         const QDateTime day(QDate(2026, 3, 1), QTime(10, 0));
-        auto first = dcim->addFolder(QStringLiteral("100TEST"));
-        auto second = dcim->addFolder(QStringLiteral("101TEST"));
+        auto second = dcim->addFolder(QStringLiteral("100TEST"));
+        auto first = dcim->addFolder(QStringLiteral("101TEST"));
         for (int i = 1; i <= 4; ++i)
             (i <= 2 ? first : second)->addFile(QStringLiteral("IMG_%1.JPG").arg(i), day.addSecs(i))->setLoaded(true);
         second->setListingError(secondFails);
@@ -147,7 +147,7 @@ TEST_P(ScanTest, AWalkingLoadShowsEachFolderBeforeTheNextIsListed)
         size_t shown = 0;
         std::optional<size_t> shownWhenSecondListed;
         options->log->onRequest = [&](const QString& request) {
-            if (request == QLatin1String("list:101TEST"))
+            if (request == QLatin1String("list:100TEST"))
                 shownWhenSecondListed = shown;
         };
         std::optional<bool> completed;

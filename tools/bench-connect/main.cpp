@@ -392,7 +392,8 @@ int benchmarkPtpIp(const QTemporaryDir& dir)
         tools::SampleCameraSpec spec;
         spec.outputFolder = dir.filePath(QStringLiteral("ptpip-%1").arg(shots));
         spec.shots = shots;
-        spec.shotsPerFolder = 500;
+        // The sample camera's 100 shots per folder; the larger one with folders as full as cameras fill them.
+        spec.shotsPerFolder = shots > 1000 ? 500 : 100;
         const auto sample = tools::generateSampleCamera(spec);
         if (!sample.ok()) {
             std::fprintf(stderr, "sample camera: %s\n", qPrintable(sample.error));
