@@ -40,6 +40,11 @@ void CameraPhotoLoad::start()
         walk();
         return;
     }
+    startDelivery(&CameraPhotoLoad::handleCompletion);
+}
+
+void CameraPhotoLoad::startDelivery(void (CameraPhotoLoad::*ended)(bool finished))
+{
     // The delivery's callbacks may outlive this load (the chain ends after the request in flight); while one
     // runs it holds the load, so a receiver may let go of it from inside a signal.
     const std::weak_ptr<CameraPhotoLoad> weakSelf = weak_from_this();
@@ -48,9 +53,9 @@ void CameraPhotoLoad::start()
             if (const auto self = weakSelf.lock())
                 self->handleChunk(files);
         },
-        [weakSelf](bool finished) {
+        [weakSelf, ended](bool finished) {
             if (const auto self = weakSelf.lock())
-                self->handleCompletion(finished);
+                ((*self).*ended)(finished);
         });
 }
 
@@ -82,16 +87,7 @@ void CameraPhotoLoad::deliverNext()
     m_delivering = true;
     m_delivery = FileSystemItemMetadataDelivery::create(m_listed.front(), m_chunkSize);
     m_listed.pop_front();
-    const std::weak_ptr<CameraPhotoLoad> weakSelf = weak_from_this();
-    m_delivery->startLoading(
-        [weakSelf](const FileSystemItemMetadataDelivery::Items& files) {
-            if (const auto self = weakSelf.lock())
-                self->handleChunk(files);
-        },
-        [weakSelf](bool finished) {
-            if (const auto self = weakSelf.lock())
-                self->handleDeliveryEnded(finished);
-        });
+    startDelivery(&CameraPhotoLoad::handleDeliveryEnded);
 }
 
 void CameraPhotoLoad::handleDeliveryEnded(bool finished)

@@ -56,6 +56,7 @@ private:
     explicit CameraPhotoLoad(std::shared_ptr<VKLCamera> camera);
     void handleChunk(const CameraFileScanning::Items& files);
     void handleCompletion(bool finished);
+    void startDelivery(void (CameraPhotoLoad::*ended)(bool finished));
     void walk();
     // Loads the next listed folder's files once the delivery before has ended.
     void deliverNext();

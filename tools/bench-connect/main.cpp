@@ -138,6 +138,22 @@ std::pair<int, QByteArray> cachedThumbnails(const QString& cacheFolder)
     return {int(folders.size()), digest.toHex().left(12)};
 }
 
+// The connected view's collaborators; with `grid`, the view shows the photo grid and names it there.
+ConnectedCameraEnvironment connectedEnvironment(WiFiNetworkPolicy& wifi, UserDefaults& defaults, ImageGridViewController** grid)
+{
+    ConnectedCameraEnvironment connected;
+    connected.wifi = &wifi;
+    connected.defaults = &defaults;
+    if (grid) {
+        connected.makeBrowser = [grid](QWidget*) -> std::unique_ptr<PhotoBrowser> {
+            auto made = std::make_unique<ImageGridViewController>();
+            *grid = made.get();
+            return made;
+        };
+    }
+    return connected;
+}
+
 Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, const QString& cacheFolder, bool grid = false)
 {
     Photo::setImageCachesDirectory(cacheFolder);
@@ -150,17 +166,9 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
 
     CameraDiscoveryEnvironment discoveryEnvironment;
     discoveryEnvironment.discovery = &discovery;
-    ConnectedCameraEnvironment connected;
-    connected.wifi = &wifi;
-    connected.defaults = &defaults;
     ImageGridViewController* photoGrid = nullptr;
-    if (grid) {
-        connected.makeBrowser = [&photoGrid](QWidget*) -> std::unique_ptr<PhotoBrowser> {
-            auto made = std::make_unique<ImageGridViewController>();
-            photoGrid = made.get();
-            return made;
-        };
-    } else if (qEnvironmentVariableIsSet("BENCH_NULL_BROWSER")) {
+    ConnectedCameraEnvironment connected = connectedEnvironment(wifi, defaults, grid ? &photoGrid : nullptr);
+    if (!grid && qEnvironmentVariableIsSet("BENCH_NULL_BROWSER")) {
         connected.makeBrowser = [](QWidget*) -> std::unique_ptr<PhotoBrowser> { return std::make_unique<NullBrowser>(); };
     }
     CameraScreens screens(std::move(discoveryEnvironment), std::move(connected));
@@ -310,15 +318,8 @@ PtpIpFigures runPtpIp(const QString& folder, int latencyMs, size_t expectedPhoto
 
     CameraDiscoveryEnvironment discoveryEnvironment;
     discoveryEnvironment.discovery = &discovery;
-    ConnectedCameraEnvironment connected;
-    connected.wifi = &wifi;
-    connected.defaults = &defaults;
     ImageGridViewController* photoGrid = nullptr;
-    connected.makeBrowser = [&photoGrid](QWidget*) -> std::unique_ptr<PhotoBrowser> {
-        auto made = std::make_unique<ImageGridViewController>();
-        photoGrid = made.get();
-        return made;
-    };
+    ConnectedCameraEnvironment connected = connectedEnvironment(wifi, defaults, &photoGrid);
     CameraScreens screens(std::move(discoveryEnvironment), std::move(connected));
     MainWindowController window(screens.makeDiscovery(), wifi, defaults, [] {});
     window.window()->show();
