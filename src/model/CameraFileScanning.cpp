@@ -71,17 +71,20 @@ struct CameraFileScanning::Walk : std::enable_shared_from_this<Walk> {
             }
         }
         found.insert(found.end(), listed.begin(), listed.end());
-        if (progress && !listed.empty()) {
-            progress(listed);
-            if (scanner.expired())
-                return; // the listener let the walk go
-        }
         // Pushed in reverse so that the first subfolder is listed next: depth-first, in children order (or
         // the other way round).
         if (lastFolderFirst)
             std::move(subfolders.begin(), subfolders.end(), std::back_inserter(pending));
         else
             std::move(subfolders.rbegin(), subfolders.rend(), std::back_inserter(pending));
+        if (progress && !listed.empty()) {
+            // The listener goes on with the walk when it is ready; a walk whose scanner went does not.
+            progress(listed, [walk = shared_from_this()] {
+                if (!walk->scanner.expired())
+                    walk->pump();
+            });
+            return;
+        }
         pump();
     }
 

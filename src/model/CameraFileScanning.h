@@ -32,8 +32,10 @@ public:
     using Filter = std::function<bool(const ItemPtr&)>;
     // (files, none) on success, possibly empty; (none, error) on failure.
     using Completion = std::function<void(std::optional<Items>, std::optional<ScanError>)>;
-    // The files one folder's listing added, as soon as it is listed (never empty).
-    using Progress = std::function<void(const Items& files)>;
+    // The files one folder's listing added, as soon as it is listed (never empty). The walk lists the next
+    // folder once `listNext` is called, so that what the listener asks the camera for meanwhile does not wait
+    // behind the rest of the walk.
+    using Progress = std::function<void(const Items& files, std::function<void()> listNext)>;
 
     CameraFileScanning();
     ~CameraFileScanning();

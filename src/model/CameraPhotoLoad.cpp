@@ -1,5 +1,7 @@
 #include "model/CameraPhotoLoad.h"
 
+#include <utility>
+
 namespace vornakel {
 
 CameraPhotoLoad::CameraPhotoLoad(std::shared_ptr<VKLCamera> camera) : m_camera(std::move(camera)) {}
@@ -70,8 +72,9 @@ void CameraPhotoLoad::walk()
             if (!m_delivering)
                 deliverNext();
         },
-        [this](const CameraFileScanning::Items& files) {
+        [this](const CameraFileScanning::Items& files, std::function<void()> listNext) {
             m_listed.push_back(files);
+            m_listNext = std::move(listNext);
             if (!m_delivering)
                 deliverNext();
         });
@@ -80,6 +83,13 @@ void CameraPhotoLoad::walk()
 void CameraPhotoLoad::deliverNext()
 {
     if (m_listed.empty()) {
+        // This folder's files are in: the walk lists the next one. One camera answers one request at a time,
+        // so the metadata (and the thumbnails the grid asks for meanwhile) would otherwise wait behind the
+        // listing of every other folder.
+        if (m_listNext) {
+            std::exchange(m_listNext, nullptr)();
+            return;
+        }
         if (m_walkEnded && !m_completed)
             handleCompletion(!m_walkFailed);
         return;

@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <deque>
+#include <functional>
 #include <memory>
 
 namespace vornakel {
@@ -67,6 +68,7 @@ private:
     int m_chunkSize = kDeliveryChunkSize;
     std::unique_ptr<CameraFileScanning> m_scanner; // a walking load's walk
     std::deque<CameraFileScanning::Items> m_listed; // folders listed, not yet handed to a delivery
+    std::function<void()> m_listNext;               // goes on with the walk once they are delivered
     bool m_walkEnded = true;
     bool m_walkFailed = false;
     bool m_delivering = false;

@@ -139,8 +139,9 @@ TEST_P(ScanTest, AWalkingLoadShowsEachFolderBeforeTheNextIsListed)
         const QDateTime day(QDate(2026, 3, 1), QTime(10, 0));
         auto second = dcim->addFolder(QStringLiteral("100TEST"));
         auto first = dcim->addFolder(QStringLiteral("101TEST"));
+        // The newest folder's files need their metadata loaded; the camera answers one request at a time.
         for (int i = 1; i <= 4; ++i)
-            (i <= 2 ? first : second)->addFile(QStringLiteral("IMG_%1.JPG").arg(i), day.addSecs(i))->setLoaded(true);
+            (i <= 2 ? second : first)->addFile(QStringLiteral("IMG_%1.JPG").arg(i), day.addSecs(i))->setLoaded(i <= 2);
         second->setListingError(secondFails);
 
         const auto load = CameraPhotoLoad::createWalking(camera);
@@ -158,6 +159,9 @@ TEST_P(ScanTest, AWalkingLoadShowsEachFolderBeforeTheNextIsListed)
         ASSERT_TRUE(test::runUntil([&] { return completed.has_value(); }));
         ASSERT_TRUE(shownWhenSecondListed);
         EXPECT_EQ(*shownWhenSecondListed, 2u);
+        const QStringList& requests = options->log->requests;
+        EXPECT_LT(requests.lastIndexOf(QStringLiteral("meta:IMG_4.JPG")), requests.lastIndexOf(QStringLiteral("list:100TEST")))
+            << "the shown folder's metadata does not wait behind the rest of the walk";
         EXPECT_EQ(shown, secondFails ? 2u : 4u);
         EXPECT_EQ(*completed, !secondFails);
         EXPECT_EQ(load->photoCount(), shown);
