@@ -23,6 +23,7 @@ struct CameraFileScanning::Walk : std::enable_shared_from_this<Walk> {
     Filter filter;
     Completion completion;
     Progress progress;
+    bool lastFolderFirst = false;
     std::vector<Folder> pending; // top is the next folder to list
     Items found;
     StepLoop requests;
@@ -70,13 +71,20 @@ struct CameraFileScanning::Walk : std::enable_shared_from_this<Walk> {
             }
         }
         found.insert(found.end(), listed.begin(), listed.end());
+        // Pushed in reverse so that the first subfolder is listed next: depth-first, in children order (or
+        // the other way round).
+        if (lastFolderFirst)
+            std::move(subfolders.begin(), subfolders.end(), std::back_inserter(pending));
+        else
+            std::move(subfolders.rbegin(), subfolders.rend(), std::back_inserter(pending));
         if (progress && !listed.empty()) {
-            progress(listed);
-            if (scanner.expired())
-                return; // the listener let the walk go
+            // The listener goes on with the walk when it is ready; a walk whose scanner went does not.
+            progress(listed, [walk = shared_from_this()] {
+                if (!walk->scanner.expired())
+                    walk->pump();
+            });
+            return;
         }
-        // Pushed in reverse so that the first subfolder is listed next: depth-first, in children order.
-        std::move(subfolders.rbegin(), subfolders.rend(), std::back_inserter(pending));
         pump();
     }
 
@@ -107,6 +115,7 @@ void CameraFileScanning::scan(const std::shared_ptr<VKLCamera>& camera, Filter f
     walk->filter = std::move(filter);
     walk->completion = std::move(completion);
     walk->progress = std::move(progress);
+    walk->lastFolderFirst = m_folderOrder == FolderOrder::lastFirst;
     // Storages are walked in list order, so their roots go on the stack last-first.
     for (size_t index = storages->size(); index-- > 0;) {
         const std::shared_ptr<VKLFileStorage>& storage = (*storages)[index];

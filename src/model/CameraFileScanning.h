@@ -32,8 +32,10 @@ public:
     using Filter = std::function<bool(const ItemPtr&)>;
     // (files, none) on success, possibly empty; (none, error) on failure.
     using Completion = std::function<void(std::optional<Items>, std::optional<ScanError>)>;
-    // The files one folder's listing added, as soon as it is listed (never empty).
-    using Progress = std::function<void(const Items& files)>;
+    // The files one folder's listing added, as soon as it is listed (never empty). The walk lists the next
+    // folder once `listNext` is called, so that what the listener asks the camera for meanwhile does not wait
+    // behind the rest of the walk.
+    using Progress = std::function<void(const Items& files, std::function<void()> listNext)>;
 
     CameraFileScanning();
     ~CameraFileScanning();
@@ -48,6 +50,10 @@ public:
     // `progress`, when given, hears each folder's files as the walk lists them, before the completion hears
     // them all.
     void scan(const std::shared_ptr<VKLCamera>& camera, Filter filter, Completion completion, Progress progress = {});
+    // Which subfolder of a folder is listed first: the first the camera lists, or its last. Cameras number
+    // their folders upwards (DCIM/100…, 101…), so the last holds the newest shots, which the grid shows first.
+    enum class FolderOrder { asListed, lastFirst };
+    void setFolderOrder(FolderOrder order) { m_folderOrder = order; }
 
     // One photo per file, except that a RAW and a JPEG file of the same name (without extension, case
     // sensitive) created less than 10 seconds apart, and alone under that name, become one photo with the RAW
@@ -57,6 +63,7 @@ public:
 private:
     struct Walk;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    FolderOrder m_folderOrder = FolderOrder::asListed;
 };
 
 // Grouping for files that arrive in parts (the metadata chunks): keeps every file seen so far and reports how

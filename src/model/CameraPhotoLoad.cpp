@@ -1,5 +1,7 @@
 #include "model/CameraPhotoLoad.h"
 
+#include <utility>
+
 namespace vornakel {
 
 CameraPhotoLoad::CameraPhotoLoad(std::shared_ptr<VKLCamera> camera) : m_camera(std::move(camera)) {}
@@ -19,6 +21,9 @@ std::shared_ptr<CameraPhotoLoad> CameraPhotoLoad::createWalking(std::shared_ptr<
     std::shared_ptr<CameraPhotoLoad> load(new CameraPhotoLoad(std::move(camera)));
     load->m_chunkSize = chunkSize;
     load->m_scanner = std::make_unique<CameraFileScanning>();
+    // The newest shots first: they fill the top of the grid, whose thumbnails are asked for once it holds
+    // still, and the older folders' photos land below it.
+    load->m_scanner->setFolderOrder(CameraFileScanning::FolderOrder::lastFirst);
     load->m_walkEnded = false;
     return load;
 }
@@ -37,6 +42,11 @@ void CameraPhotoLoad::start()
         walk();
         return;
     }
+    startDelivery(&CameraPhotoLoad::handleCompletion);
+}
+
+void CameraPhotoLoad::startDelivery(void (CameraPhotoLoad::*ended)(bool finished))
+{
     // The delivery's callbacks may outlive this load (the chain ends after the request in flight); while one
     // runs it holds the load, so a receiver may let go of it from inside a signal.
     const std::weak_ptr<CameraPhotoLoad> weakSelf = weak_from_this();
@@ -45,9 +55,9 @@ void CameraPhotoLoad::start()
             if (const auto self = weakSelf.lock())
                 self->handleChunk(files);
         },
-        [weakSelf](const Result<void>& outcome) {
+        [weakSelf, ended](const Result<void>& outcome) {
             if (const auto self = weakSelf.lock())
-                self->handleCompletion(outcome.hasValue());
+                ((*self).*ended)(outcome.hasValue());
         });
 }
 
@@ -62,8 +72,9 @@ void CameraPhotoLoad::walk()
             if (!m_delivering)
                 deliverNext();
         },
-        [this](const CameraFileScanning::Items& files) {
+        [this](const CameraFileScanning::Items& files, std::function<void()> listNext) {
             m_listed.push_back(files);
+            m_listNext = std::move(listNext);
             if (!m_delivering)
                 deliverNext();
         });
@@ -72,6 +83,13 @@ void CameraPhotoLoad::walk()
 void CameraPhotoLoad::deliverNext()
 {
     if (m_listed.empty()) {
+        // This folder's files are in: the walk lists the next one. One camera answers one request at a time,
+        // so the metadata (and the thumbnails the grid asks for meanwhile) would otherwise wait behind the
+        // listing of every other folder.
+        if (m_listNext) {
+            std::exchange(m_listNext, nullptr)();
+            return;
+        }
         if (m_walkEnded && !m_completed)
             handleCompletion(!m_walkFailed);
         return;
@@ -79,16 +97,7 @@ void CameraPhotoLoad::deliverNext()
     m_delivering = true;
     m_delivery = FileSystemItemMetadataDelivery::create(m_listed.front(), m_chunkSize);
     m_listed.pop_front();
-    const std::weak_ptr<CameraPhotoLoad> weakSelf = weak_from_this();
-    m_delivery->startLoading(
-        [weakSelf](const FileSystemItemMetadataDelivery::Items& files) {
-            if (const auto self = weakSelf.lock())
-                self->handleChunk(files);
-        },
-        [weakSelf](const Result<void>& outcome) {
-            if (const auto self = weakSelf.lock())
-                self->handleDeliveryEnded(outcome.hasValue());
-        });
+    startDelivery(&CameraPhotoLoad::handleDeliveryEnded);
 }
 
 void CameraPhotoLoad::handleDeliveryEnded(bool finished)

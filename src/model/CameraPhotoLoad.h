@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <deque>
+#include <functional>
 #include <memory>
 
 namespace vornakel {
@@ -25,7 +26,7 @@ public:
                                                    int chunkSize = kDeliveryChunkSize);
     // A load that walks the camera's storages itself (with `passesWalkFilter`) and loads each folder's files
     // as soon as the walk has listed it, so the first photos (and their thumbnails) come while the rest of a
-    // large card is still being listed. It completes once the walk and every metadata request have ended; a
+    // large card is still being listed. The walk takes a folder's last subfolder first (the newest shots). It completes once the walk and every metadata request have ended; a
     // walk that fails completes it with what was found until then. The walk belongs to the load: it goes on
     // when the load changes hands, and stops when the load goes.
     static std::shared_ptr<CameraPhotoLoad> createWalking(std::shared_ptr<VKLCamera> camera,
@@ -56,6 +57,7 @@ private:
     explicit CameraPhotoLoad(std::shared_ptr<VKLCamera> camera);
     void handleChunk(const CameraFileScanning::Items& files);
     void handleCompletion(bool finished);
+    void startDelivery(void (CameraPhotoLoad::*ended)(bool finished));
     void walk();
     // Loads the next listed folder's files once the delivery before has ended.
     void deliverNext();
@@ -66,6 +68,7 @@ private:
     int m_chunkSize = kDeliveryChunkSize;
     std::unique_ptr<CameraFileScanning> m_scanner; // a walking load's walk
     std::deque<CameraFileScanning::Items> m_listed; // folders listed, not yet handed to a delivery
+    std::function<void()> m_listNext;               // goes on with the walk once they are delivered
     bool m_walkEnded = true;
     bool m_walkFailed = false;
     bool m_delivering = false;

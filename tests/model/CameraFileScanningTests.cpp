@@ -127,9 +127,9 @@ TEST_P(ScanTest, ListingErrorDiscardsEverythingAndStopsTheWalk)
     EXPECT_EQ(options->log->requests, (QStringList{"list:root", "list:bad"}));
 }
 
-// A load that walks the camera itself shows each folder's photos before the next folder is listed, so a large
-// card's first photos (and their thumbnails) do not wait for the whole walk; a folder that cannot be listed
-// ends the load with the photos found before it.
+// A load that walks the camera itself shows each folder's photos before the next folder is listed, newest
+// folder first, so a large card's first photos (and their thumbnails) do not wait for the whole walk; a folder
+// that cannot be listed ends the load with the photos found before it.
 TEST_P(ScanTest, AWalkingLoadShowsEachFolderBeforeTheNextIsListed)
 {
     for (const bool secondFails : {false, true}) {
@@ -137,17 +137,18 @@ TEST_P(ScanTest, AWalkingLoadShowsEachFolderBeforeTheNextIsListed)
         camera = std::make_shared<InProcessCamera>();
         auto dcim = addStorage(QStringLiteral("card"))->addFolder(QStringLiteral("DCIM"));
         const QDateTime day(QDate(2026, 3, 1), QTime(10, 0));
-        auto first = dcim->addFolder(QStringLiteral("100TEST"));
-        auto second = dcim->addFolder(QStringLiteral("101TEST"));
+        auto second = dcim->addFolder(QStringLiteral("100TEST"));
+        auto first = dcim->addFolder(QStringLiteral("101TEST"));
+        // The newest folder's files need their metadata loaded; the camera answers one request at a time.
         for (int i = 1; i <= 4; ++i)
-            (i <= 2 ? first : second)->addFile(QStringLiteral("IMG_%1.JPG").arg(i), day.addSecs(i))->setLoaded(true);
+            (i <= 2 ? second : first)->addFile(QStringLiteral("IMG_%1.JPG").arg(i), day.addSecs(i))->setLoaded(i <= 2);
         second->setListingError(secondFails);
 
         const auto load = CameraPhotoLoad::createWalking(camera);
         size_t shown = 0;
         std::optional<size_t> shownWhenSecondListed;
         options->log->onRequest = [&](const QString& request) {
-            if (request == QLatin1String("list:101TEST"))
+            if (request == QLatin1String("list:100TEST"))
                 shownWhenSecondListed = shown;
         };
         std::optional<bool> completed;
@@ -158,6 +159,9 @@ TEST_P(ScanTest, AWalkingLoadShowsEachFolderBeforeTheNextIsListed)
         ASSERT_TRUE(test::runUntil([&] { return completed.has_value(); }));
         ASSERT_TRUE(shownWhenSecondListed);
         EXPECT_EQ(*shownWhenSecondListed, 2u);
+        const QStringList& requests = options->log->requests;
+        EXPECT_LT(requests.lastIndexOf(QStringLiteral("meta:IMG_4.JPG")), requests.lastIndexOf(QStringLiteral("list:100TEST")))
+            << "the shown folder's metadata does not wait behind the rest of the walk";
         EXPECT_EQ(shown, secondFails ? 2u : 4u);
         EXPECT_EQ(*completed, !secondFails);
         EXPECT_EQ(load->photoCount(), shown);

@@ -138,6 +138,22 @@ std::pair<int, QByteArray> cachedThumbnails(const QString& cacheFolder)
     return {int(folders.size()), digest.toHex().left(12)};
 }
 
+// The connected view's collaborators; with `grid`, the view shows the photo grid and names it there.
+ConnectedCameraEnvironment connectedEnvironment(WiFiNetworkPolicy& wifi, UserDefaults& defaults, ImageGridViewController** grid)
+{
+    ConnectedCameraEnvironment connected;
+    connected.wifi = &wifi;
+    connected.defaults = &defaults;
+    if (grid) {
+        connected.makeBrowser = [grid](QWidget*) -> std::unique_ptr<PhotoBrowser> {
+            auto made = std::make_unique<ImageGridViewController>();
+            *grid = made.get();
+            return made;
+        };
+    }
+    return connected;
+}
+
 Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, const QString& cacheFolder, bool grid = false)
 {
     Photo::setImageCachesDirectory(cacheFolder);
@@ -150,17 +166,9 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
 
     CameraDiscoveryEnvironment discoveryEnvironment;
     discoveryEnvironment.discovery = &discovery;
-    ConnectedCameraEnvironment connected;
-    connected.wifi = &wifi;
-    connected.defaults = &defaults;
     ImageGridViewController* photoGrid = nullptr;
-    if (grid) {
-        connected.makeBrowser = [&photoGrid](QWidget*) -> std::unique_ptr<PhotoBrowser> {
-            auto made = std::make_unique<ImageGridViewController>();
-            photoGrid = made.get();
-            return made;
-        };
-    } else if (qEnvironmentVariableIsSet("BENCH_NULL_BROWSER")) {
+    ConnectedCameraEnvironment connected = connectedEnvironment(wifi, defaults, grid ? &photoGrid : nullptr);
+    if (!grid && qEnvironmentVariableIsSet("BENCH_NULL_BROWSER")) {
         connected.makeBrowser = [](QWidget*) -> std::unique_ptr<PhotoBrowser> { return std::make_unique<NullBrowser>(); };
     }
     CameraScreens screens(std::move(discoveryEnvironment), std::move(connected));
@@ -271,8 +279,10 @@ SimulatedCameraContent largeCard(int files)
 // its listed address, connected through the discovery screen, shown in the photo grid (with the window's
 // animation, as the app shows it).
 struct PtpIpFigures {
-    std::optional<qint64> connectedMs, firstPhotoMs, firstThumbnailMs, firstThumbnailShownMs, lastPhotoMs;
+    std::optional<qint64> firstPhotoMs, firstThumbnailMs, firstThumbnailShownMs, lastPhotoMs;
     int operationsAtFirstThumbnail = 0;
+    int operationsAtFirstPhoto = 0;
+    std::optional<qint64> firstOperationMs;
     size_t photos = 0;
 };
 
@@ -300,6 +310,7 @@ PtpIpFigures runPtpIp(const QString& folder, int latencyMs, size_t expectedPhoto
     test::NoGatewayPolicy wifi;
     tools::PtpIpResponderOptions options = tools::PtpIpResponderOptions::fromCameraOptions(SimulatedCameraOptions::fromFolder(folder));
     options.latencyMs = latencyMs;
+    options.log = true;
     tools::PtpIpResponder responder(folder, options);
     PtpIpFigures figures;
     if (!responder.listen())
@@ -310,15 +321,8 @@ PtpIpFigures runPtpIp(const QString& folder, int latencyMs, size_t expectedPhoto
 
     CameraDiscoveryEnvironment discoveryEnvironment;
     discoveryEnvironment.discovery = &discovery;
-    ConnectedCameraEnvironment connected;
-    connected.wifi = &wifi;
-    connected.defaults = &defaults;
     ImageGridViewController* photoGrid = nullptr;
-    connected.makeBrowser = [&photoGrid](QWidget*) -> std::unique_ptr<PhotoBrowser> {
-        auto made = std::make_unique<ImageGridViewController>();
-        photoGrid = made.get();
-        return made;
-    };
+    ConnectedCameraEnvironment connected = connectedEnvironment(wifi, defaults, &photoGrid);
     CameraScreens screens(std::move(discoveryEnvironment), std::move(connected));
     MainWindowController window(screens.makeDiscovery(), wifi, defaults, [] {});
     window.window()->show();
@@ -342,8 +346,6 @@ PtpIpFigures runPtpIp(const QString& folder, int latencyMs, size_t expectedPhoto
         auto* view = qobject_cast<MainViewController*>(window.contentViewController());
         if (!found || !view)
             return;
-        if (!figures.connectedMs && view->camera() && view->camera()->connectionState() == 2)
-            figures.connectedMs = clock.elapsed();
         if (photoGrid && !watchingThumbnails) {
             watchingThumbnails = true;
             paints.grid = photoGrid->widget();
@@ -356,14 +358,20 @@ PtpIpFigures runPtpIp(const QString& folder, int latencyMs, size_t expectedPhoto
             });
         }
         const size_t shown = view->imageGrid()->shownPhotos().size();
-        if (!figures.firstPhotoMs && shown > 0)
+        if (!figures.firstPhotoMs && shown > 0) {
             figures.firstPhotoMs = clock.elapsed();
+            figures.operationsAtFirstPhoto = responder.operationCount();
+        }
         if (!figures.lastPhotoMs && view->imageDeliveryHasCompleted() && shown >= expectedPhotos) {
             figures.lastPhotoMs = clock.elapsed();
             figures.photos = shown;
         }
         if (figures.lastPhotoMs && paints.painted)
             QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    });
+    QObject::connect(&responder, &tools::PtpIpResponder::operationLogged, &observing, [&](const QString&) {
+        if (found && !figures.firstOperationMs)
+            figures.firstOperationMs = clock.elapsed();
     });
     poll.start();
     QTimer::singleShot(120000, qApp, [] { QCoreApplication::exit(1); });
@@ -379,10 +387,12 @@ PtpIpFigures runPtpIp(const QString& folder, int latencyMs, size_t expectedPhoto
 void printPtpIp(const char* name, const PtpIpFigures& f)
 {
     const auto ms = [](const std::optional<qint64>& value) { return value ? QByteArray::number(*value) : QByteArray("-"); };
-    std::printf("%s: after \"camera found\": connected %s ms, first photo in the grid %s ms, first thumbnail "
-                "arrived %s ms (after %d camera operations) and on screen %s ms, last of %zu photos %s ms\n",
-                name, ms(f.connectedMs).constData(), ms(f.firstPhotoMs).constData(), ms(f.firstThumbnailMs).constData(),
-                f.operationsAtFirstThumbnail, ms(f.firstThumbnailShownMs).constData(), f.photos, ms(f.lastPhotoMs).constData());
+    std::printf("%s: after \"camera found\": first camera operation %s ms, first photo in the grid %s ms (after %d "
+                "operations), first thumbnail arrived %s ms (after %d operations) and on screen %s ms, last of %zu "
+                "photos %s ms\n",
+                name, ms(f.firstOperationMs).constData(), ms(f.firstPhotoMs).constData(), f.operationsAtFirstPhoto,
+                ms(f.firstThumbnailMs).constData(), f.operationsAtFirstThumbnail, ms(f.firstThumbnailShownMs).constData(),
+                f.photos, ms(f.lastPhotoMs).constData());
 }
 
 int benchmarkPtpIp(const QTemporaryDir& dir)
@@ -392,7 +402,8 @@ int benchmarkPtpIp(const QTemporaryDir& dir)
         tools::SampleCameraSpec spec;
         spec.outputFolder = dir.filePath(QStringLiteral("ptpip-%1").arg(shots));
         spec.shots = shots;
-        spec.shotsPerFolder = 500;
+        // The sample camera's 100 shots per folder; the larger one with folders as full as cameras fill them.
+        spec.shotsPerFolder = shots > 1000 ? 500 : 100;
         const auto sample = tools::generateSampleCamera(spec);
         if (!sample.ok()) {
             std::fprintf(stderr, "sample camera: %s\n", qPrintable(sample.error));
