@@ -173,6 +173,8 @@ int main(int argc, char** argv)
         chunkCpu = {};
         firstPaint = -1;
         PhotoGrouping grouping;
+        // As the app's load does: it knows how many files the camera listed.
+        grouping.reserve(files.size());
         bool done = false;
         auto delivery = FileSystemItemMetadataDelivery::create(files, 10);
         delivery->startLoading(
