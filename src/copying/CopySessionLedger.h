@@ -27,7 +27,15 @@ public:
     }
 
     void addWrittenFile(const QString& path);
+    // Whether the copy wrote the file, or is writing it (claimed and not yet given up).
     bool wroteFile(const QString& path) const;
+
+    // A name an operation took for a file it is still writing or flushing: the next file of the copy may start
+    // before this one is in place, and must find its name taken all the same. `addWrittenFile` ends the claim;
+    // `releaseClaim` gives the name up when the file is not written after all.
+    void claimFile(const QString& path);
+    void releaseClaim(const QString& path);
+    bool isClaimed(const QString& path) const;
 
     // Removes the folder's stale temporaries the first time this copy names the folder; later calls do nothing.
     void sweepLeftoversOnce(const QString& folder);
@@ -36,6 +44,7 @@ private:
     const WallClock m_clock;
     mutable std::mutex m_mutex;
     std::set<QString> m_writtenFiles;
+    std::set<QString> m_claimedFiles;
     std::set<QString> m_sweptFolders;
 };
 

@@ -16,11 +16,15 @@ bool fileEntryExists(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
-std::optional<QString> nextAvailableFileURL(const QString& path, int maximumNumber)
+std::optional<QString> nextAvailableFileURL(const QString& path, int maximumNumber,
+                                            const std::function<bool(const QString&)>& taken)
 {
     if (path.isEmpty() || QDir::isRelativePath(path))
         return std::nullopt;
-    if (!fileEntryExists(path))
+    const auto isFree = [&taken](const QString& candidate) {
+        return !fileEntryExists(candidate) && !(taken && taken(candidate));
+    };
+    if (isFree(path))
         return path;
     const QFileInfo info(path);
     const QString fileName = info.fileName();
@@ -32,7 +36,7 @@ std::optional<QString> nextAvailableFileURL(const QString& path, int maximumNumb
         if (!extension.isEmpty())
             candidate += QLatin1Char('.') + extension;
         const QString candidatePath = folder.filePath(candidate);
-        if (!fileEntryExists(candidatePath))
+        if (isFree(candidatePath))
             return candidatePath;
     }
     return std::nullopt;

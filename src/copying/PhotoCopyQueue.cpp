@@ -132,14 +132,14 @@ void PhotoCopyQueue::start(Callbacks callbacks, std::function<void(bool)> comple
         variants, [weak, variants, completion, answered](bool shouldStart) {
             if (answered->exchange(true))
                 return;
-            auto proceed = [weak, variants, completion, shouldStart] {
+            auto proceed = [weak, variants, completion, shouldStart]() mutable {
                 auto queue = weak.lock();
                 if (!queue || !shouldStart) {
                     if (completion)
                         completion(false);
                     return;
                 }
-                queue->buildAndRun(variants, completion);
+                queue->buildAndRun(std::move(variants), completion);
             };
             // Everything the queue keeps is touched on the main thread only.
             if (DispatchQueue::isMainThread())
@@ -149,73 +149,105 @@ void PhotoCopyQueue::start(Callbacks callbacks, std::function<void(bool)> comple
         });
 }
 
-void PhotoCopyQueue::buildAndRun(const std::vector<PhotoVariantPtr>& variants,
-                                 const std::function<void(bool)>& completion)
+void PhotoCopyQueue::buildAndRun(std::vector<PhotoVariantPtr> variants, const std::function<void(bool)>& completion)
 {
-    const CopyDestinationPtr& destination = m_options.destination;
-    destination->copySessionWillStart(variants);
-
-    const std::weak_ptr<PhotoCopyQueue> weak = shared_from_this();
-    const std::function<void()> cancellation = m_progress->cancellationHandler();
-    std::vector<PhotoVariantCopyOperationPtr> operations;
+    m_options.destination->copySessionWillStart(variants);
     qint64 byteTotal = 0;
-    for (const PhotoVariantPtr& variant : variants) {
-        const std::optional<QString> target = destination->destinationFor(*variant);
-        if (!target)
-            continue;
-        auto operation = PhotoVariantCopyOperation::create(
-            variant, *target, operationCallbacks(),
-            [weak](PhotoVariantCopyOperation& asking) { return resolveConflict(weak, asking); }, cancellation);
-        operation->setCancelWatchdogDelay(m_watchdogDelay);
-        operation->setStalledStreamTimeout(m_stalledStreamTimeout);
-        operation->setLedger(m_ledger);
-        if (!operations.empty())
-            operation->addDependency(operations.back());
-        if (variant->size())
-            byteTotal += *variant->size();
-        operations.push_back(operation);
-        m_progress->addChild(operation->progress(), 1);
-        if (PhotoPtr photo = variant->photo())
-            m_operationsByPhoto[photo.get()].push_back(operation);
-    }
+    for (const PhotoVariantPtr& variant : variants)
+        byteTotal += variant->size().value_or(0);
+    m_variants = std::move(variants);
+    m_plannedOperations = qint64(m_variants.size());
     if (byteTotal > 0) {
         m_totalBytesToCopy = byteTotal;
         m_bytesRemaining = byteTotal;
     }
-    m_progress->setTotalUnitCount(qint64(operations.size()));
+    // One file streams at a time (each waits for the stream of the one before); the others running wait for the disk.
+    m_operationQueue.setMaxConcurrentOperationCount(kFilesAwaitingFlush + 1);
+    m_isRunning = true;
+    buildMore();
+    setTotals();
     m_progress->setFileCompletedCount(1);
-    m_progress->setFileTotalCount(qint64(operations.size()));
 
-    if (operations.empty()) {
+    if (m_operations.empty()) {
+        m_isRunning = false;
         // Nothing to copy still ends the session, and the owner hears that the copy is over.
         if (completion)
             completion(true);
+        const std::weak_ptr<PhotoCopyQueue> weak = shared_from_this();
         DispatchQueue::main()->async([weak] {
             if (auto queue = weak.lock())
                 queue->endSession();
         });
         return;
     }
-    m_operations = operations;
     if (m_callbacks.queueStarted)
         m_callbacks.queueStarted(shared_from_this());
-    m_isRunning = true;
-    m_operationQueue.setMaxConcurrentOperationCount(1);
-    bool cancelled = false;
-    {
-        // From here on a cancel on any thread reaches every operation, also those not queued yet.
-        std::lock_guard lock(m_conflictMutex);
-        m_cancellableOperations = operations;
-        cancelled = m_cancelled;
-    }
-    if (cancelled) {
-        for (const auto& operation : operations)
-            operation->cancel();
-    }
-    for (const auto& operation : operations)
-        m_operationQueue.addOperation(operation);
     if (completion)
         completion(true);
+}
+
+void PhotoCopyQueue::setTotals()
+{
+    m_progress->setTotalUnitCount(m_plannedOperations);
+    m_progress->setFileTotalCount(m_plannedOperations);
+}
+
+void PhotoCopyQueue::buildMore()
+{
+    const CopyDestinationPtr& destination = m_options.destination;
+    const std::weak_ptr<PhotoCopyQueue> weak = weak_from_this();
+    const std::function<void()> cancellation = m_progress->cancellationHandler();
+    const qint64 plannedBefore = m_plannedOperations;
+    PhotoVariantCopyOperationPtr previous = m_operations.empty() ? nullptr : m_operations.back();
+    while (m_nextVariant < m_variants.size()) {
+        const PhotoVariantPtr& variant = m_variants[m_nextVariant];
+        const PhotoPtr photo = variant->photo();
+        // The files of a photo are built together, so that the destination's step after each of them sees all.
+        const bool samePhoto = previous && photo && previous->photoVariant()->photo() == photo;
+        if (!samePhoto && m_operations.size() - m_completedOperations.size() >= kOperationsBuiltAhead)
+            break;
+        ++m_nextVariant;
+        const std::optional<QString> target = destination->destinationFor(*variant);
+        if (!target) {
+            --m_plannedOperations;
+            if (m_totalBytesToCopy && variant->size()) {
+                *m_totalBytesToCopy -= *variant->size();
+                m_bytesRemaining = std::max<qint64>(0, *m_bytesRemaining - *variant->size());
+            }
+            continue;
+        }
+        auto operation = PhotoVariantCopyOperation::create(
+            variant, *target, operationCallbacks(),
+            [weak](PhotoVariantCopyOperation& asking) { return resolveConflict(weak, asking); }, cancellation);
+        operation->setCancelWatchdogDelay(m_watchdogDelay);
+        operation->setStalledStreamTimeout(m_stalledStreamTimeout);
+        operation->setLedger(m_ledger);
+        operation->setFlusher(m_flusher);
+        if (previous)
+            operation->addDependency(previous->streamDone());
+        m_operations.push_back(operation);
+        m_progress->addChild(operation->progress(), 1);
+        if (photo)
+            m_operationsByPhoto[photo.get()].push_back(operation);
+        bool cancelled = false;
+        {
+            // From here on a cancel on any thread reaches the operation.
+            std::lock_guard lock(m_conflictMutex);
+            m_cancellableOperations.push_back(operation);
+            cancelled = m_cancelled;
+        }
+        if (cancelled)
+            operation->cancel();
+        m_operationQueue.addOperation(operation);
+        previous = std::move(operation);
+    }
+    if (m_nextVariant == m_variants.size()) {
+        m_variants.clear();
+        m_variants.shrink_to_fit();
+        m_nextVariant = 0;
+    }
+    if (m_plannedOperations != plannedBefore && !m_operations.empty())
+        setTotals();
 }
 
 const CopyOperationProgressCallbacks& PhotoCopyQueue::operationCallbacks()
@@ -297,7 +329,10 @@ void PhotoCopyQueue::operationFinished(const PhotoVariantCopyOperationPtr& opera
 {
     // A file that ended short of its size (skipped, failed, cancelled) has nothing more to come: the estimate
     // of the time left counts only the bytes still to copy.
-    const qint64 streamed = m_bytesStreamed[operation.get()];
+    const auto streamedEntry = m_bytesStreamed.find(operation.get());
+    const qint64 streamed = streamedEntry == m_bytesStreamed.end() ? 0 : streamedEntry->second;
+    if (streamedEntry != m_bytesStreamed.end())
+        m_bytesStreamed.erase(streamedEntry);
     if (m_bytesRemaining && operation->photoVariant()->size() && *operation->photoVariant()->size() > streamed)
         m_bytesRemaining = std::max<qint64>(0, *m_bytesRemaining - (*operation->photoVariant()->size() - streamed));
     std::vector<PhotoVariantCopyOperationPtr> photoOperations;
@@ -322,14 +357,15 @@ void PhotoCopyQueue::operationFinished(const PhotoVariantCopyOperationPtr& opera
 
 void PhotoCopyQueue::bookkeeping(const PhotoVariantCopyOperationPtr& operation)
 {
-    if (std::find(m_completedOperations.begin(), m_completedOperations.end(), operation) != m_completedOperations.end())
+    if (!m_bookkept.insert(operation.get()).second)
         return;
     m_completedOperations.push_back(operation);
     m_progress->setFileCompletedCount(qint64(m_completedOperations.size()));
     auto self = shared_from_this();
     if (m_callbacks.itemFinished)
         m_callbacks.itemFinished(self);
-    if (m_completedOperations.size() != m_operations.size())
+    buildMore();
+    if (m_completedOperations.size() != m_operations.size() || m_nextVariant < m_variants.size())
         return;
     // The copy is reported finished only once the new names are on disk; the folders are flushed on the copy
     // queue, after every write, and never on the main thread.

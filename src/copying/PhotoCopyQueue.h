@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <unordered_set>
 #include <vector>
 
 namespace vornakel {
@@ -26,7 +27,10 @@ class UserDefaults;
 
 // The copy engine: given photos and options (a destination and a grouping), it picks the files of each photo,
 // opens a session on the destination and copies the files one after another, each by a
-// PhotoVariantCopyOperation. It keeps one progress for the whole copy (file counts, throughput, time
+// PhotoVariantCopyOperation. One file streams at a time; the next starts as soon as the one before has been
+// handed to the flusher, and at most `kFilesAwaitingFlush` wait for the disk at once. Operations are built as
+// the copy goes, a bounded number ahead of the last one done (all files of a photo together), so that a large
+// copy does not build one for every file up front. It keeps one progress for the whole copy (file counts, throughput, time
 // remaining), reports through `Callbacks`, and asks its owner when a target file exists.
 //
 // Made, started and reported on the main thread. Every operation reports its end, also after a cancel, and
@@ -106,6 +110,13 @@ public:
     void setCancelWatchdogDelay(std::chrono::milliseconds delay) { m_watchdogDelay = delay; }
     // Tests: the time against which the age of a temporary left in a target folder is told (set before `start`).
     void setLeftoverClock(CopySessionLedger::WallClock clock) { m_ledger = std::make_shared<CopySessionLedger>(std::move(clock)); }
+    // Files whose data may wait for the disk while the next file streams, and operations built ahead of the
+    // last one done.
+    static constexpr int kFilesAwaitingFlush = 128;
+    static constexpr size_t kOperationsBuiltAhead = 512;
+    // Tests: what makes each file durable before its rename (set before `start`).
+    void setFlusher(std::shared_ptr<StagedFileFlusher> flusher) { m_flusher = std::move(flusher); }
+
     // How long the throughput is measured before it is published.
     static constexpr std::chrono::milliseconds kThroughputWindow{2000};
 
@@ -116,7 +127,10 @@ signals:
 private:
     PhotoCopyQueue(std::vector<PhotoPtr> photos, Options options);
 
-    void buildAndRun(const std::vector<PhotoVariantPtr>& variants, const std::function<void(bool)>& completion);
+    void buildAndRun(std::vector<PhotoVariantPtr> variants, const std::function<void(bool)>& completion);
+    // Builds and queues operations up to the bound ahead of those done, or to the last file.
+    void buildMore();
+    void setTotals();
     const CopyOperationProgressCallbacks& operationCallbacks();
     void operationStarted(const PhotoVariantCopyOperationPtr& operation);
     void bytesCopied(qint64 count);
@@ -138,7 +152,14 @@ private:
     ProgressPtr m_currentItemProgress;
     PhotoVariantPtr m_currentItemVariant;
     std::vector<PhotoVariantCopyOperationPtr> m_completedOperations;
+    std::unordered_set<const PhotoVariantCopyOperation*> m_bookkept;
     std::vector<PhotoVariantCopyOperationPtr> m_operations;
+    // The files still without an operation: those from `m_nextVariant` on.
+    std::vector<PhotoVariantPtr> m_variants;
+    size_t m_nextVariant = 0;
+    // Files the copy expects to write: all files until one turns out to have no target.
+    qint64 m_plannedOperations = 0;
+    std::shared_ptr<StagedFileFlusher> m_flusher;
     std::map<const Photo*, std::vector<PhotoVariantCopyOperationPtr>> m_operationsByPhoto;
     std::optional<std::chrono::steady_clock::time_point> m_dateLastMeasurementTaken;
     std::optional<qint64> m_bytesCopiedSinceLastMeasurement;

@@ -3,6 +3,7 @@
 #include "copying/CopySessionLedger.h"
 #include "copying/FileNames.h"
 #include "copying/StagedFile.h"
+#include "copying/StagedFileFlusher.h"
 
 #include <QFileInfo>
 
@@ -99,8 +100,14 @@ PhotoVariantCopyOperation::PhotoVariantCopyOperation(PhotoVariantPtr variant, QS
                                                      ConflictCallback conflictCallback)
     : m_variant(std::move(variant)), m_target(std::move(target)), m_callbacks(std::move(callbacks)),
       m_conflictCallback(std::move(conflictCallback)), m_progress(Progress::create(-1)),
-      m_ledger(std::make_shared<CopySessionLedger>())
+      m_ledger(std::make_shared<CopySessionLedger>()), m_flusher(StagedFileFlusher::shared())
 {
+}
+
+void PhotoVariantCopyOperation::setFlusher(std::shared_ptr<StagedFileFlusher> flusher)
+{
+    if (flusher)
+        m_flusher = std::move(flusher);
 }
 
 void PhotoVariantCopyOperation::setLedger(std::shared_ptr<CopySessionLedger> ledger)
@@ -154,9 +161,9 @@ void PhotoVariantCopyOperation::main()
     }
     // Also when every file of the folder is then skipped: temporaries of copies that died go with any copy.
     m_ledger->sweepLeftoversOnce(QFileInfo(m_target).path());
-    if (!fileEntryExists(m_target)) {
-        setFinalDestination(m_target);
-        stream();
+    // A file of this copy still waiting for its flush is not there yet, but its name is taken all the same.
+    if (!fileEntryExists(m_target) && !m_ledger->isClaimed(m_target)) {
+        claimAndStream(m_target);
         return;
     }
     const bool takenByThisCopy = m_ledger->wroteFile(m_target);
@@ -181,13 +188,12 @@ void PhotoVariantCopyOperation::main()
             std::lock_guard lock(m_mutex);
             m_replaceExisting = true;
         }
-        setFinalDestination(m_target);
-        stream();
+        claimAndStream(m_target);
         return;
     case FileNameConflictResolution::useUniqueName:
-        if (std::optional<QString> free = nextAvailableFileURL(m_target)) {
-            setFinalDestination(*free);
-            stream();
+        if (std::optional<QString> free = nextAvailableFileURL(
+                m_target, 100000, [ledger = m_ledger](const QString& path) { return ledger->isClaimed(path); })) {
+            claimAndStream(*free);
             return;
         }
         finishOperation();
@@ -197,6 +203,13 @@ void PhotoVariantCopyOperation::main()
         finishOperation();
         return;
     }
+}
+
+void PhotoVariantCopyOperation::claimAndStream(const QString& path)
+{
+    m_ledger->claimFile(path);
+    setFinalDestination(path);
+    stream();
 }
 
 void PhotoVariantCopyOperation::stream()
@@ -312,17 +325,38 @@ void PhotoVariantCopyOperation::complete(const std::optional<Error>& streamError
         if (stated > 0 && file->bytesWritten() < stated) {
             file->discard();
             failUnlessFailed(error(streamIncomplete));
-        } else if (auto commitError = file->commit(m_variant->dateCreated(), replace, false)) {
-            failUnlessFailed(error(commitError->code == EEXIST ? fileCreationFailed : fileWriteFailed, commitError));
         } else {
-            m_committed = true;
-            m_ledger->addWrittenFile(file->finalPath());
-            std::lock_guard lock(gFoldersMutex);
-            gFoldersToSync.insert(QFileInfo(file->finalPath()).path());
+            // The rest happens after the flush; the stream is free for the next file meanwhile.
+            file->finishWriting(m_variant->dateCreated());
+            m_awaitingFlush = true;
+            m_file.reset();
+            const auto operation = self();
+            m_flusher->add(file, [operation, replace](std::shared_ptr<StagedFile> flushedFile,
+                                                      std::optional<Error> flushError) {
+                if (!flushError)
+                    flushError = flushedFile->moveIntoPlace(replace, false);
+                operation->flushed(flushedFile, flushError);
+            });
+            m_streamDone->start();
+            return;
         }
     }
     if (file == m_file)
         m_file.reset();
+    finishOperation();
+}
+
+void PhotoVariantCopyOperation::flushed(const std::shared_ptr<StagedFile>& file, const std::optional<Error>& flushError)
+{
+    if (flushError) {
+        file->discard();
+        failUnlessFailed(error(flushError->code == EEXIST ? fileCreationFailed : fileWriteFailed, flushError));
+    } else {
+        m_committed = true;
+        m_ledger->addWrittenFile(file->finalPath());
+        std::lock_guard lock(gFoldersMutex);
+        gFoldersToSync.insert(QFileInfo(file->finalPath()).path());
+    }
     finishOperation();
 }
 
@@ -343,8 +377,9 @@ void PhotoVariantCopyOperation::scheduleStallCheck(std::chrono::milliseconds del
 
 void PhotoVariantCopyOperation::checkStall()
 {
-    // A cancelled stream is ended by the cancel watchdog, as a cancel rather than a failure.
-    if (isFinished() || m_finishing || isCancelled())
+    // A cancelled stream is ended by the cancel watchdog, as a cancel rather than a failure; a file with the
+    // flusher has no stream left.
+    if (isFinished() || m_finishing || isCancelled() || m_awaitingFlush)
         return;
     const auto last = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_lastStreamActivity.load()));
     const auto idle = std::chrono::steady_clock::now() - last;
@@ -366,7 +401,8 @@ void PhotoVariantCopyOperation::didCancel()
     const std::weak_ptr<PhotoVariantCopyOperation> weak = self();
     DispatchQueue::main()->asyncAfter(m_watchdogDelay, [weak] {
         auto operation = weak.lock();
-        if (!operation || operation->isFinished())
+        // A file with the flusher is complete: it ends when its flush does, and counts as copied.
+        if (!operation || operation->isFinished() || operation->m_awaitingFlush)
             return;
         // The temporary is written on the copy queue; it is dropped there, after any chunk under way.
         photoOperationCallbackQueue()->async([operation] {
@@ -397,10 +433,16 @@ void PhotoVariantCopyOperation::finishOperation()
             m_state = {cancelled ? State::Kind::cancelled : State::Kind::copiedSuccessfully, std::nullopt};
         }
     }
+    // A name claimed for a file that was not written is free again for the files after this one.
+    if (!m_committed) {
+        if (const std::optional<QString> destination = finalDestination())
+            m_ledger->releaseClaim(*destination);
+    }
     const bool announce = !m_startedReported.exchange(true);
     auto operation = self();
-    // Posted before the operation counts as finished: the next one can only start after that, so the reports of
-    // consecutive operations reach the main queue in their order.
+    // Posted before the operation counts as finished. The next file may have started meanwhile (this one was
+    // waiting for its flush), so its `started` can come before this `finished`; the `finished` reports of a
+    // copy's files still come in their order, since the flusher hands files back in the order it took them.
     DispatchQueue::main()->async([operation, announce] {
         const ProgressPtr& progress = operation->m_progress;
         if (progress->totalUnitCount() < 1)
@@ -412,6 +454,7 @@ void PhotoVariantCopyOperation::finishOperation()
         if (operation->m_callbacks.finished)
             operation->m_callbacks.finished(operation);
     });
+    m_streamDone->start();
     finish();
 }
 

@@ -22,6 +22,7 @@ namespace vornakel {
 class CopySessionLedger;
 class PhotoVariantCopyOperation;
 class StagedFile;
+class StagedFileFlusher;
 using PhotoVariantCopyOperationPtr = std::shared_ptr<PhotoVariantCopyOperation>;
 
 // How an operation reports; each closure is optional and always runs on the main queue, posted.
@@ -36,6 +37,10 @@ struct CopyOperationProgressCallbacks {
 // exists (asking, which may block while the user answers), streams the file from the camera into a temporary
 // next to the target, and gives it the target's name (dated with the capture date) only once the whole file
 // arrived and is on disk. Whatever goes wrong, the target keeps what it had and no partial file carries its name.
+//
+// Once its file has arrived the operation hands it to a flusher and lets go of the stream (`streamDone`
+// finishes), so that the next file of a copy streams while this one waits for the disk; the operation itself
+// finishes after the flush and the rename. Until then its name is claimed in the copy's ledger.
 //
 // `started` is reported once and always before `finished`, which is reported once however the operation ends
 // (also when cancelled before it started, or when a cancelled stream never ends: a watchdog finishes it).
@@ -95,6 +100,12 @@ public:
 
     // The copy this operation belongs to; set before it starts. Without one it keeps a ledger of its own.
     void setLedger(std::shared_ptr<CopySessionLedger> ledger);
+    // What makes the written file durable before it is renamed (tests stand in for the disk); set before it
+    // starts. By default the flusher copies share.
+    void setFlusher(std::shared_ptr<StagedFileFlusher> flusher);
+    // Finishes once the operation no longer streams: its file was handed to the flusher, or the operation
+    // finished. The next file of a copy waits for this rather than for the whole operation.
+    const OperationPtr& streamDone() const { return m_streamDone; }
     // Whether `target` was a file that an earlier operation of the same copy wrote: such a file is never
     // replaced, so an answer `overwrite` gave this file the next free name instead.
     bool targetTakenByThisCopy() const { return m_targetTakenByThisCopy; }
@@ -108,7 +119,11 @@ private:
     PhotoVariantCopyOperation(PhotoVariantPtr variant, QString target, CopyOperationProgressCallbacks callbacks,
                               ConflictCallback conflictCallback);
 
+    // Claims the name for this copy and streams the file into it.
+    void claimAndStream(const QString& path);
     void stream();
+    // On the flusher's queue: the file's data is on disk (or failed to get there).
+    void flushed(const std::shared_ptr<StagedFile>& file, const std::optional<Error>& flushError);
     // Stream blocks, on the copy queue.
     std::shared_ptr<void> preflight();
     int deliverChunk(const QByteArray& data, const std::shared_ptr<void>& context);
@@ -134,6 +149,8 @@ private:
     std::chrono::milliseconds m_watchdogDelay = kDefaultCancelWatchdogDelay;
     std::chrono::milliseconds m_stalledStreamTimeout = kDefaultStalledStreamTimeout;
     std::shared_ptr<CopySessionLedger> m_ledger;
+    std::shared_ptr<StagedFileFlusher> m_flusher;
+    const OperationPtr m_streamDone = std::make_shared<Operation>();
 
     mutable std::mutex m_mutex;
     State m_state;
@@ -143,6 +160,8 @@ private:
     std::atomic<bool> m_finishing{false};
     std::atomic<bool> m_startedReported{false};
     std::atomic<bool> m_committed{false};
+    // The file is with the flusher: it gets its name or fails there, whatever a cancel or the stall check says.
+    std::atomic<bool> m_awaitingFlush{false};
     std::atomic<bool> m_targetTakenByThisCopy{false};
     // When the stream last showed life (steady clock, nanoseconds).
     std::atomic<std::int64_t> m_lastStreamActivity{0};

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -192,14 +193,10 @@ std::optional<Error> StagedFile::closeFile()
     return std::nullopt;
 }
 
-std::optional<Error> StagedFile::commit(const std::optional<QDateTime>& modificationTime, bool replaceExisting,
-                                        bool flushFolder)
+void StagedFile::finishWriting(const std::optional<QDateTime>& modificationTime)
 {
-    if (m_done || m_fd < 0 || m_failed) {
-        discard();
-        return posixError(EBADF, QStringLiteral("finish"), m_finalPath);
-    }
-    std::optional<Error> error;
+    if (m_done || m_fd < 0 || m_failed)
+        return;
     if (modificationTime && modificationTime->isValid()) {
         const qint64 msecs = modificationTime->toMSecsSinceEpoch();
         struct timespec times[2];
@@ -210,12 +207,82 @@ std::optional<Error> StagedFile::commit(const std::optional<QDateTime>& modifica
         // A date the file system cannot hold is not worth the copy: the data stays, undated.
         ::futimens(m_fd, times);
     }
-    // The data and what is needed to read it back (the size) reach the disk here; the rename and the folder's
-    // flush carry the rest.
-    if (::fdatasync(m_fd) != 0)
-        error = posixError(errno, QStringLiteral("flush"), m_temporaryPath);
-    if (auto closeError = closeFile(); closeError && !error)
-        error = closeError;
+    // The disk starts on the tail now; the flush that follows, maybe of many files at once, then mostly waits.
+    if (m_bytesWritten > m_writebackStarted)
+        ::sync_file_range(m_fd, m_writebackStarted, m_bytesWritten - m_writebackStarted, SYNC_FILE_RANGE_WRITE);
+    m_writebackStarted = m_bytesWritten;
+}
+
+std::vector<std::optional<Error>> StagedFile::flushTogether(const std::vector<StagedFile*>& files)
+{
+    std::vector<std::optional<Error>> results(files.size());
+    std::vector<StagedFile*> open;
+    for (size_t i = 0; i < files.size(); ++i) {
+        StagedFile* file = files[i];
+        if (file->m_done || file->m_fd < 0 || file->m_failed)
+            results[i] = posixError(EBADF, QStringLiteral("flush"), file->m_temporaryPath);
+        else
+            open.push_back(file);
+    }
+    const auto flushed = [&](StagedFile* file, std::optional<Error> error) {
+        const size_t index = size_t(std::find(files.begin(), files.end(), file) - files.begin());
+        if (error) {
+            file->m_failed = true;
+            results[index] = std::move(error);
+        } else {
+            file->m_flushed = true;
+        }
+    };
+    if (open.size() == 1) {
+        // The data and what is needed to read it back (the size) reach the disk here; the rename and the folder's
+        // flush carry the rest.
+        StagedFile* file = open.front();
+        flushed(file, ::fdatasync(file->m_fd) == 0 ? std::nullopt
+                                                   : std::optional(posixError(errno, QStringLiteral("flush"),
+                                                                              file->m_temporaryPath)));
+        return results;
+    }
+    if (open.empty())
+        return results;
+    // One flush of the file system writes every file's data and size together, as `sync` does, where a flush per
+    // file would wait for the disk once per file. Its error is every file's: none of them is known to be whole.
+    const int first = open.front()->m_fd;
+    if (::syncfs(first) != 0) {
+        const int syncError = errno;
+        for (StagedFile* file : open)
+            flushed(file, posixError(syncError, QStringLiteral("flush"), file->m_temporaryPath));
+        return results;
+    }
+    // Each file's own write errors, which the file system's flush reports for no file in particular; nothing is
+    // left to write, so this only waits and asks.
+    for (StagedFile* file : open) {
+        const int result = ::sync_file_range(file->m_fd, 0, 0,
+                                             SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        flushed(file, result == 0 || errno == ESPIPE || errno == EINVAL
+                          ? std::nullopt
+                          : std::optional(posixError(errno, QStringLiteral("flush"), file->m_temporaryPath)));
+    }
+    // Some file systems write their inode tables at the end of that flush, after telling the disk to empty its
+    // cache; one more flush of a file empties it again, so that every size is on disk before any rename.
+    if (::fdatasync(first) != 0) {
+        const int flushError = errno;
+        for (StagedFile* file : open)
+            if (file->m_flushed) {
+                file->m_flushed = false;
+                flushed(file, posixError(flushError, QStringLiteral("flush"), file->m_temporaryPath));
+            }
+    }
+    return results;
+}
+
+std::optional<Error> StagedFile::moveIntoPlace(bool replaceExisting, bool flushFolder)
+{
+    if (m_done || m_fd < 0 || m_failed || !m_flushed) {
+        // Never a name for data that may not be on disk.
+        discard();
+        return posixError(EBADF, QStringLiteral("finish"), m_finalPath);
+    }
+    std::optional<Error> error = closeFile();
     if (!error) {
         const QByteArray from = nativePath(m_temporaryPath);
         const QByteArray to = nativePath(m_finalPath);
@@ -234,6 +301,21 @@ std::optional<Error> StagedFile::commit(const std::optional<QDateTime>& modifica
             qWarning("%s", qPrintable(folderError->description()));
     }
     return std::nullopt;
+}
+
+std::optional<Error> StagedFile::commit(const std::optional<QDateTime>& modificationTime, bool replaceExisting,
+                                        bool flushFolder)
+{
+    if (m_done || m_fd < 0 || m_failed) {
+        discard();
+        return posixError(EBADF, QStringLiteral("finish"), m_finalPath);
+    }
+    finishWriting(modificationTime);
+    if (auto error = flushTogether({this}).front()) {
+        discard();
+        return error;
+    }
+    return moveIntoPlace(replaceExisting, flushFolder);
 }
 
 void StagedFile::discard()

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace vornakel {
 
@@ -43,6 +44,18 @@ public:
     // (a copy flushes each folder once, when it ends, rather than after every file).
     [[nodiscard]] std::optional<Error> commit(const std::optional<QDateTime>& modificationTime, bool replaceExisting,
                                 bool flushFolder = true);
+
+    // The commit in steps, for a copy that flushes many files together: `finishWriting` dates the file and starts
+    // its writeback, `flushTogether` makes the data of several files durable at once, and `moveIntoPlace` gives a
+    // flushed file its final name. A file that was not flushed is never moved into place: the move fails.
+    void finishWriting(const std::optional<QDateTime>& modificationTime);
+    [[nodiscard]] std::optional<Error> moveIntoPlace(bool replaceExisting, bool flushFolder);
+    bool isFlushed() const { return m_flushed; }
+    // Flushes the files' data (and what is needed to read it back) to disk; answers one result per file, in
+    // order. A single file is flushed on its own; several are flushed by one flush of their file system, which
+    // writes them all in one go instead of waiting for each file in turn, and each file is then asked for its
+    // own write errors. A file that failed is not flushed and fails its move.
+    [[nodiscard]] static std::vector<std::optional<Error>> flushTogether(const std::vector<StagedFile*>& files);
     // Flushes a folder's entries to disk.
     [[nodiscard]] static std::optional<Error> syncFolder(const QString& folder);
     // Closes and removes the temporary; does nothing after a commit or an earlier discard.
@@ -69,6 +82,7 @@ private:
     qint64 m_writebackStarted = 0; // bytes handed to the disk ahead of the final flush
     qint64 m_writtenBackTo = 0;    // bytes known on disk and let go from the page cache
     bool m_failed = false;
+    bool m_flushed = false;
     bool m_done = false; // committed or discarded
 };
 

@@ -194,6 +194,12 @@ std::vector<PhotoPtr> CameraFileScanning::photos(const Items& files)
     return result;
 }
 
+void PhotoGrouping::reserve(size_t fileCount)
+{
+    m_groups.reserve(fileCount);
+    m_groupIndex.reserve(qsizetype(fileCount));
+}
+
 PhotoGrouping::Update PhotoGrouping::add(const CameraFileScanning::Items& files)
 {
     ++m_generation;

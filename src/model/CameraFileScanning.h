@@ -76,6 +76,9 @@ public:
         std::vector<PhotoPtr> removed; // photos replaced by ones in `added`; drop them
     };
 
+    // Makes room for this many files up front, so that no chunk of a large load pays for growing the whole
+    // grouping at once (a spike of several milliseconds at 16,000 files).
+    void reserve(size_t fileCount);
     Update add(const CameraFileScanning::Items& files);
     // Every current photo.
     std::vector<PhotoPtr> photos() const;

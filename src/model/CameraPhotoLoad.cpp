@@ -13,6 +13,7 @@ std::shared_ptr<CameraPhotoLoad> CameraPhotoLoad::create(std::shared_ptr<VKLCame
 {
     std::shared_ptr<CameraPhotoLoad> load(new CameraPhotoLoad(std::move(camera)));
     load->m_delivery = FileSystemItemMetadataDelivery::create(files, chunkSize);
+    load->m_grouping.reserve(files.size());
     return load;
 }
 

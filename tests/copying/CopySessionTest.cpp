@@ -3,6 +3,9 @@
 // temporaries of copies that died go whenever a copy targets their folder.
 #include "CopyTestSupport.h"
 
+#include "copying/FileNames.h"
+#include "copying/StagedFileFlusher.h"
+#include "platform/core/Deferred.h"
 #include "sorting/PhotoSortingToken.h"
 #include "sorting/UserDefinedPhotoSorting.h"
 #include "sorting/UserDefinedSortingStep.h"
@@ -175,5 +178,109 @@ TEST(CopySession, StaleTemporariesGoWheneverACopyTargetsTheirFolder)
         EXPECT_FALSE(queue->operations().front()->finalDestination().has_value());
         EXPECT_EQ(QFileInfo::exists(leftover), !c.removed);
         EXPECT_EQ(CopyFixture::read(fixture.outFile("IMG_0001.JPG")), QByteArray("old"));
+    }
+}
+
+namespace {
+
+// A disk whose flushes wait until the test lets them go; it counts the files flushed and any that had its final
+// name before its flush.
+struct HeldDisk {
+    Deferred<bool> goes;
+    std::shared_ptr<std::atomic<int>> namedBeforeFlush = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<std::atomic<int>> flushed = std::make_shared<std::atomic<int>>(0);
+
+    std::shared_ptr<StagedFileFlusher> flusher() const
+    {
+        return std::make_shared<StagedFileFlusher>(
+            [goes = goes, named = namedBeforeFlush, flushed = flushed](const std::vector<StagedFile*>& files) {
+                for (StagedFile* file : files)
+                    *named += fileEntryExists(file->finalPath()) ? 1 : 0;
+                goes.waitForever();
+                *flushed += int(files.size());
+                return StagedFile::flushTogether(files);
+            });
+    }
+    // A test that fails early must not leave the flusher's thread waiting.
+    ~HeldDisk() { goes.fill(true); }
+};
+
+} // namespace
+
+TEST(CopySession, AFileGetsItsNameOnlyAfterItsFlushWhileTheNextFilesStream)
+{
+    CopyFixture fixture;
+    std::vector<PhotoPtr> photos;
+    for (const char* name : {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"})
+        photos.push_back(Photo::create(cameraFile(fixture.root(), QString::fromLatin1(name), name)));
+    HeldDisk disk;
+    auto queue = PhotoCopyQueue::create(photos, {fixture.flatDestination(), FileGroupBehaviour::copyAll});
+    queue->setFlusher(disk.flusher());
+    auto record = fixture.start(queue, ConflictAnswer{FileNameConflictResolution::skip});
+
+    // Every file streams while the first one's flush is held, and none has its final name yet.
+    ASSERT_TRUE(runUntil([&] { return record->count(QStringLiteral("itemStarted:IMG_0003.JPG")) == 1; }));
+    EXPECT_EQ(record->count(QStringLiteral("itemFinished")), 0);
+    EXPECT_EQ(CopyFixture::temporaries(fixture.entries()), fixture.entries());
+    for (const auto& operation : queue->operations())
+        EXPECT_EQ(operation->state().kind, Kind::copying);
+
+    disk.goes.fill(true);
+    ASSERT_TRUE(runUntil([&] { return record->queueFinished > 0; }));
+    EXPECT_EQ(*disk.namedBeforeFlush, 0);
+    EXPECT_EQ(*disk.flushed, 3);
+    EXPECT_EQ(fixture.contents(), QStringList({"IMG_0001.JPG: IMG_0001.JPG", "IMG_0002.JPG: IMG_0002.JPG",
+                                               "IMG_0003.JPG: IMG_0003.JPG"}));
+    for (const auto& operation : queue->operations())
+        EXPECT_EQ(operation->state().kind, Kind::copiedSuccessfully);
+}
+
+TEST(CopySession, OperationsAreBuiltABoundedNumberAheadOfThoseDone)
+{
+    CopyFixture fixture;
+    const size_t count = PhotoCopyQueue::kOperationsBuiltAhead + 100;
+    std::vector<PhotoPtr> photos;
+    for (size_t i = 0; i < count; ++i)
+        photos.push_back(Photo::create(cameraFile(fixture.root(), QStringLiteral("IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0')), "x")));
+    HeldDisk disk;
+    auto queue = PhotoCopyQueue::create(photos, {fixture.flatDestination(), FileGroupBehaviour::copyAll});
+    queue->setFlusher(disk.flusher());
+    auto record = fixture.start(queue, ConflictAnswer{FileNameConflictResolution::skip});
+    ASSERT_TRUE(runUntil([&] { return record->startedAnswer.has_value(); }));
+    // Nothing is done while the disk is held, so no more than the bound exists; the file count is known all the same.
+    EXPECT_EQ(queue->operations().size(), PhotoCopyQueue::kOperationsBuiltAhead);
+    EXPECT_EQ(queue->progress()->fileTotalCount(), qint64(count));
+
+    disk.goes.fill(true);
+    ASSERT_TRUE(runUntil([&] { return record->queueFinished > 0; }, std::chrono::seconds(60)));
+    EXPECT_EQ(queue->operations().size(), count);
+    EXPECT_EQ(queue->completedOperations().size(), count);
+    EXPECT_EQ(*disk.namedBeforeFlush, 0);
+    EXPECT_EQ(fixture.entries().size(), qsizetype(count));
+}
+
+TEST(CopySession, ANameWaitingForItsFlushIsTakenForTheNextFiles)
+{
+    using R = FileNameConflictResolution;
+    // The first IMG_0001.JPG is still waiting for the disk when the second comes to the same name.
+    for (const auto& [answer, expected] : std::vector<std::pair<R, QStringList>>{
+             {R::skip, {"IMG_0001.JPG: first"}},
+             {R::overwrite, {"IMG_0001 2.JPG: second", "IMG_0001.JPG: first"}},
+             {R::useUniqueName, {"IMG_0001 2.JPG: second", "IMG_0001.JPG: first"}}}) {
+        SCOPED_TRACE(int(answer));
+        CopyFixture fixture;
+        const std::vector<PhotoPtr> photos = {
+            Photo::create(cameraFile(fixture.root()->addFolder(QStringLiteral("100CANON")), "IMG_0001.JPG", "first")),
+            Photo::create(cameraFile(fixture.root()->addFolder(QStringLiteral("101CANON")), "IMG_0001.JPG", "second"))};
+        HeldDisk disk;
+        auto queue = PhotoCopyQueue::create(photos, {fixture.flatDestination(), FileGroupBehaviour::copyAll});
+        queue->setFlusher(disk.flusher());
+        auto record = fixture.start(queue, ConflictAnswer{answer, true});
+        ASSERT_TRUE(runUntil([&] { return record->count(QStringLiteral("conflict:IMG_0001.JPG")) == 1; }));
+        EXPECT_TRUE(queue->wroteFile(fixture.outFile("IMG_0001.JPG")));
+        disk.goes.fill(true);
+        ASSERT_TRUE(runUntil([&] { return record->queueFinished > 0; }));
+        EXPECT_EQ(fixture.contents(), expected);
+        EXPECT_EQ(*disk.namedBeforeFlush, 0);
     }
 }

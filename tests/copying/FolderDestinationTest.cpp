@@ -176,6 +176,32 @@ TEST(StagedFile, WritesWholeFilesUnderTheFinalNameOnlyAndRemovesLeftovers)
     EXPECT_EQ(CopyFixture::read(fixture.outFile("BIG.ARW")), content);
 }
 
+TEST(StagedFile, OnlyAFlushedFileMovesIntoPlace)
+{
+    CopyFixture fixture;
+    std::vector<std::unique_ptr<StagedFile>> files;
+    for (const char* name : {"A.JPG", "B.JPG", "C.JPG"}) {
+        auto created = StagedFile::create(fixture.outFile(QString::fromLatin1(name)));
+        ASSERT_TRUE(created.hasValue());
+        files.push_back(std::move(created.value()));
+        ASSERT_FALSE(files.back()->write(name));
+        files.back()->finishWriting(std::nullopt);
+    }
+    // Not flushed: the move fails, the temporary goes, and the final name never appears.
+    EXPECT_TRUE(files[0]->moveIntoPlace(false, false));
+    EXPECT_FALSE(fileEntryExists(fixture.outFile("A.JPG")));
+    // Several flushed together, each with its own result; the failed one stays failed.
+    const std::vector<std::optional<Error>> results = StagedFile::flushTogether({files[0].get(), files[1].get(), files[2].get()});
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_TRUE(results[0]);
+    EXPECT_FALSE(results[1]);
+    EXPECT_FALSE(results[2]);
+    EXPECT_TRUE(files[0]->moveIntoPlace(false, false));
+    EXPECT_FALSE(files[1]->moveIntoPlace(false, false));
+    EXPECT_FALSE(files[2]->moveIntoPlace(false, true));
+    EXPECT_EQ(fixture.contents(), QStringList({"B.JPG: B.JPG", "C.JPG: C.JPG"}));
+}
+
 namespace {
 
 // A camera file whose stream is given chunk by chunk (an empty chunk included, which a camera may send).

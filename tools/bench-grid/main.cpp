@@ -4,7 +4,7 @@
 // the image cache and decoded off the main thread), with the decoded-thumbnail bytes, the resident memory
 // growth and the time of scroll frames whose thumbnails are cached.
 //
-//   bench-grid [PHOTOS [newest]]   default 20,000 (a third of them RAW+JPEG pairs), oldest first as a camera
+//   bench-grid [PHOTOS [newest] [delivery]]   default 20,000 (a third of them RAW+JPEG pairs), oldest first as a camera
 //                                  lists them; runs on the offscreen platform
 
 #include "mainwindow/grid/ImageGridView.h"
@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <memory>
 #include <cstdio>
+#include <ctime>
 #include <unistd.h>
 
 using namespace vornakel;
@@ -44,6 +45,15 @@ double residentMegabytes()
 }
 
 double milliseconds(const QElapsedTimer& timer) { return double(timer.nsecsElapsed()) / 1e6; }
+
+// The calling thread's CPU time: what a chunk cost itself, as against the wall time, which also holds the time
+// the thread waited for a core on a loaded machine.
+double threadCpuMilliseconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
 
 void waitFor(const std::function<bool()>& condition)
 {
@@ -125,6 +135,8 @@ int main(int argc, char** argv)
     // Oldest first, in the camera's own file order, unless asked for newest first ("newest" as second argument):
     // then chunks land below what shows instead of shifting it.
     const bool newestFirst = argc > 2 && QLatin1String(argv[2]) == QLatin1String("newest");
+    // "delivery" as last argument: only the delivery runs, for a quick look at the chunk times.
+    const bool deliveryOnly = argc > 2 && QLatin1String(argv[argc - 1]) == QLatin1String("delivery");
     if (newestFirst)
         std::reverse(files.begin(), files.end());
     std::printf("delivery order: %s first\n", newestFirst ? "newest" : "oldest");
@@ -142,6 +154,7 @@ int main(int argc, char** argv)
     Stats groupingTimes;
     Stats applyTimes;
     Stats paintTimes;
+    Stats chunkCpu;
     double firstPaint = -1;
     std::vector<double> slowestPerRun;
     for (int run = 0; run < kRuns; ++run) {
@@ -159,8 +172,11 @@ int main(int argc, char** argv)
         groupingTimes = {};
         applyTimes = {};
         paintTimes = {};
+        chunkCpu = {};
         firstPaint = -1;
         PhotoGrouping grouping;
+        // As the app's load does: it knows how many files the camera listed.
+        grouping.reserve(files.size());
         bool done = false;
         auto delivery = FileSystemItemMetadataDelivery::create(files, 10);
         delivery->startLoading(
@@ -168,6 +184,7 @@ int main(int argc, char** argv)
                 const int paintsBefore = grid.view().paintStatistics().count;
                 QElapsedTimer timer;
                 timer.start();
+                const double cpuBefore = threadCpuMilliseconds();
                 const PhotoGrouping::Update update = grouping.add(chunk);
                 const double grouped = milliseconds(timer);
                 grid.applyGroupingUpdate(update);
@@ -176,6 +193,7 @@ int main(int argc, char** argv)
                 QCoreApplication::sendPostedEvents(grid.widget()->window(), QEvent::UpdateRequest);
                 const double elapsed = milliseconds(timer);
                 chunks.add(elapsed);
+                chunkCpu.add(threadCpuMilliseconds() - cpuBefore);
                 if (firstPaint < 0) {
                     // The first chunk's photos on screen: until the grid has painted them.
                     waitFor([&] { return grid.view().paintStatistics().count > paintsBefore; });
@@ -193,10 +211,11 @@ int main(int argc, char** argv)
             if (chunks.samples[i] > chunks.samples[slowest])
                 slowest = i;
         if (chunks.samples.size() > 1) {
-            std::printf("run %d: slowest chunk %.2f ms (#%zu: grouping %.2f + applying %.2f + paint %.2f ms), "
-                        "median %.2f ms\n",
+            std::printf("run %d: slowest chunk %.2f ms (#%zu: grouping %.2f + applying %.2f + paint %.2f ms; "
+                        "on the CPU %.2f ms), median %.2f ms; most CPU in a chunk %.2f ms\n",
                         run + 1, chunks.samples[slowest], slowest, groupingTimes.samples[slowest],
-                        applyTimes.samples[slowest], paintTimes.samples[slowest], chunks.percentile(0.5));
+                        applyTimes.samples[slowest], paintTimes.samples[slowest], chunkCpu.samples[slowest],
+                        chunks.percentile(0.5), *std::max_element(chunkCpu.samples.begin() + 1, chunkCpu.samples.end()));
             slowestPerRun.push_back(chunks.samples[slowest]);
         }
     }
@@ -215,6 +234,10 @@ int main(int argc, char** argv)
                 groupingTimes.total(), applyTimes.total(), paints.count, paints.milliseconds,
                 groupingTimes.total() + applyTimes.total() + paints.milliseconds);
 
+    if (deliveryOnly) {
+        std::printf("thumbnail requests in flight after the delivery: %zu\n", grid.thumbnails().requestsInFlight());
+        return 0;
+    }
     QUndoStack& undo = *grid.undoStack();
     QElapsedTimer timer;
     timer.start();

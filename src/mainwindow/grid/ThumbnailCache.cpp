@@ -49,6 +49,16 @@ ThumbnailCache::State ThumbnailCache::request(const PhotoPtr& photo)
     if (m_unavailable.count(photo.get()) != 0)
         return State::unavailable;
     const auto running = m_inFlight.find(photo.get());
+    m_wantedSinceKeep.push_back(photo.get());
+    // Asked again and again without a `keepOnly` in between: keep only what is wanted, at a cost that each
+    // growth by the number in flight pays for.
+    if (m_wantedSinceKeep.size() > 2 * m_inFlight.size() + 256) {
+        m_wantedSinceKeep.clear();
+        for (const auto& [each, request] : m_inFlight)
+            if (request->wanted)
+                m_wantedSinceKeep.push_back(each);
+        m_wantedSinceKeep.push_back(photo.get());
+    }
     if (running != m_inFlight.end()) {
         running->second->wanted = true;
         return State::loading;
@@ -74,9 +84,17 @@ void ThumbnailCache::keepOnly(const std::vector<const Photo*>& wantedInOrder)
 
 void ThumbnailCache::wantedChanged(std::unordered_set<const Photo*> wanted, std::unordered_map<const Photo*, size_t> order)
 {
-    for (auto& [photo, request] : m_inFlight)
-        if (wanted.count(photo) == 0)
-            request->wanted = false;
+    const auto unwant = [&](const Photo* photo) {
+        if (wanted.count(photo) != 0)
+            return;
+        if (const auto running = m_inFlight.find(photo); running != m_inFlight.end())
+            running->second->wanted = false;
+    };
+    for (const Photo* photo : m_onScreen)
+        unwant(photo);
+    for (const Photo* photo : m_wantedSinceKeep)
+        unwant(photo);
+    m_wantedSinceKeep.clear();
     m_wantedOrder = std::move(order);
     // Repaints of an unchanged screen (a thumbnail arriving) leave what waits as it is.
     if (wanted == m_onScreen)

@@ -96,6 +96,10 @@ private:
     std::unordered_map<const Photo*, std::shared_ptr<Request>> m_inFlight;
     std::unordered_set<const Photo*> m_unavailable;
     std::unordered_set<const Photo*> m_onScreen;
+    // Photos whose requests were marked wanted since the last `keepOnly`. With those on screen they are the only
+    // requests that can still be wanted, so a change of screen looks at them alone, never at every request still
+    // waiting for the camera (thousands while photos stream in).
+    std::vector<const Photo*> m_wantedSinceKeep;
     // Where each wanted photo stands in the grid's order; requests for photos not in it go last.
     std::unordered_map<const Photo*, size_t> m_wantedOrder;
     std::vector<std::shared_ptr<Request>> m_awaitingCamera;

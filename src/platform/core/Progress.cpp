@@ -120,6 +120,7 @@ void Progress::addChild(const Ptr& child, qint64 pendingUnitCount)
     bool cancelChild = false;
     {
         std::lock_guard lock(m_mutex);
+        child->m_indexInParent = m_children.size();
         m_children.push_back(Child{child, pendingUnitCount, false});
         cancelChild = m_cancelled;
     }
@@ -155,10 +156,10 @@ void Progress::childChanged(Progress* child)
     const bool childFinished = child->isFinished();
     {
         std::lock_guard lock(m_mutex);
-        auto it = std::find_if(m_children.begin(), m_children.end(),
-                               [child](const Child& entry) { return entry.progress.get() == child; });
-        if (it == m_children.end())
+        const size_t index = child->m_indexInParent;
+        if (index >= m_children.size() || m_children[index].progress.get() != child)
             return;
+        const auto it = m_children.begin() + std::ptrdiff_t(index);
         if (childFinished && !it->counted) {
             it->counted = true;
             m_completed += it->pendingUnitCount;

@@ -102,6 +102,9 @@ private:
     std::vector<Child> m_children;
     std::weak_ptr<Progress> m_parent;
     bool m_hasParent = false;
+    // Where this progress is among its parent's children (guarded by the parent's mutex), so that a change of
+    // one of thousands of children is found at once.
+    size_t m_indexInParent = 0;
     bool m_cancellable = false;
     bool m_cancelled = false;
     bool m_handlerRan = false;
