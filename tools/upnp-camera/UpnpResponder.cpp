@@ -29,10 +29,12 @@ QByteArray statusText(int status)
 {
     switch (status) {
     case 200: return "OK";
+    case 206: return "Partial Content";
     case 400: return "Bad Request";
     case 403: return "Forbidden";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
+    case 416: return "Range Not Satisfiable";
     case 500: return "Internal Server Error";
     default: return "Status";
     }
@@ -512,8 +514,38 @@ bool UpnpResponder::startResource(Connection* connection, const HttpRequest& req
         return false;
     const qint64 size = qint64(object->entry.size);
     Connection::Body body;
+    // A range "bytes=A-B" or "bytes=A-" of the original; anything else is the whole file.
+    int status = 200;
+    qint64 first = 0;
+    qint64 length = size;
+    const QByteArray range = request.headers.value("range");
+    if (m_options.honoursRange && range.startsWith("bytes=")) {
+        const QList<QByteArray> bounds = range.mid(6).split('-');
+        bool firstOk = false;
+        bool lastOk = false;
+        const qint64 from = bounds.value(0).toLongLong(&firstOk);
+        const qint64 last = bounds.value(1).toLongLong(&lastOk);
+        if (bounds.size() == 2 && firstOk && from >= 0) {
+            const qint64 to = lastOk ? std::min(last, size - 1) : size - 1;
+            if (from >= size || to < from) {
+                log(QStringLiteral("GET %1 (%2) → 416").arg(request.path, QString::fromLatin1(range)));
+                send(connection, HttpReply{416, "text/plain", {}, {}});
+                return true;
+            }
+            status = 206;
+            first = from;
+            length = to - from + 1;
+            // The reader starts at the beginning: what comes before the range is read past.
+            for (qint64 skipped = 0; skipped < first;) {
+                const auto bytes = reader->read(std::min<qint64>(first - skipped, kReadPiece));
+                if (!bytes || bytes->isEmpty())
+                    return false;
+                skipped += bytes->size();
+            }
+        }
+    }
     body.reader = std::move(reader);
-    body.remaining = size;
+    body.remaining = length;
     const bool faults = m_options.streamFaultFiles.isEmpty() || m_options.streamFaultFiles.contains(object->entry.name);
     if (faults) {
         body.resetAt = m_options.streamErrorAfterBytes;
@@ -522,9 +554,12 @@ bool UpnpResponder::startResource(Connection* connection, const HttpRequest& req
             body.closeAt = std::max<qint64>(0, size - m_options.streamShortByBytes);
     }
     body.clock.start();
-    log(QStringLiteral("GET %1 → 200 (%2 bytes)").arg(request.path).arg(size));
+    log(QStringLiteral("GET %1 → %2 (%3 bytes)").arg(request.path).arg(status).arg(length));
     connection->body = std::move(body);
-    sendHead(connection, 200, mimeOfName(object->entry.name).first.toLatin1(), size);
+    QList<QPair<QByteArray, QByteArray>> headers;
+    if (status == 206)
+        headers.append({"Content-Range", "bytes " + QByteArray::number(first) + '-' + QByteArray::number(first + length - 1) + '/' + QByteArray::number(size)});
+    sendHead(connection, status, mimeOfName(object->entry.name).first.toLatin1(), length, headers);
     pump(connection);
     return true;
 }

@@ -47,6 +47,7 @@ struct UpnpResponderOptions {
     qint64 streamShortByBytes = 0;       // an original ends this many bytes early, its Content-Length unchanged
     qint64 listedSizeDelta = 0;          // the listing states every file's size off by this much
     QStringList streamFaultFiles{};      // the stream faults apply to these names; empty: all
+    bool honoursRange = true;            // an original's "Range: bytes=A-B" is answered 206 with those bytes only
     bool endlessBrowse = false;          // a Browse reply never ends (markup without a close, for ever)
     QString descriptionPath = QStringLiteral("/DmsDescPush.xml");
     QString friendlyName = QStringLiteral("UPnP Test Camera");

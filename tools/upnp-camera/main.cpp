@@ -44,6 +44,7 @@ int main(int argc, char** argv)
     const QCommandLineOption shortBy(QStringLiteral("stream-short-by"), QStringLiteral("Originals end this many bytes before their Content-Length."), QStringLiteral("bytes"));
     const QCommandLineOption sizeDelta(QStringLiteral("listed-size-delta"), QStringLiteral("The listing states every size off by this many bytes."), QStringLiteral("bytes"));
     const QCommandLineOption faultFiles(QStringLiteral("fault-files"), QStringLiteral("Comma-separated names the stream faults apply to."), QStringLiteral("names"));
+    const QCommandLineOption noRange(QStringLiteral("no-range"), QStringLiteral("Ignore Range requests (send the whole file)."));
     const QCommandLineOption endless(QStringLiteral("endless-browse"), QStringLiteral("Browse replies never end."));
     const QCommandLineOption dropAfterSeconds(QStringLiteral("drop-after-seconds"), QStringLiteral("Reset every connection and refuse new ones this long after start."), QStringLiteral("seconds"));
     const QCommandLineOption name(QStringLiteral("name"), QStringLiteral("The camera's friendly name."), QStringLiteral("name"));
@@ -54,7 +55,7 @@ int main(int argc, char** argv)
     const QCommandLineOption accessFault(QStringLiteral("access-fault"), QStringLiteral("LUMIX: answer every access request so: refused or busy."), QStringLiteral("fault"));
     const QCommandLineOption batteryBars(QStringLiteral("battery-bars"), QStringLiteral("LUMIX: battery bars of 5 (-1: none)."), QStringLiteral("bars"));
     parser.addOptions({port, latency, throughput, pageSize, errorAfter, stallAfter, stallMs, shortBy, sizeDelta, faultFiles,
-                       endless, dropAfterSeconds, name, log, panasonic, accessPrompt, accessKey, accessFault, batteryBars});
+                       noRange, endless, dropAfterSeconds, name, log, panasonic, accessPrompt, accessKey, accessFault, batteryBars});
     parser.process(app);
     if (parser.positionalArguments().size() != 1 || !QFileInfo(parser.positionalArguments().first()).isDir()) {
         std::fprintf(stderr, "Give one camera folder.\n");
@@ -75,6 +76,7 @@ int main(int argc, char** argv)
     options.listedSizeDelta = number(sizeDelta, options.listedSizeDelta);
     if (parser.isSet(faultFiles))
         options.streamFaultFiles = parser.value(faultFiles).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    options.honoursRange = !parser.isSet(noRange);
     options.endlessBrowse = parser.isSet(endless);
     if (parser.isSet(name))
         options.friendlyName = parser.value(name);

@@ -9,6 +9,7 @@
 #include "support/TestSupport.h"
 #include "upnp-camera/UpnpResponder.h"
 
+#include <QFileInfo>
 #include <QXmlStreamWriter>
 
 #include <gtest/gtest.h>
@@ -252,6 +253,65 @@ TEST(MediaServerCamera, AFileWhoseLengthDiffersFromTheListingFails)
         ASSERT_TRUE(copy.error);
         EXPECT_EQ(copy.error->code, VKLErrorReadFailed) << copy.error->description().toStdString();
         EXPECT_EQ(copy.completions, 1);
+        EXPECT_EQ(setup.camera->connectionState(), 2u) << "the camera still answers";
+    }
+}
+
+TEST(MediaServerCamera, MetadataComesFromABoundedReadOfTheFileStartAndAsksNothingOfARefusingCamera)
+{
+    enum class Camera { honoursRange, ignoresRange, refusesRange, resetsTheOriginal };
+    struct Case {
+        const char* what;
+        Camera camera;
+        bool facts; // orientation and shooting settings as the file's EXIF has them; none when the camera refused
+    };
+    const Case cases[] = {
+        {"a camera that honours the range", Camera::honoursRange, true},
+        {"a camera that sends the whole file", Camera::ignoresRange, true},
+        {"a camera that answers the range with an error", Camera::refusesRange, false},
+        {"a camera that resets the original's connection", Camera::resetsTheOriginal, false},
+    };
+    const auto& sample = test::sampleCamera();
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        tools::UpnpResponderOptions options;
+        options.honoursRange = each.camera != Camera::ignoresRange;
+        if (each.camera == Camera::resetsTheOriginal)
+            options.streamErrorAfterBytes = 0;
+        auto responder = std::make_unique<tools::UpnpResponder>(test::sampleCameraFolder(), options);
+        if (each.camera == Camera::refusesRange) {
+            responder->addHandler([](const tools::HttpRequest& request) -> std::optional<tools::HttpReply> {
+                if (!request.headers.contains("range"))
+                    return std::nullopt;
+                return tools::HttpReply{500, "text/html", QByteArray(200 * 1024, 'x'), {}};
+            });
+        }
+        auto setup = start(std::move(responder));
+        ASSERT_TRUE(setup.root);
+        const auto files = test::walkFiles(setup.root);
+        ASSERT_EQ(files.size(), size_t(sample.files.size()));
+        const qint64 sentBefore = setup.responder->bodyBytesSent();
+        for (const tools::SampleShot& shot : sample.shots) {
+            SCOPED_TRACE(shot.jpegPath.toStdString());
+            const auto item = test::findFile(files, QFileInfo(shot.jpegPath).fileName());
+            ASSERT_TRUE(item);
+            EXPECT_FALSE(item->metadataLoaded());
+            EXPECT_EQ(test::awaitError([&](auto done) { item->loadMetadata(done); }), std::nullopt) << "the walk goes on";
+            EXPECT_TRUE(item->metadataLoaded());
+            EXPECT_TRUE(item->dateCreated()) << "the listing's date stays";
+            if (each.facts) {
+                EXPECT_EQ(item->orientation(), shot.orientation);
+                ASSERT_TRUE(item->shootingData());
+                EXPECT_EQ(item->shootingData()->iso, shot.iso);
+            } else {
+                EXPECT_EQ(item->orientation(), std::nullopt);
+                EXPECT_EQ(item->shootingData(), std::nullopt);
+            }
+        }
+        if (each.camera == Camera::honoursRange) {
+            EXPECT_LE(setup.responder->bodyBytesSent() - sentBefore, qint64(sample.shots.size()) * 72 * 1024)
+                << "only the start of each file was sent";
+        }
         EXPECT_EQ(setup.camera->connectionState(), 2u) << "the camera still answers";
     }
 }

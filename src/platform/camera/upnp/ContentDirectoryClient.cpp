@@ -230,6 +230,49 @@ void ContentDirectoryClient::get(const QUrl& url, qint64 maxBytes, BytesCallback
     collect(track(m_network->get(requestFor(url, m_options.timeout))), maxBytes, VKLErrorReadFailed, std::move(callback));
 }
 
+void ContentDirectoryClient::getHead(const QUrl& url, qint64 maxBytes, BytesCallback callback)
+{
+    if (m_failure || maxBytes <= 0) {
+        QTimer::singleShot(0, this, [callback, error = m_failure] { callback(error, {}); });
+        return;
+    }
+    QNetworkRequest request = requestFor(url, m_options.timeout);
+    request.setRawHeader("Range", "bytes=0-" + QByteArray::number(maxBytes - 1));
+    QNetworkReply* reply = track(m_network->get(request));
+    auto head = std::make_shared<QByteArray>();
+    auto enough = std::make_shared<bool>(false);
+    auto refused = std::make_shared<std::optional<int>>();
+    const auto take = [reply, head, enough, refused, maxBytes] {
+        if (*enough || *refused || !reply->isOpen())
+            return;
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status != 200 && status != 206) {
+            // An error page is no part of the file: only its status is reported.
+            *refused = status;
+            reply->abort();
+            return;
+        }
+        head->append(reply->read(maxBytes - head->size()));
+        if (head->size() >= maxBytes) {
+            *enough = true; // a camera that ignored the range goes on with the whole file: not read
+            reply->abort();
+        }
+    };
+    connect(reply, &QNetworkReply::readyRead, this, take);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, head, enough, refused, take, url, callback] {
+        take();
+        reply->deleteLater();
+        std::optional<Error> error;
+        if (m_failure)
+            error = m_failure;
+        else if (*refused)
+            error = withMessage(VKLErrorReadFailed, QStringLiteral("%1: HTTP status %2").arg(url.toString()).arg(**refused));
+        else if (!*enough)
+            error = errorOfReply(reply, VKLErrorReadFailed);
+        callback(error, error ? QByteArray() : *head);
+    });
+}
+
 QNetworkReply* ContentDirectoryClient::openStream(const QUrl& url)
 {
     return track(m_network->get(requestFor(url, m_options.timeout)));

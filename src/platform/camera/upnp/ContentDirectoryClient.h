@@ -66,6 +66,9 @@ public:
     void browseChildren(const QString& objectId, ListingCallback callback);
     // A GET of at most `maxBytes`, all of it in memory (thumbnails, previews).
     void get(const QUrl& url, qint64 maxBytes, BytesCallback callback);
+    // The first `maxBytes` of a resource (fewer when it is shorter): a ranged GET, cut off at the bound when the
+    // camera ignores the range and sends the whole file.
+    void getHead(const QUrl& url, qint64 maxBytes, BytesCallback callback);
     // Starts a GET whose reply the caller reads as it arrives; the client only tracks it, so that `failAll`
     // aborts it. The reply belongs to the caller (deleteLater once finished).
     QNetworkReply* openStream(const QUrl& url);

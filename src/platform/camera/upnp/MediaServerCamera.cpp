@@ -1,6 +1,7 @@
 #include "platform/camera/upnp/MediaServerCamera.h"
 
 #include "platform/camera/StreamDelivery.h"
+#include "platform/camera/network/CameraFileHead.h"
 #include "platform/core/SafePathComponent.h"
 #include "platform/imaging/ImageFileTypes.h"
 
@@ -44,6 +45,8 @@ constexpr qint64 kMaxThumbnail = 4 * 1024 * 1024;
 constexpr qint64 kMaxPreview = 64 * 1024 * 1024;
 constexpr qsizetype kStreamChunk = 1024 * 1024;
 constexpr qint64 kReadBuffer = 1024 * 1024;
+// The start of a file read for its orientation and shooting settings: a JPEG's EXIF sits in its first 64 KB.
+constexpr qint64 kMetadataRead = 72 * 1024;
 
 using SessionPtr = std::shared_ptr<MediaServerSession>;
 
@@ -195,15 +198,60 @@ public:
     {
         return !m_object.isContainer && ImageFileTypes::isKnownImageName(m_name);
     }
-    bool metadataLoaded() const override { return true; }
+    std::optional<int> orientation() const override
+    {
+        std::lock_guard lock(m_metadataMutex);
+        return m_orientation;
+    }
+    std::optional<VKLShootingData> shootingData() const override
+    {
+        std::lock_guard lock(m_metadataMutex);
+        return m_shooting;
+    }
+    bool metadataLoaded() const override
+    {
+        if (!isKnownImageType() || !m_resources.original)
+            return true; // nothing more to read
+        std::lock_guard lock(m_metadataMutex);
+        return m_metadataLoaded;
+    }
     std::shared_ptr<VKLFileStorage> storage() const override { return m_storage.lock(); }
 
+    // Name, size and date come with the listing; orientation and shooting settings from the EXIF at the start of
+    // the original. A camera that will not give that start leaves them unknown: the walk goes on without them.
     void loadMetadata(VKLFileSystemItem::ErrorCallback completion) override
     {
-        // Everything the camera tells about an item comes with its listing.
-        DispatchQueue::main()->async([completion] {
-            if (completion)
-                completion(std::nullopt);
+        auto self = this->shared_from_this();
+        const auto done = [completion](std::optional<Error> error) {
+            DispatchQueue::main()->async([completion, error] {
+                if (completion)
+                    completion(error);
+            });
+        };
+        if (metadataLoaded() || !isKnownImageType() || !m_resources.original) {
+            setMetadata({});
+            done(std::nullopt);
+            return;
+        }
+        const qint64 length = size() == 0 ? kMetadataRead : qint64(std::min<uint64_t>(size(), kMetadataRead));
+        onMain(m_session, [this, self, done, length, session = m_session, url = m_resources.original->url](ContentDirectoryClient* client) {
+            if (!client) {
+                done(notConnected());
+                return;
+            }
+            client->getHead(url, length, [this, self, done, session](std::optional<Error> error, QByteArray head) {
+                settle(session, error, VKLErrorReadFailed, [this, self, done, head](std::optional<Error> error) {
+                    if (error && (error->code == VKLErrorNotConnected || error->code == VKLErrorConnectionLost)) {
+                        done(error);
+                        return;
+                    }
+                    // exiv2 is slow enough to keep off the main thread.
+                    DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([this, self, done, head] {
+                        setMetadata(head.isEmpty() ? CameraFileHead::ExifFacts{} : CameraFileHead::exifFacts(head));
+                        done(std::nullopt);
+                    });
+                });
+            });
         });
     }
     void fetchThumbnail(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery) override
@@ -259,11 +307,25 @@ private:
         });
     }
 
+    void setMetadata(const CameraFileHead::ExifFacts& facts)
+    {
+        std::lock_guard lock(m_metadataMutex);
+        if (m_metadataLoaded)
+            return;
+        m_orientation = facts.orientation;
+        m_shooting = facts.shooting;
+        m_metadataLoaded = true;
+    }
+
     SessionPtr m_session;
     std::weak_ptr<VKLFileStorage> m_storage;
     DidlObject m_object;
     ItemResources m_resources;
     QString m_name;
+    mutable std::mutex m_metadataMutex;
+    std::optional<int> m_orientation;
+    std::optional<VKLShootingData> m_shooting;
+    bool m_metadataLoaded = false;
 };
 
 // A stream's reading side: the GET of the original and what it has brought so far. Main thread.
