@@ -255,8 +255,10 @@ void ImageGridAccessibility::selectionChanged(ImageGridView& view)
     QAccessibleEvent selection(&view, QAccessible::SelectionWithin);
     QAccessible::updateAccessibility(&selection);
     const PhotoPtr current = view.currentPhoto();
-    const std::optional<GridIndex> index = current ? view.model().indexOf(*current) : std::nullopt;
-    if (!view.hasFocus() || !index)
+    if (!current || !view.hasFocus())
+        return;
+    const std::optional<GridIndex> index = view.model().indexOf(*current);
+    if (!index)
         return;
     QAccessibleEvent focus(&view, QAccessible::Focus);
     focus.setChild(flatIndexOf(view.model(), *index));
