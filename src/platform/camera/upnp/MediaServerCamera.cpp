@@ -1,7 +1,7 @@
 #include "platform/camera/upnp/MediaServerCamera.h"
 
-#include "platform/camera/StreamDelivery.h"
 #include "platform/camera/network/CameraFileHead.h"
+#include "platform/camera/network/CameraFileStream.h"
 #include "platform/core/SafePathComponent.h"
 #include "platform/imaging/ImageFileTypes.h"
 
@@ -328,89 +328,59 @@ private:
     bool m_metadataLoaded = false;
 };
 
-// A stream's reading side: the GET of the original and what it has brought so far. Main thread.
+// A stream's reading side: the GET of the original, read as the chunk block takes it. Main thread.
 struct StreamState {
-    std::shared_ptr<StreamDelivery> delivery;
+    std::shared_ptr<CameraFileStream> stream;
     SessionPtr session;
     QUrl url;
     uint64_t expected = 0; // 0: not known
-    uint64_t received = 0;
     QPointer<QNetworkReply> reply;
-    QByteArray pending; // bytes not yet handed on
     bool replyFinished = false;
-    bool settled = false;
-    std::optional<Error> error; // why the stream stopped on our side
+    bool paused = false;
+    bool ended = false;
 };
 
-void failStream(const std::shared_ptr<StreamState>& state, int code, const QString& message)
+void closeReply(StreamState& state)
 {
-    if (!state->error) {
-        Error error = errorWithVKLErrorCode(code);
-        error.message = message;
-        state->error = error;
-    }
-    if (state->reply && !state->replyFinished)
-        state->reply->abort();
-}
-
-// The stream's outcome once the GET is over and every byte read.
-std::optional<Error> outcomeOf(const StreamState& state)
-{
-    if (state.error)
-        return state.error;
-    if (state.delivery->stopped())
-        return errorWithVKLErrorCode(VKLErrorCancelled);
-    if (state.reply) {
-        if (auto error = ContentDirectoryClient::errorOfReply(state.reply, VKLErrorReadFailed))
-            return error;
-    }
-    if (state.expected != 0 && state.received != state.expected) {
-        Error error = errorWithVKLErrorCode(VKLErrorReadFailed);
-        error.message = QStringLiteral("%1: %2 bytes arrived, the camera lists %3").arg(state.url.toString()).arg(state.received).arg(state.expected);
-        return error;
-    }
-    return std::nullopt;
-}
-
-void settleStream(const std::shared_ptr<StreamState>& state)
-{
-    const bool unread = state->reply && state->reply->isOpen() && state->reply->bytesAvailable() > 0;
-    if (state->settled || !state->replyFinished || (!state->error && !state->delivery->stopped() && unread))
+    if (!state.reply)
         return;
-    state->settled = true;
-    state->delivery->releasePause();
-    const std::optional<Error> error = outcomeOf(*state);
-    if (state->reply)
-        state->reply->deleteLater();
-    if (!error && !state->pending.isEmpty())
-        state->delivery->handOn(std::exchange(state->pending, {}));
-    // A body that ended early without an error of the network may be the camera going away (a reset can read as
-    // the end of the body): it is the camera's loss when the camera no longer answers.
-    std::optional<Error> settled = error;
-    if (error && error->code == VKLErrorReadFailed && !state->error && state->expected != 0 && state->received < state->expected)
-        settled = Error(error->domain, VKLErrorConnectionLost, error->message);
-    settle(state->session, settled, VKLErrorReadFailed, [delivery = state->delivery](std::optional<Error> error) { delivery->finish(error); });
+    if (!state.replyFinished)
+        state.reply->abort();
+    state.reply->deleteLater();
+}
+
+// Ends the stream with the GET's own error: one that broke at the network level, or a body that ended early
+// without one (a reset can read as the end of the body), is the camera's loss when the camera no longer answers.
+void endStream(const std::shared_ptr<StreamState>& state, std::optional<Error> error)
+{
+    if (state->ended)
+        return;
+    state->ended = true;
+    closeReply(*state);
+    const uint64_t received = state->stream->received();
+    if (!error && state->expected != 0 && received < state->expected) {
+        Error early = errorWithVKLErrorCode(VKLErrorConnectionLost);
+        early.message = QStringLiteral("%1: %2 bytes arrived, the camera lists %3").arg(state->url.toString()).arg(received).arg(state->expected);
+        error = early;
+    }
+    settle(state->session, error, VKLErrorReadFailed, [stream = state->stream](std::optional<Error> error) { stream->end(error); });
 }
 
 void drain(const std::shared_ptr<StreamState>& state)
 {
     QNetworkReply* reply = state->reply;
-    while (reply && reply->isOpen() && !state->error && !state->delivery->paused() && reply->bytesAvailable() > 0) {
-        if (state->delivery->stopped()) {
-            failStream(state, VKLErrorCancelled, {});
-            break;
+    while (reply && !state->ended && !state->paused && reply->isOpen() && reply->bytesAvailable() > 0) {
+        if (!state->stream->receive(reply->read(std::min<qint64>(reply->bytesAvailable(), kStreamChunk)))) {
+            // Stopped by the chunk block, or more bytes than listed: the stream knows why.
+            state->ended = true;
+            closeReply(*state);
+            state->stream->end(std::nullopt);
+            return;
         }
-        const QByteArray bytes = reply->read(std::min<qint64>(reply->bytesAvailable(), kStreamChunk));
-        state->received += uint64_t(bytes.size());
-        if (state->expected != 0 && state->received > state->expected) {
-            failStream(state, VKLErrorReadFailed, QStringLiteral("%1: more bytes than the camera lists").arg(state->url.toString()));
-            break;
-        }
-        state->pending.append(bytes);
-        if (state->pending.size() >= kStreamChunk)
-            state->delivery->handOn(std::exchange(state->pending, {}));
     }
-    settleStream(state);
+    const bool unread = reply && reply->isOpen() && reply->bytesAvailable() > 0;
+    if (state->replyFinished && !unread)
+        endStream(state, reply ? ContentDirectoryClient::errorOfReply(reply, VKLErrorReadFailed) : std::nullopt);
 }
 
 template <typename Base>
@@ -419,45 +389,49 @@ void MediaServerItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlo
                                            VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue)
 {
     auto state = std::make_shared<StreamState>();
-    state->delivery = StreamDelivery::create(this->shared_from_this(), std::move(chunk), std::move(deliveryQueue),
-                                             std::move(complete), std::move(completeQueue));
+    state->stream = CameraFileStream::create(this->shared_from_this(), std::move(chunk), std::move(deliveryQueue),
+                                             std::move(complete), std::move(completeQueue), size());
     state->session = m_session;
     state->expected = size();
     if (m_resources.original)
         state->url = m_resources.original->url;
     std::weak_ptr<StreamState> weak = state;
     // Reading pauses by not reading: the reply's bounded buffer then holds the socket back.
-    state->delivery->setPauseHandler([weak](bool paused) {
-        if (auto state = weak.lock(); state && !paused)
-            drain(state);
-    });
-    state->delivery->setStopHandler([weak] {
-        if (auto state = weak.lock(); state && state->reply && !state->replyFinished)
-            state->reply->abort();
-    });
-    state->delivery->begin(std::move(preflight), std::move(preflightQueue), [state] {
-        ContentDirectoryClient* client = state->session->open && state->session->client && !state->session->client->failure()
-            ? state->session->client.data()
-            : nullptr;
-        if (!client) {
-            state->delivery->finish(notConnected());
-            return;
+    state->stream->setPauseHook([weak](bool paused) {
+        if (auto state = weak.lock()) {
+            state->paused = paused;
+            if (!paused)
+                drain(state);
         }
-        QNetworkReply* reply = client->openStream(state->url);
-        state->reply = reply;
-        reply->setReadBufferSize(kReadBuffer);
-        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [state, reply] {
-            const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            if (status == 200 && state->expected != 0 && length.isValid() && length.toULongLong() != state->expected) {
-                failStream(state, VKLErrorReadFailed, QStringLiteral("%1: the camera sends %2 bytes and lists %3")
-                                                          .arg(state->url.toString()).arg(length.toULongLong()).arg(state->expected));
+    });
+    state->stream->begin(std::move(preflight), std::move(preflightQueue), [state] {
+        DispatchQueue::main()->async([state] {
+            ContentDirectoryClient* client = state->session->open && state->session->client && !state->session->client->failure()
+                ? state->session->client.data()
+                : nullptr;
+            if (!client) {
+                state->ended = true;
+                state->stream->end(notConnected());
+                return;
             }
-        });
-        QObject::connect(reply, &QNetworkReply::readyRead, reply, [state] { drain(state); });
-        QObject::connect(reply, &QNetworkReply::finished, reply, [state] {
-            state->replyFinished = true;
-            drain(state);
+            QNetworkReply* reply = client->openStream(state->url);
+            state->reply = reply;
+            reply->setReadBufferSize(kReadBuffer);
+            QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [state, reply] {
+                const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+                const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                if (status == 200 && state->expected != 0 && length.isValid() && length.toULongLong() != state->expected) {
+                    Error error = errorWithVKLErrorCode(VKLErrorReadFailed);
+                    error.message = QStringLiteral("%1: the camera sends %2 bytes and lists %3")
+                                        .arg(state->url.toString()).arg(length.toULongLong()).arg(state->expected);
+                    endStream(state, error);
+                }
+            });
+            QObject::connect(reply, &QNetworkReply::readyRead, reply, [state] { drain(state); });
+            QObject::connect(reply, &QNetworkReply::finished, reply, [state] {
+                state->replyFinished = true;
+                drain(state);
+            });
         });
     });
 }
