@@ -339,18 +339,6 @@ private:
     std::optional<std::vector<ItemPtr>> m_children;
 };
 
-class OlympusStorage final : public VKLFileStorage {
-public:
-    explicit OlympusStorage(std::weak_ptr<VKLCamera> camera) : m_camera(std::move(camera)) {}
-    void setRoot(std::shared_ptr<VKLFileSystemFolderItem> root) { m_root = std::move(root); }
-    std::shared_ptr<VKLFileSystemFolderItem> rootDirectory() const override { return m_root; }
-    std::shared_ptr<VKLCamera> camera() const override { return m_camera.lock(); }
-
-private:
-    std::weak_ptr<VKLCamera> m_camera;
-    std::shared_ptr<VKLFileSystemFolderItem> m_root;
-};
-
 } // namespace
 
 // ---- Camera -------------------------------------------------------------------------------------------------
@@ -448,7 +436,7 @@ void OlympusCamera::connectWithClientName(const QString&, ConnectCompletion comp
                 if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
                     return;
                 if (!error) {
-                    auto storage = std::make_shared<OlympusStorage>(weak);
+                    auto storage = std::make_shared<CameraStorage>(weak);
                     ItemData root;
                     root.path = QStringLiteral("/DCIM");
                     root.name = QStringLiteral("DCIM");
