@@ -58,7 +58,7 @@ DayListPhotoBrowser::DayListPhotoBrowser(QWidget* parent) : m_list(new QTreeWidg
     m_list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     m_list->header()->setSectionResizeMode(1, QHeaderView::Fixed);
     m_list->header()->resizeSection(1, 110);
-    QObject::connect(m_list, &QTreeWidget::itemSelectionChanged, m_list, [this] { readSelection(); });
+    m_selectionConnection = QObject::connect(m_list, &QTreeWidget::itemSelectionChanged, m_list, [this] { readSelection(); });
     m_refreshTimer.setSingleShot(true);
     m_refreshTimer.setInterval(kRefreshInterval);
     QObject::connect(&m_refreshTimer, &QTimer::timeout, m_list, [this] {
@@ -67,7 +67,15 @@ DayListPhotoBrowser::DayListPhotoBrowser(QWidget* parent) : m_list(new QTreeWidg
     });
 }
 
-DayListPhotoBrowser::~DayListPhotoBrowser() = default;
+DayListPhotoBrowser::~DayListPhotoBrowser()
+{
+    if (!m_list)
+        return;
+    // A list that lives on in its window must no longer call into this browser.
+    QObject::disconnect(m_selectionConnection);
+    if (!m_list->parent())
+        delete m_list;
+}
 
 QWidget* DayListPhotoBrowser::widget() { return m_list; }
 

@@ -3,6 +3,7 @@
 #include "mainwindow/PhotoBrowser.h"
 
 #include <QDate>
+#include <QPointer>
 #include <QTimer>
 
 #include <memory>
@@ -56,7 +57,9 @@ private:
     void remove(const PhotoPtr& photo);
     void readSelection();
 
-    QTreeWidget* m_list;
+    // The list is the browser's until it is put into a window, which then owns it.
+    QPointer<QTreeWidget> m_list;
+    QMetaObject::Connection m_selectionConnection;
     std::weak_ptr<VKLCamera> m_camera;
     std::vector<std::unique_ptr<Day>> m_days; // newest first, the undated day last
     std::unordered_map<const Photo*, Day*> m_dayOfPhoto;

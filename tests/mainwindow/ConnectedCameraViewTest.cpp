@@ -14,6 +14,7 @@
 #include <QDialog>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -215,6 +216,30 @@ TEST_F(ConnectedViewTest, ADroppedConnectionClosesAnOpenSheetBeforeHandingBack)
 }
 
 // ---- The stand-in browser -----------------------------------------------------------------------------------
+
+TEST(DayListPhotoBrowserTest, TakesItsListAlongUnlessAWindowOwnsItAndThenNoLongerHearsFromIt)
+{
+    QPointer<QWidget> alone;
+    {
+        DayListPhotoBrowser browser;
+        alone = browser.widget();
+    }
+    EXPECT_FALSE(alone) << "a list never put into a window goes with its browser";
+
+    QWidget window;
+    QPointer<QTreeWidget> owned;
+    {
+        DayListPhotoBrowser browser;
+        owned = static_cast<QTreeWidget*>(browser.widget());
+        owned->setParent(&window);
+    }
+    ASSERT_TRUE(owned) << "the window owns the list";
+    // A selection change on the list that outlived its browser must not reach the browser (the sanitizer would
+    // report the call into freed memory).
+    owned->addTopLevelItem(new QTreeWidgetItem(QStringList{QStringLiteral("IMG_0001")}));
+    owned->selectAll();
+    EXPECT_EQ(owned->selectedItems().size(), 1);
+}
 
 TEST(DayListPhotoBrowserTest, PhotosAreOrderedTotallyNewestDayFirstAndPairsReplaceTheirJPEGInTheSelection)
 {
