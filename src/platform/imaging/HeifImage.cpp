@@ -6,6 +6,7 @@
 
 #include <QTransform>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -82,6 +83,9 @@ QString sizeRefusal(const QSize& size, const char* what)
     return {};
 }
 
+// The coded image types cameras write and libheif decodes; derived images are built from these.
+bool isCodedImageType(const QByteArray& type) { return type == "hvc1" || type == "av01"; }
+
 // Checks what decoding the item really allocates, before libheif allocates it: a grid's or an overlay's canvas
 // (which may be far larger than the size the item claims) and every tile or layer it is built from.
 QString decodingRefusal(const HeifStructure::File& file, const QByteArray& data, uint32_t id)
@@ -99,13 +103,23 @@ QString decodingRefusal(const HeifStructure::File& file, const QByteArray& data,
             return refusal;
         for (const uint32_t tileId : item->derivedFrom) {
             const HeifStructure::Item* tile = file.item(tileId);
-            if (!tile || !tile->spatialExtent)
+            // libheif stops the program on a part that is no coded image (a missing item, an unknown type, a
+            // grid of grids), so only coded tiles are handed to it.
+            if (!tile || !isCodedImageType(tile->type))
+                return QStringLiteral("A tile of the HEIF image is not an image.");
+            if (!tile->spatialExtent)
                 return QStringLiteral("A tile of the HEIF image has no size.");
             if (QString refusal = sizeRefusal(*tile->spatialExtent, "image's tile"); !refusal.isEmpty())
                 return refusal;
         }
         return {};
     }
+    if (!isCodedImageType(item->type)
+        && std::any_of(item->derivedFrom.begin(), item->derivedFrom.end(), [&](uint32_t from) {
+               const HeifStructure::Item* source = file.item(from);
+               return !source || !isCodedImageType(source->type);
+           }))
+        return QStringLiteral("The HEIF image is derived from a part that is not an image.");
     if (!item->spatialExtent)
         return QStringLiteral("The HEIF image has no size.");
     return sizeRefusal(*item->spatialExtent, "image");

@@ -148,6 +148,49 @@ TEST(HeifImage, RefusesImagesLargerThanThePixelLimitBeforeDecoding)
     }
 }
 
+// libheif stops the whole program (an assertion) when a grid or overlay is built from an item that is no coded
+// image; such files are refused before it decodes anything.
+TEST(HeifImage, RefusesDerivedImagesBuiltFromPartsThatAreNoImages)
+{
+    QImage small(64, 64, QImage::Format_RGB888);
+    small.fill(Qt::gray);
+    tools::HeifItem grid;
+    grid.id = 1;
+    grid.type = QByteArrayLiteral("grid");
+    grid.inItemData = true;
+    grid.data = QByteArray::fromHex("00000000") + QByteArray::fromHex("00400040");
+    grid.spatialExtent = QSize(64, 64);
+    tools::HeifItem unknown = codedItem(2, small);
+    unknown.type = QByteArrayLiteral("hvc0");
+    tools::HeifItem nested = grid;
+    nested.id = 3;
+
+    QFile seed(QStringLiteral(VKL_IMAGE_SEEDS_DIR "/overlay-of-an-unknown-item.heic"));
+    ASSERT_TRUE(seed.open(QIODevice::ReadOnly));
+    tools::HeifItem ofUnknown = grid;
+    ofUnknown.derivedFrom = {2};
+    tools::HeifItem ofMissing = grid;
+    ofMissing.derivedFrom = {7};
+    tools::HeifItem ofGrid = grid;
+    ofGrid.derivedFrom = {3};
+    nested.derivedFrom = {2};
+    const struct {
+        const char* what;
+        QByteArray data;
+    } cases[] = {
+        {"an overlay of an item of unknown type (found by the fuzzer)", seed.readAll()},
+        {"a grid of an item of unknown type", tools::buildHeif(1, {ofUnknown, unknown})},
+        {"a grid of an item that is not there", tools::buildHeif(1, {ofMissing})},
+        {"a grid of a grid", tools::buildHeif(1, {ofGrid, nested, unknown})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const HeifImage::Decoded decoded = HeifImage::decodePrimary(c.data, 160);
+        EXPECT_FALSE(decoded);
+        EXPECT_FALSE(decoded.error.isEmpty());
+    }
+}
+
 // Cameras pad a thumbnail to whole coding blocks and leave no crop on it: the picture is the top-left part of
 // the thumbnail in the primary image's shape, and the padding (a green band once decoded) is left out.
 TEST(HeifImage, CutsAPaddedThumbnailToThePrimaryImagesCleanShape)
