@@ -93,6 +93,10 @@ QString decodingRefusal(const HeifStructure::File& file, const QByteArray& data,
     const HeifStructure::Item* item = file.item(id);
     if (!item)
         return QStringLiteral("The HEIF file does not list the image.");
+    if (file.damagedReferences)
+        return QStringLiteral("The HEIF file's item references are damaged.");
+    if (!isCodedImageType(item->type) && item->derivedFrom.empty())
+        return QStringLiteral("The HEIF image does not say what it is built from.");
     if (item->type == "grid" || item->type == "iovl") {
         const std::optional<QByteArray> description = file.dataOf(*item, data, kMaxDerivationBytes);
         const std::optional<QSize> canvas =

@@ -148,7 +148,10 @@ void readReferences(const QByteArray& data, const Box& iref, File& file)
     if (!header)
         return;
     const int idBytes = header->version == 0 ? 2 : 4;
-    for (const Box& reference : boxesIn(data, header->begin, iref.end)) {
+    const std::vector<Box> references = boxesIn(data, header->begin, iref.end);
+    if ((references.empty() ? header->begin : references.back().end) != iref.end)
+        file.damagedReferences = true;
+    for (const Box& reference : references) {
         Reader reader(data, reference.begin, reference.end);
         const uint32_t from = uint32_t(reader.unsignedField(idBytes));
         const uint16_t count = reader.u16();

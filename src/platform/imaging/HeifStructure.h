@@ -39,6 +39,9 @@ struct File {
     uint32_t primaryItem = 0;
     std::map<uint32_t, Item> items;
     QByteArray itemData; // the 'idat' box's payload
+    // The 'iref' box holds a reference box whose length runs past it: libheif may read references from it that
+    // this reader does not, so nothing derived can be checked.
+    bool damagedReferences = false;
 
     const Item* item(uint32_t id) const;
     // The item's data, joined from its extents; none when an extent lies outside the file or is too large.

@@ -167,6 +167,8 @@ TEST(HeifImage, RefusesDerivedImagesBuiltFromPartsThatAreNoImages)
 
     QFile seed(QStringLiteral(VKL_IMAGE_SEEDS_DIR "/overlay-of-an-unknown-item.heic"));
     ASSERT_TRUE(seed.open(QIODevice::ReadOnly));
+    QFile pastItsBox(QStringLiteral(VKL_IMAGE_SEEDS_DIR "/overlay-with-a-reference-past-its-box.heic"));
+    ASSERT_TRUE(pastItsBox.open(QIODevice::ReadOnly));
     tools::HeifItem ofUnknown = grid;
     ofUnknown.derivedFrom = {2};
     tools::HeifItem ofMissing = grid;
@@ -179,6 +181,7 @@ TEST(HeifImage, RefusesDerivedImagesBuiltFromPartsThatAreNoImages)
         QByteArray data;
     } cases[] = {
         {"an overlay of an item of unknown type (found by the fuzzer)", seed.readAll()},
+        {"the same with its reference's length running past the reference list (found by the fuzzer)", pastItsBox.readAll()},
         {"a grid of an item of unknown type", tools::buildHeif(1, {ofUnknown, unknown})},
         {"a grid of an item that is not there", tools::buildHeif(1, {ofMissing})},
         {"a grid of a grid", tools::buildHeif(1, {ofGrid, nested, unknown})},
