@@ -257,7 +257,7 @@ const CopyOperationProgressCallbacks& PhotoCopyQueue::operationCallbacks()
         CopyOperationProgressCallbacks callbacks;
         callbacks.started = [weak](const PhotoVariantCopyOperationPtr& operation) {
             if (auto queue = weak.lock())
-                queue->operationStarted(operation);
+                queue->operationReportedStart(operation);
         };
         callbacks.progressUpdated = [weak](const PhotoVariantCopyOperationPtr&) {
             auto queue = weak.lock();
@@ -272,7 +272,7 @@ const CopyOperationProgressCallbacks& PhotoCopyQueue::operationCallbacks()
         };
         callbacks.finished = [weak](const PhotoVariantCopyOperationPtr& operation) {
             if (auto queue = weak.lock())
-                queue->operationFinished(operation);
+                queue->operationReportedFinish(operation);
         };
         m_operationCallbacks = std::move(callbacks);
     }
@@ -286,6 +286,26 @@ void PhotoCopyQueue::setCurrentItem(ProgressPtr progress, PhotoVariantPtr varian
     m_currentItemProgress = std::move(progress);
     m_currentItemVariant = std::move(variant);
     emit currentItemChanged();
+}
+
+void PhotoCopyQueue::operationReportedStart(const PhotoVariantCopyOperationPtr& operation)
+{
+    m_startsWaiting.insert(operation.get());
+    while (m_nextToAnnounce < m_operations.size() && m_startsWaiting.erase(m_operations[m_nextToAnnounce].get())) {
+        const PhotoVariantCopyOperationPtr next = m_operations[m_nextToAnnounce++];
+        operationStarted(next);
+        if (m_endsWaiting.erase(next.get()))
+            operationFinished(next);
+    }
+}
+
+void PhotoCopyQueue::operationReportedFinish(const PhotoVariantCopyOperationPtr& operation)
+{
+    // An operation reports its start before its end, so one whose start is still waiting ends after it.
+    if (m_startsWaiting.count(operation.get()))
+        m_endsWaiting.insert(operation.get());
+    else
+        operationFinished(operation);
 }
 
 void PhotoCopyQueue::operationStarted(const PhotoVariantCopyOperationPtr& operation)

@@ -132,6 +132,10 @@ private:
     void buildMore();
     void setTotals();
     const CopyOperationProgressCallbacks& operationCallbacks();
+    // Reports from the operations, on the main thread. Files that were cancelled before they ran report from
+    // several threads at once; they are announced in file order all the same.
+    void operationReportedStart(const PhotoVariantCopyOperationPtr& operation);
+    void operationReportedFinish(const PhotoVariantCopyOperationPtr& operation);
     void operationStarted(const PhotoVariantCopyOperationPtr& operation);
     void bytesCopied(qint64 count);
     void operationFinished(const PhotoVariantCopyOperationPtr& operation);
@@ -154,6 +158,11 @@ private:
     std::vector<PhotoVariantCopyOperationPtr> m_completedOperations;
     std::unordered_set<const PhotoVariantCopyOperation*> m_bookkept;
     std::vector<PhotoVariantCopyOperationPtr> m_operations;
+    // `m_operations` before this index were announced as started; the others that reported a start already, and
+    // those of them that also reported their end, wait for the files before them.
+    size_t m_nextToAnnounce = 0;
+    std::unordered_set<const PhotoVariantCopyOperation*> m_startsWaiting;
+    std::unordered_set<const PhotoVariantCopyOperation*> m_endsWaiting;
     // The files still without an operation: those from `m_nextVariant` on.
     std::vector<PhotoVariantPtr> m_variants;
     size_t m_nextVariant = 0;
