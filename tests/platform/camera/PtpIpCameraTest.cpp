@@ -286,6 +286,49 @@ TEST(PtpIpCamera, ListsEachFolderWithOnePropertyListWhereTheCameraOffersIt)
     }
 }
 
+// The camera answers one operation at a time: a thumbnail asked for while a large folder's ObjectInfos wait
+// goes out before them, not after the whole listing.
+TEST(PtpIpCamera, AThumbnailGoesAheadOfTheListingThatWaits)
+{
+    SimulatedCameraContent content;
+    SimulatedCameraContent::Folder folder{QStringLiteral("100VKLCM"), {}, {}};
+    const QDateTime day(QDate(2026, 3, 1), QTime(9, 0));
+    for (int i = 0; i < 100; ++i)
+        folder.files.push_back({QStringLiteral("IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0')), 1000, day.addSecs(i), {}});
+    content.root.folders.push_back({QStringLiteral("DCIM"), {std::move(folder)}, {}});
+    tools::PtpIpResponderOptions options;
+    options.latencyMs = 5;
+    tools::PtpIpResponder responder(std::move(content), options);
+    ASSERT_TRUE(responder.listen());
+    PtpIpCameraOptions cameraOptions;
+    cameraOptions.host = QStringLiteral("127.0.0.1");
+    cameraOptions.port = responder.port();
+    const auto camera = PtpIpCamera::create(cameraOptions);
+    const auto root = test::openStorage(*camera);
+    ASSERT_TRUE(root);
+    const auto files = test::walkFiles(root);
+    ASSERT_EQ(files.size(), 100u);
+    auto listedFolder = std::dynamic_pointer_cast<VKLFileSystemFolderItem>(root->children()->front());
+    ASSERT_TRUE(listedFolder);
+    listedFolder = std::dynamic_pointer_cast<VKLFileSystemFolderItem>(*listedFolder->children()->begin());
+    ASSERT_TRUE(listedFolder);
+
+    OperationLog log(responder);
+    std::optional<std::optional<Error>> listed;
+    listedFolder->loadChildren([&](std::optional<Error> error) { listed = error; });
+    // Once the camera answers the first ObjectInfo, all of the folder's wait in line.
+    ASSERT_TRUE(runUntil([&] { return countOperations(log.lines, QStringLiteral("GetObjectInfo")) > 0; }));
+    const auto thumbnail = test::fetchImage(files.back(), false);
+    EXPECT_EQ(thumbnail.error, std::nullopt);
+    ASSERT_TRUE(runUntil([&] { return listed.has_value(); }));
+    EXPECT_EQ(*listed, std::nullopt);
+    const auto thumbAt = std::find_if(log.lines.begin(), log.lines.end(), [](const QString& line) { return line.startsWith(QStringLiteral("GetThumb(")); });
+    ASSERT_NE(thumbAt, log.lines.end());
+    EXPECT_GT(countOperations(QStringList(thumbAt, log.lines.end()), QStringLiteral("GetObjectInfo")), 0)
+        << "the thumbnail did not wait for the whole listing";
+    EXPECT_EQ(countOperations(log.lines, QStringLiteral("GetObjectInfo")), 100);
+}
+
 TEST(PtpIpCamera, ObjectsOf4GiBOrMoreStreamThroughThe64BitPartialReadOrFailPlainly)
 {
     constexpr uint32_t kPart = 1024 * 1024;

@@ -52,6 +52,9 @@ constexpr uint32_t kSizeUnknown32 = 0xFFFFFFFF;
 
 QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
 
+// Thumbnails and previews: the grid and the preview wait for them, the walk's listings and reads can wait.
+constexpr auto kOnScreen = PtpIpConnection::Priority::onScreen;
+
 using SessionPtr = std::shared_ptr<Session>;
 using Completion = PtpIpConnection::Completion;
 
@@ -66,10 +69,11 @@ Error cardRemovedError()
 // Runs an operation on the session's connection, from any thread; the completion runs on the main thread.
 // `storageId` names the storage it reads (0: none): once that card is out it fails at once.
 void run(const SessionPtr& session, uint16_t code, std::vector<uint32_t> parameters, Completion completion,
-         PtpIpConnection::DataSink sink = {}, qint64 maxData = 8 * 1024 * 1024, uint32_t storageId = 0)
+         PtpIpConnection::DataSink sink = {}, qint64 maxData = 8 * 1024 * 1024, uint32_t storageId = 0,
+         PtpIpConnection::Priority priority = PtpIpConnection::Priority::normal)
 {
     DispatchQueue::main()->async([session, code, parameters = std::move(parameters), completion = std::move(completion),
-                                  sink = std::move(sink), maxData, storageId]() mutable {
+                                  sink = std::move(sink), maxData, storageId, priority]() mutable {
         if (!session->open || !session->connection) {
             completion(errorWithVKLErrorCode(VKLErrorNotConnected), {});
             return;
@@ -79,7 +83,7 @@ void run(const SessionPtr& session, uint16_t code, std::vector<uint32_t> paramet
             return;
         }
         session->connection->transact(code, std::move(parameters), std::move(completion), std::move(sink), maxData,
-                                      storageId);
+                                      storageId, priority);
     });
 }
 
@@ -331,7 +335,7 @@ void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight
                     failed(VKLErrorReadFailed);
                 else
                     deliver(std::nullopt, result.data);
-            }, {}, kMaxThumbnail, storage);
+            }, {}, kMaxThumbnail, storage, kOnScreen);
             return;
         }
         const bool jpeg = format == FormatExifJpeg || format == FormatJfif
@@ -343,7 +347,7 @@ void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight
             }
             run(session, OpGetObject, {handle}, [deliver](std::optional<Error> error, TransactionResult result) {
                 deliver(error, result.data);
-            }, {}, kMaxJpegPreview, storage);
+            }, {}, kMaxJpegPreview, storage, kOnScreen);
             return;
         }
         // A RAW (or other) file: its embedded preview, from a bounded read of its start.
@@ -364,7 +368,7 @@ void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight
             });
         };
         if (partial) {
-            run(session, OpGetPartialObject, {handle, 0, length}, extract, {}, length, storage);
+            run(session, OpGetPartialObject, {handle, 0, length}, extract, {}, length, storage, kOnScreen);
         } else {
             // Without partial reads the object's data phase is cut after the bytes we want.
             auto gathered = std::make_shared<QByteArray>();
@@ -378,7 +382,7 @@ void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight
                 [gathered, length](QByteArrayView bytes) {
                     gathered->append(bytes.first(std::min(bytes.size(), qsizetype(length) - gathered->size())));
                     return gathered->size() < qsizetype(length);
-                }, 8 * 1024 * 1024, storage);
+                }, 8 * 1024 * 1024, storage, kOnScreen);
         }
     });
 }

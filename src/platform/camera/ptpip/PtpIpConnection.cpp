@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QtEndian>
 
+#include <algorithm>
+
 Q_LOGGING_CATEGORY(lcPtpIp, "vornakel.camera.ptpip")
 
 namespace vornakel::ptpip {
@@ -317,7 +319,7 @@ void PtpIpConnection::finishFront(std::optional<Error> error)
 }
 
 void PtpIpConnection::transact(uint16_t code, std::vector<uint32_t> parameters, Completion completion, DataSink sink,
-                               qint64 maxData, uint32_t storageId)
+                               qint64 maxData, uint32_t storageId, Priority priority)
 {
     if (m_state == State::Closed) {
         if (completion)
@@ -331,7 +333,14 @@ void PtpIpConnection::transact(uint16_t code, std::vector<uint32_t> parameters, 
     transaction.sink = std::move(sink);
     transaction.maxData = maxData;
     transaction.storageId = storageId;
-    m_queue.push_back(std::move(transaction));
+    transaction.priority = priority;
+    auto at = m_queue.end();
+    if (priority == Priority::onScreen) {
+        at = std::find_if(m_queue.begin(), m_queue.end(), [](const Transaction& each) {
+            return !each.sent && each.priority != Priority::onScreen;
+        });
+    }
+    m_queue.insert(at, std::move(transaction));
     sendNext();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // One PTP/IP session with a camera: the command and event connections, the Init handshake, and operations
-// one transaction at a time, in the order asked. Lives on the main thread and never blocks it: sockets are
+// one transaction at a time, in the order asked (what a user waits to see goes before what waits unsent). Lives on the main thread and never blocks it: sockets are
 // read as data arrives, and a data phase is handed on packet by packet (or gathered, up to a bound, for
 // datasets). Every wait has a bound or a way out: the Init Command Ack may wait for the camera's own pairing
 // prompt for as long as the user takes (the owner offers a cancel), everything else is watched by probes.
@@ -48,6 +48,10 @@ public:
     // Answer false to stop the data phase (the transaction is cancelled and completes with error 1004).
     using DataSink = std::function<bool(QByteArrayView bytes)>; // the bytes hold during the call only
     using Completion = std::function<void(std::optional<Error>, TransactionResult)>;
+    // A camera answers one operation at a time: what the user waits to see on screen (thumbnails, a preview)
+    // goes before the listings and metadata reads that wait unsent, behind what is under way and what of its
+    // own kind was asked before.
+    enum class Priority { normal, onScreen };
 
     explicit PtpIpConnection(ConnectionTimings timings = {}, QObject* parent = nullptr);
     ~PtpIpConnection() override;
@@ -63,7 +67,7 @@ public:
     // with one it is handed on as it arrives.
     // `storageId` names the storage the operation reads (0: none), so that a card taken out can end it.
     void transact(uint16_t code, std::vector<uint32_t> parameters, Completion completion, DataSink sink = {},
-                  qint64 maxData = 8 * 1024 * 1024, uint32_t storageId = 0);
+                  qint64 maxData = 8 * 1024 * 1024, uint32_t storageId = 0, Priority priority = Priority::normal);
     // Ends every operation on the storage with the error: those waiting at once, the one under way by a
     // cancel (the camera's late answer to it is dropped).
     void failOperationsOnStorage(uint32_t storageId, const Error& error);
@@ -87,6 +91,7 @@ private:
         DataSink sink;
         qint64 maxData = 0;
         uint32_t storageId = 0;
+        Priority priority = Priority::normal;
         uint32_t id = 0;
         bool sent = false;
         bool cancelled = false;
