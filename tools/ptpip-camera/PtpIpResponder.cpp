@@ -70,6 +70,7 @@ struct PtpIpResponder::Object {
     // An object without a file: its `data`, or when that is empty `entry.size` bytes of a position pattern.
     bool synthetic = false;
     QByteArray data;
+    bool removed = false; // deleted on the camera: listed no more, its handle answers "invalid"
 };
 
 struct PtpIpResponder::Transfer {
@@ -191,15 +192,15 @@ std::vector<PtpIpResponder::ServedFile> PtpIpResponder::files() const
 {
     std::vector<ServedFile> result;
     for (const Object& object : m_objects) {
-        if (!object.entry.isFolder)
-            result.push_back({object.entry.relativePath, object.entry.size});
+        if (!object.entry.isFolder && !object.removed)
+            result.push_back({object.entry.relativePath, object.entry.size, object.handle});
     }
     return result;
 }
 
 const PtpIpResponder::Object* PtpIpResponder::objectOf(uint32_t handle) const
 {
-    if (handle == 0 || handle > m_objects.size() || m_storageRemoved)
+    if (handle == 0 || handle > m_objects.size() || m_storageRemoved || m_objects[handle - 1].removed)
         return nullptr;
     return &m_objects[handle - 1];
 }
@@ -449,6 +450,28 @@ void PtpIpResponder::removeStorage()
         m_eventSocket->write(encode(EventPacket{EventStoreRemoved, 0xFFFFFFFF, {kStorageId}}));
 }
 
+void PtpIpResponder::insertStorage()
+{
+    m_storageRemoved = false;
+    log(QStringLiteral("StoreAdded 0x%1").arg(kStorageId, 0, 16));
+    if (m_eventSocket)
+        m_eventSocket->write(encode(EventPacket{EventStoreAdded, 0xFFFFFFFF, {kStorageId}}));
+}
+
+uint32_t PtpIpResponder::removeFile(const QString& relativePath)
+{
+    const auto file = std::find_if(m_objects.begin(), m_objects.end(), [&](const Object& each) {
+        return !each.entry.isFolder && !each.removed && each.entry.relativePath == relativePath;
+    });
+    if (file == m_objects.end())
+        return 0;
+    file->removed = true;
+    log(QStringLiteral("ObjectRemoved 0x%1 %2").arg(file->handle, 0, 16).arg(relativePath));
+    if (m_eventSocket)
+        m_eventSocket->write(encode(EventPacket{EventObjectRemoved, 0xFFFFFFFF, {file->handle}}));
+    return file->handle;
+}
+
 void PtpIpResponder::sendOnEventConnection(const QByteArray& bytes)
 {
     if (m_eventSocket)
@@ -540,7 +563,7 @@ void PtpIpResponder::runOperation(Connection* connection, const OperationRequest
             }
             if (m_options.partialObject64)
                 info.operations.push_back(OpGetPartialObject64);
-            info.events = {EventObjectAdded, EventObjectRemoved, EventStoreRemoved, EventDevicePropChanged};
+            info.events = {EventObjectAdded, EventObjectRemoved, EventStoreAdded, EventStoreRemoved, EventDevicePropChanged};
             if (m_options.batteryPercent)
                 info.deviceProperties = {PropBatteryLevel};
             info.imageFormats = {FormatUndefined, FormatAssociation, FormatExifJpeg, FormatTiff, FormatPng};
@@ -604,7 +627,7 @@ void PtpIpResponder::runOperation(Connection* connection, const OperationRequest
             }
             std::vector<uint32_t> handles;
             for (const Object& object : m_objects) {
-                if (format != 0 && object.format != format)
+                if (object.removed || (format != 0 && object.format != format))
                     continue;
                 if (parent == 0 || (parent == kRootParent ? object.parent == 0 : object.parent == parent))
                     handles.push_back(object.handle);
@@ -654,8 +677,10 @@ void PtpIpResponder::runOperation(Connection* connection, const OperationRequest
             const uint32_t depth = parameter(4);
             std::vector<const Object*> objects;
             if (handle == 0xFFFFFFFF) {
-                for (const Object& object : m_objects)
-                    objects.push_back(&object);
+                for (const Object& object : m_objects) {
+                    if (!object.removed)
+                        objects.push_back(&object);
+                }
             } else if (depth == 0) {
                 if (const Object* object = objectOf(handle))
                     objects.push_back(object);
@@ -666,7 +691,7 @@ void PtpIpResponder::runOperation(Connection* connection, const OperationRequest
                     return;
                 }
                 for (const Object& object : m_objects) {
-                    if (object.parent == handle)
+                    if (object.parent == handle && !object.removed)
                         objects.push_back(&object);
                 }
             }

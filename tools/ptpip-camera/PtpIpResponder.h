@@ -70,10 +70,11 @@ public:
     quint16 port() const;
 
     PtpIpResponderOptions& options() { return m_options; }
-    // The files served, by handle order: path from the root and size.
+    // The files served, by handle order: path from the root, size and handle.
     struct ServedFile {
         QString relativePath;
         uint64_t size = 0;
+        uint32_t handle = 0;
     };
     std::vector<ServedFile> files() const;
 
@@ -88,6 +89,11 @@ public:
     uint32_t addFile(const QString& folderPath, const QString& name, const QByteArray& data);
     // The card is taken out: StoreRemoved goes out, and the storage and its objects are gone.
     void removeStorage();
+    // The card is put back in: its storage and objects are there again, and StoreAdded goes out.
+    void insertStorage();
+    // A file is deleted on the camera (a path from the root): it leaves the listings and ObjectRemoved goes
+    // out. Answers its handle, 0 when there is no such file.
+    uint32_t removeFile(const QString& relativePath);
     // Answers an operation with these raw bytes instead of its reply, when the function gives some; the
     // responder then waits for the next request (as a broken or hostile camera would, or would not).
     using ReplyOverride = std::function<std::optional<QByteArray>(const ptpip::OperationRequest&)>;

@@ -3,7 +3,9 @@
 //   vkl-ptpip-camera FOLDER --port 15740 --log
 //   VORNAKEL_CAMERA_ADDRESSES=127.0.0.1:15740 vornakel-transfer
 // The folder's "camera.ini" sets the defaults (latency, throughput, pairing prompt, stream faults, battery);
-// the options below override them.
+// the options below override them. Lines typed while it runs act as on the camera:
+// "card out" and "card in" take the memory card out and put it back (StoreRemoved, StoreAdded), "delete PATH"
+// deletes a file (ObjectRemoved); while a pairing prompt waits, "y" accepts and anything else rejects.
 #include "ptpip-camera/PtpIpResponder.h"
 
 #include <QCommandLineParser>
@@ -101,14 +103,26 @@ int main(int argc, char** argv)
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
-        char line[64] = {};
-        const ssize_t count = ::read(STDIN_FILENO, line, sizeof line - 1);
+        char buffer[512] = {};
+        const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer - 1);
         if (count <= 0) {
             input.setEnabled(false);
             return;
         }
-        if (responder.pairingPending())
-            responder.answerPairing(line[0] == 'y' || line[0] == 'Y');
+        const QString line = QString::fromUtf8(buffer, count).trimmed();
+        if (responder.pairingPending()) {
+            responder.answerPairing(line.startsWith(QLatin1Char('y'), Qt::CaseInsensitive));
+        } else if (line == QLatin1String("card out")) {
+            responder.removeStorage();
+        } else if (line == QLatin1String("card in")) {
+            responder.insertStorage();
+        } else if (line.startsWith(QLatin1String("delete "))) {
+            const QString path = line.mid(7).trimmed();
+            if (responder.removeFile(path) == 0)
+                std::fprintf(stderr, "No file %s on the camera.\n", qPrintable(path));
+        } else if (!line.isEmpty()) {
+            std::fprintf(stderr, "Type \"card out\", \"card in\" or \"delete PATH\".\n");
+        }
     });
     if (parser.isSet(dropAfterSeconds)) {
         QTimer::singleShot(int(parser.value(dropAfterSeconds).toDouble() * 1000), &responder, [&] { responder.dropConnections(); });

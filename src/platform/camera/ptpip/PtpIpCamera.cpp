@@ -15,6 +15,7 @@
 #include <mutex>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace vornakel {
 
@@ -28,6 +29,9 @@ struct Session {
     DeviceInfo deviceInfo;
     bool open = false; // false once disconnected or lost: new requests fail with 1001
     std::set<uint32_t> removedStorages; // cards taken out: requests on them fail at once
+    // Objects the camera said it deleted: requests on them fail at once, and listings leave them out (a camera
+    // may still list an object for a moment after it reported it gone). Bounded: see `noteObjectRemoved`.
+    std::unordered_set<uint32_t> removedObjects;
     uint32_t widePartSize = 32 * 1024 * 1024;
 };
 
@@ -66,6 +70,38 @@ Error cardRemovedError()
     return error;
 }
 
+// What requests on a file deleted on the camera end with.
+Error objectRemovedError()
+{
+    Error error = errorWithVKLErrorCode(VKLErrorFileNotFound);
+    error.message = QStringLiteral("The file was deleted on the camera.");
+    return error;
+}
+
+// The object an operation reads or lists, or 0 when it names none.
+uint32_t objectOfOperation(uint16_t code, const std::vector<uint32_t>& parameters)
+{
+    const auto parameter = [&](size_t index) { return index < parameters.size() ? parameters[index] : 0u; };
+    switch (code) {
+    case OpGetObjectInfo:
+    case OpGetObject:
+    case OpGetThumb:
+    case OpGetPartialObject:
+    case OpGetPartialObject64:
+    case OpGetObjectPropValue:
+    case OpGetObjectPropList:
+    case OpNikonGetObjectSize:
+    case OpNikonGetPartialObjectEx:
+        return parameter(0);
+    case OpGetObjectHandles: {
+        const uint32_t parent = parameter(2);
+        return parent == kRootParent ? 0 : parent;
+    }
+    default:
+        return 0;
+    }
+}
+
 // Runs an operation on the session's connection, from any thread; the completion runs on the main thread.
 // `storageId` names the storage it reads (0: none): once that card is out it fails at once.
 void run(const SessionPtr& session, uint16_t code, std::vector<uint32_t> parameters, Completion completion,
@@ -80,6 +116,10 @@ void run(const SessionPtr& session, uint16_t code, std::vector<uint32_t> paramet
         }
         if (storageId != 0 && session->removedStorages.count(storageId)) {
             completion(cardRemovedError(), {});
+            return;
+        }
+        if (const uint32_t object = objectOfOperation(code, parameters); object != 0 && session->removedObjects.count(object)) {
+            completion(objectRemovedError(), {});
             return;
         }
         session->connection->transact(code, std::move(parameters), std::move(completion), std::move(sink), maxData,
@@ -595,7 +635,7 @@ private:
         children.reserve(gather.handles.size());
         for (size_t i = 0; i < gather.handles.size(); ++i) {
             const uint32_t child = gather.handles[i];
-            if (!gather.objects[i].info || child == 0 || child == kRootParent)
+            if (!gather.objects[i].info || child == 0 || child == kRootParent || session()->removedObjects.count(child))
                 continue;
             ObjectData data = std::move(gather.objects[i]);
             data.storageId = storageId();
@@ -630,6 +670,19 @@ private:
     uint32_t m_id = 0;
     std::shared_ptr<VKLFileSystemFolderItem> m_root;
 };
+
+std::shared_ptr<PtpIpStorage> makeStorage(std::weak_ptr<VKLCamera> camera, const SessionPtr& session, uint32_t id)
+{
+    auto storage = std::make_shared<PtpIpStorage>(std::move(camera), id);
+    ObjectData root;
+    root.storageId = id;
+    root.handle = kRootParent;
+    storage->setRoot(std::make_shared<PtpIpFolder>(session, std::weak_ptr<VKLFileStorage>(storage), root));
+    return storage;
+}
+
+// A storage ID whose low half is 0 names a slot without a card.
+bool isCardInSlot(uint32_t storageId) { return (storageId & 0xFFFF) != 0; }
 
 } // namespace
 
@@ -793,15 +846,8 @@ void PtpIpCamera::afterHandshake()
                     return;
                 camera->m_storages.clear();
                 for (uint32_t id : *ids) {
-                    // A storage ID whose low half is 0 names a slot without a card.
-                    if ((id & 0xFFFF) == 0)
-                        continue;
-                    auto storage = std::make_shared<PtpIpStorage>(weak, id);
-                    ObjectData root;
-                    root.storageId = id;
-                    root.handle = kRootParent;
-                    storage->setRoot(std::make_shared<PtpIpFolder>(session, std::weak_ptr<VKLFileStorage>(storage), root));
-                    camera->m_storages.push_back(storage);
+                    if (isCardInSlot(id))
+                        camera->m_storages.push_back(makeStorage(weak, session, id));
                 }
                 if (!session->deviceInfo.model.isEmpty() && camera->m_displayName.startsWith(QStringLiteral("Camera at ")))
                     camera->m_displayName = session->deviceInfo.model;
@@ -881,9 +927,45 @@ void PtpIpCamera::handleEvent(uint16_t code, const std::vector<uint32_t>& parame
         std::erase_if(m_storages, [id](const std::shared_ptr<VKLFileStorage>& storage) {
             return static_cast<PtpIpStorage*>(storage.get())->id() == id;
         });
+    } else if (code == EventStoreAdded && !parameters.empty() && m_session && isCardInSlot(parameters[0])) {
+        // A card put in (or back): its storage joins the list with a root of its own, so the next walk of the
+        // storages lists it; items of the card as it was before stay failed.
+        const uint32_t id = parameters[0];
+        const bool listed = std::any_of(m_storages.begin(), m_storages.end(), [id](const std::shared_ptr<VKLFileStorage>& storage) {
+            return static_cast<PtpIpStorage*>(storage.get())->id() == id;
+        });
+        if (listed)
+            return;
+        m_session->removedStorages.erase(id);
+        // A card put in may be numbered afresh: a handle deleted before may now name another file.
+        m_session->removedObjects.clear();
+        m_storages.push_back(makeStorage(std::static_pointer_cast<PtpIpCamera>(shared_from_this()), m_session, id));
+    } else if (code == EventObjectRemoved && !parameters.empty() && m_session) {
+        noteObjectRemoved(parameters[0]);
+    } else if (code == EventObjectAdded && !parameters.empty() && m_session) {
+        // A camera may hand a deleted object's handle to a new one. Otherwise ObjectAdded needs nothing: a folder
+        // lists what the camera holds each time it is listed, so the new photo is among its children from the
+        // next listing on.
+        m_session->removedObjects.erase(parameters[0]);
     }
-    // ObjectAdded needs nothing here: a folder lists what the camera holds each time it is listed, so the new
-    // photo is among its children from the next listing on.
+}
+
+void PtpIpCamera::noteObjectRemoved(uint32_t handle)
+{
+    if (handle == 0 || handle == kRootParent)
+        return;
+    // A flood of removals of objects never listed must not grow this without end; past the bound the oldest
+    // knowledge goes, and a camera that still lists such an object for a moment shows it until it stops.
+    constexpr size_t kMaxRemembered = 65536;
+    if (m_session->removedObjects.size() >= kMaxRemembered)
+        m_session->removedObjects.clear();
+    m_session->removedObjects.insert(handle);
+    // What waits on the file ends now, as for a file deleted from the card of a folder camera: 1005.
+    if (m_session->connection) {
+        m_session->connection->failOperations([handle](uint16_t code, const std::vector<uint32_t>& parameters, uint32_t) {
+            return objectOfOperation(code, parameters) == handle;
+        }, objectRemovedError());
+    }
 }
 
 bool PtpIpCamera::supportsCommandCategories(uint32_t categories) const

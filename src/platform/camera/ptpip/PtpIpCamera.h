@@ -18,8 +18,11 @@
 //   property where offered and streams through a 64-bit partial read (MTP's GetPartialObject64 or Nikon's
 //   GetPartialObjectEx); without one its stream fails plainly rather than making a wrong copy.
 // events: DevicePropChanged for the battery level; StoreRemoved takes the storage out of the list and fails
-//   what waits on it with 1005 ("the memory card was taken out"); ObjectAdded needs nothing, as every listing
-//   asks the camera afresh, so a new photo is among its folder's children from the next listing on.
+//   what waits on it with 1005 ("the memory card was taken out"), StoreAdded puts a storage for the card in
+//   (the next walk lists it); ObjectAdded needs nothing, as every listing asks the camera afresh, so a new photo
+//   is among its folder's children from the next listing on; ObjectRemoved fails what waits on that object
+//   and every later request for it with 1005 (as a file deleted from a folder camera's card), and the next
+//   listing leaves it out.
 // a connection reset, a closed connection, or a camera silent past its probe is connection state 0 at
 //   once, and every pending request fails with 1002.
 //
@@ -92,6 +95,7 @@ private:
     void connectionLost();
     void readBatteryLevel();
     void handleEvent(uint16_t code, const std::vector<uint32_t>& parameters);
+    void noteObjectRemoved(uint32_t handle);
 
     PtpIpCameraOptions m_options;
     VKLConnectionState m_state = VKLConnectionState::NotConnected;

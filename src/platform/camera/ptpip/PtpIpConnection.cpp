@@ -287,14 +287,22 @@ void PtpIpConnection::cancelFront(Error error)
 
 void PtpIpConnection::failOperationsOnStorage(uint32_t storageId, const Error& error)
 {
-    if (storageId == 0 || m_state == State::Closed)
+    if (storageId == 0)
         return;
+    failOperations([storageId](uint16_t, const std::vector<uint32_t>&, uint32_t storage) { return storage == storageId; }, error);
+}
+
+void PtpIpConnection::failOperations(const OperationFilter& which, const Error& error)
+{
+    if (m_state == State::Closed)
+        return;
+    const auto picked = [&which](const Transaction& each) { return which(each.code, each.parameters, each.storageId); };
     // Completions run after the queue is settled: they may queue further operations.
     const bool frontUnderWay = !m_queue.empty() && m_queue.front().sent && !m_queue.front().cancelled
-        && m_queue.front().storageId == storageId;
+        && picked(m_queue.front());
     std::vector<Completion> failed;
     for (auto it = m_queue.begin(); it != m_queue.end();) {
-        if (it->storageId == storageId && !it->sent) {
+        if (!it->sent && picked(*it)) {
             failed.push_back(std::move(it->completion));
             it = m_queue.erase(it);
         } else {

@@ -71,6 +71,9 @@ public:
     // Ends every operation on the storage with the error: those waiting at once, the one under way by a
     // cancel (the camera's late answer to it is dropped).
     void failOperationsOnStorage(uint32_t storageId, const Error& error);
+    // The same for the operations `which` picks (by code, parameters and storage).
+    using OperationFilter = std::function<bool(uint16_t code, const std::vector<uint32_t>& parameters, uint32_t storageId)>;
+    void failOperations(const OperationFilter& which, const Error& error);
     // Reading stops while paused (the data stays with the camera and TCP holds it back).
     void setReadingPaused(bool paused);
     // Both connections close; pending operations fail with 1002 (`lost` is not emitted for a close asked for).
