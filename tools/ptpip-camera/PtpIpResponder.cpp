@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QNetworkDatagram>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <QTimer>
 
 #include <algorithm>
@@ -470,6 +472,71 @@ uint32_t PtpIpResponder::removeFile(const QString& relativePath)
     if (m_eventSocket)
         m_eventSocket->write(encode(EventPacket{EventObjectRemoved, 0xFFFFFFFF, {file->handle}}));
     return file->handle;
+}
+
+bool PtpIpResponder::answerSsdp(const QHostAddress& address, quint16 port)
+{
+    delete m_ssdp;
+    m_ssdp = new QUdpSocket(this);
+    if (!m_ssdp->bind(address, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+        delete m_ssdp;
+        m_ssdp = nullptr;
+        return false;
+    }
+    connect(m_ssdp, &QUdpSocket::readyRead, this, &PtpIpResponder::answerSearches);
+    return true;
+}
+
+quint16 PtpIpResponder::ssdpPort() const { return m_ssdp ? m_ssdp->localPort() : 0; }
+
+void PtpIpResponder::answerSearches()
+{
+    // A search is a few hundred bytes; what is larger, or is no search, goes unanswered.
+    constexpr qint64 kMaxSearch = 4096;
+    while (m_ssdp && m_ssdp->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_ssdp->receiveDatagram(kMaxSearch + 1);
+        const QByteArray text = datagram.data();
+        if (text.size() > kMaxSearch)
+            continue;
+        const QList<QByteArray> lines = text.split('\n');
+        if (lines.isEmpty() || lines.front().trimmed() != "M-SEARCH * HTTP/1.1")
+            continue;
+        QByteArray target;
+        bool discover = false;
+        for (const QByteArray& line : lines.mid(1)) {
+            const qsizetype colon = line.indexOf(':');
+            if (colon <= 0)
+                continue;
+            const QByteArray name = line.left(colon).trimmed().toUpper();
+            const QByteArray value = line.mid(colon + 1).trimmed();
+            if (name == "ST")
+                target = value;
+            else if (name == "MAN")
+                discover = value == "\"ssdp:discover\"";
+        }
+        const QString service = ssdpServiceType();
+        const bool answers = target == "ssdp:all" || target.compare(service.toLatin1(), Qt::CaseInsensitive) == 0;
+        log(QStringLiteral("M-SEARCH for %1 from %2:%3%4")
+                .arg(QString::fromLatin1(target), datagram.senderAddress().toString())
+                .arg(datagram.senderPort())
+                .arg(discover && answers ? QString() : QStringLiteral(", not answered")));
+        if (!discover || !answers)
+            continue;
+        // The device's UUID is made from the camera's GUID, as cameras make theirs. Nothing here serves the
+        // description LOCATION names: a PTP/IP client takes the camera's address from where the answer came.
+        const QByteArray hex = m_guid.toHex();
+        const QString uuid = QStringLiteral("%1-%2-%3-%4-%5")
+                                 .arg(QString::fromLatin1(hex.mid(0, 8)), QString::fromLatin1(hex.mid(8, 4)),
+                                      QString::fromLatin1(hex.mid(12, 4)), QString::fromLatin1(hex.mid(16, 4)),
+                                      QString::fromLatin1(hex.mid(20, 12)));
+        const QString answer = QStringLiteral("HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=1800\r\nEXT:\r\n"
+                                              "LOCATION: http://%1:%2/upnp/CameraDevDesc.xml\r\n"
+                                              "SERVER: Linux/1.0 UPnP/1.0 %3/1.0\r\nST: %4\r\nUSN: uuid:%5::%4\r\n\r\n")
+                                   .arg(m_server.serverAddress().toString())
+                                   .arg(m_server.serverPort())
+                                   .arg(m_options.model, service, uuid);
+        m_ssdp->writeDatagram(answer.toUtf8(), datagram.senderAddress(), quint16(datagram.senderPort()));
+    }
 }
 
 void PtpIpResponder::sendOnEventConnection(const QByteArray& bytes)

@@ -20,6 +20,7 @@
 #include <optional>
 
 class QTcpSocket;
+class QUdpSocket;
 
 namespace vornakel::simulated {
 class CameraContent;
@@ -94,6 +95,12 @@ public:
     // A file is deleted on the camera (a path from the root): it leaves the listings and ObjectRemoved goes
     // out. Answers its handle, 0 when there is no such file.
     uint32_t removeFile(const QString& relativePath);
+    // Answers SSDP searches (M-SEARCH) on this UDP address as a camera in its "connect to computer" mode
+    // announces its MTP/IP service; port 0 takes a free port. False when the address cannot be bound.
+    bool answerSsdp(const QHostAddress& address = QHostAddress::LocalHost, quint16 port = 0);
+    quint16 ssdpPort() const;
+    // The service a search must ask for (or "ssdp:all") to be answered.
+    static QString ssdpServiceType() { return QStringLiteral("urn:microsoft-com:service:MtpNullService:1"); }
     // Answers an operation with these raw bytes instead of its reply, when the function gives some; the
     // responder then waits for the next request (as a broken or hostile camera would, or would not).
     using ReplyOverride = std::function<std::optional<QByteArray>(const ptpip::OperationRequest&)>;
@@ -132,6 +139,7 @@ private:
     // Takes a waiting transfer up again after a while, when it is still the connection's.
     void resumeLater(Connection* connection, uint32_t transaction, int milliseconds);
     void closeConnection(Connection* connection);
+    void answerSearches();
     void log(const QString& line);
     const Object* objectOf(uint32_t handle) const;
     QByteArray objectInfo(const Object& object) const;
@@ -142,6 +150,7 @@ private:
     std::shared_ptr<simulated::CameraContent> m_content;
     PtpIpResponderOptions m_options;
     QTcpServer m_server;
+    QUdpSocket* m_ssdp = nullptr;
     std::deque<Object> m_objects; // handle = index + 1; transfers point into it while it grows
     bool m_storageRemoved = false;
     std::vector<std::unique_ptr<Connection>> m_connections;

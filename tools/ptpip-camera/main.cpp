@@ -3,7 +3,8 @@
 //   vkl-ptpip-camera FOLDER --port 15740 --log
 //   VORNAKEL_CAMERA_ADDRESSES=127.0.0.1:15740 vornakel-transfer
 // The folder's "camera.ini" sets the defaults (latency, throughput, pairing prompt, stream faults, battery);
-// the options below override them. Lines typed while it runs act as on the camera:
+// the options below override them. "--ssdp-port P" also answers SSDP searches on 127.0.0.1:P (point the app's
+// search there with VORNAKEL_SSDP_ADDRESS=127.0.0.1:P). Lines typed while it runs act as on the camera:
 // "card out" and "card in" take the memory card out and put it back (StoreRemoved, StoreAdded), "delete PATH"
 // deletes a file (ObjectRemoved); while a pairing prompt waits, "y" accepts and anything else rejects.
 #include "ptpip-camera/PtpIpResponder.h"
@@ -45,9 +46,10 @@ int main(int argc, char** argv)
     const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("Log every operation."));
     const QCommandLineOption propList(QStringLiteral("object-prop-list"), QStringLiteral("Offer MTP's GetObjectPropList and GetObjectPropValue."));
     const QCommandLineOption partial64(QStringLiteral("partial-object-64"), QStringLiteral("Offer MTP's 64-bit partial read (GetPartialObject64)."));
+    const QCommandLineOption ssdpPort(QStringLiteral("ssdp-port"), QStringLiteral("Answer SSDP searches on this UDP port of 127.0.0.1 (0: any free port)."), QStringLiteral("port"));
     const QCommandLineOption synthetic(QStringLiteral("synthetic"), QStringLiteral("Comma-separated NAME:SIZE objects in the root, their bytes a pattern (no file: sizes past 4 GiB cost nothing)."), QStringLiteral("objects"));
     parser.addOptions({port, latency, throughput, pairing, pairingKey, initFail, errorAfter, stallAfter, stallMs, faultFiles,
-                       dropAfter, dropAfterSeconds, noThumbnail, battery, log, propList, partial64, synthetic});
+                       dropAfter, dropAfterSeconds, noThumbnail, battery, log, propList, partial64, ssdpPort, synthetic});
     parser.process(app);
     if (parser.positionalArguments().size() != 1 || !QFileInfo(parser.positionalArguments().first()).isDir()) {
         std::fprintf(stderr, "Give one camera folder.\n");
@@ -99,6 +101,13 @@ int main(int argc, char** argv)
         return 1;
     }
     std::fprintf(stdout, "Serving %zu files of %s on 127.0.0.1:%u\n", responder.files().size(), qPrintable(folder), responder.port());
+    if (parser.isSet(ssdpPort)) {
+        if (!responder.answerSsdp(QHostAddress::LocalHost, quint16(parser.value(ssdpPort).toUInt()))) {
+            std::fprintf(stderr, "Cannot answer SSDP on 127.0.0.1:%s.\n", qPrintable(parser.value(ssdpPort)));
+            return 1;
+        }
+        std::fprintf(stdout, "Answering SSDP searches on 127.0.0.1:%u\n", responder.ssdpPort());
+    }
     std::fflush(stdout);
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);

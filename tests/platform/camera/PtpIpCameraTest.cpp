@@ -5,6 +5,7 @@
 #include "FakeSsdpDevice.h"
 
 #include "platform/camera/ptpip/PtpIpCamera.h"
+#include "platform/camera/ssdp/SsdpSearch.h"
 #include "platform/core/UserDefaults.h"
 #include "ptpip-camera/PtpIpResponder.h"
 #include "support/PrivateBusDaemon.h"
@@ -640,6 +641,49 @@ TEST(PtpIpCameraDiscovery, FindsACameraThatAnswersTheSsdpSearchOnceHoweverManyWa
         discovery.stopSearching();
         qunsetenv("VORNAKEL_CAMERA_ADDRESSES");
     }
+}
+
+// End to end through the PTP/IP camera under tools/: it answers the SSDP search for its MTP/IP service (and
+// nothing else), the discovery finds it where the answer came from, and the camera found connects and lists.
+TEST(PtpIpCameraDiscovery, FindsThePtpIpTestCameraThroughItsSsdpAnswer)
+{
+    qunsetenv("VORNAKEL_CAMERA_ADDRESSES");
+    tools::PtpIpResponder responder(test::sampleCameraFolder(), tools::PtpIpResponderOptions{});
+    ASSERT_TRUE(responder.listen());
+    ASSERT_TRUE(responder.answerSsdp(QHostAddress::LocalHost, 0));
+    ASSERT_NE(responder.ssdpPort(), 0);
+
+    // Only a search for its service, or for everything, is answered.
+    SsdpSearch search;
+    std::vector<SsdpReply> replies;
+    bool finished = false;
+    QObject receiver;
+    QObject::connect(&search, &SsdpSearch::replyReceived, &receiver, [&](const SsdpReply& reply) { replies.push_back(reply); });
+    QObject::connect(&search, &SsdpSearch::finished, &receiver, [&] { finished = true; });
+    search.searchAt(QHostAddress::LocalHost, responder.ssdpPort(),
+                    {QStringLiteral("urn:schemas-upnp-org:device:MediaServer:1"), tools::PtpIpResponder::ssdpServiceType()}, 1s);
+    ASSERT_TRUE(runUntil([&] { return finished; }));
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies.front().status, 200);
+    EXPECT_EQ(replies.front().searchTarget, tools::PtpIpResponder::ssdpServiceType());
+    EXPECT_TRUE(replies.front().uniqueServiceName.startsWith(QStringLiteral("uuid:")));
+    EXPECT_TRUE(replies.front().uniqueServiceName.endsWith(QStringLiteral("::") + tools::PtpIpResponder::ssdpServiceType()));
+
+    PtpIpCameraDiscovery discovery;
+    discovery.setProbeInterval(100ms);
+    discovery.setSsdpSearchAddress(QHostAddress::LocalHost, responder.ssdpPort(), responder.port());
+    VKLCameraDiscovery::Cameras reported;
+    discovery.addDevicesChangedObserver(&receiver, [&](const auto& cameras) { reported = cameras; });
+    discovery.beginSearching();
+    ASSERT_TRUE(runUntil([&] { return !reported.empty(); }));
+    ASSERT_EQ(reported.size(), 1u);
+    const auto camera = reported.front();
+    EXPECT_EQ(camera->service().ipv4Address, QStringLiteral("127.0.0.1"));
+    const auto root = test::openStorage(*camera);
+    ASSERT_TRUE(root);
+    EXPECT_EQ(test::walkFiles(root).size(), responder.files().size());
+    discovery.stopSearching();
+    test::awaitError([&](auto done) { camera->disconnect(done, {}); });
 }
 
 // A camera that announces "_ptp._tcp" over DNS-SD is found at the address Avahi resolves; found that way, by
