@@ -341,6 +341,62 @@ TEST_F(ImageGridTest, OnlyTheSettledScreenAndTheOneBelowAreFetchedInGridOrder)
             << photo->primaryVariant()->fileName().toStdString();
 }
 
+// Mended: every chunk of a camera's first photos restarted the wait for the screen to hold still, so the first
+// thumbnails were asked for only after the whole walk. Photos that only join the wanted ones (an empty screen
+// filling) are asked for at once; one that leaves (the screen moved) holds what follows until the screen has
+// held still for the delay.
+TEST(ThumbnailCacheTest, PhotosJoiningTheScreenAreFetchedAtOnceAndOneLeavingHoldsTheRest)
+{
+    test::backgroundWork();
+    test::PhotoFeed feed;
+    for (int i = 0; i < 14; ++i)
+        feed.add(QStringLiteral("IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0')), at(2026, 4, 1, 8, i));
+    std::vector<PhotoPtr> photos;
+    feed.deliver([&](const PhotoGrouping::Update& update) { photos.insert(photos.end(), update.added.begin(), update.added.end()); });
+    ASSERT_EQ(photos.size(), 14u);
+    const auto asked = [&] { return feed.options()->log->requests.filter(QStringLiteral("thumb:")).size(); };
+
+    ThumbnailCache cache(QSize(160, 120));
+    qint64 now = 0;
+    cache.setClock([&now] { return now; });
+    cache.setCameraFetchDelay(std::chrono::milliseconds(1000));
+    std::vector<const Photo*> wanted;
+    const auto show = [&](size_t index) {
+        cache.request(photos[index]);
+        wanted.push_back(photos[index].get());
+    };
+    // Made a moment ago: what it is asked for first waits the delay.
+    show(0);
+    cache.keepOnly(wanted);
+    ASSERT_TRUE(runUntil([&] { return test::backgroundWork().running() == 0 && cache.requestsAwaitingCamera() == 1; }));
+    now = 1000;
+    cache.setCameraFetchDelay(std::chrono::milliseconds(1000)); // looks at the clock again
+    ASSERT_TRUE(runUntil([&] { return asked() == 1; }));
+
+    // Chunk after chunk joins the screen, with no time passing: each is asked for at once.
+    for (size_t chunk = 0; chunk < 3; ++chunk) {
+        for (size_t i = 1 + chunk * 4; i < 5 + chunk * 4; ++i)
+            show(i);
+        cache.keepOnly(wanted);
+        ASSERT_TRUE(runUntil([&] { return asked() == qsizetype(5 + chunk * 4); })) << "chunk " << chunk;
+        EXPECT_EQ(cache.requestsAwaitingCamera(), 0u);
+    }
+
+    // The first photo leaves the screen and another joins it: the newcomer waits until the screen held still.
+    wanted.erase(wanted.begin());
+    show(13);
+    cache.keepOnly(wanted);
+    ASSERT_TRUE(runUntil([&] { return test::backgroundWork().running() == 0 && cache.requestsAwaitingCamera() == 1; }));
+    EXPECT_EQ(asked(), 13);
+    now += 999;
+    cache.setCameraFetchDelay(std::chrono::milliseconds(1000));
+    EXPECT_EQ(cache.requestsAwaitingCamera(), 1u);
+    now += 1;
+    cache.setCameraFetchDelay(std::chrono::milliseconds(1000));
+    ASSERT_TRUE(runUntil([&] { return asked() == 14; }));
+    ASSERT_TRUE(runUntil([&] { return cache.requestsInFlight() == 0 && test::backgroundWork().running() == 0; }));
+}
+
 // Camera thumbnails carry no orientation of their own: the grid turns them as the shot was taken.
 TEST_F(ImageGridTest, ThumbnailsAreTurnedByThePhotosOrientation)
 {

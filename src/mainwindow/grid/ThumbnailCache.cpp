@@ -19,7 +19,10 @@ struct ThumbnailCache::Request {
 ThumbnailCache::ThumbnailCache(QSize box, qint64 byteLimit, QObject* parent)
     : QObject(parent), m_box(box), m_byteLimit(byteLimit)
 {
-    m_sinceWantedChanged.start();
+    m_clock = [] {
+        return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+    };
+    m_stillSince = m_clock();
     m_cameraFetchTimer.setSingleShot(true);
     connect(&m_cameraFetchTimer, &QTimer::timeout, this, &ThumbnailCache::sendAwaitingRequests);
 }
@@ -99,8 +102,14 @@ void ThumbnailCache::wantedChanged(std::unordered_set<const Photo*> wanted, std:
     // Repaints of an unchanged screen (a thumbnail arriving) leave what waits as it is.
     if (wanted == m_onScreen)
         return;
+    // Photos that only join (a screen filling up, the look-ahead growing) waste nothing that was asked for, so
+    // they do not restart the wait; one that leaves says the screen still moves (scrolled, or pushed down by
+    // photos landing at the top).
+    const bool anyLeft = std::any_of(m_onScreen.begin(), m_onScreen.end(),
+                                     [&wanted](const Photo* photo) { return wanted.count(photo) == 0; });
     m_onScreen = std::move(wanted);
-    m_sinceWantedChanged.restart();
+    if (anyLeft)
+        m_stillSince = m_clock();
     scheduleAwaitingRequests();
 }
 
@@ -110,11 +119,18 @@ void ThumbnailCache::setCameraFetchDelay(std::chrono::milliseconds delay)
     scheduleAwaitingRequests();
 }
 
+void ThumbnailCache::setClock(Clock clock)
+{
+    m_clock = std::move(clock);
+    m_stillSince = m_clock();
+    scheduleAwaitingRequests();
+}
+
 void ThumbnailCache::scheduleAwaitingRequests()
 {
     if (m_awaitingCamera.empty())
         return;
-    const qint64 remaining = m_cameraFetchDelay.count() - m_sinceWantedChanged.elapsed();
+    const qint64 remaining = m_cameraFetchDelay.count() - (m_clock() - m_stillSince);
     if (remaining <= 0) {
         m_cameraFetchTimer.stop();
         sendAwaitingRequests();
@@ -125,7 +141,7 @@ void ThumbnailCache::scheduleAwaitingRequests()
 
 void ThumbnailCache::sendAwaitingRequests()
 {
-    if (m_sinceWantedChanged.elapsed() < m_cameraFetchDelay.count()) {
+    if (m_clock() - m_stillSince < m_cameraFetchDelay.count()) {
         scheduleAwaitingRequests();
         return;
     }

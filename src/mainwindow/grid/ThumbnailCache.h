@@ -3,12 +3,12 @@
 #include "model/Photo.h"
 
 #include <QImage>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QSize>
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 #include <vector>
 
 #include <atomic>
@@ -30,10 +30,13 @@ namespace vornakel {
 //
 // What decides how much the camera is asked for, and so how much lands in the on-disk cache: only the photos the
 // grid wants (those on screen and its bounded look-ahead, see ImageGridView), and only once that set has held
-// still for the camera fetch delay. While a camera's photos stream in at the top of the grid the cells change
-// every frame; asking for each photo that passes would fetch and store thousands nobody saw, and a different
-// few thousand on every run. Held requests are sent in the order the grid wanted them (on screen first, top to
-// bottom, then the look-ahead), so the same scroll caches the same photos in the same order.
+// still for the camera fetch delay (counted from the cache's making): no photo left it for that long. While a
+// camera's photos stream in at the top of the grid the cells change every frame; asking for each photo that
+// passes would fetch and store thousands nobody saw, and a different few thousand on every run. Photos that
+// only join the set (the first photos filling an empty grid) do not restart the wait, so the first screen is
+// asked for as soon as it shows, not after the whole walk. Held requests are sent in the order the grid wanted
+// them (on screen first, top to bottom, then the look-ahead), so the same scroll caches the same photos in the
+// same order (past the first screen of photos, which may be pushed down before its thumbnails all came).
 class ThumbnailCache : public QObject {
     Q_OBJECT
 public:
@@ -55,9 +58,13 @@ public:
     void keepOnly(const std::unordered_set<const Photo*>& wanted);
     // The same, in the order they are wanted: camera requests go out in this order.
     void keepOnly(const std::vector<const Photo*>& wantedInOrder);
-    // How long the wanted photos must stay the same before the camera is asked for those not cached on disk.
-    // Changing it reschedules what waits.
+    // How long the wanted photos must go without one leaving them before the camera is asked for those not
+    // cached on disk. Changing it reschedules what waits.
     void setCameraFetchDelay(std::chrono::milliseconds delay);
+    // The clock that wait is measured on (a steady time in milliseconds); tests give their own. The wait
+    // counts from now on the new clock.
+    using Clock = std::function<qint64()>;
+    void setClock(Clock clock);
     // Requests waiting for the wanted photos to hold still before going to the camera.
     size_t requestsAwaitingCamera() const { return m_awaitingCamera.size(); }
     // The photo left the grid: its thumbnail and state go.
@@ -104,7 +111,8 @@ private:
     std::unordered_map<const Photo*, size_t> m_wantedOrder;
     std::vector<std::shared_ptr<Request>> m_awaitingCamera;
     std::chrono::milliseconds m_cameraFetchDelay = kDefaultCameraFetchDelay;
-    QElapsedTimer m_sinceWantedChanged;
+    Clock m_clock;
+    qint64 m_stillSince = 0; // on m_clock: when a wanted photo last left the set, or the cache was made
     QTimer m_cameraFetchTimer;
 };
 
