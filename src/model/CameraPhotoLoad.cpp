@@ -74,7 +74,8 @@ void CameraPhotoLoad::walk()
                 deliverNext();
         },
         [this](const CameraFileScanning::Items& files, std::function<void()> listNext) {
-            m_listed.push_back(files);
+            // The newest shots of the folder first, as its newest subfolder came first.
+            m_listed.emplace_back(files.rbegin(), files.rend());
             m_listNext = std::move(listNext);
             if (!m_delivering)
                 deliverNext();

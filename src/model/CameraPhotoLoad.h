@@ -26,9 +26,12 @@ public:
                                                    int chunkSize = kDeliveryChunkSize);
     // A load that walks the camera's storages itself (with `passesWalkFilter`) and loads each folder's files
     // as soon as the walk has listed it, so the first photos (and their thumbnails) come while the rest of a
-    // large card is still being listed. The walk takes a folder's last subfolder first (the newest shots). It completes once the walk and every metadata request have ended; a
-    // walk that fails completes it with what was found until then. The walk belongs to the load: it goes on
-    // when the load changes hands, and stops when the load goes.
+    // large card is still being listed. The walk takes a folder's last subfolder first (the newest shots), and
+    // a folder's files from its last (cameras number them upwards): each chunk lands below the photos shown
+    // before it in the newest-first grid instead of pushing them down, so the first screen holds still and its
+    // thumbnails are asked for while the walk goes on. It completes once the walk and every metadata request
+    // have ended; a walk that fails completes it with what was found until then. The walk belongs to the load:
+    // it goes on when the load changes hands, and stops when the load goes.
     static std::shared_ptr<CameraPhotoLoad> createWalking(std::shared_ptr<VKLCamera> camera,
                                                           int chunkSize = kDeliveryChunkSize);
     ~CameraPhotoLoad() override;

@@ -162,6 +162,8 @@ TEST_P(ScanTest, AWalkingLoadShowsEachFolderBeforeTheNextIsListed)
         const QStringList& requests = options->log->requests;
         EXPECT_LT(requests.lastIndexOf(QStringLiteral("meta:IMG_4.JPG")), requests.lastIndexOf(QStringLiteral("list:100TEST")))
             << "the shown folder's metadata does not wait behind the rest of the walk";
+        EXPECT_LT(requests.indexOf(QStringLiteral("meta:IMG_4.JPG")), requests.indexOf(QStringLiteral("meta:IMG_3.JPG")))
+            << "a folder's last (newest) file first, so its photos land below those shown before";
         EXPECT_EQ(shown, secondFails ? 2u : 4u);
         EXPECT_EQ(*completed, !secondFails);
         EXPECT_EQ(load->photoCount(), shown);
