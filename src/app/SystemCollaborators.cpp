@@ -85,7 +85,7 @@ private:
 
 class LocalVendorFramework : public VendorFramework {
 public:
-    explicit LocalVendorFramework(SoftwareUpdater& updater) : m_updater(updater) {}
+    LocalVendorFramework(SoftwareUpdater& updater, Workspace& workspace) : m_updater(updater), m_workspace(workspace) {}
     void sendTrackingReport() override { UsageReport::sendTrackingReport(); }
     void setupIssuesController(bool reportingUnhandledIssues) override { IssueReporter::setup(reportingUnhandledIssues); }
     void setUpdaterDelegate(QObject* context, std::function<void()> willInstallUpdate) override
@@ -99,7 +99,7 @@ public:
             m_dialog->activateWindow();
             return;
         }
-        auto* dialog = new FeedbackDialog(applicationBundleInfo().shortVersion.value_or(QString()), parent);
+        auto* dialog = new FeedbackDialog(applicationBundleInfo().shortVersion.value_or(QString()), m_workspace, parent);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         m_dialog = dialog;
         dialog->show();
@@ -107,6 +107,7 @@ public:
 
 private:
     SoftwareUpdater& m_updater;
+    Workspace& m_workspace;
     QPointer<FeedbackDialog> m_dialog;
 };
 
@@ -167,9 +168,9 @@ std::unique_ptr<ImageCachePurger> makeImageCachePurger()
     return std::make_unique<CacheFolderPurger>();
 }
 
-std::unique_ptr<VendorFramework> makeVendorFramework(SoftwareUpdater& updater)
+std::unique_ptr<VendorFramework> makeVendorFramework(SoftwareUpdater& updater, Workspace& workspace)
 {
-    return std::make_unique<LocalVendorFramework>(updater);
+    return std::make_unique<LocalVendorFramework>(updater, workspace);
 }
 
 std::unique_ptr<HelpRegistration> makeHelpRegistration(HelpBook& book)
@@ -236,10 +237,9 @@ std::unique_ptr<CopyFlowController> makeCopyFlow(const CopyFlowCollaborators& co
 {
     UserDefaults& defaults = collaborators.defaults;
     PhotoSortingModel& sorting = collaborators.sorting;
-    CopySheetEnvironment environment;
+    CopySheetEnvironment environment(collaborators.workspace);
     environment.defaults = &defaults;
     environment.sleepInhibitor = SleepInhibitor::createSystem();
-    environment.workspace = &collaborators.workspace;
     environment.beep = [] { QApplication::beep(); };
     // Made once and kept by the flow, so a destination's settings and pane carry over from one copy to the next.
     auto libraryAndEditor = std::make_shared<LibraryAndEditorDestinations>(collaborators.library,

@@ -25,7 +25,7 @@ enum class HelperControl { followSetting, leaveAlone };
 std::unique_ptr<WiFiNetworkPolicy> makeWiFiNetworkPolicy(WiFiNetworkAutoLaunching& autoLaunching,
                                                          HelperControl helperControl = HelperControl::followSetting);
 std::unique_ptr<ImageCachePurger> makeImageCachePurger();
-std::unique_ptr<VendorFramework> makeVendorFramework(SoftwareUpdater& updater);
+std::unique_ptr<VendorFramework> makeVendorFramework(SoftwareUpdater& updater, Workspace& workspace);
 std::unique_ptr<HelpRegistration> makeHelpRegistration(HelpBook& book);
 std::unique_ptr<VersionInfoProvider> makeVersionInfoProvider();
 PreferencesPanes makePreferencesPanes(WiFiNetworkAutoLaunching& autoLaunching, PhotoSortingModel& sorting,

@@ -101,10 +101,9 @@ protected:
         connected.wifi = &policy;
         connected.defaults = &defaults;
         screens = std::make_unique<CameraScreens>(std::move(discovery), std::move(connected));
-        CopySheetEnvironment environment;
+        CopySheetEnvironment environment(workspace);
         environment.defaults = &defaults;
         environment.sleepInhibitor = sleep;
-        environment.workspace = &workspace;
         copying = std::make_unique<CopyFlowController>(
             [this] { return std::vector<CopyDestinationOffer>{folderCopyDestinationOffer(defaults, presets)}; },
             environment, presets);
