@@ -6,6 +6,7 @@
 #include "copying/StagedFileFlusher.h"
 
 #include <QFileInfo>
+#include <QLoggingCategory>
 
 #include <cerrno>
 #include <limits>
@@ -14,6 +15,8 @@
 
 namespace vornakel {
 namespace {
+
+Q_LOGGING_CATEGORY(lcCopy, "vornakel.copy")
 
 // Folders whose new entries still have to reach the disk.
 std::mutex gFoldersMutex;
@@ -67,7 +70,7 @@ void PhotoVariantCopyOperation::syncWrittenFolders()
     for (const QString& folder : folders) {
         // The files are complete; only their names may not yet survive a power loss.
         if (const auto error = StagedFile::syncFolder(folder))
-            qWarning("%s", qPrintable(error->description()));
+            qCWarning(lcCopy, "%s", qPrintable(error->description()));
     }
 }
 

@@ -59,7 +59,7 @@ void leaveCameraNetwork(WiFiInterface& interface, const QString& cameraNetworkSS
     if (interface.setPower(false))
         return;
     if (const auto error = interface.setPower(true))
-        qWarning("Wi-Fi stays switched off after leaving the camera network: %s", qPrintable(error->description()));
+        qCWarning(lcWifi, "Wi-Fi stays switched off after leaving the camera network: %s", qPrintable(error->description()));
 }
 
 } // namespace
