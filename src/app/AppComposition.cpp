@@ -88,7 +88,6 @@ AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCam
     VKLCameraDiscovery::setSharedInstance(m_cameraDiscovery.get());
 
     m_wifi = WiFiClient::makeSystemInterface();
-    WiFiClient::setInterface(m_wifi);
 
     m_workspace = std::make_unique<SystemWorkspace>();
     m_runningApplications = std::make_unique<SystemRunningApplications>();
@@ -125,7 +124,6 @@ AppComposition::~AppComposition()
     LrPluginBridge::setShared(nullptr);
     WiFiNetworkAutoLaunching::setShared(nullptr);
     HelpBook::setShared(nullptr);
-    WiFiClient::setInterface(nullptr);
     VKLCameraDiscovery::setSharedInstance(nullptr);
 }
 
@@ -137,7 +135,8 @@ AppDelegate::Collaborators AppComposition::collaborators() const
 
 std::unique_ptr<CameraScreens> AppComposition::makeCameraScreens() const
 {
-    return vornakel::makeCameraScreens(*m_wifiNetworkPolicy, *m_autoLaunching, m_userDefaults);
+    return vornakel::makeCameraScreens(
+        {*m_cameraDiscovery, m_wifi, *m_wifiNetworkPolicy, *m_autoLaunching, m_userDefaults});
 }
 
 std::unique_ptr<CopyFlowController> AppComposition::makeCopyFlow() const

@@ -55,7 +55,7 @@ public:
     }
     bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>& camera) const override
     {
-        return camera && vornakel::isCurrentWiFiGateway(*camera);
+        return camera && m_autoLaunching.isCurrentWiFiGateway(*camera);
     }
     void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
     {
@@ -205,15 +205,15 @@ PreferencesPanes makePreferencesPanes(WiFiNetworkAutoLaunching& autoLaunching, P
     return panes;
 }
 
-std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, WiFiNetworkAutoLaunching& autoLaunching,
-                                                 UserDefaults& defaults)
+std::unique_ptr<CameraScreens> makeCameraScreens(const CameraScreensCollaborators& collaborators)
 {
-    CameraDiscoveryEnvironment discovery;
+    WiFiNetworkAutoLaunching& autoLaunching = collaborators.autoLaunching;
+    CameraDiscoveryEnvironment discovery(collaborators.cameraDiscovery);
     discovery.noteConnected = [&autoLaunching](const std::shared_ptr<VKLCamera>& camera) {
         if (camera)
             autoLaunching.noteConnectedTo(*camera);
     };
-    discovery.wifi = [] { return WiFiClient::interface(); };
+    discovery.wifi = [interface = collaborators.wifiInterface] { return interface; };
     // Leaving a network blocks until the system is done, so it happens on the policy's own queue; only the camera
     // network noted now is left.
     discovery.leaveWiFi = [&autoLaunching] { autoLaunching.disconnectFromCurrentWiFiNetworkInBackground({}); };
@@ -226,8 +226,8 @@ std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, WiFiNe
     discovery.beep = [] { QApplication::beep(); };
 
     ConnectedCameraEnvironment connected;
-    connected.wifi = &wifi;
-    connected.defaults = &defaults;
+    connected.wifi = &collaborators.wifiPolicy;
+    connected.defaults = &collaborators.defaults;
     // The thumbnail grid; the copy flow becomes the copy entry point (makeCopyFlow).
     connected.makeBrowser = [](QWidget*) -> std::unique_ptr<PhotoBrowser> { return makeImageGrid(); };
     return std::make_unique<CameraScreens>(std::move(discovery), std::move(connected));

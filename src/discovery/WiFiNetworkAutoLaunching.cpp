@@ -64,7 +64,6 @@ void leaveCameraNetwork(WiFiInterface& interface, const QString& cameraNetworkSS
 
 } // namespace
 
-bool isCurrentWiFiGateway(const VKLCamera& camera) { return isGateway(camera, WiFiClient::interface()); }
 
 QString WiFiNetworkAutoLaunching::helperBundleIdentifier()
 {
@@ -226,6 +225,11 @@ void WiFiNetworkAutoLaunching::noteConnectedTo(const VKLCamera& camera, std::fun
             finish();
         });
     });
+}
+
+bool WiFiNetworkAutoLaunching::isCurrentWiFiGateway(const VKLCamera& camera) const
+{
+    return isGateway(camera, m_wifi ? m_wifi() : nullptr);
 }
 
 void WiFiNetworkAutoLaunching::removeSSIDFromWatchList(const QString& ssid)

@@ -92,8 +92,7 @@ protected:
     // Connects through the discovery screen and waits for every photo.
     void connect()
     {
-        CameraDiscoveryEnvironment discovery;
-        discovery.discovery = &SimulatedCameraDiscovery::shared();
+        CameraDiscoveryEnvironment discovery(SimulatedCameraDiscovery::shared());
         discovery.wifi = [this] { return wifi; };
         discovery.disconnectingTiming = {50ms, 2000ms};
         discovery.animationSpeed = 0;
