@@ -103,7 +103,7 @@ PhotoVariantCopyOperation::PhotoVariantCopyOperation(PhotoVariantPtr variant, QS
                                                      ConflictCallback conflictCallback)
     : m_variant(std::move(variant)), m_target(std::move(target)), m_callbacks(std::move(callbacks)),
       m_conflictCallback(std::move(conflictCallback)), m_progress(Progress::create(-1)),
-      m_ledger(std::make_shared<CopySessionLedger>()), m_flusher(StagedFileFlusher::shared())
+      m_ledger(std::make_shared<CopySessionLedger>())
 {
 }
 
@@ -334,6 +334,8 @@ void PhotoVariantCopyOperation::complete(const std::optional<Error>& streamError
             m_awaitingFlush = true;
             m_file.reset();
             const auto operation = self();
+            if (!m_flusher)
+                m_flusher = std::make_shared<StagedFileFlusher>();
             m_flusher->add(file, [operation, replace](std::shared_ptr<StagedFile> flushedFile,
                                                       std::optional<Error> flushError) {
                 if (!flushError)
