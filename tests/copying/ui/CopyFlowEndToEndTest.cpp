@@ -18,6 +18,7 @@
 #include "samplecamera/SampleCameraGenerator.h"
 #include "support/DiscoveryTestSupport.h"
 #include "support/ScopedImageCache.h"
+#include "support/WindowManagerRequests.h"
 
 #include <QAction>
 #include <QApplication>
@@ -361,7 +362,7 @@ TEST_F(CopyFlowEndToEndTest, QuitInTheCopySheetAndTheEndOfTheSessionAskAboutTheC
 
     // Under X11, the window manager's close button while the sheet blocks the window asks as well.
     if (BlockedWindowCloseForwarder::install(window->window())) {
-        ASSERT_TRUE(BlockedWindowCloseForwarder::sendDeleteRequest(window->window()));
+        ASSERT_TRUE(test::sendWindowManagerCloseRequest(window->window()));
         ASSERT_TRUE(runUntil([&] { return alert != nullptr; })) << "the close button did nothing under the sheet";
         EXPECT_TRUE(saveScreenshot(alert, QStringLiteral("copy-close-button-asks")));
         alert->findChild<QPushButton*>(QStringLiteral("continueCopyButton"))->click();
