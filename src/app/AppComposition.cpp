@@ -88,18 +88,13 @@ AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCam
     VKLCameraDiscovery::setSharedInstance(m_cameraDiscovery.get());
 
     m_wifi = WiFiClient::makeSystemInterface();
-    WiFiClient::setInterface(m_wifi);
 
     m_workspace = std::make_unique<SystemWorkspace>();
-    Workspace::setShared(m_workspace.get());
     m_runningApplications = std::make_unique<SystemRunningApplications>();
-    RunningApplications::setShared(m_runningApplications.get());
     m_photoLibrary = std::make_shared<FolderPhotoLibrary>();
-    PhotoLibrary::setShared(m_photoLibrary);
-    m_helpBook = std::make_unique<HelpBook>();
+    m_helpBook = std::make_unique<HelpBook>(*m_workspace);
     HelpBook::setShared(m_helpBook.get());
     m_softwareUpdater = std::make_unique<SoftwareUpdater>();
-    SoftwareUpdater::setShared(m_softwareUpdater.get());
 
     const std::shared_ptr<WiFiInterface> wifi = m_wifi;
     m_autoLaunching = WiFiNetworkAutoLaunching::create(m_userDefaults, [wifi] { return wifi; },
@@ -112,16 +107,14 @@ AppComposition::AppComposition(QString cameraBackendName, std::unique_ptr<VKLCam
                          &PhotoSortingModel::applicationWillTerminate);
     }
 
-    LrPluginBridge::Options bridgeOptions = LrPluginBridge::standardOptions(m_userDefaults);
-    bridgeOptions.workspace = m_workspace.get();
-    bridgeOptions.applications = m_runningApplications.get();
-    m_editorBridge = std::make_unique<LrPluginBridge>(std::move(bridgeOptions));
+    m_editorBridge = std::make_unique<LrPluginBridge>(*m_workspace, *m_runningApplications,
+                                                      LrPluginBridge::standardOptions(m_userDefaults));
     LrPluginBridge::setShared(m_editorBridge.get());
 
     m_wifiNetworkPolicy = makeWiFiNetworkPolicy(*m_autoLaunching,
                                                 run == Run::interactive ? HelperControl::followSetting : HelperControl::leaveAlone);
     m_imageCache = makeImageCachePurger();
-    m_vendor = makeVendorFramework(*m_softwareUpdater);
+    m_vendor = makeVendorFramework(*m_softwareUpdater, *m_workspace);
     m_help = makeHelpRegistration(*m_helpBook);
     m_versions = makeVersionInfoProvider();
 }
@@ -130,12 +123,7 @@ AppComposition::~AppComposition()
 {
     LrPluginBridge::setShared(nullptr);
     WiFiNetworkAutoLaunching::setShared(nullptr);
-    SoftwareUpdater::setShared(nullptr);
     HelpBook::setShared(nullptr);
-    PhotoLibrary::setShared(nullptr);
-    RunningApplications::setShared(nullptr);
-    Workspace::setShared(nullptr);
-    WiFiClient::setInterface(nullptr);
     VKLCameraDiscovery::setSharedInstance(nullptr);
 }
 
@@ -147,7 +135,8 @@ AppDelegate::Collaborators AppComposition::collaborators() const
 
 std::unique_ptr<CameraScreens> AppComposition::makeCameraScreens() const
 {
-    return vornakel::makeCameraScreens(*m_wifiNetworkPolicy, *m_autoLaunching, m_userDefaults);
+    return vornakel::makeCameraScreens(
+        {*m_cameraDiscovery, m_wifi, *m_wifiNetworkPolicy, *m_autoLaunching, m_userDefaults});
 }
 
 std::unique_ptr<CopyFlowController> AppComposition::makeCopyFlow() const

@@ -28,9 +28,9 @@ class WiFiNetworkAutoLaunching;
 class Workspace;
 
 // The one place where the running application builds its process-wide objects and hands each to the objects
-// that use it through their constructors. For the platform layers, and for the two objects the design reaches as
-// `shared()` (the editor bridge and the Wi-Fi watcher), it installs what it built while it lives and takes it back
-// when it goes.
+// that use it through their constructors. Only the objects the design reaches process-wide (the camera discovery,
+// the help book behind every help button, the editor bridge and the Wi-Fi watcher) are also installed for their
+// `shared()` accessors while it lives, and taken back when it goes.
 // Build it on the main thread, after the QApplication.
 class AppComposition {
 public:
@@ -61,6 +61,8 @@ public:
     const QString& cameraBackendName() const { return m_cameraBackendName; }
     VKLCameraDiscovery& cameraDiscovery() const { return *m_cameraDiscovery; }
     UserDefaults& userDefaults() const { return m_userDefaults; }
+    // The computer's Wi-Fi interface; none for a computer without Wi-Fi.
+    const std::shared_ptr<WiFiInterface>& wifiInterface() const { return m_wifi; }
     Workspace& workspace() const { return *m_workspace; }
     WiFiNetworkAutoLaunching& wifiPolicy() const { return *m_autoLaunching; }
     PhotoSortingModel& photoSorting() const { return *m_photoSorting; }

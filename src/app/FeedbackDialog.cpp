@@ -14,8 +14,8 @@
 
 namespace vornakel {
 
-FeedbackDialog::FeedbackDialog(QString appVersion, QWidget* parent, QString folder)
-    : QDialog(parent), m_appVersion(std::move(appVersion)), m_folder(std::move(folder)),
+FeedbackDialog::FeedbackDialog(QString appVersion, Workspace& workspace, QWidget* parent, QString folder)
+    : QDialog(parent), m_appVersion(std::move(appVersion)), m_workspace(workspace), m_folder(std::move(folder)),
       m_message(new QPlainTextEdit(this)), m_email(new QLineEdit(this)), m_status(new QLabel(this)),
       m_save(new QPushButton(GeneralUI::text(QStringLiteral("FeedbackSaveButton")), this))
 {
@@ -57,7 +57,7 @@ FeedbackWriteResult FeedbackDialog::saveReport()
         return result;
     }
     // The dialog stays open to say where the report went; the file manager shows it.
-    Workspace::shared().revealFile(*result.path);
+    m_workspace.revealFile(*result.path);
     m_status->setText(GeneralUI::format(QStringLiteral("FeedbackSavedMessage"), {QFileInfo(*result.path).fileName()}));
     m_status->show();
     m_message->setReadOnly(true);

@@ -11,12 +11,16 @@ class QPushButton;
 
 namespace vornakel {
 
+class Workspace;
+
 // The feedback dialog of the app menu: the user writes a message, and it is saved as a text file (shown in the
 // file manager) that the user can send us.
 class FeedbackDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit FeedbackDialog(QString appVersion, QWidget* parent = nullptr, QString folder = Feedback::defaultFolder());
+    // The saved report is shown through `workspace`, which must outlive the dialog.
+    FeedbackDialog(QString appVersion, Workspace& workspace, QWidget* parent = nullptr,
+                   QString folder = Feedback::defaultFolder());
 
     QPlainTextEdit* messageEdit() const { return m_message; }
     QLineEdit* emailEdit() const { return m_email; }
@@ -28,6 +32,7 @@ public:
 
 private:
     QString m_appVersion;
+    Workspace& m_workspace;
     QString m_folder;
     QPlainTextEdit* m_message;
     QLineEdit* m_email;

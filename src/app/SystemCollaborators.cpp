@@ -55,7 +55,7 @@ public:
     }
     bool isCurrentWiFiGateway(const std::shared_ptr<VKLCamera>& camera) const override
     {
-        return camera && vornakel::isCurrentWiFiGateway(*camera);
+        return camera && m_autoLaunching.isCurrentWiFiGateway(*camera);
     }
     void disconnectFromCurrentWiFiNetwork(std::function<void()> completion) override
     {
@@ -85,7 +85,7 @@ private:
 
 class LocalVendorFramework : public VendorFramework {
 public:
-    explicit LocalVendorFramework(SoftwareUpdater& updater) : m_updater(updater) {}
+    LocalVendorFramework(SoftwareUpdater& updater, Workspace& workspace) : m_updater(updater), m_workspace(workspace) {}
     void sendTrackingReport() override { UsageReport::sendTrackingReport(); }
     void setupIssuesController(bool reportingUnhandledIssues) override { IssueReporter::setup(reportingUnhandledIssues); }
     void setUpdaterDelegate(QObject* context, std::function<void()> willInstallUpdate) override
@@ -99,7 +99,7 @@ public:
             m_dialog->activateWindow();
             return;
         }
-        auto* dialog = new FeedbackDialog(applicationBundleInfo().shortVersion.value_or(QString()), parent);
+        auto* dialog = new FeedbackDialog(applicationBundleInfo().shortVersion.value_or(QString()), m_workspace, parent);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         m_dialog = dialog;
         dialog->show();
@@ -107,6 +107,7 @@ public:
 
 private:
     SoftwareUpdater& m_updater;
+    Workspace& m_workspace;
     QPointer<FeedbackDialog> m_dialog;
 };
 
@@ -167,9 +168,9 @@ std::unique_ptr<ImageCachePurger> makeImageCachePurger()
     return std::make_unique<CacheFolderPurger>();
 }
 
-std::unique_ptr<VendorFramework> makeVendorFramework(SoftwareUpdater& updater)
+std::unique_ptr<VendorFramework> makeVendorFramework(SoftwareUpdater& updater, Workspace& workspace)
 {
-    return std::make_unique<LocalVendorFramework>(updater);
+    return std::make_unique<LocalVendorFramework>(updater, workspace);
 }
 
 std::unique_ptr<HelpRegistration> makeHelpRegistration(HelpBook& book)
@@ -204,15 +205,15 @@ PreferencesPanes makePreferencesPanes(WiFiNetworkAutoLaunching& autoLaunching, P
     return panes;
 }
 
-std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, WiFiNetworkAutoLaunching& autoLaunching,
-                                                 UserDefaults& defaults)
+std::unique_ptr<CameraScreens> makeCameraScreens(const CameraScreensCollaborators& collaborators)
 {
-    CameraDiscoveryEnvironment discovery;
+    WiFiNetworkAutoLaunching& autoLaunching = collaborators.autoLaunching;
+    CameraDiscoveryEnvironment discovery(collaborators.cameraDiscovery);
     discovery.noteConnected = [&autoLaunching](const std::shared_ptr<VKLCamera>& camera) {
         if (camera)
             autoLaunching.noteConnectedTo(*camera);
     };
-    discovery.wifi = [] { return WiFiClient::interface(); };
+    discovery.wifi = [interface = collaborators.wifiInterface] { return interface; };
     // Leaving a network blocks until the system is done, so it happens on the policy's own queue; only the camera
     // network noted now is left.
     discovery.leaveWiFi = [&autoLaunching] { autoLaunching.disconnectFromCurrentWiFiNetworkInBackground({}); };
@@ -225,8 +226,8 @@ std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, WiFiNe
     discovery.beep = [] { QApplication::beep(); };
 
     ConnectedCameraEnvironment connected;
-    connected.wifi = &wifi;
-    connected.defaults = &defaults;
+    connected.wifi = &collaborators.wifiPolicy;
+    connected.defaults = &collaborators.defaults;
     // The thumbnail grid; the copy flow becomes the copy entry point (makeCopyFlow).
     connected.makeBrowser = [](QWidget*) -> std::unique_ptr<PhotoBrowser> { return makeImageGrid(); };
     return std::make_unique<CameraScreens>(std::move(discovery), std::move(connected));
@@ -236,10 +237,9 @@ std::unique_ptr<CopyFlowController> makeCopyFlow(const CopyFlowCollaborators& co
 {
     UserDefaults& defaults = collaborators.defaults;
     PhotoSortingModel& sorting = collaborators.sorting;
-    CopySheetEnvironment environment;
+    CopySheetEnvironment environment(collaborators.workspace);
     environment.defaults = &defaults;
     environment.sleepInhibitor = SleepInhibitor::createSystem();
-    environment.workspace = &collaborators.workspace;
     environment.beep = [] { QApplication::beep(); };
     // Made once and kept by the flow, so a destination's settings and pane carry over from one copy to the next.
     auto libraryAndEditor = std::make_shared<LibraryAndEditorDestinations>(collaborators.library,

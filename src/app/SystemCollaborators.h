@@ -15,6 +15,8 @@ class PhotoLibrary;
 class PhotoSortingModel;
 class SoftwareUpdater;
 class UserDefaults;
+class VKLCameraDiscovery;
+class WiFiInterface;
 class WiFiNetworkAutoLaunching;
 class Workspace;
 
@@ -25,15 +27,22 @@ enum class HelperControl { followSetting, leaveAlone };
 std::unique_ptr<WiFiNetworkPolicy> makeWiFiNetworkPolicy(WiFiNetworkAutoLaunching& autoLaunching,
                                                          HelperControl helperControl = HelperControl::followSetting);
 std::unique_ptr<ImageCachePurger> makeImageCachePurger();
-std::unique_ptr<VendorFramework> makeVendorFramework(SoftwareUpdater& updater);
+std::unique_ptr<VendorFramework> makeVendorFramework(SoftwareUpdater& updater, Workspace& workspace);
 std::unique_ptr<HelpRegistration> makeHelpRegistration(HelpBook& book);
 std::unique_ptr<VersionInfoProvider> makeVersionInfoProvider();
 PreferencesPanes makePreferencesPanes(WiFiNetworkAutoLaunching& autoLaunching, PhotoSortingModel& sorting,
                                       LrPluginBridge& editorBridge);
+// What the main window's contents are made over.
+struct CameraScreensCollaborators {
+    VKLCameraDiscovery& cameraDiscovery;
+    std::shared_ptr<WiFiInterface> wifiInterface;
+    WiFiNetworkPolicy& wifiPolicy;
+    WiFiNetworkAutoLaunching& autoLaunching;
+    UserDefaults& defaults;
+};
 // The maker of the main window's contents (the discovery screen and the connected camera's view), on the
 // camera library's discovery, the process's Wi-Fi and webcam (or the images VORNAKEL_WEBCAM_IMAGES names).
-std::unique_ptr<CameraScreens> makeCameraScreens(WiFiNetworkPolicy& wifi, WiFiNetworkAutoLaunching& autoLaunching,
-                                                 UserDefaults& defaults);
+std::unique_ptr<CameraScreens> makeCameraScreens(const CameraScreensCollaborators& collaborators);
 // What the copy sheets' flow is made over.
 struct CopyFlowCollaborators {
     UserDefaults& defaults;

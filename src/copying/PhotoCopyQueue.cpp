@@ -1,5 +1,6 @@
 #include "copying/PhotoCopyQueue.h"
 
+#include "copying/StagedFileFlusher.h"
 #include "platform/core/DispatchQueue.h"
 #include "platform/core/UserDefaults.h"
 
@@ -31,6 +32,7 @@ PhotoCopyQueue::PhotoCopyQueue(std::vector<PhotoPtr> photos, Options options)
     : m_options(std::move(options)), m_photos(std::move(photos)), m_progress(Progress::create(-1)),
       m_clock([] { return std::chrono::steady_clock::now(); })
 {
+    m_flusher = std::make_shared<StagedFileFlusher>();
     m_progress->setCancellable(true);
 }
 

@@ -114,7 +114,8 @@ public:
     // last one done.
     static constexpr int kFilesAwaitingFlush = 128;
     static constexpr size_t kOperationsBuiltAhead = 512;
-    // Tests: what makes each file durable before its rename (set before `start`).
+    // Tests: what makes each file durable before its rename (set before `start`). By default the copy's files
+    // share one flusher of the copy's own, so files written while a flush runs go to the disk together.
     void setFlusher(std::shared_ptr<StagedFileFlusher> flusher) { m_flusher = std::move(flusher); }
 
     // How long the throughput is measured before it is published.

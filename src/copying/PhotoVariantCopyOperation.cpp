@@ -6,6 +6,7 @@
 #include "copying/StagedFileFlusher.h"
 
 #include <QFileInfo>
+#include <QLoggingCategory>
 
 #include <cerrno>
 #include <limits>
@@ -14,6 +15,8 @@
 
 namespace vornakel {
 namespace {
+
+Q_LOGGING_CATEGORY(lcCopy, "vornakel.copy")
 
 // Folders whose new entries still have to reach the disk.
 std::mutex gFoldersMutex;
@@ -67,7 +70,7 @@ void PhotoVariantCopyOperation::syncWrittenFolders()
     for (const QString& folder : folders) {
         // The files are complete; only their names may not yet survive a power loss.
         if (const auto error = StagedFile::syncFolder(folder))
-            qWarning("%s", qPrintable(error->description()));
+            qCWarning(lcCopy, "%s", qPrintable(error->description()));
     }
 }
 
@@ -100,7 +103,7 @@ PhotoVariantCopyOperation::PhotoVariantCopyOperation(PhotoVariantPtr variant, QS
                                                      ConflictCallback conflictCallback)
     : m_variant(std::move(variant)), m_target(std::move(target)), m_callbacks(std::move(callbacks)),
       m_conflictCallback(std::move(conflictCallback)), m_progress(Progress::create(-1)),
-      m_ledger(std::make_shared<CopySessionLedger>()), m_flusher(StagedFileFlusher::shared())
+      m_ledger(std::make_shared<CopySessionLedger>())
 {
 }
 
@@ -331,6 +334,8 @@ void PhotoVariantCopyOperation::complete(const std::optional<Error>& streamError
             m_awaitingFlush = true;
             m_file.reset();
             const auto operation = self();
+            if (!m_flusher)
+                m_flusher = std::make_shared<StagedFileFlusher>();
             m_flusher->add(file, [operation, replace](std::shared_ptr<StagedFile> flushedFile,
                                                       std::optional<Error> flushError) {
                 if (!flushError)

@@ -101,7 +101,7 @@ public:
     // The copy this operation belongs to; set before it starts. Without one it keeps a ledger of its own.
     void setLedger(std::shared_ptr<CopySessionLedger> ledger);
     // What makes the written file durable before it is renamed (tests stand in for the disk); set before it
-    // starts. By default the flusher copies share.
+    // starts. The copy hands in the one its files share; without one the operation flushes through its own.
     void setFlusher(std::shared_ptr<StagedFileFlusher> flusher);
     // Finishes once the operation no longer streams: its file was handed to the flusher, or the operation
     // finished. The next file of a copy waits for this rather than for the whole operation.

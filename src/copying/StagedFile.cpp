@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -19,6 +20,8 @@
 
 namespace vornakel {
 namespace {
+
+Q_LOGGING_CATEGORY(lcCopy, "vornakel.copy")
 
 QByteArray nativePath(const QString& path) { return QFile::encodeName(path); }
 
@@ -298,7 +301,7 @@ std::optional<Error> StagedFile::moveIntoPlace(bool replaceExisting, bool flushF
     // The rename is only durable once the folder's entry is; a failure here leaves a complete file in place.
     if (flushFolder) {
         if (const auto folderError = syncFolder(QFileInfo(m_finalPath).path()))
-            qWarning("%s", qPrintable(folderError->description()));
+            qCWarning(lcCopy, "%s", qPrintable(folderError->description()));
     }
     return std::nullopt;
 }

@@ -8,12 +8,6 @@ StagedFileFlusher::StagedFileFlusher(Flush flush)
 {
 }
 
-const std::shared_ptr<StagedFileFlusher>& StagedFileFlusher::shared()
-{
-    static const std::shared_ptr<StagedFileFlusher> flusher = std::make_shared<StagedFileFlusher>();
-    return flusher;
-}
-
 void StagedFileFlusher::add(std::shared_ptr<StagedFile> file, Flushed flushed)
 {
     bool schedule = false;

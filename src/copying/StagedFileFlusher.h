@@ -28,9 +28,6 @@ public:
     StagedFileFlusher(const StagedFileFlusher&) = delete;
     StagedFileFlusher& operator=(const StagedFileFlusher&) = delete;
 
-    // The flusher copies share.
-    static const std::shared_ptr<StagedFileFlusher>& shared();
-
     // Takes the file (written in full and `finishWriting` done) and calls `flushed` with it after the flush.
     // Any thread; the flusher stays alive until the flush is done.
     void add(std::shared_ptr<StagedFile> file, Flushed flushed);

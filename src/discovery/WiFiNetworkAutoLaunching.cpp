@@ -59,12 +59,11 @@ void leaveCameraNetwork(WiFiInterface& interface, const QString& cameraNetworkSS
     if (interface.setPower(false))
         return;
     if (const auto error = interface.setPower(true))
-        qWarning("Wi-Fi stays switched off after leaving the camera network: %s", qPrintable(error->description()));
+        qCWarning(lcWifi, "Wi-Fi stays switched off after leaving the camera network: %s", qPrintable(error->description()));
 }
 
 } // namespace
 
-bool isCurrentWiFiGateway(const VKLCamera& camera) { return isGateway(camera, WiFiClient::interface()); }
 
 QString WiFiNetworkAutoLaunching::helperBundleIdentifier()
 {
@@ -226,6 +225,11 @@ void WiFiNetworkAutoLaunching::noteConnectedTo(const VKLCamera& camera, std::fun
             finish();
         });
     });
+}
+
+bool WiFiNetworkAutoLaunching::isCurrentWiFiGateway(const VKLCamera& camera) const
+{
+    return isGateway(camera, m_wifi ? m_wifi() : nullptr);
 }
 
 void WiFiNetworkAutoLaunching::removeSSIDFromWatchList(const QString& ssid)

@@ -20,9 +20,6 @@ class UserDefaults;
 class VKLCamera;
 class WiFiInterface;
 
-// True when the camera's IPv4 address is the gateway of the computer's Wi-Fi interface.
-bool isCurrentWiFiGateway(const VKLCamera& camera);
-
 // The Wi-Fi policy of the application: remembers the camera networks on which a connected camera was the
 // gateway, keeps the Wi-Fi watcher helper (a login item) on or off to match the auto-launch setting, and takes
 // the computer off a camera's network. Use on the main thread.
@@ -70,6 +67,9 @@ public:
     bool helperIsRunning() const;
     [[nodiscard]] std::optional<Error> launchHelperIfNeeded();
     void quitHelperIfRunning();
+
+    // True when the camera's IPv4 address is the gateway of the policy's Wi-Fi interface.
+    bool isCurrentWiFiGateway(const VKLCamera& camera) const;
 
     // The watched network names, in the order first noted.
     QStringList watchedNetworkNames() const;

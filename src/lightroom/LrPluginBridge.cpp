@@ -43,10 +43,9 @@ LrPluginBridge* gShared = nullptr;
 
 } // namespace
 
-LrPluginBridge::LrPluginBridge(QObject* parent) : LrPluginBridge(Options{}, parent) {}
-
-LrPluginBridge::LrPluginBridge(Options options, QObject* parent)
-    : QObject(parent), m_options(std::move(options)), m_inputBuffer(m_options.maxReplyLineLength)
+LrPluginBridge::LrPluginBridge(Workspace& workspace, RunningApplications& applications, Options options,
+                               QObject* parent)
+    : QObject(parent), m_workspace(workspace), m_applications(applications), m_options(std::move(options)), m_inputBuffer(m_options.maxReplyLineLength)
 {
     refreshLightroomIsRunning();
     if (m_options.runningPollInterval.count() > 0) {
@@ -109,16 +108,6 @@ QString LrPluginBridge::startUrlText(quint16 sendToPluginOn, quint16 receiveFrom
         .arg(pluginIdentifier())
         .arg(sendToPluginOn)
         .arg(receiveFromPluginOn);
-}
-
-Workspace& LrPluginBridge::workspace() const
-{
-    return m_options.workspace ? *m_options.workspace : Workspace::shared();
-}
-
-RunningApplications& LrPluginBridge::applications() const
-{
-    return m_options.applications ? *m_options.applications : RunningApplications::shared();
 }
 
 void LrPluginBridge::log(const QString& message) const

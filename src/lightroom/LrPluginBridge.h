@@ -45,12 +45,12 @@ public:
         LrPluginBridgeTimings timings;
         std::chrono::milliseconds runningPollInterval{2000}; // how often to look whether the editor runs; 0: never
         qsizetype maxReplyLineLength = 8 * 1024 * 1024;
-        Workspace* workspace = nullptr;                 // the shared one when none
-        RunningApplications* applications = nullptr;    // the shared one when none
     };
 
-    explicit LrPluginBridge(QObject* parent = nullptr);
-    explicit LrPluginBridge(Options options, QObject* parent = nullptr);
+    // The editor is found, launched and sent its start URL through `workspace`, and watched and quit through
+    // `applications`; both must outlive the bridge.
+    LrPluginBridge(Workspace& workspace, RunningApplications& applications, Options options,
+                   QObject* parent = nullptr);
     ~LrPluginBridge() override;
 
     // The bridge every pane and destination shares, so that they share one link: the one the application's
@@ -138,8 +138,8 @@ private:
         QTimer* timeout = nullptr;
     };
 
-    Workspace& workspace() const;
-    RunningApplications& applications() const;
+    Workspace& workspace() const { return m_workspace; }
+    RunningApplications& applications() const { return m_applications; }
     void log(const QString& message) const;
     void setState(State state);
 
@@ -163,6 +163,8 @@ private:
     void retireSocket(QTcpSocket* socket);
     void failAllPending(RequestError::Kind kind);
 
+    Workspace& m_workspace;
+    RunningApplications& m_applications;
     Options m_options;
     bool m_lightroomIsRunning = false;
     State m_state = State::notConnected;

@@ -169,15 +169,14 @@ TEST_F(AutoLaunchingTest, StoredValueOfAnotherTypeReadsAsEmptyAndIsReplaced)
 
 TEST_F(AutoLaunchingTest, GatewayTestComparesTheCameraAddressWithTheInterfaceGateway)
 {
-    WiFiClient::setInterface(wifi);
     wifi->setCurrentNetwork(QStringLiteral("DIRECT-ab:VX7"));
-    EXPECT_TRUE(isCurrentWiFiGateway(AddressOnlyCamera(kCameraAddress)));
-    EXPECT_FALSE(isCurrentWiFiGateway(AddressOnlyCamera(QStringLiteral("192.168.122.10"))));
-    EXPECT_FALSE(isCurrentWiFiGateway(AddressOnlyCamera(std::nullopt)));
+    EXPECT_TRUE(autoLaunching->isCurrentWiFiGateway(AddressOnlyCamera(kCameraAddress)));
+    EXPECT_FALSE(autoLaunching->isCurrentWiFiGateway(AddressOnlyCamera(QStringLiteral("192.168.122.10"))));
+    EXPECT_FALSE(autoLaunching->isCurrentWiFiGateway(AddressOnlyCamera(std::nullopt)));
     wifi->setCurrentNetwork(std::nullopt);
-    EXPECT_FALSE(isCurrentWiFiGateway(AddressOnlyCamera(kCameraAddress)));
-    WiFiClient::setInterface(nullptr);
-    EXPECT_FALSE(isCurrentWiFiGateway(AddressOnlyCamera(kCameraAddress)));
+    EXPECT_FALSE(autoLaunching->isCurrentWiFiGateway(AddressOnlyCamera(kCameraAddress)));
+    wifi = nullptr; // no Wi-Fi interface at all
+    EXPECT_FALSE(autoLaunching->isCurrentWiFiGateway(AddressOnlyCamera(kCameraAddress)));
 }
 
 TEST_F(AutoLaunchingTest, DisconnectLeavesOnlyTheCameraNetwork)

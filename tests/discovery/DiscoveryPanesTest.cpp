@@ -53,8 +53,7 @@ protected:
     DiscoveryScreenTest()
     {
         wifi->addNetwork({QStringLiteral("CAM-NET"), QStringLiteral("secret"), QStringLiteral("192.168.122.1"), std::nullopt});
-        CameraDiscoveryEnvironment environment;
-        environment.discovery = &discovery;
+        CameraDiscoveryEnvironment environment(discovery);
         environment.wifi = [this] { return wifi; };
         environment.leaveWiFi = [this] { ++wifiLeaves; };
         environment.frameSource = [this]() -> std::unique_ptr<VideoFrameSource> {
@@ -363,8 +362,7 @@ namespace {
 TEST(DiscoveryHeaderTest, TheHeaderFadesInAfterAPauseAndStaysOpaque)
 {
     FakeDiscovery discovery;
-    CameraDiscoveryEnvironment environment;
-    environment.discovery = &discovery;
+    CameraDiscoveryEnvironment environment(discovery);
     environment.animationSpeed = 5; // 50 ms pause, 250 ms fade
     CameraDiscoveryViewController screen(std::move(environment));
     // Without an effect the view is drawn fully opaque.

@@ -61,7 +61,7 @@ BridgeFixture::BridgeFixture()
     : workspace(applications, LrPluginBridge::defaultApplicationIdentifier())
 {
     std::tie(requestPort, responsePort) = freePorts();
-    bridge = std::make_unique<LrPluginBridge>(options());
+    bridge = makeBridge(options());
 }
 
 LrPluginBridge::Options BridgeFixture::options()
@@ -71,9 +71,12 @@ LrPluginBridge::Options BridgeFixture::options()
     // A twentieth of the real delays: retries every 75 ms, launch wait 150 ms.
     options.timings = LrPluginBridgeTimings{}.scaledDown(20);
     options.runningPollInterval = std::chrono::milliseconds(0);
-    options.workspace = &workspace;
-    options.applications = &applications;
     return options;
+}
+
+std::unique_ptr<LrPluginBridge> BridgeFixture::makeBridge(LrPluginBridge::Options options)
+{
+    return std::make_unique<LrPluginBridge>(workspace, applications, std::move(options));
 }
 
 tools::ReferenceEditorPeer& BridgeFixture::makePeer(tools::ReferenceEditorFaults faults)

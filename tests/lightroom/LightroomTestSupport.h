@@ -71,6 +71,8 @@ struct BridgeFixture {
 
     // The fixture's options, for a test that needs a bridge with some delay of its own.
     LrPluginBridge::Options options();
+    // A bridge over the fixture's desktop with the given options.
+    std::unique_ptr<LrPluginBridge> makeBridge(LrPluginBridge::Options options);
     tools::ReferenceEditorPeer& makePeer(tools::ReferenceEditorFaults faults = {});
     // Serves on the fixture's ports now.
     tools::ReferenceEditorPeer& servingPeer(tools::ReferenceEditorFaults faults = {});

@@ -93,7 +93,7 @@ TEST_F(PluginInstallTest, NoInstallFolderIsAnError)
 {
     LrPluginBridge::Options options = fixture.options();
     options.modulesFolder.clear();
-    LrPluginBridge homeless(options);
+    LrPluginBridge homeless(fixture.workspace, fixture.applications, options);
     EXPECT_FALSE(homeless.pluginInstallLocation());
     EXPECT_TRUE(homeless.installOrUpdatePlugin(LrPluginBridge::bundledPluginLocation()));
     EXPECT_FALSE(homeless.uninstallPlugin());

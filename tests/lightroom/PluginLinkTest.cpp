@@ -142,7 +142,7 @@ TEST_F(PluginLinkTest, TheDeadlineHoldsWhateverIsScheduled)
         LrPluginBridge::Options options = fixture.options();
         options.timings.readyDelay = c.readyDelay;
         options.timings.retryDelay = c.retryDelay;
-        fixture.bridge = std::make_unique<LrPluginBridge>(options);
+        fixture.bridge = fixture.makeBridge(options);
         if (c.peerListens)
             fixture.servingPeer();
         auto outcomes = std::make_shared<std::vector<State>>();
@@ -182,7 +182,7 @@ TEST_F(PluginLinkTest, LinkDroppedBeforeItIsReadyIsTriedAgainAndReportedOnce)
 {
     LrPluginBridge::Options options = fixture.options();
     options.timings.readyDelay = 2000ms; // the drop below must land inside it
-    fixture.bridge = std::make_unique<LrPluginBridge>(options);
+    fixture.bridge = fixture.makeBridge(options);
     tools::ReferenceEditorPeer& peer = fixture.servingPeer();
     Outcomes<State> outcomes;
     bridge().connectToPlugin(fixture.requestPort, fixture.responsePort, 10000ms, outcomes.recorder());
@@ -350,7 +350,7 @@ TEST_F(PluginLinkTest, ConnectingWhileABrokenLinkClosesOpensANewOne)
 {
     LrPluginBridge::Options options = fixture.options();
     options.timings.closeDelay = 1000ms; // the connect below must land inside it
-    fixture.bridge = std::make_unique<LrPluginBridge>(options);
+    fixture.bridge = fixture.makeBridge(options);
     tools::ReferenceEditorPeer& peer = fixture.servingPeer();
     ASSERT_EQ(fixture.connectAndWait(), State::connected);
     peer.dropConnections();
@@ -387,7 +387,7 @@ TEST_F(PluginLinkTest, OverlongReplyLineClosesTheLink)
 {
     LrPluginBridge::Options options = fixture.options();
     options.maxReplyLineLength = 256;
-    fixture.bridge = std::make_unique<LrPluginBridge>(options);
+    fixture.bridge = fixture.makeBridge(options);
     tools::ReferenceEditorFaults faults;
     faults.silentCommands = {QStringLiteral("getCatalogPath")};
     tools::ReferenceEditorPeer& peer = fixture.servingPeer(faults);
@@ -406,7 +406,7 @@ TEST_F(PluginLinkTest, UnansweredRequestsTimeOutAndStrayRepliesChangeNothing)
 {
     LrPluginBridge::Options options = fixture.options();
     options.timings.requestTimeout = 100ms;
-    fixture.bridge = std::make_unique<LrPluginBridge>(options);
+    fixture.bridge = fixture.makeBridge(options);
     tools::ReferenceEditorFaults faults;
     faults.replyDelay = 300ms;
     tools::ReferenceEditorPeer& peer = fixture.servingPeer(faults);

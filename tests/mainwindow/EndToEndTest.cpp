@@ -75,8 +75,7 @@ protected:
 
     void start(QRCameraDiscoveryViewController::FrameSourceFactory frames = {})
     {
-        CameraDiscoveryEnvironment discovery;
-        discovery.discovery = &SimulatedCameraDiscovery::shared();
+        CameraDiscoveryEnvironment discovery(SimulatedCameraDiscovery::shared());
         discovery.wifi = [this] { return wifi; };
         discovery.frameSource = std::move(frames);
         discovery.disconnectingTiming = {50ms, 2000ms};

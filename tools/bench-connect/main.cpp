@@ -165,8 +165,7 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
     discovery.removeAllCameras();
     discovery.setReportDelay(std::chrono::milliseconds(0));
 
-    CameraDiscoveryEnvironment discoveryEnvironment;
-    discoveryEnvironment.discovery = &discovery;
+    CameraDiscoveryEnvironment discoveryEnvironment(discovery);
     ImageGridViewController* photoGrid = nullptr;
     ConnectedCameraEnvironment connected = connectedEnvironment(wifi, defaults, grid ? &photoGrid : nullptr);
     if (!grid && qEnvironmentVariableIsSet("BENCH_NULL_BROWSER")) {
@@ -320,8 +319,7 @@ PtpIpFigures runPtpIp(const QString& folder, int latencyMs, size_t expectedPhoto
     PtpIpCameraDiscovery discovery;
     discovery.setProbeInterval(std::chrono::milliseconds(200));
 
-    CameraDiscoveryEnvironment discoveryEnvironment;
-    discoveryEnvironment.discovery = &discovery;
+    CameraDiscoveryEnvironment discoveryEnvironment(discovery);
     ImageGridViewController* photoGrid = nullptr;
     ConnectedCameraEnvironment connected = connectedEnvironment(wifi, defaults, &photoGrid);
     CameraScreens screens(std::move(discoveryEnvironment), std::move(connected));

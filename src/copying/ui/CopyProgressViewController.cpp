@@ -277,7 +277,7 @@ void CopyProgressViewController::showFileNameConflict(const PhotoVariantPtr& var
         return;
     }
     auto* sheet = new FilenameConflictViewController(variant, localPath, resolution, remember,
-                                                     m_environment.workspace, this);
+                                                     m_environment.workspace.get(), this);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     m_conflictSheet = sheet;
     sheet->open();
@@ -418,8 +418,7 @@ void CopyProgressViewController::showFolder()
 {
     if (!m_outcome || !m_outcome->folder)
         return;
-    Workspace& workspace = m_environment.workspace ? *m_environment.workspace : Workspace::shared();
-    workspace.openUrl(QUrl::fromLocalFile(*m_outcome->folder));
+    m_environment.workspace.get().openUrl(QUrl::fromLocalFile(*m_outcome->folder));
 }
 
 void CopyProgressViewController::showStoppedAlert(QWidget* window)
@@ -441,9 +440,8 @@ void CopyProgressViewController::showStoppedAlert(QWidget* window)
     if (outcome.folder && outcome.copied > 0) {
         QPushButton* show = alert->addButton(ui("CopyOutcomeShowFolderButtonTitle"), QMessageBox::ActionRole);
         show->setObjectName(QStringLiteral("showFolderButton"));
-        Workspace* workspace = m_environment.workspace ? m_environment.workspace : &Workspace::shared();
-        connect(show, &QPushButton::clicked, alert, [workspace, folder = *outcome.folder] {
-            workspace->openUrl(QUrl::fromLocalFile(folder));
+        connect(show, &QPushButton::clicked, alert, [workspace = m_environment.workspace, folder = *outcome.folder] {
+            workspace.get().openUrl(QUrl::fromLocalFile(folder));
         });
     }
     alert->setDefaultButton(QMessageBox::Ok);

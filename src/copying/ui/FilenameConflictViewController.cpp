@@ -52,7 +52,7 @@ QString breakableFileName(const QString& name)
 
 FilenameConflictViewController::FilenameConflictViewController(PhotoVariantPtr variant, QString conflictingLocalPath,
                                                                Deferred<Resolution> resolution, Deferred<bool> remember,
-                                                               Workspace* workspace, QWidget* parent)
+                                                               Workspace& workspace, QWidget* parent)
     : QDialog(parent), m_variant(std::move(variant)), m_localPath(std::move(conflictingLocalPath)),
       m_resolution(std::move(resolution)), m_rememberAnswer(std::move(remember)), m_workspace(workspace),
       m_titleLabel(plainLabel(this, "titleLabel")), m_subTitleLabel(plainLabel(this, "subTitleLabel")),
@@ -163,8 +163,7 @@ void FilenameConflictViewController::revealLocalUrlInFinder()
 {
     if (m_localPath.isEmpty())
         return;
-    Workspace& workspace = m_workspace ? *m_workspace : Workspace::shared();
-    workspace.revealFile(m_localPath);
+    m_workspace.revealFile(m_localPath);
 }
 
 void FilenameConflictViewController::resolve(Resolution resolution)

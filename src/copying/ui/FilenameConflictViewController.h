@@ -24,7 +24,7 @@ public:
     using Resolution = FileNameConflictResolution;
 
     FilenameConflictViewController(PhotoVariantPtr variant, QString conflictingLocalPath,
-                                   Deferred<Resolution> resolution, Deferred<bool> remember, Workspace* workspace,
+                                   Deferred<Resolution> resolution, Deferred<bool> remember, Workspace& workspace,
                                    QWidget* parent);
     ~FilenameConflictViewController() override;
 
@@ -73,7 +73,7 @@ private:
     QString m_localPath;
     Deferred<Resolution> m_resolution;
     Deferred<bool> m_rememberAnswer;
-    Workspace* m_workspace;
+    Workspace& m_workspace;
     QLabel* m_titleLabel;
     QLabel* m_subTitleLabel;
     QLabel* m_cameraThumbnail;

@@ -43,7 +43,7 @@ int main(int argc, char** argv)
     }
     QObject::connect(&instance, &HelperInstance::quitRequested, &app, &QCoreApplication::quit);
 
-    const auto wifi = WiFiClient::interface();
+    const auto wifi = WiFiClient::makeSystemInterface();
     if (!wifi) {
         qCWarning(lcWifi, "No Wi-Fi interface to watch.");
         return 1;

@@ -19,8 +19,8 @@ CameraDiscoveryViewController::CameraDiscoveryViewController(CameraDiscoveryEnvi
     : QWidget(parent), m_environment(std::move(environment))
 {
     setObjectName(QStringLiteral("CameraDiscovery"));
-    VKLCameraDiscovery& discovery = m_environment.discovery ? *m_environment.discovery : VKLCameraDiscovery::sharedInstance();
-    m_controller = std::make_unique<CameraDiscoveryController>(discovery, m_environment.noteConnected);
+    m_controller =
+        std::make_unique<CameraDiscoveryController>(m_environment.discovery.get(), m_environment.noteConnected);
     setFixedSize(kInitialSize);
 
     auto* layout = new QVBoxLayout(this);
@@ -56,7 +56,7 @@ CameraDiscoveryViewController::CameraDiscoveryViewController(CameraDiscoveryEnvi
 
     m_qr = new QRCameraDiscoveryViewController(
         {m_environment.frameSource, m_environment.wifi, m_environment.beep, m_environment.webcamFirstFrameTimeout}, this);
-    m_manual = new ManualCameraDiscoveryViewController(discovery, m_environment.wifi, this);
+    m_manual = new ManualCameraDiscoveryViewController(m_environment.discovery.get(), m_environment.wifi, this);
     m_progress = new ConnectionProgressViewController(this);
     m_pairing = new PairingPromptViewController(this);
     m_error = new ConnectionErrorViewController(this);

@@ -22,7 +22,10 @@ class CameraPhotoLoad;
 
 // What the discovery screen needs from the rest of the program.
 struct CameraDiscoveryEnvironment {
-    VKLCameraDiscovery* discovery = nullptr; // default: the library's shared discovery
+    explicit CameraDiscoveryEnvironment(VKLCameraDiscovery& discovery) : discovery(discovery) {}
+
+    // Where cameras are searched for; outlives the screen.
+    std::reference_wrapper<VKLCameraDiscovery> discovery;
     CameraDiscoveryController::NoteConnected noteConnected;
     WiFiInterfaceProvider wifi;
     // Takes the computer off the camera's network (after a disconnection, when asked); must not block.

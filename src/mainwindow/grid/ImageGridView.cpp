@@ -234,8 +234,6 @@ QString ImageGridView::headerText(const QDate& day) const
 
 void ImageGridView::paintEvent(QPaintEvent* event)
 {
-    QElapsedTimer timer;
-    timer.start();
     m_lastPaint.start();
     m_paintTimer.stop();
     QPainter painter(viewport());
@@ -317,8 +315,6 @@ void ImageGridView::paintEvent(QPaintEvent* event)
         m_spinnerTimer.start(80, this);
     else if (!spinning)
         m_spinnerTimer.stop();
-    ++m_paintStatistics.count;
-    m_paintStatistics.milliseconds += double(timer.nsecsElapsed()) / 1e6;
 }
 
 void ImageGridView::timerEvent(QTimerEvent* event)

@@ -46,13 +46,6 @@ public:
     // The thumbnail, or the placeholder when there is none, as the cell shows it.
     QImage imageOf(const Photo& photo) const;
 
-    // How often and how long the grid has painted (the benchmark prints it).
-    struct PaintStatistics {
-        int count = 0;
-        double milliseconds = 0;
-    };
-    const PaintStatistics& paintStatistics() const { return m_paintStatistics; }
-
 signals:
     void previewRequested();
     void photoDoubleClicked(const PhotoPtr& photo);
@@ -109,7 +102,6 @@ private:
     static constexpr qint64 kFrameMilliseconds = 16;
     QElapsedTimer m_lastPaint;
     QBasicTimer m_paintTimer;
-    PaintStatistics m_paintStatistics;
 };
 
 } // namespace vornakel

@@ -1,24 +1,9 @@
 #include "platform/photolibrary/PhotoLibrary.h"
 
-
-#include <mutex>
-
 namespace vornakel {
 namespace {
 
 constexpr qsizetype kMaxNameBytes = 255;
-
-std::mutex& sharedMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::shared_ptr<PhotoLibrary>& sharedSlot()
-{
-    static std::shared_ptr<PhotoLibrary> library;
-    return library;
-}
 
 void stripLeadingDotsAndBlanks(QString& name)
 {
@@ -29,21 +14,6 @@ void stripLeadingDotsAndBlanks(QString& name)
 }
 
 } // namespace
-
-std::shared_ptr<PhotoLibrary> PhotoLibrary::shared()
-{
-    std::lock_guard lock(sharedMutex());
-    const std::shared_ptr<PhotoLibrary>& library = sharedSlot();
-    if (!library)
-        qFatal("PhotoLibrary::shared() was asked for before a library was installed with PhotoLibrary::setShared()");
-    return library;
-}
-
-void PhotoLibrary::setShared(std::shared_ptr<PhotoLibrary> library)
-{
-    std::lock_guard lock(sharedMutex());
-    sharedSlot() = std::move(library);
-}
 
 std::optional<QString> PhotoLibrary::sanitizedName(const QString& name)
 {

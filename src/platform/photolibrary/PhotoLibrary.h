@@ -53,11 +53,6 @@ public:
 
     virtual ~PhotoLibrary() = default;
 
-    // The library the composition point (or a test) installed; asking before one was installed ends the program.
-    // nullptr takes it back.
-    static std::shared_ptr<PhotoLibrary> shared();
-    static void setShared(std::shared_ptr<PhotoLibrary> library);
-
     // Whether there is a library to copy into; cheap enough to ask on the main thread.
     virtual bool exists() const = 0;
     // Where the library lives, for showing to the user.

@@ -51,8 +51,8 @@ HelpBook& HelpBook::shared()
 
 void HelpBook::setShared(HelpBook* book) { gInstalledBook = book; }
 
-HelpBook::HelpBook(QString resourceFolder, QString installFolder)
-    : m_resourceFolder(std::move(resourceFolder)), m_installFolder(std::move(installFolder))
+HelpBook::HelpBook(Workspace& workspace, QString resourceFolder, QString installFolder)
+    : m_workspace(workspace), m_resourceFolder(std::move(resourceFolder)), m_installFolder(std::move(installFolder))
 {
 }
 
@@ -93,14 +93,14 @@ std::optional<QUrl> HelpBook::urlForAnchor(const QString& anchor, const QString&
     return QUrl::fromLocalFile(folder.filePath(kIndexPage));
 }
 
-bool HelpBook::openHelpAnchor(const QString& anchor, const QString& book, Workspace* workspace)
+bool HelpBook::openHelpAnchor(const QString& anchor, const QString& book)
 {
     if (!m_registered && registerBooks())
         return false;
     const std::optional<QUrl> url = urlForAnchor(anchor, book);
     if (!url)
         return false;
-    return (workspace ? *workspace : Workspace::shared()).openUrl(*url);
+    return m_workspace.openUrl(*url);
 }
 
 } // namespace vornakel

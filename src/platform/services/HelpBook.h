@@ -24,7 +24,9 @@ public:
     static HelpBook& shared();
     static void setShared(HelpBook* book);
 
-    explicit HelpBook(QString resourceFolder = QStringLiteral(":/help"), QString installFolder = defaultInstallFolder());
+    // Pages open through `workspace`, which must outlive the book.
+    explicit HelpBook(Workspace& workspace, QString resourceFolder = QStringLiteral(":/help"),
+                      QString installFolder = defaultInstallFolder());
 
     // Copies the pages into the install folder, each through a temporary file renamed into place.
     [[nodiscard]] std::optional<Error> registerBooks();
@@ -34,8 +36,8 @@ public:
     // fragment; the index page for an empty or unknown anchor; none for another book or before registering.
     std::optional<QUrl> urlForAnchor(const QString& anchor, const QString& book = helpBookName()) const;
 
-    // Registers when needed, then opens the page through the workspace (the shared one when none is given).
-    bool openHelpAnchor(const QString& anchor, const QString& book = helpBookName(), Workspace* workspace = nullptr);
+    // Registers when needed, then opens the page through the book's workspace.
+    bool openHelpAnchor(const QString& anchor, const QString& book = helpBookName());
 
     const QString& installFolder() const { return m_installFolder; }
 
@@ -43,6 +45,7 @@ public:
     enum ErrorCode { NoPages = 1, WriteFailed = 2 };
 
 private:
+    Workspace& m_workspace;
     QString m_resourceFolder;
     QString m_installFolder;
     bool m_registered = false;

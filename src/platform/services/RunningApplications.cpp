@@ -16,8 +16,6 @@
 namespace vornakel {
 namespace {
 
-RunningApplications* gInstalled = nullptr;
-
 QString canonicalProgram(const QString& program)
 {
     if (program.isEmpty())
@@ -47,18 +45,6 @@ QStringList processArguments(const QString& procEntry)
 
 } // namespace
 
-RunningApplications& RunningApplications::shared()
-{
-    if (!gInstalled)
-        qFatal("RunningApplications::shared() was asked for before a watcher was installed with "
-               "RunningApplications::setShared()");
-    return *gInstalled;
-}
-
-void RunningApplications::setShared(RunningApplications* applications)
-{
-    gInstalled = applications;
-}
 
 bool SystemRunningApplications::commandLineMatches(const QStringList& processArguments,
                                                    const QString& processExecutable, const QStringList& entryCommand)

@@ -14,11 +14,6 @@ class RunningApplications {
 public:
     virtual ~RunningApplications() = default;
 
-    // The instances the composition point (or a test) installed; asking before one was installed ends the
-    // program. nullptr takes it back.
-    static RunningApplications& shared();
-    static void setShared(RunningApplications* applications);
-
     // Process ids of the running instances, oldest first.
     virtual std::vector<qint64> instances(const QString& desktopId) const = 0;
     // Asks the process to quit the way a session manager would; answers whether it could be asked.

@@ -4,20 +4,6 @@
 
 namespace vornakel {
 
-namespace {
-SoftwareUpdater* gInstalledUpdater = nullptr;
-} // namespace
-
-SoftwareUpdater& SoftwareUpdater::shared()
-{
-    if (!gInstalledUpdater)
-        qFatal("SoftwareUpdater::shared() was asked for before an updater was installed with "
-               "SoftwareUpdater::setShared()");
-    return *gInstalledUpdater;
-}
-
-void SoftwareUpdater::setShared(SoftwareUpdater* updater) { gInstalledUpdater = updater; }
-
 void SoftwareUpdater::setWillInstallUpdateHandler(QObject* context, std::function<void()> handler)
 {
     m_context = context;

@@ -14,10 +14,6 @@ public:
     enum class CheckResult { UpToDate };
     using CheckCompletion = std::function<void(CheckResult)>;
 
-    // The updater the composition point (or a test) installed; asking before one was installed ends the program.
-    static SoftwareUpdater& shared();
-    static void setShared(SoftwareUpdater* updater);
-
     // The handler runs just before an update is installed, as long as `context` is alive.
     void setWillInstallUpdateHandler(QObject* context, std::function<void()> handler);
     bool hasWillInstallUpdateHandler() const { return !m_context.isNull() && bool(m_willInstallUpdate); }

@@ -16,8 +16,6 @@
 namespace vornakel {
 namespace {
 
-Workspace* gInstalled = nullptr;
-
 QString desktopId(const QString& application)
 {
     return application.endsWith(QStringLiteral(".desktop")) ? application : application + QStringLiteral(".desktop");
@@ -30,18 +28,6 @@ bool looksLikeDesktopId(const QString& application)
 }
 
 } // namespace
-
-Workspace& Workspace::shared()
-{
-    if (!gInstalled)
-        qFatal("Workspace::shared() was asked for before a workspace was installed with Workspace::setShared()");
-    return *gInstalled;
-}
-
-void Workspace::setShared(Workspace* workspace)
-{
-    gInstalled = workspace;
-}
 
 bool SystemWorkspace::openUrl(const QUrl& url)
 {

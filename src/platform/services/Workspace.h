@@ -18,11 +18,6 @@ class Workspace {
 public:
     virtual ~Workspace() = default;
 
-    // The workspace the composition point (or a test) installed; asking before one was installed ends the program.
-    // nullptr takes it back.
-    static Workspace& shared();
-    static void setShared(Workspace* workspace);
-
     virtual bool openUrl(const QUrl& url) = 0;
     // Shows the file selected in the file manager, or at least opens its folder.
     virtual bool revealFile(const QString& path) = 0;

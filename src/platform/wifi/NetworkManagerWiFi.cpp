@@ -10,7 +10,6 @@
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
-#include <QPointer>
 #include <QThread>
 
 using NMConnectionSettings = QMap<QString, QVariantMap>;
@@ -97,8 +96,9 @@ std::unique_ptr<NetworkManagerWiFi> NetworkManagerWiFi::create(const QDBusConnec
     if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(kService).value())
         return nullptr;
     std::unique_ptr<NetworkManagerWiFi> wifi(new NetworkManagerWiFi(bus));
-    const QPointer<NetworkManagerWiFi> self(wifi.get());
-    DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([bus, self] {
+    const DispatchQueue::Context guard(wifi.get());
+    NetworkManagerWiFi* const self = wifi.get();
+    DispatchQueue::global(DispatchQueue::QoS::UserInitiated)->async([bus, guard, self] {
         QString devicePath;
         QString interfaceName;
         for (const QString& device :
@@ -111,10 +111,8 @@ std::unique_ptr<NetworkManagerWiFi> NetworkManagerWiFi::create(const QDBusConnec
         }
         if (devicePath.isEmpty())
             return;
-        DispatchQueue::main()->async([self, devicePath, interfaceName] {
-            if (self)
-                self->adoptDevice(devicePath, interfaceName);
-        });
+        DispatchQueue::main()->async(guard,
+                                     [self, devicePath, interfaceName] { self->adoptDevice(devicePath, interfaceName); });
     });
     return wifi;
 }

@@ -59,15 +59,11 @@ enum WiFiErrorCode : int {
     WiFiErrorPowerChangeFailed = 5,
 };
 
-// The process's Wi-Fi interface, as the application's composition point installed it.
+// The computer's Wi-Fi interface, made once by a program's composition point and handed to what uses it.
 namespace WiFiClient {
 // NetworkManager's wireless device when NetworkManager answers on the system bus, else a simulated interface
 // (set VKL_WIFI=simulated to force it). Call on the main thread, which then delivers the interface's events.
 std::shared_ptr<WiFiInterface> makeSystemInterface();
-// The installed interface; none stands for a computer without Wi-Fi. Until one is installed (the helper
-// program, tests), the first call installs `makeSystemInterface()`.
-std::shared_ptr<WiFiInterface> interface();
-void setInterface(std::shared_ptr<WiFiInterface> interface);
 } // namespace WiFiClient
 
 } // namespace vornakel

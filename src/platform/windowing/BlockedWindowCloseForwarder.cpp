@@ -93,23 +93,4 @@ bool BlockedWindowCloseForwarder::nativeEventFilter(const QByteArray& eventType,
     return true;
 }
 
-bool BlockedWindowCloseForwarder::sendDeleteRequest(QWidget* window)
-{
-    xcb_connection_t* connection = x11Connection();
-    const std::optional<Atoms> atoms = x11Atoms(connection);
-    if (!atoms || !window || !window->internalWinId())
-        return false;
-    xcb_client_message_event_t event;
-    std::memset(&event, 0, sizeof event);
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = uint32_t(window->internalWinId());
-    event.type = atoms->protocols;
-    event.data.data32[0] = atoms->deleteWindow;
-    event.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(connection, 0, event.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
-    xcb_flush(connection);
-    return true;
-}
-
 } // namespace vornakel

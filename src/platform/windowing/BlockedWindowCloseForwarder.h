@@ -34,9 +34,6 @@ public:
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
-    // Tests: sends `window` the request a window manager sends. False when not on X11.
-    static bool sendDeleteRequest(QWidget* window);
-
 private:
     QPointer<QWidget> m_window;
     Atoms m_atoms;

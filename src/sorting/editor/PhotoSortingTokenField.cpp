@@ -397,7 +397,7 @@ int PhotoSortingTokenField::firstElementEndingAfter(qreal contentX) const
     // The elements' right edges grow with the index: a binary search, each step one element looked at.
     const auto begin = m_offsets.begin() + 1;
     const auto found = std::upper_bound(begin, m_offsets.end(), contentX - kPadding, [this](qreal x, qreal right) {
-        ++m_elementVisits;
+        noteElementVisit();
         return x < right;
     });
     return int(found - begin);
@@ -426,7 +426,7 @@ int PhotoSortingTokenField::elementAt(const QPointF& point) const
     const int i = firstElementEndingAfter(point.x() + m_scroll);
     if (i >= elementCount())
         return -1;
-    ++m_elementVisits;
+    noteElementVisit();
     const QRectF box = elementRect(i);
     return point.x() >= box.left() && point.x() < box.right() ? i : -1;
 }
@@ -440,7 +440,7 @@ int PhotoSortingTokenField::positionAt(const QPointF& point) const
     int high = elementCount();
     while (low < high) {
         const int middle = low + (high - low) / 2;
-        ++m_elementVisits;
+        noteElementVisit();
         if (x < (m_offsets[size_t(middle)] + m_offsets[size_t(middle) + 1]) / 2.0)
             high = middle;
         else
@@ -515,7 +515,7 @@ void PhotoSortingTokenField::paintEvent(QPaintEvent*)
 
     // Only what shows is drawn: from the first element reaching into view to the last one starting in it.
     for (int i = firstElementEndingAfter(m_scroll); i < elementCount(); ++i) {
-        ++m_elementVisits;
+        noteElementVisit();
         const Element& element = m_elements[size_t(i)];
         const QRectF box = elementRect(i);
         if (box.left() > width())

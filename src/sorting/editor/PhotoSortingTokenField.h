@@ -4,8 +4,9 @@
 #include <QVariantList>
 #include <QWidget>
 
-#include <utility>
 #include <algorithm>
+#include <functional>
+#include <utility>
 #include <vector>
 
 class QMimeData;
@@ -66,9 +67,9 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
-    // How many elements painting and hit tests have looked at so far: the cost of those grows with what is
-    // shown, not with the field's length (a figure for benchmarks and tests).
-    qint64 elementVisits() const { return m_elementVisits; }
+    // Called for each element painting or a hit test looks at, so that a test can count what they cost (it
+    // grows with what is shown, not with the field's length). None is installed unless a test installs one.
+    void setElementVisitObserver(std::function<void()> observer) { m_elementVisitObserver = std::move(observer); }
 
     // What is read out: the literal characters and each token's title, in order. Positions in it are
     // characters (a token's title counts its characters); the element under a character and back.
@@ -130,10 +131,15 @@ private:
     void trackDrag(QDragMoveEvent* event);
     bool acceptsDrop(const QMimeData* mimeData) const;
     void edited();
+    void noteElementVisit() const
+    {
+        if (m_elementVisitObserver)
+            m_elementVisitObserver();
+    }
 
     std::vector<Element> m_elements;
     std::vector<qreal> m_offsets; // m_offsets[i]: where element i starts, after the padding
-    mutable qint64 m_elementVisits = 0;
+    std::function<void()> m_elementVisitObserver;
     QString m_accessibleText;     // the text a screen reader was last told, to report what changed
     int m_cursor = 0;
     int m_anchor = 0;

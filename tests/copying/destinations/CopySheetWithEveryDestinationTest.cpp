@@ -12,6 +12,7 @@
 #include "copying/ui/FolderCopyDestinationConfigurationViewController.h"
 #include "ui/LineViews.h"
 #include "support/FakePhotoLibrary.h"
+#include "support/RecordingWorkspace.h"
 
 #include <QCoreApplication>
 #include <QMainWindow>
@@ -51,7 +52,8 @@ TEST(CopySheetWithEveryDestination, FolderLibraryAndEditorEachWithTheirPane)
     QMainWindow window;
     window.resize(900, 600);
     window.show();
-    CopySheetEnvironment environment;
+    RecordingWorkspace workspace;
+    CopySheetEnvironment environment(workspace);
     environment.defaults = &copy.defaults();
     auto* sheet = new CopyConfigurationViewController(offers, environment, &window);
     sheet->open();

@@ -28,7 +28,7 @@ protected:
     {
         LrPluginBridge::Options options = editor.options();
         options.timings.requestTimeout = requestTimeout;
-        editor.bridge = std::make_unique<LrPluginBridge>(options);
+        editor.bridge = editor.makeBridge(options);
         editor.makePeer(std::move(faults));
         destination = LightroomCopyDestination::create(*editor.bridge, copy.defaults(), copy.presets());
         destination->setPorts(editor.requestPort, editor.responsePort);

@@ -9,6 +9,7 @@
 #include "ui/HelpAnchorButton.h"
 #include "ui/LineViews.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QDropEvent>
 #include <QFile>
@@ -75,6 +76,14 @@ TEST_F(CopyConfigurationSheetTest, OffersOneButtonPerDestinationInOrderAndPresel
         EXPECT_EQ(titles(*sheet), c.buttons);
         ASSERT_TRUE(sheet->currentDestination());
         EXPECT_EQ(sheet->currentDestination()->identifier(), c.chosen);
+        // What a screen reader reads of each button: its destination's name, and which one is chosen.
+        for (CopyDestinationStackViewItem* item : sheet->stackItems()) {
+            QAccessibleInterface* button = QAccessible::queryAccessibleInterface(item->button());
+            ASSERT_TRUE(button);
+            EXPECT_EQ(button->text(QAccessible::Name), item->destination()->name());
+            EXPECT_EQ(button->text(QAccessible::Description), QStringLiteral("Copy to ") + item->destination()->name());
+            EXPECT_EQ(bool(button->state().checked), item->destination()->identifier() == c.chosen);
+        }
         EXPECT_EQ(sheet->currentPane()->objectName(), c.chosen + QStringLiteral("Pane"));
         EXPECT_EQ(sheet->helpButton()->anchorName(), QStringLiteral("Help_") + c.chosen);
         // Opening never writes the choice: a stale value stays until the user clicks.

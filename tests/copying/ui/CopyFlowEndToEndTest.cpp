@@ -18,6 +18,7 @@
 #include "samplecamera/SampleCameraGenerator.h"
 #include "support/DiscoveryTestSupport.h"
 #include "support/ScopedImageCache.h"
+#include "support/WindowManagerRequests.h"
 
 #include <QAction>
 #include <QApplication>
@@ -92,8 +93,7 @@ protected:
     // Connects through the discovery screen and waits for every photo.
     void connect()
     {
-        CameraDiscoveryEnvironment discovery;
-        discovery.discovery = &SimulatedCameraDiscovery::shared();
+        CameraDiscoveryEnvironment discovery(SimulatedCameraDiscovery::shared());
         discovery.wifi = [this] { return wifi; };
         discovery.disconnectingTiming = {50ms, 2000ms};
         discovery.animationSpeed = 0;
@@ -101,10 +101,9 @@ protected:
         connected.wifi = &policy;
         connected.defaults = &defaults;
         screens = std::make_unique<CameraScreens>(std::move(discovery), std::move(connected));
-        CopySheetEnvironment environment;
+        CopySheetEnvironment environment(workspace);
         environment.defaults = &defaults;
         environment.sleepInhibitor = sleep;
-        environment.workspace = &workspace;
         copying = std::make_unique<CopyFlowController>(
             [this] { return std::vector<CopyDestinationOffer>{folderCopyDestinationOffer(defaults, presets)}; },
             environment, presets);
@@ -363,7 +362,7 @@ TEST_F(CopyFlowEndToEndTest, QuitInTheCopySheetAndTheEndOfTheSessionAskAboutTheC
 
     // Under X11, the window manager's close button while the sheet blocks the window asks as well.
     if (BlockedWindowCloseForwarder::install(window->window())) {
-        ASSERT_TRUE(BlockedWindowCloseForwarder::sendDeleteRequest(window->window()));
+        ASSERT_TRUE(test::sendWindowManagerCloseRequest(window->window()));
         ASSERT_TRUE(runUntil([&] { return alert != nullptr; })) << "the close button did nothing under the sheet";
         EXPECT_TRUE(saveScreenshot(alert, QStringLiteral("copy-close-button-asks")));
         alert->findChild<QPushButton*>(QStringLiteral("continueCopyButton"))->click();

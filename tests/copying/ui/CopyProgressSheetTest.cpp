@@ -356,7 +356,7 @@ TEST_F(CopyProgressSheetTest, TheConflictSheetNamesTheExistingFileWholeAndTitles
     const QString targetName = QStringLiteral("2024-06-01_Trip_to_the_Northern_Lakes-IMG_0040.JPG");
     existing(targetName);
     FilenameConflictViewController sheet(PhotoVariant::create(file(QStringLiteral("IMG_0040.JPG"))),
-                                         outFile(targetName), {}, {}, nullptr, &window);
+                                         outFile(targetName), {}, {}, workspace, &window);
     sheet.show();
     ASSERT_TRUE(runUntil([&] { return sheet.cameraThumbnailLoaded() && sheet.localThumbnailLoaded(); }));
 

@@ -97,7 +97,6 @@ public:
         window.show();
         environment.defaults = &defaults();
         environment.sleepInhibitor = sleep;
-        environment.workspace = &workspace;
         environment.beep = [this] { ++beeps; };
     }
     ~SheetFixture()
@@ -117,7 +116,7 @@ public:
     QMainWindow window;
     std::shared_ptr<RecordingSleepInhibitor> sleep = std::make_shared<RecordingSleepInhibitor>();
     RecordingWorkspace workspace;
-    CopySheetEnvironment environment;
+    CopySheetEnvironment environment{workspace};
     std::shared_ptr<VKLCamera> camera = std::make_shared<InProcessCamera>(QStringLiteral("VK-1"));
     int beeps = 0;
 };

@@ -74,7 +74,8 @@ TEST(FeedbackReportTest, RefusesEmptyMessageAndReportsUnwritableFolder)
 class HelpBookTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    HelpBook book{QStringLiteral(":/help"), dir.filePath(QStringLiteral("Help"))};
+    RecordingWorkspace workspace;
+    HelpBook book{workspace, QStringLiteral(":/help"), dir.filePath(QStringLiteral("Help"))};
 };
 
 TEST_F(HelpBookTest, BookNameIsPrefixedHelpIdentifier)
@@ -111,20 +112,20 @@ TEST_F(HelpBookTest, AnchorsResolveToTheirPagesOnceRegistered)
 
 TEST_F(HelpBookTest, OpenRegistersOnDemandAndOpensThroughWorkspace)
 {
-    RecordingWorkspace workspace;
-    EXPECT_TRUE(book.openHelpAnchor(QStringLiteral("Help_CopyPhotos"), HelpBook::helpBookName(), &workspace));
+    EXPECT_TRUE(book.openHelpAnchor(QStringLiteral("Help_CopyPhotos"), HelpBook::helpBookName()));
     ASSERT_EQ(workspace.opened.size(), 1u);
     EXPECT_TRUE(workspace.opened[0].isLocalFile());
     EXPECT_EQ(workspace.opened[0].fragment(), QStringLiteral("Help_CopyPhotos"));
 
-    EXPECT_FALSE(book.openHelpAnchor(QStringLiteral("Help_CopyPhotos"), QStringLiteral("other.help"), &workspace));
+    EXPECT_FALSE(book.openHelpAnchor(QStringLiteral("Help_CopyPhotos"), QStringLiteral("other.help")));
     EXPECT_EQ(workspace.opened.size(), 1u);
 }
 
 TEST(HelpBookErrorsTest, MissingPagesAreAnError)
 {
     QTemporaryDir dir;
-    HelpBook book(dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("Help")));
+    RecordingWorkspace workspace;
+    HelpBook book(workspace, dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("Help")));
     const std::optional<Error> error = book.registerBooks();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, HelpBook::NoPages);

@@ -98,15 +98,6 @@ TEST(SimulatedWiFi, GatewayLookupEndsWithTheInterface)
     EXPECT_EQ(VKLNetworkConfigurationHelper::ipAddressOfGatewayForInterface(QStringLiteral("wlan7")), std::nullopt);
 }
 
-TEST(WiFiClient, ReplacedInterfaceIsTheSharedOne)
-{
-    auto wifi = makeWiFi();
-    WiFiClient::setInterface(wifi);
-    EXPECT_EQ(WiFiClient::interface(), wifi);
-    WiFiClient::setInterface(nullptr);
-    EXPECT_EQ(WiFiClient::interface(), nullptr);
-}
-
 TEST(WiFiClient, FallsBackToTheSimulatedInterfaceWithoutNetworkManager)
 {
     // No system bus answers at this address, as on a computer without NetworkManager.

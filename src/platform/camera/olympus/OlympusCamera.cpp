@@ -361,11 +361,6 @@ OlympusCamera::~OlympusCamera()
         m_session->http->failAll(VKLErrorConnectionLost);
 }
 
-int OlympusCamera::requestCount() const
-{
-    return m_session && m_session->http ? m_session->http->requestCount() : 0;
-}
-
 void OlympusCamera::setState(VKLConnectionState state)
 {
     if (m_state == state)

@@ -56,8 +56,6 @@ public:
     ~OlympusCamera() override;
 
     const OlympusCameraOptions& options() const { return m_options; }
-    // The HTTP requests made so far (for the benchmark).
-    int requestCount() const;
 
     void connectWithClientName(const QString& clientName, ConnectCompletion completion,
                                InterventionCallback userIntervention) override;

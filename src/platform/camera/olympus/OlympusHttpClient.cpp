@@ -59,7 +59,6 @@ HttpClient::~HttpClient()
 
 std::shared_ptr<HttpClient::Handle> HttpClient::get(HttpRequest request, Completion completion)
 {
-    ++m_requestCount;
     auto pending = std::make_shared<Pending>();
     pending->request = std::move(request);
     pending->completion = std::move(completion);

@@ -65,7 +65,6 @@ public:
     std::shared_ptr<Handle> get(HttpRequest request, Completion completion);
     // Ends every request in flight with the error code.
     void failAll(int code);
-    int requestCount() const { return m_requestCount; }
     // Whether any request has had an answer (headers or body bytes) within the last `interval`.
     bool answeredWithin(std::chrono::milliseconds interval) const;
 
@@ -86,7 +85,6 @@ private:
     int m_maximumInFlight;
     std::map<QNetworkReply*, std::shared_ptr<Pending>> m_pending; // in flight
     std::deque<std::shared_ptr<Pending>> m_waiting;
-    int m_requestCount = 0;
     QElapsedTimer m_lastAnswer;
     friend class Handle;
 };

@@ -131,11 +131,12 @@ void PanasonicAccess::showPrompt()
     m_promptShown = true;
     if (!m_prompt)
         return;
-    QPointer<PanasonicAccess> self = this;
+    const DispatchQueue::Context guard(this);
+    PanasonicAccess* const self = this;
     const int attempt = m_attempt;
-    m_prompt(true, [self, attempt] {
-        DispatchQueue::main()->async([self, attempt] {
-            if (self && attempt == self->m_attempt && self->m_done)
+    m_prompt(true, [guard, self, attempt] {
+        DispatchQueue::main()->async(guard, [self, attempt] {
+            if (attempt == self->m_attempt && self->m_done)
                 self->finishOpen(errorWithVKLErrorCode(VKLErrorPairingRejected));
         });
     });

@@ -77,7 +77,6 @@ std::optional<Error> ContentDirectoryClient::errorOfReply(QNetworkReply* reply, 
 
 QNetworkReply* ContentDirectoryClient::track(QNetworkReply* reply)
 {
-    ++m_requestCount;
     m_replies.insert(reply);
     connect(reply, &QObject::destroyed, this, [this, reply] { m_replies.erase(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { m_replies.erase(reply); });

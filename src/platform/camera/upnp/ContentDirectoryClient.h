@@ -76,8 +76,6 @@ public:
     // Ends every request in flight with `error`; later requests fail with it at once.
     void failAll(const Error& error);
     std::optional<Error> failure() const { return m_failure; }
-    // Requests the client sent (Browse pages and GETs), for benchmarks and tests.
-    int requestCount() const { return m_requestCount; }
 
     // The library's error for a reply that finished with a network error or an HTTP status (none when fine).
     static std::optional<Error> errorOfReply(QNetworkReply* reply, int failureCode);
@@ -96,7 +94,6 @@ private:
     ContentDirectoryOptions m_options;
     std::set<QNetworkReply*> m_replies;
     std::optional<Error> m_failure;
-    int m_requestCount = 0;
 };
 
 // Looks for a media server's description on a host: tries each path at once and answers the first that is a

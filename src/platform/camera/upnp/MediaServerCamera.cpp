@@ -515,11 +515,6 @@ MediaServerCamera::~MediaServerCamera()
         m_session->client->failAll(errorWithVKLErrorCode(VKLErrorNotConnected));
 }
 
-int MediaServerCamera::requestCount() const
-{
-    return m_session && m_session->client ? m_session->client->requestCount() : 0;
-}
-
 void MediaServerCamera::setState(VKLConnectionState state)
 {
     if (m_state == state)

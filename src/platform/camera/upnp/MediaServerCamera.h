@@ -58,8 +58,6 @@ public:
     const MediaServerCameraOptions& options() const { return m_options; }
     // The description read when connecting (or given); none before.
     const std::optional<upnp::DeviceDescription>& description() const { return m_options.description; }
-    // Browse pages and GETs of the current connection, for benchmarks.
-    int requestCount() const;
 
     void connectWithClientName(const QString& clientName, ConnectCompletion completion,
                                InterventionCallback userIntervention) override;
