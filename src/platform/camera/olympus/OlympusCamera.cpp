@@ -40,7 +40,6 @@ constexpr qint64 kRawPreviewRead = 8 * 1024 * 1024;
 // A JPEG's EXIF block is at most 64 KB, after at most a short JFIF block; a TIFF-based RAW file keeps its first
 // tags near its start too. Every file of the card is read this far, so it is kept small.
 constexpr qint64 kMetadataRead = 72 * 1024;
-QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
 
 using SessionPtr = std::shared_ptr<Session>;
 using HandlePtr = std::shared_ptr<HttpClient::Handle>;
@@ -348,11 +347,12 @@ std::shared_ptr<OlympusCamera> OlympusCamera::create(OlympusCameraOptions option
     return std::shared_ptr<OlympusCamera>(new OlympusCamera(std::move(options)));
 }
 
-OlympusCamera::OlympusCamera(OlympusCameraOptions options) : m_options(std::move(options))
+OlympusCamera::OlympusCamera(OlympusCameraOptions options)
+    : NetworkCamera(QStringLiteral("olympus"), options.host, options.port,
+                    QStringLiteral("Olympus camera at %1").arg(options.host)),
+      m_options(std::move(options))
 {
-    m_displayName = QStringLiteral("Olympus camera at %1").arg(m_options.host);
-    m_pollTimer = new QTimer(this);
-    connect(m_pollTimer, &QTimer::timeout, this, &OlympusCamera::poll);
+    pollWhileConnected(m_options.pollInterval, [this] { poll(); });
 }
 
 OlympusCamera::~OlympusCamera()
@@ -366,16 +366,13 @@ int OlympusCamera::requestCount() const
     return m_session && m_session->http ? m_session->http->requestCount() : 0;
 }
 
-void OlympusCamera::setState(VKLConnectionState state)
+void OlympusCamera::closeSession(SessionEnd)
 {
-    if (m_state == state)
-        return;
-    m_state = state;
-    if (state == VKLConnectionState::Connected)
-        m_pollTimer->start(m_options.pollInterval);
-    else
-        m_pollTimer->stop();
-    emit connectionStateChanged();
+    if (m_session) {
+        m_session->open = false;
+        if (m_session->http)
+            m_session->http->failAll(VKLErrorConnectionLost);
+    }
 }
 
 void OlympusCamera::connectWithClientName(const QString&, ConnectCompletion completion, InterventionCallback)
@@ -383,17 +380,8 @@ void OlympusCamera::connectWithClientName(const QString&, ConnectCompletion comp
     std::weak_ptr<OlympusCamera> weak = std::static_pointer_cast<OlympusCamera>(shared_from_this());
     DispatchQueue::main()->async([weak, completion] {
         auto camera = weak.lock();
-        if (!camera)
+        if (!camera || !camera->beginConnecting(completion))
             return;
-        if (camera->m_state == VKLConnectionState::Connected) {
-            if (completion)
-                completion(std::nullopt, {});
-            return;
-        }
-        camera->m_connectCompletions.push_back(completion);
-        if (camera->m_state == VKLConnectionState::Connecting)
-            return;
-        camera->setState(VKLConnectionState::Connecting);
         if (camera->m_session && camera->m_session->http) {
             camera->m_session->http->failAll(VKLErrorConnectionLost);
             camera->m_session->http->deleteLater();
@@ -418,7 +406,7 @@ void OlympusCamera::connectWithClientName(const QString&, ConnectCompletion comp
         request.silenceTimeout = std::chrono::milliseconds(10000);
         session->http->get(std::move(request), [weak, session](std::optional<Error> error, HttpResult result) {
             auto camera = weak.lock();
-            if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+            if (!camera || camera->m_session != session || camera->state() != VKLConnectionState::Connecting)
                 return;
             if (error) {
                 camera->finishConnecting(result.transportFailed ? errorWithVKLErrorCode(VKLErrorConnectionLost)
@@ -430,10 +418,10 @@ void OlympusCamera::connectWithClientName(const QString&, ConnectCompletion comp
                 camera->finishConnecting(errorWithVKLErrorCode(VKLErrorGeneric));
                 return;
             }
-            camera->m_displayName = *model;
+            camera->setDisplayName(*model);
             camera->switchToPlay([weak, session](std::optional<Error> error) {
                 auto camera = weak.lock();
-                if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+                if (!camera || camera->m_session != session || camera->state() != VKLConnectionState::Connecting)
                     return;
                 if (!error) {
                     auto storage = std::make_shared<CameraStorage>(weak);
@@ -442,7 +430,7 @@ void OlympusCamera::connectWithClientName(const QString&, ConnectCompletion comp
                     root.name = QStringLiteral("DCIM");
                     root.metadataLoaded = true;
                     storage->setRoot(std::make_shared<OlympusFolder>(session, std::weak_ptr<VKLFileStorage>(storage), root));
-                    camera->m_storages = {storage};
+                    camera->storages() = {storage};
                 }
                 camera->finishConnecting(error);
             });
@@ -462,30 +450,6 @@ void OlympusCamera::switchToPlay(std::function<void(std::optional<Error>)> done)
     });
 }
 
-void OlympusCamera::finishConnecting(std::optional<Error> error)
-{
-    std::vector<ConnectCompletion> completions = std::move(m_connectCompletions);
-    m_connectCompletions.clear();
-    if (error) {
-        if (m_session) {
-            m_session->open = false;
-            if (m_session->http)
-                m_session->http->failAll(VKLErrorConnectionLost);
-        }
-        m_storages.clear();
-        setState(VKLConnectionState::NotConnected);
-    } else {
-        m_currentCategories = VKLCommandCategoryStorageAccess;
-        setState(VKLConnectionState::Connected);
-    }
-    for (const auto& completion : completions) {
-        DispatchQueue::main()->async([completion, error] {
-            if (completion)
-                completion(error, {});
-        });
-    }
-}
-
 void OlympusCamera::poll()
 {
     // A camera that answered anything lately is there.
@@ -496,7 +460,7 @@ void OlympusCamera::poll()
 
 void OlympusCamera::confirmAlive(std::function<void(bool)> answer)
 {
-    if (!m_session || !m_session->http || m_state == VKLConnectionState::NotConnected) {
+    if (!m_session || !m_session->http || state() == VKLConnectionState::NotConnected) {
         answer(false);
         return;
     }
@@ -537,7 +501,7 @@ void OlympusCamera::startPoll()
         }
         for (auto& waiter : waiters)
             waiter(alive);
-        if (!later.empty() && camera->m_state != VKLConnectionState::NotConnected) {
+        if (!later.empty() && camera->state() != VKLConnectionState::NotConnected) {
             camera->m_pollWaiters = std::move(later);
             camera->startPoll();
         } else {
@@ -545,32 +509,6 @@ void OlympusCamera::startPoll()
                 waiter(false);
         }
     });
-}
-
-void OlympusCamera::connectionLost()
-{
-    if (m_state == VKLConnectionState::Connecting) {
-        finishConnecting(errorWithVKLErrorCode(VKLErrorConnectionLost));
-        return;
-    }
-    if (m_session) {
-        m_session->open = false;
-        if (m_session->http)
-            m_session->http->failAll(VKLErrorConnectionLost);
-    }
-    m_currentCategories = 0;
-    m_storages.clear();
-    setState(VKLConnectionState::NotConnected);
-}
-
-bool OlympusCamera::supportsCommandCategories(uint32_t categories) const
-{
-    return categories == VKLCommandCategoryStorageAccess;
-}
-
-bool OlympusCamera::currentCommandCategoriesContainsCategory(uint32_t category) const
-{
-    return m_state == VKLConnectionState::Connected && category != 0 && (m_currentCategories & category) == category;
 }
 
 void OlympusCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallback callback)
@@ -582,7 +520,7 @@ void OlympusCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallba
             if (callback)
                 callback(error);
         };
-        if (!camera || camera->m_state != VKLConnectionState::Connected) {
+        if (!camera || camera->state() != VKLConnectionState::Connected) {
             answer(errorWithVKLErrorCode(VKLErrorNotConnected));
             return;
         }
@@ -593,56 +531,10 @@ void OlympusCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallba
         // The camera may have been put back into shooting mode on its own dial; play mode again.
         camera->switchToPlay([weak, answer](std::optional<Error> error) {
             if (auto camera = weak.lock(); camera && !error)
-                camera->m_currentCategories = VKLCommandCategoryStorageAccess;
+                camera->setCurrentCategories(VKLCommandCategoryStorageAccess);
             answer(error);
         });
     });
-}
-
-void OlympusCamera::disconnect(ErrorCallback callback, QueuePtr callbackQueue)
-{
-    std::weak_ptr<OlympusCamera> weak = std::static_pointer_cast<OlympusCamera>(shared_from_this());
-    QueuePtr queue = orMain(callbackQueue);
-    DispatchQueue::main()->async([weak, callback, queue] {
-        if (auto camera = weak.lock()) {
-            if (camera->m_state == VKLConnectionState::Connecting)
-                camera->finishConnecting(errorWithVKLErrorCode(VKLErrorCancelled));
-            else
-                camera->connectionLost();
-        }
-        queue->async([callback] {
-            if (callback)
-                callback(std::nullopt);
-        });
-    });
-}
-
-unsigned OlympusCamera::connectionState() const { return static_cast<unsigned>(m_state); }
-
-std::optional<QString> OlympusCamera::friendlyIdentifier() const
-{
-    return QStringLiteral("olympus:%1:%2").arg(m_options.host).arg(m_options.port);
-}
-
-std::optional<QString> OlympusCamera::friendlyDisplayName() const { return m_displayName; }
-
-VKLCameraService OlympusCamera::service() const
-{
-    VKLCameraService service;
-    service.ipv4Address = m_options.host;
-    return service;
-}
-
-std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> OlympusCamera::storageDevices() const
-{
-    if (m_state != VKLConnectionState::Connected || !(m_currentCategories & VKLCommandCategoryStorageAccess))
-        return std::nullopt;
-    return m_storages;
-}
-
-std::shared_ptr<VKLPropertyProxy> OlympusCamera::proxyForProperty(unsigned propertyIdentifier)
-{
-    return m_properties.proxy(propertyIdentifier);
 }
 
 // ---- Discovery ----------------------------------------------------------------------------------------------

@@ -50,8 +50,6 @@ constexpr qint64 kMaxPropList = 64 * 1024 * 1024;
 constexpr qint64 kMetadataHead = 64 * 1024 + 256;
 constexpr uint32_t kSizeUnknown32 = 0xFFFFFFFF;
 
-QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
-
 using SessionPtr = std::shared_ptr<Session>;
 using Completion = PtpIpConnection::Completion;
 
@@ -637,9 +635,9 @@ std::shared_ptr<PtpIpCamera> PtpIpCamera::create(PtpIpCameraOptions options)
 }
 
 PtpIpCamera::PtpIpCamera(PtpIpCameraOptions options)
-    : m_options(std::move(options))
+    : NetworkCamera(QStringLiteral("ptpip"), options.host, options.port, QStringLiteral("Camera at %1").arg(options.host)),
+      m_options(std::move(options))
 {
-    m_displayName = QStringLiteral("Camera at %1").arg(m_options.host);
 }
 
 PtpIpCamera::~PtpIpCamera()
@@ -668,28 +666,11 @@ int PtpIpCamera::batteryLevelForPercent(int percent)
     return std::clamp((100 - std::clamp(percent, 0, 100) + 12) / 25, 0, 4);
 }
 
-void PtpIpCamera::setState(VKLConnectionState state)
-{
-    if (m_state == state)
-        return;
-    m_state = state;
-    emit connectionStateChanged();
-}
-
 void PtpIpCamera::connectWithClientName(const QString& clientName, ConnectCompletion completion,
                                         InterventionCallback userIntervention)
 {
-    if (m_state == VKLConnectionState::Connected) {
-        DispatchQueue::main()->async([completion] {
-            if (completion)
-                completion(std::nullopt, {});
-        });
+    if (!beginConnecting(std::move(completion)))
         return;
-    }
-    m_connectCompletions.push_back(std::move(completion));
-    if (m_state == VKLConnectionState::Connecting)
-        return;
-    setState(VKLConnectionState::Connecting);
     m_intervention = std::move(userIntervention);
     m_promptShown = false;
     if (m_session && m_session->connection)
@@ -712,7 +693,7 @@ void PtpIpCamera::connectWithClientName(const QString& clientName, ConnectComple
                 m_intervention(true, [weak, session] {
                     DispatchQueue::main()->async([weak, session] {
                         auto camera = weak.lock();
-                        if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+                        if (!camera || camera->m_session != session || camera->state() != VKLConnectionState::Connecting)
                             return;
                         if (session->connection)
                             session->connection->close();
@@ -723,7 +704,7 @@ void PtpIpCamera::connectWithClientName(const QString& clientName, ConnectComple
         });
     });
     connect(connection, &PtpIpConnection::initialized, this, [this, session](std::optional<Error> error) {
-        if (m_session != session || m_state != VKLConnectionState::Connecting)
+        if (m_session != session || state() != VKLConnectionState::Connecting)
             return;
         if (error) {
             finishConnecting(error);
@@ -733,7 +714,7 @@ void PtpIpCamera::connectWithClientName(const QString& clientName, ConnectComple
             m_intervention(false, {});
         m_promptShown = false;
         if (session->connection && !session->connection->cameraName().isEmpty())
-            m_displayName = session->connection->cameraName();
+            setDisplayName(session->connection->cameraName());
         afterHandshake();
     });
     connect(connection, &PtpIpConnection::lost, this, [this, session] {
@@ -755,7 +736,7 @@ void PtpIpCamera::afterHandshake()
     std::weak_ptr<PtpIpCamera> weak = std::static_pointer_cast<PtpIpCamera>(shared_from_this());
     auto fail = [weak, session](std::optional<Error> error) {
         auto camera = weak.lock();
-        if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+        if (!camera || camera->m_session != session || camera->state() != VKLConnectionState::Connecting)
             return;
         session->open = false;
         if (session->connection)
@@ -785,9 +766,9 @@ void PtpIpCamera::afterHandshake()
                     fail(error);
                     return;
                 }
-                if (camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+                if (camera->m_session != session || camera->state() != VKLConnectionState::Connecting)
                     return;
-                camera->m_storages.clear();
+                camera->storages().clear();
                 for (uint32_t id : *ids) {
                     // A storage ID whose low half is 0 names a slot without a card.
                     if ((id & 0xFFFF) == 0)
@@ -797,10 +778,10 @@ void PtpIpCamera::afterHandshake()
                     root.storageId = id;
                     root.handle = kRootParent;
                     storage->setRoot(std::make_shared<PtpIpFolder>(session, std::weak_ptr<VKLFileStorage>(storage), root));
-                    camera->m_storages.push_back(storage);
+                    camera->storages().push_back(storage);
                 }
-                if (!session->deviceInfo.model.isEmpty() && camera->m_displayName.startsWith(QStringLiteral("Camera at ")))
-                    camera->m_displayName = session->deviceInfo.model;
+                if (!session->deviceInfo.model.isEmpty() && camera->displayName().startsWith(QStringLiteral("Camera at ")))
+                    camera->setDisplayName(session->deviceInfo.model);
                 camera->readBatteryLevel();
                 camera->finishConnecting(std::nullopt);
             });
@@ -814,40 +795,18 @@ void PtpIpCamera::finishConnecting(std::optional<Error> error)
         m_intervention(false, {});
     m_promptShown = false;
     m_intervention = nullptr;
-    std::vector<ConnectCompletion> completions = std::move(m_connectCompletions);
-    m_connectCompletions.clear();
-    if (error) {
-        if (m_session) {
-            m_session->open = false;
-            if (m_session->connection)
-                m_session->connection->close();
-        }
-        setState(VKLConnectionState::NotConnected);
-    } else {
-        m_currentCategories = VKLCommandCategoryStorageAccess;
-        setState(VKLConnectionState::Connected);
-    }
-    for (const auto& completion : completions) {
-        DispatchQueue::main()->async([completion, error] {
-            if (completion)
-                completion(error, {});
-        });
-    }
+    NetworkCamera::finishConnecting(error);
 }
 
-void PtpIpCamera::connectionLost()
+void PtpIpCamera::closeSession(SessionEnd how)
 {
-    if (m_state == VKLConnectionState::Connecting) {
-        finishConnecting(errorWithVKLErrorCode(VKLErrorConnectionLost));
+    if (!m_session)
         return;
-    }
-    if (m_session)
-        m_session->open = false;
-    m_currentCategories = 0;
-    m_storages.clear();
-    m_properties.batteryLevel()->setValue(std::nullopt);
-    m_properties.powerSource()->setValue(std::nullopt);
-    setState(VKLConnectionState::NotConnected);
+    m_session->open = false;
+    // Only a failed attempt closes the connection here: a lost one is gone already, and a disconnect says
+    // CloseSession first (disconnectOnMain).
+    if (how == SessionEnd::AttemptFailed && m_session->connection)
+        m_session->connection->close();
 }
 
 void PtpIpCamera::readBatteryLevel()
@@ -857,9 +816,9 @@ void PtpIpCamera::readBatteryLevel()
     std::weak_ptr<PtpIpCamera> weak = std::static_pointer_cast<PtpIpCamera>(shared_from_this());
     run(m_session, OpGetDevicePropValue, {PropBatteryLevel}, [weak](std::optional<Error> error, TransactionResult result) {
         auto camera = weak.lock();
-        if (!camera || error || result.data.size() != 1 || camera->m_state == VKLConnectionState::NotConnected)
+        if (!camera || error || result.data.size() != 1 || camera->state() == VKLConnectionState::NotConnected)
             return;
-        camera->m_properties.batteryLevel()->setValue(batteryLevelForPercent(uint8_t(result.data[0])));
+        camera->properties().batteryLevel()->setValue(batteryLevelForPercent(uint8_t(result.data[0])));
     }, {}, 16);
 }
 
@@ -874,7 +833,7 @@ void PtpIpCamera::handleEvent(uint16_t code, const std::vector<uint32_t>& parame
         m_session->removedStorages.insert(id);
         if (m_session->connection)
             m_session->connection->failOperationsOnStorage(id, cardRemovedError());
-        std::erase_if(m_storages, [id](const std::shared_ptr<VKLFileStorage>& storage) {
+        std::erase_if(storages(), [id](const std::shared_ptr<VKLFileStorage>& storage) {
             return static_cast<PtpIpStorage*>(storage.get())->id() == id;
         });
     }
@@ -887,96 +846,35 @@ bool PtpIpCamera::supportsCommandCategories(uint32_t categories) const
     return categories != 0 && (categories & ~uint32_t(VKLCommandCategoryStorageAccess | VKLCommandCategoryRemoteShooting)) == 0;
 }
 
-bool PtpIpCamera::currentCommandCategoriesContainsCategory(uint32_t category) const
+void PtpIpCamera::disconnectOnMain(std::function<void()> done)
 {
-    return m_state == VKLConnectionState::Connected && category != 0 && (m_currentCategories & category) == category;
-}
-
-void PtpIpCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallback callback)
-{
-    std::weak_ptr<PtpIpCamera> weak = std::static_pointer_cast<PtpIpCamera>(shared_from_this());
-    DispatchQueue::main()->async([weak, categories, callback] {
-        auto camera = weak.lock();
-        std::optional<Error> error;
-        if (!camera || camera->m_state != VKLConnectionState::Connected)
-            error = errorWithVKLErrorCode(VKLErrorNotConnected);
-        else if (!camera->supportsCommandCategories(categories))
-            error = errorWithVKLErrorCode(VKLErrorCommandCategoryUnsupported);
-        else
-            camera->m_currentCategories = categories;
-        if (callback)
-            callback(error);
-    });
-}
-
-void PtpIpCamera::disconnect(ErrorCallback callback, QueuePtr callbackQueue)
-{
-    std::weak_ptr<PtpIpCamera> weak = std::static_pointer_cast<PtpIpCamera>(shared_from_this());
-    QueuePtr queue = orMain(callbackQueue);
-    DispatchQueue::main()->async([weak, callback, queue] {
-        auto done = [callback, queue] {
-            queue->async([callback] {
-                if (callback)
-                    callback(std::nullopt);
-            });
-        };
-        auto camera = weak.lock();
-        if (!camera || !camera->m_session || !camera->m_session->connection) {
-            done();
+    if (!m_session || !m_session->connection) {
+        done();
+        return;
+    }
+    auto session = m_session;
+    if (state() == VKLConnectionState::Connecting) {
+        session->connection->close();
+        finishConnecting(errorWithVKLErrorCode(VKLErrorCancelled));
+        done();
+        return;
+    }
+    connectionLost();
+    QPointer<PtpIpConnection> connection = session->connection;
+    // CloseSession is a courtesy: a camera that does not answer it soon is closed on anyway.
+    auto closeOnce = std::make_shared<bool>(false);
+    auto closeNow = [connection, closeOnce, done] {
+        if (*closeOnce)
             return;
-        }
-        auto session = camera->m_session;
-        if (camera->m_state == VKLConnectionState::Connecting) {
-            session->connection->close();
-            camera->finishConnecting(errorWithVKLErrorCode(VKLErrorCancelled));
-            done();
-            return;
-        }
-        camera->connectionLost();
-        QPointer<PtpIpConnection> connection = session->connection;
-        // CloseSession is a courtesy: a camera that does not answer it soon is closed on anyway.
-        auto closeOnce = std::make_shared<bool>(false);
-        auto closeNow = [connection, closeOnce, done] {
-            if (*closeOnce)
-                return;
-            *closeOnce = true;
-            if (connection)
-                connection->close();
-            done();
-        };
-        connection->transact(OpCloseSession, {}, [closeNow](std::optional<Error>, TransactionResult) {
-            DispatchQueue::main()->async(closeNow);
-        });
-        QTimer::singleShot(1000, connection, closeNow);
+        *closeOnce = true;
+        if (connection)
+            connection->close();
+        done();
+    };
+    connection->transact(OpCloseSession, {}, [closeNow](std::optional<Error>, TransactionResult) {
+        DispatchQueue::main()->async(closeNow);
     });
-}
-
-unsigned PtpIpCamera::connectionState() const { return static_cast<unsigned>(m_state); }
-
-std::optional<QString> PtpIpCamera::friendlyIdentifier() const
-{
-    return QStringLiteral("ptpip:%1:%2").arg(m_options.host).arg(m_options.port);
-}
-
-std::optional<QString> PtpIpCamera::friendlyDisplayName() const { return m_displayName; }
-
-VKLCameraService PtpIpCamera::service() const
-{
-    VKLCameraService service;
-    service.ipv4Address = m_options.host;
-    return service;
-}
-
-std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> PtpIpCamera::storageDevices() const
-{
-    if (m_state != VKLConnectionState::Connected || !(m_currentCategories & VKLCommandCategoryStorageAccess))
-        return std::nullopt;
-    return m_storages;
-}
-
-std::shared_ptr<VKLPropertyProxy> PtpIpCamera::proxyForProperty(unsigned propertyIdentifier)
-{
-    return m_properties.proxy(propertyIdentifier);
+    QTimer::singleShot(1000, connection, closeNow);
 }
 
 // ---- Discovery ----------------------------------------------------------------------------------------------

@@ -27,6 +27,7 @@
 // the queues the interface names.
 
 #include "platform/camera/VKLCamera.h"
+#include "platform/camera/network/NetworkCamera.h"
 #include "platform/camera/ptpip/PtpIpConnection.h"
 
 #include <QHostAddress>
@@ -58,7 +59,7 @@ struct PtpIpCameraOptions {
     uint32_t widePartSize = 32 * 1024 * 1024;
 };
 
-class PtpIpCamera : public VKLCamera {
+class PtpIpCamera : public NetworkCamera {
     Q_OBJECT
 public:
     static std::shared_ptr<PtpIpCamera> create(PtpIpCameraOptions options);
@@ -68,16 +69,8 @@ public:
 
     void connectWithClientName(const QString& clientName, ConnectCompletion completion,
                                InterventionCallback userIntervention) override;
+    // Storage access and remote shooting.
     bool supportsCommandCategories(uint32_t categories) const override;
-    bool currentCommandCategoriesContainsCategory(uint32_t category) const override;
-    void setCurrentCommandCategories(uint32_t categories, ErrorCallback callback) override;
-    void disconnect(ErrorCallback callback, QueuePtr callbackQueue) override;
-    unsigned connectionState() const override;
-    std::optional<QString> friendlyIdentifier() const override;
-    std::optional<QString> friendlyDisplayName() const override;
-    VKLCameraService service() const override;
-    std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> storageDevices() const override;
-    std::shared_ptr<VKLPropertyProxy> proxyForProperty(unsigned propertyIdentifier) override;
 
     // The GUID this computer introduces itself with: made once, then kept in the user defaults.
     static QByteArray clientGuid();
@@ -86,23 +79,18 @@ public:
 
 private:
     explicit PtpIpCamera(PtpIpCameraOptions options);
-    void setState(VKLConnectionState state);
-    void finishConnecting(std::optional<Error> error);
+    void finishConnecting(std::optional<Error> error) override;
+    void closeSession(SessionEnd how) override;
+    // Sends CloseSession, as a courtesy, before the connection closes.
+    void disconnectOnMain(std::function<void()> done) override;
     void afterHandshake();
-    void connectionLost();
     void readBatteryLevel();
     void handleEvent(uint16_t code, const std::vector<uint32_t>& parameters);
 
     PtpIpCameraOptions m_options;
-    VKLConnectionState m_state = VKLConnectionState::NotConnected;
     std::shared_ptr<ptpip::Session> m_session;
-    std::vector<ConnectCompletion> m_connectCompletions;
     InterventionCallback m_intervention;
     bool m_promptShown = false;
-    uint32_t m_currentCategories = 0;
-    QString m_displayName;
-    std::vector<std::shared_ptr<VKLFileStorage>> m_storages;
-    VKLPropertyProxies m_properties;
 };
 
 // Finds PTP/IP cameras: the addresses the user lists without a scheme or as "ptpip://" (CameraAddresses.h),

@@ -50,8 +50,6 @@ constexpr qint64 kMetadataRead = 72 * 1024;
 
 using SessionPtr = std::shared_ptr<MediaServerSession>;
 
-QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
-
 // Runs on the main thread with the session's client, or with none once the session is closed (a request made
 // then fails with 1001; those in flight when the camera was lost fail with 1002).
 void onMain(const SessionPtr& session, std::function<void(ContentDirectoryClient*)> work)
@@ -500,13 +498,15 @@ std::shared_ptr<MediaServerCamera> MediaServerCamera::create(MediaServerCameraOp
     return std::shared_ptr<MediaServerCamera>(new MediaServerCamera(std::move(options)));
 }
 
-MediaServerCamera::MediaServerCamera(MediaServerCameraOptions options) : m_options(std::move(options))
+MediaServerCamera::MediaServerCamera(MediaServerCameraOptions options)
+    : NetworkCamera(options.identifierScheme, options.descriptionUrl.host(), quint16(options.descriptionUrl.port(80)),
+                    QString()),
+      m_options(std::move(options))
 {
     m_network = new QNetworkAccessManager(this);
     // A camera's access point is reached directly, never through the desktop's proxy.
     m_network->setProxy(QNetworkProxy::NoProxy);
-    m_pollTimer = new QTimer(this);
-    connect(m_pollTimer, &QTimer::timeout, this, &MediaServerCamera::pollNow);
+    pollWhileConnected(m_options.pollInterval, [this] { pollNow(); });
 }
 
 MediaServerCamera::~MediaServerCamera()
@@ -518,14 +518,6 @@ MediaServerCamera::~MediaServerCamera()
 int MediaServerCamera::requestCount() const
 {
     return m_session && m_session->client ? m_session->client->requestCount() : 0;
-}
-
-void MediaServerCamera::setState(VKLConnectionState state)
-{
-    if (m_state == state)
-        return;
-    m_state = state;
-    emit connectionStateChanged();
 }
 
 void MediaServerCamera::prepareConnection(const QString&, const InterventionCallback&, std::function<void(std::optional<Error>)> done)
@@ -544,21 +536,14 @@ void MediaServerCamera::connectWithClientName(const QString& clientName, Connect
                 completion(notConnected(), {});
             return;
         }
-        if (camera->m_state == VKLConnectionState::Connected) {
-            if (completion)
-                completion(std::nullopt, {});
+        if (!camera->beginConnecting(completion))
             return;
-        }
-        camera->m_connectCompletions.push_back(completion);
-        if (camera->m_state == VKLConnectionState::Connecting)
-            return;
-        camera->setState(VKLConnectionState::Connecting);
         auto session = std::make_shared<MediaServerSession>();
         session->camera = weak;
         camera->m_session = session;
         camera->prepareConnection(clientName, userIntervention, [weak, session](std::optional<Error> error) {
             auto camera = weak.lock();
-            if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+            if (!camera || camera->m_session != session || camera->state() != VKLConnectionState::Connecting)
                 return;
             if (error)
                 camera->finishConnecting(error);
@@ -574,7 +559,7 @@ void MediaServerCamera::openMediaServer()
     std::weak_ptr<MediaServerCamera> weak = std::static_pointer_cast<MediaServerCamera>(shared_from_this());
     auto open = [weak, session](const DeviceDescription& description) {
         auto camera = weak.lock();
-        if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+        if (!camera || camera->m_session != session || camera->state() != VKLConnectionState::Connecting)
             return;
         const auto contentDirectory = description.contentDirectory();
         if (!contentDirectory) {
@@ -592,7 +577,7 @@ void MediaServerCamera::openMediaServer()
         root.isContainer = true;
         root.id = camera->m_options.rootObjectId;
         storage->setRoot(std::make_shared<MediaServerFolder>(session, std::weak_ptr<VKLFileStorage>(storage), root));
-        camera->m_storages = {storage};
+        camera->storages() = {storage};
         camera->finishConnecting(std::nullopt);
     };
     if (m_options.description) {
@@ -602,7 +587,7 @@ void MediaServerCamera::openMediaServer()
     ContentDirectoryClient::fetchDescription(
         m_network, m_options.descriptionUrl, m_options.descriptionTimeout, this,
         [this, session, open](std::optional<Error> error, std::optional<DeviceDescription> description) {
-            if (m_session != session || m_state != VKLConnectionState::Connecting)
+            if (m_session != session || state() != VKLConnectionState::Connecting)
                 return;
             if (error || !description)
                 finishConnecting(error ? error : std::optional(errorWithVKLErrorCode(VKLErrorGeneric)));
@@ -611,52 +596,13 @@ void MediaServerCamera::openMediaServer()
         });
 }
 
-void MediaServerCamera::finishConnecting(std::optional<Error> error)
+void MediaServerCamera::closeSession(SessionEnd how)
 {
-    std::vector<ConnectCompletion> completions = std::move(m_connectCompletions);
-    m_connectCompletions.clear();
-    if (error) {
-        if (m_session) {
-            m_session->open = false;
-            if (m_session->client)
-                m_session->client->failAll(errorWithVKLErrorCode(VKLErrorNotConnected));
-        }
-        m_storages.clear();
-        setState(VKLConnectionState::NotConnected);
-        connectionEnded();
-    } else {
-        m_currentCategories = VKLCommandCategoryStorageAccess;
-        setState(VKLConnectionState::Connected);
-        m_pollTimer->start(m_options.pollInterval);
-    }
-    for (const auto& completion : completions) {
-        DispatchQueue::main()->async([completion, error] {
-            if (completion)
-                completion(error, {});
-        });
-    }
-}
-
-void MediaServerCamera::connectionLost()
-{
-    if (m_state == VKLConnectionState::Connecting) {
-        finishConnecting(errorWithVKLErrorCode(VKLErrorConnectionLost));
-        return;
-    }
-    if (m_state == VKLConnectionState::NotConnected)
-        return;
-    m_pollTimer->stop();
     if (m_session) {
         m_session->open = false;
         if (m_session->client)
-            m_session->client->failAll(errorWithVKLErrorCode(VKLErrorConnectionLost));
+            m_session->client->failAll(errorWithVKLErrorCode(how == SessionEnd::Lost ? VKLErrorConnectionLost : VKLErrorNotConnected));
     }
-    m_currentCategories = 0;
-    m_storages.clear();
-    m_properties.batteryLevel()->setValue(std::nullopt);
-    m_properties.powerSource()->setValue(std::nullopt);
-    setState(VKLConnectionState::NotConnected);
-    connectionEnded();
 }
 
 void MediaServerCamera::poll(std::function<void(bool)> done)
@@ -676,7 +622,7 @@ void MediaServerCamera::checkAlive(std::function<void(bool)> then)
         m_pollWaiters.push_back(std::move(then));
     if (m_polling)
         return;
-    if (m_state != VKLConnectionState::Connected) {
+    if (state() != VKLConnectionState::Connected) {
         for (const auto& waiter : std::exchange(m_pollWaiters, {}))
             waiter(false);
         return;
@@ -687,72 +633,10 @@ void MediaServerCamera::checkAlive(std::function<void(bool)> then)
         m_polling = false;
         if (!alive && m_session == session)
             connectionLost();
-        const bool answer = alive && m_session == session && m_state == VKLConnectionState::Connected;
+        const bool answer = alive && m_session == session && state() == VKLConnectionState::Connected;
         for (const auto& waiter : std::exchange(m_pollWaiters, {}))
             waiter(answer);
     });
-}
-
-bool MediaServerCamera::supportsCommandCategories(uint32_t categories) const
-{
-    return categories == VKLCommandCategoryStorageAccess;
-}
-
-bool MediaServerCamera::currentCommandCategoriesContainsCategory(uint32_t category) const
-{
-    return m_state == VKLConnectionState::Connected && category != 0 && (m_currentCategories & category) == category;
-}
-
-void MediaServerCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallback callback)
-{
-    std::weak_ptr<MediaServerCamera> weak = std::static_pointer_cast<MediaServerCamera>(shared_from_this());
-    DispatchQueue::main()->async([weak, categories, callback] {
-        auto camera = weak.lock();
-        std::optional<Error> error;
-        if (!camera || camera->m_state != VKLConnectionState::Connected)
-            error = notConnected();
-        else if (!camera->supportsCommandCategories(categories))
-            error = errorWithVKLErrorCode(VKLErrorCommandCategoryUnsupported);
-        else
-            camera->m_currentCategories = categories;
-        if (callback)
-            callback(error);
-    });
-}
-
-void MediaServerCamera::disconnect(ErrorCallback callback, QueuePtr callbackQueue)
-{
-    std::weak_ptr<MediaServerCamera> weak = std::static_pointer_cast<MediaServerCamera>(shared_from_this());
-    QueuePtr queue = orMain(callbackQueue);
-    DispatchQueue::main()->async([weak, callback, queue] {
-        if (auto camera = weak.lock()) {
-            if (camera->m_state == VKLConnectionState::Connecting) {
-                camera->finishConnecting(errorWithVKLErrorCode(VKLErrorCancelled));
-            } else if (camera->m_state == VKLConnectionState::Connected) {
-                camera->m_pollTimer->stop();
-                if (camera->m_session) {
-                    camera->m_session->open = false;
-                    if (camera->m_session->client)
-                        camera->m_session->client->failAll(notConnected());
-                }
-                camera->m_currentCategories = 0;
-                camera->m_storages.clear();
-                camera->setState(VKLConnectionState::NotConnected);
-                camera->connectionEnded();
-            }
-        }
-        queue->async([callback] {
-            if (callback)
-                callback(std::nullopt);
-        });
-    });
-}
-
-unsigned MediaServerCamera::connectionState() const { return static_cast<unsigned>(m_state); }
-
-std::optional<QString> MediaServerCamera::friendlyIdentifier() const
-{
-    return QStringLiteral("%1:%2:%3").arg(m_options.identifierScheme, m_options.descriptionUrl.host()).arg(m_options.descriptionUrl.port(80));
 }
 
 std::optional<QString> MediaServerCamera::friendlyDisplayName() const
@@ -762,25 +646,6 @@ std::optional<QString> MediaServerCamera::friendlyDisplayName() const
     if (m_options.description && !m_options.description->friendlyName.isEmpty())
         return truncatedToUtf8Bytes(m_options.description->friendlyName.simplified(), 128);
     return QStringLiteral("Camera at %1").arg(m_options.descriptionUrl.host());
-}
-
-VKLCameraService MediaServerCamera::service() const
-{
-    VKLCameraService service;
-    service.ipv4Address = m_options.descriptionUrl.host();
-    return service;
-}
-
-std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> MediaServerCamera::storageDevices() const
-{
-    if (m_state != VKLConnectionState::Connected || !(m_currentCategories & VKLCommandCategoryStorageAccess))
-        return std::nullopt;
-    return m_storages;
-}
-
-std::shared_ptr<VKLPropertyProxy> MediaServerCamera::proxyForProperty(unsigned propertyIdentifier)
-{
-    return m_properties.proxy(propertyIdentifier);
 }
 
 } // namespace vornakel
