@@ -539,102 +539,42 @@ void OlympusCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallba
 
 // ---- Discovery ----------------------------------------------------------------------------------------------
 
-struct OlympusCameraDiscovery::Candidate {
-    QString host;
-    quint16 port = 80;
-    std::shared_ptr<OlympusCamera> camera;
-    bool reachable = false;
-    std::unique_ptr<HttpClient> probe;
-};
-
-OlympusCameraDiscovery::OlympusCameraDiscovery(QObject* parent) : VKLCameraDiscovery(parent)
+OlympusCameraDiscovery::OlympusCameraDiscovery(QObject* parent) : ProbingCameraDiscovery(std::chrono::milliseconds(1500), parent)
 {
-    m_timer = new QTimer(this);
-    connect(m_timer, &QTimer::timeout, this, &OlympusCameraDiscovery::probeAll);
 }
 
 OlympusCameraDiscovery::~OlympusCameraDiscovery() = default;
 
-void OlympusCameraDiscovery::beginSearching()
+void OlympusCameraDiscovery::gatherCandidates()
 {
-    m_searching = true;
-    probeAll();
-    m_timer->start(m_interval);
-}
-
-void OlympusCameraDiscovery::stopSearching()
-{
-    m_searching = false;
-    m_timer->stop();
-}
-
-void OlympusCameraDiscovery::probeAll()
-{
-    if (!m_searching)
-        return;
-    std::vector<std::pair<QString, quint16>> addresses;
     for (const CameraAddress& listed : CameraAddresses::userListedFor(backendName(), 80))
-        addresses.emplace_back(listed.host, listed.port);
-    for (const QString& gateway : CameraAddresses::wifiGateways()) {
-        const quint16 port = CameraAddresses::gatewayPort(backendName(), 80);
-        if (std::none_of(addresses.begin(), addresses.end(), [&](const auto& each) { return each.first == gateway && each.second == port; }))
-            addresses.emplace_back(gateway, port);
-    }
-    for (const auto& [host, port] : addresses) {
-        const auto found = std::find_if(m_candidates.begin(), m_candidates.end(), [&](const auto& each) {
-            return each->host == host && each->port == port;
-        });
-        if (found == m_candidates.end()) {
-            auto candidate = std::make_unique<Candidate>();
-            candidate->host = host;
-            candidate->port = port;
-            m_candidates.push_back(std::move(candidate));
-        }
-    }
-    // Every candidate at once: a gateway that is no Olympus camera costs one short bound, not one per camera.
-    for (const auto& candidate : m_candidates) {
-        Candidate* raw = candidate.get();
-        if (raw->camera && raw->camera->connectionState() != 0)
-            continue; // connected or connecting: certainly there
-        if (raw->probe)
-            continue;
-        raw->probe = std::make_unique<HttpClient>(raw->host, raw->port);
-        HttpRequest request;
-        request.target = QStringLiteral("/get_caminfo.cgi");
-        request.maximumBytes = kMaxCameraInfo;
-        request.silenceTimeout = m_probeTimeout;
-        raw->probe->get(std::move(request), [this, raw](std::optional<Error> error, HttpResult result) {
-            const bool reachable = !error && modelFromCameraInfo(result.body).has_value();
-            // The client is inside its own callback; it goes once that returns.
-            if (raw->probe)
-                raw->probe.release()->deleteLater();
-            if (reachable && !raw->camera) {
-                OlympusCameraOptions options;
-                options.host = raw->host;
-                options.port = raw->port;
-                raw->camera = OlympusCamera::create(options);
-            }
-            if (raw->reachable != reachable) {
-                raw->reachable = reachable;
-                report();
-            }
-        });
-    }
+        candidate(listed.host, listed.port);
+    const quint16 gatewayPort = CameraAddresses::gatewayPort(backendName(), 80);
+    for (const QString& gateway : CameraAddresses::wifiGateways())
+        candidate(gateway, gatewayPort);
 }
 
-void OlympusCameraDiscovery::report()
+void OlympusCameraDiscovery::probe(const Candidate& candidate, ProbeAnswer answer)
 {
-    if (!m_searching)
-        return;
-    Cameras cameras;
-    for (const auto& candidate : m_candidates) {
-        if (candidate->camera && (candidate->reachable || candidate->camera->connectionState() != 0))
-            cameras.push_back(candidate->camera);
-    }
-    if (cameras == m_reported)
-        return;
-    m_reported = cameras;
-    emit devicesChanged(cameras);
+    auto* client = new HttpClient(candidate.host, candidate.port, this);
+    HttpRequest request;
+    request.target = QStringLiteral("/get_caminfo.cgi");
+    request.maximumBytes = kMaxCameraInfo;
+    request.silenceTimeout = probeTimeout();
+    client->get(std::move(request), [client, candidate = &candidate, answer](std::optional<Error> error, HttpResult result) {
+        // The client is inside its own callback; it goes once that returns.
+        client->deleteLater();
+        if (error || !modelFromCameraInfo(result.body)) {
+            answer(nullptr);
+        } else if (candidate->camera) {
+            answer(candidate->camera);
+        } else {
+            OlympusCameraOptions options;
+            options.host = candidate->host;
+            options.port = candidate->port;
+            answer(OlympusCamera::create(options));
+        }
+    });
 }
 
 } // namespace vornakel

@@ -21,6 +21,7 @@
 
 #include "platform/camera/VKLCamera.h"
 #include "platform/camera/network/NetworkCamera.h"
+#include "platform/camera/network/ProbingCameraDiscovery.h"
 
 #include <QPointer>
 
@@ -84,7 +85,7 @@ private:
 // gateway of each Wi-Fi interface on the maker's port 80 (or VORNAKEL_GATEWAY_PORTS' "olympus="). Each address
 // is probed in parallel with a short bound: it is a camera while `get_caminfo.cgi` answers like an Olympus
 // camera. One address is one camera. Main thread.
-class OlympusCameraDiscovery : public VKLCameraDiscovery {
+class OlympusCameraDiscovery : public ProbingCameraDiscovery {
     Q_OBJECT
 public:
     static QString backendName() { return QStringLiteral("olympus"); }
@@ -92,24 +93,9 @@ public:
     explicit OlympusCameraDiscovery(QObject* parent = nullptr);
     ~OlympusCameraDiscovery() override;
 
-    void beginSearching() override;
-    void stopSearching() override;
-    Cameras cameras() const override { return m_reported; }
-
-    void setProbeInterval(std::chrono::milliseconds interval) { m_interval = interval; }
-    void setProbeTimeout(std::chrono::milliseconds timeout) { m_probeTimeout = timeout; }
-
 private:
-    struct Candidate;
-    void probeAll();
-    void report();
-
-    std::vector<std::unique_ptr<Candidate>> m_candidates;
-    Cameras m_reported;
-    bool m_searching = false;
-    std::chrono::milliseconds m_interval{3000};
-    std::chrono::milliseconds m_probeTimeout{1500};
-    QTimer* m_timer = nullptr;
+    void gatherCandidates() override;
+    void probe(const Candidate& candidate, ProbeAnswer answer) override;
 };
 
 } // namespace vornakel

@@ -879,18 +879,8 @@ void PtpIpCamera::disconnectOnMain(std::function<void()> done)
 
 // ---- Discovery ----------------------------------------------------------------------------------------------
 
-struct PtpIpCameraDiscovery::Candidate {
-    QString host;
-    quint16 port = kDefaultPort;
-    std::shared_ptr<PtpIpCamera> camera;
-    bool reachable = false;
-    QPointer<QTcpSocket> probe;
-};
-
-PtpIpCameraDiscovery::PtpIpCameraDiscovery(QObject* parent) : VKLCameraDiscovery(parent)
+PtpIpCameraDiscovery::PtpIpCameraDiscovery(QObject* parent) : ProbingCameraDiscovery(std::chrono::milliseconds(2000), parent)
 {
-    m_timer = new QTimer(this);
-    connect(m_timer, &QTimer::timeout, this, &PtpIpCameraDiscovery::probeAll);
     m_ssdp = new SsdpSearch(this);
     connect(m_ssdp, &SsdpSearch::replyReceived, this, [this](const SsdpReply& reply) {
         const QStringList targets = ssdpSearchTargets();
@@ -935,7 +925,7 @@ void PtpIpCameraDiscovery::setDnsSdBus(const QDBusConnection& bus)
     m_dnsSd = new AvahiServiceBrowser(bus, QStringLiteral("_ptp._tcp"), this);
     connect(m_dnsSd, &AvahiServiceBrowser::serviceResolved, this,
             [this](const DnsSdService& service) { addFoundAddress(service.address, service.port); });
-    if (m_searching)
+    if (isSearching())
         m_dnsSd->start();
 }
 
@@ -957,7 +947,7 @@ void PtpIpCameraDiscovery::searchNetwork()
     if (!m_ssdpEnabled || m_ssdp->isSearching())
         return;
     // Shorter than the probe interval, so one search ends before the next begins.
-    const auto duration = std::clamp(m_interval - std::chrono::milliseconds(500), std::chrono::milliseconds(1000),
+    const auto duration = std::clamp(probeInterval() - std::chrono::milliseconds(500), std::chrono::milliseconds(1000),
                                      std::chrono::milliseconds(3000));
     if (m_ssdpAddress)
         m_ssdp->searchAt(m_ssdpAddress->first, m_ssdpAddress->second, ssdpSearchTargets(), duration);
@@ -967,100 +957,64 @@ void PtpIpCameraDiscovery::searchNetwork()
 
 PtpIpCameraDiscovery::~PtpIpCameraDiscovery() = default;
 
-void PtpIpCameraDiscovery::beginSearching()
+void PtpIpCameraDiscovery::searchingBegins()
 {
-    m_searching = true;
     if (!m_dnsSd && qEnvironmentVariable(qPrintable(dnsSdVariable())) != QLatin1String("off"))
         setDnsSdBus(QDBusConnection::systemBus());
     if (m_dnsSd)
         m_dnsSd->start();
-    probeAll();
-    m_timer->start(m_interval);
 }
 
-void PtpIpCameraDiscovery::stopSearching()
+void PtpIpCameraDiscovery::searchingStops()
 {
-    m_searching = false;
-    m_timer->stop();
     m_ssdp->stop();
     if (m_dnsSd)
         m_dnsSd->stop();
 }
 
-void PtpIpCameraDiscovery::probeAll()
+void PtpIpCameraDiscovery::gatherCandidates()
 {
-    if (!m_searching)
-        return;
     searchNetwork();
-    // The user's addresses first, then each Wi-Fi interface's gateway, then what the network searches found.
-    std::vector<std::pair<QString, quint16>> addresses;
-    for (const CameraAddress& listed : CameraAddresses::userListedFor(backendName(), kDefaultPort))
-        addresses.emplace_back(listed.host, listed.port);
+    // The user's addresses first, then each Wi-Fi interface's gateway (unless the user lists it), then what the
+    // network searches found.
+    const std::vector<CameraAddress> listed = CameraAddresses::userListedFor(backendName(), kDefaultPort);
+    for (const CameraAddress& address : listed)
+        candidate(address.host, address.port);
+    const quint16 gatewayPort = CameraAddresses::gatewayPort(backendName(), kDefaultPort);
     for (const QString& gateway : CameraAddresses::wifiGateways()) {
-        if (std::none_of(addresses.begin(), addresses.end(), [&](const auto& each) { return each.first == gateway; }))
-            addresses.emplace_back(gateway, CameraAddresses::gatewayPort(backendName(), kDefaultPort));
+        if (std::none_of(listed.begin(), listed.end(), [&](const CameraAddress& each) { return each.host == gateway; }))
+            candidate(gateway, gatewayPort);
     }
-    for (const auto& found : m_found) {
-        if (std::find(addresses.begin(), addresses.end(), found) == addresses.end())
-            addresses.push_back(found);
-    }
-    for (const auto& [host, port] : addresses) {
-        const auto found = std::find_if(m_candidates.begin(), m_candidates.end(), [&](const auto& each) {
-            return each->host == host && each->port == port;
-        });
-        if (found == m_candidates.end()) {
-            auto candidate = std::make_unique<Candidate>();
-            candidate->host = host;
-            candidate->port = port;
-            m_candidates.push_back(std::move(candidate));
-        }
-    }
-    for (const auto& candidate : m_candidates) {
-        Candidate* raw = candidate.get();
-        if (raw->camera && raw->camera->connectionState() != 0)
-            continue; // connected or connecting: certainly there
-        if (raw->probe)
-            continue;
-        auto* socket = new QTcpSocket(this);
-        raw->probe = socket;
-        auto settle = [this, raw, socket](bool reachable) {
-            if (raw->probe != socket)
-                return;
-            raw->probe = nullptr;
-            socket->disconnect(this);
-            socket->abort();
-            socket->deleteLater();
-            if (reachable && !raw->camera) {
-                PtpIpCameraOptions options;
-                options.host = raw->host;
-                options.port = raw->port;
-                raw->camera = PtpIpCamera::create(options);
-            }
-            if (raw->reachable != reachable) {
-                raw->reachable = reachable;
-                report();
-            }
-        };
-        connect(socket, &QTcpSocket::connected, this, [settle] { settle(true); });
-        connect(socket, &QTcpSocket::errorOccurred, this, [settle] { settle(false); });
-        QTimer::singleShot(2000, socket, [settle] { settle(false); });
-        socket->connectToHost(raw->host, raw->port);
-    }
+    for (const auto& [host, port] : m_found)
+        candidate(host, port);
 }
 
-void PtpIpCameraDiscovery::report()
+void PtpIpCameraDiscovery::probe(const Candidate& candidate, ProbeAnswer answer)
 {
-    if (!m_searching)
-        return;
-    Cameras cameras;
-    for (const auto& candidate : m_candidates) {
-        if (candidate->camera && (candidate->reachable || candidate->camera->connectionState() != 0))
-            cameras.push_back(candidate->camera);
-    }
-    if (cameras == m_reported)
-        return;
-    m_reported = cameras;
-    emit devicesChanged(cameras);
+    auto* socket = new QTcpSocket(this);
+    auto settled = std::make_shared<bool>(false);
+    auto settle = [this, candidate = &candidate, socket, settled, answer](bool reachable) {
+        if (*settled)
+            return;
+        *settled = true;
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
+        if (!reachable) {
+            answer(nullptr);
+        } else if (candidate->camera) {
+            answer(candidate->camera);
+        } else {
+            PtpIpCameraOptions options;
+            options.host = candidate->host;
+            options.port = candidate->port;
+            answer(PtpIpCamera::create(options));
+        }
+    };
+    connect(socket, &QTcpSocket::connected, this, [settle] { settle(true); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [settle] { settle(false); });
+    QTimer::singleShot(probeTimeout(), socket, [settle] { settle(false); });
+    socket->connectToHost(candidate.host, candidate.port);
 }
 
 } // namespace vornakel

@@ -28,6 +28,7 @@
 
 #include "platform/camera/VKLCamera.h"
 #include "platform/camera/network/NetworkCamera.h"
+#include "platform/camera/network/ProbingCameraDiscovery.h"
 #include "platform/camera/ptpip/PtpIpConnection.h"
 
 #include <QHostAddress>
@@ -99,19 +100,13 @@ private:
 // through Avahi where it runs).
 // An address is a camera while a TCP connection to its port succeeds; one address is one camera, however many
 // ways found it. Main thread.
-class PtpIpCameraDiscovery : public VKLCameraDiscovery {
+class PtpIpCameraDiscovery : public ProbingCameraDiscovery {
     Q_OBJECT
 public:
     static QString backendName() { return QStringLiteral("ptpip"); }
 
     explicit PtpIpCameraDiscovery(QObject* parent = nullptr);
     ~PtpIpCameraDiscovery() override;
-
-    void beginSearching() override;
-    void stopSearching() override;
-    Cameras cameras() const override { return m_reported; }
-
-    void setProbeInterval(std::chrono::milliseconds interval) { m_interval = interval; }
 
     // The SSDP services of cameras that take PTP/IP connections from a computer: MTP/IP's (Sony, Nikon and
     // others in their "connect to computer" modes) and Canon's EOS Utility service.
@@ -130,22 +125,19 @@ public:
     void addFoundAddress(const QString& host, quint16 port);
 
 private:
-    struct Candidate;
-    void probeAll();
-    void report();
+    void gatherCandidates() override;
+    // A TCP connection to the address's port.
+    void probe(const Candidate& candidate, ProbeAnswer answer) override;
+    void searchingBegins() override;
+    void searchingStops() override;
     void searchNetwork();
 
-    std::vector<std::unique_ptr<Candidate>> m_candidates;
     std::vector<std::pair<QString, quint16>> m_found; // by the network searches, newest last
     SsdpSearch* m_ssdp = nullptr;
     std::optional<std::pair<QHostAddress, quint16>> m_ssdpAddress;
     quint16 m_ssdpCameraPort = ptpip::kDefaultPort;
     bool m_ssdpEnabled = true;
     AvahiServiceBrowser* m_dnsSd = nullptr; // made when the search begins, unless turned off
-    Cameras m_reported;
-    bool m_searching = false;
-    std::chrono::milliseconds m_interval{3000};
-    QTimer* m_timer = nullptr;
 };
 
 } // namespace vornakel
