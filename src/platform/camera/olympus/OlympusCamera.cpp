@@ -3,6 +3,7 @@
 #include "platform/camera/CameraAddresses.h"
 #include "platform/camera/network/CameraFileHead.h"
 #include "platform/camera/network/CameraFileStream.h"
+#include "platform/camera/network/ListedFolder.h"
 #include "platform/camera/olympus/OlympusHttpClient.h"
 #include "platform/camera/olympus/OlympusImageList.h"
 #include "platform/imaging/ImageFileTypes.h"
@@ -275,9 +276,9 @@ public:
     using OlympusItemBase::OlympusItemBase;
 };
 
-class OlympusFolder final : public OlympusItemBase<VKLFileSystemFolderItem> {
+class OlympusFolder final : public ListedFolder<OlympusItemBase<VKLFileSystemFolderItem>> {
 public:
-    using OlympusItemBase::OlympusItemBase;
+    using ListedFolder::ListedFolder;
 
     void loadChildren(ErrorCallback completion) override
     {
@@ -318,24 +319,11 @@ public:
                 else
                     children.push_back(std::make_shared<OlympusFile>(self->session(), self->storageRef(), data));
             }
-            {
-                std::lock_guard lock(self->m_childrenMutex);
-                self->m_children = std::move(children);
-            }
+            self->setChildren(std::move(children));
             if (completion)
                 completion(std::nullopt);
         });
     }
-
-    std::optional<std::vector<ItemPtr>> children() const override
-    {
-        std::lock_guard lock(m_childrenMutex);
-        return m_children;
-    }
-
-private:
-    mutable std::mutex m_childrenMutex;
-    std::optional<std::vector<ItemPtr>> m_children;
 };
 
 } // namespace

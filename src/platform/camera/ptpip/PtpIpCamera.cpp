@@ -3,6 +3,7 @@
 #include "platform/camera/CameraAddresses.h"
 #include "platform/camera/network/CameraFileHead.h"
 #include "platform/camera/network/CameraFileStream.h"
+#include "platform/camera/network/ListedFolder.h"
 #include "platform/camera/dnssd/AvahiServiceBrowser.h"
 #include "platform/camera/ssdp/SsdpSearch.h"
 #include "platform/core/UserDefaults.h"
@@ -448,9 +449,9 @@ public:
     using PtpIpItemBase::PtpIpItemBase;
 };
 
-class PtpIpFolder final : public PtpIpItemBase<VKLFileSystemFolderItem> {
+class PtpIpFolder final : public ListedFolder<PtpIpItemBase<VKLFileSystemFolderItem>> {
 public:
-    using PtpIpItemBase::PtpIpItemBase;
+    using ListedFolder::ListedFolder;
 
     void loadChildren(ErrorCallback completion) override
     {
@@ -498,12 +499,6 @@ public:
                 }
                 self->completeObjects(gather);
             }, {}, 8 * 1024 * 1024, storage);
-    }
-
-    std::optional<std::vector<ItemPtr>> children() const override
-    {
-        std::lock_guard lock(m_childrenMutex);
-        return m_children;
     }
 
 private:
@@ -599,16 +594,10 @@ private:
             else
                 children.push_back(std::make_shared<PtpIpFile>(session(), storageRef(), std::move(data)));
         }
-        {
-            std::lock_guard lock(m_childrenMutex);
-            m_children = std::move(children);
-        }
+        setChildren(std::move(children));
         if (gather.completion)
             gather.completion(std::nullopt);
     }
-
-    mutable std::mutex m_childrenMutex;
-    std::optional<std::vector<ItemPtr>> m_children;
 };
 
 class PtpIpStorage final : public VKLFileStorage, public std::enable_shared_from_this<PtpIpStorage> {

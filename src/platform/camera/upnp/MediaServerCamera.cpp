@@ -2,6 +2,7 @@
 
 #include "platform/camera/network/CameraFileHead.h"
 #include "platform/camera/network/CameraFileStream.h"
+#include "platform/camera/network/ListedFolder.h"
 #include "platform/core/SafePathComponent.h"
 #include "platform/imaging/ImageFileTypes.h"
 
@@ -439,9 +440,9 @@ public:
     using MediaServerItemBase::MediaServerItemBase;
 };
 
-class MediaServerFolder final : public MediaServerItemBase<VKLFileSystemFolderItem> {
+class MediaServerFolder final : public ListedFolder<MediaServerItemBase<VKLFileSystemFolderItem>> {
 public:
-    using MediaServerItemBase::MediaServerItemBase;
+    using ListedFolder::ListedFolder;
 
     void loadChildren(ErrorCallback completion) override
     {
@@ -468,25 +469,12 @@ public:
                     else if (!object.resources.empty())
                         children.push_back(std::make_shared<MediaServerFile>(self->session(), self->storageRef(), std::move(object)));
                 }
-                {
-                    std::lock_guard lock(self->m_childrenMutex);
-                    self->m_children = std::move(children);
-                }
+                self->setChildren(std::move(children));
                 if (completion)
                     completion(std::nullopt);
             });
         });
     }
-
-    std::optional<std::vector<ItemPtr>> children() const override
-    {
-        std::lock_guard lock(m_childrenMutex);
-        return m_children;
-    }
-
-private:
-    mutable std::mutex m_childrenMutex;
-    std::optional<std::vector<ItemPtr>> m_children;
 };
 
 } // namespace
