@@ -2,6 +2,7 @@
 
 #include "platform/camera/simulated/SimulatedContent.h"
 #include "platform/imaging/ImageFileTypes.h"
+#include "testcamera-cli/TestCameraLinkFaults.h"
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>
@@ -59,13 +60,8 @@ struct OlympusResponder::Connection : HttpConnection {
 OlympusResponderOptions OlympusResponderOptions::fromCameraOptions(const SimulatedCameraOptions& camera)
 {
     OlympusResponderOptions options;
-    options.latencyMs = std::max(0, camera.latencyMs);
-    options.throughputBytesPerSecond = std::max<qint64>(0, camera.throughputBytesPerSecond);
-    options.streamErrorAfterBytes = camera.streamErrorAfterBytes;
-    options.streamStallAfterBytes = camera.streamStallAfterBytes;
-    options.streamStallMs = camera.streamStallMs;
+    takeLinkFaults(options, camera);
     options.shortByBytes = std::max<qint64>(0, camera.streamShortByBytes);
-    options.streamFaultFiles = camera.streamFaultFiles;
     return options;
 }
 

@@ -1,6 +1,7 @@
 #include "upnp-camera/UpnpResponder.h"
 
 #include "platform/camera/simulated/SimulatedContent.h"
+#include "testcamera-cli/TestCameraLinkFaults.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -74,13 +75,8 @@ struct UpnpResponder::Connection : HttpConnection {
 UpnpResponderOptions UpnpResponderOptions::fromCameraOptions(const SimulatedCameraOptions& camera)
 {
     UpnpResponderOptions options;
-    options.latencyMs = std::max(0, camera.latencyMs);
-    options.throughputBytesPerSecond = std::max<qint64>(0, camera.throughputBytesPerSecond);
-    options.streamErrorAfterBytes = camera.streamErrorAfterBytes;
-    options.streamStallAfterBytes = camera.streamStallAfterBytes;
-    options.streamStallMs = camera.streamStallMs;
+    takeLinkFaults(options, camera);
     options.streamShortByBytes = std::max<qint64>(0, camera.streamShortByBytes);
-    options.streamFaultFiles = camera.streamFaultFiles;
     if (!camera.friendlyDisplayName.isEmpty())
         options.friendlyName = camera.friendlyDisplayName;
     return options;
