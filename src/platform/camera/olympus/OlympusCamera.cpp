@@ -4,6 +4,7 @@
 #include "platform/camera/network/CameraFileHead.h"
 #include "platform/camera/network/CameraFileStream.h"
 #include "platform/camera/network/ListedFolder.h"
+#include "platform/camera/network/NetworkItem.h"
 #include "platform/camera/olympus/OlympusHttpClient.h"
 #include "platform/camera/olympus/OlympusImageList.h"
 #include "platform/imaging/ImageFileTypes.h"
@@ -110,10 +111,10 @@ struct ItemData {
 };
 
 template <typename Base>
-class OlympusItemBase : public Base {
+class OlympusItemBase : public NetworkItem<Session, Base> {
 public:
     OlympusItemBase(SessionPtr session, std::weak_ptr<VKLFileStorage> storage, ItemData data)
-        : m_session(std::move(session)), m_storage(std::move(storage)), m_data(std::move(data))
+        : NetworkItem<Session, Base>(std::move(session), std::move(storage)), m_data(std::move(data))
     {
     }
 
@@ -136,8 +137,6 @@ public:
         std::lock_guard lock(m_mutex);
         return m_data.metadataLoaded;
     }
-    std::shared_ptr<VKLFileStorage> storage() const override { return m_storage.lock(); }
-
     void loadMetadata(VKLFileSystemItem::ErrorCallback completion) override
     {
         auto self = this->shared_from_this();
@@ -153,7 +152,7 @@ public:
             return;
         }
         const qint64 length = m_data.size == 0 ? kMetadataRead : qint64(std::min<uint64_t>(m_data.size, kMetadataRead));
-        readHead(m_session, m_data.path, length, [this, self, completion](std::optional<Error> error, QByteArray head) {
+        readHead(this->session(), m_data.path, length, [this, self, completion](std::optional<Error> error, QByteArray head) {
             // The listing gave name, size and date; what the file's start adds is welcome but not needed.
             if (isConnectionError(error)) {
                 if (completion)
@@ -190,15 +189,11 @@ public:
                     VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue) override;
 
 protected:
-    const SessionPtr& session() const { return m_session; }
-    const std::weak_ptr<VKLFileStorage>& storageRef() const { return m_storage; }
     const QString& path() const { return m_data.path; }
 
 private:
     void fetchImage(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery, bool preview);
 
-    SessionPtr m_session;
-    std::weak_ptr<VKLFileStorage> m_storage;
     mutable std::mutex m_mutex;
     ItemData m_data;
 };
@@ -219,7 +214,7 @@ void OlympusItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflig
         });
     };
     const bool raw = ImageFileTypes::kindOfFileName(m_data.name) == ImageFileTypes::Kind::raw;
-    VKLLibrary::deliveryQueue()->async([self, preflight, deliver, preview, raw, session = m_session, path = m_data.path,
+    VKLLibrary::deliveryQueue()->async([self, preflight, deliver, preview, raw, session = this->session(), path = m_data.path,
                                         size = m_data.size] {
         if (preflight && !preflight(self))
             return;
@@ -254,7 +249,7 @@ void OlympusItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlock p
 {
     auto stream = CameraFileStream::create(this->shared_from_this(), std::move(chunk), std::move(deliveryQueue),
                                            std::move(complete), std::move(completeQueue), m_data.size);
-    stream->begin(std::move(preflight), std::move(preflightQueue), [stream, session = m_session, path = m_data.path,
+    stream->begin(std::move(preflight), std::move(preflightQueue), [stream, session = this->session(), path = m_data.path,
                                                                     expected = m_data.size] {
         HttpRequest request;
         request.target = path;

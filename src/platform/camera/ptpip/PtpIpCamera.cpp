@@ -4,6 +4,7 @@
 #include "platform/camera/network/CameraFileHead.h"
 #include "platform/camera/network/CameraFileStream.h"
 #include "platform/camera/network/ListedFolder.h"
+#include "platform/camera/network/NetworkItem.h"
 #include "platform/camera/dnssd/AvahiServiceBrowser.h"
 #include "platform/camera/ssdp/SsdpSearch.h"
 #include "platform/core/UserDefaults.h"
@@ -130,10 +131,10 @@ uint16_t widePartialRead(const DeviceInfo& device)
 class PtpIpStorage;
 
 template <typename Base>
-class PtpIpItemBase : public Base {
+class PtpIpItemBase : public NetworkItem<Session, Base> {
 public:
     PtpIpItemBase(SessionPtr session, std::weak_ptr<VKLFileStorage> storage, ObjectData data)
-        : m_session(std::move(session)), m_storage(std::move(storage)), m_data(std::move(data))
+        : NetworkItem<Session, Base>(std::move(session), std::move(storage)), m_data(std::move(data))
     {
     }
 
@@ -180,8 +181,6 @@ public:
         std::lock_guard lock(m_mutex);
         return m_data.info.has_value() && (m_data.headRead || !wantsHeadLocked());
     }
-    std::shared_ptr<VKLFileStorage> storage() const override { return m_storage.lock(); }
-
     void loadMetadata(VKLFileSystemItem::ErrorCallback completion) override
     {
         auto self = this->shared_from_this();
@@ -201,7 +200,7 @@ public:
             readHead(std::move(completion));
             return;
         }
-        run(m_session, OpGetObjectInfo, {m_data.handle}, [this, self, completion](std::optional<Error> error, TransactionResult result) {
+        run(this->session(), OpGetObjectInfo, {m_data.handle}, [this, self, completion](std::optional<Error> error, TransactionResult result) {
             if (!error) {
                 auto info = decodeObjectInfo(result.data);
                 if (!info) {
@@ -238,8 +237,6 @@ public:
 protected:
     uint32_t handle() const { return m_data.handle; }
     uint32_t storageId() const { return m_data.storageId; }
-    const SessionPtr& session() const { return m_session; }
-    const std::weak_ptr<VKLFileStorage>& storageRef() const { return m_storage; }
 
 private:
     uint64_t sizeLocked() const
@@ -258,7 +255,7 @@ private:
     }
     bool wantsHeadLocked() const
     {
-        return isKnownImageLocked() && m_session->deviceInfo.supportsOperation(OpGetPartialObject);
+        return isKnownImageLocked() && this->session()->deviceInfo.supportsOperation(OpGetPartialObject);
     }
     // Reads the file's start for its orientation and shooting data (exiv2 works off the main thread). A file
     // whose start says nothing still has its metadata: only a lost connection or a card taken out fail.
@@ -267,7 +264,7 @@ private:
         auto self = this->shared_from_this();
         const uint64_t size = this->size();
         const uint32_t length = uint32_t(size == 0 ? kMetadataHead : std::min<uint64_t>(size, kMetadataHead));
-        run(m_session, OpGetPartialObject, {m_data.handle, 0, length},
+        run(this->session(), OpGetPartialObject, {m_data.handle, 0, length},
             [this, self, completion](std::optional<Error> error, TransactionResult result) {
                 if (isConnectionError(error) || (error && error->code == VKLErrorFileNotFound)) {
                     if (completion)
@@ -292,8 +289,6 @@ private:
 
     void fetchImage(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery, bool preview);
 
-    SessionPtr m_session;
-    std::weak_ptr<VKLFileStorage> m_storage;
     mutable std::mutex m_mutex;
     ObjectData m_data;
 };
@@ -317,7 +312,7 @@ void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight
         if (m_data.info)
             format = m_data.info->format;
     }
-    VKLLibrary::deliveryQueue()->async([self, preflight, deliver, preview, name, size, format, session = m_session,
+    VKLLibrary::deliveryQueue()->async([self, preflight, deliver, preview, name, size, format, session = this->session(),
                                         handle = m_data.handle, storage = m_data.storageId] {
         if (preflight && !preflight(self))
             return;
@@ -419,7 +414,7 @@ void PtpIpItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlock pre
     auto stream = CameraFileStream::create(this->shared_from_this(), std::move(chunk), std::move(deliveryQueue),
                                            std::move(complete), std::move(completeQueue), expected);
     stream->begin(std::move(preflight), std::move(preflightQueue),
-                  [stream, session = m_session, handle = m_data.handle, storage = m_data.storageId, wide, expected] {
+                  [stream, session = this->session(), handle = m_data.handle, storage = m_data.storageId, wide, expected] {
         DispatchQueue::main()->async([stream, session, handle, storage, wide, expected] {
             QPointer<PtpIpConnection> connection = session->connection;
             stream->setPauseHook([connection](bool paused) {

@@ -3,6 +3,7 @@
 #include "platform/camera/network/CameraFileHead.h"
 #include "platform/camera/network/CameraFileStream.h"
 #include "platform/camera/network/ListedFolder.h"
+#include "platform/camera/network/NetworkItem.h"
 #include "platform/core/SafePathComponent.h"
 #include "platform/imaging/ImageFileTypes.h"
 
@@ -182,10 +183,10 @@ QString fileNameOf(const DidlObject& object, const std::optional<Resource>& orig
 // ---- Items --------------------------------------------------------------------------------------------------
 
 template <typename Base>
-class MediaServerItemBase : public Base {
+class MediaServerItemBase : public NetworkItem<MediaServerSession, Base> {
 public:
     MediaServerItemBase(SessionPtr session, std::weak_ptr<VKLFileStorage> storage, DidlObject object)
-        : m_session(std::move(session)), m_storage(std::move(storage)), m_object(std::move(object)),
+        : NetworkItem<MediaServerSession, Base>(std::move(session), std::move(storage)), m_object(std::move(object)),
           m_resources(chooseResources(m_object)), m_name(fileNameOf(m_object, m_resources.original))
     {
     }
@@ -214,8 +215,6 @@ public:
         std::lock_guard lock(m_metadataMutex);
         return m_metadataLoaded;
     }
-    std::shared_ptr<VKLFileStorage> storage() const override { return m_storage.lock(); }
-
     // Name, size and date come with the listing; orientation and shooting settings from the EXIF at the start of
     // the original. A camera that will not give that start leaves them unknown: the walk goes on without them.
     void loadMetadata(VKLFileSystemItem::ErrorCallback completion) override
@@ -233,7 +232,7 @@ public:
             return;
         }
         const qint64 length = size() == 0 ? kMetadataRead : qint64(std::min<uint64_t>(size(), kMetadataRead));
-        onMain(m_session, [this, self, done, length, session = m_session, url = m_resources.original->url](ContentDirectoryClient* client) {
+        onMain(this->session(), [this, self, done, length, session = this->session(), url = m_resources.original->url](ContentDirectoryClient* client) {
             if (!client) {
                 done(notConnected());
                 return;
@@ -266,8 +265,6 @@ public:
                     VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue) override;
 
 protected:
-    const SessionPtr& session() const { return m_session; }
-    const std::weak_ptr<VKLFileStorage>& storageRef() const { return m_storage; }
     const DidlObject& object() const { return m_object; }
 
 private:
@@ -281,7 +278,7 @@ private:
                     delivery(self, error, error ? std::nullopt : data);
             });
         };
-        VKLLibrary::deliveryQueue()->async([self, preflight, deliver, url, limit, session = m_session] {
+        VKLLibrary::deliveryQueue()->async([self, preflight, deliver, url, limit, session = this->session()] {
             if (preflight && !preflight(self))
                 return;
             onMain(session, [session, deliver, url, limit](ContentDirectoryClient* client) {
@@ -316,8 +313,6 @@ private:
         m_metadataLoaded = true;
     }
 
-    SessionPtr m_session;
-    std::weak_ptr<VKLFileStorage> m_storage;
     DidlObject m_object;
     ItemResources m_resources;
     QString m_name;
@@ -390,7 +385,7 @@ void MediaServerItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlo
     auto state = std::make_shared<StreamState>();
     state->stream = CameraFileStream::create(this->shared_from_this(), std::move(chunk), std::move(deliveryQueue),
                                              std::move(complete), std::move(completeQueue), size());
-    state->session = m_session;
+    state->session = this->session();
     state->expected = size();
     if (m_resources.original)
         state->url = m_resources.original->url;
