@@ -2,12 +2,11 @@
 
 #include "platform/camera/simulated/SimulatedContent.h"
 #include "platform/imaging/ImageFileTypes.h"
+#include "testcamera-cli/TestCameraLinkFaults.h"
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>
-#include <QPointer>
 #include <QTcpSocket>
-#include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -22,19 +21,7 @@ namespace {
 // More than this much unsent keeps the responder from queueing further file data.
 constexpr qint64 kMaxQueuedBytes = 256 * 1024;
 constexpr qsizetype kMaxRequestHead = 16 * 1024;
-
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 206: return "Partial Content";
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 416: return "Range Not Satisfiable";
-    case 503: return "Service Unavailable";
-    default: return "Error";
-    }
-}
+constexpr qint64 kMaxRequestBody = 64 * 1024;
 
 // A date as the FAT fields of a listing line.
 std::pair<uint, uint> fatFields(const std::optional<QDateTime>& date)
@@ -55,11 +42,7 @@ struct OlympusResponder::Node {
     std::vector<QString> children; // paths, in the listing's order
 };
 
-struct OlympusResponder::Connection {
-    QPointer<QTcpSocket> socket;
-    QByteArray buffer;
-    bool busy = false;
-    bool closeAfter = false;
+struct OlympusResponder::Connection : HttpConnection {
     // The file being sent.
     struct File {
         const Node* node = nullptr;
@@ -77,35 +60,26 @@ struct OlympusResponder::Connection {
 OlympusResponderOptions OlympusResponderOptions::fromCameraOptions(const SimulatedCameraOptions& camera)
 {
     OlympusResponderOptions options;
-    options.latencyMs = std::max(0, camera.latencyMs);
-    options.throughputBytesPerSecond = std::max<qint64>(0, camera.throughputBytesPerSecond);
-    options.streamErrorAfterBytes = camera.streamErrorAfterBytes;
-    options.streamStallAfterBytes = camera.streamStallAfterBytes;
-    options.streamStallMs = camera.streamStallMs;
+    takeLinkFaults(options, camera);
     options.shortByBytes = std::max<qint64>(0, camera.streamShortByBytes);
-    options.streamFaultFiles = camera.streamFaultFiles;
     return options;
 }
 
 OlympusResponder::OlympusResponder(const QString& folderPath, OlympusResponderOptions options, QObject* parent)
-    : QObject(parent), m_content(simulated::CameraContent::onDisk(folderPath)), m_options(std::move(options))
+    : QObject(parent), m_content(simulated::CameraContent::onDisk(folderPath)), m_options(std::move(options)),
+      m_http({}, kMaxRequestHead, kMaxRequestBody)
 {
     build();
 }
 
 OlympusResponder::OlympusResponder(SimulatedCameraContent content, OlympusResponderOptions options, QObject* parent)
-    : QObject(parent), m_content(simulated::CameraContent::inMemory(std::move(content))), m_options(std::move(options))
+    : QObject(parent), m_content(simulated::CameraContent::inMemory(std::move(content))), m_options(std::move(options)),
+      m_http({}, kMaxRequestHead, kMaxRequestBody)
 {
     build();
 }
 
-OlympusResponder::~OlympusResponder()
-{
-    for (auto& connection : m_connections) {
-        if (connection->socket)
-            connection->socket->disconnect(this);
-    }
-}
+OlympusResponder::~OlympusResponder() = default;
 
 void OlympusResponder::build()
 {
@@ -128,12 +102,16 @@ void OlympusResponder::build()
         }
     };
     walk(m_content->root(), QString());
-    connect(&m_server, &QTcpServer::newConnection, this, &OlympusResponder::accept);
+    m_http.setConnectionMaker([] { return std::make_unique<Connection>(); });
+    m_http.setRequestHandler([this](HttpConnection* connection, HttpRequest request) {
+        handle(static_cast<Connection*>(connection), request);
+    });
+    m_http.setBytesWritten([this](HttpConnection* connection) { pump(static_cast<Connection*>(connection)); });
 }
 
-bool OlympusResponder::listen(const QHostAddress& address, quint16 port) { return m_server.listen(address, port); }
+bool OlympusResponder::listen(const QHostAddress& address, quint16 port) { return m_http.listen(address, port); }
 
-quint16 OlympusResponder::port() const { return m_server.serverPort(); }
+quint16 OlympusResponder::port() const { return m_http.port(); }
 
 std::vector<OlympusResponder::ServedFile> OlympusResponder::files() const
 {
@@ -163,119 +141,50 @@ void OlympusResponder::log(const QString& line)
     emit requestLogged(line);
 }
 
-void OlympusResponder::accept()
-{
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        if (m_gone) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        auto connection = std::make_unique<Connection>();
-        connection->socket = socket;
-        Connection* raw = connection.get();
-        m_connections.push_back(std::move(connection));
-        socket->setParent(this);
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        connect(socket, &QTcpSocket::readyRead, this, [this, raw] { readFrom(raw); });
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, raw] { pump(raw); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, raw] { closeConnection(raw); });
-    }
-}
-
-void OlympusResponder::closeConnection(Connection* connection)
-{
-    const auto found = std::find_if(m_connections.begin(), m_connections.end(),
-                                    [&](const auto& each) { return each.get() == connection; });
-    if (found == m_connections.end())
-        return;
-    std::unique_ptr<Connection> owned = std::move(*found);
-    m_connections.erase(found);
-    if (owned->socket) {
-        owned->socket->disconnect(this);
-        owned->socket->abort();
-        owned->socket->deleteLater();
-    }
-}
-
 void OlympusResponder::goOutOfRange()
 {
     log(QStringLiteral("out of range: every connection closes"));
-    m_gone = true;
-    while (!m_connections.empty())
-        closeConnection(m_connections.front().get());
+    m_http.setRefusing(true);
+    m_http.resetAll();
 }
 
 void OlympusResponder::dropConnections() { goOutOfRange(); }
 
 void OlympusResponder::comeBack()
 {
-    m_gone = false;
+    m_http.setRefusing(false);
     log(QStringLiteral("back in range"));
 }
 
 void OlympusResponder::setFrozen(bool frozen)
 {
     m_frozen = frozen;
-    if (!frozen) {
-        for (auto& connection : m_connections)
-            readFrom(connection.get());
-    }
+    m_http.setFrozen(frozen);
 }
 
-void OlympusResponder::readFrom(Connection* connection)
+void OlympusResponder::handle(Connection* connection, const HttpRequest& request)
 {
-    if (!connection->socket || m_frozen || connection->busy)
-        return;
-    connection->buffer.append(connection->socket->readAll());
-    const qsizetype end = connection->buffer.indexOf("\r\n\r\n");
-    if (end < 0) {
-        if (connection->buffer.size() > kMaxRequestHead)
-            closeConnection(connection);
-        return;
-    }
-    const QByteArray head = connection->buffer.left(end);
-    connection->buffer.remove(0, end + 4);
-    const QList<QByteArray> lines = head.split('\n');
-    const QList<QByteArray> requestLine = lines.front().trimmed().split(' ');
-    if (requestLine.size() != 3 || requestLine[0] != "GET") {
+    if (request.method != "GET") {
         connection->closeAfter = true;
         respond(connection, 400, "text/plain", {});
         return;
     }
+    if (request.headers.contains("user-agent"))
+        m_lastUserAgent = request.headers.value("user-agent");
+    if (request.headers.contains("host"))
+        m_lastHost = request.headers.value("host");
     std::optional<std::pair<qint64, qint64>> range;
-    connection->closeAfter = requestLine[2] == "HTTP/1.0";
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].trimmed();
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0)
-            continue;
-        const QByteArray name = line.left(colon).trimmed().toLower();
-        const QByteArray value = line.mid(colon + 1).trimmed();
-        if (name == "user-agent")
-            m_lastUserAgent = value;
-        else if (name == "host")
-            m_lastHost = value;
-        else if (name == "connection" && value.toLower() == "close")
-            connection->closeAfter = true;
-        else if (name == "range" && value.startsWith("bytes=")) {
-            const QList<QByteArray> bounds = value.mid(6).split('-');
-            bool firstOk = false;
-            bool lastOk = false;
-            const qint64 first = bounds.value(0).toLongLong(&firstOk);
-            const qint64 last = bounds.value(1).toLongLong(&lastOk);
-            if (bounds.size() == 2 && firstOk && first >= 0)
-                range = std::pair<qint64, qint64>(first, lastOk ? last : -1);
-        }
+    if (const QByteArray value = request.headers.value("range"); value.startsWith("bytes=")) {
+        const QList<QByteArray> bounds = value.mid(6).split('-');
+        bool firstOk = false;
+        bool lastOk = false;
+        const qint64 first = bounds.value(0).toLongLong(&firstOk);
+        const qint64 last = bounds.value(1).toLongLong(&lastOk);
+        if (bounds.size() == 2 && firstOk && first >= 0)
+            range = std::pair<qint64, qint64>(first, lastOk ? last : -1);
     }
     ++m_requestCount;
-    connection->busy = true;
-    const QByteArray target = requestLine[1];
-    auto go = [this, connection, target, range] {
-        if (std::none_of(m_connections.begin(), m_connections.end(), [&](const auto& each) { return each.get() == connection; }))
-            return;
-        const QUrl url(QString::fromLatin1(target));
-        const QString path = url.path();
+    m_http.later(connection, m_options.latencyMs, [this, connection, target = request.target, path = request.path, range] {
         if (path.startsWith(QLatin1String("/DCIM/"))) {
             const Node* node = nodeAt(path);
             log(QStringLiteral("GET %1%2").arg(path, range ? QStringLiteral(" (range)") : QString()));
@@ -287,11 +196,7 @@ void OlympusResponder::readFrom(Connection* connection)
             return;
         }
         answer(connection, target);
-    };
-    if (m_options.latencyMs > 0)
-        QTimer::singleShot(m_options.latencyMs, this, go);
-    else
-        go();
+    });
 }
 
 void OlympusResponder::answer(Connection* connection, const QByteArray& target)
@@ -360,24 +265,7 @@ void OlympusResponder::answer(Connection* connection, const QByteArray& target)
 
 void OlympusResponder::respond(Connection* connection, int status, const QByteArray& contentType, const QByteArray& body)
 {
-    if (!connection->socket)
-        return;
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
-    head += "Content-Type: " + contentType + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
-    if (connection->closeAfter)
-        head += "Connection: close\r\n";
-    head += "\r\n";
-    connection->socket->write(head + body);
-    connection->busy = false;
-    if (connection->closeAfter) {
-        connection->socket->disconnectFromHost();
-        return;
-    }
-    if (!connection->buffer.isEmpty() || connection->socket->bytesAvailable() > 0)
-        QTimer::singleShot(0, this, [this, socket = QPointer<QTcpSocket>(connection->socket), connection] {
-            if (socket)
-                readFrom(connection);
-        });
+    m_http.reply(connection, HttpReply{status, contentType, body, {}});
 }
 
 void OlympusResponder::startFile(Connection* connection, const Node& node, std::optional<std::pair<qint64, qint64>> range)
@@ -413,13 +301,11 @@ void OlympusResponder::startFile(Connection* connection, const Node& node, std::
             skipped += bytes->size();
         }
     }
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
-    head += "Content-Type: " + QByteArray(ImageFileTypes::isKnownImageName(node.entry.name) ? "image/jpeg" : "application/octet-stream") + "\r\n";
-    head += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    QList<QPair<QByteArray, QByteArray>> headers;
     if (status == 206)
-        head += "Content-Range: bytes " + QByteArray::number(first) + '-' + QByteArray::number(first + length - 1) + '/' + QByteArray::number(size) + "\r\n";
-    head += "\r\n";
-    connection->socket->write(head);
+        headers.append({"Content-Range", "bytes " + QByteArray::number(first) + '-' + QByteArray::number(first + length - 1) + '/' + QByteArray::number(size)});
+    m_http.writeHead(connection, status, ImageFileTypes::isKnownImageName(node.entry.name) ? "image/jpeg" : "application/octet-stream",
+                     length, headers);
     file.remaining = length;
     file.clock.start();
     connection->file = std::move(file);
@@ -435,7 +321,7 @@ void OlympusResponder::pump(Connection* connection)
         qint64 allowed = std::min<qint64>(file.remaining, 64 * 1024);
         if (file.faults && m_options.streamErrorAfterBytes >= 0 && file.sent >= m_options.streamErrorAfterBytes) {
             log(QStringLiteral("closing the connection after %1 bytes of %2").arg(file.sent).arg(file.node->entry.name));
-            closeConnection(connection);
+            m_http.reset(connection);
             return;
         }
         if (file.faults && m_options.streamStallAfterBytes >= 0 && file.sent >= m_options.streamStallAfterBytes && !file.stalled) {
@@ -443,8 +329,8 @@ void OlympusResponder::pump(Connection* connection)
             log(QStringLiteral("stalling %1").arg(file.node->entry.name));
             if (m_options.streamStallMs > 0) {
                 file.waiting = true;
-                QTimer::singleShot(m_options.streamStallMs, this, [this, connection, socket = QPointer<QTcpSocket>(connection->socket)] {
-                    if (!socket || !connection->file)
+                m_http.later(connection, m_options.streamStallMs, [this, connection] {
+                    if (!connection->file)
                         return;
                     connection->file->waiting = false;
                     pump(connection);
@@ -462,8 +348,8 @@ void OlympusResponder::pump(Connection* connection)
             const qint64 budget = file.clock.elapsed() * m_options.throughputBytesPerSecond / 1000 - file.sent;
             if (budget <= 0) {
                 file.waiting = true;
-                QTimer::singleShot(5, this, [this, connection, socket = QPointer<QTcpSocket>(connection->socket)] {
-                    if (!socket || !connection->file)
+                m_http.later(connection, 5, [this, connection] {
+                    if (!connection->file)
                         return;
                     connection->file->waiting = false;
                     pump(connection);
@@ -477,7 +363,7 @@ void OlympusResponder::pump(Connection* connection)
         const auto bytes = file.reader->read(allowed);
         if (!bytes || bytes->isEmpty()) {
             log(QStringLiteral("the file %1 could not be read").arg(file.node->entry.name));
-            closeConnection(connection);
+            m_http.reset(connection);
             return;
         }
         connection->socket->write(*bytes);
@@ -491,13 +377,7 @@ void OlympusResponder::pump(Connection* connection)
     }
     if (file.remaining <= 0) {
         connection->file.reset();
-        connection->busy = false;
-        if (connection->closeAfter) {
-            connection->socket->disconnectFromHost();
-            return;
-        }
-        if (!connection->buffer.isEmpty() || connection->socket->bytesAvailable() > 0)
-            readFrom(connection);
+        m_http.finish(connection);
     }
 }
 

@@ -6,18 +6,16 @@
 // are kept alive; one request is answered at a time per connection. Main thread only.
 
 #include "platform/camera/simulated/SimulatedCamera.h"
+#include "testcamera-http/TestCameraHttpServer.h"
 
 #include <QHostAddress>
 #include <QObject>
 #include <QStringList>
-#include <QTcpServer>
 
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
-
-class QTcpSocket;
 
 namespace vornakel::simulated {
 class CameraContent;
@@ -85,13 +83,11 @@ private:
     struct Node;
 
     void build();
-    void accept();
-    void readFrom(Connection* connection);
+    void handle(Connection* connection, const HttpRequest& request);
     void answer(Connection* connection, const QByteArray& target);
     void respond(Connection* connection, int status, const QByteArray& contentType, const QByteArray& body);
     void startFile(Connection* connection, const Node& node, std::optional<std::pair<qint64, qint64>> range);
     void pump(Connection* connection);
-    void closeConnection(Connection* connection);
     void goOutOfRange();
     void log(const QString& line);
     const Node* nodeAt(const QString& path) const;
@@ -99,11 +95,9 @@ private:
 
     std::shared_ptr<simulated::CameraContent> m_content;
     OlympusResponderOptions m_options;
-    QTcpServer m_server;
+    TestCameraHttpServer m_http;
     std::map<QString, Node> m_nodes; // by path; "/DCIM" and below
-    std::vector<std::unique_ptr<Connection>> m_connections;
     ListingOverride m_listingOverride;
-    bool m_gone = false;
     bool m_frozen = false;
     bool m_playMode = false;
     qint64 m_fileBytesSent = 0;

@@ -1,6 +1,7 @@
 #include "ptpip-camera/PtpIpResponder.h"
 
 #include "platform/camera/simulated/SimulatedContent.h"
+#include "testcamera-cli/TestCameraLinkFaults.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -106,18 +107,13 @@ struct PtpIpResponder::Connection {
 PtpIpResponderOptions PtpIpResponderOptions::fromCameraOptions(const SimulatedCameraOptions& camera)
 {
     PtpIpResponderOptions options;
-    options.latencyMs = std::max(0, camera.latencyMs);
-    options.throughputBytesPerSecond = std::max<qint64>(0, camera.throughputBytesPerSecond);
+    takeLinkFaults(options, camera);
     if (camera.pairingPrompt)
         options.pairingHoldMs = std::max(1, camera.pairingDelayMs);
     if (camera.connectErrorCode == 1010)
         options.initFailReason = InitFailRejected;
     else if (camera.connectErrorCode == 1012)
         options.initFailReason = InitFailBusy;
-    options.streamErrorAfterBytes = camera.streamErrorAfterBytes;
-    options.streamStallAfterBytes = camera.streamStallAfterBytes;
-    options.streamStallMs = camera.streamStallMs;
-    options.streamFaultFiles = camera.streamFaultFiles;
     // The five battery levels (0 full … 4 empty) as a percentage.
     options.batteryPercent = camera.batteryLevel ? std::optional<int>(std::clamp(100 - *camera.batteryLevel * 25, 0, 100))
                                                  : std::nullopt;

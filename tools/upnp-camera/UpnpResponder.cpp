@@ -1,6 +1,7 @@
 #include "upnp-camera/UpnpResponder.h"
 
 #include "platform/camera/simulated/SimulatedContent.h"
+#include "testcamera-cli/TestCameraLinkFaults.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,25 +21,11 @@ namespace vornakel::tools {
 namespace {
 
 constexpr qint64 kMaxRequestHead = 64 * 1024;
+constexpr char kServerHeader[] = "Linux/4.0 UPnP/1.0 VornakelTestCamera/1.0";
 constexpr qint64 kMaxRequestBody = 1024 * 1024;
 // More than this much unsent keeps the responder from queueing further body bytes.
 constexpr qint64 kMaxQueuedBytes = 1024 * 1024;
 constexpr qint64 kReadPiece = 256 * 1024;
-
-QByteArray statusText(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 206: return "Partial Content";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 416: return "Range Not Satisfiable";
-    case 500: return "Internal Server Error";
-    default: return "Status";
-    }
-}
 
 // The MIME type and DLNA profile a camera gives a file of this name.
 QPair<QString, QString> mimeOfName(const QString& name)
@@ -68,11 +55,7 @@ struct UpnpResponder::Object {
     std::vector<size_t> children; // indexes
 };
 
-struct UpnpResponder::Connection {
-    QPointer<QTcpSocket> socket;
-    QByteArray buffer;
-    bool busy = false;       // a request is being answered
-    bool closeAfter = false; // the client asked for "Connection: close", or the reply has no length
+struct UpnpResponder::Connection : HttpConnection {
     // A body sent as the socket drains: an original, or an endless Browse reply.
     struct Body {
         std::shared_ptr<simulated::ContentReader> reader; // none: endless markup
@@ -92,37 +75,28 @@ struct UpnpResponder::Connection {
 UpnpResponderOptions UpnpResponderOptions::fromCameraOptions(const SimulatedCameraOptions& camera)
 {
     UpnpResponderOptions options;
-    options.latencyMs = std::max(0, camera.latencyMs);
-    options.throughputBytesPerSecond = std::max<qint64>(0, camera.throughputBytesPerSecond);
-    options.streamErrorAfterBytes = camera.streamErrorAfterBytes;
-    options.streamStallAfterBytes = camera.streamStallAfterBytes;
-    options.streamStallMs = camera.streamStallMs;
+    takeLinkFaults(options, camera);
     options.streamShortByBytes = std::max<qint64>(0, camera.streamShortByBytes);
-    options.streamFaultFiles = camera.streamFaultFiles;
     if (!camera.friendlyDisplayName.isEmpty())
         options.friendlyName = camera.friendlyDisplayName;
     return options;
 }
 
 UpnpResponder::UpnpResponder(const QString& folderPath, UpnpResponderOptions options, QObject* parent)
-    : QObject(parent), m_content(simulated::CameraContent::onDisk(QDir(folderPath).absolutePath())), m_options(std::move(options))
+    : QObject(parent), m_content(simulated::CameraContent::onDisk(QDir(folderPath).absolutePath())), m_options(std::move(options)),
+      m_http(kServerHeader, kMaxRequestHead, kMaxRequestBody)
 {
     build();
 }
 
 UpnpResponder::UpnpResponder(SimulatedCameraContent content, UpnpResponderOptions options, QObject* parent)
-    : QObject(parent), m_content(simulated::CameraContent::inMemory(std::move(content))), m_options(std::move(options))
+    : QObject(parent), m_content(simulated::CameraContent::inMemory(std::move(content))), m_options(std::move(options)),
+      m_http(kServerHeader, kMaxRequestHead, kMaxRequestBody)
 {
     build();
 }
 
-UpnpResponder::~UpnpResponder()
-{
-    for (auto& connection : m_connections) {
-        if (connection->socket)
-            connection->socket->disconnect(this);
-    }
-}
+UpnpResponder::~UpnpResponder() = default;
 
 void UpnpResponder::build()
 {
@@ -148,16 +122,17 @@ void UpnpResponder::build()
         }
     };
     walk(0);
-    connect(&m_server, &QTcpServer::newConnection, this, &UpnpResponder::accept);
+    m_http.setConnectionMaker([] { return std::make_unique<Connection>(); });
+    m_http.setRequestHandler([this](HttpConnection* connection, HttpRequest request) {
+        ++m_requestCount;
+        m_http.later(connection, m_options.latencyMs, [this, connection, request] {
+            handle(static_cast<Connection*>(connection), request);
+        });
+    });
+    m_http.setBytesWritten([this](HttpConnection* connection) { pump(static_cast<Connection*>(connection)); });
 }
 
-bool UpnpResponder::listen(const QHostAddress& address, quint16 port)
-{
-    if (!m_server.listen(address, port))
-        return false;
-    m_port = m_server.serverPort();
-    return true;
-}
+bool UpnpResponder::listen(const QHostAddress& address, quint16 port) { return m_http.listen(address, port); }
 
 bool UpnpResponder::answerSearches(const QHostAddress& address, quint16 port)
 {
@@ -175,7 +150,7 @@ void UpnpResponder::answerSearch()
     while (m_search->hasPendingDatagrams()) {
         const QNetworkDatagram datagram = m_search->receiveDatagram(8192);
         const QByteArray data = datagram.data();
-        if (!data.startsWith("M-SEARCH * HTTP/1.1") || m_frozen || !m_server.isListening())
+        if (!data.startsWith("M-SEARCH * HTTP/1.1") || m_frozen || !m_http.isListening())
             continue;
         QByteArray target;
         for (const QByteArray& line : data.split('\n')) {
@@ -187,13 +162,13 @@ void UpnpResponder::answerSearch()
         const QByteArray type = target == "ssdp:all" ? upnp::mediaServerDeviceType().toLatin1() : target;
         const QByteArray answer = "HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=1800\r\nEXT:\r\nLOCATION: " + descriptionUrl().toLatin1()
             + "\r\nSERVER: Linux/4.0 UPnP/1.0 VornakelTestCamera/1.0\r\nST: " + type + "\r\nUSN: uuid:00000000-0000-1010-8000-"
-            + QByteArray::number(m_port).rightJustified(12, '0') + "::" + type + "\r\n\r\n";
+            + QByteArray::number(port()).rightJustified(12, '0') + "::" + type + "\r\n\r\n";
         m_search->writeDatagram(answer, datagram.senderAddress(), quint16(datagram.senderPort()));
         log(QStringLiteral("answered an SSDP search for %1").arg(QString::fromLatin1(target)));
     }
 }
 
-QString UpnpResponder::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+QString UpnpResponder::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
 
 QString UpnpResponder::descriptionUrl() const { return baseUrl() + m_options.descriptionPath; }
 
@@ -223,118 +198,20 @@ void UpnpResponder::log(const QString& line)
     emit requestLogged(line);
 }
 
-void UpnpResponder::accept()
-{
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        auto connection = std::make_unique<Connection>();
-        connection->socket = socket;
-        Connection* raw = connection.get();
-        m_connections.push_back(std::move(connection));
-        socket->setParent(this);
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        connect(socket, &QTcpSocket::readyRead, this, [this, raw] { readFrom(raw); });
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, raw] { pump(raw); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, raw] { closeConnection(raw); });
-    }
-}
-
-void UpnpResponder::closeConnection(Connection* connection)
-{
-    const auto found = std::find_if(m_connections.begin(), m_connections.end(),
-                                    [&](const auto& each) { return each.get() == connection; });
-    if (found == m_connections.end())
-        return;
-    std::unique_ptr<Connection> owned = std::move(*found);
-    m_connections.erase(found);
-    if (owned->socket) {
-        owned->socket->disconnect(this);
-        owned->socket->close();
-        owned->socket->deleteLater();
-    }
-}
-
 void UpnpResponder::dropConnections()
 {
     log(QStringLiteral("dropping the connections and refusing new ones"));
-    m_server.close();
-    while (!m_connections.empty()) {
-        Connection* connection = m_connections.front().get();
-        if (connection->socket)
-            connection->socket->abort();
-        closeConnection(connection);
-    }
-}
-
-void UpnpResponder::later(Connection* connection, int milliseconds, std::function<void()> then)
-{
-    QPointer<QTcpSocket> socket = connection->socket;
-    QTimer::singleShot(std::max(0, milliseconds), this, [this, connection, socket, then] {
-        const bool alive = socket && std::any_of(m_connections.begin(), m_connections.end(),
-                                                 [&](const auto& each) { return each.get() == connection; });
-        if (alive)
-            then();
-    });
-}
-
-void UpnpResponder::readFrom(Connection* connection)
-{
-    if (!connection->socket)
-        return;
-    connection->buffer.append(connection->socket->readAll());
-    if (connection->busy)
-        return;
-    const qsizetype headEnd = connection->buffer.indexOf("\r\n\r\n");
-    if (headEnd < 0) {
-        if (connection->buffer.size() > kMaxRequestHead)
-            closeConnection(connection);
-        return;
-    }
-    const QList<QByteArray> lines = connection->buffer.left(headEnd).split('\n');
-    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-    HttpRequest request;
-    if (requestLine.size() != 3) {
-        closeConnection(connection);
-        return;
-    }
-    request.method = requestLine[0];
-    const QUrl target(QString::fromLatin1(requestLine[1]));
-    request.path = target.path();
-    request.query = QUrlQuery(target);
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const qsizetype colon = lines[i].indexOf(':');
-        if (colon > 0)
-            request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
-    }
-    const qint64 length = request.headers.value("content-length", "0").toLongLong();
-    if (length < 0 || length > kMaxRequestBody) {
-        closeConnection(connection);
-        return;
-    }
-    if (connection->buffer.size() < headEnd + 4 + length)
-        return;
-    request.body = connection->buffer.mid(headEnd + 4, length);
-    connection->buffer.remove(0, headEnd + 4 + length);
-    connection->closeAfter = request.headers.value("connection").toLower() == "close";
-    connection->busy = true;
-    ++m_requestCount;
-    later(connection, m_options.latencyMs, [this, connection, request] { handle(connection, request); });
+    m_http.stopListening();
+    m_http.resetAll();
 }
 
 void UpnpResponder::finishRequest(Connection* connection)
 {
-    connection->busy = false;
     connection->body.reset();
-    if (connection->closeAfter) {
-        if (connection->socket)
-            connection->socket->disconnectFromHost();
-        return;
-    }
-    // A request that came while this one was answered.
-    if (!connection->buffer.isEmpty())
-        later(connection, 0, [this, connection] { readFrom(connection); });
+    m_http.finish(connection);
 }
 
-void UpnpResponder::handle(Connection* connection, HttpRequest request)
+void UpnpResponder::handle(Connection* connection, const HttpRequest& request)
 {
     if (m_frozen)
         return;
@@ -386,7 +263,7 @@ HttpReply UpnpResponder::descriptionReply() const
     writer.writeTextElement(QStringLiteral("friendlyName"), m_options.friendlyName);
     writer.writeTextElement(QStringLiteral("manufacturer"), m_options.manufacturer);
     writer.writeTextElement(QStringLiteral("modelName"), m_options.modelName);
-    writer.writeTextElement(QStringLiteral("UDN"), QStringLiteral("uuid:00000000-0000-1010-8000-%1").arg(m_port, 12, 10, QLatin1Char('0')));
+    writer.writeTextElement(QStringLiteral("UDN"), QStringLiteral("uuid:00000000-0000-1010-8000-%1").arg(port(), 12, 10, QLatin1Char('0')));
     writer.writeStartElement(QStringLiteral("serviceList"));
     writer.writeStartElement(QStringLiteral("service"));
     writer.writeTextElement(QStringLiteral("serviceType"), upnp::contentDirectoryServiceType());
@@ -559,26 +436,9 @@ bool UpnpResponder::startResource(Connection* connection, const HttpRequest& req
     QList<QPair<QByteArray, QByteArray>> headers;
     if (status == 206)
         headers.append({"Content-Range", "bytes " + QByteArray::number(first) + '-' + QByteArray::number(first + length - 1) + '/' + QByteArray::number(size)});
-    sendHead(connection, status, mimeOfName(object->entry.name).first.toLatin1(), length, headers);
+    m_http.writeHead(connection, status, mimeOfName(object->entry.name).first.toLatin1(), length, headers);
     pump(connection);
     return true;
-}
-
-void UpnpResponder::sendHead(Connection* connection, int status, const QByteArray& contentType, qint64 length,
-                             const QList<QPair<QByteArray, QByteArray>>& headers)
-{
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + statusText(status) + "\r\n";
-    head += "Server: Linux/4.0 UPnP/1.0 VornakelTestCamera/1.0\r\nContent-Type: " + contentType + "\r\n";
-    if (length >= 0)
-        head += "Content-Length: " + QByteArray::number(length) + "\r\n";
-    else
-        connection->closeAfter = true;
-    for (const auto& [name, value] : headers)
-        head += name + ": " + value + "\r\n";
-    if (connection->closeAfter)
-        head += "Connection: close\r\n";
-    head += "\r\n";
-    connection->socket->write(head);
 }
 
 void UpnpResponder::send(Connection* connection, const HttpReply& reply)
@@ -590,12 +450,12 @@ void UpnpResponder::send(Connection* connection, const HttpReply& reply)
         body.remaining = -1;
         body.clock.start();
         connection->body = std::move(body);
-        sendHead(connection, 200, reply.contentType, -1);
+        m_http.writeHead(connection, 200, reply.contentType, -1);
         connection->socket->write("<?xml version=\"1.0\"?><s:Envelope><s:Body><u:BrowseResponse><Result>");
         pump(connection);
         return;
     }
-    sendHead(connection, reply.status, reply.contentType, reply.body.size(), reply.headers);
+    m_http.writeHead(connection, reply.status, reply.contentType, reply.body.size(), reply.headers);
     connection->socket->write(reply.body);
     m_bodyBytesSent += reply.body.size();
     finishRequest(connection);
@@ -616,8 +476,7 @@ void UpnpResponder::pump(Connection* connection)
         }
         if (body.resetAt >= 0 && body.sent >= body.resetAt) {
             log(QStringLiteral("resetting the connection after %1 bytes").arg(body.sent));
-            socket->abort();
-            closeConnection(connection);
+            m_http.reset(connection);
             return;
         }
         if (body.closeAt >= 0 && body.sent >= body.closeAt) {
@@ -630,7 +489,7 @@ void UpnpResponder::pump(Connection* connection)
             body.stalled = true;
             log(QStringLiteral("stalling after %1 bytes").arg(body.sent));
             if (m_options.streamStallMs > 0) {
-                later(connection, m_options.streamStallMs, [this, connection] {
+                m_http.later(connection, m_options.streamStallMs, [this, connection] {
                     if (connection->body) {
                         connection->body->stalled = false;
                         pump(connection);
@@ -644,7 +503,7 @@ void UpnpResponder::pump(Connection* connection)
             const qint64 allowed = m_options.throughputBytesPerSecond * std::max<qint64>(1, body.clock.elapsed()) / 1000 - body.sent;
             if (allowed <= 0) {
                 body.waiting = true;
-                later(connection, 5, [this, connection] {
+                m_http.later(connection, 5, [this, connection] {
                     if (connection->body) {
                         connection->body->waiting = false;
                         pump(connection);
@@ -666,8 +525,7 @@ void UpnpResponder::pump(Connection* connection)
                 piece = std::min(piece, body.remaining);
             const auto read = body.reader->read(piece);
             if (!read || read->isEmpty()) {
-                socket->abort(); // the file went away under us: as a camera would, the connection breaks
-                closeConnection(connection);
+                m_http.reset(connection); // the file went away under us: as a camera would, the connection breaks
                 return;
             }
             bytes = *read;

@@ -11,6 +11,7 @@
 
 #include "platform/camera/simulated/SimulatedCamera.h"
 #include "platform/camera/upnp/UpnpXml.h"
+#include "testcamera-http/TestCameraHttpServer.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -18,15 +19,12 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
-#include <QTcpServer>
-#include <QUrlQuery>
 
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
-class QTcpSocket;
 class QUdpSocket;
 
 namespace vornakel::simulated {
@@ -59,21 +57,6 @@ struct UpnpResponderOptions {
     static UpnpResponderOptions fromCameraOptions(const SimulatedCameraOptions& camera);
 };
 
-struct HttpRequest {
-    QByteArray method;
-    QString path;
-    QUrlQuery query;
-    QMap<QByteArray, QByteArray> headers; // names in lower case
-    QByteArray body;
-};
-
-struct HttpReply {
-    int status = 200;
-    QByteArray contentType = "text/xml; charset=\"utf-8\"";
-    QByteArray body;
-    QList<QPair<QByteArray, QByteArray>> headers;
-};
-
 class UpnpResponder : public QObject {
     Q_OBJECT
 public:
@@ -83,7 +66,7 @@ public:
 
     // Port 0 takes a free port; false when the address cannot be bound.
     bool listen(const QHostAddress& address = QHostAddress::LocalHost, quint16 port = 0);
-    quint16 port() const { return m_port; }
+    quint16 port() const { return m_http.port(); }
     // Answers SSDP searches (M-SEARCH for ssdp:all, upnp:rootdevice or a media server) sent to this UDP port of
     // the address, with the description's URL; port 0 takes a free port. False when it cannot be bound.
     bool answerSearches(const QHostAddress& address = QHostAddress::LocalHost, quint16 port = 0);
@@ -124,33 +107,25 @@ private:
     struct Connection;
 
     void build();
-    void accept();
     void answerSearch();
-    void readFrom(Connection* connection);
-    void handle(Connection* connection, HttpRequest request);
+    void handle(Connection* connection, const HttpRequest& request);
     std::optional<HttpReply> mediaServerReply(Connection* connection, const HttpRequest& request);
     HttpReply descriptionReply() const;
     HttpReply browseReply(const HttpRequest& request);
     QString listing(const Object& folder, quint32 start, quint32 count, quint32* returned) const;
     bool startResource(Connection* connection, const HttpRequest& request);
     void send(Connection* connection, const HttpReply& reply);
-    void sendHead(Connection* connection, int status, const QByteArray& contentType, qint64 length,
-                  const QList<QPair<QByteArray, QByteArray>>& headers = {});
     void pump(Connection* connection);
     void finishRequest(Connection* connection);
-    void closeConnection(Connection* connection);
-    void later(Connection* connection, int milliseconds, std::function<void()> then);
     void log(const QString& line);
     const Object* objectOf(const QString& id) const;
     QString baseUrl() const;
 
     std::shared_ptr<simulated::CameraContent> m_content;
     UpnpResponderOptions m_options;
-    QTcpServer m_server;
-    quint16 m_port = 0;
+    TestCameraHttpServer m_http;
     QUdpSocket* m_search = nullptr;
     std::vector<Object> m_objects; // id = index; 0 is the root
-    std::vector<std::unique_ptr<Connection>> m_connections;
     std::vector<Handler> m_handlers;
     AccessGate m_gate;
     BrowseOverride m_browseOverride;

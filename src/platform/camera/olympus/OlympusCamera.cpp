@@ -3,6 +3,8 @@
 #include "platform/camera/CameraAddresses.h"
 #include "platform/camera/network/CameraFileHead.h"
 #include "platform/camera/network/CameraFileStream.h"
+#include "platform/camera/network/ListedFolder.h"
+#include "platform/camera/network/NetworkItem.h"
 #include "platform/camera/olympus/OlympusHttpClient.h"
 #include "platform/camera/olympus/OlympusImageList.h"
 #include "platform/imaging/ImageFileTypes.h"
@@ -40,7 +42,6 @@ constexpr qint64 kRawPreviewRead = 8 * 1024 * 1024;
 // A JPEG's EXIF block is at most 64 KB, after at most a short JFIF block; a TIFF-based RAW file keeps its first
 // tags near its start too. Every file of the card is read this far, so it is kept small.
 constexpr qint64 kMetadataRead = 72 * 1024;
-QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
 
 using SessionPtr = std::shared_ptr<Session>;
 using HandlePtr = std::shared_ptr<HttpClient::Handle>;
@@ -110,10 +111,10 @@ struct ItemData {
 };
 
 template <typename Base>
-class OlympusItemBase : public Base {
+class OlympusItemBase : public NetworkItem<Session, Base> {
 public:
     OlympusItemBase(SessionPtr session, std::weak_ptr<VKLFileStorage> storage, ItemData data)
-        : m_session(std::move(session)), m_storage(std::move(storage)), m_data(std::move(data))
+        : NetworkItem<Session, Base>(std::move(session), std::move(storage)), m_data(std::move(data))
     {
     }
 
@@ -136,8 +137,6 @@ public:
         std::lock_guard lock(m_mutex);
         return m_data.metadataLoaded;
     }
-    std::shared_ptr<VKLFileStorage> storage() const override { return m_storage.lock(); }
-
     void loadMetadata(VKLFileSystemItem::ErrorCallback completion) override
     {
         auto self = this->shared_from_this();
@@ -153,7 +152,7 @@ public:
             return;
         }
         const qint64 length = m_data.size == 0 ? kMetadataRead : qint64(std::min<uint64_t>(m_data.size, kMetadataRead));
-        readHead(m_session, m_data.path, length, [this, self, completion](std::optional<Error> error, QByteArray head) {
+        readHead(this->session(), m_data.path, length, [this, self, completion](std::optional<Error> error, QByteArray head) {
             // The listing gave name, size and date; what the file's start adds is welcome but not needed.
             if (isConnectionError(error)) {
                 if (completion)
@@ -190,15 +189,11 @@ public:
                     VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue) override;
 
 protected:
-    const SessionPtr& session() const { return m_session; }
-    const std::weak_ptr<VKLFileStorage>& storageRef() const { return m_storage; }
     const QString& path() const { return m_data.path; }
 
 private:
     void fetchImage(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery, bool preview);
 
-    SessionPtr m_session;
-    std::weak_ptr<VKLFileStorage> m_storage;
     mutable std::mutex m_mutex;
     ItemData m_data;
 };
@@ -219,7 +214,7 @@ void OlympusItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflig
         });
     };
     const bool raw = ImageFileTypes::kindOfFileName(m_data.name) == ImageFileTypes::Kind::raw;
-    VKLLibrary::deliveryQueue()->async([self, preflight, deliver, preview, raw, session = m_session, path = m_data.path,
+    VKLLibrary::deliveryQueue()->async([self, preflight, deliver, preview, raw, session = this->session(), path = m_data.path,
                                         size = m_data.size] {
         if (preflight && !preflight(self))
             return;
@@ -254,7 +249,7 @@ void OlympusItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlock p
 {
     auto stream = CameraFileStream::create(this->shared_from_this(), std::move(chunk), std::move(deliveryQueue),
                                            std::move(complete), std::move(completeQueue), m_data.size);
-    stream->begin(std::move(preflight), std::move(preflightQueue), [stream, session = m_session, path = m_data.path,
+    stream->begin(std::move(preflight), std::move(preflightQueue), [stream, session = this->session(), path = m_data.path,
                                                                     expected = m_data.size] {
         HttpRequest request;
         request.target = path;
@@ -276,9 +271,9 @@ public:
     using OlympusItemBase::OlympusItemBase;
 };
 
-class OlympusFolder final : public OlympusItemBase<VKLFileSystemFolderItem> {
+class OlympusFolder final : public ListedFolder<OlympusItemBase<VKLFileSystemFolderItem>> {
 public:
-    using OlympusItemBase::OlympusItemBase;
+    using ListedFolder::ListedFolder;
 
     void loadChildren(ErrorCallback completion) override
     {
@@ -319,24 +314,11 @@ public:
                 else
                     children.push_back(std::make_shared<OlympusFile>(self->session(), self->storageRef(), data));
             }
-            {
-                std::lock_guard lock(self->m_childrenMutex);
-                self->m_children = std::move(children);
-            }
+            self->setChildren(std::move(children));
             if (completion)
                 completion(std::nullopt);
         });
     }
-
-    std::optional<std::vector<ItemPtr>> children() const override
-    {
-        std::lock_guard lock(m_childrenMutex);
-        return m_children;
-    }
-
-private:
-    mutable std::mutex m_childrenMutex;
-    std::optional<std::vector<ItemPtr>> m_children;
 };
 
 } // namespace
@@ -348,11 +330,12 @@ std::shared_ptr<OlympusCamera> OlympusCamera::create(OlympusCameraOptions option
     return std::shared_ptr<OlympusCamera>(new OlympusCamera(std::move(options)));
 }
 
-OlympusCamera::OlympusCamera(OlympusCameraOptions options) : m_options(std::move(options))
+OlympusCamera::OlympusCamera(OlympusCameraOptions options)
+    : NetworkCamera(QStringLiteral("olympus"), options.host, options.port,
+                    QStringLiteral("Olympus camera at %1").arg(options.host)),
+      m_options(std::move(options))
 {
-    m_displayName = QStringLiteral("Olympus camera at %1").arg(m_options.host);
-    m_pollTimer = new QTimer(this);
-    connect(m_pollTimer, &QTimer::timeout, this, &OlympusCamera::poll);
+    pollWhileConnected(m_options.pollInterval, [this] { poll(); });
 }
 
 OlympusCamera::~OlympusCamera()
@@ -361,16 +344,13 @@ OlympusCamera::~OlympusCamera()
         m_session->http->failAll(VKLErrorConnectionLost);
 }
 
-void OlympusCamera::setState(VKLConnectionState state)
+void OlympusCamera::closeSession(SessionEnd)
 {
-    if (m_state == state)
-        return;
-    m_state = state;
-    if (state == VKLConnectionState::Connected)
-        m_pollTimer->start(m_options.pollInterval);
-    else
-        m_pollTimer->stop();
-    emit connectionStateChanged();
+    if (m_session) {
+        m_session->open = false;
+        if (m_session->http)
+            m_session->http->failAll(VKLErrorConnectionLost);
+    }
 }
 
 void OlympusCamera::connectWithClientName(const QString&, ConnectCompletion completion, InterventionCallback)
@@ -378,17 +358,8 @@ void OlympusCamera::connectWithClientName(const QString&, ConnectCompletion comp
     std::weak_ptr<OlympusCamera> weak = std::static_pointer_cast<OlympusCamera>(shared_from_this());
     DispatchQueue::main()->async([weak, completion] {
         auto camera = weak.lock();
-        if (!camera)
+        if (!camera || !camera->beginConnecting(completion))
             return;
-        if (camera->m_state == VKLConnectionState::Connected) {
-            if (completion)
-                completion(std::nullopt, {});
-            return;
-        }
-        camera->m_connectCompletions.push_back(completion);
-        if (camera->m_state == VKLConnectionState::Connecting)
-            return;
-        camera->setState(VKLConnectionState::Connecting);
         if (camera->m_session && camera->m_session->http) {
             camera->m_session->http->failAll(VKLErrorConnectionLost);
             camera->m_session->http->deleteLater();
@@ -413,7 +384,7 @@ void OlympusCamera::connectWithClientName(const QString&, ConnectCompletion comp
         request.silenceTimeout = std::chrono::milliseconds(10000);
         session->http->get(std::move(request), [weak, session](std::optional<Error> error, HttpResult result) {
             auto camera = weak.lock();
-            if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+            if (!camera || camera->m_session != session || camera->state() != VKLConnectionState::Connecting)
                 return;
             if (error) {
                 camera->finishConnecting(result.transportFailed ? errorWithVKLErrorCode(VKLErrorConnectionLost)
@@ -425,10 +396,10 @@ void OlympusCamera::connectWithClientName(const QString&, ConnectCompletion comp
                 camera->finishConnecting(errorWithVKLErrorCode(VKLErrorGeneric));
                 return;
             }
-            camera->m_displayName = *model;
+            camera->setDisplayName(*model);
             camera->switchToPlay([weak, session](std::optional<Error> error) {
                 auto camera = weak.lock();
-                if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+                if (!camera || camera->m_session != session || camera->state() != VKLConnectionState::Connecting)
                     return;
                 if (!error) {
                     auto storage = std::make_shared<CameraStorage>(weak);
@@ -437,7 +408,7 @@ void OlympusCamera::connectWithClientName(const QString&, ConnectCompletion comp
                     root.name = QStringLiteral("DCIM");
                     root.metadataLoaded = true;
                     storage->setRoot(std::make_shared<OlympusFolder>(session, std::weak_ptr<VKLFileStorage>(storage), root));
-                    camera->m_storages = {storage};
+                    camera->storages() = {storage};
                 }
                 camera->finishConnecting(error);
             });
@@ -457,30 +428,6 @@ void OlympusCamera::switchToPlay(std::function<void(std::optional<Error>)> done)
     });
 }
 
-void OlympusCamera::finishConnecting(std::optional<Error> error)
-{
-    std::vector<ConnectCompletion> completions = std::move(m_connectCompletions);
-    m_connectCompletions.clear();
-    if (error) {
-        if (m_session) {
-            m_session->open = false;
-            if (m_session->http)
-                m_session->http->failAll(VKLErrorConnectionLost);
-        }
-        m_storages.clear();
-        setState(VKLConnectionState::NotConnected);
-    } else {
-        m_currentCategories = VKLCommandCategoryStorageAccess;
-        setState(VKLConnectionState::Connected);
-    }
-    for (const auto& completion : completions) {
-        DispatchQueue::main()->async([completion, error] {
-            if (completion)
-                completion(error, {});
-        });
-    }
-}
-
 void OlympusCamera::poll()
 {
     // A camera that answered anything lately is there.
@@ -491,7 +438,7 @@ void OlympusCamera::poll()
 
 void OlympusCamera::confirmAlive(std::function<void(bool)> answer)
 {
-    if (!m_session || !m_session->http || m_state == VKLConnectionState::NotConnected) {
+    if (!m_session || !m_session->http || state() == VKLConnectionState::NotConnected) {
         answer(false);
         return;
     }
@@ -532,7 +479,7 @@ void OlympusCamera::startPoll()
         }
         for (auto& waiter : waiters)
             waiter(alive);
-        if (!later.empty() && camera->m_state != VKLConnectionState::NotConnected) {
+        if (!later.empty() && camera->state() != VKLConnectionState::NotConnected) {
             camera->m_pollWaiters = std::move(later);
             camera->startPoll();
         } else {
@@ -540,32 +487,6 @@ void OlympusCamera::startPoll()
                 waiter(false);
         }
     });
-}
-
-void OlympusCamera::connectionLost()
-{
-    if (m_state == VKLConnectionState::Connecting) {
-        finishConnecting(errorWithVKLErrorCode(VKLErrorConnectionLost));
-        return;
-    }
-    if (m_session) {
-        m_session->open = false;
-        if (m_session->http)
-            m_session->http->failAll(VKLErrorConnectionLost);
-    }
-    m_currentCategories = 0;
-    m_storages.clear();
-    setState(VKLConnectionState::NotConnected);
-}
-
-bool OlympusCamera::supportsCommandCategories(uint32_t categories) const
-{
-    return categories == VKLCommandCategoryStorageAccess;
-}
-
-bool OlympusCamera::currentCommandCategoriesContainsCategory(uint32_t category) const
-{
-    return m_state == VKLConnectionState::Connected && category != 0 && (m_currentCategories & category) == category;
 }
 
 void OlympusCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallback callback)
@@ -577,7 +498,7 @@ void OlympusCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallba
             if (callback)
                 callback(error);
         };
-        if (!camera || camera->m_state != VKLConnectionState::Connected) {
+        if (!camera || camera->state() != VKLConnectionState::Connected) {
             answer(errorWithVKLErrorCode(VKLErrorNotConnected));
             return;
         }
@@ -588,156 +509,50 @@ void OlympusCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallba
         // The camera may have been put back into shooting mode on its own dial; play mode again.
         camera->switchToPlay([weak, answer](std::optional<Error> error) {
             if (auto camera = weak.lock(); camera && !error)
-                camera->m_currentCategories = VKLCommandCategoryStorageAccess;
+                camera->setCurrentCategories(VKLCommandCategoryStorageAccess);
             answer(error);
         });
     });
 }
 
-void OlympusCamera::disconnect(ErrorCallback callback, QueuePtr callbackQueue)
-{
-    std::weak_ptr<OlympusCamera> weak = std::static_pointer_cast<OlympusCamera>(shared_from_this());
-    QueuePtr queue = orMain(callbackQueue);
-    DispatchQueue::main()->async([weak, callback, queue] {
-        if (auto camera = weak.lock()) {
-            if (camera->m_state == VKLConnectionState::Connecting)
-                camera->finishConnecting(errorWithVKLErrorCode(VKLErrorCancelled));
-            else
-                camera->connectionLost();
-        }
-        queue->async([callback] {
-            if (callback)
-                callback(std::nullopt);
-        });
-    });
-}
-
-unsigned OlympusCamera::connectionState() const { return static_cast<unsigned>(m_state); }
-
-std::optional<QString> OlympusCamera::friendlyIdentifier() const
-{
-    return QStringLiteral("olympus:%1:%2").arg(m_options.host).arg(m_options.port);
-}
-
-std::optional<QString> OlympusCamera::friendlyDisplayName() const { return m_displayName; }
-
-VKLCameraService OlympusCamera::service() const
-{
-    VKLCameraService service;
-    service.ipv4Address = m_options.host;
-    return service;
-}
-
-std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> OlympusCamera::storageDevices() const
-{
-    if (m_state != VKLConnectionState::Connected || !(m_currentCategories & VKLCommandCategoryStorageAccess))
-        return std::nullopt;
-    return m_storages;
-}
-
-std::shared_ptr<VKLPropertyProxy> OlympusCamera::proxyForProperty(unsigned propertyIdentifier)
-{
-    return m_properties.proxy(propertyIdentifier);
-}
-
 // ---- Discovery ----------------------------------------------------------------------------------------------
 
-struct OlympusCameraDiscovery::Candidate {
-    QString host;
-    quint16 port = 80;
-    std::shared_ptr<OlympusCamera> camera;
-    bool reachable = false;
-    std::unique_ptr<HttpClient> probe;
-};
-
-OlympusCameraDiscovery::OlympusCameraDiscovery(QObject* parent) : VKLCameraDiscovery(parent)
+OlympusCameraDiscovery::OlympusCameraDiscovery(QObject* parent) : ProbingCameraDiscovery(std::chrono::milliseconds(1500), parent)
 {
-    m_timer = new QTimer(this);
-    connect(m_timer, &QTimer::timeout, this, &OlympusCameraDiscovery::probeAll);
 }
 
 OlympusCameraDiscovery::~OlympusCameraDiscovery() = default;
 
-void OlympusCameraDiscovery::beginSearching()
+void OlympusCameraDiscovery::gatherCandidates()
 {
-    m_searching = true;
-    probeAll();
-    m_timer->start(m_interval);
-}
-
-void OlympusCameraDiscovery::stopSearching()
-{
-    m_searching = false;
-    m_timer->stop();
-}
-
-void OlympusCameraDiscovery::probeAll()
-{
-    if (!m_searching)
-        return;
-    std::vector<std::pair<QString, quint16>> addresses;
     for (const CameraAddress& listed : CameraAddresses::userListedFor(backendName(), 80))
-        addresses.emplace_back(listed.host, listed.port);
-    for (const QString& gateway : CameraAddresses::wifiGateways()) {
-        const quint16 port = CameraAddresses::gatewayPort(backendName(), 80);
-        if (std::none_of(addresses.begin(), addresses.end(), [&](const auto& each) { return each.first == gateway && each.second == port; }))
-            addresses.emplace_back(gateway, port);
-    }
-    for (const auto& [host, port] : addresses) {
-        const auto found = std::find_if(m_candidates.begin(), m_candidates.end(), [&](const auto& each) {
-            return each->host == host && each->port == port;
-        });
-        if (found == m_candidates.end()) {
-            auto candidate = std::make_unique<Candidate>();
-            candidate->host = host;
-            candidate->port = port;
-            m_candidates.push_back(std::move(candidate));
-        }
-    }
-    // Every candidate at once: a gateway that is no Olympus camera costs one short bound, not one per camera.
-    for (const auto& candidate : m_candidates) {
-        Candidate* raw = candidate.get();
-        if (raw->camera && raw->camera->connectionState() != 0)
-            continue; // connected or connecting: certainly there
-        if (raw->probe)
-            continue;
-        raw->probe = std::make_unique<HttpClient>(raw->host, raw->port);
-        HttpRequest request;
-        request.target = QStringLiteral("/get_caminfo.cgi");
-        request.maximumBytes = kMaxCameraInfo;
-        request.silenceTimeout = m_probeTimeout;
-        raw->probe->get(std::move(request), [this, raw](std::optional<Error> error, HttpResult result) {
-            const bool reachable = !error && modelFromCameraInfo(result.body).has_value();
-            // The client is inside its own callback; it goes once that returns.
-            if (raw->probe)
-                raw->probe.release()->deleteLater();
-            if (reachable && !raw->camera) {
-                OlympusCameraOptions options;
-                options.host = raw->host;
-                options.port = raw->port;
-                raw->camera = OlympusCamera::create(options);
-            }
-            if (raw->reachable != reachable) {
-                raw->reachable = reachable;
-                report();
-            }
-        });
-    }
+        candidate(listed.host, listed.port);
+    const quint16 gatewayPort = CameraAddresses::gatewayPort(backendName(), 80);
+    for (const QString& gateway : CameraAddresses::wifiGateways())
+        candidate(gateway, gatewayPort);
 }
 
-void OlympusCameraDiscovery::report()
+void OlympusCameraDiscovery::probe(const Candidate& candidate, ProbeAnswer answer)
 {
-    if (!m_searching)
-        return;
-    Cameras cameras;
-    for (const auto& candidate : m_candidates) {
-        if (candidate->camera && (candidate->reachable || candidate->camera->connectionState() != 0))
-            cameras.push_back(candidate->camera);
-    }
-    if (cameras == m_reported)
-        return;
-    m_reported = cameras;
-    emit devicesChanged(cameras);
+    auto* client = new HttpClient(candidate.host, candidate.port, this);
+    HttpRequest request;
+    request.target = QStringLiteral("/get_caminfo.cgi");
+    request.maximumBytes = kMaxCameraInfo;
+    request.silenceTimeout = probeTimeout();
+    client->get(std::move(request), [client, candidate = &candidate, answer](std::optional<Error> error, HttpResult result) {
+        // The client is inside its own callback; it goes once that returns.
+        client->deleteLater();
+        if (error || !modelFromCameraInfo(result.body)) {
+            answer(nullptr);
+        } else if (candidate->camera) {
+            answer(candidate->camera);
+        } else {
+            OlympusCameraOptions options;
+            options.host = candidate->host;
+            options.port = candidate->port;
+            answer(OlympusCamera::create(options));
+        }
+    });
 }
 
 } // namespace vornakel

@@ -20,6 +20,8 @@
 // queues the interface names.
 
 #include "platform/camera/VKLCamera.h"
+#include "platform/camera/network/NetworkCamera.h"
+#include "platform/camera/network/ProbingCameraDiscovery.h"
 
 #include <QPointer>
 
@@ -44,7 +46,7 @@ struct OlympusCameraOptions {
     std::chrono::milliseconds pollTimeout{3000};
 };
 
-class OlympusCamera : public VKLCamera {
+class OlympusCamera : public NetworkCamera {
     Q_OBJECT
 public:
     // The address of an Olympus camera on its own access point.
@@ -59,36 +61,19 @@ public:
 
     void connectWithClientName(const QString& clientName, ConnectCompletion completion,
                                InterventionCallback userIntervention) override;
-    bool supportsCommandCategories(uint32_t categories) const override;
-    bool currentCommandCategoriesContainsCategory(uint32_t category) const override;
+    // Play mode again (the camera may have been put back into shooting mode on its own dial).
     void setCurrentCommandCategories(uint32_t categories, ErrorCallback callback) override;
-    void disconnect(ErrorCallback callback, QueuePtr callbackQueue) override;
-    unsigned connectionState() const override;
-    std::optional<QString> friendlyIdentifier() const override;
-    std::optional<QString> friendlyDisplayName() const override;
-    VKLCameraService service() const override;
-    std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> storageDevices() const override;
-    std::shared_ptr<VKLPropertyProxy> proxyForProperty(unsigned propertyIdentifier) override;
 
 private:
     explicit OlympusCamera(OlympusCameraOptions options);
-    void setState(VKLConnectionState state);
-    void finishConnecting(std::optional<Error> error);
+    void closeSession(SessionEnd how) override;
     void switchToPlay(std::function<void(std::optional<Error>)> done);
     void poll();
     void confirmAlive(std::function<void(bool)> answer);
     void startPoll();
-    void connectionLost();
 
     OlympusCameraOptions m_options;
-    VKLConnectionState m_state = VKLConnectionState::NotConnected;
     std::shared_ptr<olympus::Session> m_session;
-    std::vector<ConnectCompletion> m_connectCompletions;
-    uint32_t m_currentCategories = 0;
-    QString m_displayName;
-    std::vector<std::shared_ptr<VKLFileStorage>> m_storages;
-    VKLPropertyProxies m_properties;
-    QTimer* m_pollTimer = nullptr;
     bool m_polling = false;
     std::vector<std::function<void(bool)>> m_pollWaiters;      // answered by the poll under way
     std::vector<std::function<void(bool)>> m_laterPollWaiters; // answered by the one after it
@@ -98,7 +83,7 @@ private:
 // gateway of each Wi-Fi interface on the maker's port 80 (or VORNAKEL_GATEWAY_PORTS' "olympus="). Each address
 // is probed in parallel with a short bound: it is a camera while `get_caminfo.cgi` answers like an Olympus
 // camera. One address is one camera. Main thread.
-class OlympusCameraDiscovery : public VKLCameraDiscovery {
+class OlympusCameraDiscovery : public ProbingCameraDiscovery {
     Q_OBJECT
 public:
     static QString backendName() { return QStringLiteral("olympus"); }
@@ -106,24 +91,9 @@ public:
     explicit OlympusCameraDiscovery(QObject* parent = nullptr);
     ~OlympusCameraDiscovery() override;
 
-    void beginSearching() override;
-    void stopSearching() override;
-    Cameras cameras() const override { return m_reported; }
-
-    void setProbeInterval(std::chrono::milliseconds interval) { m_interval = interval; }
-    void setProbeTimeout(std::chrono::milliseconds timeout) { m_probeTimeout = timeout; }
-
 private:
-    struct Candidate;
-    void probeAll();
-    void report();
-
-    std::vector<std::unique_ptr<Candidate>> m_candidates;
-    Cameras m_reported;
-    bool m_searching = false;
-    std::chrono::milliseconds m_interval{3000};
-    std::chrono::milliseconds m_probeTimeout{1500};
-    QTimer* m_timer = nullptr;
+    void gatherCandidates() override;
+    void probe(const Candidate& candidate, ProbeAnswer answer) override;
 };
 
 } // namespace vornakel

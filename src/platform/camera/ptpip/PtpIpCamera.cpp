@@ -3,6 +3,8 @@
 #include "platform/camera/CameraAddresses.h"
 #include "platform/camera/network/CameraFileHead.h"
 #include "platform/camera/network/CameraFileStream.h"
+#include "platform/camera/network/ListedFolder.h"
+#include "platform/camera/network/NetworkItem.h"
 #include "platform/camera/dnssd/AvahiServiceBrowser.h"
 #include "platform/camera/ssdp/SsdpSearch.h"
 #include "platform/core/UserDefaults.h"
@@ -53,8 +55,6 @@ constexpr qint64 kMaxPropList = 64 * 1024 * 1024;
 // segment, which is at most 64 KiB, and TIFF-based RAW files in the first directories.
 constexpr qint64 kMetadataHead = 64 * 1024 + 256;
 constexpr uint32_t kSizeUnknown32 = 0xFFFFFFFF;
-
-QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
 
 // Thumbnails and previews: the grid and the preview wait for them, the walk's listings and reads can wait.
 constexpr auto kOnScreen = PtpIpConnection::Priority::onScreen;
@@ -175,10 +175,10 @@ uint16_t widePartialRead(const DeviceInfo& device)
 class PtpIpStorage;
 
 template <typename Base>
-class PtpIpItemBase : public Base {
+class PtpIpItemBase : public NetworkItem<Session, Base> {
 public:
     PtpIpItemBase(SessionPtr session, std::weak_ptr<VKLFileStorage> storage, ObjectData data)
-        : m_session(std::move(session)), m_storage(std::move(storage)), m_data(std::move(data))
+        : NetworkItem<Session, Base>(std::move(session), std::move(storage)), m_data(std::move(data))
     {
     }
 
@@ -225,8 +225,6 @@ public:
         std::lock_guard lock(m_mutex);
         return m_data.info.has_value() && (m_data.headRead || !wantsHeadLocked());
     }
-    std::shared_ptr<VKLFileStorage> storage() const override { return m_storage.lock(); }
-
     void loadMetadata(VKLFileSystemItem::ErrorCallback completion) override
     {
         auto self = this->shared_from_this();
@@ -246,7 +244,7 @@ public:
             readHead(std::move(completion));
             return;
         }
-        run(m_session, OpGetObjectInfo, {m_data.handle}, [this, self, completion](std::optional<Error> error, TransactionResult result) {
+        run(this->session(), OpGetObjectInfo, {m_data.handle}, [this, self, completion](std::optional<Error> error, TransactionResult result) {
             if (!error) {
                 auto info = decodeObjectInfo(result.data);
                 if (!info) {
@@ -283,8 +281,6 @@ public:
 protected:
     uint32_t handle() const { return m_data.handle; }
     uint32_t storageId() const { return m_data.storageId; }
-    const SessionPtr& session() const { return m_session; }
-    const std::weak_ptr<VKLFileStorage>& storageRef() const { return m_storage; }
 
 private:
     uint64_t sizeLocked() const
@@ -303,7 +299,7 @@ private:
     }
     bool wantsHeadLocked() const
     {
-        return isKnownImageLocked() && m_session->deviceInfo.supportsOperation(OpGetPartialObject);
+        return isKnownImageLocked() && this->session()->deviceInfo.supportsOperation(OpGetPartialObject);
     }
     // Reads the file's start for its orientation and shooting data (exiv2 works off the main thread). A file
     // whose start says nothing still has its metadata: only a lost connection or a card taken out fail.
@@ -312,7 +308,7 @@ private:
         auto self = this->shared_from_this();
         const uint64_t size = this->size();
         const uint32_t length = uint32_t(size == 0 ? kMetadataHead : std::min<uint64_t>(size, kMetadataHead));
-        run(m_session, OpGetPartialObject, {m_data.handle, 0, length},
+        run(this->session(), OpGetPartialObject, {m_data.handle, 0, length},
             [this, self, completion](std::optional<Error> error, TransactionResult result) {
                 if (isConnectionError(error) || (error && error->code == VKLErrorFileNotFound)) {
                     if (completion)
@@ -337,8 +333,6 @@ private:
 
     void fetchImage(VKLFileSystemItem::PreflightBlock preflight, VKLFileSystemItem::ImageDeliveryBlock delivery, bool preview);
 
-    SessionPtr m_session;
-    std::weak_ptr<VKLFileStorage> m_storage;
     mutable std::mutex m_mutex;
     ObjectData m_data;
 };
@@ -362,7 +356,7 @@ void PtpIpItemBase<Base>::fetchImage(VKLFileSystemItem::PreflightBlock preflight
         if (m_data.info)
             format = m_data.info->format;
     }
-    VKLLibrary::deliveryQueue()->async([self, preflight, deliver, preview, name, size, format, session = m_session,
+    VKLLibrary::deliveryQueue()->async([self, preflight, deliver, preview, name, size, format, session = this->session(),
                                         handle = m_data.handle, storage = m_data.storageId] {
         if (preflight && !preflight(self))
             return;
@@ -464,7 +458,7 @@ void PtpIpItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlock pre
     auto stream = CameraFileStream::create(this->shared_from_this(), std::move(chunk), std::move(deliveryQueue),
                                            std::move(complete), std::move(completeQueue), expected);
     stream->begin(std::move(preflight), std::move(preflightQueue),
-                  [stream, session = m_session, handle = m_data.handle, storage = m_data.storageId, wide, expected] {
+                  [stream, session = this->session(), handle = m_data.handle, storage = m_data.storageId, wide, expected] {
         DispatchQueue::main()->async([stream, session, handle, storage, wide, expected] {
             QPointer<PtpIpConnection> connection = session->connection;
             stream->setPauseHook([connection](bool paused) {
@@ -494,9 +488,9 @@ public:
     using PtpIpItemBase::PtpIpItemBase;
 };
 
-class PtpIpFolder final : public PtpIpItemBase<VKLFileSystemFolderItem> {
+class PtpIpFolder final : public ListedFolder<PtpIpItemBase<VKLFileSystemFolderItem>> {
 public:
-    using PtpIpItemBase::PtpIpItemBase;
+    using ListedFolder::ListedFolder;
 
     void loadChildren(ErrorCallback completion) override
     {
@@ -544,12 +538,6 @@ public:
                 }
                 self->completeObjects(gather);
             }, {}, 8 * 1024 * 1024, storage);
-    }
-
-    std::optional<std::vector<ItemPtr>> children() const override
-    {
-        std::lock_guard lock(m_childrenMutex);
-        return m_children;
     }
 
 private:
@@ -645,16 +633,10 @@ private:
             else
                 children.push_back(std::make_shared<PtpIpFile>(session(), storageRef(), std::move(data)));
         }
-        {
-            std::lock_guard lock(m_childrenMutex);
-            m_children = std::move(children);
-        }
+        setChildren(std::move(children));
         if (gather.completion)
             gather.completion(std::nullopt);
     }
-
-    mutable std::mutex m_childrenMutex;
-    std::optional<std::vector<ItemPtr>> m_children;
 };
 
 class PtpIpStorage final : public VKLFileStorage, public std::enable_shared_from_this<PtpIpStorage> {
@@ -694,9 +676,9 @@ std::shared_ptr<PtpIpCamera> PtpIpCamera::create(PtpIpCameraOptions options)
 }
 
 PtpIpCamera::PtpIpCamera(PtpIpCameraOptions options)
-    : m_options(std::move(options))
+    : NetworkCamera(QStringLiteral("ptpip"), options.host, options.port, QStringLiteral("Camera at %1").arg(options.host)),
+      m_options(std::move(options))
 {
-    m_displayName = QStringLiteral("Camera at %1").arg(m_options.host);
 }
 
 PtpIpCamera::~PtpIpCamera()
@@ -725,28 +707,11 @@ int PtpIpCamera::batteryLevelForPercent(int percent)
     return std::clamp((100 - std::clamp(percent, 0, 100) + 12) / 25, 0, 4);
 }
 
-void PtpIpCamera::setState(VKLConnectionState state)
-{
-    if (m_state == state)
-        return;
-    m_state = state;
-    emit connectionStateChanged();
-}
-
 void PtpIpCamera::connectWithClientName(const QString& clientName, ConnectCompletion completion,
                                         InterventionCallback userIntervention)
 {
-    if (m_state == VKLConnectionState::Connected) {
-        DispatchQueue::main()->async([completion] {
-            if (completion)
-                completion(std::nullopt, {});
-        });
+    if (!beginConnecting(std::move(completion)))
         return;
-    }
-    m_connectCompletions.push_back(std::move(completion));
-    if (m_state == VKLConnectionState::Connecting)
-        return;
-    setState(VKLConnectionState::Connecting);
     m_intervention = std::move(userIntervention);
     m_promptShown = false;
     if (m_session && m_session->connection)
@@ -769,7 +734,7 @@ void PtpIpCamera::connectWithClientName(const QString& clientName, ConnectComple
                 m_intervention(true, [weak, session] {
                     DispatchQueue::main()->async([weak, session] {
                         auto camera = weak.lock();
-                        if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+                        if (!camera || camera->m_session != session || camera->state() != VKLConnectionState::Connecting)
                             return;
                         if (session->connection)
                             session->connection->close();
@@ -780,7 +745,7 @@ void PtpIpCamera::connectWithClientName(const QString& clientName, ConnectComple
         });
     });
     connect(connection, &PtpIpConnection::initialized, this, [this, session](std::optional<Error> error) {
-        if (m_session != session || m_state != VKLConnectionState::Connecting)
+        if (m_session != session || state() != VKLConnectionState::Connecting)
             return;
         if (error) {
             finishConnecting(error);
@@ -790,7 +755,7 @@ void PtpIpCamera::connectWithClientName(const QString& clientName, ConnectComple
             m_intervention(false, {});
         m_promptShown = false;
         if (session->connection && !session->connection->cameraName().isEmpty())
-            m_displayName = session->connection->cameraName();
+            setDisplayName(session->connection->cameraName());
         afterHandshake();
     });
     connect(connection, &PtpIpConnection::lost, this, [this, session] {
@@ -812,7 +777,7 @@ void PtpIpCamera::afterHandshake()
     std::weak_ptr<PtpIpCamera> weak = std::static_pointer_cast<PtpIpCamera>(shared_from_this());
     auto fail = [weak, session](std::optional<Error> error) {
         auto camera = weak.lock();
-        if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+        if (!camera || camera->m_session != session || camera->state() != VKLConnectionState::Connecting)
             return;
         session->open = false;
         if (session->connection)
@@ -842,15 +807,15 @@ void PtpIpCamera::afterHandshake()
                     fail(error);
                     return;
                 }
-                if (camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+                if (camera->m_session != session || camera->state() != VKLConnectionState::Connecting)
                     return;
-                camera->m_storages.clear();
+                camera->storages().clear();
                 for (uint32_t id : *ids) {
                     if (isCardInSlot(id))
-                        camera->m_storages.push_back(makeStorage(weak, session, id));
+                        camera->storages().push_back(makeStorage(weak, session, id));
                 }
-                if (!session->deviceInfo.model.isEmpty() && camera->m_displayName.startsWith(QStringLiteral("Camera at ")))
-                    camera->m_displayName = session->deviceInfo.model;
+                if (!session->deviceInfo.model.isEmpty() && camera->displayName().startsWith(QStringLiteral("Camera at ")))
+                    camera->setDisplayName(session->deviceInfo.model);
                 camera->readBatteryLevel();
                 camera->finishConnecting(std::nullopt);
             });
@@ -864,40 +829,18 @@ void PtpIpCamera::finishConnecting(std::optional<Error> error)
         m_intervention(false, {});
     m_promptShown = false;
     m_intervention = nullptr;
-    std::vector<ConnectCompletion> completions = std::move(m_connectCompletions);
-    m_connectCompletions.clear();
-    if (error) {
-        if (m_session) {
-            m_session->open = false;
-            if (m_session->connection)
-                m_session->connection->close();
-        }
-        setState(VKLConnectionState::NotConnected);
-    } else {
-        m_currentCategories = VKLCommandCategoryStorageAccess;
-        setState(VKLConnectionState::Connected);
-    }
-    for (const auto& completion : completions) {
-        DispatchQueue::main()->async([completion, error] {
-            if (completion)
-                completion(error, {});
-        });
-    }
+    NetworkCamera::finishConnecting(error);
 }
 
-void PtpIpCamera::connectionLost()
+void PtpIpCamera::closeSession(SessionEnd how)
 {
-    if (m_state == VKLConnectionState::Connecting) {
-        finishConnecting(errorWithVKLErrorCode(VKLErrorConnectionLost));
+    if (!m_session)
         return;
-    }
-    if (m_session)
-        m_session->open = false;
-    m_currentCategories = 0;
-    m_storages.clear();
-    m_properties.batteryLevel()->setValue(std::nullopt);
-    m_properties.powerSource()->setValue(std::nullopt);
-    setState(VKLConnectionState::NotConnected);
+    m_session->open = false;
+    // Only a failed attempt closes the connection here: a lost one is gone already, and a disconnect says
+    // CloseSession first (disconnectOnMain).
+    if (how == SessionEnd::AttemptFailed && m_session->connection)
+        m_session->connection->close();
 }
 
 void PtpIpCamera::readBatteryLevel()
@@ -907,9 +850,9 @@ void PtpIpCamera::readBatteryLevel()
     std::weak_ptr<PtpIpCamera> weak = std::static_pointer_cast<PtpIpCamera>(shared_from_this());
     run(m_session, OpGetDevicePropValue, {PropBatteryLevel}, [weak](std::optional<Error> error, TransactionResult result) {
         auto camera = weak.lock();
-        if (!camera || error || result.data.size() != 1 || camera->m_state == VKLConnectionState::NotConnected)
+        if (!camera || error || result.data.size() != 1 || camera->state() == VKLConnectionState::NotConnected)
             return;
-        camera->m_properties.batteryLevel()->setValue(batteryLevelForPercent(uint8_t(result.data[0])));
+        camera->properties().batteryLevel()->setValue(batteryLevelForPercent(uint8_t(result.data[0])));
     }, {}, 16);
 }
 
@@ -924,14 +867,14 @@ void PtpIpCamera::handleEvent(uint16_t code, const std::vector<uint32_t>& parame
         m_session->removedStorages.insert(id);
         if (m_session->connection)
             m_session->connection->failOperationsOnStorage(id, cardRemovedError());
-        std::erase_if(m_storages, [id](const std::shared_ptr<VKLFileStorage>& storage) {
+        std::erase_if(storages(), [id](const std::shared_ptr<VKLFileStorage>& storage) {
             return static_cast<PtpIpStorage*>(storage.get())->id() == id;
         });
     } else if (code == EventStoreAdded && !parameters.empty() && m_session && isCardInSlot(parameters[0])) {
         // A card put in (or back): its storage joins the list with a root of its own, so the next walk of the
         // storages lists it; items of the card as it was before stay failed.
         const uint32_t id = parameters[0];
-        const bool listed = std::any_of(m_storages.begin(), m_storages.end(), [id](const std::shared_ptr<VKLFileStorage>& storage) {
+        const bool listed = std::any_of(storages().begin(), storages().end(), [id](const std::shared_ptr<VKLFileStorage>& storage) {
             return static_cast<PtpIpStorage*>(storage.get())->id() == id;
         });
         if (listed)
@@ -939,7 +882,7 @@ void PtpIpCamera::handleEvent(uint16_t code, const std::vector<uint32_t>& parame
         m_session->removedStorages.erase(id);
         // A card put in may be numbered afresh: a handle deleted before may now name another file.
         m_session->removedObjects.clear();
-        m_storages.push_back(makeStorage(std::static_pointer_cast<PtpIpCamera>(shared_from_this()), m_session, id));
+        storages().push_back(makeStorage(std::static_pointer_cast<PtpIpCamera>(shared_from_this()), m_session, id));
     } else if (code == EventObjectRemoved && !parameters.empty() && m_session) {
         noteObjectRemoved(parameters[0]);
     } else if (code == EventObjectAdded && !parameters.empty() && m_session) {
@@ -973,112 +916,41 @@ bool PtpIpCamera::supportsCommandCategories(uint32_t categories) const
     return categories != 0 && (categories & ~uint32_t(VKLCommandCategoryStorageAccess | VKLCommandCategoryRemoteShooting)) == 0;
 }
 
-bool PtpIpCamera::currentCommandCategoriesContainsCategory(uint32_t category) const
+void PtpIpCamera::disconnectOnMain(std::function<void()> done)
 {
-    return m_state == VKLConnectionState::Connected && category != 0 && (m_currentCategories & category) == category;
-}
-
-void PtpIpCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallback callback)
-{
-    std::weak_ptr<PtpIpCamera> weak = std::static_pointer_cast<PtpIpCamera>(shared_from_this());
-    DispatchQueue::main()->async([weak, categories, callback] {
-        auto camera = weak.lock();
-        std::optional<Error> error;
-        if (!camera || camera->m_state != VKLConnectionState::Connected)
-            error = errorWithVKLErrorCode(VKLErrorNotConnected);
-        else if (!camera->supportsCommandCategories(categories))
-            error = errorWithVKLErrorCode(VKLErrorCommandCategoryUnsupported);
-        else
-            camera->m_currentCategories = categories;
-        if (callback)
-            callback(error);
-    });
-}
-
-void PtpIpCamera::disconnect(ErrorCallback callback, QueuePtr callbackQueue)
-{
-    std::weak_ptr<PtpIpCamera> weak = std::static_pointer_cast<PtpIpCamera>(shared_from_this());
-    QueuePtr queue = orMain(callbackQueue);
-    DispatchQueue::main()->async([weak, callback, queue] {
-        auto done = [callback, queue] {
-            queue->async([callback] {
-                if (callback)
-                    callback(std::nullopt);
-            });
-        };
-        auto camera = weak.lock();
-        if (!camera || !camera->m_session || !camera->m_session->connection) {
-            done();
+    if (!m_session || !m_session->connection) {
+        done();
+        return;
+    }
+    auto session = m_session;
+    if (state() == VKLConnectionState::Connecting) {
+        session->connection->close();
+        finishConnecting(errorWithVKLErrorCode(VKLErrorCancelled));
+        done();
+        return;
+    }
+    connectionLost();
+    QPointer<PtpIpConnection> connection = session->connection;
+    // CloseSession is a courtesy: a camera that does not answer it soon is closed on anyway.
+    auto closeOnce = std::make_shared<bool>(false);
+    auto closeNow = [connection, closeOnce, done] {
+        if (*closeOnce)
             return;
-        }
-        auto session = camera->m_session;
-        if (camera->m_state == VKLConnectionState::Connecting) {
-            session->connection->close();
-            camera->finishConnecting(errorWithVKLErrorCode(VKLErrorCancelled));
-            done();
-            return;
-        }
-        camera->connectionLost();
-        QPointer<PtpIpConnection> connection = session->connection;
-        // CloseSession is a courtesy: a camera that does not answer it soon is closed on anyway.
-        auto closeOnce = std::make_shared<bool>(false);
-        auto closeNow = [connection, closeOnce, done] {
-            if (*closeOnce)
-                return;
-            *closeOnce = true;
-            if (connection)
-                connection->close();
-            done();
-        };
-        connection->transact(OpCloseSession, {}, [closeNow](std::optional<Error>, TransactionResult) {
-            DispatchQueue::main()->async(closeNow);
-        });
-        QTimer::singleShot(1000, connection, closeNow);
+        *closeOnce = true;
+        if (connection)
+            connection->close();
+        done();
+    };
+    connection->transact(OpCloseSession, {}, [closeNow](std::optional<Error>, TransactionResult) {
+        DispatchQueue::main()->async(closeNow);
     });
-}
-
-unsigned PtpIpCamera::connectionState() const { return static_cast<unsigned>(m_state); }
-
-std::optional<QString> PtpIpCamera::friendlyIdentifier() const
-{
-    return QStringLiteral("ptpip:%1:%2").arg(m_options.host).arg(m_options.port);
-}
-
-std::optional<QString> PtpIpCamera::friendlyDisplayName() const { return m_displayName; }
-
-VKLCameraService PtpIpCamera::service() const
-{
-    VKLCameraService service;
-    service.ipv4Address = m_options.host;
-    return service;
-}
-
-std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> PtpIpCamera::storageDevices() const
-{
-    if (m_state != VKLConnectionState::Connected || !(m_currentCategories & VKLCommandCategoryStorageAccess))
-        return std::nullopt;
-    return m_storages;
-}
-
-std::shared_ptr<VKLPropertyProxy> PtpIpCamera::proxyForProperty(unsigned propertyIdentifier)
-{
-    return m_properties.proxy(propertyIdentifier);
+    QTimer::singleShot(1000, connection, closeNow);
 }
 
 // ---- Discovery ----------------------------------------------------------------------------------------------
 
-struct PtpIpCameraDiscovery::Candidate {
-    QString host;
-    quint16 port = kDefaultPort;
-    std::shared_ptr<PtpIpCamera> camera;
-    bool reachable = false;
-    QPointer<QTcpSocket> probe;
-};
-
-PtpIpCameraDiscovery::PtpIpCameraDiscovery(QObject* parent) : VKLCameraDiscovery(parent)
+PtpIpCameraDiscovery::PtpIpCameraDiscovery(QObject* parent) : ProbingCameraDiscovery(std::chrono::milliseconds(2000), parent)
 {
-    m_timer = new QTimer(this);
-    connect(m_timer, &QTimer::timeout, this, &PtpIpCameraDiscovery::probeAll);
     m_ssdp = new SsdpSearch(this);
     connect(m_ssdp, &SsdpSearch::replyReceived, this, [this](const SsdpReply& reply) {
         const QStringList targets = ssdpSearchTargets();
@@ -1123,7 +995,7 @@ void PtpIpCameraDiscovery::setDnsSdBus(const QDBusConnection& bus)
     m_dnsSd = new AvahiServiceBrowser(bus, QStringLiteral("_ptp._tcp"), this);
     connect(m_dnsSd, &AvahiServiceBrowser::serviceResolved, this,
             [this](const DnsSdService& service) { addFoundAddress(service.address, service.port); });
-    if (m_searching)
+    if (isSearching())
         m_dnsSd->start();
 }
 
@@ -1145,7 +1017,7 @@ void PtpIpCameraDiscovery::searchNetwork()
     if (!m_ssdpEnabled || m_ssdp->isSearching())
         return;
     // Shorter than the probe interval, so one search ends before the next begins.
-    const auto duration = std::clamp(m_interval - std::chrono::milliseconds(500), std::chrono::milliseconds(1000),
+    const auto duration = std::clamp(probeInterval() - std::chrono::milliseconds(500), std::chrono::milliseconds(1000),
                                      std::chrono::milliseconds(3000));
     if (m_ssdpAddress)
         m_ssdp->searchAt(m_ssdpAddress->first, m_ssdpAddress->second, ssdpSearchTargets(), duration);
@@ -1155,100 +1027,64 @@ void PtpIpCameraDiscovery::searchNetwork()
 
 PtpIpCameraDiscovery::~PtpIpCameraDiscovery() = default;
 
-void PtpIpCameraDiscovery::beginSearching()
+void PtpIpCameraDiscovery::searchingBegins()
 {
-    m_searching = true;
     if (!m_dnsSd && qEnvironmentVariable(qPrintable(dnsSdVariable())) != QLatin1String("off"))
         setDnsSdBus(QDBusConnection::systemBus());
     if (m_dnsSd)
         m_dnsSd->start();
-    probeAll();
-    m_timer->start(m_interval);
 }
 
-void PtpIpCameraDiscovery::stopSearching()
+void PtpIpCameraDiscovery::searchingStops()
 {
-    m_searching = false;
-    m_timer->stop();
     m_ssdp->stop();
     if (m_dnsSd)
         m_dnsSd->stop();
 }
 
-void PtpIpCameraDiscovery::probeAll()
+void PtpIpCameraDiscovery::gatherCandidates()
 {
-    if (!m_searching)
-        return;
     searchNetwork();
-    // The user's addresses first, then each Wi-Fi interface's gateway, then what the network searches found.
-    std::vector<std::pair<QString, quint16>> addresses;
-    for (const CameraAddress& listed : CameraAddresses::userListedFor(backendName(), kDefaultPort))
-        addresses.emplace_back(listed.host, listed.port);
+    // The user's addresses first, then each Wi-Fi interface's gateway (unless the user lists it), then what the
+    // network searches found.
+    const std::vector<CameraAddress> listed = CameraAddresses::userListedFor(backendName(), kDefaultPort);
+    for (const CameraAddress& address : listed)
+        candidate(address.host, address.port);
+    const quint16 gatewayPort = CameraAddresses::gatewayPort(backendName(), kDefaultPort);
     for (const QString& gateway : CameraAddresses::wifiGateways()) {
-        if (std::none_of(addresses.begin(), addresses.end(), [&](const auto& each) { return each.first == gateway; }))
-            addresses.emplace_back(gateway, CameraAddresses::gatewayPort(backendName(), kDefaultPort));
+        if (std::none_of(listed.begin(), listed.end(), [&](const CameraAddress& each) { return each.host == gateway; }))
+            candidate(gateway, gatewayPort);
     }
-    for (const auto& found : m_found) {
-        if (std::find(addresses.begin(), addresses.end(), found) == addresses.end())
-            addresses.push_back(found);
-    }
-    for (const auto& [host, port] : addresses) {
-        const auto found = std::find_if(m_candidates.begin(), m_candidates.end(), [&](const auto& each) {
-            return each->host == host && each->port == port;
-        });
-        if (found == m_candidates.end()) {
-            auto candidate = std::make_unique<Candidate>();
-            candidate->host = host;
-            candidate->port = port;
-            m_candidates.push_back(std::move(candidate));
-        }
-    }
-    for (const auto& candidate : m_candidates) {
-        Candidate* raw = candidate.get();
-        if (raw->camera && raw->camera->connectionState() != 0)
-            continue; // connected or connecting: certainly there
-        if (raw->probe)
-            continue;
-        auto* socket = new QTcpSocket(this);
-        raw->probe = socket;
-        auto settle = [this, raw, socket](bool reachable) {
-            if (raw->probe != socket)
-                return;
-            raw->probe = nullptr;
-            socket->disconnect(this);
-            socket->abort();
-            socket->deleteLater();
-            if (reachable && !raw->camera) {
-                PtpIpCameraOptions options;
-                options.host = raw->host;
-                options.port = raw->port;
-                raw->camera = PtpIpCamera::create(options);
-            }
-            if (raw->reachable != reachable) {
-                raw->reachable = reachable;
-                report();
-            }
-        };
-        connect(socket, &QTcpSocket::connected, this, [settle] { settle(true); });
-        connect(socket, &QTcpSocket::errorOccurred, this, [settle] { settle(false); });
-        QTimer::singleShot(2000, socket, [settle] { settle(false); });
-        socket->connectToHost(raw->host, raw->port);
-    }
+    for (const auto& [host, port] : m_found)
+        candidate(host, port);
 }
 
-void PtpIpCameraDiscovery::report()
+void PtpIpCameraDiscovery::probe(const Candidate& candidate, ProbeAnswer answer)
 {
-    if (!m_searching)
-        return;
-    Cameras cameras;
-    for (const auto& candidate : m_candidates) {
-        if (candidate->camera && (candidate->reachable || candidate->camera->connectionState() != 0))
-            cameras.push_back(candidate->camera);
-    }
-    if (cameras == m_reported)
-        return;
-    m_reported = cameras;
-    emit devicesChanged(cameras);
+    auto* socket = new QTcpSocket(this);
+    auto settled = std::make_shared<bool>(false);
+    auto settle = [this, candidate = &candidate, socket, settled, answer](bool reachable) {
+        if (*settled)
+            return;
+        *settled = true;
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
+        if (!reachable) {
+            answer(nullptr);
+        } else if (candidate->camera) {
+            answer(candidate->camera);
+        } else {
+            PtpIpCameraOptions options;
+            options.host = candidate->host;
+            options.port = candidate->port;
+            answer(PtpIpCamera::create(options));
+        }
+    };
+    connect(socket, &QTcpSocket::connected, this, [settle] { settle(true); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [settle] { settle(false); });
+    QTimer::singleShot(probeTimeout(), socket, [settle] { settle(false); });
+    socket->connectToHost(candidate.host, candidate.port);
 }
 
 } // namespace vornakel

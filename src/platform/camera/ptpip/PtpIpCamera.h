@@ -30,6 +30,8 @@
 // the queues the interface names.
 
 #include "platform/camera/VKLCamera.h"
+#include "platform/camera/network/NetworkCamera.h"
+#include "platform/camera/network/ProbingCameraDiscovery.h"
 #include "platform/camera/ptpip/PtpIpConnection.h"
 
 #include <QHostAddress>
@@ -61,7 +63,7 @@ struct PtpIpCameraOptions {
     uint32_t widePartSize = 32 * 1024 * 1024;
 };
 
-class PtpIpCamera : public VKLCamera {
+class PtpIpCamera : public NetworkCamera {
     Q_OBJECT
 public:
     static std::shared_ptr<PtpIpCamera> create(PtpIpCameraOptions options);
@@ -71,16 +73,8 @@ public:
 
     void connectWithClientName(const QString& clientName, ConnectCompletion completion,
                                InterventionCallback userIntervention) override;
+    // Storage access and remote shooting.
     bool supportsCommandCategories(uint32_t categories) const override;
-    bool currentCommandCategoriesContainsCategory(uint32_t category) const override;
-    void setCurrentCommandCategories(uint32_t categories, ErrorCallback callback) override;
-    void disconnect(ErrorCallback callback, QueuePtr callbackQueue) override;
-    unsigned connectionState() const override;
-    std::optional<QString> friendlyIdentifier() const override;
-    std::optional<QString> friendlyDisplayName() const override;
-    VKLCameraService service() const override;
-    std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> storageDevices() const override;
-    std::shared_ptr<VKLPropertyProxy> proxyForProperty(unsigned propertyIdentifier) override;
 
     // The GUID this computer introduces itself with: made once, then kept in the user defaults.
     static QByteArray clientGuid();
@@ -89,24 +83,19 @@ public:
 
 private:
     explicit PtpIpCamera(PtpIpCameraOptions options);
-    void setState(VKLConnectionState state);
-    void finishConnecting(std::optional<Error> error);
+    void finishConnecting(std::optional<Error> error) override;
+    void closeSession(SessionEnd how) override;
+    // Sends CloseSession, as a courtesy, before the connection closes.
+    void disconnectOnMain(std::function<void()> done) override;
     void afterHandshake();
-    void connectionLost();
     void readBatteryLevel();
     void handleEvent(uint16_t code, const std::vector<uint32_t>& parameters);
     void noteObjectRemoved(uint32_t handle);
 
     PtpIpCameraOptions m_options;
-    VKLConnectionState m_state = VKLConnectionState::NotConnected;
     std::shared_ptr<ptpip::Session> m_session;
-    std::vector<ConnectCompletion> m_connectCompletions;
     InterventionCallback m_intervention;
     bool m_promptShown = false;
-    uint32_t m_currentCategories = 0;
-    QString m_displayName;
-    std::vector<std::shared_ptr<VKLFileStorage>> m_storages;
-    VKLPropertyProxies m_properties;
 };
 
 // Finds PTP/IP cameras: the addresses the user lists without a scheme or as "ptpip://" (CameraAddresses.h),
@@ -115,19 +104,13 @@ private:
 // through Avahi where it runs).
 // An address is a camera while a TCP connection to its port succeeds; one address is one camera, however many
 // ways found it. Main thread.
-class PtpIpCameraDiscovery : public VKLCameraDiscovery {
+class PtpIpCameraDiscovery : public ProbingCameraDiscovery {
     Q_OBJECT
 public:
     static QString backendName() { return QStringLiteral("ptpip"); }
 
     explicit PtpIpCameraDiscovery(QObject* parent = nullptr);
     ~PtpIpCameraDiscovery() override;
-
-    void beginSearching() override;
-    void stopSearching() override;
-    Cameras cameras() const override { return m_reported; }
-
-    void setProbeInterval(std::chrono::milliseconds interval) { m_interval = interval; }
 
     // The SSDP services of cameras that take PTP/IP connections from a computer: MTP/IP's (Sony, Nikon and
     // others in their "connect to computer" modes) and Canon's EOS Utility service.
@@ -146,22 +129,19 @@ public:
     void addFoundAddress(const QString& host, quint16 port);
 
 private:
-    struct Candidate;
-    void probeAll();
-    void report();
+    void gatherCandidates() override;
+    // A TCP connection to the address's port.
+    void probe(const Candidate& candidate, ProbeAnswer answer) override;
+    void searchingBegins() override;
+    void searchingStops() override;
     void searchNetwork();
 
-    std::vector<std::unique_ptr<Candidate>> m_candidates;
     std::vector<std::pair<QString, quint16>> m_found; // by the network searches, newest last
     SsdpSearch* m_ssdp = nullptr;
     std::optional<std::pair<QHostAddress, quint16>> m_ssdpAddress;
     quint16 m_ssdpCameraPort = ptpip::kDefaultPort;
     bool m_ssdpEnabled = true;
     AvahiServiceBrowser* m_dnsSd = nullptr; // made when the search begins, unless turned off
-    Cameras m_reported;
-    bool m_searching = false;
-    std::chrono::milliseconds m_interval{3000};
-    QTimer* m_timer = nullptr;
 };
 
 } // namespace vornakel

@@ -2,6 +2,8 @@
 
 #include "platform/camera/network/CameraFileHead.h"
 #include "platform/camera/network/CameraFileStream.h"
+#include "platform/camera/network/ListedFolder.h"
+#include "platform/camera/network/NetworkItem.h"
 #include "platform/core/SafePathComponent.h"
 #include "platform/imaging/ImageFileTypes.h"
 
@@ -49,8 +51,6 @@ constexpr qint64 kReadBuffer = 1024 * 1024;
 constexpr qint64 kMetadataRead = 72 * 1024;
 
 using SessionPtr = std::shared_ptr<MediaServerSession>;
-
-QueuePtr orMain(QueuePtr queue) { return queue ? queue : DispatchQueue::main(); }
 
 // Runs on the main thread with the session's client, or with none once the session is closed (a request made
 // then fails with 1001; those in flight when the camera was lost fail with 1002).
@@ -183,10 +183,10 @@ QString fileNameOf(const DidlObject& object, const std::optional<Resource>& orig
 // ---- Items --------------------------------------------------------------------------------------------------
 
 template <typename Base>
-class MediaServerItemBase : public Base {
+class MediaServerItemBase : public NetworkItem<MediaServerSession, Base> {
 public:
     MediaServerItemBase(SessionPtr session, std::weak_ptr<VKLFileStorage> storage, DidlObject object)
-        : m_session(std::move(session)), m_storage(std::move(storage)), m_object(std::move(object)),
+        : NetworkItem<MediaServerSession, Base>(std::move(session), std::move(storage)), m_object(std::move(object)),
           m_resources(chooseResources(m_object)), m_name(fileNameOf(m_object, m_resources.original))
     {
     }
@@ -215,8 +215,6 @@ public:
         std::lock_guard lock(m_metadataMutex);
         return m_metadataLoaded;
     }
-    std::shared_ptr<VKLFileStorage> storage() const override { return m_storage.lock(); }
-
     // Name, size and date come with the listing; orientation and shooting settings from the EXIF at the start of
     // the original. A camera that will not give that start leaves them unknown: the walk goes on without them.
     void loadMetadata(VKLFileSystemItem::ErrorCallback completion) override
@@ -234,7 +232,7 @@ public:
             return;
         }
         const qint64 length = size() == 0 ? kMetadataRead : qint64(std::min<uint64_t>(size(), kMetadataRead));
-        onMain(m_session, [this, self, done, length, session = m_session, url = m_resources.original->url](ContentDirectoryClient* client) {
+        onMain(this->session(), [this, self, done, length, session = this->session(), url = m_resources.original->url](ContentDirectoryClient* client) {
             if (!client) {
                 done(notConnected());
                 return;
@@ -267,8 +265,6 @@ public:
                     VKLFileSystemItem::StreamCompleteBlock complete, QueuePtr completeQueue) override;
 
 protected:
-    const SessionPtr& session() const { return m_session; }
-    const std::weak_ptr<VKLFileStorage>& storageRef() const { return m_storage; }
     const DidlObject& object() const { return m_object; }
 
 private:
@@ -282,7 +278,7 @@ private:
                     delivery(self, error, error ? std::nullopt : data);
             });
         };
-        VKLLibrary::deliveryQueue()->async([self, preflight, deliver, url, limit, session = m_session] {
+        VKLLibrary::deliveryQueue()->async([self, preflight, deliver, url, limit, session = this->session()] {
             if (preflight && !preflight(self))
                 return;
             onMain(session, [session, deliver, url, limit](ContentDirectoryClient* client) {
@@ -317,8 +313,6 @@ private:
         m_metadataLoaded = true;
     }
 
-    SessionPtr m_session;
-    std::weak_ptr<VKLFileStorage> m_storage;
     DidlObject m_object;
     ItemResources m_resources;
     QString m_name;
@@ -391,7 +385,7 @@ void MediaServerItemBase<Base>::streamItem(VKLFileSystemItem::StreamPreflightBlo
     auto state = std::make_shared<StreamState>();
     state->stream = CameraFileStream::create(this->shared_from_this(), std::move(chunk), std::move(deliveryQueue),
                                              std::move(complete), std::move(completeQueue), size());
-    state->session = m_session;
+    state->session = this->session();
     state->expected = size();
     if (m_resources.original)
         state->url = m_resources.original->url;
@@ -441,9 +435,9 @@ public:
     using MediaServerItemBase::MediaServerItemBase;
 };
 
-class MediaServerFolder final : public MediaServerItemBase<VKLFileSystemFolderItem> {
+class MediaServerFolder final : public ListedFolder<MediaServerItemBase<VKLFileSystemFolderItem>> {
 public:
-    using MediaServerItemBase::MediaServerItemBase;
+    using ListedFolder::ListedFolder;
 
     void loadChildren(ErrorCallback completion) override
     {
@@ -470,25 +464,12 @@ public:
                     else if (!object.resources.empty())
                         children.push_back(std::make_shared<MediaServerFile>(self->session(), self->storageRef(), std::move(object)));
                 }
-                {
-                    std::lock_guard lock(self->m_childrenMutex);
-                    self->m_children = std::move(children);
-                }
+                self->setChildren(std::move(children));
                 if (completion)
                     completion(std::nullopt);
             });
         });
     }
-
-    std::optional<std::vector<ItemPtr>> children() const override
-    {
-        std::lock_guard lock(m_childrenMutex);
-        return m_children;
-    }
-
-private:
-    mutable std::mutex m_childrenMutex;
-    std::optional<std::vector<ItemPtr>> m_children;
 };
 
 } // namespace
@@ -500,27 +481,21 @@ std::shared_ptr<MediaServerCamera> MediaServerCamera::create(MediaServerCameraOp
     return std::shared_ptr<MediaServerCamera>(new MediaServerCamera(std::move(options)));
 }
 
-MediaServerCamera::MediaServerCamera(MediaServerCameraOptions options) : m_options(std::move(options))
+MediaServerCamera::MediaServerCamera(MediaServerCameraOptions options)
+    : NetworkCamera(options.identifierScheme, options.descriptionUrl.host(), quint16(options.descriptionUrl.port(80)),
+                    QString()),
+      m_options(std::move(options))
 {
     m_network = new QNetworkAccessManager(this);
     // A camera's access point is reached directly, never through the desktop's proxy.
     m_network->setProxy(QNetworkProxy::NoProxy);
-    m_pollTimer = new QTimer(this);
-    connect(m_pollTimer, &QTimer::timeout, this, &MediaServerCamera::pollNow);
+    pollWhileConnected(m_options.pollInterval, [this] { pollNow(); });
 }
 
 MediaServerCamera::~MediaServerCamera()
 {
     if (m_session && m_session->client)
         m_session->client->failAll(errorWithVKLErrorCode(VKLErrorNotConnected));
-}
-
-void MediaServerCamera::setState(VKLConnectionState state)
-{
-    if (m_state == state)
-        return;
-    m_state = state;
-    emit connectionStateChanged();
 }
 
 void MediaServerCamera::prepareConnection(const QString&, const InterventionCallback&, std::function<void(std::optional<Error>)> done)
@@ -539,21 +514,14 @@ void MediaServerCamera::connectWithClientName(const QString& clientName, Connect
                 completion(notConnected(), {});
             return;
         }
-        if (camera->m_state == VKLConnectionState::Connected) {
-            if (completion)
-                completion(std::nullopt, {});
+        if (!camera->beginConnecting(completion))
             return;
-        }
-        camera->m_connectCompletions.push_back(completion);
-        if (camera->m_state == VKLConnectionState::Connecting)
-            return;
-        camera->setState(VKLConnectionState::Connecting);
         auto session = std::make_shared<MediaServerSession>();
         session->camera = weak;
         camera->m_session = session;
         camera->prepareConnection(clientName, userIntervention, [weak, session](std::optional<Error> error) {
             auto camera = weak.lock();
-            if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+            if (!camera || camera->m_session != session || camera->state() != VKLConnectionState::Connecting)
                 return;
             if (error)
                 camera->finishConnecting(error);
@@ -569,7 +537,7 @@ void MediaServerCamera::openMediaServer()
     std::weak_ptr<MediaServerCamera> weak = std::static_pointer_cast<MediaServerCamera>(shared_from_this());
     auto open = [weak, session](const DeviceDescription& description) {
         auto camera = weak.lock();
-        if (!camera || camera->m_session != session || camera->m_state != VKLConnectionState::Connecting)
+        if (!camera || camera->m_session != session || camera->state() != VKLConnectionState::Connecting)
             return;
         const auto contentDirectory = description.contentDirectory();
         if (!contentDirectory) {
@@ -587,7 +555,7 @@ void MediaServerCamera::openMediaServer()
         root.isContainer = true;
         root.id = camera->m_options.rootObjectId;
         storage->setRoot(std::make_shared<MediaServerFolder>(session, std::weak_ptr<VKLFileStorage>(storage), root));
-        camera->m_storages = {storage};
+        camera->storages() = {storage};
         camera->finishConnecting(std::nullopt);
     };
     if (m_options.description) {
@@ -597,7 +565,7 @@ void MediaServerCamera::openMediaServer()
     ContentDirectoryClient::fetchDescription(
         m_network, m_options.descriptionUrl, m_options.descriptionTimeout, this,
         [this, session, open](std::optional<Error> error, std::optional<DeviceDescription> description) {
-            if (m_session != session || m_state != VKLConnectionState::Connecting)
+            if (m_session != session || state() != VKLConnectionState::Connecting)
                 return;
             if (error || !description)
                 finishConnecting(error ? error : std::optional(errorWithVKLErrorCode(VKLErrorGeneric)));
@@ -606,52 +574,13 @@ void MediaServerCamera::openMediaServer()
         });
 }
 
-void MediaServerCamera::finishConnecting(std::optional<Error> error)
+void MediaServerCamera::closeSession(SessionEnd how)
 {
-    std::vector<ConnectCompletion> completions = std::move(m_connectCompletions);
-    m_connectCompletions.clear();
-    if (error) {
-        if (m_session) {
-            m_session->open = false;
-            if (m_session->client)
-                m_session->client->failAll(errorWithVKLErrorCode(VKLErrorNotConnected));
-        }
-        m_storages.clear();
-        setState(VKLConnectionState::NotConnected);
-        connectionEnded();
-    } else {
-        m_currentCategories = VKLCommandCategoryStorageAccess;
-        setState(VKLConnectionState::Connected);
-        m_pollTimer->start(m_options.pollInterval);
-    }
-    for (const auto& completion : completions) {
-        DispatchQueue::main()->async([completion, error] {
-            if (completion)
-                completion(error, {});
-        });
-    }
-}
-
-void MediaServerCamera::connectionLost()
-{
-    if (m_state == VKLConnectionState::Connecting) {
-        finishConnecting(errorWithVKLErrorCode(VKLErrorConnectionLost));
-        return;
-    }
-    if (m_state == VKLConnectionState::NotConnected)
-        return;
-    m_pollTimer->stop();
     if (m_session) {
         m_session->open = false;
         if (m_session->client)
-            m_session->client->failAll(errorWithVKLErrorCode(VKLErrorConnectionLost));
+            m_session->client->failAll(errorWithVKLErrorCode(how == SessionEnd::Lost ? VKLErrorConnectionLost : VKLErrorNotConnected));
     }
-    m_currentCategories = 0;
-    m_storages.clear();
-    m_properties.batteryLevel()->setValue(std::nullopt);
-    m_properties.powerSource()->setValue(std::nullopt);
-    setState(VKLConnectionState::NotConnected);
-    connectionEnded();
 }
 
 void MediaServerCamera::poll(std::function<void(bool)> done)
@@ -671,7 +600,7 @@ void MediaServerCamera::checkAlive(std::function<void(bool)> then)
         m_pollWaiters.push_back(std::move(then));
     if (m_polling)
         return;
-    if (m_state != VKLConnectionState::Connected) {
+    if (state() != VKLConnectionState::Connected) {
         for (const auto& waiter : std::exchange(m_pollWaiters, {}))
             waiter(false);
         return;
@@ -682,72 +611,10 @@ void MediaServerCamera::checkAlive(std::function<void(bool)> then)
         m_polling = false;
         if (!alive && m_session == session)
             connectionLost();
-        const bool answer = alive && m_session == session && m_state == VKLConnectionState::Connected;
+        const bool answer = alive && m_session == session && state() == VKLConnectionState::Connected;
         for (const auto& waiter : std::exchange(m_pollWaiters, {}))
             waiter(answer);
     });
-}
-
-bool MediaServerCamera::supportsCommandCategories(uint32_t categories) const
-{
-    return categories == VKLCommandCategoryStorageAccess;
-}
-
-bool MediaServerCamera::currentCommandCategoriesContainsCategory(uint32_t category) const
-{
-    return m_state == VKLConnectionState::Connected && category != 0 && (m_currentCategories & category) == category;
-}
-
-void MediaServerCamera::setCurrentCommandCategories(uint32_t categories, ErrorCallback callback)
-{
-    std::weak_ptr<MediaServerCamera> weak = std::static_pointer_cast<MediaServerCamera>(shared_from_this());
-    DispatchQueue::main()->async([weak, categories, callback] {
-        auto camera = weak.lock();
-        std::optional<Error> error;
-        if (!camera || camera->m_state != VKLConnectionState::Connected)
-            error = notConnected();
-        else if (!camera->supportsCommandCategories(categories))
-            error = errorWithVKLErrorCode(VKLErrorCommandCategoryUnsupported);
-        else
-            camera->m_currentCategories = categories;
-        if (callback)
-            callback(error);
-    });
-}
-
-void MediaServerCamera::disconnect(ErrorCallback callback, QueuePtr callbackQueue)
-{
-    std::weak_ptr<MediaServerCamera> weak = std::static_pointer_cast<MediaServerCamera>(shared_from_this());
-    QueuePtr queue = orMain(callbackQueue);
-    DispatchQueue::main()->async([weak, callback, queue] {
-        if (auto camera = weak.lock()) {
-            if (camera->m_state == VKLConnectionState::Connecting) {
-                camera->finishConnecting(errorWithVKLErrorCode(VKLErrorCancelled));
-            } else if (camera->m_state == VKLConnectionState::Connected) {
-                camera->m_pollTimer->stop();
-                if (camera->m_session) {
-                    camera->m_session->open = false;
-                    if (camera->m_session->client)
-                        camera->m_session->client->failAll(notConnected());
-                }
-                camera->m_currentCategories = 0;
-                camera->m_storages.clear();
-                camera->setState(VKLConnectionState::NotConnected);
-                camera->connectionEnded();
-            }
-        }
-        queue->async([callback] {
-            if (callback)
-                callback(std::nullopt);
-        });
-    });
-}
-
-unsigned MediaServerCamera::connectionState() const { return static_cast<unsigned>(m_state); }
-
-std::optional<QString> MediaServerCamera::friendlyIdentifier() const
-{
-    return QStringLiteral("%1:%2:%3").arg(m_options.identifierScheme, m_options.descriptionUrl.host()).arg(m_options.descriptionUrl.port(80));
 }
 
 std::optional<QString> MediaServerCamera::friendlyDisplayName() const
@@ -757,25 +624,6 @@ std::optional<QString> MediaServerCamera::friendlyDisplayName() const
     if (m_options.description && !m_options.description->friendlyName.isEmpty())
         return truncatedToUtf8Bytes(m_options.description->friendlyName.simplified(), 128);
     return QStringLiteral("Camera at %1").arg(m_options.descriptionUrl.host());
-}
-
-VKLCameraService MediaServerCamera::service() const
-{
-    VKLCameraService service;
-    service.ipv4Address = m_options.descriptionUrl.host();
-    return service;
-}
-
-std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> MediaServerCamera::storageDevices() const
-{
-    if (m_state != VKLConnectionState::Connected || !(m_currentCategories & VKLCommandCategoryStorageAccess))
-        return std::nullopt;
-    return m_storages;
-}
-
-std::shared_ptr<VKLPropertyProxy> MediaServerCamera::proxyForProperty(unsigned propertyIdentifier)
-{
-    return m_properties.proxy(propertyIdentifier);
 }
 
 } // namespace vornakel

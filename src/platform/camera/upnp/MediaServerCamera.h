@@ -21,6 +21,7 @@
 // queues the interface names.
 
 #include "platform/camera/VKLCamera.h"
+#include "platform/camera/network/NetworkCamera.h"
 #include "platform/camera/upnp/ContentDirectoryClient.h"
 
 #include <QNetworkAccessManager>
@@ -49,7 +50,7 @@ struct MediaServerCameraOptions {
     std::chrono::milliseconds pollTimeout{5000};
 };
 
-class MediaServerCamera : public VKLCamera {
+class MediaServerCamera : public NetworkCamera {
     Q_OBJECT
 public:
     static std::shared_ptr<MediaServerCamera> create(MediaServerCameraOptions options);
@@ -61,16 +62,8 @@ public:
 
     void connectWithClientName(const QString& clientName, ConnectCompletion completion,
                                InterventionCallback userIntervention) override;
-    bool supportsCommandCategories(uint32_t categories) const override;
-    bool currentCommandCategoriesContainsCategory(uint32_t category) const override;
-    void setCurrentCommandCategories(uint32_t categories, ErrorCallback callback) override;
-    void disconnect(ErrorCallback callback, QueuePtr callbackQueue) override;
-    unsigned connectionState() const override;
-    std::optional<QString> friendlyIdentifier() const override;
+    // The name given, else the description's friendly name, else the camera's address.
     std::optional<QString> friendlyDisplayName() const override;
-    VKLCameraService service() const override;
-    std::optional<std::vector<std::shared_ptr<VKLFileStorage>>> storageDevices() const override;
-    std::shared_ptr<VKLPropertyProxy> proxyForProperty(unsigned propertyIdentifier) override;
 
 protected:
     explicit MediaServerCamera(MediaServerCameraOptions options);
@@ -82,18 +75,13 @@ protected:
     // Whether the camera is still there; `done` runs once on the main thread. By default a GET of the
     // description within the poll time-out. A maker may poll its own state (and read its battery) instead.
     virtual void poll(std::function<void(bool alive)> done);
-    // A maker's steps when the connection ends (by either side); none by default.
-    virtual void connectionEnded() {}
 
     QNetworkAccessManager& network() { return *m_network; }
-    VKLPropertyProxies& properties() { return m_properties; }
-    // Ends the connection as lost: state 0 and every pending request fails with 1002.
-    void connectionLost();
 
 private:
     friend struct upnp::MediaServerSession;
-    void setState(VKLConnectionState state);
-    void finishConnecting(std::optional<Error> error);
+    // Requests in flight fail with 1002 when the camera was lost, else with 1001.
+    void closeSession(SessionEnd how) override;
     void openMediaServer();
     void pollNow();
     // A request broke at the network level: the camera is asked at once whether it is still there.
@@ -101,13 +89,7 @@ private:
 
     MediaServerCameraOptions m_options;
     QNetworkAccessManager* m_network = nullptr;
-    VKLConnectionState m_state = VKLConnectionState::NotConnected;
     std::shared_ptr<upnp::MediaServerSession> m_session;
-    std::vector<ConnectCompletion> m_connectCompletions;
-    uint32_t m_currentCategories = 0;
-    std::vector<std::shared_ptr<VKLFileStorage>> m_storages;
-    VKLPropertyProxies m_properties;
-    QTimer* m_pollTimer = nullptr;
     bool m_polling = false;
     std::vector<std::function<void(bool)>> m_pollWaiters;
 };

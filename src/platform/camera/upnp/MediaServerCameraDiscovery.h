@@ -9,6 +9,7 @@
 // while it answers or is connected. Main thread.
 
 #include "platform/camera/VKLCamera.h"
+#include "platform/camera/network/ProbingCameraDiscovery.h"
 #include "platform/camera/upnp/ContentDirectoryClient.h"
 
 #include <QHostAddress>
@@ -38,18 +39,12 @@ struct MediaServerMaker {
     std::function<std::shared_ptr<MediaServerCamera>(const upnp::FoundMediaServer&)> makeCamera;
 };
 
-class MediaServerCameraDiscovery : public VKLCameraDiscovery {
+class MediaServerCameraDiscovery : public ProbingCameraDiscovery {
     Q_OBJECT
 public:
     explicit MediaServerCameraDiscovery(MediaServerMaker maker, QObject* parent = nullptr);
     ~MediaServerCameraDiscovery() override;
 
-    void beginSearching() override;
-    void stopSearching() override;
-    Cameras cameras() const override { return m_reported; }
-
-    void setProbeInterval(std::chrono::milliseconds interval) { m_interval = interval; }
-    void setProbeTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
     // Sends the SSDP search to this address and port instead of the multicast group (a test camera).
     void setSearchAddress(const QHostAddress& address, quint16 port)
     {
@@ -58,20 +53,14 @@ public:
     }
 
 private:
-    struct Candidate;
-    Candidate& candidate(const QString& host, quint16 port, const QString& path, bool listed);
+    void gatherCandidates() override;
+    // A GET of the description (where an SSDP answer put it, else at the maker's paths) that the maker accepts.
+    void probe(const Candidate& candidate, ProbeAnswer answer) override;
+    void searchingStops() override;
     void searchWithSsdp();
-    void probeAll();
-    void report();
 
     MediaServerMaker m_maker;
     QNetworkAccessManager m_network;
-    std::vector<std::unique_ptr<Candidate>> m_candidates;
-    Cameras m_reported;
-    bool m_searching = false;
-    std::chrono::milliseconds m_interval{3000};
-    std::chrono::milliseconds m_timeout{1500};
-    QTimer* m_timer = nullptr;
     SsdpSearch* m_ssdp = nullptr;
     QHostAddress m_searchAddress;
     quint16 m_searchPort = 0;
