@@ -252,13 +252,23 @@ QByteArray encode(const StartData& start)
     return encodePacket(PacketType::StartData, out);
 }
 
-QByteArray encodeData(PacketType type, uint32_t transactionId, const QByteArray& bytes)
+QByteArray encodeDataToFill(PacketType type, uint32_t transactionId, qsizetype size)
 {
     QByteArray out;
-    out.reserve(bytes.size() + 4);
+    out.reserve(kDataPacketHeaderSize + size);
+    putU32(out, uint32_t(kDataPacketHeaderSize + size));
+    putU32(out, uint32_t(type));
     putU32(out, transactionId);
-    out.append(bytes);
-    return encodePacket(type, out);
+    out.resize(kDataPacketHeaderSize + size);
+    return out;
+}
+
+QByteArray encodeData(PacketType type, uint32_t transactionId, const QByteArray& bytes)
+{
+    QByteArray out = encodeDataToFill(type, transactionId, bytes.size());
+    if (!bytes.isEmpty())
+        std::memcpy(out.data() + kDataPacketHeaderSize, bytes.constData(), size_t(bytes.size()));
+    return out;
 }
 
 QByteArray encodeCancel(uint32_t transactionId)

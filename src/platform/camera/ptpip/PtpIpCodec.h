@@ -215,6 +215,10 @@ QByteArray encode(const OperationResponse& response);
 QByteArray encode(const EventPacket& event);
 QByteArray encode(const StartData& start);
 QByteArray encodeData(PacketType type, uint32_t transactionId, const QByteArray& bytes);
+// A Data or EndData packet whose `size` payload bytes are left to fill at `kDataPacketHeaderSize` (a sender
+// reads a file straight into it instead of copying the bytes into a packet).
+constexpr qsizetype kDataPacketHeaderSize = kHeaderSize + 4;
+QByteArray encodeDataToFill(PacketType type, uint32_t transactionId, qsizetype size);
 QByteArray encodeCancel(uint32_t transactionId);
 
 // Decoders take a packet's payload.
