@@ -1,7 +1,8 @@
 #pragma once
 
 // What the network backends share when they stream a camera file to the chunk block: the preflight on its queue,
-// the bytes gathered into chunks of 1 MB and handed to the delivery queue in file order, reading paused while
+// the bytes gathered into chunks of 1 MB and handed to the delivery queue in file order (their buffers used
+// again once the chunk block is done with them, so a large file costs no allocation per chunk), reading paused while
 // more than 16 MB wait there, a length checked against the listed size, and the complete block run once, after
 // every chunk, with the same context.
 //
@@ -13,7 +14,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 namespace vornakel {
 
@@ -40,6 +43,8 @@ public:
 private:
     CameraFileStream() = default;
     void handOn(QByteArray bytes);
+    QByteArray takeBuffer();
+    void giveBack(QByteArray&& bytes);
 
     VKLFileSystemItem::ItemPtr m_item;
     VKLFileSystemItem::StreamContext m_context;
@@ -54,6 +59,8 @@ private:
     bool m_paused = false;   // main thread
     bool m_ended = false;    // main thread
     std::optional<Error> m_error; // main thread: why the stream stopped on our side
+    std::mutex m_spareMutex;
+    std::vector<QByteArray> m_spare; // chunk buffers the chunk block is done with, emptied, their room kept
     std::atomic<bool> m_stopped{false};
     std::atomic<qint64> m_inFlight{0};
 };
