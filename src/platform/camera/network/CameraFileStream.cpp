@@ -42,17 +42,55 @@ void CameraFileStream::begin(VKLFileSystemItem::StreamPreflightBlock preflight, 
     });
 }
 
-bool CameraFileStream::receive(QByteArrayView bytes)
+bool CameraFileStream::accept(qsizetype count)
 {
     if (m_stopped) {
         m_error = errorWithVKLErrorCode(VKLErrorCancelled);
         return false;
     }
-    m_received += uint64_t(bytes.size());
+    m_received += uint64_t(count);
     if (m_expected != 0 && m_received > m_expected) {
         m_error = errorWithVKLErrorCode(VKLErrorReadFailed);
         return false;
     }
+    return true;
+}
+
+std::span<char> CameraFileStream::room(qsizetype wanted)
+{
+    if (m_roomAt >= 0)
+        m_pending.resize(m_roomAt);
+    if (m_pending.capacity() < kStreamChunk)
+        m_pending = takeBuffer();
+    m_roomAt = m_pending.size();
+    const qsizetype size = std::clamp<qsizetype>(wanted, 1, kStreamChunk - m_roomAt);
+    m_pending.resize(m_roomAt + size); // within the room the buffer has: nothing moves
+    return {m_pending.data() + m_roomAt, size_t(size)};
+}
+
+bool CameraFileStream::receivedInRoom(qsizetype count)
+{
+    if (m_roomAt < 0)
+        return false;
+    const qsizetype lent = m_pending.size() - m_roomAt;
+    count = std::clamp<qsizetype>(count, 0, lent);
+    m_pending.resize(m_roomAt + count);
+    m_roomAt = -1;
+    if (!accept(count))
+        return false;
+    if (m_pending.size() == kStreamChunk)
+        handOn(std::exchange(m_pending, {}));
+    return true;
+}
+
+bool CameraFileStream::receive(QByteArrayView bytes)
+{
+    if (m_roomAt >= 0) {
+        m_pending.resize(m_roomAt);
+        m_roomAt = -1;
+    }
+    if (!accept(bytes.size()))
+        return false;
     // Chunks are filled to their size exactly, in a buffer with room for one, so that no append moves bytes twice.
     while (!bytes.isEmpty()) {
         if (m_pending.capacity() < kStreamChunk)
@@ -121,6 +159,10 @@ void CameraFileStream::end(std::optional<Error> error)
     if (m_ended)
         return;
     m_ended = true;
+    if (m_roomAt >= 0) {
+        m_pending.resize(m_roomAt);
+        m_roomAt = -1;
+    }
     if (m_paused && m_pauseHook)
         m_pauseHook(false);
     m_paused = false;

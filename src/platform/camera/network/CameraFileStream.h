@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace vornakel {
@@ -34,6 +35,11 @@ public:
     // Bytes as they arrive; false when the source should stop: the chunk block answered 1 (the stream ends with
     // 1004), or more bytes came than listed (1014).
     [[nodiscard]] bool receive(QByteArrayView bytes);
+    // The same without a copy: room for at most `wanted` more bytes (at least one) at the end of the chunk being
+    // gathered, for a source that reads them straight into it and then says how many landed there (0 when none
+    // did; the room is given back either way).
+    std::span<char> room(qsizetype wanted);
+    [[nodiscard]] bool receivedInRoom(qsizetype count);
     // The source ended, with its error (none: it sent all it had). A length other than the listed size is 1014,
     // and so is any error of the generic code; the complete block then runs after every chunk handed on.
     void end(std::optional<Error> sourceError);
@@ -42,6 +48,7 @@ public:
 
 private:
     CameraFileStream() = default;
+    bool accept(qsizetype count);
     void handOn(QByteArray bytes);
     QByteArray takeBuffer();
     void giveBack(QByteArray&& bytes);
@@ -56,6 +63,7 @@ private:
     uint64_t m_expected = 0; // 0: not known
     uint64_t m_received = 0; // main thread
     QByteArray m_pending;    // main thread: bytes not yet handed on
+    qsizetype m_roomAt = -1; // main thread: where the room lent out starts in m_pending (-1: none lent)
     bool m_paused = false;   // main thread
     bool m_ended = false;    // main thread
     std::optional<Error> m_error; // main thread: why the stream stopped on our side
