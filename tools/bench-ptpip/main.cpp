@@ -7,21 +7,35 @@
 //             orientation and shooting data (one more round trip per image);
 //   copy      one large object streamed into a file: on a link throttled to 20 MB/s and on the unthrottled
 //             loopback (there also with the bytes only taken, the link's own figure, and beside the same bytes
-//             written into a file with no camera, the disk's).
+//             written into a file with no camera, the disk's);
+//   files     ten files of 200 MB copied by the app's copy engine (a temporary per file, flushed, renamed) from a
+//             camera serving a folder on the disk on the unthrottled loopback: into a folder on the disk, into
+//             one under /dev/shm (memory, where a flush costs nothing), and `cp` + `sync` of the camera's folder
+//             to the disk in the same round, the disk's own figure for the same bytes.
 // The camera runs on a thread of its own, as a camera on the network would, so its work does not count as the
 // client's. The load average is printed first and last: the machine may be shared.
 //
-//   bench-ptpip [--runs N] [walk] [proplist] [heads] [copy]     (all figures when none is named)
+//   bench-ptpip [--runs N] [--work FOLDER] [walk] [proplist] [heads] [copy] [files]   (all figures when none is
+//   named; `files` needs about 4 GB free in FOLDER, by default the current one, and 2 GB in /dev/shm)
+#include "copying/FolderCopyDestination.h"
+#include "copying/PhotoCopyQueue.h"
+#include "model/CameraFileScanning.h"
 #include "platform/camera/ptpip/PtpIpCamera.h"
+#include "platform/core/UserDefaults.h"
 #include "ptpip-camera/PtpIpResponder.h"
+#include "sorting/PhotoSortingModel.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstdio>
@@ -59,13 +73,12 @@ class CameraThread {
 public:
     CameraThread(SimulatedCameraContent content, tools::PtpIpResponderOptions options)
     {
-        m_thread.start();
-        m_context.moveToThread(&m_thread);
-        onThread([&] {
-            m_responder = std::make_unique<tools::PtpIpResponder>(std::move(content), options);
-            m_responder->listen();
-            m_port = m_responder->port();
-        });
+        start([&] { return std::make_unique<tools::PtpIpResponder>(std::move(content), options); });
+    }
+    // A camera serving a folder.
+    CameraThread(const QString& folder, tools::PtpIpResponderOptions options)
+    {
+        start([&] { return std::make_unique<tools::PtpIpResponder>(folder, options); });
     }
     ~CameraThread()
     {
@@ -88,6 +101,16 @@ public:
     }
 
 private:
+    void start(const std::function<std::unique_ptr<tools::PtpIpResponder>()>& make)
+    {
+        m_thread.start();
+        m_context.moveToThread(&m_thread);
+        onThread([&] {
+            m_responder = make();
+            m_responder->listen();
+            m_port = m_responder->port();
+        });
+    }
     void onThread(const std::function<void()>& work)
     {
         QMetaObject::invokeMethod(&m_context, work, Qt::BlockingQueuedConnection);
@@ -105,10 +128,10 @@ struct Rig {
     std::shared_ptr<VKLFileSystemFolderItem> root;
 };
 
-Rig connect(SimulatedCameraContent content, tools::PtpIpResponderOptions options)
+Rig connect(std::unique_ptr<CameraThread> camera)
 {
     Rig rig;
-    rig.camera = std::make_unique<CameraThread>(std::move(content), options);
+    rig.camera = std::move(camera);
     PtpIpCameraOptions cameraOptions;
     cameraOptions.host = QStringLiteral("127.0.0.1");
     cameraOptions.port = rig.camera->port();
@@ -119,6 +142,11 @@ Rig connect(SimulatedCameraContent content, tools::PtpIpResponderOptions options
     if (const auto storages = rig.client->storageDevices(); storages && !storages->empty())
         rig.root = storages->front()->rootDirectory();
     return rig;
+}
+
+Rig connect(SimulatedCameraContent content, tools::PtpIpResponderOptions options)
+{
+    return connect(std::make_unique<CameraThread>(std::move(content), options));
 }
 
 struct Figures {
@@ -337,6 +365,128 @@ void benchmarkCopy(qint64 throughput, qint64 bytes, bool toFile, int runs)
     }
 }
 
+// A camera folder of `count` files of `size` random bytes each.
+bool writeCameraFolder(const QString& folder, int count, qint64 size)
+{
+    if (!QDir().mkpath(folder + QStringLiteral("/DCIM/100BENCH")))
+        return false;
+    QByteArray block(1 << 20, '\0');
+    for (int i = 0; i < count; ++i) {
+        QFile file(QStringLiteral("%1/DCIM/100BENCH/BIG%2.ARW").arg(folder).arg(i + 1, 4, 10, QLatin1Char('0')));
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        for (qint64 left = size; left > 0;) {
+            const qint64 n = std::min<qint64>(left, block.size());
+            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(block.data()), (n + 3) / 4);
+            if (file.write(block.constData(), n) != n)
+                return false;
+            left -= n;
+        }
+    }
+    return true;
+}
+
+// Lists the camera's files, groups them into photos and copies them all into `target` as the app copies a
+// selection: answers the bytes copied and the seconds from the start of the copy to its end.
+std::optional<std::pair<qint64, double>> copyAll(const QString& cameraFolder, const QString& target, UserDefaults& defaults,
+                                                 const PhotoSortingModel& presets)
+{
+    Rig rig = connect(std::make_unique<CameraThread>(cameraFolder, tools::PtpIpResponderOptions{}));
+    if (!rig.root)
+        return std::nullopt;
+    std::optional<std::optional<Error>> storage;
+    rig.client->setCurrentCommandCategories(VKLCommandCategoryStorageAccess, [&](std::optional<Error> error) { storage = error; });
+    runUntil([&] { return storage.has_value(); }, 30000);
+    CameraFileScanning scanning;
+    std::optional<CameraFileScanning::Items> files;
+    bool scanned = false;
+    scanning.scan(rig.client, [](const CameraFileScanning::ItemPtr& item) { return item->isKnownImageType(); },
+                  [&](std::optional<CameraFileScanning::Items> items, std::optional<CameraFileScanning::ScanError>) {
+                      files = std::move(items);
+                      scanned = true;
+                  });
+    runUntil([&] { return scanned; }, 60000);
+    if (!files || files->empty())
+        return std::nullopt;
+    size_t loaded = 0;
+    for (const auto& item : *files)
+        item->loadMetadata([&](std::optional<Error>) { ++loaded; });
+    runUntil([&] { return loaded == files->size(); }, 60000);
+    const std::vector<PhotoPtr> photos = CameraFileScanning::photos(*files);
+    QDir(target).removeRecursively();
+    QDir().mkpath(target);
+    auto destination = FolderCopyDestination::createFlat(QUrl::fromLocalFile(target), defaults, presets);
+    auto queue = PhotoCopyQueue::create(photos, {destination, FileGroupBehaviour::copyAll});
+    bool finished = false;
+    PhotoCopyQueue::Callbacks callbacks;
+    callbacks.queueFinished = [&](const PhotoCopyQueue::Ptr&) { finished = true; };
+    std::optional<bool> started;
+    QElapsedTimer clock;
+    clock.start();
+    queue->start(callbacks, [&](bool ok) { started = ok; });
+    runUntil([&] { return finished || started == false; }, 600000);
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    qint64 bytes = 0;
+    for (const auto& operation : queue->operations()) {
+        if (operation->state().kind != PhotoVariantCopyOperation::State::Kind::copiedSuccessfully || !operation->finalDestination())
+            return std::nullopt;
+        bytes += QFileInfo(*operation->finalDestination()).size();
+    }
+    return std::pair{bytes, seconds};
+}
+
+void benchmarkFiles(const QString& workFolder, int runs)
+{
+    constexpr int kCount = 10;
+    constexpr qint64 kSize = 200'000'000;
+    QTemporaryDir work(QDir(workFolder).absoluteFilePath(QStringLiteral("bench-ptpip-XXXXXX")));
+    QTemporaryDir memory(QStringLiteral("/dev/shm/bench-ptpip-XXXXXX"));
+    if (!work.isValid() || !memory.isValid()) {
+        std::printf("files: no work folder in %s or /dev/shm\n", qPrintable(workFolder));
+        return;
+    }
+    const QString camera = work.filePath(QStringLiteral("camera"));
+    if (!writeCameraFolder(camera, kCount, kSize)) {
+        std::printf("files: cannot write the camera folder in %s\n", qPrintable(work.path()));
+        return;
+    }
+    QTemporaryDir settingsFolder;
+    UserDefaults defaults(settingsFolder.filePath(QStringLiteral("UserDefaults.plist")));
+    PhotoSortingModel presets(defaults);
+    const double total = double(kCount) * double(kSize) / 1e6;
+    Figures disk, shm, anchor;
+    for (int run = 0; run < runs; ++run) {
+        QProcess::execute(QStringLiteral("sync"), {});
+        const QString cpTarget = work.filePath(QStringLiteral("cp-out"));
+        QElapsedTimer clock;
+        clock.start();
+        QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), camera + QStringLiteral("/DCIM"), cpTarget});
+        QProcess::execute(QStringLiteral("sync"), {});
+        const double cpRate = total / (double(clock.nsecsElapsed()) / 1e9);
+        QDir(cpTarget).removeRecursively();
+        QProcess::execute(QStringLiteral("sync"), {});
+        const auto onDisk = copyAll(camera, work.filePath(QStringLiteral("copy-out")), defaults, presets);
+        QDir(work.filePath(QStringLiteral("copy-out"))).removeRecursively();
+        QProcess::execute(QStringLiteral("sync"), {});
+        const auto inMemory = copyAll(camera, memory.filePath(QStringLiteral("copy-out")), defaults, presets);
+        QDir(memory.filePath(QStringLiteral("copy-out"))).removeRecursively();
+        if (!onDisk || !inMemory) {
+            std::printf("files: the copy failed\n");
+            return;
+        }
+        const double diskRate = double(onDisk->first) / 1e6 / onDisk->second;
+        const double shmRate = double(inMemory->first) / 1e6 / inMemory->second;
+        std::printf("  %d files of %.0f MB: cp + sync %.1f MB/s; the copy into the disk %.1f MB/s, into /dev/shm %.1f MB/s"
+                    " (load %s)\n", kCount, kSize / 1e6, cpRate, diskRate, shmRate, qPrintable(loadAverage()));
+        anchor.add(cpRate);
+        disk.add(diskRate);
+        shm.add(shmRate);
+    }
+    std::printf("cp + sync of the camera's files to the disk: %s\n", qPrintable(anchor.summary("MB/s")));
+    std::printf("copy of large files into the disk: %s\n", qPrintable(disk.summary("MB/s")));
+    std::printf("copy of large files into /dev/shm: %s\n", qPrintable(shm.summary("MB/s")));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -347,6 +497,11 @@ int main(int argc, char** argv)
     int runs = 3;
     if (const qsizetype at = figures.indexOf(QStringLiteral("--runs")); at >= 0 && at + 1 < figures.size()) {
         runs = std::max(1, figures.at(at + 1).toInt());
+        figures.remove(at, 2);
+    }
+    QString workFolder = QDir::currentPath();
+    if (const qsizetype at = figures.indexOf(QStringLiteral("--work")); at >= 0 && at + 1 < figures.size()) {
+        workFolder = figures.at(at + 1);
         figures.remove(at, 2);
     }
     const auto wanted = [&](const char* name) { return figures.isEmpty() || figures.contains(QLatin1String(name)); };
@@ -363,6 +518,8 @@ int main(int argc, char** argv)
         benchmarkCopy(0, 2'000'000'000, true, runs);
         benchmarkDisk(2'000'000'000, runs);
     }
+    if (wanted("files"))
+        benchmarkFiles(workFolder, runs);
     std::printf("load average after: %s\n", qPrintable(loadAverage()));
     return 0;
 }

@@ -994,10 +994,12 @@ void PtpIpResponder::pump(Connection* connection)
             }
         }
         const qint64 size = qint64(std::min<uint64_t>(transfer.remaining, uint64_t(std::max(1, m_options.dataPacketSize))));
-        QByteArray chunk(size, Qt::Uninitialized);
-        const qint64 read = size > 0 ? readObject(transfer, chunk.data(), size) : 0;
+        const bool last = transfer.remaining == uint64_t(size);
+        const uint32_t tx = transfer.transaction;
+        // The object's bytes are read straight into the packet the socket takes.
+        QByteArray packet = encodeDataToFill(last ? PacketType::EndData : PacketType::Data, tx, size);
+        const qint64 read = size > 0 ? readObject(transfer, packet.data() + kDataPacketHeaderSize, size) : 0;
         if (read < 0 || read != size) {
-            const uint32_t tx = transfer.transaction;
             connection->transfer.reset();
             connection->socket->write(encodeData(PacketType::EndData, tx, {}));
             respond(connection, tx, RespGeneralError);
@@ -1006,9 +1008,7 @@ void PtpIpResponder::pump(Connection* connection)
         transfer.remaining -= uint64_t(size);
         transfer.sent += uint64_t(size);
         m_dataBytesSent += size;
-        const bool last = transfer.remaining == 0;
-        const uint32_t tx = transfer.transaction;
-        connection->socket->write(encodeData(last ? PacketType::EndData : PacketType::Data, tx, chunk));
+        connection->socket->write(packet);
         if (m_options.dropAfterBytes >= 0 && m_dataBytesSent >= m_options.dropAfterBytes) {
             log(QStringLiteral("connection dropped after %1 bytes").arg(m_dataBytesSent));
             connection->socket->flush();

@@ -183,6 +183,81 @@ TEST(PtpIpCamera, HostileRepliesEndInAClearErrorWithBoundedMemory)
     }
 }
 
+// A file's data is read from the socket straight into the chunks handed on; a camera that lies in it ends that
+// file with a clear error, and one that cuts it into uneven packets still gives it byte for byte.
+TEST(PtpIpCamera, AStreamedFileHoldsToItsPacketsAndItsListedSize)
+{
+    struct Case {
+        const char* what;
+        // The reply to GetObject for a file of `size` bytes whose content is `content`.
+        std::function<QByteArray(uint32_t tx, const QByteArray& content)> reply;
+        std::optional<int> streamError; // none: the file arrives whole
+        bool connectionSurvives;
+    };
+    const auto unevenly = [](uint32_t tx, const QByteArray& content) {
+        QByteArray bytes = encode(StartData{tx, uint64_t(content.size())});
+        qsizetype at = 0;
+        for (const qsizetype piece : {qsizetype(1), qsizetype(7), qsizetype(4099), qsizetype(3)}) {
+            const qsizetype count = std::min(piece, content.size() - at);
+            bytes += encodeData(PacketType::Data, tx, content.mid(at, count));
+            at += count;
+        }
+        bytes += encodeData(PacketType::Data, tx, content.mid(at));
+        bytes += encodeData(PacketType::EndData, tx, {});
+        return bytes + encode(OperationResponse{RespOK, tx, {}});
+    };
+    const Case cases[] = {
+        {"uneven packets", unevenly, std::nullopt, true},
+        {"more data than announced", [](uint32_t tx, const QByteArray&) { return dataPhase(tx, QByteArray(64, '\1'), 8); },
+         VKLErrorConnectionLost, false},
+        {"data of another transaction",
+         [](uint32_t tx, const QByteArray& content) {
+             return encode(StartData{tx, uint64_t(content.size())}) + encodeData(PacketType::EndData, tx + 5, content);
+         },
+         VKLErrorConnectionLost, false},
+        {"more bytes than the listed size",
+         [](uint32_t tx, const QByteArray& content) {
+             const QByteArray longer = content + QByteArray(100, 'x');
+             return dataPhase(tx, longer, uint64_t(longer.size()));
+         },
+         VKLErrorReadFailed, true},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        auto camera = startCamera();
+        const auto root = test::openStorage(*camera.camera);
+        ASSERT_TRUE(root);
+        const auto files = test::walkFiles(root);
+        ASSERT_FALSE(files.empty());
+        const auto file = files.front();
+        ASSERT_GT(file->size(), 4110u) << "the sample's first file spans the uneven packets";
+        const QByteArray content = patternAt(0, qsizetype(file->size()));
+        camera.responder->setReplyOverride([&](const OperationRequest& request) -> std::optional<QByteArray> {
+            if (request.code != OpGetObject)
+                return std::nullopt;
+            return each.reply(request.transactionId, content);
+        });
+        auto received = std::make_shared<QByteArray>();
+        std::optional<std::optional<Error>> result;
+        file->streamItem({}, {}, [received](const auto&, const QByteArray& bytes, const auto&) {
+            *received += bytes;
+            return 0;
+        }, {}, [&](const auto&, std::optional<Error> error, const auto&) { result = error; }, {});
+        ASSERT_TRUE(runUntil([&] { return result.has_value(); }));
+        if (each.streamError) {
+            ASSERT_TRUE(*result);
+            EXPECT_EQ((*result)->code, *each.streamError);
+        } else {
+            EXPECT_EQ(*result, std::nullopt);
+            EXPECT_TRUE(*received == content) << received->size() << " of " << content.size() << " bytes";
+        }
+        if (each.connectionSurvives)
+            EXPECT_EQ(camera.camera->connectionState(), 2u);
+        else
+            EXPECT_TRUE(runUntil([&] { return camera.camera->connectionState() == 0; }));
+    }
+}
+
 TEST(PtpIpCamera, ANameThatIsNotUtf16LeavesThatObjectOutOfTheListing)
 {
     auto camera = startCamera();

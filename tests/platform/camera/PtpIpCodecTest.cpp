@@ -50,6 +50,46 @@ TEST(PtpIpCodec, PacketsSurviveTheRoundTripAndArriveWholeFromPieces)
     EXPECT_EQ(decodeEvent(packets[4].payload)->parameters, (std::vector<uint32_t>{PropBatteryLevel}));
 }
 
+// Data packets come out in pieces as their bytes arrive, whatever the cuts; every other packet comes out whole.
+TEST(PtpIpCodec, DataPacketsArriveInPiecesAndOtherPacketsWhole)
+{
+    const QByteArray content = QByteArray("0123456789abcdefghijklmnopqrstuvwxyz").repeated(50);
+    QByteArray stream = encode(StartData{7, uint64_t(content.size()) + 5});
+    stream += encodeData(PacketType::Data, 7, content);
+    stream += encodeData(PacketType::EndData, 7, "hello");
+    stream += encode(OperationResponse{RespOK, 7, {}});
+    for (const qsizetype cut : {qsizetype(1), qsizetype(5), qsizetype(13), qsizetype(1000), stream.size()}) {
+        SCOPED_TRACE(cut);
+        PacketReader reader;
+        std::vector<PacketType> whole;
+        QByteArray data;
+        int firstPieces = 0;
+        for (qsizetype at = 0; at < stream.size(); at += cut) {
+            reader.append(stream.mid(at, cut));
+            PacketReader::Piece piece;
+            while (reader.nextPiece(piece) == PacketReader::Status::Ready) {
+                if (piece.type != PacketType::Data && piece.type != PacketType::EndData) {
+                    EXPECT_FALSE(piece.continued);
+                    whole.push_back(piece.type);
+                    continue;
+                }
+                if (!piece.continued) {
+                    ++firstPieces;
+                    ASSERT_GE(piece.bytes.size(), 4) << "a first piece holds the transaction id";
+                    EXPECT_EQ(decodeUint32(piece.bytes.first(4).toByteArray()), 7u);
+                    piece.bytes = piece.bytes.sliced(4);
+                }
+                data += piece.bytes.toByteArray();
+            }
+            ASSERT_TRUE(reader.error().isEmpty());
+        }
+        EXPECT_EQ(firstPieces, 2);
+        EXPECT_EQ(whole, (std::vector<PacketType>{PacketType::StartData, PacketType::OperationResponse}));
+        EXPECT_TRUE(data == content + "hello");
+        EXPECT_EQ(reader.pieceLeft(), 0);
+    }
+}
+
 TEST(PtpIpCodec, RefusesLengthsThatLieAndUnknownTypes)
 {
     struct Case {

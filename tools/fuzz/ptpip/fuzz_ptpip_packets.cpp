@@ -44,6 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         reader.append(bytes.mid(bytes.size() / 2));
     }
+    // As the connection reads: data packets in pieces as they come, in three cuts.
+    PacketReader pieces;
+    PacketReader::Piece piece;
+    for (int round = 0; round < 3; ++round) {
+        pieces.append(bytes.mid(round * bytes.size() / 3, (round + 1) * bytes.size() / 3 - round * bytes.size() / 3));
+        while (pieces.nextPiece(piece) == PacketReader::Status::Ready) {
+            if (!piece.continued)
+                (void)decodeData(piece.bytes.toByteArray());
+        }
+    }
     decodeAsDatasets(bytes);
     (void)parsePtpDate(QString::fromLatin1(bytes.left(40)));
     return 0;

@@ -1,7 +1,8 @@
 #pragma once
 
 // What the network backends share when they stream a camera file to the chunk block: the preflight on its queue,
-// the bytes gathered into chunks of 1 MB and handed to the delivery queue in file order, reading paused while
+// the bytes gathered into chunks of 1 MB and handed to the delivery queue in file order (their buffers used
+// again once the chunk block is done with them, so a large file costs no allocation per chunk), reading paused while
 // more than 16 MB wait there, a length checked against the listed size, and the complete block run once, after
 // every chunk, with the same context.
 //
@@ -13,7 +14,10 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <span>
+#include <vector>
 
 namespace vornakel {
 
@@ -31,6 +35,11 @@ public:
     // Bytes as they arrive; false when the source should stop: the chunk block answered 1 (the stream ends with
     // 1004), or more bytes came than listed (1014).
     [[nodiscard]] bool receive(QByteArrayView bytes);
+    // The same without a copy: room for at most `wanted` more bytes (at least one) at the end of the chunk being
+    // gathered, for a source that reads them straight into it and then says how many landed there (0 when none
+    // did; the room is given back either way).
+    std::span<char> room(qsizetype wanted);
+    [[nodiscard]] bool receivedInRoom(qsizetype count);
     // The source ended, with its error (none: it sent all it had). A length other than the listed size is 1014,
     // and so is any error of the generic code; the complete block then runs after every chunk handed on.
     void end(std::optional<Error> sourceError);
@@ -39,7 +48,10 @@ public:
 
 private:
     CameraFileStream() = default;
+    bool accept(qsizetype count);
     void handOn(QByteArray bytes);
+    QByteArray takeBuffer();
+    void giveBack(QByteArray&& bytes);
 
     VKLFileSystemItem::ItemPtr m_item;
     VKLFileSystemItem::StreamContext m_context;
@@ -51,9 +63,12 @@ private:
     uint64_t m_expected = 0; // 0: not known
     uint64_t m_received = 0; // main thread
     QByteArray m_pending;    // main thread: bytes not yet handed on
+    qsizetype m_roomAt = -1; // main thread: where the room lent out starts in m_pending (-1: none lent)
     bool m_paused = false;   // main thread
     bool m_ended = false;    // main thread
     std::optional<Error> m_error; // main thread: why the stream stopped on our side
+    std::mutex m_spareMutex;
+    std::vector<QByteArray> m_spare; // chunk buffers the chunk block is done with, emptied, their room kept
     std::atomic<bool> m_stopped{false};
     std::atomic<qint64> m_inFlight{0};
 };

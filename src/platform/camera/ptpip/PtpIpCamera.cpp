@@ -106,10 +106,10 @@ uint32_t objectOfOperation(uint16_t code, const std::vector<uint32_t>& parameter
 // `storageId` names the storage it reads (0: none): once that card is out it fails at once.
 void run(const SessionPtr& session, uint16_t code, std::vector<uint32_t> parameters, Completion completion,
          PtpIpConnection::DataSink sink = {}, qint64 maxData = 8 * 1024 * 1024, uint32_t storageId = 0,
-         PtpIpConnection::Priority priority = PtpIpConnection::Priority::normal)
+         PtpIpConnection::Priority priority = PtpIpConnection::Priority::normal, PtpIpConnection::DataRoom room = {})
 {
     DispatchQueue::main()->async([session, code, parameters = std::move(parameters), completion = std::move(completion),
-                                  sink = std::move(sink), maxData, storageId, priority]() mutable {
+                                  sink = std::move(sink), maxData, storageId, priority, room = std::move(room)]() mutable {
         if (!session->open || !session->connection) {
             completion(errorWithVKLErrorCode(VKLErrorNotConnected), {});
             return;
@@ -123,7 +123,7 @@ void run(const SessionPtr& session, uint16_t code, std::vector<uint32_t> paramet
             return;
         }
         session->connection->transact(code, std::move(parameters), std::move(completion), std::move(sink), maxData,
-                                      storageId, priority);
+                                      storageId, priority, std::move(room));
     });
 }
 
@@ -440,7 +440,11 @@ void requestStreamPart(const std::shared_ptr<CameraFileStream>& stream, const Se
             }
             stream->end(error);
         },
-        [stream](QByteArrayView bytes) { return stream->receive(bytes); }, 8 * 1024 * 1024, storageId);
+        [stream](QByteArrayView bytes) { return stream->receive(bytes); }, 8 * 1024 * 1024, storageId,
+        PtpIpConnection::Priority::normal,
+        // The file's bytes are read from the socket straight into the chunks handed to the copy.
+        PtpIpConnection::DataRoom{[stream](qsizetype wanted) { return stream->room(wanted); },
+                                  [stream](qsizetype count) { return stream->receivedInRoom(count); }});
 }
 
 template <typename Base>

@@ -137,21 +137,18 @@ void PacketReader::append(const QByteArray& bytes)
         m_buffer.append(bytes);
 }
 
-void PacketReader::appendFrom(QIODevice& device)
+void PacketReader::appendFrom(QIODevice& device, qint64 atMost)
 {
-    const qint64 available = device.bytesAvailable();
-    if (available <= 0)
-        return;
+    const qint64 available = std::max<qint64>(device.bytesAvailable(), 0);
     if (m_offset > 0 && (m_offset == m_buffer.size() || m_offset >= m_buffer.size() / 2)) {
         m_buffer.remove(0, m_offset);
         m_offset = 0;
     }
-    // A little more than is waiting is asked for: a socket whose read buffer filled up stops reading from the
-    // network until a read asks it for more than it holds.
     constexpr qint64 kMore = 64 * 1024;
+    const qint64 asked = std::clamp<qint64>(available + kMore, 1, std::max<qint64>(atMost, 1));
     const qsizetype before = m_buffer.size();
-    m_buffer.resize(before + qsizetype(available + kMore));
-    const qint64 read = device.read(m_buffer.data() + before, available + kMore);
+    m_buffer.resize(before + qsizetype(asked));
+    const qint64 read = device.read(m_buffer.data() + before, asked);
     m_buffer.resize(before + qsizetype(std::max<qint64>(read, 0)));
 }
 
@@ -164,14 +161,14 @@ PacketReader::Status PacketReader::next(Packet& packet)
     return status;
 }
 
-PacketReader::Status PacketReader::next(PacketType& packetType, QByteArrayView& payload)
+PacketReader::Status PacketReader::header(uint32_t& length, PacketType& packetType)
 {
     if (!m_error.isEmpty())
         return Status::Failed;
     if (buffered() < qsizetype(kHeaderSize))
         return Status::NeedMore;
     const char* start = m_buffer.constData() + m_offset;
-    const uint32_t length = readU32(start);
+    length = readU32(start);
     const uint32_t type = readU32(start + 4);
     if (!isKnownPacketType(type)) {
         m_error = QStringLiteral("The camera sent a packet of unknown type %1.").arg(type);
@@ -183,12 +180,63 @@ PacketReader::Status PacketReader::next(PacketType& packetType, QByteArrayView& 
                       .arg(length);
         return Status::Failed;
     }
+    packetType = PacketType(type);
+    return Status::Ready;
+}
+
+PacketReader::Status PacketReader::next(PacketType& packetType, QByteArrayView& payload)
+{
+    uint32_t length = 0;
+    PacketType type{};
+    if (const Status status = header(length, type); status != Status::Ready)
+        return status;
     if (buffered() < qsizetype(length))
         return Status::NeedMore;
-    packetType = PacketType(type);
-    payload = QByteArrayView(start + kHeaderSize, qsizetype(length - kHeaderSize));
+    packetType = type;
+    payload = QByteArrayView(m_buffer.constData() + m_offset + kHeaderSize, qsizetype(length - kHeaderSize));
     m_offset += length;
     return Status::Ready;
+}
+
+PacketReader::Status PacketReader::nextPiece(Piece& piece)
+{
+    if (!m_error.isEmpty())
+        return Status::Failed;
+    if (m_pieceLeft > 0) {
+        if (buffered() == 0)
+            return Status::NeedMore;
+        const qsizetype count = std::min(buffered(), m_pieceLeft);
+        piece = {m_pieceType, QByteArrayView(m_buffer.constData() + m_offset, count), true};
+        m_offset += count;
+        m_pieceLeft -= count;
+        return Status::Ready;
+    }
+    uint32_t length = 0;
+    PacketType type{};
+    if (const Status status = header(length, type); status != Status::Ready)
+        return status;
+    const qsizetype whole = qsizetype(length);
+    const qsizetype withId = qsizetype(kHeaderSize) + 4;
+    if ((type != PacketType::Data && type != PacketType::EndData) || whole <= withId) {
+        QByteArrayView payload;
+        const Status status = next(type, payload);
+        if (status == Status::Ready)
+            piece = {type, payload, false};
+        return status;
+    }
+    if (buffered() < withId)
+        return Status::NeedMore;
+    const qsizetype count = std::min(buffered(), whole);
+    piece = {type, QByteArrayView(m_buffer.constData() + m_offset + kHeaderSize, count - qsizetype(kHeaderSize)), false};
+    m_offset += count;
+    m_pieceLeft = whole - count;
+    m_pieceType = type;
+    return Status::Ready;
+}
+
+void PacketReader::tookPieceBytes(qsizetype count)
+{
+    m_pieceLeft -= std::clamp<qsizetype>(count, 0, m_pieceLeft);
 }
 
 // ---- Packets ------------------------------------------------------------------------------------------------
@@ -252,13 +300,23 @@ QByteArray encode(const StartData& start)
     return encodePacket(PacketType::StartData, out);
 }
 
-QByteArray encodeData(PacketType type, uint32_t transactionId, const QByteArray& bytes)
+QByteArray encodeDataToFill(PacketType type, uint32_t transactionId, qsizetype size)
 {
     QByteArray out;
-    out.reserve(bytes.size() + 4);
+    out.reserve(kDataPacketHeaderSize + size);
+    putU32(out, uint32_t(kDataPacketHeaderSize + size));
+    putU32(out, uint32_t(type));
     putU32(out, transactionId);
-    out.append(bytes);
-    return encodePacket(type, out);
+    out.resize(kDataPacketHeaderSize + size);
+    return out;
+}
+
+QByteArray encodeData(PacketType type, uint32_t transactionId, const QByteArray& bytes)
+{
+    QByteArray out = encodeDataToFill(type, transactionId, bytes.size());
+    if (!bytes.isEmpty())
+        std::memcpy(out.data() + kDataPacketHeaderSize, bytes.constData(), size_t(bytes.size()));
+    return out;
 }
 
 QByteArray encodeCancel(uint32_t transactionId)

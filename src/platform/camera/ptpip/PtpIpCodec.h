@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -150,17 +151,39 @@ public:
     enum class Status { NeedMore, Ready, Failed };
 
     void append(const QByteArray& bytes);
-    // Reads what the device has straight into the buffer (no copy in between).
-    void appendFrom(QIODevice& device);
+    // Reads what the device has straight into the buffer (no copy in between). It asks for a little more than
+    // the device holds, also when it holds nothing: a socket whose read buffer filled up reads from the network
+    // again only once a read asks it for more than it has. At most `atMost` bytes are taken.
+    void appendFrom(QIODevice& device, qint64 atMost = std::numeric_limits<qint64>::max());
     Status next(Packet& packet);
     // As `next`, without copying the payload: the view points into the buffer and holds until the next append.
     Status next(PacketType& type, QByteArrayView& payload);
+
+    // A part of a packet: a Data or EndData packet is handed out in pieces as its bytes come (a data phase of
+    // megabytes then waits in no buffer), every other packet whole. The first piece of a data packet starts
+    // with its transaction id, as a whole payload does; the pieces after it are `continued`.
+    struct Piece {
+        PacketType type{};
+        QByteArrayView bytes; // points into the buffer and holds until the next append
+        bool continued = false;
+    };
+    // One of `next` and `nextPiece` is used on a stream, not both.
+    Status nextPiece(Piece& piece);
+    // Bytes of the data packet handed out in part that are still to come.
+    qsizetype pieceLeft() const { return m_pieceLeft; }
+    // The caller read `count` of those bytes from the device itself, the buffer being empty.
+    void tookPieceBytes(qsizetype count);
+
     QString error() const { return m_error; }
     qsizetype buffered() const { return m_buffer.size() - m_offset; }
 
 private:
+    Status header(uint32_t& length, PacketType& type);
+
     QByteArray m_buffer;
     qsizetype m_offset = 0; // bytes at the front already handed out
+    qsizetype m_pieceLeft = 0;
+    PacketType m_pieceType{};
     QString m_error;
 };
 
@@ -215,6 +238,10 @@ QByteArray encode(const OperationResponse& response);
 QByteArray encode(const EventPacket& event);
 QByteArray encode(const StartData& start);
 QByteArray encodeData(PacketType type, uint32_t transactionId, const QByteArray& bytes);
+// A Data or EndData packet whose `size` payload bytes are left to fill at `kDataPacketHeaderSize` (a sender
+// reads a file straight into it instead of copying the bytes into a packet).
+constexpr qsizetype kDataPacketHeaderSize = kHeaderSize + 4;
+QByteArray encodeDataToFill(PacketType type, uint32_t transactionId, qsizetype size);
 QByteArray encodeCancel(uint32_t transactionId);
 
 // Decoders take a packet's payload.

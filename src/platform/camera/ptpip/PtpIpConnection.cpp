@@ -97,19 +97,60 @@ void PtpIpConnection::readCommand()
     if (!m_command || m_readingPaused)
         return;
     noteActivity();
-    m_commandReader.appendFrom(*m_command);
-    PacketType type{};
-    QByteArrayView payload;
+    PacketReader::Piece piece;
     while (m_command && !m_readingPaused) {
-        const auto status = m_commandReader.next(type, payload);
-        if (status == PacketReader::Status::NeedMore)
-            return;
+        const bool intoRoom = m_state == State::Ready && !m_queue.empty() && m_queue.front().sent
+            && !m_queue.front().cancelled && m_queue.front().room;
+        if (intoRoom && m_commandReader.pieceLeft() > 0 && m_commandReader.buffered() == 0) {
+            if (!readDataIntoRoom())
+                return;
+            continue;
+        }
+        const auto status = m_commandReader.nextPiece(piece);
+        if (status == PacketReader::Status::NeedMore) {
+            // Everything the socket holds is taken before returning: it tells of new bytes only. While data is
+            // read into a room, only the packets' headers pass through the reader.
+            const qsizetype before = m_commandReader.buffered();
+            m_commandReader.appendFrom(*m_command, intoRoom ? kDataPacketHeaderSize : std::numeric_limits<qint64>::max());
+            if (m_commandReader.buffered() == before)
+                return;
+            continue;
+        }
         if (status == PacketReader::Status::Failed) {
             fail(m_commandReader.error(), VKLErrorConnectionLost);
             return;
         }
-        handleCommandPacket(type, payload);
+        if (!piece.continued) {
+            handleCommandPacket(piece.type, piece.bytes);
+        } else if (m_state == State::Ready && !m_queue.empty() && m_queue.front().sent) {
+            handleData(piece.bytes);
+        } else if (m_state == State::Ready) {
+            fail(QStringLiteral("The camera sent a reply nobody asked for."), VKLErrorConnectionLost);
+            return;
+        }
     }
+}
+
+// The rest of a data packet, read from the socket straight into the room the front transaction lends.
+bool PtpIpConnection::readDataIntoRoom()
+{
+    Transaction& front = m_queue.front();
+    const std::span<char> room = front.room.room(m_commandReader.pieceLeft());
+    // Asking for the room's size even when the socket holds less makes it read from the network again.
+    const qint64 read = room.empty() ? 0 : m_command->read(room.data(), qint64(room.size()));
+    const qsizetype count = qsizetype(std::max<qint64>(read, 0));
+    m_commandReader.tookPieceBytes(count);
+    front.result.dataBytes += uint64_t(count);
+    if (front.announced && front.result.dataBytes > *front.announced) {
+        (void)front.room.filled(0); // the bytes are dropped: the transaction fails with the connection
+        fail(QStringLiteral("The camera sent more data than it announced."), VKLErrorConnectionLost);
+        return false;
+    }
+    if (!front.room.filled(count)) {
+        cancelFront(errorWithVKLErrorCode(VKLErrorCancelled));
+        return true;
+    }
+    return count > 0;
 }
 
 void PtpIpConnection::readEvents()
@@ -236,24 +277,7 @@ void PtpIpConnection::handleCommandPacket(PacketType type, QByteArrayView view)
             fail(QStringLiteral("The camera's data belongs to another transaction."), VKLErrorConnectionLost);
             return;
         }
-        const QByteArrayView bytes = view.sliced(4);
-        front.result.dataBytes += uint64_t(bytes.size());
-        if (front.announced && front.result.dataBytes > *front.announced) {
-            fail(QStringLiteral("The camera sent more data than it announced."), VKLErrorConnectionLost);
-            return;
-        }
-        if (front.cancelled || bytes.isEmpty())
-            return;
-        if (front.sink) {
-            if (!front.sink(bytes))
-                cancelFront(errorWithVKLErrorCode(VKLErrorCancelled));
-            return;
-        }
-        if (front.result.data.size() + bytes.size() > front.maxData) {
-            fail(QStringLiteral("The camera sent more than %1 bytes for a dataset.").arg(front.maxData), VKLErrorConnectionLost);
-            return;
-        }
-        front.result.data.append(bytes);
+        handleData(view.sliced(4));
         return;
     }
     const auto response = decodeOperationResponse(packet.payload);
@@ -272,6 +296,29 @@ void PtpIpConnection::handleCommandPacket(PacketType type, QByteArrayView view)
                                          : std::optional<Error>(errorForResponse(response->code, VKLErrorGeneric)));
 }
 
+// Bytes of the front transaction's data phase, a whole packet's or a piece of one.
+void PtpIpConnection::handleData(QByteArrayView bytes)
+{
+    Transaction& front = m_queue.front();
+    front.result.dataBytes += uint64_t(bytes.size());
+    if (front.announced && front.result.dataBytes > *front.announced) {
+        fail(QStringLiteral("The camera sent more data than it announced."), VKLErrorConnectionLost);
+        return;
+    }
+    if (front.cancelled || bytes.isEmpty())
+        return;
+    if (front.sink) {
+        if (!front.sink(bytes))
+            cancelFront(errorWithVKLErrorCode(VKLErrorCancelled));
+        return;
+    }
+    if (front.result.data.size() + bytes.size() > front.maxData) {
+        fail(QStringLiteral("The camera sent more than %1 bytes for a dataset.").arg(front.maxData), VKLErrorConnectionLost);
+        return;
+    }
+    front.result.data.append(bytes);
+}
+
 void PtpIpConnection::cancelFront(Error error)
 {
     Transaction& front = m_queue.front();
@@ -281,6 +328,7 @@ void PtpIpConnection::cancelFront(Error error)
     Completion completion = std::move(front.completion);
     front.completion = nullptr;
     front.sink = nullptr;
+    front.room = {};
     if (completion)
         completion(std::move(error), std::move(front.result));
 }
@@ -327,7 +375,7 @@ void PtpIpConnection::finishFront(std::optional<Error> error)
 }
 
 void PtpIpConnection::transact(uint16_t code, std::vector<uint32_t> parameters, Completion completion, DataSink sink,
-                               qint64 maxData, uint32_t storageId, Priority priority)
+                               qint64 maxData, uint32_t storageId, Priority priority, DataRoom room)
 {
     if (m_state == State::Closed) {
         if (completion)
@@ -339,6 +387,8 @@ void PtpIpConnection::transact(uint16_t code, std::vector<uint32_t> parameters, 
     transaction.parameters = std::move(parameters);
     transaction.completion = std::move(completion);
     transaction.sink = std::move(sink);
+    if (transaction.sink)
+        transaction.room = std::move(room);
     transaction.maxData = maxData;
     transaction.storageId = storageId;
     transaction.priority = priority;

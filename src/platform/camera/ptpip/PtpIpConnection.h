@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 
 class QTcpSocket;
 
@@ -47,6 +48,14 @@ public:
 
     // Answer false to stop the data phase (the transaction is cancelled and completes with error 1004).
     using DataSink = std::function<bool(QByteArrayView bytes)>; // the bytes hold during the call only
+    // A sink that also lends room for the data, so that the bytes are read from the socket straight into it
+    // rather than through a buffer: `room` answers room for at most `wanted` bytes (at least one), and
+    // `filled` says how many landed at its start (it is also told 0 when none did); false stops the data phase.
+    struct DataRoom {
+        std::function<std::span<char>(qsizetype wanted)> room;
+        std::function<bool(qsizetype count)> filled;
+        explicit operator bool() const { return room && filled; }
+    };
     using Completion = std::function<void(std::optional<Error>, TransactionResult)>;
     // A camera answers one operation at a time: what the user waits to see on screen (thumbnails, a preview)
     // goes before the listings and metadata reads that wait unsent, behind what is under way and what of its
@@ -66,8 +75,11 @@ public:
     // Queues an operation. Without a sink the data phase is gathered up to `maxData` bytes (more is an error);
     // with one it is handed on as it arrives.
     // `storageId` names the storage the operation reads (0: none), so that a card taken out can end it.
+    // With a sink, `room` may lend the room the data is read into (see DataRoom); what the reader holds already
+    // still goes to the sink.
     void transact(uint16_t code, std::vector<uint32_t> parameters, Completion completion, DataSink sink = {},
-                  qint64 maxData = 8 * 1024 * 1024, uint32_t storageId = 0, Priority priority = Priority::normal);
+                  qint64 maxData = 8 * 1024 * 1024, uint32_t storageId = 0, Priority priority = Priority::normal,
+                  DataRoom room = {});
     // Ends every operation on the storage with the error: those waiting at once, the one under way by a
     // cancel (the camera's late answer to it is dropped).
     void failOperationsOnStorage(uint32_t storageId, const Error& error);
@@ -92,6 +104,7 @@ private:
         std::vector<uint32_t> parameters;
         Completion completion;
         DataSink sink;
+        DataRoom room;
         qint64 maxData = 0;
         uint32_t storageId = 0;
         Priority priority = Priority::normal;
@@ -105,6 +118,8 @@ private:
     void readCommand();
     void readEvents();
     void handleCommandPacket(PacketType type, QByteArrayView payload);
+    void handleData(QByteArrayView bytes);
+    bool readDataIntoRoom();
     void sendNext();
     void fail(const QString& reason, int code);
     void finishFront(std::optional<Error> error);
