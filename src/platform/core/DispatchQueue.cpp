@@ -357,13 +357,18 @@ public:
     void schedule(std::chrono::milliseconds delay, QueuePtr target, DispatchQueue::Block block)
     {
         const auto due = std::chrono::steady_clock::now() + delay;
+        bool earliest = false;
         {
             std::lock_guard lock(m_mutex);
-            m_pending.emplace(due, Entry{std::move(target), std::move(block)});
+            const auto added = m_pending.emplace(due, Entry{std::move(target), std::move(block)});
+            earliest = added == m_pending.begin();
             if (!m_thread.joinable())
                 m_thread = std::thread([this] { run(); });
         }
-        m_wake.notify_one();
+        // The thread sleeps until the earliest block is due; a later one (a copy's stall check per file, say)
+        // needs no wake-up.
+        if (earliest)
+            m_wake.notify_one();
     }
 
 private:

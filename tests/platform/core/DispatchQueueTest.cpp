@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -168,6 +169,26 @@ TEST(DispatchQueue, DelayedBlocksRunInTheOrderOfTheirDeadlines)
     }
     ASSERT_TRUE(runUntil([&] { std::lock_guard lock(mutex); return order.size() == 3; }));
     EXPECT_EQ(order, (std::vector<int>{100, 250, 400}));
+}
+
+TEST(DispatchQueue, ABlockDueSoonerThanAllWaitingOnesRunsOnTime)
+{
+    // The delay thread sleeps until the earliest deadline it knows; a block that comes due before it must wake it.
+    auto queue = DispatchQueue::createSerial(QStringLiteral("test.delay-earlier"));
+    std::promise<void> first;
+    std::future<void> firstRan = first.get_future();
+    queue->asyncAfter(std::chrono::milliseconds(1), [&] { first.set_value(); });
+    ASSERT_EQ(firstRan.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    auto late = std::make_shared<std::atomic<bool>>(false);
+    queue->asyncAfter(std::chrono::minutes(2), [late] { *late = true; });
+    // Time for the thread to go to sleep until the late deadline, which is the case that matters; the test
+    // holds however long it takes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::promise<void> ran;
+    std::future<void> done = ran.get_future();
+    queue->asyncAfter(std::chrono::milliseconds(10), [&] { ran.set_value(); });
+    EXPECT_EQ(done.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_FALSE(*late);
 }
 
 TEST(DispatchQueue, LabelsCarryTheProgramsPrefix)
