@@ -352,6 +352,57 @@ TEST(MediaServerCamera, ACameraDroppingMidWalkEndsTheWalkOnAnErrorAndTheConnecti
     EXPECT_TRUE(runUntil([&] { return setup.camera->connectionState() == 0; }));
 }
 
+// A media-server camera whose polls the test answers.
+class HeldPollCamera final : public MediaServerCamera {
+public:
+    static std::shared_ptr<HeldPollCamera> create(MediaServerCameraOptions options)
+    {
+        return std::shared_ptr<HeldPollCamera>(new HeldPollCamera(std::move(options)));
+    }
+    std::vector<std::function<void(bool)>> polls;
+
+protected:
+    using MediaServerCamera::MediaServerCamera;
+    void poll(std::function<void(bool)> done) override { polls.push_back(std::move(done)); }
+};
+
+TEST(MediaServerCamera, ARequestThatBreaksWhileAPollIsUnderWayWaitsForTheNextPoll)
+{
+    tools::UpnpResponderOptions responderOptions;
+    responderOptions.streamStallAfterBytes = 100;
+    tools::UpnpResponder responder(card(1, 1, 100000), responderOptions);
+    ASSERT_TRUE(responder.listen());
+    MediaServerCameraOptions options;
+    options.descriptionUrl = QUrl(responder.descriptionUrl());
+    options.pollInterval = 20ms;
+    const auto camera = HeldPollCamera::create(options);
+    const auto root = test::openStorage(*camera);
+    ASSERT_TRUE(root);
+    const auto files = test::walkFiles(root);
+    ASSERT_EQ(files.size(), 1u);
+    ASSERT_TRUE(runUntil([&] { return camera->polls.size() == 1; })) << "a poll is under way";
+
+    std::optional<std::optional<Error>> streamed;
+    const int before = responder.requestCount();
+    files.front()->streamItem({}, {}, [](const auto&, const QByteArray&, const auto&) { return 0; }, {},
+                              [&](const auto&, std::optional<Error> error, const auto&) { streamed = error; }, {});
+    ASSERT_TRUE(runUntil([&] { return responder.requestCount() > before; }));
+    responder.dropConnections();
+    // Time for the broken stream to ask whether the camera is there; it is left waiting either way.
+    test::runFor(300ms);
+    EXPECT_FALSE(streamed.has_value());
+    // The poll under way had its answer from before the drop: it cannot speak for the stream's break.
+    camera->polls.front()(true);
+    ASSERT_TRUE(runUntil([&] { return camera->polls.size() == 2 || streamed.has_value(); }));
+    EXPECT_FALSE(streamed.has_value()) << "ended with " << (streamed && *streamed ? (*streamed)->code : 0);
+    ASSERT_EQ(camera->polls.size(), 2u);
+    camera->polls.back()(false);
+    ASSERT_TRUE(runUntil([&] { return streamed.has_value(); }));
+    ASSERT_TRUE(streamed->has_value());
+    EXPECT_EQ((*streamed)->code, VKLErrorConnectionLost);
+    EXPECT_EQ(camera->connectionState(), 0u);
+}
+
 TEST(MediaServerCamera, AFrozenCameraBlocksNothingAndDisconnectEndsTheWait)
 {
     auto setup = start(std::make_unique<tools::UpnpResponder>(card(1, 3), tools::UpnpResponderOptions{}));

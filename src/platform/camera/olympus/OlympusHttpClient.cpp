@@ -196,6 +196,13 @@ void HttpClient::finish(const std::shared_ptr<Pending>& pending)
         }
     } else if (!pending->headersSeen) {
         error = failure(VKLErrorGeneric, QStringLiteral("no HTTP status"));
+    } else if (pending->result.contentLength >= 0 && pending->result.received < pending->result.contentLength) {
+        // Qt reads a connection that closes mid-body as the body's end when the close is seen before the socket's
+        // error; the length the camera announced says the connection broke.
+        pending->result.transportFailed = true;
+        error = failure(VKLErrorGeneric, QStringLiteral("the connection closed after %1 of %2 bytes")
+                                             .arg(pending->result.received)
+                                             .arg(pending->result.contentLength));
     }
     complete(pending, error);
 }

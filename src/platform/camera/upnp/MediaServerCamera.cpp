@@ -596,15 +596,24 @@ void MediaServerCamera::pollNow() { checkAlive({}); }
 
 void MediaServerCamera::checkAlive(std::function<void(bool)> then)
 {
-    if (then)
-        m_pollWaiters.push_back(std::move(then));
-    if (m_polling)
-        return;
     if (state() != VKLConnectionState::Connected) {
-        for (const auto& waiter : std::exchange(m_pollWaiters, {}))
-            waiter(false);
+        if (then)
+            then(false);
         return;
     }
+    // A poll under way may have had its answer before whatever made this caller ask: it waits for the next one.
+    if (m_polling) {
+        if (then)
+            m_laterPollWaiters.push_back(std::move(then));
+        return;
+    }
+    if (then)
+        m_pollWaiters.push_back(std::move(then));
+    startPoll();
+}
+
+void MediaServerCamera::startPoll()
+{
     m_polling = true;
     auto session = m_session;
     poll([this, session](bool alive) {
@@ -612,8 +621,26 @@ void MediaServerCamera::checkAlive(std::function<void(bool)> then)
         if (!alive && m_session == session)
             connectionLost();
         const bool answer = alive && m_session == session && state() == VKLConnectionState::Connected;
-        for (const auto& waiter : std::exchange(m_pollWaiters, {}))
+        auto waiters = std::exchange(m_pollWaiters, {});
+        auto later = std::exchange(m_laterPollWaiters, {});
+        if (!answer) {
+            waiters.insert(waiters.end(), std::make_move_iterator(later.begin()), std::make_move_iterator(later.end()));
+            later.clear();
+        }
+        for (const auto& waiter : waiters)
             waiter(answer);
+        if (later.empty())
+            return;
+        if (state() == VKLConnectionState::Connected && !m_polling) {
+            m_pollWaiters = std::move(later);
+            startPoll();
+        } else if (m_polling) {
+            // A waiter answered above started the next poll already; the later ones wait for it.
+            m_pollWaiters.insert(m_pollWaiters.end(), std::make_move_iterator(later.begin()), std::make_move_iterator(later.end()));
+        } else {
+            for (const auto& waiter : later)
+                waiter(false);
+        }
     });
 }
 

@@ -15,7 +15,8 @@
 //   behind; a stop aborts the GET. A GET whose length differs from the listed size, that ends early, or that
 //   breaks fails with 1014 while the camera still answers.
 // connection lost: the description is polled while connected; a failing poll (or a request that breaks while
-//   the poll then fails) is connection state 0 at once, and every pending request fails with 1002.
+//   the next poll started after the break then fails) is connection state 0 at once, and every pending request
+//   fails with 1002.
 //
 // Threads: the network lives on the main thread; calls from elsewhere hop there first. Callbacks come on the
 // queues the interface names.
@@ -86,12 +87,14 @@ private:
     void pollNow();
     // A request broke at the network level: the camera is asked at once whether it is still there.
     void checkAlive(std::function<void(bool alive)> then);
+    void startPoll();
 
     MediaServerCameraOptions m_options;
     QNetworkAccessManager* m_network = nullptr;
     std::shared_ptr<upnp::MediaServerSession> m_session;
     bool m_polling = false;
-    std::vector<std::function<void(bool)>> m_pollWaiters;
+    std::vector<std::function<void(bool)>> m_pollWaiters;      // answered by the poll under way
+    std::vector<std::function<void(bool)>> m_laterPollWaiters; // answered by the one after it
 };
 
 } // namespace vornakel
