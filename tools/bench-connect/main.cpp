@@ -232,7 +232,11 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
         }
     });
     heartbeat.start();
-    QTimer::singleShot(120000, qApp, [] { QCoreApplication::exit(1); });
+    // A timer of this run's own, so that a run that ends early leaves nothing to end a later one.
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+    giveUp.start(120000);
     discovery.addCamera(camera);
     QCoreApplication::exec();
     qApp->removeEventFilter(&paints);
@@ -339,6 +343,7 @@ PtpIpFigures runPtpIp(const QString& folder, int latencyMs, size_t expectedPhoto
         }
     });
     bool watchingThumbnails = false;
+    bool ending = false;
     QTimer poll;
     poll.setInterval(1);
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -365,15 +370,22 @@ PtpIpFigures runPtpIp(const QString& folder, int latencyMs, size_t expectedPhoto
             figures.lastPhotoMs = clock.elapsed();
             figures.photos = shown;
         }
-        if (figures.lastPhotoMs && paints.painted)
+        // Once only: a second exit still queued would end the next run's loop as soon as it starts.
+        if (figures.lastPhotoMs && paints.painted && !ending) {
+            ending = true;
             QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        }
     });
     QObject::connect(&responder, &tools::PtpIpResponder::operationLogged, &observing, [&](const QString&) {
         if (found && !figures.firstOperationMs)
             figures.firstOperationMs = clock.elapsed();
     });
     poll.start();
-    QTimer::singleShot(120000, qApp, [] { QCoreApplication::exit(1); });
+    // A timer of this run's own, so that a run that ends early leaves nothing to end a later one.
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+    giveUp.start(120000);
     discovery.beginSearching();
     QCoreApplication::exec();
     qApp->removeEventFilter(&paints);
