@@ -21,8 +21,10 @@ std::optional<QString> nextAvailableFileURL(const QString& path, int maximumNumb
 {
     if (path.isEmpty() || QDir::isRelativePath(path))
         return std::nullopt;
+    // `taken` is asked first: a file that stops counting as taken meanwhile is in place by then, so the file
+    // system sees it. The other way round a file moved in between the two questions is seen by neither.
     const auto isFree = [&taken](const QString& candidate) {
-        return !fileEntryExists(candidate) && !(taken && taken(candidate));
+        return !(taken && taken(candidate)) && !fileEntryExists(candidate);
     };
     if (isFree(path))
         return path;

@@ -165,7 +165,10 @@ void PhotoVariantCopyOperation::main()
     // Also when every file of the folder is then skipped: temporaries of copies that died go with any copy.
     m_ledger->sweepLeftoversOnce(QFileInfo(m_target).path());
     // A file of this copy still waiting for its flush is not there yet, but its name is taken all the same.
-    if (!fileEntryExists(m_target) && !m_ledger->isClaimed(m_target)) {
+    // The claim is asked about first: the flusher moves a file into place before it ends the claim, so a file
+    // that stops being claimed meanwhile is seen on the disk. Asked the other way round, a file moved in between
+    // the two looks like neither, and its name like a free one.
+    if (!m_ledger->isClaimed(m_target) && !fileEntryExists(m_target)) {
         claimAndStream(m_target);
         return;
     }

@@ -144,6 +144,16 @@ TEST(FileNames, TheNextFreeNameNumbersBeforeTheExtension)
         EXPECT_EQ(nextAvailableFileURL(fixture.outFile(QString::fromLatin1(c.name))), fixture.outFile(QString::fromLatin1(c.expected)));
     EXPECT_EQ(nextAvailableFileURL(QStringLiteral("relative/IMG.JPG")), std::nullopt);
     EXPECT_EQ(nextAvailableFileURL(fixture.outFile("IMG_0001.JPG"), 3), std::nullopt);
+
+    // Another file of the copy is moved into place, and stops counting as taken, while its name is looked at:
+    // the name is never answered as free.
+    const QString moving = fixture.outFile("MOVING.JPG");
+    const auto movedInWhenAsked = [&](const QString& path) {
+        if (path == moving && !QFile::exists(path))
+            CopyFixture::write(path, "x");
+        return false;
+    };
+    EXPECT_EQ(nextAvailableFileURL(moving, 100000, movedInWhenAsked), fixture.outFile("MOVING 2.JPG"));
 }
 
 TEST(StagedFile, WritesWholeFilesUnderTheFinalNameOnlyAndRemovesLeftovers)

@@ -45,14 +45,21 @@ void PanasonicCamCgiClient::get(const Query& query, Completion completion)
     if (!m_session.isEmpty())
         request.setRawHeader("X-SESSION_ID", m_session.toLatin1());
     QNetworkReply* reply = m_network->get(request);
+    // The network thread stops taking bytes from the camera once one past the bound waits here, however late
+    // the main thread gets to the abort below.
+    reply->setReadBufferSize(panasonic::kMaxReplyBytes + 1);
     m_pending[reply] = completion;
     auto tooLong = std::make_shared<bool>(false);
-    connect(reply, &QNetworkReply::downloadProgress, this, [reply, tooLong](qint64 received, qint64 total) {
-        if (received > panasonic::kMaxReplyBytes || total > panasonic::kMaxReplyBytes) {
+    const auto checkLength = [reply, tooLong](qint64 received, qint64 total) {
+        if (!*tooLong && (received > panasonic::kMaxReplyBytes || total > panasonic::kMaxReplyBytes)) {
             *tooLong = true;
             reply->abort();
         }
-    });
+    };
+    // The announced length comes with the progress; what arrived is checked with every piece, as Qt spaces its
+    // progress reports out in time and an endless reply fills the buffer between two of them.
+    connect(reply, &QNetworkReply::downloadProgress, this, checkLength);
+    connect(reply, &QNetworkReply::readyRead, this, [reply, checkLength] { checkLength(reply->bytesAvailable(), -1); });
     connect(reply, &QNetworkReply::finished, this, [this, reply, tooLong, completion] {
         m_pending.erase(reply);
         reply->deleteLater();
