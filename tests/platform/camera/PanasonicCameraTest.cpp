@@ -11,6 +11,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -340,6 +341,45 @@ TEST(PanasonicCamCgiClient, AReplyWithoutAnEndIsCutAtTheBound)
     ASSERT_TRUE(runUntil([&] { return result.has_value(); }));
     EXPECT_EQ(codeOf(*result), VKLErrorGeneric);
     EXPECT_LT(sent, 64LL * 1024 * 1024) << "the reply was given up on near its bound, not read on";
+}
+
+TEST(PanasonicCamCgiClient, AReplyThatBreaksOffAfterItsHeadIsALostConnectionNotAState)
+{
+    // Each peer sends a reply head and part of the body it announced, then goes (or stays silent past the
+    // client's bound); the partial body must never come back as the camera's answer.
+    struct Case {
+        const char* name;
+        bool leaves;
+    };
+    for (const Case& c : {Case{"the camera leaves", true}, Case{"the camera falls silent", false}}) {
+        SCOPED_TRACE(c.name);
+        QTcpServer camera;
+        ASSERT_TRUE(camera.listen(QHostAddress::LocalHost));
+        QObject::connect(&camera, &QTcpServer::newConnection, [&] {
+            while (QTcpSocket* socket = camera.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, leaves = c.leaves] {
+                    socket->readAll();
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 500\r\n\r\n"
+                                  "<camrply><result>ok</result><state><batt>");
+                    if (leaves)
+                        QTimer::singleShot(50ms, socket, [socket] { socket->abort(); });
+                });
+            }
+        });
+        PanasonicCamCgiClient client(QStringLiteral("127.0.0.1"), camera.serverPort(), 500ms);
+        // Several rounds, so that both of Qt's readings of a close come up.
+        for (int round = 0; round < (c.leaves ? 20 : 1); ++round) {
+            std::optional<std::optional<Error>> result;
+            QByteArray body;
+            client.get({{QStringLiteral("mode"), QStringLiteral("getstate")}}, [&](std::optional<Error> error, const QByteArray& got) {
+                body = got;
+                result = error;
+            });
+            ASSERT_TRUE(runUntil([&] { return result.has_value(); })) << round;
+            EXPECT_EQ(codeOf(*result), VKLErrorConnectionLost) << round;
+            EXPECT_TRUE(body.isEmpty()) << round;
+        }
+    }
 }
 
 TEST(PanasonicCameraDiscovery, FindsAListedLumixAndNotAnotherServer)

@@ -68,7 +68,16 @@ void PanasonicCamCgiClient::get(const Query& query, Completion completion)
             return;
         }
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (reply->error() != QNetworkReply::NoError && status == 0) {
+        // A reply whose head came but whose body broke off (the camera left, the transfer timed out) is a broken
+        // connection, not an answer: its partial body must never be read as the camera's state. Qt may also see
+        // the close before the socket's error and end the reply quietly, short of its announced length.
+        const QNetworkReply::NetworkError error = reply->error();
+        const bool transportFailed = error != QNetworkReply::NoError
+                                     && (status == 0 || error < QNetworkReply::ProxyConnectionRefusedError);
+        const QByteArray body = reply->read(panasonic::kMaxReplyBytes + 1);
+        const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+        const bool cutShort = announced.isValid() && body.size() < announced.toLongLong();
+        if (transportFailed || (status == 200 && cutShort)) {
             completion(errorWithVKLErrorCode(VKLErrorConnectionLost), {});
             return;
         }
@@ -76,7 +85,7 @@ void PanasonicCamCgiClient::get(const Query& query, Completion completion)
             completion(errorWithVKLErrorCode(VKLErrorGeneric), {});
             return;
         }
-        completion(std::nullopt, reply->read(panasonic::kMaxReplyBytes + 1));
+        completion(std::nullopt, body);
     });
 }
 
