@@ -10,6 +10,10 @@ namespace vornakel::upnp {
 
 namespace {
 
+// What the network thread reads ahead of us for a reply that is collected whole.
+constexpr qint64 kReplyReadBuffer = 256 * 1024;
+
+
 QNetworkRequest requestFor(const QUrl& url, std::chrono::milliseconds timeout)
 {
     QNetworkRequest request(url);
@@ -85,6 +89,9 @@ QNetworkReply* ContentDirectoryClient::track(QNetworkReply* reply)
 
 void ContentDirectoryClient::collect(QNetworkReply* reply, qint64 maxBytes, int failureCode, BytesCallback callback)
 {
+    // The network thread stops taking bytes once this much waits, however late the main thread gets to them:
+    // an endless reply is then given up on near its bound rather than read on meanwhile.
+    reply->setReadBufferSize(kReplyReadBuffer);
     auto body = std::make_shared<QByteArray>();
     auto tooLarge = std::make_shared<bool>(false);
     const auto take = [reply, body, tooLarge, maxBytes] {
@@ -118,6 +125,7 @@ void ContentDirectoryClient::fetchDescription(QNetworkAccessManager* network, co
                                               DescriptionCallback callback)
 {
     QNetworkReply* reply = network->get(requestFor(url, timeout));
+    reply->setReadBufferSize(kReplyReadBuffer);
     QPointer<QObject> guard = context;
     auto body = std::make_shared<QByteArray>();
     auto tooLarge = std::make_shared<bool>(false);
