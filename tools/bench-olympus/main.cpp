@@ -2,6 +2,7 @@
 // walk of a 5,000-file card with 20 ms added to every reply (against its bound of 1.1 × requests × latency + 1 s),
 // and the copy throughput of one large file on a link throttled to 10 MB/s; then the least and the median, and
 // the copy throughput on the unthrottled loopback.
+#include "bench-common/BenchSupport.h"
 #include "olympus-camera/OlympusResponder.h"
 #include "platform/camera/olympus/OlympusCamera.h"
 
@@ -17,17 +18,9 @@ using namespace vornakel;
 
 namespace {
 
-bool runUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using vornakel::tools::runUntil;
+using vornakel::tools::median;
+using vornakel::tools::loadAverage;
 
 struct Rig {
     std::unique_ptr<tools::OlympusResponder> responder;
@@ -155,18 +148,6 @@ CopyFigures benchmarkCopy(qint64 throughput, qint64 bytes)
     figures.megabytesPerSecond = *received / figures.seconds / 1e6;
     figures.failed = error.has_value() || *received != bytes;
     return figures;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-QString loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2) : QStringLiteral("?");
 }
 
 } // namespace

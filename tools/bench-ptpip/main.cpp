@@ -17,6 +17,7 @@
 //
 //   bench-ptpip [--runs N] [--work FOLDER] [walk] [proplist] [heads] [copy] [files]   (all figures when none is
 //   named; `files` needs about 4 GB free in FOLDER, by default the current one, and 2 GB in /dev/shm)
+#include "bench-common/BenchSupport.h"
 #include "copying/FolderCopyDestination.h"
 #include "copying/PhotoCopyQueue.h"
 #include "model/CameraFileScanning.h"
@@ -45,28 +46,8 @@ using namespace vornakel;
 
 namespace {
 
-// Runs the event loop until the condition holds; the thread sleeps while nothing happens.
-bool runUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    QTimer wake;
-    wake.start(100);
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-QString loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("?");
-    return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
-}
+using vornakel::tools::runUntil;
+using vornakel::tools::loadAverage;
 
 // The PTP/IP camera on a thread of its own.
 class CameraThread {

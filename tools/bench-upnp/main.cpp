@@ -3,6 +3,7 @@
 // (against its bound of 1.1 × requests × latency + 1 s), in short folders and in long ones that take several
 // Browse pages, and the copy throughput of one large file on a link throttled to 10 MB/s and on the
 // unthrottled loopback. With --panasonic the camera is a LUMIX (its access steps first, its state polled).
+#include "bench-common/BenchSupport.h"
 #include "panasonic-camera/PanasonicResponder.h"
 #include "platform/camera/panasonic/PanasonicCamera.h"
 #include "platform/camera/upnp/MediaServerCamera.h"
@@ -20,26 +21,11 @@ using namespace vornakel;
 
 namespace {
 
+using vornakel::tools::runUntil;
+using vornakel::tools::loadAverage;
+
 constexpr int kRuns = 3;
 bool gPanasonic = false;
-
-bool runUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-QString loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2) : QStringLiteral("?");
-}
 
 struct Rig {
     std::unique_ptr<QObject> server;

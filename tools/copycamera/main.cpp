@@ -6,6 +6,7 @@
 //   vkl-copy-camera [options] CAMERA_FOLDER TARGET_FOLDER
 //   vkl-copy-camera --bench [WORK_FOLDER]
 
+#include "bench-common/BenchSupport.h"
 #include "copying/FolderCopyDestination.h"
 #include "copying/PhotoCopyQueue.h"
 #include "model/CameraFileScanning.h"
@@ -36,6 +37,8 @@
 using namespace vornakel;
 
 namespace {
+
+using vornakel::tools::median;
 
 // Resident memory now, in bytes.
 qint64 residentBytes()
@@ -284,12 +287,6 @@ double timeCpAndSync(const QString& source, const QString& target)
     QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), source, target});
     QProcess::execute(QStringLiteral("sync"), {});
     return double(clock.nsecsElapsed()) / 1e9;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 double fastest(const std::vector<double>& values)
