@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QString>
 #include <QTimer>
 
@@ -45,6 +47,28 @@ inline double median(std::vector<double> values)
         return 0;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+// Writes `count` files of `size` random bytes under camera file names (PREFIX0001.ARW, …) into the camera
+// folder's DCIM/100BENCH.
+inline bool writeRandomCameraFiles(const QString& folder, const QString& prefix, int count, qint64 size)
+{
+    if (!QDir().mkpath(folder + QStringLiteral("/DCIM/100BENCH")))
+        return false;
+    QByteArray block(1 << 20, '\0');
+    for (int i = 0; i < count; ++i) {
+        QFile file(QStringLiteral("%1/DCIM/100BENCH/%2%3.ARW").arg(folder, prefix).arg(i + 1, 4, 10, QLatin1Char('0')));
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        for (qint64 left = size; left > 0;) {
+            const qint64 n = std::min<qint64>(left, block.size());
+            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(block.data()), (n + 3) / 4);
+            if (file.write(block.constData(), n) != n)
+                return false;
+            left -= n;
+        }
+    }
+    return true;
 }
 
 } // namespace vornakel::tools

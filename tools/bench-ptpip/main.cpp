@@ -349,22 +349,7 @@ void benchmarkCopy(qint64 throughput, qint64 bytes, bool toFile, int runs)
 // A camera folder of `count` files of `size` random bytes each.
 bool writeCameraFolder(const QString& folder, int count, qint64 size)
 {
-    if (!QDir().mkpath(folder + QStringLiteral("/DCIM/100BENCH")))
-        return false;
-    QByteArray block(1 << 20, '\0');
-    for (int i = 0; i < count; ++i) {
-        QFile file(QStringLiteral("%1/DCIM/100BENCH/BIG%2.ARW").arg(folder).arg(i + 1, 4, 10, QLatin1Char('0')));
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        for (qint64 left = size; left > 0;) {
-            const qint64 n = std::min<qint64>(left, block.size());
-            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(block.data()), (n + 3) / 4);
-            if (file.write(block.constData(), n) != n)
-                return false;
-            left -= n;
-        }
-    }
-    return true;
+    return tools::writeRandomCameraFiles(folder, QStringLiteral("BIG"), count, size);
 }
 
 // Lists the camera's files, groups them into photos and copies them all into `target` as the app copies a

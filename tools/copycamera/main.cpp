@@ -258,20 +258,8 @@ void printSummary(const CopyResult& result)
 // A camera folder of `count` files of `size` bytes each (random bytes under camera file names).
 bool writeCamera(const QString& folder, int count, qint64 size, const QString& ini)
 {
-    QDir().mkpath(folder + QStringLiteral("/DCIM/100BENCH"));
-    QByteArray block(1 << 20, '\0');
-    for (int i = 0; i < count; ++i) {
-        QFile file(QStringLiteral("%1/DCIM/100BENCH/BENCH%2.ARW").arg(folder).arg(i + 1, 4, 10, QLatin1Char('0')));
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        for (qint64 left = size; left > 0;) {
-            const qint64 n = std::min<qint64>(left, block.size());
-            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(block.data()), (n + 3) / 4);
-            if (file.write(block.constData(), n) != n)
-                return false;
-            left -= n;
-        }
-    }
+    if (!vornakel::tools::writeRandomCameraFiles(folder, QStringLiteral("BENCH"), count, size))
+        return false;
     QFile settings(folder + QStringLiteral("/camera.ini"));
     if (!settings.open(QIODevice::WriteOnly))
         return false;
