@@ -31,8 +31,11 @@ uint32_t internAtom(xcb_connection_t* connection, const char* name)
     return atom;
 }
 
-std::optional<BlockedWindowCloseForwarder::Atoms> x11Atoms(xcb_connection_t* connection)
+} // namespace
+
+std::optional<BlockedWindowCloseForwarder::Atoms> BlockedWindowCloseForwarder::x11Atoms()
 {
+    xcb_connection_t* const connection = x11Connection();
     if (!connection)
         return std::nullopt;
     BlockedWindowCloseForwarder::Atoms atoms{internAtom(connection, "WM_PROTOCOLS"),
@@ -42,11 +45,9 @@ std::optional<BlockedWindowCloseForwarder::Atoms> x11Atoms(xcb_connection_t* con
     return atoms;
 }
 
-} // namespace
-
 BlockedWindowCloseForwarder* BlockedWindowCloseForwarder::install(QWidget* window)
 {
-    const std::optional<Atoms> atoms = window ? x11Atoms(x11Connection()) : std::nullopt;
+    const std::optional<Atoms> atoms = window ? x11Atoms() : std::nullopt;
     if (!atoms)
         return nullptr;
     return new BlockedWindowCloseForwarder(window, *atoms);

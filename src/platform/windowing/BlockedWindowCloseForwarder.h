@@ -22,6 +22,9 @@ public:
         uint32_t deleteWindow = 0;
     };
 
+    // The request's atoms on the application's X11 display; none when it runs elsewhere.
+    static std::optional<Atoms> x11Atoms();
+
     // Installs a forwarder for `window` on the application when it runs on X11 (none elsewhere); it goes with
     // the window.
     static BlockedWindowCloseForwarder* install(QWidget* window);
