@@ -54,17 +54,21 @@ public:
     void start(DispatchQueue::QoS qos, std::function<void()> task)
     {
         bool spawn = false;
+        bool wake = false;
         {
             std::lock_guard lock(m_mutex);
             m_tasks[static_cast<size_t>(qos)].push_back(std::move(task));
             ++m_queued;
-            spawn = m_queued > m_idle && m_threads < m_maximumThreads;
+            m_queuedHint.store(m_queued, std::memory_order_relaxed);
+            spawn = m_queued > m_idle + m_spinning && m_threads < m_maximumThreads;
             if (spawn)
                 ++m_threads;
+            // A thread that is looking for work takes this block without being woken.
+            wake = !spawn && m_queued > m_spinning;
         }
         if (spawn)
             std::thread([this] { run(); }).detach();
-        else
+        else if (wake)
             m_wake.notify_one();
     }
 
@@ -76,6 +80,11 @@ private:
     // take the cores from the rest.
     static constexpr size_t kWaitingBlocks = 2;
     static constexpr std::chrono::seconds kIdleExpiry{10};
+    // How long a thread that ran out of blocks looks for the next one before it sleeps. Work often comes in
+    // chains of short blocks, each handing over to another queue (a camera's data to the copy, the copy back
+    // to the camera for the next file); waking a sleeping thread for each costs more than the block itself,
+    // many times over on a virtual machine whose idle cores are halted.
+    static constexpr std::chrono::microseconds kSpinBeforeSleep{50};
 
     // The oldest block of the highest quality of service; the lock is held and a block is queued.
     std::function<void()> takeNext()
@@ -85,6 +94,7 @@ private:
                 std::function<void()> task = std::move(level.front());
                 level.pop_front();
                 --m_queued;
+                m_queuedHint.store(m_queued, std::memory_order_relaxed);
                 return task;
             }
         }
@@ -95,6 +105,15 @@ private:
     {
         std::unique_lock lock(m_mutex);
         for (;;) {
+            if (m_queued == 0 && !exiting().load()) {
+                ++m_spinning;
+                lock.unlock();
+                const auto until = std::chrono::steady_clock::now() + kSpinBeforeSleep;
+                while (m_queuedHint.load(std::memory_order_relaxed) == 0 && std::chrono::steady_clock::now() < until)
+                    std::this_thread::yield();
+                lock.lock();
+                --m_spinning;
+            }
             if (m_queued == 0) {
                 ++m_idle;
                 const bool woken = m_wake.wait_for(lock, kIdleExpiry, [this] { return m_queued > 0; });
@@ -131,6 +150,7 @@ public:
             level.clear();
         }
         m_queued = 0;
+        m_queuedHint.store(0, std::memory_order_relaxed);
         m_quiet.wait_until(lock, deadline, [this] { return m_running == 0 && m_queued == 0; });
     }
 
@@ -142,7 +162,11 @@ private:
     // One list per quality of service, highest first.
     std::array<std::deque<std::function<void()>>, 5> m_tasks;
     size_t m_queued = 0;
+    // `m_queued` for the threads looking for work without the lock; the lock decides.
+    std::atomic<size_t> m_queuedHint{0};
     size_t m_idle = 0;
+    // Threads looking for work before they sleep (see kSpinBeforeSleep).
+    size_t m_spinning = 0;
     size_t m_threads = 0;
     size_t m_running = 0;
 };
