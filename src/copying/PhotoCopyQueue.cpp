@@ -32,7 +32,9 @@ PhotoCopyQueue::PhotoCopyQueue(std::vector<PhotoPtr> photos, Options options)
     : m_options(std::move(options)), m_photos(std::move(photos)), m_progress(Progress::create(-1)),
       m_clock([] { return std::chrono::steady_clock::now(); })
 {
-    m_flusher = std::make_shared<StagedFileFlusher>();
+    // A full batch is flushed before the copy runs out of files that may wait for the disk.
+    m_flusher = std::make_shared<StagedFileFlusher>(&StagedFile::flushTogether, StagedFileFlusher::kDefaultSpacing,
+                                                    size_t(kFilesAwaitingFlush / 2));
     m_progress->setCancellable(true);
 }
 

@@ -1,9 +1,13 @@
 #include "CopyTestSupport.h"
 
 #include "copying/FileNames.h"
+#include "copying/StagedFileFlusher.h"
 #include "support/StaticFileItem.h"
 
 
+#include <QFileInfo>
+
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -210,6 +214,50 @@ TEST(StagedFile, OnlyAFlushedFileMovesIntoPlace)
     EXPECT_FALSE(files[1]->moveIntoPlace(false, false));
     EXPECT_FALSE(files[2]->moveIntoPlace(false, true));
     EXPECT_EQ(fixture.contents(), QStringList({"B.JPG: B.JPG", "C.JPG: C.JPG"}));
+}
+
+TEST(StagedFileFlusher, FlushesTheFilesOfAnIntervalTogetherAndAFullBatchAtOnce)
+{
+    CopyFixture fixture;
+    // The disk is stood in for: each flush reports how many files it took, and the files report back in order.
+    auto mutex = std::make_shared<std::mutex>();
+    auto flushes = std::make_shared<std::vector<size_t>>();
+    auto reported = std::make_shared<QStringList>();
+    const auto flushedSizes = [&] {
+        std::lock_guard lock(*mutex);
+        return *flushes;
+    };
+    constexpr size_t kBatch = 4;
+    auto flusher = std::make_shared<StagedFileFlusher>(
+        [mutex, flushes](const std::vector<StagedFile*>& files) {
+            std::lock_guard lock(*mutex);
+            flushes->push_back(files.size());
+            return std::vector<std::optional<Error>>(files.size());
+        },
+        std::chrono::hours(1), kBatch);
+    std::vector<std::shared_ptr<StagedFile>> files;
+    const auto add = [&](int number) {
+        auto created = StagedFile::create(fixture.outFile(QStringLiteral("IMG_%1.JPG").arg(number)));
+        ASSERT_TRUE(created.hasValue());
+        files.push_back(std::move(created.value()));
+        flusher->add(files.back(), [mutex, reported](std::shared_ptr<StagedFile> file, std::optional<Error> error) {
+            std::lock_guard lock(*mutex);
+            reported->append(QFileInfo(file->finalPath()).fileName() + (error ? QStringLiteral(" failed") : QString()));
+        });
+    };
+
+    // The first file of a copy waits for nobody.
+    add(1);
+    ASSERT_TRUE(runUntil([&] { return flushedSizes().size() == 1; }));
+    // Those after it wait for the next interval (an hour here) or a full batch, whichever comes first.
+    for (int number = 2; number <= int(kBatch); ++number)
+        add(number);
+    EXPECT_EQ(flushedSizes(), std::vector<size_t>({1}));
+    add(int(kBatch) + 1);
+    ASSERT_TRUE(runUntil([&] { return flushedSizes().size() == 2; }));
+    EXPECT_EQ(flushedSizes(), std::vector<size_t>({1, kBatch}));
+    std::lock_guard lock(*mutex);
+    EXPECT_EQ(*reported, QStringList({"IMG_1.JPG", "IMG_2.JPG", "IMG_3.JPG", "IMG_4.JPG", "IMG_5.JPG"}));
 }
 
 namespace {
