@@ -210,10 +210,14 @@ void StagedFile::finishWriting(const std::optional<QDateTime>& modificationTime)
         // A date the file system cannot hold is not worth the copy: the data stays, undated.
         ::futimens(m_fd, times);
     }
-    // The disk starts on the tail now; the flush that follows, maybe of many files at once, then mostly waits.
-    if (m_bytesWritten > m_writebackStarted)
+    // The disk starts on a large tail now; the flush that follows, maybe of many files at once, then mostly
+    // waits. A small file is left to that flush, which writes it with the others of its batch: started one by one,
+    // each small file would cost a write request (and its block allocation) of its own.
+    constexpr qint64 kSmallTail = 1024 * 1024;
+    if (m_bytesWritten - m_writebackStarted >= kSmallTail) {
         ::sync_file_range(m_fd, m_writebackStarted, m_bytesWritten - m_writebackStarted, SYNC_FILE_RANGE_WRITE);
-    m_writebackStarted = m_bytesWritten;
+        m_writebackStarted = m_bytesWritten;
+    }
 }
 
 std::vector<std::optional<Error>> StagedFile::flushTogether(const std::vector<StagedFile*>& files)
