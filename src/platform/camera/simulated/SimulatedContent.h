@@ -45,8 +45,9 @@ public:
     virtual std::optional<QByteArray> read(qint64 maxBytes) = 0;
 };
 
-// What a camera serves. Calls come on the camera's link queue, one at a time per camera, but the content may
-// be shared, so implementations keep no mutable state.
+// What a camera serves. Calls come one at a time per camera, from the request that holds the camera's link (on
+// the link's queue, or for a small file on the queue its caller takes it on), but the content may be shared, so
+// implementations keep no mutable state.
 class CameraContent {
 public:
     virtual ~CameraContent() = default;

@@ -246,9 +246,11 @@ public:
                 finishStream(state, error);
                 return;
             }
-            preflightQueue->async([this, state, preflight] {
+            preflightQueue->async([this, state, preflight, preflightQueue] {
                 if (preflight)
                     state->context = preflight();
+                if (preflightQueue->isCurrent() && streamWholeAtOnce(state))
+                    return;
                 state->core->link->afterLatency([this, state] {
                     if (auto error = linkError(*state->core, state->epoch, state->connectedAtSubmit)) {
                         finishStream(state, error);
@@ -269,6 +271,61 @@ public:
 
 protected:
     const Entry& entry() const { return m_entry; } // name, path and kind never change
+
+    // A file that fits in one chunk, on a link without latency, speed limit or faults, with the caller taking
+    // chunk and completion on the queue that ran its preflight: the camera's whole answer is there at once, so it
+    // is read, delivered and completed in this one hand-over rather than in a trip back to the link for each
+    // step (most of the time of a small file). Answers false, having done nothing, where that does not hold.
+    bool streamWholeAtOnce(const std::shared_ptr<StreamState>& state)
+    {
+        const SimulatedCameraOptions& options = state->core->options;
+        const qint64 chunkSize = options.chunkSize > 0 ? options.chunkSize : 256 * 1024;
+        const bool faults = options.streamErrorAfterBytes >= 0 || options.streamStallAfterBytes >= 0
+            || options.streamShortByBytes > 0;
+        if (faults || state->core->link->latency().count() > 0 || state->core->link->throughput() > 0
+            || qint64(this->size()) > chunkSize || !state->deliveryQueue->isCurrent()
+            || !state->completeQueue->isCurrent())
+            return false;
+        // The link is held by this request until `done`, so the content is still read one request at a time.
+        std::optional<Error> error = linkError(*state->core, state->epoch, state->connectedAtSubmit);
+        std::unique_ptr<ContentReader> reader = error ? nullptr : state->core->content->open(m_entry);
+        if (!error && !reader)
+            error = errorWithVKLErrorCode(VKLErrorFileNotFound);
+        std::optional<QByteArray> data = error ? std::nullopt : reader->read(chunkSize);
+        if (!error && !data)
+            error = errorWithVKLErrorCode(VKLErrorReadFailed);
+        // A file that grew since it was listed goes on through the link like any larger one.
+        if (!error && data->size() == chunkSize)
+            return deliverFirstChunkAndGoOn(state, std::move(reader), std::move(*data));
+        reader.reset();
+        if (!error && !data->isEmpty()) {
+            state->bytesSent = data->size();
+            // A stream stopped by its receiver did not deliver the whole file: it ends as cancelled.
+            if (state->chunk && state->chunk(state->item, *data, state->context) != 0)
+                error = errorWithVKLErrorCode(VKLErrorCancelled);
+        }
+        if (state->complete)
+            state->complete(state->item, error, state->context);
+        state->done();
+        return true;
+    }
+
+    // The rest of a file that came to a whole chunk goes the usual way, after that chunk.
+    bool deliverFirstChunkAndGoOn(const std::shared_ptr<StreamState>& state, std::unique_ptr<ContentReader> reader,
+                                  QByteArray data)
+    {
+        state->reader = std::move(reader);
+        state->start = std::chrono::steady_clock::now();
+        state->bytesSent = data.size();
+        const int answer = state->chunk ? state->chunk(state->item, data, state->context) : 0;
+        state->core->link->queue()->async([state, answer] {
+            if (answer != 0)
+                finishStream(state, errorWithVKLErrorCode(VKLErrorCancelled));
+            else
+                streamNextChunk(state);
+        });
+        return true;
+    }
     const std::shared_ptr<CameraCore>& core() const { return m_core; }
     const std::weak_ptr<VKLFileStorage>& storageRef() const { return m_storage; }
     uint64_t epoch() const { return m_epoch; }
