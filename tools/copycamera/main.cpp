@@ -291,7 +291,12 @@ QString listOf(const std::vector<double>& values)
 }
 
 // The copy of `camera` alternated with cp + sync of it, `rounds` times, since a shared machine's disk varies from
-// one second to the next; prints both and their ratios.
+// one second to the next; prints both and their ratios. Which of the two goes first alternates from round to round.
+//
+// With `keepOutputs` every round writes into folders of its own, removed only at the end of the bench: ext4 without
+// a journal does not reuse an inode freed in the last minute (or last minutes, while its table is not written
+// back), and skips each such inode one by one whenever it creates a file, so removing 20,000 files just before a
+// run makes that run measure the file system's search through them rather than the copy.
 struct AlternatedTimes {
     std::vector<double> cp;
     std::vector<double> copy;
@@ -300,20 +305,35 @@ struct AlternatedTimes {
 };
 
 AlternatedTimes alternateWithCp(const QString& camera, const QString& workFolder, int rounds, const CopyOptions& quiet,
-                                UserDefaults& defaults, const PhotoSortingModel& presets)
+                                UserDefaults& defaults, const PhotoSortingModel& presets, bool keepOutputs)
 {
     AlternatedTimes times;
-    const QString cpOut = workFolder + QStringLiteral("/cp-out");
-    const QString copyOut = workFolder + QStringLiteral("/copy-out");
+    const QString name = QFileInfo(camera).fileName();
     for (int round = 0; round < rounds; ++round) {
-        QProcess::execute(QStringLiteral("sync"), {});
-        times.cp.push_back(timeCpAndSync(camera, cpOut));
-        QDir(cpOut).removeRecursively();
-        QProcess::execute(QStringLiteral("sync"), {});
-        times.last = copyCamera(camera, copyOut, quiet, defaults, presets);
-        times.copy.push_back(times.last.seconds);
-        times.growth = std::max(times.growth, times.last.residentPeak - times.last.residentBefore);
-        QDir(copyOut).removeRecursively();
+        const QString suffix = keepOutputs ? QStringLiteral("-%1-%2").arg(name).arg(round + 1) : QString();
+        const QString cpOut = workFolder + QStringLiteral("/cp-out") + suffix;
+        const QString copyOut = workFolder + QStringLiteral("/copy-out") + suffix;
+        const auto runCp = [&] {
+            QProcess::execute(QStringLiteral("sync"), {});
+            times.cp.push_back(timeCpAndSync(camera, cpOut));
+        };
+        const auto runCopy = [&] {
+            QProcess::execute(QStringLiteral("sync"), {});
+            times.last = copyCamera(camera, copyOut, quiet, defaults, presets);
+            times.copy.push_back(times.last.seconds);
+            times.growth = std::max(times.growth, times.last.residentPeak - times.last.residentBefore);
+        };
+        if (round % 2 == 0) {
+            runCp();
+            runCopy();
+        } else {
+            runCopy();
+            runCp();
+        }
+        if (!keepOutputs) {
+            QDir(cpOut).removeRecursively();
+            QDir(copyOut).removeRecursively();
+        }
     }
     printSummary(times.last);
     std::printf("   cp + sync: %s s; the copy: %s s\n", qPrintable(listOf(times.cp)), qPrintable(listOf(times.copy)));
@@ -336,10 +356,9 @@ void benchSmallFiles(const QString& workFolder, const CopyOptions& quiet, UserDe
         std::printf("== Unlimited link (local files), durable on disk, against cp + sync: %d files of 48 KB\n", count);
         const QString camera = workFolder + QStringLiteral("/small-%1").arg(count);
         writeCamera(camera, count, kSize, QStringLiteral("chunkSize=1048576\n"));
-        const AlternatedTimes times = alternateWithCp(camera, workFolder, kRounds, quiet, defaults, presets);
+        const AlternatedTimes times = alternateWithCp(camera, workFolder, kRounds, quiet, defaults, presets, true);
         std::printf("   memory growth during the copy: %.1f MB at most\n", double(times.growth) / 1e6);
         copyMedians.push_back(median(times.copy));
-        QDir(camera).removeRecursively();
     }
     std::printf("   20,000 / 10,000 files: median copy %.2f x (target at most 2.1 x)\n",
                 copyMedians[0] > 0 ? copyMedians[1] / copyMedians[0] : 0.0);
@@ -383,7 +402,7 @@ int runBench(const QString& workFolder, UserDefaults& defaults, const PhotoSorti
     {
         const QString camera = workFolder + QStringLiteral("/local");
         writeCamera(camera, 8, 128LL * 1024 * 1024, QStringLiteral("chunkSize=1048576\n"));
-        const AlternatedTimes times = alternateWithCp(camera, workFolder, 5, quiet, defaults, presets);
+        const AlternatedTimes times = alternateWithCp(camera, workFolder, 5, quiet, defaults, presets, false);
         std::printf("   memory growth during a 1 GB copy: %.1f MB at most (target under 64 MB)\n",
                     double(times.growth) / 1e6);
         std::printf("   main-thread progress posts: %lld for %lld chunks and %d files (at most one per chunk)\n",
