@@ -204,26 +204,26 @@ CopyResult copyCamera(const QString& cameraFolder, const QString& targetFolder, 
         result.problem = QStringLiteral("the copy did not start");
         return result;
     }
-    for (const auto& operation : queue->operations()) {
+    for (const auto& file : queue->files()) {
         ++result.files;
-        const auto state = operation->state();
+        const auto state = file.state();
         switch (state.kind) {
         case PhotoVariantCopyOperation::State::Kind::copiedSuccessfully:
-            if (operation->finalDestination()) {
+            if (file.finalDestination()) {
                 ++result.copied;
-                result.bytes += QFileInfo(*operation->finalDestination()).size();
-                if (operation->targetTakenByThisCopy())
+                result.bytes += QFileInfo(*file.finalDestination()).size();
+                if (file.targetTakenByThisCopy())
                     ++result.renamedForThisCopy;
             } else {
                 ++result.skipped;
-                if (operation->targetTakenByThisCopy())
+                if (file.targetTakenByThisCopy())
                     ++result.skippedForThisCopy;
             }
             break;
         case PhotoVariantCopyOperation::State::Kind::failed:
             ++result.failed;
             if (options.printProgress)
-                std::printf("    %s failed: %s\n", qPrintable(operation->photoVariant()->fileName()),
+                std::printf("    %s failed: %s\n", qPrintable(file.photoVariant()->fileName()),
                             qPrintable(state.error ? state.error->description() : QString()));
             break;
         case PhotoVariantCopyOperation::State::Kind::cancelled:
@@ -235,8 +235,9 @@ CopyResult copyCamera(const QString& cameraFolder, const QString& targetFolder, 
     }
     // Chunks of the camera's size, as the link sends them.
     const qint64 chunkSize = std::max(1, camera->options().chunkSize);
-    for (const auto& operation : queue->operations())
-        result.chunks += (operation->progress()->totalUnitCount() + chunkSize - 1) / chunkSize;
+    // What each file's progress counted: its size where the camera knows it, else one unit.
+    for (const auto& file : queue->files())
+        result.chunks += (std::max<qint64>(1, file.photoVariant()->size().value_or(1)) + chunkSize - 1) / chunkSize;
     result.ok = true;
     return result;
 }
