@@ -205,6 +205,19 @@ struct HeldDisk {
     ~HeldDisk() { goes.fill(true); }
 };
 
+// The streams watched for a stall and the timers waiting to look at them, asked on the copy queue.
+std::pair<size_t, size_t> stallWatchCounts()
+{
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    auto counts = std::make_shared<std::pair<size_t, size_t>>();
+    PhotoVariantCopyOperation::stallWatchCounts([answered, counts](size_t streams, size_t timers) {
+        *counts = {streams, timers};
+        *answered = true;
+    });
+    EXPECT_TRUE(runUntil([&] { return answered->load(); }));
+    return *counts;
+}
+
 } // namespace
 
 TEST(CopySession, AFileGetsItsNameOnlyAfterItsFlushWhileTheNextFilesStream)
@@ -246,6 +259,7 @@ TEST(CopySession, OperationsAreBuiltABoundedNumberAheadOfThoseDone)
     for (size_t i = 0; i < count; ++i)
         photos.push_back(Photo::create(cameraFile(fixture.root(), QStringLiteral("IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0')), "x")));
     HeldDisk disk;
+    const size_t timersBefore = stallWatchCounts().second;
     auto queue = PhotoCopyQueue::create(photos, {fixture.flatDestination(), FileGroupBehaviour::copyAll});
     queue->setFlusher(disk.flusher());
     auto record = fixture.start(queue, ConflictAnswer{FileNameConflictResolution::skip});
@@ -274,6 +288,10 @@ TEST(CopySession, OperationsAreBuiltABoundedNumberAheadOfThoseDone)
         return std::all_of(built.begin(), built.end(), [](const auto& each) { return each.expired(); })
             && std::all_of(builtProgresses.begin(), builtProgresses.end(), [](const auto& each) { return each.expired(); });
     })) << "the queue is alive, and still the operations of files that are done are kept";
+    // Nor does a file that is done leave a check of its stream waiting out the stall bound.
+    const auto [watchedAfter, timersAfter] = stallWatchCounts();
+    EXPECT_EQ(watchedAfter, 0u);
+    EXPECT_LE(timersAfter, timersBefore + 1) << "a timer for each file that was copied";
     for (const auto& file : queue->files()) {
         EXPECT_TRUE(file.isDone());
         EXPECT_EQ(file.state().kind, Kind::copiedSuccessfully);
