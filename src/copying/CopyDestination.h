@@ -64,7 +64,8 @@ public:
     // The file the variant is copied to; none leaves the variant out of the copy.
     virtual std::optional<QString> destinationFor(const PhotoVariant& variant) = 0;
     // Runs after every operation, whatever its state; the copy goes on once the handler is called (on any
-    // thread); its Bool is not looked at.
+    // thread); its Bool is not looked at. The copy lets go of an operation once its file is done, and a later
+    // one may be made at the same address: an operation's address is no key that outlives the call.
     virtual void performPostCopyOperation(const std::shared_ptr<PhotoVariantCopyOperation>& operation,
                                           const Operations& allOperationsForPhoto,
                                           std::function<void(bool)> completionHandler) = 0;

@@ -45,17 +45,17 @@ CopyOutcome CopyOutcome::of(const PhotoCopyQueue& queue)
     using Kind = PhotoVariantCopyOperation::State::Kind;
     CopyOutcome outcome;
     std::vector<QString> targets;
-    for (const PhotoVariantCopyOperationPtr& operation : queue.operations()) {
+    for (const PhotoCopyQueue::FileRecord& file : queue.files()) {
         ++outcome.total;
-        targets.push_back(operation->finalDestination().value_or(operation->target()));
-        const PhotoVariantCopyOperation::State state = operation->state();
+        targets.push_back(file.finalDestinationOrTarget());
+        const PhotoVariantCopyOperation::State state = file.state();
         switch (state.kind) {
         case Kind::copiedSuccessfully:
-            if (operation->finalDestination())
+            if (file.finalDestination())
                 ++outcome.copied;
             break;
         case Kind::failed:
-            outcome.problems.push_back({operation->photoVariant()->fileName(), reasonOf(state.error)});
+            outcome.problems.push_back({file.photoVariant()->fileName(), reasonOf(state.error)});
             break;
         case Kind::cancelled:
         case Kind::preCopy:

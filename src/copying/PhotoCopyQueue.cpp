@@ -46,7 +46,7 @@ PhotoCopyQueue::~PhotoCopyQueue()
     std::optional<PendingQuestion> question;
     {
         std::lock_guard lock(m_conflictMutex);
-        operations = m_cancellableOperations;
+        operations = m_operations;
         question = m_pendingQuestion;
     }
     for (const auto& operation : operations)
@@ -114,6 +114,16 @@ std::vector<PhotoVariantPtr> PhotoCopyQueue::variantsToCopy(const std::vector<Ph
     return variants;
 }
 
+PhotoVariantCopyOperation::State PhotoCopyQueue::FileRecord::state() const
+{
+    return {m_kind, m_error ? std::optional<Error>(*m_error) : std::nullopt};
+}
+
+std::optional<QString> PhotoCopyQueue::FileRecord::finalDestination() const
+{
+    return m_written ? std::optional<QString>(m_path) : std::nullopt;
+}
+
 std::optional<FileNameConflictResolution> PhotoCopyQueue::savedFileConflictResolution() const
 {
     std::lock_guard lock(m_conflictMutex);
@@ -172,7 +182,7 @@ void PhotoCopyQueue::buildAndRun(std::vector<PhotoVariantPtr> variants, const st
     setTotals();
     m_progress->setFileCompletedCount(1);
 
-    if (m_operations.empty()) {
+    if (m_files.empty()) {
         m_isRunning = false;
         // Nothing to copy still ends the session, and the owner hears that the copy is over.
         if (completion)
@@ -202,13 +212,13 @@ void PhotoCopyQueue::buildMore()
     const std::weak_ptr<PhotoCopyQueue> weak = weak_from_this();
     const std::function<void()> cancellation = m_progress->cancellationHandler();
     const qint64 plannedBefore = m_plannedOperations;
-    PhotoVariantCopyOperationPtr previous = m_operations.empty() ? nullptr : m_operations.back();
+    PhotoVariantCopyOperationPtr previous = m_lastBuilt;
     while (m_nextVariant < m_variants.size()) {
         const PhotoVariantPtr& variant = m_variants[m_nextVariant];
         const PhotoPtr photo = variant->photo();
         // The files of a photo are built together, so that the destination's step after each of them sees all.
         const bool samePhoto = previous && photo && previous->photoVariant()->photo() == photo;
-        if (!samePhoto && m_operations.size() - m_completedOperations.size() >= kOperationsBuiltAhead)
+        if (!samePhoto && m_operations.size() >= kOperationsBuiltAhead)
             break;
         ++m_nextVariant;
         const std::optional<QString> target = destination->destinationFor(*variant);
@@ -229,7 +239,11 @@ void PhotoCopyQueue::buildMore()
         operation->setFlusher(m_flusher);
         if (previous)
             operation->addDependency(previous->streamDone());
-        m_operations.push_back(operation);
+        m_recordOfOperation.emplace(operation.get(), m_files.size());
+        FileRecord& file = m_files.emplace_back();
+        file.m_variant = variant;
+        file.m_path = *target;
+        m_toAnnounce.push_back(operation);
         m_progress->addChild(operation->progress(), 1);
         if (photo)
             m_operationsByPhoto[photo.get()].push_back(operation);
@@ -237,7 +251,7 @@ void PhotoCopyQueue::buildMore()
         {
             // From here on a cancel on any thread reaches the operation.
             std::lock_guard lock(m_conflictMutex);
-            m_cancellableOperations.push_back(operation);
+            m_operations.push_back(operation);
             cancelled = m_cancelled;
         }
         if (cancelled)
@@ -245,12 +259,13 @@ void PhotoCopyQueue::buildMore()
         m_operationQueue.addOperation(operation);
         previous = std::move(operation);
     }
+    m_lastBuilt = std::move(previous);
     if (m_nextVariant == m_variants.size()) {
         m_variants.clear();
         m_variants.shrink_to_fit();
         m_nextVariant = 0;
     }
-    if (m_plannedOperations != plannedBefore && !m_operations.empty())
+    if (m_plannedOperations != plannedBefore && !m_files.empty())
         setTotals();
 }
 
@@ -295,8 +310,9 @@ void PhotoCopyQueue::setCurrentItem(ProgressPtr progress, PhotoVariantPtr varian
 void PhotoCopyQueue::operationReportedStart(const PhotoVariantCopyOperationPtr& operation)
 {
     m_startsWaiting.insert(operation.get());
-    while (m_nextToAnnounce < m_operations.size() && m_startsWaiting.erase(m_operations[m_nextToAnnounce].get())) {
-        const PhotoVariantCopyOperationPtr next = m_operations[m_nextToAnnounce++];
+    while (!m_toAnnounce.empty() && m_startsWaiting.erase(m_toAnnounce.front().get())) {
+        const PhotoVariantCopyOperationPtr next = std::move(m_toAnnounce.front());
+        m_toAnnounce.pop_front();
         operationStarted(next);
         if (m_endsWaiting.erase(next.get()))
             operationFinished(next);
@@ -381,15 +397,19 @@ void PhotoCopyQueue::operationFinished(const PhotoVariantCopyOperationPtr& opera
 
 void PhotoCopyQueue::bookkeeping(const PhotoVariantCopyOperationPtr& operation)
 {
-    if (!m_bookkept.insert(operation.get()).second)
+    const auto recorded = m_recordOfOperation.find(operation.get());
+    if (recorded == m_recordOfOperation.end())
         return;
-    m_completedOperations.push_back(operation);
-    m_progress->setFileCompletedCount(qint64(m_completedOperations.size()));
+    const size_t record = recorded->second;
+    m_recordOfOperation.erase(recorded);
+    release(operation, record);
+    ++m_completedFileCount;
+    m_progress->setFileCompletedCount(qint64(m_completedFileCount));
     auto self = shared_from_this();
     if (m_callbacks.itemFinished)
         m_callbacks.itemFinished(self);
     buildMore();
-    if (m_completedOperations.size() != m_operations.size() || m_nextVariant < m_variants.size())
+    if (m_completedFileCount != m_files.size() || m_nextVariant < m_variants.size())
         return;
     // The copy is reported finished only once the new names are on disk; the folders are flushed on the copy
     // queue, after every write, and never on the main thread.
@@ -401,6 +421,35 @@ void PhotoCopyQueue::bookkeeping(const PhotoVariantCopyOperationPtr& operation)
                 queue->endSession();
         });
     });
+}
+
+void PhotoCopyQueue::release(const PhotoVariantCopyOperationPtr& operation, size_t record)
+{
+    FileRecord& file = m_files[record];
+    PhotoVariantCopyOperation::State state = operation->state();
+    file.m_done = true;
+    file.m_kind = state.kind;
+    if (state.error)
+        file.m_error = std::make_shared<const Error>(std::move(*state.error));
+    if (std::optional<QString> written = operation->finalDestination()) {
+        file.m_written = true;
+        file.m_path = std::move(*written);
+    }
+    file.m_targetTakenByThisCopy = operation->targetTakenByThisCopy();
+    {
+        std::lock_guard lock(m_conflictMutex);
+        if (const auto it = std::find(m_operations.begin(), m_operations.end(), operation); it != m_operations.end())
+            m_operations.erase(it);
+    }
+    // The post-copy step of a photo's later file is handed all of the photo's files; once none of them is under
+    // way any more, the photo's list goes too.
+    if (const PhotoPtr photo = operation->photoVariant()->photo()) {
+        const auto entry = m_operationsByPhoto.find(photo.get());
+        if (entry != m_operationsByPhoto.end()
+            && std::none_of(entry->second.begin(), entry->second.end(),
+                            [this](const auto& each) { return m_recordOfOperation.count(each.get()) > 0; }))
+            m_operationsByPhoto.erase(entry);
+    }
 }
 
 void PhotoCopyQueue::endSession()
@@ -422,7 +471,7 @@ void PhotoCopyQueue::cancel()
     {
         std::lock_guard lock(m_conflictMutex);
         m_cancelled = true;
-        operations = m_cancellableOperations;
+        operations = m_operations;
         if (m_pendingQuestion) {
             m_pendingQuestion->resolution.fill(FileNameConflictResolution::cancel);
             m_pendingQuestion->remember.fill(false);

@@ -13,11 +13,13 @@
 #include <QString>
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -30,7 +32,9 @@ class UserDefaults;
 // PhotoVariantCopyOperation. One file streams at a time; the next starts as soon as the one before has been
 // handed to the flusher, and at most `kFilesAwaitingFlush` wait for the disk at once. Operations are built as
 // the copy goes, a bounded number ahead of the last one done (all files of a photo together), so that a large
-// copy does not build one for every file up front. It keeps one progress for the whole copy (file counts, throughput, time
+// copy does not build one for every file up front. Once a file is done and its post-copy step has run, its
+// operation is let go and the copy keeps a small record of it instead, so that what a copy keeps per file stays
+// small however many files it copies. It keeps one progress for the whole copy (file counts, throughput, time
 // remaining), reports through `Callbacks`, and asks its owner when a target file exists.
 //
 // Made, started and reported on the main thread. Every operation reports its end, also after a cancel, and
@@ -43,6 +47,34 @@ public:
     using FileNameConflictResolution = vornakel::FileNameConflictResolution;
     using Ptr = std::shared_ptr<PhotoCopyQueue>;
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+    // What the copy keeps of a file: what it is about from the moment its operation is built, and how it ended
+    // once it is done. Small, since a copy keeps one for each of its files.
+    class FileRecord {
+    public:
+        const PhotoVariantPtr& photoVariant() const { return m_variant; }
+        // Whether the file is done (its operation finished and its post-copy step ran); until then the state is
+        // `preCopy` and there is no final destination.
+        bool isDone() const { return m_done; }
+        PhotoVariantCopyOperation::State state() const;
+        // The file written; none when nothing was written.
+        std::optional<QString> finalDestination() const;
+        // The file written, else the file it was to write.
+        const QString& finalDestinationOrTarget() const { return m_path; }
+        // Whether its target was a file an earlier file of this copy wrote (see the operation's).
+        bool targetTakenByThisCopy() const { return m_targetTakenByThisCopy; }
+
+    private:
+        friend class PhotoCopyQueue;
+        PhotoVariantPtr m_variant;
+        QString m_path;
+        // Only a failed file has one.
+        std::shared_ptr<const Error> m_error;
+        PhotoVariantCopyOperation::State::Kind m_kind = PhotoVariantCopyOperation::State::Kind::preCopy;
+        bool m_done = false;
+        bool m_written = false;
+        bool m_targetTakenByThisCopy = false;
+    };
 
     struct Callbacks {
         // Operations have been queued.
@@ -92,8 +124,11 @@ public:
     const ProgressPtr& progress() const { return m_progress; }
     const ProgressPtr& currentItemProgress() const { return m_currentItemProgress; }
     const PhotoVariantPtr& currentItemVariant() const { return m_currentItemVariant; }
-    const std::vector<PhotoVariantCopyOperationPtr>& operations() const { return m_operations; }
-    const std::vector<PhotoVariantCopyOperationPtr>& completedOperations() const { return m_completedOperations; }
+    // Every file the copy has built an operation for, in the copy's order; all of its files once it finished.
+    const std::deque<FileRecord>& files() const { return m_files; }
+    size_t completedFileCount() const { return m_completedFileCount; }
+    // The operations built and not yet done, in the copy's order; a file's operation is let go once it is done.
+    const std::vector<PhotoVariantCopyOperationPtr>& runningOperations() const { return m_operations; }
     std::optional<FileNameConflictResolution> savedFileConflictResolution() const;
     // Bytes of the queued files still to come; none when no size is known.
     std::optional<qint64> bytesRemaining() const { return m_bytesRemaining; }
@@ -141,6 +176,8 @@ private:
     void bytesCopied(qint64 count);
     void operationFinished(const PhotoVariantCopyOperationPtr& operation);
     void bookkeeping(const PhotoVariantCopyOperationPtr& operation);
+    // The file is done: its record takes what the callers need, and the queue lets go of its operation.
+    void release(const PhotoVariantCopyOperationPtr& operation, size_t record);
     void endSession();
     void setCurrentItem(ProgressPtr progress, PhotoVariantPtr variant);
     // On the operation's thread; blocks until answered, without keeping the queue alive meanwhile.
@@ -156,12 +193,16 @@ private:
     ProgressPtr m_progress;
     ProgressPtr m_currentItemProgress;
     PhotoVariantPtr m_currentItemVariant;
-    std::vector<PhotoVariantCopyOperationPtr> m_completedOperations;
-    std::unordered_set<const PhotoVariantCopyOperation*> m_bookkept;
-    std::vector<PhotoVariantCopyOperationPtr> m_operations;
-    // `m_operations` before this index were announced as started; the others that reported a start already, and
+    // A deque: it grows without moving its records or holding room for as many again.
+    std::deque<FileRecord> m_files;
+    size_t m_completedFileCount = 0;
+    // The record of each operation not yet done; an operation not found here was done already.
+    std::unordered_map<const PhotoVariantCopyOperation*, size_t> m_recordOfOperation;
+    // The last operation built: the next one streams after it.
+    PhotoVariantCopyOperationPtr m_lastBuilt;
+    // Operations not yet announced as started, in the copy's order; those that reported a start already, and
     // those of them that also reported their end, wait for the files before them.
-    size_t m_nextToAnnounce = 0;
+    std::deque<PhotoVariantCopyOperationPtr> m_toAnnounce;
     std::unordered_set<const PhotoVariantCopyOperation*> m_startsWaiting;
     std::unordered_set<const PhotoVariantCopyOperation*> m_endsWaiting;
     // The files still without an operation: those from `m_nextVariant` on.
@@ -194,7 +235,9 @@ private:
     std::optional<FileNameConflictResolution> m_savedFileConflictResolution;
     std::optional<PendingQuestion> m_pendingQuestion;
     bool m_cancelled = false;
-    std::vector<PhotoVariantCopyOperationPtr> m_cancellableOperations;
+    // The operations built and not yet done, which a cancel must reach; changed on the main thread only, under
+    // the mutex, so the main thread reads it without.
+    std::vector<PhotoVariantCopyOperationPtr> m_operations;
 };
 
 using PhotoCopyQueuePtr = PhotoCopyQueue::Ptr;

@@ -8,10 +8,13 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 #include <mutex>
 #include <set>
+#include <utility>
+#include <vector>
 
 namespace vornakel {
 namespace {
@@ -21,6 +24,25 @@ Q_LOGGING_CATEGORY(lcCopy, "vornakel.copy")
 // Folders whose new entries still have to reach the disk.
 std::mutex gFoldersMutex;
 std::set<QString> gFoldersToSync;
+
+// The streams watched for a stall, and the due times of the timers that will look at them; touched on the copy
+// queue only.
+struct StallWatch {
+    std::vector<std::weak_ptr<PhotoVariantCopyOperation>> streams;
+    std::multiset<std::chrono::steady_clock::time_point> timers;
+};
+
+StallWatch& stallWatch()
+{
+    // Never destroyed: a timer may fire while the process exits.
+    static StallWatch* watch = new StallWatch;
+    return *watch;
+}
+
+bool sameOperation(const std::weak_ptr<PhotoVariantCopyOperation>& a, const std::weak_ptr<PhotoVariantCopyOperation>& b)
+{
+    return !a.owner_before(b) && !b.owner_before(a);
+}
 
 qint64 knownSize(uint64_t size)
 {
@@ -235,7 +257,8 @@ void PhotoVariantCopyOperation::stream()
     const QueuePtr queue = photoOperationCallbackQueue();
     // A camera that stops sending never completes the stream; the file is given up after the bound.
     noteStreamActivity();
-    scheduleStallCheck(m_stalledStreamTimeout);
+    m_stallWatched = true;
+    queue->async([weak] { watchStall(weak); });
     item->streamItem(
         [weak]() -> std::shared_ptr<void> {
             auto strong = weak.lock();
@@ -336,6 +359,7 @@ void PhotoVariantCopyOperation::complete(const std::optional<Error>& streamError
             file->finishWriting(m_variant->dateCreated());
             m_awaitingFlush = true;
             m_file.reset();
+            unwatchStall(self());
             const auto operation = self();
             if (!m_flusher)
                 m_flusher = std::make_shared<StagedFileFlusher>();
@@ -373,28 +397,78 @@ void PhotoVariantCopyOperation::noteStreamActivity()
     m_lastStreamActivity = std::chrono::steady_clock::now().time_since_epoch().count();
 }
 
-void PhotoVariantCopyOperation::scheduleStallCheck(std::chrono::milliseconds delay)
+void PhotoVariantCopyOperation::stallWatchCounts(std::function<void(size_t, size_t)> answer)
 {
-    const std::weak_ptr<PhotoVariantCopyOperation> weak = self();
-    // On the copy queue, so that the check and the stream's own blocks never overlap.
-    photoOperationCallbackQueue()->asyncAfter(delay, [weak] {
-        if (auto operation = weak.lock())
-            operation->checkStall();
+    photoOperationCallbackQueue()->async([answer = std::move(answer)] {
+        answer(stallWatch().streams.size(), stallWatch().timers.size());
     });
 }
 
-void PhotoVariantCopyOperation::checkStall()
+void PhotoVariantCopyOperation::watchStall(const std::weak_ptr<PhotoVariantCopyOperation>& weak)
+{
+    const auto operation = weak.lock();
+    if (!operation)
+        return;
+    // A stream that ended before its watch began needs none.
+    if (const auto due = operation->checkStall()) {
+        stallWatch().streams.push_back(weak);
+        scheduleStallTimer(*due);
+    }
+}
+
+void PhotoVariantCopyOperation::unwatchStall(const std::weak_ptr<PhotoVariantCopyOperation>& operation)
+{
+    auto& streams = stallWatch().streams;
+    streams.erase(std::remove_if(streams.begin(), streams.end(),
+                                 [&](const auto& each) { return sameOperation(each, operation); }),
+                  streams.end());
+}
+
+void PhotoVariantCopyOperation::scheduleStallTimer(std::chrono::steady_clock::time_point due)
+{
+    auto& timers = stallWatch().timers;
+    // A timer due no later looks at this stream too.
+    if (!timers.empty() && *timers.begin() <= due)
+        return;
+    timers.insert(due);
+    // On the copy queue, so that the check and the streams' own blocks never overlap.
+    photoOperationCallbackQueue()->asyncAfter(
+        std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now()),
+        [due] { stallTimerFired(due); });
+}
+
+void PhotoVariantCopyOperation::stallTimerFired(std::chrono::steady_clock::time_point due)
+{
+    StallWatch& watch = stallWatch();
+    if (const auto timer = watch.timers.find(due); timer != watch.timers.end())
+        watch.timers.erase(timer);
+    std::optional<std::chrono::steady_clock::time_point> next;
+    std::vector<std::weak_ptr<PhotoVariantCopyOperation>> kept;
+    for (const auto& weak : std::exchange(watch.streams, {})) {
+        const auto operation = weak.lock();
+        const auto again = operation ? operation->checkStall() : std::nullopt;
+        if (!again)
+            continue;
+        kept.push_back(weak);
+        next = next ? std::min(*next, *again) : *again;
+    }
+    // Streams added meanwhile have their timer already.
+    kept.insert(kept.end(), watch.streams.begin(), watch.streams.end());
+    watch.streams = std::move(kept);
+    if (next)
+        scheduleStallTimer(*next);
+}
+
+std::optional<std::chrono::steady_clock::time_point> PhotoVariantCopyOperation::checkStall()
 {
     // A cancelled stream is ended by the cancel watchdog, as a cancel rather than a failure; a file with the
     // flusher has no stream left.
     if (isFinished() || m_finishing || isCancelled() || m_awaitingFlush)
-        return;
+        return std::nullopt;
     const auto last = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_lastStreamActivity.load()));
     const auto idle = std::chrono::steady_clock::now() - last;
-    if (idle < m_stalledStreamTimeout) {
-        scheduleStallCheck(std::chrono::ceil<std::chrono::milliseconds>(m_stalledStreamTimeout - idle));
-        return;
-    }
+    if (idle < m_stalledStreamTimeout)
+        return last + m_stalledStreamTimeout;
     failUnlessFailed(error(streamStalled));
     // Whatever the camera sends later finds the operation finished and is refused.
     if (m_file) {
@@ -402,6 +476,7 @@ void PhotoVariantCopyOperation::checkStall()
         m_file.reset();
     }
     finishOperation();
+    return std::nullopt;
 }
 
 void PhotoVariantCopyOperation::didCancel()
@@ -448,6 +523,9 @@ void PhotoVariantCopyOperation::finishOperation()
     }
     const bool announce = !m_startedReported.exchange(true);
     auto operation = self();
+    // A stream that ends otherwise than into the flusher leaves the watch here.
+    if (m_stallWatched)
+        photoOperationCallbackQueue()->async([weak = std::weak_ptr<PhotoVariantCopyOperation>(operation)] { unwatchStall(weak); });
     // Posted before the operation counts as finished. The next file may have started meanwhile (this one was
     // waiting for its flush), so its `started` can come before this `finished`; the `finished` reports of a
     // copy's files still come in their order, since the flusher hands files back in the order it took them.

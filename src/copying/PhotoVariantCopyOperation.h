@@ -97,6 +97,8 @@ public:
     // with `streamStalled` and the copy goes on without it.
     void setStalledStreamTimeout(std::chrono::milliseconds timeout) { m_stalledStreamTimeout = timeout; }
     static constexpr std::chrono::milliseconds kDefaultStalledStreamTimeout{30000};
+    // Tests: answers, on the copy queue, how many streams are watched for a stall and how many timers wait.
+    static void stallWatchCounts(std::function<void(size_t streams, size_t timers)> answer);
 
     // The copy this operation belongs to; set before it starts. Without one it keeps a ledger of its own.
     void setLedger(std::shared_ptr<CopySessionLedger> ledger);
@@ -129,9 +131,15 @@ private:
     int deliverChunk(const QByteArray& data, const std::shared_ptr<void>& context);
     void complete(const std::optional<Error>& streamError, const std::shared_ptr<void>& context);
     void noteStreamActivity();
-    // On the copy queue, after `delay`: fails the file when its stream has delivered nothing for the bound.
-    void scheduleStallCheck(std::chrono::milliseconds delay);
-    void checkStall();
+    // The streams of all operations are watched by one timer on the copy queue, so that a copy of many short
+    // files leaves no check per file waiting out the bound. These run on the copy queue.
+    static void watchStall(const std::weak_ptr<PhotoVariantCopyOperation>& operation);
+    static void unwatchStall(const std::weak_ptr<PhotoVariantCopyOperation>& operation);
+    static void scheduleStallTimer(std::chrono::steady_clock::time_point due);
+    static void stallTimerFired(std::chrono::steady_clock::time_point due);
+    // Fails the file when its stream has delivered nothing for the bound; answers when to look again, none once
+    // the stream needs no more watching.
+    std::optional<std::chrono::steady_clock::time_point> checkStall();
 
     void setState(State state);
     void failUnlessFailed(Error error);
@@ -163,6 +171,7 @@ private:
     // The file is with the flusher: it gets its name or fails there, whatever a cancel or the stall check says.
     std::atomic<bool> m_awaitingFlush{false};
     std::atomic<bool> m_targetTakenByThisCopy{false};
+    std::atomic<bool> m_stallWatched{false};
     // When the stream last showed life (steady clock, nanoseconds).
     std::atomic<std::int64_t> m_lastStreamActivity{0};
     // The file being written; only touched on the copy queue.

@@ -10,15 +10,24 @@ using Kind = PhotoVariantCopyOperation::State::Kind;
 
 namespace {
 
-PhotoVariantCopyOperationPtr copyOne(CopyFixture& fixture, const PhotoPtr& photo, FileNameConflictResolution answer,
-                                     std::shared_ptr<CopyRecord>* recordOut = nullptr)
+// What the copy kept of its one file, and that file's progress.
+struct CopiedOne {
+    PhotoCopyQueue::FileRecord file;
+    ProgressPtr progress;
+};
+
+std::optional<CopiedOne> copyOne(CopyFixture& fixture, const PhotoPtr& photo, FileNameConflictResolution answer,
+                                 std::shared_ptr<CopyRecord>* recordOut = nullptr)
 {
     auto queue = PhotoCopyQueue::create({photo}, {fixture.flatDestination(), FileGroupBehaviour::copyAll});
     auto record = fixture.run(queue, ConflictAnswer{answer});
     if (recordOut)
         *recordOut = record;
-    EXPECT_EQ(queue->operations().size(), 1u);
-    return queue->operations().empty() ? nullptr : queue->operations().front();
+    EXPECT_EQ(queue->files().size(), 1u);
+    EXPECT_EQ(record->itemProgresses.size(), 1u);
+    if (queue->files().empty() || record->itemProgresses.empty())
+        return std::nullopt;
+    return CopiedOne{queue->files().front(), record->itemProgresses.front()};
 }
 
 } // namespace
@@ -56,14 +65,14 @@ TEST(CopyFaults, AFailedStreamLeavesTheTargetAsItWasAndNoTemporary)
         if (c.targetExists)
             CopyFixture::write(fixture.outFile("IMG_0001.JPG"), original);
         auto variant = PhotoVariant::create(fixture.file(QStringLiteral("IMG_0001.JPG"), 5000, std::nullopt, c.stream));
-        auto operation = copyOne(fixture, Photo::create(variant), c.answer);
-        ASSERT_TRUE(operation);
-        const auto state = operation->state();
+        auto copied = copyOne(fixture, Photo::create(variant), c.answer);
+        ASSERT_TRUE(copied);
+        const auto state = copied->file.state();
         EXPECT_EQ(state.kind, Kind::failed) << stateName(state.kind);
         ASSERT_TRUE(state.error);
         EXPECT_EQ(state.error->domain, c.expectedDomain);
         EXPECT_EQ(state.error->code, c.expectedErrorCode);
-        EXPECT_TRUE(operation->progress()->isFinished());
+        EXPECT_TRUE(copied->progress->isFinished());
         EXPECT_EQ(fixture.entries(), c.targetExists ? QStringList{"IMG_0001.JPG"} : QStringList{});
         if (c.targetExists) {
             EXPECT_EQ(CopyFixture::read(fixture.outFile("IMG_0001.JPG")), original);
@@ -80,10 +89,10 @@ TEST(CopyFaults, AFileSizeLimitFailsTheCopyAndLeavesNoFile)
     struct rlimit limited = saved;
     limited.rlim_cur = 64 * 1024;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    auto operation = copyOne(fixture, Photo::create(variant), FileNameConflictResolution::skip);
+    auto copied = copyOne(fixture, Photo::create(variant), FileNameConflictResolution::skip);
     setrlimit(RLIMIT_FSIZE, &saved);
-    ASSERT_TRUE(operation);
-    const auto state = operation->state();
+    ASSERT_TRUE(copied);
+    const auto state = copied->file.state();
     EXPECT_EQ(state.kind, Kind::failed) << stateName(state.kind);
     ASSERT_TRUE(state.error);
     EXPECT_EQ(state.error->code, int(PhotoVariantCopyOperation::fileWriteFailed));
@@ -112,7 +121,7 @@ TEST(CopyFaults, ASymbolicLinkAtTheTargetIsNeverFollowed)
         ASSERT_EQ(::symlink(QFile::encodeName(elsewhere).constData(),
                             QFile::encodeName(fixture.outFile("IMG_0001.JPG")).constData()), 0);
         std::shared_ptr<CopyRecord> record;
-        auto operation = copyOne(fixture, fixture.photo(QStringLiteral("IMG_0001.JPG")), c.answer, &record);
+        auto copied = copyOne(fixture, fixture.photo(QStringLiteral("IMG_0001.JPG")), c.answer, &record);
         EXPECT_EQ(record->count(QStringLiteral("conflict:IMG_0001.JPG")), 1);
         EXPECT_FALSE(QFileInfo::exists(elsewhere));
         EXPECT_EQ(QFileInfo(fixture.outFile("IMG_0001.JPG")).isSymLink(), c.linkRemains);
@@ -122,7 +131,7 @@ TEST(CopyFaults, ASymbolicLinkAtTheTargetIsNeverFollowed)
         if (c.uniqueName) {
             EXPECT_EQ(CopyFixture::read(fixture.outFile(QString::fromLatin1(c.uniqueName))), CopyFixture::pattern(1000));
         }
-        EXPECT_EQ(operation->state().kind, Kind::copiedSuccessfully);
+        EXPECT_EQ(copied->file.state().kind, Kind::copiedSuccessfully);
     }
 }
 
@@ -130,9 +139,9 @@ TEST(CopyFaults, TheCopyCarriesTheCaptureDateAsItsModificationTime)
 {
     CopyFixture fixture;
     const QDateTime captured(QDate(2019, 7, 14), QTime(16, 45, 30, 250), Qt::UTC);
-    auto operation = copyOne(fixture, fixture.photo(QStringLiteral("IMG_0001.JPG"), 1000, captured),
+    auto copied = copyOne(fixture, fixture.photo(QStringLiteral("IMG_0001.JPG"), 1000, captured),
                              FileNameConflictResolution::skip);
-    ASSERT_EQ(operation->state().kind, Kind::copiedSuccessfully);
+    ASSERT_EQ(copied->file.state().kind, Kind::copiedSuccessfully);
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(fixture.outFile("IMG_0001.JPG")).constData(), &info), 0);
     EXPECT_EQ(qint64(info.st_mtim.tv_sec), captured.toSecsSinceEpoch());
@@ -156,7 +165,7 @@ TEST(CopyFaults, AFolderThatCannotBeMadeFailsTheCopyWithoutAFile)
     auto queue = PhotoCopyQueue::create({fixture.photo(QStringLiteral("IMG_0001.JPG"), 1000, captured)},
                                         {destination, FileGroupBehaviour::copyAll});
     fixture.run(queue);
-    const auto state = queue->operations().front()->state();
+    const auto state = queue->files().front().state();
     EXPECT_EQ(state.kind, Kind::failed) << stateName(state.kind);
     ASSERT_TRUE(state.error);
     EXPECT_EQ(state.error->code, ENOTDIR);

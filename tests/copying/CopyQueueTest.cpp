@@ -143,8 +143,8 @@ TEST(PhotoCopyQueue, CallsTheDestinationInOrderAndHandsEachPostCopyStepItsPhotos
     EXPECT_EQ(queue->bytesRemaining(), 0);
     EXPECT_FALSE(queue->isRunning());
     EXPECT_EQ(queue->currentItemVariant(), nullptr);
-    for (const auto& operation : queue->operations())
-        EXPECT_EQ(operation->state().kind, Kind::copiedSuccessfully);
+    for (const auto& file : queue->files())
+        EXPECT_EQ(file.state().kind, Kind::copiedSuccessfully);
 
     // A queue copies once.
     std::optional<bool> again;
@@ -164,7 +164,8 @@ TEST(PhotoCopyQueue, ARefusedSessionBuildsNothing)
     runFor(std::chrono::milliseconds(20));
     EXPECT_EQ(destination->calls, QStringList({"shouldStart:1"}));
     EXPECT_TRUE(record->events.isEmpty());
-    EXPECT_TRUE(queue->operations().empty());
+    EXPECT_TRUE(queue->files().empty());
+    EXPECT_TRUE(queue->runningOperations().empty());
 }
 
 TEST(PhotoCopyQueue, NothingToCopyStillEndsTheSessionAndFinishesOnce)
@@ -230,12 +231,13 @@ TEST(PhotoCopyQueue, ConflictAnswersDecideWhatEndsUpOnDisk)
             EXPECT_EQ(CopyFixture::read(fixture.outFile("IMG_0001 2.JPG")), copy);
         }
         EXPECT_TRUE(CopyFixture::temporaries(fixture.entries()).isEmpty());
-        ASSERT_EQ(queue->operations().size(), 1u);
-        const auto& operation = queue->operations().front();
-        EXPECT_EQ(operation->state().kind, c.expectedState) << stateName(operation->state().kind);
-        EXPECT_EQ(operation->finalDestination().has_value(), c.expectFinalDestination);
+        ASSERT_EQ(queue->files().size(), 1u);
+        const auto& file = queue->files().front();
+        EXPECT_EQ(file.state().kind, c.expectedState) << stateName(file.state().kind);
+        EXPECT_EQ(file.finalDestination().has_value(), c.expectFinalDestination);
         // Skipped and cancelled files show a full progress too.
-        EXPECT_TRUE(operation->progress()->isFinished());
+        ASSERT_EQ(record->itemProgresses.size(), 1u);
+        EXPECT_TRUE(record->itemProgresses.front()->isFinished());
         EXPECT_EQ(record->count(QStringLiteral("itemFinished")), 1);
         EXPECT_EQ(record->queueFinished, 1);
     }
@@ -256,9 +258,9 @@ TEST(PhotoCopyQueue, ARememberedSkipAnswersLaterConflictsSilently)
     for (const char* name : {"A.JPG", "B.JPG", "C.JPG"})
         EXPECT_EQ(CopyFixture::read(fixture.outFile(QString::fromLatin1(name))), "mine");
     EXPECT_EQ(record->count(QStringLiteral("itemFinished")), 3);
-    for (const auto& operation : queue->operations()) {
-        EXPECT_EQ(operation->state().kind, Kind::copiedSuccessfully);
-        EXPECT_FALSE(operation->finalDestination());
+    for (const auto& file : queue->files()) {
+        EXPECT_EQ(file.state().kind, Kind::copiedSuccessfully);
+        EXPECT_FALSE(file.finalDestination());
     }
     // Skipped files are announced without a file.
     for (const auto& target : record->itemTargets)
@@ -304,9 +306,9 @@ TEST(PhotoCopyQueue, CancelMidCopyEndsEveryOperationAndFinishesOnce)
         auto record = fixture.run(queue);
         runFor(std::chrono::milliseconds(200)); // past the watchdog: nothing more may come
         expectOneRun(*record, {"A.JPG", "B.JPG", "C.JPG"});
-        for (const auto& operation : queue->operations())
-            EXPECT_EQ(operation->state().kind, Kind::cancelled)
-                << operation->photoVariant()->fileName().toStdString() << " " << stateName(operation->state().kind);
+        for (const auto& file : queue->files())
+            EXPECT_EQ(file.state().kind, Kind::cancelled)
+                << file.photoVariant()->fileName().toStdString() << " " << stateName(file.state().kind);
         EXPECT_TRUE(fixture.entries().isEmpty()) << fixture.entries().join(QLatin1Char(' ')).toStdString();
         EXPECT_TRUE(queue->progress()->isCancelled());
         EXPECT_EQ(queue->progress()->completedUnitCount(), 3);
@@ -331,8 +333,8 @@ TEST(PhotoCopyQueue, CancelReleasesAnOpenConflictQuestionAndALateAnswerDoesNothi
     EXPECT_EQ(CopyFixture::read(fixture.outFile("A.JPG")), "mine");
     EXPECT_FALSE(QFileInfo::exists(fixture.outFile("B.JPG")));
     EXPECT_EQ(record->count(QStringLiteral("itemFinished")), 2);
-    for (const auto& operation : queue->operations())
-        EXPECT_EQ(operation->state().kind, Kind::cancelled);
+    for (const auto& file : queue->files())
+        EXPECT_EQ(file.state().kind, Kind::cancelled);
     EXPECT_FALSE(queue->savedFileConflictResolution());
 }
 
@@ -344,7 +346,8 @@ TEST(PhotoCopyQueue, ADroppedQueueEndsItsOperationsAndReleasesAWaitingThread)
                                         {fixture.flatDestination(), FileGroupBehaviour::copyAll});
     auto record = fixture.start(queue, ConflictAnswer{std::nullopt});
     ASSERT_TRUE(runUntil([&] { return record->openResolution.has_value(); }));
-    const std::vector<PhotoVariantCopyOperationPtr> operations = queue->operations();
+    const std::vector<PhotoVariantCopyOperationPtr> operations = queue->runningOperations();
+    ASSERT_EQ(operations.size(), 2u);
     queue.reset();
     ASSERT_TRUE(runUntil([&] {
         return std::all_of(operations.begin(), operations.end(), [](const auto& each) { return each->isFinished(); });
@@ -368,7 +371,7 @@ TEST(PhotoCopyQueue, AStalledStreamIsGivenUpAfterACancelAndItsLateEndTouchesNoLa
     ASSERT_TRUE(runUntil([&] { return queue->progress()->children().front()->completedUnitCount() == 1000; }));
     queue->cancel();
     ASSERT_TRUE(runUntil([&] { return record->queueFinished == 1; }));
-    EXPECT_EQ(queue->operations().front()->state().kind, Kind::cancelled);
+    EXPECT_EQ(queue->files().front().state().kind, Kind::cancelled);
     // The temporary goes on the copy queue, right after the watchdog gave up.
     EXPECT_TRUE(runUntil([&] { return fixture.entries().isEmpty(); }))
         << fixture.entries().join(QLatin1Char(' ')).toStdString();
@@ -377,7 +380,7 @@ TEST(PhotoCopyQueue, AStalledStreamIsGivenUpAfterACancelAndItsLateEndTouchesNoLa
     auto again = PhotoCopyQueue::create({fixture.photo(QStringLiteral("A.JPG"), 4000)},
                                         {fixture.flatDestination(), FileGroupBehaviour::copyAll});
     fixture.run(again);
-    ASSERT_EQ(again->operations().front()->state().kind, Kind::copiedSuccessfully);
+    ASSERT_EQ(again->files().front().state().kind, Kind::copiedSuccessfully);
     EXPECT_TRUE(stalled->resumeStream());
     runFor(std::chrono::milliseconds(50));
     EXPECT_EQ(CopyFixture::read(fixture.outFile("A.JPG")), CopyFixture::pattern(4000));

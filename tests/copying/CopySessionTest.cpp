@@ -82,14 +82,14 @@ TEST(CopySession, FilesOfOneCopyThatComeToOneNameNeverReplaceEachOther)
         fixture.run(queue, ConflictAnswer{c.answer, c.remember});
 
         EXPECT_EQ(fixture.contents(), c.expected);
-        ASSERT_EQ(queue->operations().size(), 2u);
-        const auto& second = queue->operations()[1];
-        EXPECT_EQ(second->state().kind, Kind::copiedSuccessfully) << stateName(second->state().kind);
-        EXPECT_EQ(second->finalDestination().has_value(), c.secondWritten);
+        ASSERT_EQ(queue->files().size(), 2u);
+        const auto& second = queue->files()[1];
+        EXPECT_EQ(second.state().kind, Kind::copiedSuccessfully) << stateName(second.state().kind);
+        EXPECT_EQ(second.finalDestination().has_value(), c.secondWritten);
         // What the summary tells apart: a file renamed or skipped for another file of this copy.
-        EXPECT_EQ(second->targetTakenByThisCopy(), c.secondNameTakenByThisCopy);
-        EXPECT_FALSE(queue->operations()[0]->targetTakenByThisCopy());
-        EXPECT_TRUE(queue->wroteFile(*queue->operations()[0]->finalDestination()));
+        EXPECT_EQ(second.targetTakenByThisCopy(), c.secondNameTakenByThisCopy);
+        EXPECT_FALSE(queue->files()[0].targetTakenByThisCopy());
+        EXPECT_TRUE(queue->wroteFile(*queue->files()[0].finalDestination()));
     }
 }
 
@@ -108,15 +108,15 @@ TEST(CopySession, AStalledStreamFailsItsFileAndTheCopyGoesOn)
     queue->setStalledStreamTimeout(1s);
     fixture.run(queue);
 
-    ASSERT_EQ(queue->operations().size(), 2u);
-    const auto state = queue->operations()[0]->state();
+    ASSERT_EQ(queue->files().size(), 2u);
+    const auto state = queue->files()[0].state();
     EXPECT_EQ(state.kind, Kind::failed) << stateName(state.kind);
     ASSERT_TRUE(state.error);
     EXPECT_EQ(state.error->domain, PhotoVariantCopyOperation::errorDomain());
     EXPECT_EQ(state.error->code, int(PhotoVariantCopyOperation::streamStalled));
     EXPECT_TRUE(state.error->description().contains(QStringLiteral("the camera stopped sending")))
         << state.error->description().toStdString();
-    EXPECT_EQ(queue->operations()[1]->state().kind, Kind::copiedSuccessfully);
+    EXPECT_EQ(queue->files()[1].state().kind, Kind::copiedSuccessfully);
     EXPECT_EQ(fixture.entries(), QStringList{QStringLiteral("NEXT.JPG")}) << "no temporary, no partial file";
 
     // The camera sending again later changes nothing.
@@ -175,7 +175,7 @@ TEST(CopySession, StaleTemporariesGoWheneverACopyTargetsTheirFolder)
         const auto ahead = c.clockAhead;
         queue->setLeftoverClock([ahead] { return std::chrono::system_clock::now() + ahead; });
         fixture.run(queue, ConflictAnswer{FileNameConflictResolution::skip});
-        EXPECT_FALSE(queue->operations().front()->finalDestination().has_value());
+        EXPECT_FALSE(queue->files().front().finalDestination().has_value());
         EXPECT_EQ(QFileInfo::exists(leftover), !c.removed);
         EXPECT_EQ(CopyFixture::read(fixture.outFile("IMG_0001.JPG")), QByteArray("old"));
     }
@@ -205,6 +205,19 @@ struct HeldDisk {
     ~HeldDisk() { goes.fill(true); }
 };
 
+// The streams watched for a stall and the timers waiting to look at them, asked on the copy queue.
+std::pair<size_t, size_t> stallWatchCounts()
+{
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    auto counts = std::make_shared<std::pair<size_t, size_t>>();
+    PhotoVariantCopyOperation::stallWatchCounts([answered, counts](size_t streams, size_t timers) {
+        *counts = {streams, timers};
+        *answered = true;
+    });
+    EXPECT_TRUE(runUntil([&] { return answered->load(); }));
+    return *counts;
+}
+
 } // namespace
 
 TEST(CopySession, AFileGetsItsNameOnlyAfterItsFlushWhileTheNextFilesStream)
@@ -224,7 +237,8 @@ TEST(CopySession, AFileGetsItsNameOnlyAfterItsFlushWhileTheNextFilesStream)
     // One look at the folder: the last file may still be creating its temporary meanwhile.
     const QStringList whileHeld = fixture.entries();
     EXPECT_EQ(CopyFixture::temporaries(whileHeld), whileHeld);
-    for (const auto& operation : queue->operations())
+    EXPECT_EQ(queue->runningOperations().size(), 3u);
+    for (const auto& operation : queue->runningOperations())
         EXPECT_EQ(operation->state().kind, Kind::copying);
 
     disk.goes.fill(true);
@@ -233,8 +247,8 @@ TEST(CopySession, AFileGetsItsNameOnlyAfterItsFlushWhileTheNextFilesStream)
     EXPECT_EQ(*disk.flushed, 3);
     EXPECT_EQ(fixture.contents(), QStringList({"IMG_0001.JPG: IMG_0001.JPG", "IMG_0002.JPG: IMG_0002.JPG",
                                                "IMG_0003.JPG: IMG_0003.JPG"}));
-    for (const auto& operation : queue->operations())
-        EXPECT_EQ(operation->state().kind, Kind::copiedSuccessfully);
+    for (const auto& file : queue->files())
+        EXPECT_EQ(file.state().kind, Kind::copiedSuccessfully);
 }
 
 TEST(CopySession, OperationsAreBuiltABoundedNumberAheadOfThoseDone)
@@ -245,18 +259,44 @@ TEST(CopySession, OperationsAreBuiltABoundedNumberAheadOfThoseDone)
     for (size_t i = 0; i < count; ++i)
         photos.push_back(Photo::create(cameraFile(fixture.root(), QStringLiteral("IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0')), "x")));
     HeldDisk disk;
+    const size_t timersBefore = stallWatchCounts().second;
     auto queue = PhotoCopyQueue::create(photos, {fixture.flatDestination(), FileGroupBehaviour::copyAll});
     queue->setFlusher(disk.flusher());
     auto record = fixture.start(queue, ConflictAnswer{FileNameConflictResolution::skip});
     ASSERT_TRUE(runUntil([&] { return record->startedAnswer.has_value(); }));
     // Nothing is done while the disk is held, so no more than the bound exists; the file count is known all the same.
-    EXPECT_EQ(queue->operations().size(), PhotoCopyQueue::kOperationsBuiltAhead);
+    EXPECT_EQ(queue->runningOperations().size(), PhotoCopyQueue::kOperationsBuiltAhead);
+    EXPECT_EQ(queue->files().size(), PhotoCopyQueue::kOperationsBuiltAhead);
     EXPECT_EQ(queue->progress()->fileTotalCount(), qint64(count));
+    std::vector<std::weak_ptr<PhotoVariantCopyOperation>> built(queue->runningOperations().begin(),
+                                                               queue->runningOperations().end());
+    std::vector<std::weak_ptr<Progress>> builtProgresses;
+    for (const auto& operation : queue->runningOperations())
+        builtProgresses.push_back(operation->progress());
 
     disk.goes.fill(true);
     ASSERT_TRUE(runUntil([&] { return record->queueFinished > 0; }, std::chrono::seconds(60)));
-    EXPECT_EQ(queue->operations().size(), count);
-    EXPECT_EQ(queue->completedOperations().size(), count);
+    EXPECT_EQ(queue->files().size(), count);
+    EXPECT_EQ(queue->completedFileCount(), count);
+    // What a copy keeps does not grow with its files: a file that is done leaves its record and nothing else,
+    // neither its operation (with its callbacks, conflict question and stream) nor its progress.
+    EXPECT_TRUE(queue->runningOperations().empty());
+    EXPECT_TRUE(queue->progress()->children().empty());
+    EXPECT_TRUE(queue->progress()->isFinished());
+    record->itemProgresses.clear(); // the test's own record of the files' progress
+    EXPECT_TRUE(runUntil([&] {
+        return std::all_of(built.begin(), built.end(), [](const auto& each) { return each.expired(); })
+            && std::all_of(builtProgresses.begin(), builtProgresses.end(), [](const auto& each) { return each.expired(); });
+    })) << "the queue is alive, and still the operations of files that are done are kept";
+    // Nor does a file that is done leave a check of its stream waiting out the stall bound.
+    const auto [watchedAfter, timersAfter] = stallWatchCounts();
+    EXPECT_EQ(watchedAfter, 0u);
+    EXPECT_LE(timersAfter, timersBefore + 1) << "a timer for each file that was copied";
+    for (const auto& file : queue->files()) {
+        EXPECT_TRUE(file.isDone());
+        EXPECT_EQ(file.state().kind, Kind::copiedSuccessfully);
+        EXPECT_EQ(file.finalDestination(), fixture.outFile(file.photoVariant()->fileName()));
+    }
     EXPECT_EQ(*disk.namedBeforeFlush, 0);
     EXPECT_EQ(fixture.entries().size(), qsizetype(count));
 }

@@ -30,6 +30,8 @@ struct CopyRecord {
     int queueFinished = 0;
     std::optional<bool> startedAnswer;
     std::vector<std::optional<QString>> itemTargets;
+    // The progress of each file announced, in order (the queue lets go of a file's progress once it is done).
+    std::vector<ProgressPtr> itemProgresses;
     // The deferreds of the last conflict question (tests that answer late, or never).
     std::optional<Deferred<FileNameConflictResolution>> openResolution;
     std::optional<Deferred<bool>> openRemember;
@@ -48,10 +50,11 @@ inline PhotoCopyQueue::Callbacks recordingCallbacks(const std::shared_ptr<CopyRe
 {
     PhotoCopyQueue::Callbacks callbacks;
     callbacks.queueStarted = [record](const PhotoCopyQueue::Ptr&) { record->events << QStringLiteral("queueStarted"); };
-    callbacks.itemStarted = [record](const PhotoCopyQueue::Ptr&, const PhotoVariantPtr& variant,
+    callbacks.itemStarted = [record](const PhotoCopyQueue::Ptr& queue, const PhotoVariantPtr& variant,
                                      const std::optional<QString>& target) {
         record->events << QStringLiteral("itemStarted:") + variant->fileName();
         record->itemTargets.push_back(target);
+        record->itemProgresses.push_back(queue->currentItemProgress());
     };
     callbacks.progressUpdated = [record](const PhotoCopyQueue::Ptr&) { ++record->progressUpdates; };
     callbacks.itemFinished = [record](const PhotoCopyQueue::Ptr&) { record->events << QStringLiteral("itemFinished"); };

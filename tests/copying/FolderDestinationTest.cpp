@@ -342,14 +342,15 @@ TEST(PhotoCopyQueue, AFileOfUnknownSizeIsCopiedWholeWithoutByteCounts)
     auto file = std::make_shared<ScriptedFile>(QStringLiteral("A.JPG"), 0, std::vector<QByteArray>{hundred, hundred, hundred});
     auto queue = PhotoCopyQueue::create({Photo::create(PhotoVariant::create(file))},
                                         {fixture.flatDestination(), FileGroupBehaviour::copyAll});
-    fixture.run(queue);
-    const auto& operation = queue->operations().front();
-    EXPECT_EQ(operation->state().kind, PhotoVariantCopyOperation::State::Kind::copiedSuccessfully);
+    auto record = fixture.run(queue);
+    ASSERT_EQ(queue->files().size(), 1u);
+    EXPECT_EQ(queue->files().front().state().kind, PhotoVariantCopyOperation::State::Kind::copiedSuccessfully);
     EXPECT_EQ(CopyFixture::read(fixture.outFile("A.JPG")), hundred.repeated(3));
     EXPECT_FALSE(queue->totalBytesToCopy());
     EXPECT_FALSE(queue->bytesRemaining());
     EXPECT_FALSE(queue->progress()->throughput());
     // The file's progress stays indeterminate while it streams and counts as done once finished.
-    EXPECT_TRUE(operation->progress()->isFinished());
+    ASSERT_EQ(record->itemProgresses.size(), 1u);
+    EXPECT_TRUE(record->itemProgresses.front()->isFinished());
     EXPECT_EQ(queue->progress()->completedUnitCount(), 1);
 }

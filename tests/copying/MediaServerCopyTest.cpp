@@ -39,9 +39,9 @@ TEST(MediaServerCopy, AShortOrMislistedFileFailsAndLeavesNoPartialFile)
         auto queue = PhotoCopyQueue::create(photos, {fixture.flatDestination(), FileGroupBehaviour::copyAll});
         fixture.run(queue);
         QStringList copied;
-        for (const auto& operation : queue->operations()) {
-            if (operation->state().kind == Kind::copiedSuccessfully)
-                copied << operation->photoVariant()->fileName();
+        for (const auto& file : queue->files()) {
+            if (file.state().kind == Kind::copiedSuccessfully)
+                copied << file.photoVariant()->fileName();
         }
         EXPECT_EQ(fixture.entries(), copied) << "nothing but the whole copies, no temporary";
         if (each.options.listedSizeDelta != 0)

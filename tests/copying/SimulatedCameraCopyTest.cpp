@@ -28,11 +28,11 @@ TEST(SimulatedCameraCopy, AServedFolderIsCopiedAndItsStreamFaultsFailOnlyTheirFi
     auto queue = PhotoCopyQueue::create(photos, {fixture.flatDestination(), FileGroupBehaviour::copyAll});
     fixture.run(queue);
     std::vector<Kind> states;
-    for (const auto& operation : queue->operations())
-        states.push_back(operation->state().kind);
+    for (const auto& file : queue->files())
+        states.push_back(file.state().kind);
     EXPECT_EQ(states, (std::vector<Kind>{Kind::copiedSuccessfully, Kind::failed, Kind::copiedSuccessfully}));
     // B's stream ended 10 bytes early while reporting success: that is no copy.
-    const auto failure = queue->operations()[1]->state().error;
+    const auto failure = queue->files()[1].state().error;
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->code, int(PhotoVariantCopyOperation::streamIncomplete));
     EXPECT_EQ(fixture.entries(), QStringList({"A.JPG", "C.JPG"}));

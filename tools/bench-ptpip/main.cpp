@@ -393,10 +393,10 @@ std::optional<std::pair<qint64, double>> copyAll(const QString& cameraFolder, co
     runUntil([&] { return finished || started == false; }, 600000);
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     qint64 bytes = 0;
-    for (const auto& operation : queue->operations()) {
-        if (operation->state().kind != PhotoVariantCopyOperation::State::Kind::copiedSuccessfully || !operation->finalDestination())
+    for (const auto& file : queue->files()) {
+        if (file.state().kind != PhotoVariantCopyOperation::State::Kind::copiedSuccessfully || !file.finalDestination())
             return std::nullopt;
-        bytes += QFileInfo(*operation->finalDestination()).size();
+        bytes += QFileInfo(*file.finalDestination()).size();
     }
     return std::pair{bytes, seconds};
 }

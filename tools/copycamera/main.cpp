@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,6 +49,12 @@ qint64 residentBytes()
         return 0;
     const QList<QByteArray> fields = statm.readAll().split(' ');
     return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
+}
+
+// Heap in use now, in bytes: unlike the resident size it falls when memory is freed, so it shows what the copy keeps.
+qint64 heapInUse()
+{
+    return qint64(mallinfo2().uordblks);
 }
 
 // Runs the event loop until the condition holds. Everything the condition looks at is set by blocks posted to
@@ -80,6 +87,9 @@ struct CopyResult {
     double seconds = 0;
     qint64 residentBefore = 0;
     qint64 residentPeak = 0;
+    qint64 heapBefore = 0;
+    qint64 heapPeak = 0;
+    qint64 heapAfter = 0;
     qint64 progressPosts = 0;
     qint64 chunks = 0;
 };
@@ -152,6 +162,8 @@ CopyResult copyCamera(const QString& cameraFolder, const QString& targetFolder, 
     QElapsedTimer memorySampled;
     result.residentBefore = residentBytes();
     result.residentPeak = result.residentBefore;
+    result.heapBefore = heapInUse();
+    result.heapPeak = result.heapBefore;
 
     PhotoCopyQueue::Callbacks callbacks;
     callbacks.itemStarted = [&](const PhotoCopyQueue::Ptr&, const PhotoVariantPtr& variant, const std::optional<QString>& target) {
@@ -166,6 +178,7 @@ CopyResult copyCamera(const QString& cameraFolder, const QString& targetFolder, 
         if (!memorySampled.isValid() || memorySampled.elapsed() >= 20) {
             memorySampled.start();
             result.residentPeak = std::max(result.residentPeak, residentBytes());
+            result.heapPeak = std::max(result.heapPeak, heapInUse());
         }
         if (!options.printProgress || lastLine.elapsed() < 1000)
             return;
@@ -200,30 +213,32 @@ CopyResult copyCamera(const QString& cameraFolder, const QString& targetFolder, 
     runUntil([&] { return finished || started == false; });
     result.seconds = double(clock.nsecsElapsed()) / 1e9;
     result.residentPeak = std::max(result.residentPeak, residentBytes());
+    result.heapAfter = heapInUse();
+    result.heapPeak = std::max(result.heapPeak, result.heapAfter);
     if (!finished) {
         result.problem = QStringLiteral("the copy did not start");
         return result;
     }
-    for (const auto& operation : queue->operations()) {
+    for (const auto& file : queue->files()) {
         ++result.files;
-        const auto state = operation->state();
+        const auto state = file.state();
         switch (state.kind) {
         case PhotoVariantCopyOperation::State::Kind::copiedSuccessfully:
-            if (operation->finalDestination()) {
+            if (file.finalDestination()) {
                 ++result.copied;
-                result.bytes += QFileInfo(*operation->finalDestination()).size();
-                if (operation->targetTakenByThisCopy())
+                result.bytes += QFileInfo(*file.finalDestination()).size();
+                if (file.targetTakenByThisCopy())
                     ++result.renamedForThisCopy;
             } else {
                 ++result.skipped;
-                if (operation->targetTakenByThisCopy())
+                if (file.targetTakenByThisCopy())
                     ++result.skippedForThisCopy;
             }
             break;
         case PhotoVariantCopyOperation::State::Kind::failed:
             ++result.failed;
             if (options.printProgress)
-                std::printf("    %s failed: %s\n", qPrintable(operation->photoVariant()->fileName()),
+                std::printf("    %s failed: %s\n", qPrintable(file.photoVariant()->fileName()),
                             qPrintable(state.error ? state.error->description() : QString()));
             break;
         case PhotoVariantCopyOperation::State::Kind::cancelled:
@@ -235,8 +250,9 @@ CopyResult copyCamera(const QString& cameraFolder, const QString& targetFolder, 
     }
     // Chunks of the camera's size, as the link sends them.
     const qint64 chunkSize = std::max(1, camera->options().chunkSize);
-    for (const auto& operation : queue->operations())
-        result.chunks += (operation->progress()->totalUnitCount() + chunkSize - 1) / chunkSize;
+    // What each file's progress counted: its size where the camera knows it, else one unit.
+    for (const auto& file : queue->files())
+        result.chunks += (std::max<qint64>(1, file.photoVariant()->size().value_or(1)) + chunkSize - 1) / chunkSize;
     result.ok = true;
     return result;
 }
@@ -251,8 +267,10 @@ void printSummary(const CopyResult& result)
                     result.renamedForThisCopy);
     if (result.skippedForThisCopy > 0)
         std::printf("%d skipped because another file of this copy had taken their name; ", result.skippedForThisCopy);
-    std::printf("%.1f MB in %.2f s (%.1f MB/s)\n", double(result.bytes) / 1e6, result.seconds,
-                result.seconds > 0 ? double(result.bytes) / 1e6 / result.seconds : 0.0);
+    std::printf("%.1f MB in %.2f s (%.1f MB/s); heap +%.1f MB at its peak, +%.1f MB at the end\n",
+                double(result.bytes) / 1e6, result.seconds,
+                result.seconds > 0 ? double(result.bytes) / 1e6 / result.seconds : 0.0,
+                double(result.heapPeak - result.heapBefore) / 1e6, double(result.heapAfter - result.heapBefore) / 1e6);
 }
 
 // A camera folder of `count` files of `size` bytes each (random bytes under camera file names).

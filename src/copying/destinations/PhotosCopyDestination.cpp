@@ -227,7 +227,9 @@ void PhotosCopyDestination::performPostCopyOperation(const std::shared_ptr<Photo
         answerLater(false);
         return;
     }
-    const void* photoKey = operations.front().get();
+    // Keyed by the photo's first file, which the copy keeps for its whole session; its operation is let go once
+    // the photo is done, and a later one may be made at the same address.
+    const void* photoKey = operations.front()->photoVariant().get();
     // A photo is handled once, by the first post-copy step that finds all its files done: when the later files
     // finished before that step ran, their own steps find the same and must not import the photo again.
     if (!m_photosHandled.insert(photoKey).second) {

@@ -230,7 +230,7 @@ void CopyProgressViewController::startCompleted(bool started)
     }
     updateProgress();
     // A copy that found nothing to copy is over at once.
-    if (m_queue && m_queue->operations().empty()) {
+    if (m_queue && m_queue->files().empty()) {
         QPointer<CopyProgressViewController> self(this);
         QMetaObject::invokeMethod(this, [self] { if (self) self->finish(); }, Qt::QueuedConnection);
     }

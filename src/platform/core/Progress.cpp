@@ -87,10 +87,8 @@ double Progress::fractionLocked() const
     if (m_total == 0)
         return m_completed > 0 ? 1.0 : 0.0;
     double done = double(m_completed);
-    for (const Child& child : m_children) {
-        if (!child.counted)
-            done += child.progress->fractionCompleted() * double(child.pendingUnitCount);
-    }
+    for (const Child& child : m_children)
+        done += child.progress->fractionCompleted() * double(child.pendingUnitCount);
     return std::clamp(done / double(m_total), 0.0, 1.0);
 }
 
@@ -121,7 +119,7 @@ void Progress::addChild(const Ptr& child, qint64 pendingUnitCount)
     {
         std::lock_guard lock(m_mutex);
         child->m_indexInParent = m_children.size();
-        m_children.push_back(Child{child, pendingUnitCount, false});
+        m_children.push_back(Child{child, pendingUnitCount});
         cancelChild = m_cancelled;
     }
     if (cancelChild)
@@ -154,15 +152,23 @@ void Progress::notifyParent()
 void Progress::childChanged(Progress* child)
 {
     const bool childFinished = child->isFinished();
+    // A child let go goes after the lock, should this have been the last reference to it.
+    Ptr released;
     {
         std::lock_guard lock(m_mutex);
         const size_t index = child->m_indexInParent;
         if (index >= m_children.size() || m_children[index].progress.get() != child)
             return;
-        const auto it = m_children.begin() + std::ptrdiff_t(index);
-        if (childFinished && !it->counted) {
-            it->counted = true;
-            m_completed += it->pendingUnitCount;
+        if (childFinished) {
+            // Its units are now part of ours, so the child is let go: a copy of many files keeps no progress of
+            // a file that is done. The last child takes its place.
+            m_completed += m_children[index].pendingUnitCount;
+            released = std::move(m_children[index].progress);
+            if (index + 1 != m_children.size()) {
+                m_children[index] = std::move(m_children.back());
+                m_children[index].progress->m_indexInParent = index;
+            }
+            m_children.pop_back();
         }
     }
     emit changed();

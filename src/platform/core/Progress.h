@@ -17,7 +17,8 @@ namespace vornakel {
 //
 // Safe to use from any thread. `changed` is emitted on the thread that made the change, after the change;
 // `cancelled` once, on the thread that cancelled. A child that completes (completed >= total, total >= 0) adds
-// its pending units to the parent's completed count once.
+// its pending units to the parent's completed count once and is no longer one of the parent's children (it is
+// not cancelled with the parent either): the parent keeps only the work under way.
 class Progress : public QObject, public std::enable_shared_from_this<Progress> {
     Q_OBJECT
 public:
@@ -86,7 +87,6 @@ private:
     struct Child {
         Ptr progress;
         qint64 pendingUnitCount = 0;
-        bool counted = false;
     };
 
     double fractionLocked() const;

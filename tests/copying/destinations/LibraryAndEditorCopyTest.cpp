@@ -109,8 +109,8 @@ TEST(LibraryAndEditorCopy, ADayOfTheSampleCameraGoesIntoTheLibraryAlbumAndIntoTh
     ASSERT_TRUE(runUntil([&] { return editor.bridge->state() == LrPluginState::notConnected; }));
 
     QStringList written;
-    for (const auto& operation : queue->operations())
-        written << *operation->finalDestination();
+    for (const auto& file : queue->files())
+        written << *file.finalDestination();
     ASSERT_EQ(written.size(), dayFiles.size());
     EXPECT_EQ(editor.peer->addedImages(), written) << "every file, in the copy's order";
     const auto& requests = editor.peer->requests();

@@ -70,8 +70,8 @@ TEST_F(LightroomDestinationTest, AnnouncesTheFileCountAddsEveryCopiedFileInOrder
     EXPECT_EQ(commands(peer).mid(0, expected.size()), expected);
     EXPECT_EQ(peer.requests().front().value(QStringLiteral("fileCount")).toInt(), 12);
     QStringList written;
-    for (const auto& operation : queue->operations())
-        written << *operation->finalDestination();
+    for (const auto& file : queue->files())
+        written << *file.finalDestination();
     EXPECT_EQ(written.size(), 12);
     EXPECT_EQ(peer.addedImages(), written);
     EXPECT_TRUE(written.front().startsWith(copy.outPath() + QStringLiteral("/2026/03/01/")));

@@ -23,6 +23,9 @@ TEST(Progress, ChildrenCountTheirPendingUnitsOnceWhenComplete)
     first->addCompletedUnitCount(0);
     EXPECT_EQ(parent->completedUnitCount(), 1);
     EXPECT_FALSE(parent->isFinished());
+    // A complete child is let go; what it did stays in the parent's counts.
+    EXPECT_EQ(parent->children(), std::vector<ProgressPtr>{second});
+    EXPECT_DOUBLE_EQ(parent->fractionCompleted(), 0.5);
 
     // An indeterminate child adds nothing until it has a total it reached.
     second->addCompletedUnitCount(10);
@@ -31,6 +34,12 @@ TEST(Progress, ChildrenCountTheirPendingUnitsOnceWhenComplete)
     EXPECT_EQ(parent->completedUnitCount(), 2);
     EXPECT_TRUE(parent->isFinished());
     EXPECT_DOUBLE_EQ(parent->fractionCompleted(), 1.0);
+    EXPECT_TRUE(parent->children().empty());
+    // A child let go is no longer the parent's to cancel, nor counted twice when it changes again.
+    parent->cancel();
+    EXPECT_FALSE(first->isCancelled());
+    first->setUnitCounts(200, 200);
+    EXPECT_EQ(parent->completedUnitCount(), 2);
 
     // A child has one parent.
     auto other = Progress::create(1);
@@ -77,4 +86,27 @@ TEST(Progress, CountsFromManyThreadsAddUp)
         thread.join();
     EXPECT_EQ(child->completedUnitCount(), 8000);
     EXPECT_EQ(parent->completedUnitCount(), 1);
+}
+
+TEST(Progress, ChildrenCompletingInAnyOrderAreLetGoAndTheOthersStillCount)
+{
+    // The last child takes the place of one let go; a change of the moved child must still reach the parent.
+    auto parent = Progress::create(5);
+    std::vector<ProgressPtr> children;
+    for (int i = 0; i < 5; ++i) {
+        children.push_back(Progress::create(10));
+        parent->addChild(children.back(), 1);
+    }
+    size_t left = children.size();
+    for (const size_t done : {1u, 4u, 0u, 3u, 2u}) {
+        SCOPED_TRACE(done);
+        children[done]->setCompletedUnitCount(10);
+        --left;
+        EXPECT_EQ(parent->children().size(), left);
+        EXPECT_EQ(parent->completedUnitCount(), qint64(children.size() - left));
+        for (const ProgressPtr& child : parent->children())
+            child->setCompletedUnitCount(5);
+        EXPECT_DOUBLE_EQ(parent->fractionCompleted(), (double(children.size() - left) + 0.5 * double(left)) / 5.0);
+    }
+    EXPECT_TRUE(parent->isFinished());
 }
