@@ -11,6 +11,7 @@
 #include <QImageReader>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
 #include <limits>
 #include <mutex>
@@ -477,6 +478,62 @@ TEST(SimulatedCamera, CallsBackOnTheQueuesItNames)
     std::lock_guard lock(*mutex);
     EXPECT_EQ(*labels, (QStringList{QStringLiteral("preflight@test.preflight"), QStringLiteral("chunk@test.chunks"),
                                     QStringLiteral("chunk@test.chunks"), QStringLiteral("complete@test.complete")}));
+}
+
+TEST(SimulatedCamera, ServesWholeFilesOnOneCallerQueueAlsoWhenOneGrewSinceItWasListed)
+{
+    // On a link without latency a file that fits in one chunk is served in one go on the caller's queue; one
+    // that grew past a chunk after the listing goes on through the link. Either way the file arrives whole,
+    // once, with the context of its preflight, and a stop still ends it as cancelled.
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const auto write = [&](const QString& name, const QByteArray& data) {
+        QFile file(folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(data), data.size());
+    };
+    const auto pattern = [](qsizetype size, char seed) {
+        QByteArray data(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i)
+            data[i] = char(seed + i * 7);
+        return data;
+    };
+    const QByteArray small = pattern(1000, 1);
+    const QByteArray grown = pattern(150 * 1024, 2);
+    write(QStringLiteral("SMALL.JPG"), small);
+    write(QStringLiteral("GROWN.JPG"), grown.left(1000));
+    write(QStringLiteral("EMPTY.JPG"), {});
+    SimulatedCameraOptions options;
+    options.startsInStorageMode = true;
+    options.chunkSize = 64 * 1024;
+    auto camera = SimulatedCamera::fromFolder(folder.path(), options);
+    const auto files = test::walkFiles(test::openStorage(*camera));
+    ASSERT_EQ(files.size(), 3u);
+    write(QStringLiteral("GROWN.JPG"), grown);
+
+    const QueuePtr queue = DispatchQueue::createSerial(QStringLiteral("test.copy"));
+    struct Case {
+        const char* name;
+        QByteArray expected;
+        int chunks;
+    };
+    for (const Case& c : {Case{"SMALL.JPG", small, 1}, Case{"GROWN.JPG", grown, 3}, Case{"EMPTY.JPG", {}, 0}}) {
+        SCOPED_TRACE(c.name);
+        const auto item = *std::find_if(files.begin(), files.end(),
+                                        [&](const auto& file) { return file->name() == QLatin1String(c.name); });
+        const auto streamed = test::streamFile(item, queue);
+        EXPECT_EQ(streamed.error, std::nullopt);
+        EXPECT_EQ(streamed.completions, 1);
+        EXPECT_TRUE(streamed.contextUnchanged);
+        EXPECT_EQ(streamed.chunks, c.chunks);
+        EXPECT_EQ(streamed.data, c.expected);
+    }
+    const auto smallItem = *std::find_if(files.begin(), files.end(),
+                                         [](const auto& file) { return file->name() == QLatin1String("SMALL.JPG"); });
+    const auto stopped = test::streamFile(smallItem, queue, 1);
+    EXPECT_EQ(stopped.completions, 1);
+    ASSERT_TRUE(stopped.error);
+    EXPECT_EQ(stopped.error->code, VKLErrorCancelled);
 }
 
 TEST(SimulatedCamera, TakesRequestsOneAtATimeOnItsLink)

@@ -81,6 +81,8 @@ void watchStalledStream(const std::shared_ptr<StreamState>& state)
     });
 }
 
+void deliverChunkAndGoOn(const std::shared_ptr<StreamState>& state, const QByteArray& data);
+
 void streamNextChunk(const std::shared_ptr<StreamState>& state)
 {
     if (auto error = linkError(*state->core, state->epoch, state->connectedAtSubmit)) {
@@ -126,17 +128,21 @@ void streamNextChunk(const std::shared_ptr<StreamState>& state)
             finishStream(state, error);
             return;
         }
-        state->deliveryQueue->async([state, data] {
-            const int answer = state->chunk ? state->chunk(state->item, data, state->context) : 0;
-            state->core->link->queue()->async([state, answer] {
-                // A stream stopped by its receiver did not deliver the whole file: it ends as cancelled, so
-                // that no caller takes the part it has for the file.
-                if (answer != 0)
-                    finishStream(state, errorWithVKLErrorCode(VKLErrorCancelled));
-                else
-                    streamNextChunk(state);
-            });
-        });
+        state->deliveryQueue->async([state, data] { deliverChunkAndGoOn(state, data); });
+    });
+}
+
+// On the delivery queue: hands the chunk over, then the link reads on.
+void deliverChunkAndGoOn(const std::shared_ptr<StreamState>& state, const QByteArray& data)
+{
+    const int answer = state->chunk ? state->chunk(state->item, data, state->context) : 0;
+    state->core->link->queue()->async([state, answer] {
+        // A stream stopped by its receiver did not deliver the whole file: it ends as cancelled, so that no
+        // caller takes the part it has for the file.
+        if (answer != 0)
+            finishStream(state, errorWithVKLErrorCode(VKLErrorCancelled));
+        else
+            streamNextChunk(state);
     });
 }
 
@@ -295,8 +301,13 @@ protected:
         if (!error && !data)
             error = errorWithVKLErrorCode(VKLErrorReadFailed);
         // A file that grew since it was listed goes on through the link like any larger one.
-        if (!error && data->size() == chunkSize)
-            return deliverFirstChunkAndGoOn(state, std::move(reader), std::move(*data));
+        if (!error && data->size() == chunkSize) {
+            state->reader = std::move(reader);
+            state->start = std::chrono::steady_clock::now();
+            state->bytesSent = data->size();
+            deliverChunkAndGoOn(state, *data);
+            return true;
+        }
         reader.reset();
         if (!error && !data->isEmpty()) {
             state->bytesSent = data->size();
@@ -310,22 +321,6 @@ protected:
         return true;
     }
 
-    // The rest of a file that came to a whole chunk goes the usual way, after that chunk.
-    bool deliverFirstChunkAndGoOn(const std::shared_ptr<StreamState>& state, std::unique_ptr<ContentReader> reader,
-                                  QByteArray data)
-    {
-        state->reader = std::move(reader);
-        state->start = std::chrono::steady_clock::now();
-        state->bytesSent = data.size();
-        const int answer = state->chunk ? state->chunk(state->item, data, state->context) : 0;
-        state->core->link->queue()->async([state, answer] {
-            if (answer != 0)
-                finishStream(state, errorWithVKLErrorCode(VKLErrorCancelled));
-            else
-                streamNextChunk(state);
-        });
-        return true;
-    }
     const std::shared_ptr<CameraCore>& core() const { return m_core; }
     const std::weak_ptr<VKLFileStorage>& storageRef() const { return m_storage; }
     uint64_t epoch() const { return m_epoch; }
