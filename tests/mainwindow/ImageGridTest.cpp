@@ -456,6 +456,42 @@ TEST_F(ImageGridTest, NewerPhotosDoNotMoveWhatIsOnScreen)
     EXPECT_EQ(grid->model().photoAt(GridIndex{0, 0})->primaryVariant()->fileName(), "NEWEST.JPG");
 }
 
+// Photos streaming in grow the scroll range with every chunk; the bar redraws for that at most once a frame,
+// but its range is right at once and the last change is drawn without anything else asking for a paint.
+TEST_F(ImageGridTest, TheScrollBarFollowsTheRangeAsPhotosStreamIn)
+{
+    for (int i = 0; i < 40; ++i)
+        feed.add(QStringLiteral("OLD_%1.JPG").arg(i, 2, 10, QLatin1Char('0')), at(2026, 4, 1 + i / 10, 8, i));
+    feed.deliver(*grid);
+    QScrollBar* bar = view().verticalScrollBar();
+    ASSERT_TRUE(runUntil([&] { return bar->isVisible(); }));
+
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint)
+                ++paints;
+            return false;
+        }
+    } counter;
+    bar->installEventFilter(&counter);
+    for (int round = 0; round < 3; ++round) {
+        // Just painted: a range change now falls within the frame, and waits for it.
+        bar->repaint();
+        const int paintsBefore = counter.paints;
+        const int maximumBefore = bar->maximum();
+        std::vector<std::shared_ptr<InProcessFile>> newer;
+        for (int i = 0; i < 12; ++i)
+            newer.push_back(feed.add(QStringLiteral("NEW_%1_%2.JPG").arg(round).arg(i, 2, 10, QLatin1Char('0')),
+                                     at(2026, 4, 9, 9 + round, i)));
+        feed.deliver(*grid, newer);
+        EXPECT_GT(bar->maximum(), maximumBefore) << "round " << round;
+        EXPECT_TRUE(runUntil([&] { return counter.paints > paintsBefore; })) << "round " << round;
+    }
+    bar->removeEventFilter(&counter);
+}
+
 TEST_F(ImageGridTest, ClicksAndRubberBandMakeOneUndoStepPerGesture)
 {
     for (int i = 0; i < 8; ++i)

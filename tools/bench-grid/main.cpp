@@ -29,6 +29,7 @@
 #include <memory>
 #include <cstdio>
 #include <ctime>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace vornakel;
@@ -53,6 +54,15 @@ double threadCpuMilliseconds()
     timespec now {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+// How often the calling thread has given up its core to wait (for a lock, a semaphore, a reply): a chunk whose
+// wall time is far above its CPU time and that waited often was held up by other threads, not by its own work.
+long threadWaits()
+{
+    rusage usage {};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
 }
 
 void waitFor(const std::function<bool()>& condition)
@@ -185,6 +195,7 @@ int main(int argc, char** argv)
     Stats applyTimes;
     Stats paintTimes;
     Stats chunkCpu;
+    std::vector<long> chunkWaits;
     double firstPaint = -1;
     std::vector<double> slowestPerRun;
     for (int run = 0; run < kRuns; ++run) {
@@ -206,6 +217,7 @@ int main(int argc, char** argv)
         applyTimes = {};
         paintTimes = {};
         chunkCpu = {};
+        chunkWaits.clear();
         firstPaint = -1;
         PhotoGrouping grouping;
         // As the app's load does: it knows how many files the camera listed.
@@ -218,6 +230,7 @@ int main(int argc, char** argv)
                 QElapsedTimer timer;
                 timer.start();
                 const double cpuBefore = threadCpuMilliseconds();
+                const long waitsBefore = threadWaits();
                 const PhotoGrouping::Update update = grouping.add(chunk);
                 const double grouped = milliseconds(timer);
                 grid.applyGroupingUpdate(update);
@@ -227,6 +240,7 @@ int main(int argc, char** argv)
                 const double elapsed = milliseconds(timer);
                 chunks.add(elapsed);
                 chunkCpu.add(threadCpuMilliseconds() - cpuBefore);
+                chunkWaits.push_back(threadWaits() - waitsBefore);
                 if (firstPaint < 0) {
                     // The first chunk's photos on screen: until the grid has painted them.
                     waitFor([&] { return paints->count > paintsBefore; });
@@ -245,9 +259,10 @@ int main(int argc, char** argv)
                 slowest = i;
         if (chunks.samples.size() > 1) {
             std::printf("run %d: slowest chunk %.2f ms (#%zu: grouping %.2f + applying %.2f + paint %.2f ms; "
-                        "on the CPU %.2f ms), median %.2f ms; most CPU in a chunk %.2f ms\n",
+                        "on the CPU %.2f ms, waited %ld times), median %.2f ms; most CPU in a chunk %.2f ms\n",
                         run + 1, chunks.samples[slowest], slowest, groupingTimes.samples[slowest],
                         applyTimes.samples[slowest], paintTimes.samples[slowest], chunkCpu.samples[slowest],
+                        chunkWaits[slowest],
                         chunks.percentile(0.5), *std::max_element(chunkCpu.samples.begin() + 1, chunkCpu.samples.end()));
             slowestPerRun.push_back(chunks.samples[slowest]);
         }

@@ -24,6 +24,51 @@ constexpr int kSectionBottom = 10;
 constexpr int kMargin = 12;
 // How many screens below the visible one have their thumbnails fetched ahead.
 constexpr int kLookAheadScreens = 1;
+// Chunks of photos can come faster than frames: the grid and its scroll bar paint at most once a frame for them.
+constexpr qint64 kFrameMilliseconds = 16;
+
+// The grid's vertical scroll bar, which redraws for a change of its range at most once a frame. While a camera's
+// photos stream in, every chunk grows the range; redrawing the bar for each would paint it hundreds of times a
+// second, and each of those paints hands its fills to Qt's paint threads and waits for them, so on a busy machine
+// a chunk could wait for a core several milliseconds. The range itself changes at once; only its picture waits
+// for the next frame. Changes of the value (scrolling) draw at once as ever.
+class FrameScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change == SliderRangeChange && m_lastPaint.isValid()) {
+            const qint64 sinceLastPaint = m_lastPaint.elapsed();
+            if (sinceLastPaint < kFrameMilliseconds) {
+                if (!m_frameTimer.isActive())
+                    m_frameTimer.start(int(kFrameMilliseconds - sinceLastPaint), this);
+                return;
+            }
+        }
+        QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent* event) override
+    {
+        m_lastPaint.start();
+        m_frameTimer.stop();
+        QScrollBar::paintEvent(event);
+    }
+    void timerEvent(QTimerEvent* event) override
+    {
+        if (event->timerId() != m_frameTimer.timerId()) {
+            QScrollBar::timerEvent(event);
+            return;
+        }
+        m_frameTimer.stop();
+        QScrollBar::sliderChange(SliderRangeChange);
+    }
+
+private:
+    QElapsedTimer m_lastPaint;
+    QBasicTimer m_frameTimer;
+};
 
 } // namespace
 
@@ -36,6 +81,7 @@ ImageGridView::ImageGridView(PhotoGridModel& model, ThumbnailCache& thumbnails, 
     QPalette palette = viewport()->palette();
     palette.setColor(QPalette::Window, QColor(246, 246, 246));
     viewport()->setPalette(palette);
+    setVerticalScrollBar(new FrameScrollBar(Qt::Vertical, this));
     verticalScrollBar()->setSingleStep(40);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 

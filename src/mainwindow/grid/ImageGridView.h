@@ -99,7 +99,6 @@ private:
     int m_paintedWidth = -1;
     const Photo* m_anchor = nullptr; // the first photo painted, and how far below the top it was
     int m_anchorOffset = 0;
-    static constexpr qint64 kFrameMilliseconds = 16;
     QElapsedTimer m_lastPaint;
     QBasicTimer m_paintTimer;
 };
