@@ -175,8 +175,9 @@ void PhotoCopyQueue::buildAndRun(std::vector<PhotoVariantPtr> variants, const st
         m_totalBytesToCopy = byteTotal;
         m_bytesRemaining = byteTotal;
     }
-    // One file streams at a time (each waits for the stream of the one before); the others running wait for the disk.
-    m_operationQueue.setMaxConcurrentOperationCount(kFilesAwaitingFlush + 1);
+    // One file streams at a time (each waits for the stream of the one before), the next one gets ready meanwhile,
+    // and the others running wait for the disk.
+    m_operationQueue.setMaxConcurrentOperationCount(kFilesAwaitingFlush + 2);
     m_isRunning = true;
     buildMore();
     setTotals();
@@ -237,8 +238,10 @@ void PhotoCopyQueue::buildMore()
         operation->setStalledStreamTimeout(m_stalledStreamTimeout);
         operation->setLedger(m_ledger);
         operation->setFlusher(m_flusher);
-        if (previous)
-            operation->addDependency(previous->streamDone());
+        if (previous) {
+            operation->addDependency(previous->streamTurn());
+            operation->followStreamOf(*previous);
+        }
         m_recordOfOperation.emplace(operation.get(), m_files.size());
         FileRecord& file = m_files.emplace_back();
         file.m_variant = variant;

@@ -29,8 +29,8 @@ class UserDefaults;
 
 // The copy engine: given photos and options (a destination and a grouping), it picks the files of each photo,
 // opens a session on the destination and copies the files one after another, each by a
-// PhotoVariantCopyOperation. One file streams at a time; the next starts as soon as the one before has been
-// handed to the flusher, and at most `kFilesAwaitingFlush` wait for the disk at once. Operations are built as
+// PhotoVariantCopyOperation. One file streams at a time; the next gets ready while it streams and asks the camera
+// for its data as soon as the one before has been handed to the flusher, and at most `kFilesAwaitingFlush` wait for the disk at once. Operations are built as
 // the copy goes, a bounded number ahead of the last one done (all files of a photo together), so that a large
 // copy does not build one for every file up front. Once a file is done and its post-copy step has run, its
 // operation is let go and the copy keeps a small record of it instead, so that what a copy keeps per file stays

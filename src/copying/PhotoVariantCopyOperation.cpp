@@ -194,6 +194,25 @@ void PhotoVariantCopyOperation::main()
         claimAndStream(m_target);
         return;
     }
+    // The file before may still stream, and give the name back if it fails: the name is settled after it.
+    if (m_previousStreamEnded && !m_previousStreamEnded->isFilled()) {
+        m_previousStreamEnded->upon(DispatchQueue::global(), [operation = self()](const bool&) {
+            if (operation->isCancelled()) {
+                operation->finishOperation();
+                return;
+            }
+            if (!operation->m_ledger->isClaimed(operation->m_target) && !fileEntryExists(operation->m_target))
+                operation->claimAndStream(operation->m_target);
+            else
+                operation->resolveTakenTarget();
+        });
+        return;
+    }
+    resolveTakenTarget();
+}
+
+void PhotoVariantCopyOperation::resolveTakenTarget()
+{
     const bool takenByThisCopy = m_ledger->wroteFile(m_target);
     FileNameConflictResolution answer =
         m_conflictCallback ? m_conflictCallback(*this) : FileNameConflictResolution::skip;
@@ -237,15 +256,55 @@ void PhotoVariantCopyOperation::claimAndStream(const QString& path)
 {
     m_ledger->claimFile(path);
     setFinalDestination(path);
+    // The temporary is made now, while the file before may still stream, rather than once the camera is ready
+    // to send: making a file is among the costliest steps of a small one. Missing folders are made with it.
+    auto created = StagedFile::create(path);
+    if (!created) {
+        failUnlessFailed(created.error());
+        finishOperation();
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_preparedFile = std::move(created).value();
+    }
     stream();
+}
+
+std::shared_ptr<StagedFile> PhotoVariantCopyOperation::takePreparedFile()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_preparedFile, nullptr);
 }
 
 void PhotoVariantCopyOperation::stream()
 {
+    m_progress->setFilePath(finalDestination());
+    // The request goes out on the copy queue as soon as the stream before is over, without a detour through the
+    // operation queue; the next file gets ready meanwhile.
+    if (m_previousStreamEnded && !m_previousStreamEnded->isFilled()) {
+        m_previousStreamEnded->upon(photoOperationCallbackQueue(), [operation = self()](const bool&) {
+            operation->m_streamTurn->start();
+            operation->requestStream();
+        });
+        return;
+    }
+    m_streamTurn->start();
+    requestStream();
+}
+
+void PhotoVariantCopyOperation::requestStream()
+{
+    // A cancel that came while the file waited for its turn ends it without asking the camera.
+    if (isFinished() || m_finishing)
+        return;
+    if (isCancelled()) {
+        finishOperation();
+        return;
+    }
     auto operation = self();
     if (!m_startedReported.exchange(true) && m_callbacks.started)
         DispatchQueue::main()->async([operation] { operation->m_callbacks.started(operation); });
-    m_progress->setFilePath(finalDestination());
 
     const std::shared_ptr<VKLFileSystemItem>& item = m_variant->remoteItem();
     if (!item) {
@@ -282,23 +341,30 @@ void PhotoVariantCopyOperation::stream()
 
 std::shared_ptr<void> PhotoVariantCopyOperation::preflight()
 {
-    if (isCancelled() || isFinished())
+    std::shared_ptr<StagedFile> file = takePreparedFile();
+    if (isCancelled() || isFinished()) {
+        if (file)
+            file->discard();
         return nullptr;
+    }
     noteStreamActivity();
-    const std::optional<QString> destination = finalDestination();
-    if (!destination) {
-        failUnlessFailed(error(fileCreationFailed));
-        cancel();
-        return nullptr;
+    if (!file) {
+        // A camera that asks again for the same stream gets a new temporary.
+        const std::optional<QString> destination = finalDestination();
+        if (!destination) {
+            failUnlessFailed(error(fileCreationFailed));
+            cancel();
+            return nullptr;
+        }
+        auto created = StagedFile::create(*destination);
+        if (!created) {
+            failUnlessFailed(created.error());
+            cancel();
+            return nullptr;
+        }
+        file = std::move(created).value();
     }
-    // Missing folders on the way are made with the temporary.
-    auto created = StagedFile::create(*destination);
-    if (!created) {
-        failUnlessFailed(created.error());
-        cancel();
-        return nullptr;
-    }
-    m_file = std::move(created).value();
+    m_file = std::move(file);
     return m_file;
 }
 
@@ -369,7 +435,7 @@ void PhotoVariantCopyOperation::complete(const std::optional<Error>& streamError
                     flushError = flushedFile->moveIntoPlace(replace, false);
                 operation->flushed(flushedFile, flushError);
             });
-            m_streamDone->start();
+            endStream();
             return;
         }
     }
@@ -521,6 +587,9 @@ void PhotoVariantCopyOperation::finishOperation()
         if (const std::optional<QString> destination = finalDestination())
             m_ledger->releaseClaim(*destination);
     }
+    // A temporary made for a stream that never began goes, on the copy queue, where the files are written.
+    if (std::shared_ptr<StagedFile> prepared = takePreparedFile())
+        photoOperationCallbackQueue()->async([prepared] { prepared->discard(); });
     const bool announce = !m_startedReported.exchange(true);
     auto operation = self();
     // A stream that ends otherwise than into the flusher leaves the watch here.
@@ -540,8 +609,15 @@ void PhotoVariantCopyOperation::finishOperation()
         if (operation->m_callbacks.finished)
             operation->m_callbacks.finished(operation);
     });
-    m_streamDone->start();
+    endStream();
     finish();
+}
+
+void PhotoVariantCopyOperation::endStream()
+{
+    m_streamTurn->start();
+    m_streamDone->start();
+    m_streamEnded.fill(true);
 }
 
 } // namespace vornakel

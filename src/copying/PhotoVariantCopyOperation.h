@@ -2,6 +2,7 @@
 
 #include "copying/CopyTypes.h"
 #include "model/PhotoVariant.h"
+#include "platform/core/Deferred.h"
 #include "platform/core/DispatchQueue.h"
 #include "platform/core/Error.h"
 #include "platform/core/OperationQueue.h"
@@ -41,6 +42,11 @@ struct CopyOperationProgressCallbacks {
 // Once its file has arrived the operation hands it to a flusher and lets go of the stream (`streamDone`
 // finishes), so that the next file of a copy streams while this one waits for the disk; the operation itself
 // finishes after the flush and the rename. Until then its name is claimed in the copy's ledger.
+//
+// In a copy the next file gets ready while this one streams (`streamTurn`): it settles a name nobody has taken
+// and makes its temporary, then asks the camera for its data from the copy queue the moment this stream ends
+// (`followStreamOf`). A name this copy has taken is settled only after the stream before, which may yet fail and
+// give it back.
 //
 // `started` is reported once and always before `finished`, which is reported once however the operation ends
 // (also when cancelled before it started, or when a cancelled stream never ends: a watchdog finishes it).
@@ -108,6 +114,11 @@ public:
     // Finishes once the operation no longer streams: its file was handed to the flusher, or the operation
     // finished. The next file of a copy waits for this rather than for the whole operation.
     const OperationPtr& streamDone() const { return m_streamDone; }
+    // Finishes once the operation asks the camera for its file (or finishes): the next file of a copy may then
+    // get ready.
+    const OperationPtr& streamTurn() const { return m_streamTurn; }
+    // The stream of `previous` comes before this one's; set before it starts.
+    void followStreamOf(const PhotoVariantCopyOperation& previous) { m_previousStreamEnded = previous.m_streamEnded; }
     // Whether `target` was a file that an earlier operation of the same copy wrote: such a file is never
     // replaced, so an answer `overwrite` gave this file the next free name instead.
     bool targetTakenByThisCopy() const { return m_targetTakenByThisCopy; }
@@ -121,9 +132,16 @@ private:
     PhotoVariantCopyOperation(PhotoVariantPtr variant, QString target, CopyOperationProgressCallbacks callbacks,
                               ConflictCallback conflictCallback);
 
-    // Claims the name for this copy and streams the file into it.
+    // Settles what to do with a target that is taken (asks the owner when it exists).
+    void resolveTakenTarget();
+    // Claims the name for this copy, makes the temporary and streams the file into it.
     void claimAndStream(const QString& path);
     void stream();
+    // Asks the camera for the file; on the copy queue once the stream before has ended.
+    void requestStream();
+    // The stream is over (the file went to the flusher, or the operation finished).
+    void endStream();
+    std::shared_ptr<StagedFile> takePreparedFile();
     // On the flusher's queue: the file's data is on disk (or failed to get there).
     void flushed(const std::shared_ptr<StagedFile>& file, const std::optional<Error>& flushError);
     // Stream blocks, on the copy queue.
@@ -159,6 +177,9 @@ private:
     std::shared_ptr<CopySessionLedger> m_ledger;
     std::shared_ptr<StagedFileFlusher> m_flusher;
     const OperationPtr m_streamDone = std::make_shared<Operation>();
+    const OperationPtr m_streamTurn = std::make_shared<Operation>();
+    const Deferred<bool> m_streamEnded;
+    std::optional<Deferred<bool>> m_previousStreamEnded;
 
     mutable std::mutex m_mutex;
     State m_state;
@@ -176,6 +197,8 @@ private:
     std::atomic<std::int64_t> m_lastStreamActivity{0};
     // The file being written; only touched on the copy queue.
     std::shared_ptr<StagedFile> m_file;
+    // The temporary made while the file before streamed, until the camera is ready to send (under m_mutex).
+    std::shared_ptr<StagedFile> m_preparedFile;
 };
 
 } // namespace vornakel

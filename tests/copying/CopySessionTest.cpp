@@ -93,6 +93,62 @@ TEST(CopySession, FilesOfOneCopyThatComeToOneNameNeverReplaceEachOther)
     }
 }
 
+TEST(CopySession, TheNextFileGetsReadyWhileOneStreamsAndACancelLeavesNothingOfEither)
+{
+    // While the first file streams, the second settles its name and makes its temporary, but asks the camera for
+    // nothing and is not announced; a cancel then ends both, and neither leaves a temporary or a name.
+    CopyFixture fixture;
+    InProcessFile::Stream stall;
+    stall.chunkSize = 100;
+    stall.stallAfterBytes = 100;
+    auto stalled = fixture.file(QStringLiteral("FIRST.JPG"), 1000, std::nullopt, stall);
+    auto queue = PhotoCopyQueue::create({Photo::create(PhotoVariant::create(stalled)), fixture.photo(QStringLiteral("NEXT.JPG"))},
+                                        {fixture.flatDestination(), FileGroupBehaviour::copyAll});
+    auto record = fixture.start(queue, ConflictAnswer{FileNameConflictResolution::skip});
+    ASSERT_TRUE(runUntil([&] { return stalled->isStalled(); }));
+    ASSERT_TRUE(runUntil([&] { return CopyFixture::temporaries(fixture.entries()).size() == 2; }));
+    EXPECT_EQ(fixture.entries().size(), 2);
+    EXPECT_EQ(record->count(QStringLiteral("itemStarted:NEXT.JPG")), 0);
+
+    queue->cancel();
+    // The camera goes on after the stop, as one would; what it sends is refused.
+    EXPECT_TRUE(stalled->resumeStream());
+    ASSERT_TRUE(runUntil([&] { return record->queueFinished > 0; }));
+    EXPECT_EQ(fixture.entries(), QStringList());
+    ASSERT_EQ(queue->files().size(), 2u);
+    EXPECT_EQ(queue->files()[1].state().kind, Kind::cancelled) << stateName(queue->files()[1].state().kind);
+}
+
+TEST(CopySession, ANameGivenBackByAFileThatFailsIsFreeForTheNextFile)
+{
+    // The second IMG_0001.JPG gets ready while the first still streams and finds the name taken; it waits for
+    // that stream rather than asking. The first then fails and gives the name back, so the second takes it
+    // without a question.
+    CopyFixture fixture;
+    InProcessFile::Stream failing;
+    failing.content = QByteArray(1000, 'f');
+    failing.chunkSize = 100;
+    failing.stallAfterBytes = 100;
+    failing.errorAfterBytes = 200;
+    auto firstItem = fixture.root()->addFolder(QStringLiteral("100CANON"))->addFile(QStringLiteral("IMG_0001.JPG"));
+    firstItem->setStream(failing);
+    const std::vector<PhotoPtr> photos = {
+        Photo::create(PhotoVariant::create(firstItem)),
+        Photo::create(cameraFile(fixture.root()->addFolder(QStringLiteral("101CANON")), "IMG_0001.JPG", "second"))};
+    auto queue = PhotoCopyQueue::create(photos, {fixture.flatDestination(), FileGroupBehaviour::copyAll});
+    auto record = fixture.start(queue, ConflictAnswer{FileNameConflictResolution::useUniqueName, true});
+    ASSERT_TRUE(runUntil([&] { return firstItem->isStalled(); }));
+    runFor(100ms); // time for the second file to come to its name; it must not settle it yet
+    EXPECT_EQ(record->count(QStringLiteral("conflict:IMG_0001.JPG")), 0);
+    EXPECT_TRUE(firstItem->resumeStream());
+    ASSERT_TRUE(runUntil([&] { return record->queueFinished > 0; }));
+
+    EXPECT_EQ(record->count(QStringLiteral("conflict:IMG_0001.JPG")), 0);
+    ASSERT_EQ(queue->files().size(), 2u);
+    EXPECT_EQ(queue->files()[0].state().kind, Kind::failed) << stateName(queue->files()[0].state().kind);
+    EXPECT_EQ(fixture.contents(), QStringList{QStringLiteral("IMG_0001.JPG: second")});
+}
+
 TEST(CopySession, AStalledStreamFailsItsFileAndTheCopyGoesOn)
 {
     CopyFixture fixture;
