@@ -186,11 +186,7 @@ void PhotoVariantCopyOperation::main()
     }
     // Also when every file of the folder is then skipped: temporaries of copies that died go with any copy.
     m_ledger->sweepLeftoversOnce(QFileInfo(m_target).path());
-    // A file of this copy still waiting for its flush is not there yet, but its name is taken all the same.
-    // The claim is asked about first: the flusher moves a file into place before it ends the claim, so a file
-    // that stops being claimed meanwhile is seen on the disk. Asked the other way round, a file moved in between
-    // the two looks like neither, and its name like a free one.
-    if (!m_ledger->isClaimed(m_target) && !fileEntryExists(m_target)) {
+    if (targetIsFree()) {
         claimAndStream(m_target);
         return;
     }
@@ -201,7 +197,7 @@ void PhotoVariantCopyOperation::main()
                 operation->finishOperation();
                 return;
             }
-            if (!operation->m_ledger->isClaimed(operation->m_target) && !fileEntryExists(operation->m_target))
+            if (operation->targetIsFree())
                 operation->claimAndStream(operation->m_target);
             else
                 operation->resolveTakenTarget();
@@ -209,6 +205,15 @@ void PhotoVariantCopyOperation::main()
         return;
     }
     resolveTakenTarget();
+}
+
+bool PhotoVariantCopyOperation::targetIsFree() const
+{
+    // A file of this copy still waiting for its flush is not there yet, but its name is taken all the same.
+    // The claim is asked about first: the flusher moves a file into place before it ends the claim, so a file
+    // that stops being claimed meanwhile is seen on the disk. Asked the other way round, a file moved in between
+    // the two looks like neither, and its name like a free one.
+    return !m_ledger->isClaimed(m_target) && !fileEntryExists(m_target);
 }
 
 void PhotoVariantCopyOperation::resolveTakenTarget()
@@ -616,7 +621,6 @@ void PhotoVariantCopyOperation::finishOperation()
 void PhotoVariantCopyOperation::endStream()
 {
     m_streamTurn->start();
-    m_streamDone->start();
     m_streamEnded.fill(true);
 }
 

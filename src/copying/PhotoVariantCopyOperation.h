@@ -39,8 +39,8 @@ struct CopyOperationProgressCallbacks {
 // next to the target, and gives it the target's name (dated with the capture date) only once the whole file
 // arrived and is on disk. Whatever goes wrong, the target keeps what it had and no partial file carries its name.
 //
-// Once its file has arrived the operation hands it to a flusher and lets go of the stream (`streamDone`
-// finishes), so that the next file of a copy streams while this one waits for the disk; the operation itself
+// Once its file has arrived the operation hands it to a flusher and lets go of the stream, so that the next file
+// of a copy streams while this one waits for the disk; the operation itself
 // finishes after the flush and the rename. Until then its name is claimed in the copy's ledger.
 //
 // In a copy the next file gets ready while this one streams (`streamTurn`): it settles a name nobody has taken
@@ -111,9 +111,6 @@ public:
     // What makes the written file durable before it is renamed (tests stand in for the disk); set before it
     // starts. The copy hands in the one its files share; without one the operation flushes through its own.
     void setFlusher(std::shared_ptr<StagedFileFlusher> flusher);
-    // Finishes once the operation no longer streams: its file was handed to the flusher, or the operation
-    // finished. The next file of a copy waits for this rather than for the whole operation.
-    const OperationPtr& streamDone() const { return m_streamDone; }
     // Finishes once the operation asks the camera for its file (or finishes): the next file of a copy may then
     // get ready.
     const OperationPtr& streamTurn() const { return m_streamTurn; }
@@ -132,6 +129,8 @@ private:
     PhotoVariantCopyOperation(PhotoVariantPtr variant, QString target, CopyOperationProgressCallbacks callbacks,
                               ConflictCallback conflictCallback);
 
+    // Whether the target is free: neither claimed by a file of this copy nor on the disk.
+    bool targetIsFree() const;
     // Settles what to do with a target that is taken (asks the owner when it exists).
     void resolveTakenTarget();
     // Claims the name for this copy, makes the temporary and streams the file into it.
@@ -176,8 +175,8 @@ private:
     std::chrono::milliseconds m_stalledStreamTimeout = kDefaultStalledStreamTimeout;
     std::shared_ptr<CopySessionLedger> m_ledger;
     std::shared_ptr<StagedFileFlusher> m_flusher;
-    const OperationPtr m_streamDone = std::make_shared<Operation>();
     const OperationPtr m_streamTurn = std::make_shared<Operation>();
+    // Filled once the operation no longer streams: its file was handed to the flusher, or it finished.
     const Deferred<bool> m_streamEnded;
     std::optional<Deferred<bool>> m_previousStreamEnded;
 

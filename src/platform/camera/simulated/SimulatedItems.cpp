@@ -83,6 +83,12 @@ void watchStalledStream(const std::shared_ptr<StreamState>& state)
 
 void deliverChunkAndGoOn(const std::shared_ptr<StreamState>& state, const QByteArray& data);
 
+// The bytes a stream sends at most in one chunk.
+qint64 chunkSizeOf(const SimulatedCameraOptions& options)
+{
+    return options.chunkSize > 0 ? options.chunkSize : 256 * 1024;
+}
+
 void streamNextChunk(const std::shared_ptr<StreamState>& state)
 {
     if (auto error = linkError(*state->core, state->epoch, state->connectedAtSubmit)) {
@@ -107,7 +113,7 @@ void streamNextChunk(const std::shared_ptr<StreamState>& state)
         finishStream(state, std::nullopt);
         return;
     }
-    qint64 wanted = state->core->options.chunkSize > 0 ? state->core->options.chunkSize : 256 * 1024;
+    qint64 wanted = chunkSizeOf(state->core->options);
     for (qint64 limit : {state->errorAt, state->stalled ? qint64(-1) : state->stallAt, state->endAt}) {
         if (limit > state->bytesSent)
             wanted = std::min(wanted, limit - state->bytesSent);
@@ -285,7 +291,7 @@ protected:
     bool streamWholeAtOnce(const std::shared_ptr<StreamState>& state)
     {
         const SimulatedCameraOptions& options = state->core->options;
-        const qint64 chunkSize = options.chunkSize > 0 ? options.chunkSize : 256 * 1024;
+        const qint64 chunkSize = chunkSizeOf(options);
         const bool faults = options.streamErrorAfterBytes >= 0 || options.streamStallAfterBytes >= 0
             || options.streamShortByBytes > 0;
         if (faults || state->core->link->latency().count() > 0 || state->core->link->throughput() > 0
