@@ -22,7 +22,16 @@ PanasonicCamCgiClient::PanasonicCamCgiClient(QString host, quint16 port, std::ch
     m_network->setProxy(QNetworkProxy::NoProxy);
 }
 
-PanasonicCamCgiClient::~PanasonicCamCgiClient() { close(); }
+PanasonicCamCgiClient::~PanasonicCamCgiClient()
+{
+    close();
+    // The manager and its replies go here, on this thread, while their connections to this object still stand.
+    // Left to QObject's own teardown, those connections would first be cut and only later freed, by whichever
+    // thread next touched the reply: a reply still waiting for its deleteLater may be touched by Qt's HTTP thread,
+    // which would then destroy our connected lambdas there.
+    delete m_network;
+    m_network = nullptr;
+}
 
 void PanasonicCamCgiClient::get(const Query& query, Completion completion)
 {
