@@ -4,7 +4,6 @@
 #include "copying/PhotoVariantCopyOperation.h"
 #include "platform/core/Strings.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 namespace vornakel {
@@ -18,52 +17,18 @@ QString reasonOf(const std::optional<Error>& error)
     return error->message.isEmpty() ? error->description() : error->message;
 }
 
-// The deepest folder that holds every path, or none when they share none.
-std::optional<QString> commonFolder(const std::vector<QString>& paths)
-{
-    std::optional<QString> common;
-    for (const QString& path : paths) {
-        const QString folder = QFileInfo(QDir::cleanPath(path)).path();
-        if (!common) {
-            common = folder;
-            continue;
-        }
-        while (*common != folder && !folder.startsWith(*common + u'/')) {
-            const QString parent = QFileInfo(*common).path();
-            if (parent == *common)
-                return common;
-            common = parent;
-        }
-    }
-    return common;
-}
-
 } // namespace
 
 CopyOutcome CopyOutcome::of(const PhotoCopyQueue& queue)
 {
-    using Kind = PhotoVariantCopyOperation::State::Kind;
+    const PhotoCopyQueue::Tally& tally = queue.tally();
     CopyOutcome outcome;
-    std::vector<QString> targets;
-    for (const PhotoCopyQueue::FileRecord& file : queue.files()) {
-        ++outcome.total;
-        targets.push_back(file.finalDestinationOrTarget());
-        const PhotoVariantCopyOperation::State state = file.state();
-        switch (state.kind) {
-        case Kind::copiedSuccessfully:
-            if (file.finalDestination())
-                ++outcome.copied;
-            break;
-        case Kind::failed:
-            outcome.problems.push_back({file.photoVariant()->fileName(), reasonOf(state.error)});
-            break;
-        case Kind::cancelled:
-        case Kind::preCopy:
-        case Kind::copying:
-            ++outcome.cancelled;
-            break;
-        }
-    }
+    outcome.total = int(queue.fileCount());
+    outcome.copied = int(tally.written);
+    // Files without an end of their own never ran.
+    outcome.cancelled = int(tally.cancelled + (queue.fileCount() - queue.completedFileCount()));
+    for (const PhotoCopyQueue::FileRecord& file : tally.failed)
+        outcome.problems.push_back({file.photoVariant()->fileName(), reasonOf(file.state().error)});
     const CopyDestinationPtr& destination = queue.options().destination;
     if (destination) {
         for (CopyFileProblem& problem : destination->sessionProblems())
@@ -75,7 +40,7 @@ CopyOutcome CopyOutcome::of(const PhotoCopyQueue& queue)
     }
     // The folder to show: the copies' own, or the nearest one above it that is there (a target that is not a
     // folder is shown from the folder that holds it).
-    for (std::optional<QString> folder = commonFolder(targets); folder && !folder->isEmpty();) {
+    for (std::optional<QString> folder = tally.folder; folder && !folder->isEmpty();) {
         if (QFileInfo(*folder).isDir()) {
             outcome.folder = folder;
             break;

@@ -26,7 +26,7 @@ struct CopyOutcome {
 
     bool hasProblems() const { return !problems.empty(); }
 
-    // Reads the queue's records of its files and the destination's report; call once the queue has finished.
+    // Reads what the queue kept of its files and the destination's report; call once the queue has finished.
     static CopyOutcome of(const PhotoCopyQueue& queue);
     // The first `shown` problems as "name: reason" lines, then "and k more" for the rest.
     QStringList problemLines(int shown) const;

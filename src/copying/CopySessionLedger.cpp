@@ -6,19 +6,27 @@
 
 namespace vornakel {
 
+quint64 CopySessionLedger::keyOf(const QString& cleanPath)
+{
+    static_assert(sizeof(size_t) >= sizeof(quint64), "the hash must be 64 bits wide");
+    return quint64(qHash(cleanPath, size_t(0x9e3779b97f4a7c15ULL)));
+}
+
 void CopySessionLedger::addWrittenFile(const QString& path)
 {
     const QString clean = QDir::cleanPath(path);
+    const quint64 key = keyOf(clean);
     std::lock_guard lock(m_mutex);
     m_claimedFiles.erase(clean);
-    m_writtenFiles.insert(clean);
+    m_writtenFiles.insert(key);
 }
 
 bool CopySessionLedger::wroteFile(const QString& path) const
 {
     const QString clean = QDir::cleanPath(path);
+    const quint64 key = keyOf(clean);
     std::lock_guard lock(m_mutex);
-    return m_writtenFiles.count(clean) > 0 || m_claimedFiles.count(clean) > 0;
+    return m_writtenFiles.contains(key) || m_claimedFiles.count(clean) > 0;
 }
 
 void CopySessionLedger::claimFile(const QString& path)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 
 #include <chrono>
@@ -41,9 +42,14 @@ public:
     void sweepLeftoversOnce(const QString& folder);
 
 private:
+    // A written file is remembered by a 64-bit hash of its path, so that a copy of many files holds a few bytes
+    // for each. Two paths of one hash would make a name look taken by this copy when it is not: the file then
+    // gets a new name instead of replacing the one there, and nothing is lost.
+    static quint64 keyOf(const QString& cleanPath);
+
     const WallClock m_clock;
     mutable std::mutex m_mutex;
-    std::set<QString> m_writtenFiles;
+    QSet<quint64> m_writtenFiles;
     std::set<QString> m_claimedFiles;
     std::set<QString> m_sweptFolders;
 };

@@ -5,6 +5,8 @@
 #include "platform/core/UserDefaults.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -183,7 +185,7 @@ void PhotoCopyQueue::buildAndRun(std::vector<PhotoVariantPtr> variants, const st
     setTotals();
     m_progress->setFileCompletedCount(1);
 
-    if (m_files.empty()) {
+    if (m_fileCount == 0) {
         m_isRunning = false;
         // Nothing to copy still ends the session, and the owner hears that the copy is over.
         if (completion)
@@ -242,9 +244,9 @@ void PhotoCopyQueue::buildMore()
             operation->addDependency(previous->streamTurn());
             operation->followStreamOf(*previous);
         }
-        m_recordOfOperation.emplace(operation.get(), m_files.size());
-        FileRecord& file = m_files.emplace_back();
+        FileRecord& file = m_recordOfOperation[operation.get()];
         file.m_variant = variant;
+        file.m_index = m_fileCount++;
         file.m_path = *target;
         m_toAnnounce.push_back(operation);
         m_progress->addChild(operation->progress(), 1);
@@ -268,7 +270,7 @@ void PhotoCopyQueue::buildMore()
         m_variants.shrink_to_fit();
         m_nextVariant = 0;
     }
-    if (m_plannedOperations != plannedBefore && !m_files.empty())
+    if (m_plannedOperations != plannedBefore && m_fileCount > 0)
         setTotals();
 }
 
@@ -376,6 +378,8 @@ void PhotoCopyQueue::operationFinished(const PhotoVariantCopyOperationPtr& opera
     const qint64 streamed = streamedEntry == m_bytesStreamed.end() ? 0 : streamedEntry->second;
     if (streamedEntry != m_bytesStreamed.end())
         m_bytesStreamed.erase(streamedEntry);
+    if (const auto recorded = m_recordOfOperation.find(operation.get()); recorded != m_recordOfOperation.end())
+        recorded->second.m_bytesReceived = streamed;
     if (m_bytesRemaining && operation->photoVariant()->size() && *operation->photoVariant()->size() > streamed)
         m_bytesRemaining = std::max<qint64>(0, *m_bytesRemaining - (*operation->photoVariant()->size() - streamed));
     std::vector<PhotoVariantCopyOperationPtr> photoOperations;
@@ -403,16 +407,17 @@ void PhotoCopyQueue::bookkeeping(const PhotoVariantCopyOperationPtr& operation)
     const auto recorded = m_recordOfOperation.find(operation.get());
     if (recorded == m_recordOfOperation.end())
         return;
-    const size_t record = recorded->second;
+    FileRecord file = std::move(recorded->second);
     m_recordOfOperation.erase(recorded);
-    release(operation, record);
+    release(operation, file);
     ++m_completedFileCount;
     m_progress->setFileCompletedCount(qint64(m_completedFileCount));
     auto self = shared_from_this();
     if (m_callbacks.itemFinished)
-        m_callbacks.itemFinished(self);
+        m_callbacks.itemFinished(self, file);
+    count(std::move(file));
     buildMore();
-    if (m_completedFileCount != m_files.size() || m_nextVariant < m_variants.size())
+    if (m_completedFileCount != m_fileCount || m_nextVariant < m_variants.size())
         return;
     // The copy is reported finished only once the new names are on disk; the folders are flushed on the copy
     // queue, after every write, and never on the main thread.
@@ -426,9 +431,8 @@ void PhotoCopyQueue::bookkeeping(const PhotoVariantCopyOperationPtr& operation)
     });
 }
 
-void PhotoCopyQueue::release(const PhotoVariantCopyOperationPtr& operation, size_t record)
+void PhotoCopyQueue::release(const PhotoVariantCopyOperationPtr& operation, FileRecord& file)
 {
-    FileRecord& file = m_files[record];
     PhotoVariantCopyOperation::State state = operation->state();
     file.m_done = true;
     file.m_kind = state.kind;
@@ -452,6 +456,42 @@ void PhotoCopyQueue::release(const PhotoVariantCopyOperationPtr& operation, size
             && std::none_of(entry->second.begin(), entry->second.end(),
                             [this](const auto& each) { return m_recordOfOperation.count(each.get()) > 0; }))
             m_operationsByPhoto.erase(entry);
+    }
+}
+
+void PhotoCopyQueue::count(FileRecord file)
+{
+    // The deepest folder of every target so far: this one's, or the nearest above both.
+    const QString folder = QFileInfo(QDir::cleanPath(file.m_path)).path();
+    if (!m_tally.folder) {
+        m_tally.folder = folder;
+    } else {
+        QString& common = *m_tally.folder;
+        while (common != folder && !folder.startsWith(common + u'/')) {
+            const QString parent = QFileInfo(common).path();
+            if (parent == common)
+                break;
+            common = parent;
+        }
+    }
+    using Kind = PhotoVariantCopyOperation::State::Kind;
+    switch (file.m_kind) {
+    case Kind::copiedSuccessfully:
+        ++(file.m_written ? m_tally.written : m_tally.notWritten);
+        break;
+    case Kind::failed: {
+        // Files end in the copy's order nearly always; a failed one that ended early goes back to its place.
+        auto& failed = m_tally.failed;
+        const auto place = std::upper_bound(failed.begin(), failed.end(), file.m_index,
+                                            [](size_t index, const FileRecord& each) { return index < each.m_index; });
+        failed.insert(place, std::move(file));
+        break;
+    }
+    case Kind::cancelled:
+    case Kind::preCopy:
+    case Kind::copying:
+        ++m_tally.cancelled;
+        break;
     }
 }
 

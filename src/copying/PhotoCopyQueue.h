@@ -33,8 +33,8 @@ class UserDefaults;
 // for its data as soon as the one before has been handed to the flusher, and at most `kFilesAwaitingFlush` wait for the disk at once. Operations are built as
 // the copy goes, a bounded number ahead of the last one done (all files of a photo together), so that a large
 // copy does not build one for every file up front. Once a file is done and its post-copy step has run, its
-// operation is let go and the copy keeps a small record of it instead, so that what a copy keeps per file stays
-// small however many files it copies. It keeps one progress for the whole copy (file counts, throughput, time
+// operation is let go, its record is handed to `itemFinished` and counted in the copy's `Tally`, and only a failed
+// file's record is kept: what a copy holds does not grow with the files it copies. It keeps one progress for the whole copy (file counts, throughput, time
 // remaining), reports through `Callbacks`, and asks its owner when a target file exists.
 //
 // Made, started and reported on the main thread. Every operation reports its end, also after a cancel, and
@@ -48,11 +48,13 @@ public:
     using Ptr = std::shared_ptr<PhotoCopyQueue>;
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-    // What the copy keeps of a file: what it is about from the moment its operation is built, and how it ended
-    // once it is done. Small, since a copy keeps one for each of its files.
+    // What the copy knows of a file: what it is about from the moment its operation is built, and how it ended
+    // once it is done.
     class FileRecord {
     public:
         const PhotoVariantPtr& photoVariant() const { return m_variant; }
+        // Where the file comes in the copy's order, from 0.
+        size_t index() const { return m_index; }
         // Whether the file is done (its operation finished and its post-copy step ran); until then the state is
         // `preCopy` and there is no final destination.
         bool isDone() const { return m_done; }
@@ -63,10 +65,14 @@ public:
         const QString& finalDestinationOrTarget() const { return m_path; }
         // Whether its target was a file an earlier file of this copy wrote (see the operation's).
         bool targetTakenByThisCopy() const { return m_targetTakenByThisCopy; }
+        // Bytes the camera sent for it.
+        qint64 bytesReceived() const { return m_bytesReceived; }
 
     private:
         friend class PhotoCopyQueue;
         PhotoVariantPtr m_variant;
+        size_t m_index = 0;
+        qint64 m_bytesReceived = 0;
         QString m_path;
         // Only a failed file has one.
         std::shared_ptr<const Error> m_error;
@@ -76,6 +82,20 @@ public:
         bool m_targetTakenByThisCopy = false;
     };
 
+    // What the copy keeps of its finished files, however many there are.
+    struct Tally {
+        // Files that ended well having written a file, and those that ended well without one (an existing file
+        // was kept).
+        size_t written = 0;
+        size_t notWritten = 0;
+        // Files cancelled before they ended.
+        size_t cancelled = 0;
+        // The files that failed, in the copy's order.
+        std::vector<FileRecord> failed;
+        // The deepest folder that holds every file written or to be written; none before the first file.
+        std::optional<QString> folder;
+    };
+
     struct Callbacks {
         // Operations have been queued.
         std::function<void(const Ptr&)> queueStarted;
@@ -83,8 +103,8 @@ public:
         std::function<void(const Ptr&, const PhotoVariantPtr&, const std::optional<QString>&)> itemStarted;
         // An operation begins, or bytes of the current file were written.
         std::function<void(const Ptr&)> progressUpdated;
-        // An operation and its post-copy step are done.
-        std::function<void(const Ptr&)> itemFinished;
+        // An operation and its post-copy step are done: the file's record, which the copy does not keep.
+        std::function<void(const Ptr&, const FileRecord&)> itemFinished;
         // Every operation is done and the session has ended.
         std::function<void(const Ptr&)> queueFinished;
         // A target exists and no answer is remembered: fill the resolution, and whether to remember it for the
@@ -124,9 +144,11 @@ public:
     const ProgressPtr& progress() const { return m_progress; }
     const ProgressPtr& currentItemProgress() const { return m_currentItemProgress; }
     const PhotoVariantPtr& currentItemVariant() const { return m_currentItemVariant; }
-    // Every file the copy has built an operation for, in the copy's order; all of its files once it finished.
-    const std::deque<FileRecord>& files() const { return m_files; }
+    // The files the copy has built an operation for; all of its files once it finished.
+    size_t fileCount() const { return m_fileCount; }
+    // The files done, and what the copy kept of them.
     size_t completedFileCount() const { return m_completedFileCount; }
+    const Tally& tally() const { return m_tally; }
     // The operations built and not yet done, in the copy's order; a file's operation is let go once it is done.
     const std::vector<PhotoVariantCopyOperationPtr>& runningOperations() const { return m_operations; }
     std::optional<FileNameConflictResolution> savedFileConflictResolution() const;
@@ -177,7 +199,8 @@ private:
     void operationFinished(const PhotoVariantCopyOperationPtr& operation);
     void bookkeeping(const PhotoVariantCopyOperationPtr& operation);
     // The file is done: its record takes what the callers need, and the queue lets go of its operation.
-    void release(const PhotoVariantCopyOperationPtr& operation, size_t record);
+    void release(const PhotoVariantCopyOperationPtr& operation, FileRecord& file);
+    void count(FileRecord file);
     void endSession();
     void setCurrentItem(ProgressPtr progress, PhotoVariantPtr variant);
     // On the operation's thread; blocks until answered, without keeping the queue alive meanwhile.
@@ -193,11 +216,11 @@ private:
     ProgressPtr m_progress;
     ProgressPtr m_currentItemProgress;
     PhotoVariantPtr m_currentItemVariant;
-    // A deque: it grows without moving its records or holding room for as many again.
-    std::deque<FileRecord> m_files;
+    size_t m_fileCount = 0;
     size_t m_completedFileCount = 0;
+    Tally m_tally;
     // The record of each operation not yet done; an operation not found here was done already.
-    std::unordered_map<const PhotoVariantCopyOperation*, size_t> m_recordOfOperation;
+    std::unordered_map<const PhotoVariantCopyOperation*, FileRecord> m_recordOfOperation;
     // The last operation built: the next one streams after it.
     PhotoVariantCopyOperationPtr m_lastBuilt;
     // Operations not yet announced as started, in the copy's order; those that reported a start already, and

@@ -23,11 +23,11 @@ std::optional<CopiedOne> copyOne(CopyFixture& fixture, const PhotoPtr& photo, Fi
     auto record = fixture.run(queue, ConflictAnswer{answer});
     if (recordOut)
         *recordOut = record;
-    EXPECT_EQ(queue->files().size(), 1u);
+    EXPECT_EQ(record->files.size(), 1u);
     EXPECT_EQ(record->itemProgresses.size(), 1u);
-    if (queue->files().empty() || record->itemProgresses.empty())
+    if (record->files.empty() || record->itemProgresses.empty())
         return std::nullopt;
-    return CopiedOne{queue->files().front(), record->itemProgresses.front()};
+    return CopiedOne{record->files.front(), record->itemProgresses.front()};
 }
 
 } // namespace
@@ -164,8 +164,9 @@ TEST(CopyFaults, AFolderThatCannotBeMadeFailsTheCopyWithoutAFile)
     const QDateTime captured(QDate(2020, 1, 2), QTime(12, 0), Qt::UTC);
     auto queue = PhotoCopyQueue::create({fixture.photo(QStringLiteral("IMG_0001.JPG"), 1000, captured)},
                                         {destination, FileGroupBehaviour::copyAll});
-    fixture.run(queue);
-    const auto state = queue->files().front().state();
+    const auto record = fixture.run(queue);
+    ASSERT_EQ(record->files.size(), 1u);
+    const auto state = record->files.front().state();
     EXPECT_EQ(state.kind, Kind::failed) << stateName(state.kind);
     ASSERT_TRUE(state.error);
     EXPECT_EQ(state.error->code, ENOTDIR);

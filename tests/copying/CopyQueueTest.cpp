@@ -143,8 +143,14 @@ TEST(PhotoCopyQueue, CallsTheDestinationInOrderAndHandsEachPostCopyStepItsPhotos
     EXPECT_EQ(queue->bytesRemaining(), 0);
     EXPECT_FALSE(queue->isRunning());
     EXPECT_EQ(queue->currentItemVariant(), nullptr);
-    for (const auto& file : queue->files())
+    ASSERT_EQ(record->files.size(), 3u);
+    for (const auto& file : record->files)
         EXPECT_EQ(file.state().kind, Kind::copiedSuccessfully);
+    // What the queue keeps of them: counts and the folder that holds them.
+    EXPECT_EQ(queue->fileCount(), 3u);
+    EXPECT_EQ(queue->tally().written, 3u);
+    EXPECT_EQ(queue->tally().notWritten + queue->tally().cancelled + queue->tally().failed.size(), 0u);
+    EXPECT_EQ(queue->tally().folder, QDir::cleanPath(fixture.outPath()));
 
     // A queue copies once.
     std::optional<bool> again;
@@ -164,7 +170,7 @@ TEST(PhotoCopyQueue, ARefusedSessionBuildsNothing)
     runFor(std::chrono::milliseconds(20));
     EXPECT_EQ(destination->calls, QStringList({"shouldStart:1"}));
     EXPECT_TRUE(record->events.isEmpty());
-    EXPECT_TRUE(queue->files().empty());
+    EXPECT_EQ(queue->fileCount(), 0u);
     EXPECT_TRUE(queue->runningOperations().empty());
 }
 
@@ -231,8 +237,8 @@ TEST(PhotoCopyQueue, ConflictAnswersDecideWhatEndsUpOnDisk)
             EXPECT_EQ(CopyFixture::read(fixture.outFile("IMG_0001 2.JPG")), copy);
         }
         EXPECT_TRUE(CopyFixture::temporaries(fixture.entries()).isEmpty());
-        ASSERT_EQ(queue->files().size(), 1u);
-        const auto& file = queue->files().front();
+        ASSERT_EQ(record->files.size(), 1u);
+        const auto& file = record->files.front();
         EXPECT_EQ(file.state().kind, c.expectedState) << stateName(file.state().kind);
         EXPECT_EQ(file.finalDestination().has_value(), c.expectFinalDestination);
         // Skipped and cancelled files show a full progress too.
@@ -258,7 +264,8 @@ TEST(PhotoCopyQueue, ARememberedSkipAnswersLaterConflictsSilently)
     for (const char* name : {"A.JPG", "B.JPG", "C.JPG"})
         EXPECT_EQ(CopyFixture::read(fixture.outFile(QString::fromLatin1(name))), "mine");
     EXPECT_EQ(record->count(QStringLiteral("itemFinished")), 3);
-    for (const auto& file : queue->files()) {
+    ASSERT_EQ(record->files.size(), 3u);
+    for (const auto& file : record->files) {
         EXPECT_EQ(file.state().kind, Kind::copiedSuccessfully);
         EXPECT_FALSE(file.finalDestination());
     }
@@ -306,7 +313,8 @@ TEST(PhotoCopyQueue, CancelMidCopyEndsEveryOperationAndFinishesOnce)
         auto record = fixture.run(queue);
         runFor(std::chrono::milliseconds(200)); // past the watchdog: nothing more may come
         expectOneRun(*record, {"A.JPG", "B.JPG", "C.JPG"});
-        for (const auto& file : queue->files())
+        ASSERT_EQ(record->files.size(), 3u);
+        for (const auto& file : record->files)
             EXPECT_EQ(file.state().kind, Kind::cancelled)
                 << file.photoVariant()->fileName().toStdString() << " " << stateName(file.state().kind);
         EXPECT_TRUE(fixture.entries().isEmpty()) << fixture.entries().join(QLatin1Char(' ')).toStdString();
@@ -333,7 +341,8 @@ TEST(PhotoCopyQueue, CancelReleasesAnOpenConflictQuestionAndALateAnswerDoesNothi
     EXPECT_EQ(CopyFixture::read(fixture.outFile("A.JPG")), "mine");
     EXPECT_FALSE(QFileInfo::exists(fixture.outFile("B.JPG")));
     EXPECT_EQ(record->count(QStringLiteral("itemFinished")), 2);
-    for (const auto& file : queue->files())
+    ASSERT_EQ(record->files.size(), 2u);
+    for (const auto& file : record->files)
         EXPECT_EQ(file.state().kind, Kind::cancelled);
     EXPECT_FALSE(queue->savedFileConflictResolution());
 }
@@ -371,7 +380,8 @@ TEST(PhotoCopyQueue, AStalledStreamIsGivenUpAfterACancelAndItsLateEndTouchesNoLa
     ASSERT_TRUE(runUntil([&] { return queue->progress()->children().front()->completedUnitCount() == 1000; }));
     queue->cancel();
     ASSERT_TRUE(runUntil([&] { return record->queueFinished == 1; }));
-    EXPECT_EQ(queue->files().front().state().kind, Kind::cancelled);
+    ASSERT_EQ(record->files.size(), 1u);
+    EXPECT_EQ(record->files.front().state().kind, Kind::cancelled);
     // The temporary goes on the copy queue, right after the watchdog gave up.
     EXPECT_TRUE(runUntil([&] { return fixture.entries().isEmpty(); }))
         << fixture.entries().join(QLatin1Char(' ')).toStdString();
@@ -379,8 +389,9 @@ TEST(PhotoCopyQueue, AStalledStreamIsGivenUpAfterACancelAndItsLateEndTouchesNoLa
     // A second copy writes the same name; then the first stream wakes up and ends.
     auto again = PhotoCopyQueue::create({fixture.photo(QStringLiteral("A.JPG"), 4000)},
                                         {fixture.flatDestination(), FileGroupBehaviour::copyAll});
-    fixture.run(again);
-    ASSERT_EQ(again->files().front().state().kind, Kind::copiedSuccessfully);
+    const auto againRecord = fixture.run(again);
+    ASSERT_EQ(againRecord->files.size(), 1u);
+    ASSERT_EQ(againRecord->files.front().state().kind, Kind::copiedSuccessfully);
     EXPECT_TRUE(stalled->resumeStream());
     runFor(std::chrono::milliseconds(50));
     EXPECT_EQ(CopyFixture::read(fixture.outFile("A.JPG")), CopyFixture::pattern(4000));

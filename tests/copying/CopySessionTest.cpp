@@ -79,17 +79,17 @@ TEST(CopySession, FilesOfOneCopyThatComeToOneNameNeverReplaceEachOther)
             photos.push_back(Photo::create(cameraFile(second, "IMG_0001.JPG", "second")));
         }
         auto queue = PhotoCopyQueue::create(photos, {destination, FileGroupBehaviour::copyAll});
-        fixture.run(queue, ConflictAnswer{c.answer, c.remember});
+        const auto record = fixture.run(queue, ConflictAnswer{c.answer, c.remember});
 
         EXPECT_EQ(fixture.contents(), c.expected);
-        ASSERT_EQ(queue->files().size(), 2u);
-        const auto& second = queue->files()[1];
+        ASSERT_EQ(record->files.size(), 2u);
+        const auto& second = record->files[1];
         EXPECT_EQ(second.state().kind, Kind::copiedSuccessfully) << stateName(second.state().kind);
         EXPECT_EQ(second.finalDestination().has_value(), c.secondWritten);
         // What the summary tells apart: a file renamed or skipped for another file of this copy.
         EXPECT_EQ(second.targetTakenByThisCopy(), c.secondNameTakenByThisCopy);
-        EXPECT_FALSE(queue->files()[0].targetTakenByThisCopy());
-        EXPECT_TRUE(queue->wroteFile(*queue->files()[0].finalDestination()));
+        EXPECT_FALSE(record->files[0].targetTakenByThisCopy());
+        EXPECT_TRUE(queue->wroteFile(*record->files[0].finalDestination()));
     }
 }
 
@@ -115,8 +115,8 @@ TEST(CopySession, TheNextFileGetsReadyWhileOneStreamsAndACancelLeavesNothingOfEi
     EXPECT_TRUE(stalled->resumeStream());
     ASSERT_TRUE(runUntil([&] { return record->queueFinished > 0; }));
     EXPECT_EQ(fixture.entries(), QStringList());
-    ASSERT_EQ(queue->files().size(), 2u);
-    EXPECT_EQ(queue->files()[1].state().kind, Kind::cancelled) << stateName(queue->files()[1].state().kind);
+    ASSERT_EQ(record->files.size(), 2u);
+    EXPECT_EQ(record->files[1].state().kind, Kind::cancelled) << stateName(record->files[1].state().kind);
 }
 
 TEST(CopySession, ANameGivenBackByAFileThatFailsIsFreeForTheNextFile)
@@ -144,8 +144,12 @@ TEST(CopySession, ANameGivenBackByAFileThatFailsIsFreeForTheNextFile)
     ASSERT_TRUE(runUntil([&] { return record->queueFinished > 0; }));
 
     EXPECT_EQ(record->count(QStringLiteral("conflict:IMG_0001.JPG")), 0);
-    ASSERT_EQ(queue->files().size(), 2u);
-    EXPECT_EQ(queue->files()[0].state().kind, Kind::failed) << stateName(queue->files()[0].state().kind);
+    ASSERT_EQ(record->files.size(), 2u);
+    EXPECT_EQ(record->files[0].state().kind, Kind::failed) << stateName(record->files[0].state().kind);
+    // The failed file is what the queue keeps of it.
+    ASSERT_EQ(queue->tally().failed.size(), 1u);
+    EXPECT_EQ(queue->tally().failed.front().index(), 0u);
+    EXPECT_EQ(queue->tally().written, 1u);
     EXPECT_EQ(fixture.contents(), QStringList{QStringLiteral("IMG_0001.JPG: second")});
 }
 
@@ -162,17 +166,17 @@ TEST(CopySession, AStalledStreamFailsItsFileAndTheCopyGoesOn)
                                         {fixture.flatDestination(), FileGroupBehaviour::copyAll});
     // Long enough that the next file, which streams at once, never comes near it on a loaded machine.
     queue->setStalledStreamTimeout(1s);
-    fixture.run(queue);
+    const auto record = fixture.run(queue);
 
-    ASSERT_EQ(queue->files().size(), 2u);
-    const auto state = queue->files()[0].state();
+    ASSERT_EQ(record->files.size(), 2u);
+    const auto state = record->files[0].state();
     EXPECT_EQ(state.kind, Kind::failed) << stateName(state.kind);
     ASSERT_TRUE(state.error);
     EXPECT_EQ(state.error->domain, PhotoVariantCopyOperation::errorDomain());
     EXPECT_EQ(state.error->code, int(PhotoVariantCopyOperation::streamStalled));
     EXPECT_TRUE(state.error->description().contains(QStringLiteral("the camera stopped sending")))
         << state.error->description().toStdString();
-    EXPECT_EQ(queue->files()[1].state().kind, Kind::copiedSuccessfully);
+    EXPECT_EQ(record->files[1].state().kind, Kind::copiedSuccessfully);
     EXPECT_EQ(fixture.entries(), QStringList{QStringLiteral("NEXT.JPG")}) << "no temporary, no partial file";
 
     // The camera sending again later changes nothing.
@@ -230,8 +234,9 @@ TEST(CopySession, StaleTemporariesGoWheneverACopyTargetsTheirFolder)
                                             {fixture.flatDestination(), FileGroupBehaviour::copyAll});
         const auto ahead = c.clockAhead;
         queue->setLeftoverClock([ahead] { return std::chrono::system_clock::now() + ahead; });
-        fixture.run(queue, ConflictAnswer{FileNameConflictResolution::skip});
-        EXPECT_FALSE(queue->files().front().finalDestination().has_value());
+        const auto record = fixture.run(queue, ConflictAnswer{FileNameConflictResolution::skip});
+        ASSERT_EQ(record->files.size(), 1u);
+        EXPECT_FALSE(record->files.front().finalDestination().has_value());
         EXPECT_EQ(QFileInfo::exists(leftover), !c.removed);
         EXPECT_EQ(CopyFixture::read(fixture.outFile("IMG_0001.JPG")), QByteArray("old"));
     }
@@ -303,7 +308,8 @@ TEST(CopySession, AFileGetsItsNameOnlyAfterItsFlushWhileTheNextFilesStream)
     EXPECT_EQ(*disk.flushed, 3);
     EXPECT_EQ(fixture.contents(), QStringList({"IMG_0001.JPG: IMG_0001.JPG", "IMG_0002.JPG: IMG_0002.JPG",
                                                "IMG_0003.JPG: IMG_0003.JPG"}));
-    for (const auto& file : queue->files())
+    ASSERT_EQ(record->files.size(), 3u);
+    for (const auto& file : record->files)
         EXPECT_EQ(file.state().kind, Kind::copiedSuccessfully);
 }
 
@@ -322,7 +328,7 @@ TEST(CopySession, OperationsAreBuiltABoundedNumberAheadOfThoseDone)
     ASSERT_TRUE(runUntil([&] { return record->startedAnswer.has_value(); }));
     // Nothing is done while the disk is held, so no more than the bound exists; the file count is known all the same.
     EXPECT_EQ(queue->runningOperations().size(), PhotoCopyQueue::kOperationsBuiltAhead);
-    EXPECT_EQ(queue->files().size(), PhotoCopyQueue::kOperationsBuiltAhead);
+    EXPECT_EQ(queue->fileCount(), PhotoCopyQueue::kOperationsBuiltAhead);
     EXPECT_EQ(queue->progress()->fileTotalCount(), qint64(count));
     std::vector<std::weak_ptr<PhotoVariantCopyOperation>> built(queue->runningOperations().begin(),
                                                                queue->runningOperations().end());
@@ -332,10 +338,12 @@ TEST(CopySession, OperationsAreBuiltABoundedNumberAheadOfThoseDone)
 
     disk.goes.fill(true);
     ASSERT_TRUE(runUntil([&] { return record->queueFinished > 0; }, std::chrono::seconds(60)));
-    EXPECT_EQ(queue->files().size(), count);
+    EXPECT_EQ(queue->fileCount(), count);
     EXPECT_EQ(queue->completedFileCount(), count);
-    // What a copy keeps does not grow with its files: a file that is done leaves its record and nothing else,
-    // neither its operation (with its callbacks, conflict question and stream) nor its progress.
+    // What a copy keeps does not grow with its files: a file that is done leaves a count and nothing else,
+    // neither its operation (with its callbacks, conflict question and stream) nor its progress nor a record.
+    EXPECT_EQ(queue->tally().written, count);
+    EXPECT_TRUE(queue->tally().failed.empty());
     EXPECT_TRUE(queue->runningOperations().empty());
     EXPECT_TRUE(queue->progress()->children().empty());
     EXPECT_TRUE(queue->progress()->isFinished());
@@ -348,7 +356,8 @@ TEST(CopySession, OperationsAreBuiltABoundedNumberAheadOfThoseDone)
     const auto [watchedAfter, timersAfter] = stallWatchCounts();
     EXPECT_EQ(watchedAfter, 0u);
     EXPECT_LE(timersAfter, timersBefore + 1) << "a timer for each file that was copied";
-    for (const auto& file : queue->files()) {
+    ASSERT_EQ(record->files.size(), count);
+    for (const auto& file : record->files) {
         EXPECT_TRUE(file.isDone());
         EXPECT_EQ(file.state().kind, Kind::copiedSuccessfully);
         EXPECT_EQ(file.finalDestination(), fixture.outFile(file.photoVariant()->fileName()));

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -32,6 +33,8 @@ struct CopyRecord {
     std::vector<std::optional<QString>> itemTargets;
     // The progress of each file announced, in order (the queue lets go of a file's progress once it is done).
     std::vector<ProgressPtr> itemProgresses;
+    // The record of each file done, in the copy's order (the queue keeps only counts and the failed files).
+    std::vector<PhotoCopyQueue::FileRecord> files;
     // The deferreds of the last conflict question (tests that answer late, or never).
     std::optional<Deferred<FileNameConflictResolution>> openResolution;
     std::optional<Deferred<bool>> openRemember;
@@ -57,7 +60,13 @@ inline PhotoCopyQueue::Callbacks recordingCallbacks(const std::shared_ptr<CopyRe
         record->itemProgresses.push_back(queue->currentItemProgress());
     };
     callbacks.progressUpdated = [record](const PhotoCopyQueue::Ptr&) { ++record->progressUpdates; };
-    callbacks.itemFinished = [record](const PhotoCopyQueue::Ptr&) { record->events << QStringLiteral("itemFinished"); };
+    callbacks.itemFinished = [record](const PhotoCopyQueue::Ptr&, const PhotoCopyQueue::FileRecord& file) {
+        record->events << QStringLiteral("itemFinished");
+        auto& files = record->files;
+        files.insert(std::upper_bound(files.begin(), files.end(), file.index(),
+                                      [](size_t index, const auto& each) { return index < each.index(); }),
+                     file);
+    };
     callbacks.queueFinished = [record](const PhotoCopyQueue::Ptr&) {
         record->events << QStringLiteral("queueFinished");
         ++record->queueFinished;

@@ -343,9 +343,10 @@ TEST(PhotoCopyQueue, AFileOfUnknownSizeIsCopiedWholeWithoutByteCounts)
     auto queue = PhotoCopyQueue::create({Photo::create(PhotoVariant::create(file))},
                                         {fixture.flatDestination(), FileGroupBehaviour::copyAll});
     auto record = fixture.run(queue);
-    ASSERT_EQ(queue->files().size(), 1u);
-    EXPECT_EQ(queue->files().front().state().kind, PhotoVariantCopyOperation::State::Kind::copiedSuccessfully);
+    ASSERT_EQ(record->files.size(), 1u);
+    EXPECT_EQ(record->files.front().state().kind, PhotoVariantCopyOperation::State::Kind::copiedSuccessfully);
     EXPECT_EQ(CopyFixture::read(fixture.outFile("A.JPG")), hundred.repeated(3));
+    EXPECT_EQ(record->files.front().bytesReceived(), 300);
     EXPECT_FALSE(queue->totalBytesToCopy());
     EXPECT_FALSE(queue->bytesRemaining());
     EXPECT_FALSE(queue->progress()->throughput());
@@ -353,4 +354,27 @@ TEST(PhotoCopyQueue, AFileOfUnknownSizeIsCopiedWholeWithoutByteCounts)
     ASSERT_EQ(record->itemProgresses.size(), 1u);
     EXPECT_TRUE(record->itemProgresses.front()->isFinished());
     EXPECT_EQ(queue->progress()->completedUnitCount(), 1);
+}
+
+TEST(PhotoCopyQueue, KeepsTheDeepestFolderThatHoldsEveryFileOfTheCopy)
+{
+    // Sorted into date folders: one day's photos share their day's folder, two years share only the top.
+    const QDateTime first(QDate(2020, 1, 2), QTime(12, 0), Qt::UTC);
+    const QDateTime sameDay(QDate(2020, 1, 2), QTime(18, 0), Qt::UTC);
+    const QDateTime nextYear(QDate(2021, 3, 4), QTime(12, 0), Qt::UTC);
+    for (const auto& [second, sharesTheDay] : {std::pair{sameDay, true}, std::pair{nextYear, false}}) {
+        SCOPED_TRACE(sharesTheDay ? "one day" : "two years");
+        CopyFixture fixture;
+        fixture.defaults().setURL(FolderCopyDestination::destinationUserDefaultsKey(), QUrl::fromLocalFile(fixture.outPath()));
+        auto queue = PhotoCopyQueue::create({fixture.photo(QStringLiteral("IMG_0001.JPG"), 1000, first),
+                                             fixture.photo(QStringLiteral("IMG_0002.JPG"), 1000, second)},
+                                            {FolderCopyDestination::create(fixture.defaults(), fixture.presets()),
+                                             FileGroupBehaviour::copyAll});
+        const auto record = fixture.run(queue);
+        ASSERT_EQ(record->files.size(), 2u);
+        const QString firstFolder = QFileInfo(record->files[0].finalDestination().value_or(QString())).path();
+        ASSERT_TRUE(firstFolder.startsWith(QDir::cleanPath(fixture.outPath()) + u'/')) << firstFolder.toStdString();
+        EXPECT_EQ(queue->tally().folder, sharesTheDay ? firstFolder : QDir::cleanPath(fixture.outPath()));
+        EXPECT_EQ(queue->tally().written, 2u);
+    }
 }

@@ -37,9 +37,10 @@ TEST(MediaServerCopy, AShortOrMislistedFileFailsAndLeavesNoPartialFile)
         ASSERT_EQ(photos.size(), 3u);
 
         auto queue = PhotoCopyQueue::create(photos, {fixture.flatDestination(), FileGroupBehaviour::copyAll});
-        fixture.run(queue);
+        const auto record = fixture.run(queue);
+        ASSERT_EQ(record->files.size(), 3u);
         QStringList copied;
-        for (const auto& file : queue->files()) {
+        for (const auto& file : record->files) {
             if (file.state().kind == Kind::copiedSuccessfully)
                 copied << file.photoVariant()->fileName();
         }

@@ -26,13 +26,13 @@ TEST(SimulatedCameraCopy, AServedFolderIsCopiedAndItsStreamFaultsFailOnlyTheirFi
     ASSERT_EQ(photos.size(), 3u);
 
     auto queue = PhotoCopyQueue::create(photos, {fixture.flatDestination(), FileGroupBehaviour::copyAll});
-    fixture.run(queue);
+    const auto record = fixture.run(queue);
     std::vector<Kind> states;
-    for (const auto& file : queue->files())
+    for (const auto& file : record->files)
         states.push_back(file.state().kind);
     EXPECT_EQ(states, (std::vector<Kind>{Kind::copiedSuccessfully, Kind::failed, Kind::copiedSuccessfully}));
     // B's stream ended 10 bytes early while reporting success: that is no copy.
-    const auto failure = queue->files()[1].state().error;
+    const auto failure = record->files[1].state().error;
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->code, int(PhotoVariantCopyOperation::streamIncomplete));
     EXPECT_EQ(fixture.entries(), QStringList({"A.JPG", "C.JPG"}));

@@ -384,7 +384,15 @@ std::optional<std::pair<qint64, double>> copyAll(const QString& cameraFolder, co
     auto destination = FolderCopyDestination::createFlat(QUrl::fromLocalFile(target), defaults, presets);
     auto queue = PhotoCopyQueue::create(photos, {destination, FileGroupBehaviour::copyAll});
     bool finished = false;
+    bool allCopied = true;
+    qint64 bytes = 0;
     PhotoCopyQueue::Callbacks callbacks;
+    callbacks.itemFinished = [&](const PhotoCopyQueue::Ptr&, const PhotoCopyQueue::FileRecord& file) {
+        if (file.state().kind != PhotoVariantCopyOperation::State::Kind::copiedSuccessfully || !file.finalDestination())
+            allCopied = false;
+        else
+            bytes += QFileInfo(*file.finalDestination()).size();
+    };
     callbacks.queueFinished = [&](const PhotoCopyQueue::Ptr&) { finished = true; };
     std::optional<bool> started;
     QElapsedTimer clock;
@@ -392,12 +400,8 @@ std::optional<std::pair<qint64, double>> copyAll(const QString& cameraFolder, co
     queue->start(callbacks, [&](bool ok) { started = ok; });
     runUntil([&] { return finished || started == false; }, 600000);
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
-    qint64 bytes = 0;
-    for (const auto& file : queue->files()) {
-        if (file.state().kind != PhotoVariantCopyOperation::State::Kind::copiedSuccessfully || !file.finalDestination())
-            return std::nullopt;
-        bytes += QFileInfo(*file.finalDestination()).size();
-    }
+    if (!finished || !allCopied)
+        return std::nullopt;
     return std::pair{bytes, seconds};
 }
 

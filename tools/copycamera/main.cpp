@@ -4,7 +4,7 @@
 // and never fails on speed.
 //
 //   vkl-copy-camera [options] CAMERA_FOLDER TARGET_FOLDER
-//   vkl-copy-camera --bench [WORK_FOLDER]
+//   vkl-copy-camera --bench [WORK_FOLDER]     (works in a folder of its own inside WORK_FOLDER)
 
 #include "bench-common/BenchSupport.h"
 #include "copying/FolderCopyDestination.h"
@@ -194,6 +194,39 @@ CopyResult copyCamera(const QString& cameraFolder, const QString& targetFolder, 
         std::printf("\n");
         std::fflush(stdout);
     };
+    // Chunks of the camera's size, as the link sends them.
+    const qint64 chunkSize = std::max(1, camera->options().chunkSize);
+    callbacks.itemFinished = [&](const PhotoCopyQueue::Ptr&, const PhotoCopyQueue::FileRecord& file) {
+        ++result.files;
+        // What the file's progress counted: its size where the camera knows it, else one unit.
+        result.chunks += (std::max<qint64>(1, file.photoVariant()->size().value_or(1)) + chunkSize - 1) / chunkSize;
+        const auto state = file.state();
+        switch (state.kind) {
+        case PhotoVariantCopyOperation::State::Kind::copiedSuccessfully:
+            if (file.finalDestination()) {
+                ++result.copied;
+                result.bytes += file.bytesReceived();
+                if (file.targetTakenByThisCopy())
+                    ++result.renamedForThisCopy;
+            } else {
+                ++result.skipped;
+                if (file.targetTakenByThisCopy())
+                    ++result.skippedForThisCopy;
+            }
+            break;
+        case PhotoVariantCopyOperation::State::Kind::failed:
+            ++result.failed;
+            if (options.printProgress)
+                std::printf("    %s failed: %s\n", qPrintable(file.photoVariant()->fileName()),
+                            qPrintable(state.error ? state.error->description() : QString()));
+            break;
+        case PhotoVariantCopyOperation::State::Kind::cancelled:
+            ++result.cancelled;
+            break;
+        default:
+            break;
+        }
+    };
     callbacks.queueFinished = [&](const PhotoCopyQueue::Ptr&) { finished = true; };
     const FileNameConflictResolution answer = options.conflict;
     callbacks.fileNameConflict = [answer, &options](const PhotoCopyQueue::Ptr& asking, const PhotoVariantPtr& variant,
@@ -219,40 +252,6 @@ CopyResult copyCamera(const QString& cameraFolder, const QString& targetFolder, 
         result.problem = QStringLiteral("the copy did not start");
         return result;
     }
-    for (const auto& file : queue->files()) {
-        ++result.files;
-        const auto state = file.state();
-        switch (state.kind) {
-        case PhotoVariantCopyOperation::State::Kind::copiedSuccessfully:
-            if (file.finalDestination()) {
-                ++result.copied;
-                result.bytes += QFileInfo(*file.finalDestination()).size();
-                if (file.targetTakenByThisCopy())
-                    ++result.renamedForThisCopy;
-            } else {
-                ++result.skipped;
-                if (file.targetTakenByThisCopy())
-                    ++result.skippedForThisCopy;
-            }
-            break;
-        case PhotoVariantCopyOperation::State::Kind::failed:
-            ++result.failed;
-            if (options.printProgress)
-                std::printf("    %s failed: %s\n", qPrintable(file.photoVariant()->fileName()),
-                            qPrintable(state.error ? state.error->description() : QString()));
-            break;
-        case PhotoVariantCopyOperation::State::Kind::cancelled:
-            ++result.cancelled;
-            break;
-        default:
-            break;
-        }
-    }
-    // Chunks of the camera's size, as the link sends them.
-    const qint64 chunkSize = std::max(1, camera->options().chunkSize);
-    // What each file's progress counted: its size where the camera knows it, else one unit.
-    for (const auto& file : queue->files())
-        result.chunks += (std::max<qint64>(1, file.photoVariant()->size().value_or(1)) + chunkSize - 1) / chunkSize;
     result.ok = true;
     return result;
 }
@@ -382,16 +381,14 @@ void benchSmallFiles(const QString& workFolder, const CopyOptions& quiet, UserDe
                 copyMedians[0] > 0 ? copyMedians[1] / copyMedians[0] : 0.0);
 }
 
+// `workFolder` is the bench's own, new and empty; whoever made it removes it.
 int runBench(const QString& workFolder, UserDefaults& defaults, const PhotoSortingModel& presets, bool smallFilesOnly)
 {
-    QDir(workFolder).removeRecursively();
-    QDir().mkpath(workFolder);
     CopyOptions quiet;
     quiet.printProgress = false;
     constexpr qint64 kLink = 20'000'000; // 20 MB/s, decimal megabytes
     if (smallFilesOnly) {
         benchSmallFiles(workFolder, quiet, defaults, presets);
-        QDir(workFolder).removeRecursively();
         return 0;
     }
 
@@ -427,7 +424,6 @@ int runBench(const QString& workFolder, UserDefaults& defaults, const PhotoSorti
                     times.last.progressPosts, times.last.chunks, times.last.files);
     }
     benchSmallFiles(workFolder, quiet, defaults, presets);
-    QDir(workFolder).removeRecursively();
     return 0;
 }
 
@@ -462,9 +458,15 @@ int main(int argc, char** argv)
     const QStringList arguments = parser.positionalArguments();
 
     if (parser.isSet(QStringLiteral("bench"))) {
-        QTemporaryDir work(QDir::currentPath() + QStringLiteral("/vkl-copy-bench-XXXXXX"));
-        return runBench(arguments.isEmpty() ? work.path() : arguments.first(), defaults, presets,
-                        parser.isSet(QStringLiteral("small-files")));
+        // A folder of its own inside the one given: the bench removes all it wrote, and nothing else there.
+        const QString parent = QDir(arguments.isEmpty() ? QDir::currentPath() : arguments.first()).absolutePath();
+        QDir().mkpath(parent);
+        QTemporaryDir work(parent + QStringLiteral("/vkl-copy-bench-XXXXXX"));
+        if (!work.isValid()) {
+            std::fprintf(stderr, "Cannot make a work folder in %s: %s\n", qPrintable(parent), qPrintable(work.errorString()));
+            return 1;
+        }
+        return runBench(work.path(), defaults, presets, parser.isSet(QStringLiteral("small-files")));
     }
     if (arguments.size() != 2)
         parser.showHelp(1);

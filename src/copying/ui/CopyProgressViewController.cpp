@@ -175,7 +175,7 @@ void CopyProgressViewController::startQueueIfAppropriate()
         if (self)
             self->updateProgress();
     };
-    callbacks.itemFinished = [self](const PhotoCopyQueuePtr&) {
+    callbacks.itemFinished = [self](const PhotoCopyQueuePtr&, const PhotoCopyQueue::FileRecord&) {
         if (self)
             self->updateProgress();
     };
@@ -230,7 +230,7 @@ void CopyProgressViewController::startCompleted(bool started)
     }
     updateProgress();
     // A copy that found nothing to copy is over at once.
-    if (m_queue && m_queue->files().empty()) {
+    if (m_queue && m_queue->fileCount() == 0) {
         QPointer<CopyProgressViewController> self(this);
         QMetaObject::invokeMethod(this, [self] { if (self) self->finish(); }, Qt::QueuedConnection);
     }

@@ -109,8 +109,8 @@ TEST(LibraryAndEditorCopy, ADayOfTheSampleCameraGoesIntoTheLibraryAlbumAndIntoTh
     ASSERT_TRUE(runUntil([&] { return editor.bridge->state() == LrPluginState::notConnected; }));
 
     QStringList written;
-    for (const auto& file : queue->files())
-        written << *file.finalDestination();
+    for (const auto& file : record->files)
+        written << file.finalDestination().value_or(QString());
     ASSERT_EQ(written.size(), dayFiles.size());
     EXPECT_EQ(editor.peer->addedImages(), written) << "every file, in the copy's order";
     const auto& requests = editor.peer->requests();

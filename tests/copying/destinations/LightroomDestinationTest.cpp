@@ -70,8 +70,8 @@ TEST_F(LightroomDestinationTest, AnnouncesTheFileCountAddsEveryCopiedFileInOrder
     EXPECT_EQ(commands(peer).mid(0, expected.size()), expected);
     EXPECT_EQ(peer.requests().front().value(QStringLiteral("fileCount")).toInt(), 12);
     QStringList written;
-    for (const auto& file : queue->files())
-        written << *file.finalDestination();
+    for (const auto& file : record->files)
+        written << file.finalDestination().value_or(QString());
     EXPECT_EQ(written.size(), 12);
     EXPECT_EQ(peer.addedImages(), written);
     EXPECT_TRUE(written.front().startsWith(copy.outPath() + QStringLiteral("/2026/03/01/")));

@@ -282,10 +282,8 @@ TEST_F(PhotosDestinationTest, EveryPhotoGoesIntoTheAlbumWhenTheAlbumLookupAnswer
     // Every file is copied while the album is still being looked up; their post-copy steps then run.
     // A file is done once its post-copy step answered (its operation is let go then); the others still wait.
     ASSERT_TRUE(runUntil([&] {
-        const auto& files = queue->files();
         const auto& running = queue->runningOperations();
-        const auto done = std::count_if(files.begin(), files.end(), [](const auto& each) { return each.isDone(); });
-        return files.size() == 4u && size_t(done) + running.size() == 4u
+        return queue->fileCount() == 4u && queue->completedFileCount() + running.size() == 4u
             && std::all_of(running.begin(), running.end(), [](const auto& each) { return each->isFinished(); });
     }));
     QCoreApplication::processEvents();

@@ -338,7 +338,9 @@ TEST_F(CopyProgressSheetTest, ACameraThatStopsSendingFailsItsFileAfterTheStoredB
     EXPECT_TRUE(sheet->problemsLabel()->text().startsWith(QStringLiteral("SLOW.JPG: "))) << sheet->problemsLabel()->text().toStdString();
     sheet->doneButton()->click();
     ASSERT_TRUE(runUntil([&] { return !sheet; }));
-    const auto state = queue->files().front().state();
+    // The failed file is the one record the copy keeps.
+    ASSERT_EQ(queue->tally().failed.size(), 1u);
+    const auto state = queue->tally().failed.front().state();
     ASSERT_TRUE(state.error);
     EXPECT_EQ(state.error->code, int(PhotoVariantCopyOperation::streamStalled));
     EXPECT_EQ(entries(), QStringList{QStringLiteral("NEXT.JPG")}) << "no temporary, no partial file";
