@@ -10,6 +10,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <functional>
 #include <vector>
@@ -39,6 +41,15 @@ inline QString loadAverage()
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("?");
     return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
+}
+
+// Processor time (user and system) of this process's threads, or with RUSAGE_CHILDREN of its children that were
+// waited for.
+inline double processorSeconds(int who = RUSAGE_SELF)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 inline double median(std::vector<double> values)

@@ -11,6 +11,7 @@
 // reply, the time from "camera found" to the first thumbnail on screen in the grid (and to the connection, the
 // first photo and the last), on the sample camera and on one of 2,000 shots; "--runs N" (3 by default) runs each
 // N times, every run with an empty thumbnail cache, and prints the least and the median.
+#include "bench-common/BenchSupport.h"
 #include "discovery/ui/CameraDiscoveryViewController.h"
 #include "mainwindow/CameraScreens.h"
 #include "mainwindow/MainWindowController.h"
@@ -41,9 +42,9 @@
 #include <cstdio>
 #include <optional>
 
-#include <sys/resource.h>
 
 using namespace vornakel;
+using vornakel::tools::processorSeconds;
 
 namespace {
 
@@ -105,13 +106,6 @@ struct Figures {
     double cpuSeconds = 0;
     qint64 bytesWritten = 0;
 };
-
-double processCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // The bytes this process has handed to write calls so far.
 qint64 processBytesWritten()
@@ -191,7 +185,7 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
         if (!found && !cameras.empty()) {
             found = true;
             clock.start();
-            cpuAtFound = processCpuSeconds();
+            cpuAtFound = processorSeconds();
             bytesAtFound = processBytesWritten();
         }
     });
@@ -225,7 +219,7 @@ Figures run(std::shared_ptr<SimulatedCamera> camera, size_t expectedPhotos, cons
                 idleSince = clock.elapsed();
             else if (clock.elapsed() - *idleSince >= kQuietMs) {
                 figures.cacheQuietMs = *idleSince;
-                figures.cpuSeconds = processCpuSeconds() - cpuAtFound;
+                figures.cpuSeconds = processorSeconds() - cpuAtFound;
                 figures.bytesWritten = processBytesWritten() - bytesAtFound;
                 QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
             }
