@@ -371,6 +371,11 @@ void printAlternated(const AlternatedTimes& times)
                 median(times.cp), median(times.copy) / median(times.cp));
     std::printf("   fastest copy %.2f s / fastest cp + sync %.2f s = %.2f x (the least disturbed runs)\n",
                 fastest(times.copy), fastest(times.cp), fastest(times.copy) / fastest(times.cp));
+    // Each copy against the cp + sync of its own round, which met the disk in the same state.
+    std::vector<double> paired;
+    for (size_t i = 0; i < std::min(times.copy.size(), times.cp.size()); ++i)
+        paired.push_back(times.cp[i] > 0 ? times.copy[i] / times.cp[i] : 0.0);
+    std::printf("   copy / cp + sync of the same round: %s; median %.2f x\n", qPrintable(listOf(paired)), median(paired));
     std::printf("   processor time: cp + sync %s s; the copy %s s\n", qPrintable(listOf(times.cpProcessor)),
                 qPrintable(listOf(times.copyProcessor)));
 }
